@@ -1,0 +1,89 @@
+#include "platform/ShellLink.h"
+
+#include "platform/Errors.h"
+
+#include <cwchar>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+// Texts read from a link may be longer than MAX_PATH and than the description limit; this is enough to tell
+// a description that reaches the limit from one that does not.
+constexpr int kReadBufferLength = 4096;
+
+std::wstring OleErrorText(HRESULT hr) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0,
+                                          nullptr);
+    std::wstring message;
+    if (length != 0 && text != nullptr) {
+        message.assign(text, length);
+        ::LocalFree(text);
+        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
+            message.pop_back();
+        }
+    }
+    if (message.empty()) {
+        wchar_t text[64];
+        std::swprintf(text, 64, msg::kOleError, static_cast<unsigned>(hr));
+        message = text;
+    }
+    return message;
+}
+
+template <typename Getter>
+std::wstring ReadText(Getter get) {
+    std::vector<wchar_t> buffer(kReadBufferLength, L'\0');
+    if (FAILED(get(buffer.data(), kReadBufferLength))) {
+        return {};
+    }
+    buffer.back() = L'\0';
+    return buffer.data();
+}
+
+} // namespace
+
+TShellLink::TShellLink() {
+    ComPtr<IUnknown> object;
+    const HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                          IID_PPV_ARGS(&object));
+    if (FAILED(hr)) {
+        throw EOleError(OleErrorText(hr));
+    }
+    if (FAILED(object.As(&m_link)) || FAILED(object.As(&m_file))) {
+        throw EIntfCastError(msg::kInterfaceNotSupported);
+    }
+}
+
+bool TShellLink::Load(const std::wstring& path) { return SUCCEEDED(m_file->Load(path.c_str(), STGM_READ)); }
+
+bool TShellLink::Save(const std::wstring& path) { return SUCCEEDED(m_file->Save(path.c_str(), FALSE)); }
+
+std::wstring TShellLink::Path() const {
+    return ReadText([this](wchar_t* buffer, int length) { return m_link->GetPath(buffer, length, nullptr, 0); });
+}
+
+std::wstring TShellLink::Description() const {
+    return ReadText([this](wchar_t* buffer, int length) { return m_link->GetDescription(buffer, length); });
+}
+
+int TShellLink::IconIndex() const {
+    std::vector<wchar_t> buffer(kReadBufferLength, L'\0');
+    int index = 0;
+    if (FAILED(m_link->GetIconLocation(buffer.data(), kReadBufferLength, &index))) {
+        return 0;
+    }
+    return index;
+}
+
+bool TShellLink::SetPath(const std::wstring& path) { return SUCCEEDED(m_link->SetPath(path.c_str())); }
+
+bool TShellLink::SetDescription(const std::wstring& description) {
+    return SUCCEEDED(m_link->SetDescription(description.c_str()));
+}
+
+} // namespace bw

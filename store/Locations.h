@@ -1,0 +1,79 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace bw {
+
+// The three start-up locations, in their fixed order.
+enum class Location { Local = 1, User = 2, StartUp = 3 };
+
+// Location codes 1 to 6 name the store folders: 1 to 3 the enabled folders of Local, User and StartUp,
+// 4 to 6 the disabled folders of the same locations.
+inline constexpr int kFirstCode = 1;
+inline constexpr int kLastCode = 6;
+inline constexpr int kFirstDisabledCode = 4;
+
+inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr const wchar_t* kShellFoldersKeyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+inline constexpr const wchar_t* kStartupValueName = L"Startup";
+inline constexpr const wchar_t* kLinkExtension = L".lnk";
+
+// The constant table of store folders, location labels and registry roots.
+struct LocationTable {
+    // Indexed by location code 1 to 6 (index 0 unused); relative to ProgramDir, ending in "\".
+    static const wchar_t* const StoreFolders[kLastCode + 1];
+    // Indexed by location 1 to 3 (index 0 unused); each begins with a blank.
+    static const wchar_t* const Labels[4];
+    // The registry root of location 1 (Local) and 2 (User).
+    static HKEY Root(Location location);
+};
+
+inline bool IsValidCode(int code) { return code >= kFirstCode && code <= kLastCode; }
+inline bool IsEnabledCode(int code) { return code >= kFirstCode && code < kFirstDisabledCode; }
+inline Location LocationOf(int code) { return static_cast<Location>((code - 1) % 3 + 1); }
+inline bool IsRegistryCode(int code) { return IsValidCode(code) && LocationOf(code) != Location::StartUp; }
+inline int DisabledCodeOf(int code) { return code + 3; }
+inline int EnabledCodeOf(int code) { return code - 3; }
+
+const wchar_t* StoreFolder(int code);
+const wchar_t* LocationLabel(int code);
+
+// The registry root of a code of location Local or User; null for StartUp codes.
+HKEY RegistryRoot(int code);
+
+// The list's location text: the code's digit followed by its label ("2 - Registry (HKCU)").
+std::wstring LocationText(int code);
+
+// The code that a location text begins with, or 0 when its first character is no valid code.
+int CodeFromLocationText(const std::wstring& text);
+
+// The executable's folder, with a trailing backslash; set once at start (tests point it elsewhere).
+const std::wstring& ProgramDir();
+void SetProgramDir(const std::wstring& folder);
+std::wstring ProgramDirOf(const std::wstring& executablePath);
+
+// The current user's Startup folder without a trailing backslash, as of the last import.
+const std::wstring& StartupDir();
+
+// Reads StartupDir afresh: "c:" when the "Shell Folders" key cannot be opened, else its "Startup" value
+// ("" when that is missing or empty). Raises ERegistryException for a value of a non-string type.
+void RecomputeStartupDir();
+
+// True when `name` can stand as one file name inside a folder: no path separator or other character that
+// Windows forbids in file names, not "." or "..", and not a device name such as CON or COM1 (which would
+// name a device, not a file). The empty name (a key's default value) is allowed and gives ".lnk".
+bool IsSafeEntryName(const std::wstring& name);
+
+// ProgramDir + the code's store folder.
+std::wstring StoreFolderPath(int code);
+
+// ProgramDir + store folder of the code + name + ".lnk". Raises EEntryRefused for an unsafe name, so
+// that no path built from a name ever leaves its folder.
+std::wstring StoreLinkPath(int code, const std::wstring& name);
+
+// StartupDir + "\" + name + ".lnk", under the same rule for the name.
+std::wstring StartupLinkPath(const std::wstring& name);
+
+} // namespace bw

@@ -1,0 +1,107 @@
+#include "TestEnvironment.h"
+
+#include "platform/Errors.h"
+#include "platform/Registry.h"
+
+namespace bw::test {
+namespace {
+
+constexpr const wchar_t* kKey = L"Software\\BootwardenRegistryTest";
+
+class TRegistryTest : public ::testing::Test {
+protected:
+    TRegistryTest() { m_registry.CreateKey(HKEY_CURRENT_USER, kKey); }
+
+    void Set(const std::wstring& name, DWORD type, const void* data, DWORD size) {
+        m_registry.SetValue(HKEY_CURRENT_USER, kKey, name, type, data, size);
+    }
+
+    TRegistry Opened() {
+        TRegistry registry;
+        registry.SelectRoot(HKEY_CURRENT_USER);
+        EXPECT_TRUE(registry.OpenExistingKey(kKey));
+        return registry;
+    }
+
+    static std::wstring ReadError(const TRegistry& registry, const std::wstring& name) {
+        try {
+            registry.ReadText(name);
+        } catch (const ERegistryException& error) {
+            return error.Message();
+        }
+        return L"(no error)";
+    }
+
+    ScratchRegistry m_registry;
+};
+
+TEST_F(TRegistryTest, ReadTextByValueType) {
+    m_registry.SetText(HKEY_CURRENT_USER, kKey, L"Plain", L"c:\\plain.exe");
+    m_registry.SetText(HKEY_CURRENT_USER, kKey, L"Expand", L"%TEMP%\\x.exe", REG_EXPAND_SZ);
+    const wchar_t twoStrings[] = L"first\0second\0";
+    Set(L"Multi", REG_MULTI_SZ, twoStrings, sizeof twoStrings);
+    const DWORD number = 1;
+    Set(L"Number", REG_DWORD, &number, sizeof number);
+    Set(L"EmptyNumber", REG_BINARY, nullptr, 0);
+    const wchar_t embedded[] = L"before\0after";
+    Set(L"Embedded", REG_SZ, embedded, sizeof embedded);
+    Set(L"NoTerminator", REG_SZ, L"abc", 3 * sizeof(wchar_t));
+
+    TRegistry registry = Opened();
+    EXPECT_EQ(registry.ReadText(L"Plain"), L"c:\\plain.exe");
+    EXPECT_EQ(registry.ReadText(L"Expand"), L"%TEMP%\\x.exe");
+    EXPECT_EQ(registry.ReadText(L"Missing"), L"");
+    EXPECT_EQ(registry.ReadText(L"EmptyNumber"), L"");
+    EXPECT_EQ(registry.ReadText(L"Embedded"), L"before");
+    EXPECT_EQ(registry.ReadText(L"NoTerminator"), L"abc");
+    EXPECT_EQ(ReadError(registry, L"Multi"), L"Invalid data type for 'Multi'");
+    EXPECT_EQ(ReadError(registry, L"Number"), L"Invalid data type for 'Number'");
+}
+
+TEST_F(TRegistryTest, OpensWithoutCreatingAndOpensTwice) {
+    TRegistry registry;
+    registry.SelectRoot(HKEY_CURRENT_USER);
+    EXPECT_FALSE(registry.OpenExistingKey(L"Software\\BootwardenNoSuchKey"));
+    TRegistry probe;
+    probe.SelectRoot(HKEY_CURRENT_USER);
+    EXPECT_FALSE(probe.OpenExistingKey(L"Software\\BootwardenNoSuchKey")) << "the first open created the key";
+
+    EXPECT_TRUE(registry.OpenExistingKey(kKey));
+    EXPECT_TRUE(registry.OpenExistingKey(kKey));
+    registry.WriteText(L"Value", L"x");
+    EXPECT_TRUE(registry.HasValue(L"Value"));
+}
+
+TEST_F(TRegistryTest, WriteRemoveAndHasValue) {
+    TRegistry registry = Opened();
+    EXPECT_FALSE(registry.HasValue(L"New"));
+    registry.WriteText(L"New", L"c:\\new.exe");
+    registry.WriteText(L"Expand", L"%SystemRoot%\\x.exe", REG_EXPAND_SZ);
+    EXPECT_TRUE(registry.HasValue(L"New"));
+    EXPECT_EQ(registry.ValueType(L"New"), DWORD{REG_SZ});
+    EXPECT_EQ(registry.ValueType(L"Expand"), DWORD{REG_EXPAND_SZ});
+    EXPECT_EQ(registry.ReadText(L"Expand"), L"%SystemRoot%\\x.exe");
+    EXPECT_EQ(registry.ValueSize(L"New"), (std::wstring(L"c:\\new.exe").size() + 1) * sizeof(wchar_t));
+
+    EXPECT_TRUE(registry.RemoveValue(L"New"));
+    EXPECT_FALSE(registry.RemoveValue(L"New"));
+    EXPECT_FALSE(registry.HasValue(L"New"));
+
+    TRegistry unopened;
+    try {
+        unopened.WriteText(L"Name", L"x");
+        FAIL();
+    } catch (const ERegistryException& error) {
+        EXPECT_EQ(error.Message(), L"Failed to set data for 'Name'");
+    }
+}
+
+TEST_F(TRegistryTest, ListsEveryValueNameIncludingTheDefault) {
+    m_registry.SetText(HKEY_CURRENT_USER, kKey, L"", L"default");
+    m_registry.SetText(HKEY_CURRENT_USER, kKey, L"One", L"1");
+    m_registry.SetText(HKEY_CURRENT_USER, kKey, std::wstring(300, L'n'), L"long name");
+    EXPECT_THAT(Opened().ListValueNames(), ::testing::UnorderedElementsAre(L"", L"One", std::wstring(300, L'n')));
+}
+
+} // namespace
+} // namespace bw::test

@@ -1,0 +1,244 @@
+#include "TestEnvironment.h"
+
+#include "platform/FileSystem.h"
+#include "platform/ShellLink.h"
+#include "platform/UniqueHandle.h"
+
+#include <atomic>
+#include <stdexcept>
+
+namespace bw::test {
+
+namespace {
+
+void RemoveTree(const std::wstring& folder) {
+    ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            return;
+        }
+        const std::wstring path = folder + L"\\" + name;
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            RemoveTree(path);
+        } else {
+            ::DeleteFileW(path.c_str());
+        }
+    });
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+std::atomic<int> g_counter{0};
+
+std::wstring UniqueSuffix() {
+    return std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) + L"-" +
+           std::to_wstring(++g_counter);
+}
+
+void Check(LONG status, const char* what) {
+    if (status != ERROR_SUCCESS) {
+        throw std::runtime_error(std::string(what) + " failed with " + std::to_string(status));
+    }
+}
+
+} // namespace
+
+TempFolder::TempFolder() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring base(temp, length);
+    if (!base.empty() && base.back() == L'\\') {
+        base.pop_back();
+    }
+    m_path = base + L"\\bw-test-" + UniqueSuffix();
+    if (!::CreateDirectoryW(m_path.c_str(), nullptr)) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+}
+
+TempFolder::~TempFolder() { RemoveTree(m_path); }
+
+ScratchRegistry::ScratchRegistry() {
+    m_scratchPath = L"Software\\BootwardenTests\\" + UniqueSuffix();
+    UniqueHkey machine;
+    UniqueHkey user;
+    // Both scratch roots live below the real HKEY_CURRENT_USER (the test prefix's, never the user's own
+    // machine root); they must be made before that root is redirected.
+    Check(::RegCreateKeyExW(HKEY_CURRENT_USER, (m_scratchPath + L"\\Machine").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, machine.Put(), nullptr),
+          "RegCreateKeyEx");
+    Check(::RegCreateKeyExW(HKEY_CURRENT_USER, (m_scratchPath + L"\\User").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, user.Put(), nullptr),
+          "RegCreateKeyEx");
+    Check(::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine.Get()), "RegOverridePredefKey");
+    Check(::RegOverridePredefKey(HKEY_CURRENT_USER, user.Get()), "RegOverridePredefKey");
+}
+
+ScratchRegistry::~ScratchRegistry() {
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_scratchPath.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, m_scratchPath.c_str());
+}
+
+HKEY ScratchRegistry::Root(Location location) { return LocationTable::Root(location); }
+
+void ScratchRegistry::CreateKey(HKEY root, const std::wstring& path) {
+    UniqueHkey key;
+    Check(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
+          "RegCreateKeyEx");
+}
+
+void ScratchRegistry::DeleteKey(HKEY root, const std::wstring& path) {
+    ::RegDeleteTreeW(root, path.c_str());
+    ::RegDeleteKeyW(root, path.c_str());
+}
+
+void ScratchRegistry::SetValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
+                               const void* data, DWORD size) {
+    UniqueHkey key;
+    Check(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
+          "RegCreateKeyEx");
+    Check(::RegSetValueExW(key.Get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size), "RegSetValueEx");
+}
+
+void ScratchRegistry::SetText(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text,
+                              DWORD type) {
+    SetValue(root, path, name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void ScratchRegistry::RemoveRunValue(Location location, const std::wstring& name) {
+    UniqueHkey key;
+    if (::RegOpenKeyExW(Root(location), kRunKeyPath, 0, KEY_ALL_ACCESS, key.Put()) == ERROR_SUCCESS) {
+        ::RegDeleteValueW(key.Get(), name.c_str());
+    }
+}
+
+std::optional<ScratchRegistry::Value> ScratchRegistry::RunValue(Location location, const std::wstring& name) const {
+    UniqueHkey key;
+    if (::RegOpenKeyExW(Root(location), kRunKeyPath, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    if (::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    Check(::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size),
+          "RegQueryValueEx");
+    data.resize(size / sizeof(wchar_t));
+    while (!data.empty() && data.back() == L'\0') {
+        data.pop_back();
+    }
+    return Value{type, data};
+}
+
+std::vector<std::wstring> ScratchRegistry::RunValueNames(Location location) const {
+    std::vector<std::wstring> names;
+    UniqueHkey key;
+    if (::RegOpenKeyExW(Root(location), kRunKeyPath, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
+        return names;
+    }
+    wchar_t name[16384];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 16384;
+        if (::RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+void ScratchRegistry::SetStartupFolder(const std::wstring& folder) {
+    SetText(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, folder);
+}
+
+StoreTest::StoreTest() {
+    m_programDir = m_root / L"Program\\";
+    ::CreateDirectoryW((m_root / L"Program").c_str(), nullptr);
+    ::CreateDirectoryW((m_programDir + L"Run").c_str(), nullptr);
+    ::CreateDirectoryW((m_programDir + L"NoRun").c_str(), nullptr);
+    SetProgramDir(m_programDir);
+    for (int code = kFirstCode; code <= kLastCode; ++code) {
+        ::CreateDirectoryW(StoreFolderPath(code).c_str(), nullptr);
+    }
+    m_startup = m_root / L"Startup";
+    ::CreateDirectoryW(m_startup.c_str(), nullptr);
+    m_registry.CreateRunKey(Location::Local);
+    m_registry.CreateRunKey(Location::User);
+    m_registry.SetStartupFolder(m_startup);
+}
+
+std::vector<std::wstring> StoreTest::FolderNames(const std::wstring& folder) const {
+    std::vector<std::wstring> names;
+    ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    });
+    return names;
+}
+
+std::vector<std::wstring> StoreTest::StoreNames(int code, bool all) const {
+    std::vector<std::wstring> names;
+    for (const auto& name : FolderNames(StoreFolderPath(code))) {
+        if (all || (name.size() >= 4 && name.compare(name.size() - 4, 4, L".lnk") == 0)) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+void WriteShortcut(const std::wstring& path, const std::wstring& target, const std::wstring& description) {
+    TShellLink link;
+    link.SetPath(target);
+    link.SetDescription(description);
+    if (!link.Save(path)) {
+        throw std::runtime_error("cannot write a shortcut");
+    }
+}
+
+LinkContent ReadShortcut(const std::wstring& path) {
+    TShellLink link;
+    if (!link.Load(path)) {
+        throw std::runtime_error("cannot read a shortcut");
+    }
+    return {link.Path(), link.Description()};
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file) {
+        throw std::runtime_error("cannot create a file");
+    }
+    DWORD written = 0;
+    if (!bytes.empty() &&
+        !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        throw std::runtime_error("cannot write a file");
+    }
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        throw std::runtime_error("cannot open a file");
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+} // namespace bw::test

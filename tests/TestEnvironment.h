@@ -1,0 +1,102 @@
+#pragma once
+
+#include "store/Locations.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bw::test {
+
+// A fresh folder under the temporary folder, removed with everything in it (read-only files included).
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER redirected to scratch keys for the life of the object, so that
+// nothing reads or writes the start-up entries of the machine the tests run on.
+class ScratchRegistry {
+public:
+    ScratchRegistry();
+    ~ScratchRegistry();
+    ScratchRegistry(const ScratchRegistry&) = delete;
+    ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+
+    static HKEY Root(Location location);
+
+    void CreateKey(HKEY root, const std::wstring& path);
+    void DeleteKey(HKEY root, const std::wstring& path);
+    void SetValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type, const void* data,
+                  DWORD size);
+    void SetText(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text,
+                 DWORD type = REG_SZ);
+
+    void CreateRunKey(Location location) { CreateKey(Root(location), kRunKeyPath); }
+    void DeleteRunKey(Location location) { DeleteKey(Root(location), kRunKeyPath); }
+    void SetRunValue(Location location, const std::wstring& name, const std::wstring& data, DWORD type = REG_SZ) {
+        SetText(Root(location), kRunKeyPath, name, data, type);
+    }
+    void RemoveRunValue(Location location, const std::wstring& name);
+
+    // The value's type and text, or nothing when it does not exist.
+    struct Value {
+        DWORD type;
+        std::wstring text;
+    };
+    std::optional<Value> RunValue(Location location, const std::wstring& name) const;
+    std::vector<std::wstring> RunValueNames(Location location) const;
+
+    // Points the "Startup" value of "Shell Folders" at `folder`.
+    void SetStartupFolder(const std::wstring& folder);
+
+private:
+    std::wstring m_scratchPath;
+};
+
+// A complete scratch world: ProgramDir with its six store folders, a Startup folder, and both Run keys and
+// the "Shell Folders" key in a scratch registry.
+class StoreTest : public ::testing::Test {
+protected:
+    StoreTest();
+
+    std::wstring StorePath(int code, const std::wstring& name) const { return StoreLinkPath(code, name); }
+    std::wstring StartupPath(const std::wstring& fileName) const { return m_startup + L"\\" + fileName; }
+
+    // File names in a store folder (only names ending in ".lnk" unless `all`).
+    std::vector<std::wstring> StoreNames(int code, bool all = false) const;
+    std::vector<std::wstring> FolderNames(const std::wstring& folder) const;
+
+    TempFolder m_root;
+    ScratchRegistry m_registry;
+    std::wstring m_programDir;
+    std::wstring m_startup;
+};
+
+// Writes a shortcut with the given target and description through the shell's link object.
+void WriteShortcut(const std::wstring& path, const std::wstring& target, const std::wstring& description = {});
+
+struct LinkContent {
+    std::wstring path;
+    std::wstring description;
+};
+LinkContent ReadShortcut(const std::wstring& path);
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+bool PathExists(const std::wstring& path);
+
+} // namespace bw::test

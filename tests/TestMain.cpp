@@ -1,0 +1,15 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Shell links need the component system on this thread, as in the program.
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 2;
+    }
+    const int result = RUN_ALL_TESTS();
+    ::CoUninitialize();
+    return result;
+}
