@@ -1,1 +1,189 @@
 #include "platform/FileCopy.h"
+
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/UniqueHandle.h"
+
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+constexpr DWORD kChunkSize = 8192;
+
+// Puts the control back at 0 when a copy ends, however it ends. Declared before everything else the copy
+// owns, so it runs after the files are closed and the buffer is freed.
+class PositionReset {
+public:
+    explicit PositionReset(ProgressControl* progress) : m_progress(progress) {}
+    ~PositionReset() {
+        if (m_progress) {
+            m_progress->SetPosition(0);
+        }
+    }
+    PositionReset(const PositionReset&) = delete;
+    PositionReset& operator=(const PositionReset&) = delete;
+
+private:
+    ProgressControl* m_progress;
+};
+
+// Appends what makes `folder` a prefix for a name inside it. A lone letter is taken for a drive.
+std::wstring WithSeparator(const std::wstring& folder) {
+    if (folder.empty()) {
+        return folder;
+    }
+    const wchar_t last = folder.back();
+    if (last == L':' || last == L'\\') {
+        return folder;
+    }
+    if (folder.size() == 1 && ((last >= L'A' && last <= L'Z') || (last >= L'a' && last <= L'z'))) {
+        return folder + L":\\";
+    }
+    return folder + L"\\";
+}
+
+// Creates `folder` and its missing parents. Failures are not reported: the destination's create then fails and
+// says so with the file's path.
+void CreateFolderPath(std::wstring folder) {
+    if (folder.empty()) {
+        return;
+    }
+    if (folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    // A drive ("C:") or a root is never created; a folder whose parent is itself would recurse forever.
+    if (folder.size() < 3 || DirectoryExists(folder) || FolderPart(folder) == folder) {
+        return;
+    }
+    CreateFolderPath(FolderPart(folder));
+    (void)::CreateDirectoryW(folder.c_str(), nullptr); // a failure shows at the destination's create
+}
+
+// The low 32 bits of the size found by a search on `path`, or -1 when the search finds nothing or a folder.
+int SizeFromSearch(const std::wstring& path) {
+    WIN32_FIND_DATAW found{};
+    const UniqueFind search(::FindFirstFileW(path.c_str(), &found));
+    if (!search || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return -1;
+    }
+    return static_cast<int>(found.nFileSizeLow);
+}
+
+// Others may go on reading the source during the copy, but nobody may change it under us.
+UniqueFile OpenSource(const std::wstring& source) {
+    UniqueFile file(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        throw EFOpenError(FormatMessageText(msg::kCannotOpenFile, source));
+    }
+    return file;
+}
+
+UniqueFile CreateDestination(const std::wstring& destination) {
+    UniqueFile file(::CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        throw EFCreateError(FormatMessageText(msg::kCannotCreateFile, destination));
+    }
+    return file;
+}
+
+// Copies from the source's current position to its end, one chunk at a time, and shows the running total
+// on `progress` after each chunk. A read shorter than a chunk ends the copy, so a source whose size is a
+// multiple of the chunk size ends with a read of 0 bytes.
+void CopyChunks(HANDLE source, HANDLE destination, std::vector<char>& buffer, ProgressControl* progress) {
+    DWORD total = 0; // wraps like the size shown as the maximum: only the low 32 bits count
+    for (;;) {
+        DWORD count = 0;
+        if (!::ReadFile(source, buffer.data(), kChunkSize, &count, nullptr)) {
+            throw EReadError(msg::kStreamReadError);
+        }
+        total += count;
+        if (count > 0) {
+            DWORD written = 0;
+            if (!::WriteFile(destination, buffer.data(), count, &written, nullptr) || written != count) {
+                throw EWriteError(msg::kStreamWriteError);
+            }
+        }
+        if (progress) {
+            progress->SetPosition(static_cast<int>(total));
+        }
+        if (count < kChunkSize) {
+            return;
+        }
+    }
+}
+
+// Runs CopyChunks and, when it fails, removes the cut destination before the error goes on: a shortened
+// store link must never lie where the next import would mirror it.
+void CopyChunksOrDiscard(HANDLE source, UniqueFile& destination, const std::wstring& destinationPath,
+                         std::vector<char>& buffer, ProgressControl* progress) {
+    try {
+        CopyChunks(source, destination.Get(), buffer, progress);
+    } catch (...) {
+        destination.Reset();                 // opened without sharing: it can only be deleted once closed
+        (void)DeleteFileAt(destinationPath); // a file that cannot be deleted is left; the error says enough
+        throw;
+    }
+}
+
+// The copy behind RelocateFile: no progress, no folders created, no time carried over, and the source stays.
+void CopyFileContent(const std::wstring& source, const std::wstring& destination) {
+    std::wstring target = FullPath(destination);
+    if (DirectoryExists(target)) {
+        target += L"\\" + FileNamePart(source);
+    }
+    std::vector<char> buffer(kChunkSize);
+    const UniqueFile from = OpenSource(source);
+    UniqueFile to = CreateDestination(target);
+    CopyChunksOrDiscard(from.Get(), to, target, buffer, nullptr);
+}
+
+} // namespace
+
+void CopyWithProgress(const std::wstring& source, const std::wstring& destination, ProgressControl* progress) {
+    const PositionReset resetOnExit(progress);
+
+    // The destination is used as given, not expanded: callers pass full paths.
+    std::wstring target = destination;
+    if (DirectoryExists(target)) {
+        target = WithSeparator(target) + FileNamePart(source);
+    }
+    std::vector<char> buffer(kChunkSize);
+    const int size = SizeFromSearch(source);
+    const UniqueFile from = OpenSource(source);
+    // Only a source that opened changes the control's range; the position goes back to 0 in any case.
+    if (progress) {
+        progress->SetMax(size);
+        progress->SetMin(0);
+        progress->SetPosition(0);
+    }
+    CreateFolderPath(FolderPart(target));
+    UniqueFile to = CreateDestination(target);
+    CopyChunksOrDiscard(from.Get(), to, target, buffer, progress);
+
+    // Set after the last write, so that no write moves it again. A copy that keeps its own time is still whole,
+    // so a failure here is let pass.
+    FILETIME lastWrite{};
+    if (::GetFileTime(from.Get(), nullptr, nullptr, &lastWrite)) {
+        (void)::SetFileTime(to.Get(), nullptr, nullptr, &lastWrite);
+    }
+    // `to` closes before `from`, then the buffer is freed, then the position is reset.
+}
+
+void RelocateFile(const std::wstring& source, const std::wstring& destination) {
+    const std::wstring target = FullPath(destination);
+    // No replace flag: a file already at the destination makes the rename fail, and the copy then
+    // overwrites its content instead.
+    if (::MoveFileW(source.c_str(), target.c_str())) {
+        return;
+    }
+    if (HasAttribute(source, FILE_ATTRIBUTE_READONLY)) {
+        throw EFCantMove(FormatMessageText(msg::kCannotMoveFile, source));
+    }
+    CopyFileContent(source, target);
+}
+
+} // namespace bw

@@ -1,1 +1,313 @@
 #include "TestEnvironment.h"
+
+#include "platform/Errors.h"
+#include "platform/FileCopy.h"
+#include "platform/UniqueHandle.h"
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace bw::test {
+namespace {
+
+using ::testing::_;
+using ::testing::ElementsAre;
+
+// Keeps every call the copy makes on its control, in order.
+class RecordingProgress : public ProgressControl {
+public:
+    void SetMax(int value) override { calls.push_back("max " + std::to_string(value)); }
+    void SetMin(int value) override { calls.push_back("min " + std::to_string(value)); }
+    void SetPosition(int value) override { calls.push_back("pos " + std::to_string(value)); }
+    std::vector<std::string> calls;
+};
+
+// Bytes that differ from chunk to chunk, so a chunk written twice or out of order shows.
+std::string Content(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(i % 251 + i / 8192);
+    }
+    return bytes;
+}
+
+// An odd second and a fraction, which a copy that rounded the time would lose.
+constexpr ULONGLONG kOldTime = 126'269'595'071'234'567ULL;
+
+void SetLastWriteTime(const std::wstring& path, ULONGLONG time) {
+    UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const FILETIME value{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &value));
+}
+
+ULONGLONG LastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+// The message of the error of kind E that `action` raises, or a text that no expectation matches.
+template <typename E, typename Action> std::wstring MessageOf(Action action) {
+    try {
+        action();
+    } catch (const E& error) {
+        return error.Message();
+    }
+    return L"(no error)";
+}
+
+TEST(CopyWithProgressTest, CopiesChunkByChunkAndReportsEachChunk) {
+    const TempFolder folder;
+    struct Case {
+        size_t size;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {0, {"max 0", "min 0", "pos 0", "pos 0", "pos 0"}},
+        {8192, {"max 8192", "min 0", "pos 0", "pos 8192", "pos 8192", "pos 0"}},
+        {8193, {"max 8193", "min 0", "pos 0", "pos 8192", "pos 8193", "pos 0"}},
+        {3 * 8192 + 100, {"max 24676", "min 0", "pos 0", "pos 8192", "pos 16384", "pos 24576", "pos 24676", "pos 0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::wstring name = std::to_wstring(c.size);
+        const std::wstring source = folder / (name + L".lnk");
+        WriteFileBytes(source, Content(c.size));
+        SetLastWriteTime(source, kOldTime);
+
+        RecordingProgress progress;
+        CopyWithProgress(source, folder / (name + L"-copy.lnk"), &progress);
+        EXPECT_EQ(ReadFileBytes(folder / (name + L"-copy.lnk")), Content(c.size));
+        EXPECT_EQ(LastWriteTime(folder / (name + L"-copy.lnk")), kOldTime);
+        EXPECT_EQ(progress.calls, c.calls);
+
+        CopyWithProgress(source, folder / (name + L"-quiet.lnk"), nullptr);
+        EXPECT_EQ(ReadFileBytes(folder / (name + L"-quiet.lnk")), Content(c.size));
+        EXPECT_EQ(ReadFileBytes(source), Content(c.size));
+    }
+}
+
+TEST(CopyWithProgressTest, PutsTheFileWhereTheDestinationLeads) {
+    const TempFolder folder;
+    const std::wstring source = folder / L"Entry.lnk";
+    WriteFileBytes(source, "link");
+    SetLastWriteTime(source, kOldTime);
+
+    // A destination that names a folder, with or without its final "\", receives the source's name.
+    ::CreateDirectoryW((folder / L"Box").c_str(), nullptr);
+    ::CreateDirectoryW((folder / L"Crate").c_str(), nullptr);
+    CopyWithProgress(source, folder / L"Box", nullptr);
+    CopyWithProgress(source, folder / L"Crate\\", nullptr);
+    EXPECT_EQ(ReadFileBytes(folder / L"Box\\Entry.lnk"), "link");
+    EXPECT_EQ(ReadFileBytes(folder / L"Crate\\Entry.lnk"), "link");
+
+    // Missing folders and their missing parents are made.
+    CopyWithProgress(source, folder / L"a\\b\\c\\Copy.lnk", nullptr);
+    EXPECT_EQ(ReadFileBytes(folder / L"a\\b\\c\\Copy.lnk"), "link");
+
+    // A longer file already there is replaced whole and takes the source's time.
+    WriteFileBytes(folder / L"Old.lnk", std::string(20000, 'x'));
+    CopyWithProgress(source, folder / L"Old.lnk", nullptr);
+    EXPECT_EQ(ReadFileBytes(folder / L"Old.lnk"), "link");
+    EXPECT_EQ(LastWriteTime(folder / L"Old.lnk"), kOldTime);
+}
+
+TEST(CopyWithProgressTest, RefusesWithoutLeavingAnything) {
+    const TempFolder folder;
+    const std::wstring source = folder / L"Entry.lnk";
+    WriteFileBytes(source, "link");
+
+    // A destination in use stays as it was; the range was set because the source opened.
+    const std::wstring inUse = folder / L"InUse.lnk";
+    WriteFileBytes(inUse, "kept");
+    RecordingProgress progress;
+    {
+        const UniqueFile holder(::CreateFileW(inUse.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(MessageOf<EFCreateError>([&] { CopyWithProgress(source, inUse, &progress); }),
+                  L"Cannot create file " + inUse);
+    }
+    EXPECT_EQ(ReadFileBytes(inUse), "kept");
+    EXPECT_EQ(progress.calls, (std::vector<std::string>{"max 4", "min 0", "pos 0", "pos 0"}));
+
+    // A missing source: no file, no folder, and the range untouched.
+    const std::wstring missing = folder / L"Missing.lnk";
+    progress.calls.clear();
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { CopyWithProgress(missing, folder / L"New\\Copy.lnk", &progress); }),
+              L"Cannot open file " + missing);
+    EXPECT_FALSE(PathExists(folder / L"New"));
+    EXPECT_EQ(progress.calls, std::vector<std::string>{"pos 0"});
+
+    // A source someone holds open for writing cannot be copied.
+    {
+        const UniqueFile writer(::CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_EQ(MessageOf<EFOpenError>([&] { CopyWithProgress(source, folder / L"Copy.lnk", nullptr); }),
+                  L"Cannot open file " + source);
+    }
+    EXPECT_FALSE(PathExists(folder / L"Copy.lnk"));
+}
+
+TEST(CopyWithProgressTest, LeavesAReadOnlyDestinationAlone) {
+    const TempFolder folder;
+    const std::wstring source = folder / L"Entry.lnk";
+    WriteFileBytes(source, "link");
+    const std::wstring readOnly = folder / L"ReadOnly.lnk";
+    WriteFileBytes(readOnly, "kept");
+    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    if (UniqueFile(::CreateFileW(readOnly.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {
+        // Wine keeps the attribute as Unix permissions, which do not stop a process running as root.
+        GTEST_SKIP() << "this system lets a read-only file be written";
+    }
+
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { CopyWithProgress(source, readOnly, nullptr); }),
+              L"Cannot create file " + readOnly);
+    EXPECT_EQ(ReadFileBytes(readOnly), "kept");
+}
+
+TEST(RelocateFileTest, RenamesWhereItCan) {
+    const TempFolder folder;
+    ::CreateDirectoryW((folder / L"Run").c_str(), nullptr);
+    ::CreateDirectoryW((folder / L"NoRun").c_str(), nullptr);
+    const std::wstring source = folder / L"Run\\Entry.lnk";
+    WriteFileBytes(source, "link");
+    SetLastWriteTime(source, kOldTime);
+    ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const DWORD attributes = ::GetFileAttributesW(source.c_str());
+    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
+
+    RelocateFile(source, folder / L"NoRun\\Entry.lnk");
+    EXPECT_FALSE(PathExists(source));
+    EXPECT_EQ(ReadFileBytes(folder / L"NoRun\\Entry.lnk"), "link");
+    EXPECT_EQ(LastWriteTime(folder / L"NoRun\\Entry.lnk"), kOldTime);
+    EXPECT_EQ(::GetFileAttributesW((folder / L"NoRun\\Entry.lnk").c_str()), attributes);
+
+    // Read-only is no obstacle to a rename.
+    const std::wstring readOnly = folder / L"Run\\ReadOnly.lnk";
+    WriteFileBytes(readOnly, "ro");
+    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    RelocateFile(readOnly, folder / L"NoRun\\ReadOnly.lnk");
+    EXPECT_FALSE(PathExists(readOnly));
+    EXPECT_EQ(ReadFileBytes(folder / L"NoRun\\ReadOnly.lnk"), "ro");
+}
+
+TEST(RelocateFileTest, CopiesOverWhatIsInTheWayAndKeepsTheSource) {
+    const TempFolder folder;
+    const std::wstring source = folder / L"Entry.lnk";
+    WriteFileBytes(source, Content(10000));
+    WriteFileBytes(folder / L"Taken.lnk", std::string(30000, 'x'));
+
+    RelocateFile(source, folder / L"Taken.lnk");
+    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), Content(10000));
+    EXPECT_EQ(ReadFileBytes(source), Content(10000));
+
+    // A folder in the way receives a copy under the source's name.
+    ::CreateDirectoryW((folder / L"Box").c_str(), nullptr);
+    RelocateFile(source, folder / L"Box");
+    EXPECT_EQ(ReadFileBytes(folder / L"Box\\Entry.lnk"), Content(10000));
+    EXPECT_TRUE(PathExists(source));
+}
+
+TEST(RelocateFileTest, RefusesAndChangesNothing) {
+    const TempFolder folder;
+    ::CreateDirectoryW((folder / L"Run").c_str(), nullptr);
+
+    // The message names the source as it was passed, not expanded.
+    const std::wstring readOnly = folder / L"Run\\..\\ReadOnly.lnk";
+    WriteFileBytes(readOnly, "ro");
+    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteFileBytes(folder / L"Taken.lnk", "taken");
+    EXPECT_EQ(MessageOf<EFCantMove>([&] { RelocateFile(readOnly, folder / L"Taken.lnk"); }),
+              L"Cannot move file " + readOnly);
+    EXPECT_EQ(ReadFileBytes(folder / L"ReadOnly.lnk"), "ro");
+    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), "taken");
+
+    const std::wstring missing = folder / L"Missing.lnk";
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { RelocateFile(missing, folder / L"Run\\Missing.lnk"); }),
+              L"Cannot open file " + missing);
+    EXPECT_FALSE(PathExists(folder / L"Run\\Missing.lnk"));
+
+    // No folder is made for a move; the message names the expanded destination.
+    const std::wstring source = folder / L"Entry.lnk";
+    WriteFileBytes(source, "link");
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { RelocateFile(source, folder / L"Run\\..\\Gone\\Entry.lnk"); }),
+              L"Cannot create file " + folder / L"Gone\\Entry.lnk");
+    EXPECT_FALSE(PathExists(folder / L"Gone"));
+
+    // A file in the way that someone holds open stays as it was.
+    {
+        const UniqueFile holder(
+            ::CreateFileW((folder / L"Taken.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(MessageOf<EFCreateError>([&] { RelocateFile(source, folder / L"Taken.lnk"); }),
+                  L"Cannot create file " + folder / L"Taken.lnk");
+    }
+    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), "taken");
+    EXPECT_EQ(ReadFileBytes(source), "link");
+}
+
+// A source that sends one whole chunk and then breaks off, as a share does that drops off the network in the
+// middle of a copy: a pipe whose writer leaves. Each of `readers` openings gets its own writer (a rename tried
+// on the pipe opens it too).
+class BrokenOffSource {
+public:
+    explicit BrokenOffSource(int readers = 1)
+        : m_path(L"\\\\.\\pipe\\bw-test-" + std::to_wstring(::GetCurrentProcessId())) {
+        for (int i = 0; i < readers; ++i) {
+            UniqueFile pipe(::CreateNamedPipeW(m_path.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                               readers, 65536, 65536, 0, nullptr));
+            m_writers.emplace_back([pipe = std::move(pipe)] {
+                if (::ConnectNamedPipe(pipe.Get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED) {
+                    const std::string chunk = Content(8192);
+                    DWORD written = 0;
+                    (void)::WriteFile(pipe.Get(), chunk.data(), 8192, &written, nullptr);
+                    (void)::FlushFileBuffers(pipe.Get()); // returns once the reader has the chunk, or has left
+                }
+            });
+        }
+    }
+    ~BrokenOffSource() {
+        for (std::thread& writer : m_writers) {
+            // A writer whose pipe nobody opened still waits for a reader.
+            (void)UniqueFile(::CreateFileW(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            writer.join();
+        }
+    }
+    BrokenOffSource(const BrokenOffSource&) = delete;
+    BrokenOffSource& operator=(const BrokenOffSource&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+    std::vector<std::thread> m_writers;
+};
+
+TEST(FileCopyReadFailureTest, LeavesNoCutCopyBehind) {
+    const TempFolder folder;
+    RecordingProgress progress;
+    {
+        const BrokenOffSource source;
+        EXPECT_EQ(MessageOf<EReadError>([&] { CopyWithProgress(source.Path(), folder / L"Copy.lnk", &progress); }),
+                  L"Stream read error");
+    }
+    EXPECT_FALSE(PathExists(folder / L"Copy.lnk"));
+    // The size of a pipe is whatever its search says; what counts is that the position went back to 0.
+    EXPECT_THAT(progress.calls, ElementsAre(_, "min 0", "pos 0", "pos 8192", "pos 0"));
+
+    // The copy behind a move: the file that was in the way is gone rather than cut.
+    WriteFileBytes(folder / L"Taken.lnk", "taken");
+    {
+        const BrokenOffSource source(2);
+        EXPECT_EQ(MessageOf<EReadError>([&] { RelocateFile(source.Path(), folder / L"Taken.lnk"); }),
+                  L"Stream read error");
+    }
+    EXPECT_FALSE(PathExists(folder / L"Taken.lnk"));
+}
+
+} // namespace
+} // namespace bw::test
