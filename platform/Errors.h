@@ -44,6 +44,7 @@ inline constexpr const wchar_t* kFailedToGetData = L"Failed to get data for '%s'
 inline constexpr const wchar_t* kFailedToSetData = L"Failed to set data for '%s'";
 inline constexpr const wchar_t* kCannotOpenFile = L"Cannot open file %s";
 inline constexpr const wchar_t* kCannotCreateFile = L"Cannot create file %s";
+inline constexpr const wchar_t* kCannotCreateFolder = L"Cannot create folder %s";
 inline constexpr const wchar_t* kStreamReadError = L"Stream read error";
 inline constexpr const wchar_t* kStreamWriteError = L"Stream write error";
 inline constexpr const wchar_t* kCannotMoveFile = L"Cannot move file %s";

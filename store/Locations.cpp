@@ -43,15 +43,21 @@ int CheckedCode(int code) {
 }
 } // namespace
 
-const wchar_t* StoreFolder(int code) { return LocationTable::StoreFolders[CheckedCode(code)]; }
+const wchar_t* StoreFolder(int code) {
+    return LocationTable::StoreFolders[CheckedCode(code)];
+}
 
 const wchar_t* LocationLabel(int code) {
     return LocationTable::Labels[static_cast<int>(LocationOf(CheckedCode(code)))];
 }
 
-HKEY RegistryRoot(int code) { return LocationTable::Root(LocationOf(CheckedCode(code))); }
+HKEY RegistryRoot(int code) {
+    return LocationTable::Root(LocationOf(CheckedCode(code)));
+}
 
-std::wstring LocationText(int code) { return std::to_wstring(CheckedCode(code)) + LocationLabel(code); }
+std::wstring LocationText(int code) {
+    return std::to_wstring(CheckedCode(code)) + LocationLabel(code);
+}
 
 int CodeFromLocationText(const std::wstring& text) {
     if (text.empty() || text[0] < L'0' + kFirstCode || text[0] > L'0' + kLastCode) {
@@ -60,7 +66,9 @@ int CodeFromLocationText(const std::wstring& text) {
     return text[0] - L'0';
 }
 
-const std::wstring& ProgramDir() { return g_programDir; }
+const std::wstring& ProgramDir() {
+    return g_programDir;
+}
 
 void SetProgramDir(const std::wstring& folder) {
     g_programDir = folder;
@@ -69,9 +77,13 @@ void SetProgramDir(const std::wstring& folder) {
     }
 }
 
-std::wstring ProgramDirOf(const std::wstring& executablePath) { return FolderPart(executablePath); }
+std::wstring ProgramDirOf(const std::wstring& executablePath) {
+    return FolderPart(executablePath);
+}
 
-const std::wstring& StartupDir() { return g_startupDir; }
+const std::wstring& StartupDir() {
+    return g_startupDir;
+}
 
 void RecomputeStartupDir() {
     g_startupDir = L"c:";
@@ -121,7 +133,27 @@ static const std::wstring& CheckedName(const std::wstring& name) {
     return name;
 }
 
-std::wstring StoreFolderPath(int code) { return ProgramDir() + StoreFolder(code); }
+void CreateStoreFolders() {
+    std::wstring failed;
+    const auto create = [&](const std::wstring& folder) {
+        if (!DirectoryExists(folder) && !::CreateDirectoryW(folder.c_str(), nullptr) && !DirectoryExists(folder) &&
+            failed.empty()) {
+            failed = folder;
+        }
+    };
+    create(ProgramDir() + L"Run");
+    create(ProgramDir() + L"NoRun");
+    for (int code = kFirstCode; code <= kLastCode; ++code) {
+        create(StoreFolderPath(code));
+    }
+    if (!failed.empty()) {
+        throw EFCreateError(FormatMessageText(msg::kCannotCreateFolder, failed));
+    }
+}
+
+std::wstring StoreFolderPath(int code) {
+    return ProgramDir() + StoreFolder(code);
+}
 
 std::wstring StoreLinkPath(int code, const std::wstring& name) {
     return StoreFolderPath(code) + CheckedName(name) + kLinkExtension;

@@ -16,7 +16,8 @@ inline constexpr int kLastCode = 6;
 inline constexpr int kFirstDisabledCode = 4;
 
 inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-inline constexpr const wchar_t* kShellFoldersKeyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+inline constexpr const wchar_t* kShellFoldersKeyPath =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 inline constexpr const wchar_t* kStartupValueName = L"Startup";
 inline constexpr const wchar_t* kLinkExtension = L".lnk";
 
@@ -30,12 +31,24 @@ struct LocationTable {
     static HKEY Root(Location location);
 };
 
-inline bool IsValidCode(int code) { return code >= kFirstCode && code <= kLastCode; }
-inline bool IsEnabledCode(int code) { return code >= kFirstCode && code < kFirstDisabledCode; }
-inline Location LocationOf(int code) { return static_cast<Location>((code - 1) % 3 + 1); }
-inline bool IsRegistryCode(int code) { return IsValidCode(code) && LocationOf(code) != Location::StartUp; }
-inline int DisabledCodeOf(int code) { return code + 3; }
-inline int EnabledCodeOf(int code) { return code - 3; }
+inline bool IsValidCode(int code) {
+    return code >= kFirstCode && code <= kLastCode;
+}
+inline bool IsEnabledCode(int code) {
+    return code >= kFirstCode && code < kFirstDisabledCode;
+}
+inline Location LocationOf(int code) {
+    return static_cast<Location>((code - 1) % 3 + 1);
+}
+inline bool IsRegistryCode(int code) {
+    return IsValidCode(code) && LocationOf(code) != Location::StartUp;
+}
+inline int DisabledCodeOf(int code) {
+    return code + 3;
+}
+inline int EnabledCodeOf(int code) {
+    return code - 3;
+}
 
 const wchar_t* StoreFolder(int code);
 const wchar_t* LocationLabel(int code);
@@ -65,6 +78,10 @@ void RecomputeStartupDir();
 // Windows forbids in file names, not "." or "..", and not a device name such as CON or COM1 (which would
 // name a device, not a file). The empty name (a key's default value) is allowed and gives ".lnk".
 bool IsSafeEntryName(const std::wstring& name);
+
+// Creates whichever of the six store folders (and their parents "Run" and "NoRun") are missing. Raises
+// EFCreateError naming the first folder that could not be created, after trying every one.
+void CreateStoreFolders();
 
 // ProgramDir + the code's store folder.
 std::wstring StoreFolderPath(int code);

@@ -1,0 +1,156 @@
+#include "app/Desktop.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+constexpr int kIconId = 100;
+constexpr int kTextId = 101;
+constexpr WORD kButtonClass = 0x0080;
+constexpr WORD kStaticClass = 0x0082;
+
+// Builds a dialog template in memory: the dialog needs no resource, and its texts are the program's own.
+class DialogTemplate {
+public:
+    DialogTemplate(DWORD style, short cx, short cy, const wchar_t* title, WORD pointSize, const wchar_t* font) {
+        AddDword(style | DS_SETFONT);
+        AddDword(0); // extended style
+        m_countAt = m_words.size();
+        AddWord(0); // item count, filled in as items are added
+        AddShorts({0, 0, cx, cy});
+        AddWord(0); // no menu
+        AddWord(0); // the standard dialog class
+        AddString(title);
+        AddWord(pointSize);
+        AddString(font);
+    }
+
+    void AddItem(DWORD style, short x, short y, short cx, short cy, WORD id, WORD windowClass, const wchar_t* text) {
+        if (m_words.size() % 2 != 0) {
+            AddWord(0); // every item starts on a DWORD boundary
+        }
+        AddDword(style | WS_CHILD | WS_VISIBLE);
+        AddDword(0);
+        AddShorts({x, y, cx, cy});
+        AddWord(id);
+        AddWord(0xFFFF);
+        AddWord(windowClass);
+        AddString(text);
+        AddWord(0); // no creation data
+        ++m_words[m_countAt];
+    }
+
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(m_words.data()); }
+
+private:
+    void AddWord(WORD word) { m_words.push_back(word); }
+    void AddDword(DWORD value) {
+        AddWord(LOWORD(value));
+        AddWord(HIWORD(value));
+    }
+    void AddShorts(std::initializer_list<short> values) {
+        for (short value : values) {
+            AddWord(static_cast<WORD>(value));
+        }
+    }
+    void AddString(const wchar_t* text) {
+        for (; *text != L'\0'; ++text) {
+            AddWord(static_cast<WORD>(*text));
+        }
+        AddWord(0);
+    }
+
+    std::vector<WORD> m_words; // a vector of WORD is aligned for the DWORDs the template starts with
+    size_t m_countAt = 0;
+};
+
+struct DialogState {
+    const std::wstring* question;
+};
+
+// Grows the text to fit the question, moves the buttons under it and centres the dialog on the screen.
+void LayOut(HWND dialog, const std::wstring& question) {
+    HWND text = ::GetDlgItem(dialog, kTextId);
+    RECT textRect{};
+    ::GetWindowRect(text, &textRect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&textRect), 2);
+
+    HDC dc = ::GetDC(text);
+    const auto oldFont = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(text, WM_GETFONT, 0, 0)));
+    RECT needed{0, 0, textRect.right - textRect.left, 0};
+    ::DrawTextW(dc, question.c_str(), static_cast<int>(question.size()), &needed,
+                DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+    ::SelectObject(dc, oldFont);
+    ::ReleaseDC(text, dc);
+
+    const int grow = std::max<int>(0, (needed.bottom - needed.top) - (textRect.bottom - textRect.top));
+    if (grow > 0) {
+        ::SetWindowPos(text, nullptr, 0, 0, textRect.right - textRect.left, needed.bottom - needed.top,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        for (int id : {IDYES, IDNO}) {
+            HWND button = ::GetDlgItem(dialog, id);
+            RECT rect{};
+            ::GetWindowRect(button, &rect);
+            ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+            ::SetWindowPos(button, nullptr, rect.left, rect.top + grow, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+
+    RECT frame{};
+    ::GetWindowRect(dialog, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top + grow;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(dialog, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    ::SetWindowPos(dialog, nullptr, work.left + (work.right - work.left - width) / 2,
+                   work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK ConfirmProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        const auto* state = reinterpret_cast<const DialogState*>(lParam);
+        ::SendDlgItemMessageW(dialog, kIconId, STM_SETICON,
+                              reinterpret_cast<WPARAM>(::LoadIconW(nullptr, IDI_QUESTION)), 0);
+        ::SetDlgItemTextW(dialog, kTextId, state->question->c_str());
+        LayOut(dialog, *state->question);
+        ::SetFocus(::GetDlgItem(dialog, IDYES));
+        return FALSE; // the focus is set
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDYES:
+            ::EndDialog(dialog, IDYES);
+            return TRUE;
+        case IDNO:
+        case IDCANCEL: // Escape and the close box answer No
+            ::EndDialog(dialog, IDNO);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+int ShowConfirmDialog(HWND owner, const std::wstring& question) {
+    DialogTemplate dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 232, 62, L"Confirm", 8,
+                          L"MS Shell Dlg");
+    dialog.AddItem(SS_ICON, 10, 10, 20, 20, kIconId, kStaticClass, L"");
+    dialog.AddItem(SS_LEFT | SS_NOPREFIX, 42, 14, 180, 16, kTextId, kStaticClass, L"");
+    dialog.AddItem(BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 64, 38, 50, 14, IDYES, kButtonClass, L"&Yes");
+    dialog.AddItem(BS_PUSHBUTTON | WS_TABSTOP, 120, 38, 50, 14, IDNO, kButtonClass, L"&No");
+    DialogState state{&question};
+    const INT_PTR result = ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), owner, ConfirmProc,
+                                                     reinterpret_cast<LPARAM>(&state));
+    return result == IDYES ? IDYES : IDNO;
+}
+
+} // namespace bw

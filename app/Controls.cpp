@@ -1,0 +1,117 @@
+#include "app/Controls.h"
+
+#include <vector>
+
+namespace bw {
+
+int LvGetItemCount(HWND list) {
+    return static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring LvGetItemText(HWND list, int item, int subItem) {
+    // LVM_GETITEMTEXT gives no length; grow the buffer until the text fits with room to spare.
+    std::vector<wchar_t> buffer(256);
+    for (;;) {
+        LVITEMW lvItem{};
+        lvItem.iSubItem = subItem;
+        lvItem.pszText = buffer.data();
+        lvItem.cchTextMax = static_cast<int>(buffer.size());
+        const auto length = static_cast<size_t>(
+            ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvItem)));
+        if (length + 1 < buffer.size()) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
+void LvSetItemText(HWND list, int item, int subItem, const std::wstring& text) {
+    LVITEMW lvItem{};
+    lvItem.iSubItem = subItem;
+    lvItem.pszText = const_cast<wchar_t*>(text.c_str());
+    ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvItem));
+}
+
+int LvInsertItem(HWND list, int item, const std::wstring& text, int image, LPARAM param) {
+    LVITEMW lvItem{};
+    lvItem.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    lvItem.iItem = item;
+    lvItem.pszText = const_cast<wchar_t*>(text.c_str());
+    lvItem.iImage = image;
+    lvItem.lParam = param;
+    return static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lvItem)));
+}
+
+LPARAM LvGetItemParam(HWND list, int item) {
+    LVITEMW lvItem{};
+    lvItem.mask = LVIF_PARAM;
+    lvItem.iItem = item;
+    ::SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lvItem));
+    return lvItem.lParam;
+}
+
+int LvGetItemImage(HWND list, int item) {
+    LVITEMW lvItem{};
+    lvItem.mask = LVIF_IMAGE;
+    lvItem.iItem = item;
+    ::SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lvItem));
+    return lvItem.iImage;
+}
+
+bool LvGetCheck(HWND list, int item) {
+    return ListView_GetCheckState(list, item) != FALSE;
+}
+
+void LvSetCheck(HWND list, int item, bool checked) {
+    ListView_SetCheckState(list, item, checked ? TRUE : FALSE);
+}
+
+int LvGetSelected(HWND list) {
+    return static_cast<int>(::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void LvSelect(HWND list, int item) {
+    ListView_SetItemState(list, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+void LvInsertColumn(HWND list, int column, const std::wstring& title, int width) {
+    LVCOLUMNW lvColumn{};
+    lvColumn.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    lvColumn.pszText = const_cast<wchar_t*>(title.c_str());
+    lvColumn.cx = width;
+    lvColumn.iSubItem = column;
+    ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&lvColumn));
+}
+
+std::wstring HwndGetText(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), length + 1)));
+    return text;
+}
+
+void HwndSetText(HWND window, const std::wstring& text) {
+    ::SetWindowTextW(window, text.c_str());
+}
+
+bool TbIsEnabled(HWND toolBar, int command) {
+    return ::SendMessageW(toolBar, TB_ISBUTTONENABLED, static_cast<WPARAM>(command), 0) != 0;
+}
+
+void TbEnable(HWND toolBar, int command, bool enabled) {
+    ::SendMessageW(toolBar, TB_ENABLEBUTTON, static_cast<WPARAM>(command), MAKELPARAM(enabled ? TRUE : FALSE, 0));
+}
+
+std::wstring SbGetText(HWND statusBar) {
+    const auto length = LOWORD(::SendMessageW(statusBar, SB_GETTEXTLENGTHW, 0, 0));
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    ::SendMessageW(statusBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(length);
+    return text;
+}
+
+void SbSetText(HWND statusBar, const std::wstring& text) {
+    ::SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+} // namespace bw

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+namespace bw {
+
+// Thin helpers over the messages of the common controls, so that window code (and tests) read as intent.
+
+int LvGetItemCount(HWND list);
+std::wstring LvGetItemText(HWND list, int item, int subItem);
+void LvSetItemText(HWND list, int item, int subItem, const std::wstring& text);
+int LvInsertItem(HWND list, int item, const std::wstring& text, int image, LPARAM param);
+LPARAM LvGetItemParam(HWND list, int item);
+int LvGetItemImage(HWND list, int item);
+bool LvGetCheck(HWND list, int item);
+void LvSetCheck(HWND list, int item, bool checked);
+int LvGetSelected(HWND list); // the first selected row, or -1
+void LvSelect(HWND list, int item);
+void LvInsertColumn(HWND list, int column, const std::wstring& title, int width);
+
+std::wstring HwndGetText(HWND window);
+void HwndSetText(HWND window, const std::wstring& text);
+
+bool TbIsEnabled(HWND toolBar, int command);
+void TbEnable(HWND toolBar, int command, bool enabled);
+
+std::wstring SbGetText(HWND statusBar);
+void SbSetText(HWND statusBar, const std::wstring& text);
+
+} // namespace bw

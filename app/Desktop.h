@@ -1,0 +1,53 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace bw {
+
+// What the main window asks of the desktop: its dialogs, its error box and the shell. The program uses the
+// system's own (TSystemDesktop); tests put an answering one in its place.
+class TDesktop {
+public:
+    virtual ~TDesktop() = default;
+
+    // The modal "Confirm" question; true only when the user answers Yes.
+    virtual bool Confirm(HWND owner, const std::wstring& question) = 0;
+
+    // The file-open dialog for a program to add; nothing when the user cancels.
+    virtual std::optional<std::wstring> BrowseForProgram(HWND owner) = 0;
+
+    virtual void ShowError(HWND owner, const std::wstring& title, const std::wstring& text) = 0;
+
+    // The shell's property sheet of a file.
+    virtual void ShowProperties(HWND owner, const std::wstring& file) = 0;
+
+    // The default action of the shell on a file; returns what the shell returns (above 32 on success).
+    virtual INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
+                                  const std::wstring& folder, int showCommand) = 0;
+};
+
+class TSystemDesktop : public TDesktop {
+public:
+    bool Confirm(HWND owner, const std::wstring& question) override;
+    std::optional<std::wstring> BrowseForProgram(HWND owner) override;
+    void ShowError(HWND owner, const std::wstring& title, const std::wstring& text) override;
+    void ShowProperties(HWND owner, const std::wstring& file) override;
+    INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
+                          const std::wstring& folder, int showCommand) override;
+};
+
+// The error box's title: the executable's file name without its folder, cut at its first ".", every
+// character after the first in lower case ("C:\Tools\BootWarden.exe" gives "Bootwarden").
+std::wstring ApplicationTitle(const std::wstring& executablePath);
+
+// The error box's text: the message, with a full stop appended when its last character sorts after ".".
+std::wstring ErrorBoxText(const std::wstring& message);
+
+// The modal confirmation dialog: caption "Confirm", a question-mark icon, the question, "&Yes" (the
+// default) and "&No" (also Escape and closing). Centred on the screen. Returns IDYES or IDNO.
+int ShowConfirmDialog(HWND owner, const std::wstring& question);
+
+} // namespace bw

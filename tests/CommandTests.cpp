@@ -1,0 +1,9 @@
+#include "WindowTestSupport.h"
+
+namespace bw::test {
+namespace {
+
+class CommandTest : public WindowTest {};
+
+} // namespace
+} // namespace bw::test

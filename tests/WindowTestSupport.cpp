@@ -1,0 +1,120 @@
+#include "WindowTestSupport.h"
+
+#include "app/Controls.h"
+
+#include <ostream>
+
+namespace bw::test {
+
+bool FakeDesktop::Confirm(HWND, const std::wstring& question) {
+    questions.push_back(question);
+    if (whileDialogOpen) {
+        whileDialogOpen();
+    }
+    return confirmAnswer;
+}
+
+std::optional<std::wstring> FakeDesktop::BrowseForProgram(HWND) {
+    ++browseCount;
+    if (whileDialogOpen) {
+        whileDialogOpen();
+    }
+    return browseAnswer;
+}
+
+void FakeDesktop::ShowError(HWND, const std::wstring& title, const std::wstring& text) {
+    errors.push_back({title, text});
+}
+
+void FakeDesktop::ShowProperties(HWND, const std::wstring& file) {
+    propertiesShown.push_back(file);
+}
+
+INT_PTR FakeDesktop::OpenWithShell(HWND, const std::wstring& file, const std::wstring&, const std::wstring&, int) {
+    shellOpened.push_back(file);
+    return 42;
+}
+
+void PrintTo(const Row& row, std::ostream* out) {
+    const auto narrow = [](const std::wstring& text) {
+        std::string result;
+        for (wchar_t c : text) {
+            result.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+        }
+        return result;
+    };
+    *out << "{" << narrow(row.name) << " | " << narrow(row.target) << " | " << narrow(row.location) << " | "
+         << (row.checked ? "on" : "off") << "}";
+}
+
+WindowTest::~WindowTest() {
+    m_form.reset();
+    Pump();
+}
+
+void WindowTest::Open() {
+    m_form = std::make_unique<TMainForm>(::GetModuleHandleW(nullptr), m_desktop, m_programDir);
+    ASSERT_TRUE(m_form->Create(SW_SHOWNORMAL));
+    Pump();
+}
+
+void WindowTest::Pump() {
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            continue;
+        }
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+std::vector<Row> WindowTest::Rows() const {
+    std::vector<Row> rows;
+    const HWND list = m_form->List();
+    for (int item = 0; item < LvGetItemCount(list); ++item) {
+        rows.push_back({LvGetItemText(list, item, 0), LvGetItemText(list, item, 1), LvGetItemText(list, item, 2),
+                        LvGetCheck(list, item)});
+    }
+    return rows;
+}
+
+int WindowTest::RowOf(const std::wstring& name, int code) const {
+    return m_form->FindRow(name, code);
+}
+
+void WindowTest::ToggleRow(int item) {
+    LvSetCheck(m_form->List(), item, !LvGetCheck(m_form->List(), item));
+    Pump();
+}
+
+void WindowTest::KeyUp(WPARAM key, bool shift, bool control) {
+    // The modifiers are held for real, as far as the key state goes.
+    BYTE state[256]{};
+    ::GetKeyboardState(state);
+    BYTE held[256];
+    std::copy(std::begin(state), std::end(state), std::begin(held));
+    held[VK_SHIFT] = shift ? 0x80 : 0;
+    held[VK_CONTROL] = control ? 0x80 : 0;
+    ::SetKeyboardState(held);
+    ::SendMessageW(m_form->List(), WM_KEYUP, key, 0xC0000001);
+    ::SetKeyboardState(state);
+    Pump();
+}
+
+void WindowTest::Click(int command) {
+    ::SendMessageW(m_form->Handle(), WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(m_form->ToolBar()));
+    Pump();
+}
+
+void WindowTest::Select(int item) {
+    if (item < 0) {
+        ListView_SetItemState(m_form->List(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    } else {
+        LvSelect(m_form->List(), item);
+    }
+    Pump();
+}
+
+} // namespace bw::test

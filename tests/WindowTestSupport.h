@@ -1,0 +1,68 @@
+#pragma once
+
+#include "TestEnvironment.h"
+
+#include "app/Desktop.h"
+#include "app/MainForm.h"
+
+#include <functional>
+#include <memory>
+
+namespace bw::test {
+
+// Answers the window's dialogs as a test tells it and records what the window asked of the desktop.
+class FakeDesktop : public TDesktop {
+public:
+    bool Confirm(HWND owner, const std::wstring& question) override;
+    std::optional<std::wstring> BrowseForProgram(HWND owner) override;
+    void ShowError(HWND owner, const std::wstring& title, const std::wstring& text) override;
+    void ShowProperties(HWND owner, const std::wstring& file) override;
+    INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
+                          const std::wstring& folder, int showCommand) override;
+
+    bool confirmAnswer = true;
+    std::optional<std::wstring> browseAnswer;
+    std::function<void()> whileDialogOpen; // runs while a dialog "is open", as a refresh might
+
+    std::vector<std::wstring> questions;
+    int browseCount = 0;
+    struct Error {
+        std::wstring title;
+        std::wstring text;
+    };
+    std::vector<Error> errors;
+    std::vector<std::wstring> propertiesShown;
+    std::vector<std::wstring> shellOpened;
+};
+
+struct Row {
+    std::wstring name;
+    std::wstring target;
+    std::wstring location;
+    bool checked;
+    bool operator==(const Row& other) const {
+        return name == other.name && target == other.target && location == other.location && checked == other.checked;
+    }
+};
+void PrintTo(const Row& row, std::ostream* out);
+
+// The store and system of StoreTest with the real main window on top.
+class WindowTest : public StoreTest {
+protected:
+    ~WindowTest() override;
+
+    void Open();
+    static void Pump(); // handles every message waiting, as the message loop would
+
+    std::vector<Row> Rows() const;
+    int RowOf(const std::wstring& name, int code) const;
+    void ToggleRow(int item); // as a click on the check box would
+    void KeyUp(WPARAM key, bool shift = false, bool control = false);
+    void Click(int command);
+    void Select(int item);
+
+    FakeDesktop m_desktop;
+    std::unique_ptr<TMainForm> m_form;
+};
+
+} // namespace bw::test

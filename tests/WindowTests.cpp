@@ -1,0 +1,188 @@
+#include "WindowTestSupport.h"
+
+#include "app/Controls.h"
+#include "platform/FileSystem.h"
+#include "store/Import.h"
+
+namespace bw::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+TEST(ErrorBoxTest, TitleAndFullStopRules) {
+    EXPECT_EQ(ApplicationTitle(L"C:\\Tools\\Bootwarden.exe"), L"Bootwarden");
+    EXPECT_EQ(ApplicationTitle(L"C:\\Tools\\BOOTWARDEN.EXE"), L"Bootwarden");
+    EXPECT_EQ(ApplicationTitle(L"D:bw.test.exe"), L"bw");
+    EXPECT_EQ(ErrorBoxText(L"Cannot open file C:\\a.lnk"), L"Cannot open file C:\\a.lnk.");
+    EXPECT_EQ(ErrorBoxText(L"Invalid data type for 'x'"), L"Invalid data type for 'x'"); // "'" sorts before "."
+    EXPECT_EQ(ErrorBoxText(L"Done."), L"Done.");
+    EXPECT_EQ(ErrorBoxText(L"Stream read error"), L"Stream read error.");
+    EXPECT_EQ(ErrorBoxText(L"(1)"), L"(1)");
+    EXPECT_EQ(ErrorBoxText(L""), L"");
+}
+
+class MainWindowTest : public WindowTest {};
+
+TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /q");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
+    WriteShortcut(StorePath(4, L"OldAgent"), L"c:\\old.exe", L"c:\\old.exe");
+    WriteShortcut(StorePath(5, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe");
+    WriteShortcut(StorePath(6, L"Blank"), L"", L""); // records no target
+    // Hidden, system and read-only store links are listed like any other.
+    WriteShortcut(StorePath(5, L"Hidden"), L"c:\\h.exe", L"c:\\h.exe");
+    ::SetFileAttributesW(StorePath(5, L"Hidden").c_str(),
+                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
+
+    Open();
+
+    EXPECT_TRUE(m_form->ListReady());
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[0], (Row{L"Agent", L"c:\\agent.exe", L"1 - Registry (HKLM)", true}));
+    EXPECT_EQ(rows[1].name, L"Tool");
+    EXPECT_EQ(rows[1].location, L"2 - Registry (HKCU)");
+    EXPECT_TRUE(rows[1].checked);
+    EXPECT_EQ(rows[2], (Row{L"Notes", L"c:\\windows\\notepad.exe", L"3 - Startup Folder", true}));
+    EXPECT_EQ(rows[3], (Row{L"OldAgent", L"c:\\old.exe", L"4 - Registry (HKLM)", false}));
+    // The same name enabled and disabled: two rows, the same label, different digits.
+    EXPECT_EQ(rows[4].location, L"5 - Registry (HKCU)");
+    EXPECT_EQ(rows[5].location, L"5 - Registry (HKCU)");
+    EXPECT_EQ(rows[6], (Row{L"Blank", L"Not Found", L"6 - Startup Folder", false}));
+
+    // The row remembers its command line and its store link.
+    const int agent = RowOf(L"Agent", 1);
+    EXPECT_EQ(m_form->RowEntry(agent).description, L"c:\\agent.exe");
+    EXPECT_EQ(m_form->RowStoreLinkPath(agent), StorePath(1, L"Agent"));
+
+    // A second rebuild gives the same rows.
+    m_form->MakeList();
+    EXPECT_EQ(Rows(), rows);
+}
+
+TEST_F(MainWindowTest, AnEmptyStoreGivesAnEmptyReadyList) {
+    Open();
+    EXPECT_TRUE(Rows().empty());
+    EXPECT_TRUE(m_form->ListReady());
+    EXPECT_TRUE(m_desktop.errors.empty());
+    EXPECT_EQ(HwndGetText(m_form->Handle()), L"Bootwarden");
+}
+
+TEST_F(MainWindowTest, SelectionDrivesTheStatusBarAndTheRowCommands) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StorePath(6, L"Blank"), L"", L"");
+    Open();
+    const HWND toolBar = m_form->ToolBar();
+    EXPECT_FALSE(TbIsEnabled(toolBar, TMainForm::PropButton));
+    EXPECT_FALSE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"");
+
+    Select(RowOf(L"Tool", 2));
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"c:\\tool.exe");
+    EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::PropButton));
+    EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
+
+    Select(RowOf(L"Blank", 6)); // moving the selection ends with the new row
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"Not Found");
+    EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
+
+    Select(-1);
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"");
+    EXPECT_FALSE(TbIsEnabled(toolBar, TMainForm::PropButton));
+    EXPECT_FALSE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
+
+    // Selecting changes nothing in the system or the store.
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
+    EXPECT_THAT(StoreNames(6), ElementsAre(L"Blank.lnk"));
+}
+
+TEST_F(MainWindowTest, PropertiesAndHelpGoToTheStoreLinkAndTheHelpPage) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StorePath(4, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
+    Open();
+
+    Click(TMainForm::PropButton); // no selection: nothing
+    EXPECT_TRUE(m_desktop.propertiesShown.empty());
+    Select(RowOf(L"Old", 4));
+    Click(TMainForm::PropButton);
+    Select(RowOf(L"Tool", 2));
+    KeyUp(VK_RETURN);
+    EXPECT_THAT(m_desktop.propertiesShown, ElementsAre(StorePath(4, L"Old"), StorePath(2, L"Tool")));
+
+    Click(TMainForm::HelpButton);
+    KeyUp(VK_F1, true);
+    EXPECT_THAT(m_desktop.shellOpened, ElementsAre(m_programDir + L"help.html", m_programDir + L"help.html"));
+}
+
+TEST_F(MainWindowTest, ImagesFollowTheRowsOverManyRebuilds) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Notepad", L"c:\\windows\\notepad.exe");
+    WriteShortcut(StorePath(6, L"Blank"), L"", L"");
+    Open();
+    const DWORD gdiBefore = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+    const DWORD userBefore = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
+    for (int i = 0; i < 200; ++i) {
+        m_form->MakeList();
+    }
+    EXPECT_EQ(::ImageList_GetImageCount(m_form->ImageList1()), 3);
+    for (int item = 0; item < 3; ++item) {
+        EXPECT_LT(LvGetItemImage(m_form->List(), item), 3);
+    }
+    ICONINFO info{};
+    ASSERT_TRUE(::GetIconInfo(m_form->DefIcon(), &info)) << "the default icon was destroyed";
+    ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+    // Where the platform counts handles, 200 rebuilds must not leave any behind.
+    EXPECT_LE(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore + 10);
+    EXPECT_LE(::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS), userBefore + 10);
+}
+
+TEST_F(MainWindowTest, MissingStoreFoldersAreMadeAtStart) {
+    ::RemoveDirectoryW(StoreFolderPath(5).c_str());
+    ::RemoveDirectoryW(StoreFolderPath(1).c_str());
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    Open();
+    EXPECT_TRUE(DirectoryExists(StoreFolderPath(5)));
+    EXPECT_EQ(Rows().size(), 1u);
+    EXPECT_TRUE(m_desktop.errors.empty());
+}
+
+TEST_F(MainWindowTest, AStoreFolderThatCannotBeMadeIsNamedInTheErrorBox) {
+    for (int code = 4; code <= 6; ++code) {
+        ::RemoveDirectoryW(StoreFolderPath(code).c_str());
+    }
+    ::RemoveDirectoryW((m_programDir + L"NoRun").c_str());
+    WriteFileBytes(m_programDir + L"NoRun", "a file where the folder belongs");
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+
+    Open();
+
+    ASSERT_FALSE(m_desktop.errors.empty());
+    EXPECT_EQ(m_desktop.errors[0].title, ApplicationTitle(ModulePath()));
+    EXPECT_EQ(m_desktop.errors[0].text, L"Cannot create folder " + m_programDir + L"NoRun.");
+    EXPECT_TRUE(::IsWindow(m_form->Handle())); // the window opens all the same
+}
+
+TEST_F(MainWindowTest, AnErrorInAHandlerIsShownAndTheWindowGoesOn) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    const auto rowsBefore = Rows();
+    const DWORD number = 3;
+    m_registry.SetValue(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, REG_DWORD, &number, sizeof number);
+
+    KeyUp(VK_F5);
+
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_EQ(m_desktop.errors[0].title, ApplicationTitle(ModulePath()));
+    EXPECT_EQ(m_desktop.errors[0].text, L"Invalid data type for 'Startup'");
+    EXPECT_TRUE(::IsWindow(m_form->Handle()));
+
+    m_registry.SetStartupFolder(m_startup);
+    KeyUp(VK_F5);
+    EXPECT_EQ(Rows(), rowsBefore);
+    EXPECT_TRUE(m_form->ListReady());
+}
+
+} // namespace
+} // namespace bw::test
