@@ -6,21 +6,27 @@
 
 namespace bw {
 
-DWORD FileAttributes(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
+DWORD FileAttributes(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str());
+}
 
 bool HasAttribute(const std::wstring& path, DWORD attribute) {
     const DWORD attributes = FileAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & attribute) != 0;
 }
 
-bool DirectoryExists(const std::wstring& path) { return HasAttribute(path, FILE_ATTRIBUTE_DIRECTORY); }
+bool DirectoryExists(const std::wstring& path) {
+    return HasAttribute(path, FILE_ATTRIBUTE_DIRECTORY);
+}
 
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = FileAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool DeleteFileAt(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+bool DeleteFileAt(const std::wstring& path) {
+    return ::DeleteFileW(path.c_str()) != FALSE;
+}
 
 void ForEachMatch(const std::wstring& pattern, const std::function<void(const WIN32_FIND_DATAW&)>& visit) {
     WIN32_FIND_DATAW data{};
@@ -38,9 +44,13 @@ static size_t AfterLastSeparator(const std::wstring& path) {
     return at == std::wstring::npos ? 0 : at + 1;
 }
 
-std::wstring FileNamePart(const std::wstring& path) { return path.substr(AfterLastSeparator(path)); }
+std::wstring FileNamePart(const std::wstring& path) {
+    return path.substr(AfterLastSeparator(path));
+}
 
-std::wstring FolderPart(const std::wstring& path) { return path.substr(0, AfterLastSeparator(path)); }
+std::wstring FolderPart(const std::wstring& path) {
+    return path.substr(0, AfterLastSeparator(path));
+}
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
     if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L':')) {

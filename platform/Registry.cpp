@@ -20,15 +20,15 @@ std::vector<std::wstring> TRegistry::ListValueNames() const {
     }
     DWORD count = 0;
     DWORD longest = 0;
-    if (::RegQueryInfoKeyW(m_key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest,
-                           nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (::RegQueryInfoKeyW(m_key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest, nullptr,
+                           nullptr, nullptr) != ERROR_SUCCESS) {
         return names;
     }
     std::wstring buffer(longest + 1, L'\0');
     for (DWORD index = 0;; ++index) {
         DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG status = ::RegEnumValueW(m_key.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr,
-                                            nullptr);
+        const LONG status =
+            ::RegEnumValueW(m_key.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_MORE_DATA) {
             // A longer name was added since the key was measured; measure again and retry this index.
             buffer.resize(buffer.size() * 2 + 256);
@@ -72,8 +72,8 @@ std::wstring TRegistry::ReadText(const std::wstring& name) const {
     for (int attempt = 0; attempt < 4 && status == ERROR_MORE_DATA; ++attempt) {
         data.assign(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        status = ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                                    &size);
+        status =
+            ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
     }
     if (status != ERROR_SUCCESS) {
         throw ERegistryException(FormatMessageText(msg::kFailedToGetData, name));

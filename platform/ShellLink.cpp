@@ -15,10 +15,9 @@ constexpr int kReadBufferLength = 4096;
 
 std::wstring OleErrorText(HRESULT hr) {
     wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                          nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message;
     if (length != 0 && text != nullptr) {
         message.assign(text, length);
@@ -35,8 +34,7 @@ std::wstring OleErrorText(HRESULT hr) {
     return message;
 }
 
-template <typename Getter>
-std::wstring ReadText(Getter get) {
+template <typename Getter> std::wstring ReadText(Getter get) {
     std::vector<wchar_t> buffer(kReadBufferLength, L'\0');
     if (FAILED(get(buffer.data(), kReadBufferLength))) {
         return {};
@@ -49,8 +47,8 @@ std::wstring ReadText(Getter get) {
 
 TShellLink::TShellLink() {
     ComPtr<IUnknown> object;
-    const HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                          IID_PPV_ARGS(&object));
+    const HRESULT hr =
+        ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&object));
     if (FAILED(hr)) {
         throw EOleError(OleErrorText(hr));
     }
@@ -59,9 +57,13 @@ TShellLink::TShellLink() {
     }
 }
 
-bool TShellLink::Load(const std::wstring& path) { return SUCCEEDED(m_file->Load(path.c_str(), STGM_READ)); }
+bool TShellLink::Load(const std::wstring& path) {
+    return SUCCEEDED(m_file->Load(path.c_str(), STGM_READ));
+}
 
-bool TShellLink::Save(const std::wstring& path) { return SUCCEEDED(m_file->Save(path.c_str(), FALSE)); }
+bool TShellLink::Save(const std::wstring& path) {
+    return SUCCEEDED(m_file->Save(path.c_str(), FALSE));
+}
 
 std::wstring TShellLink::Path() const {
     return ReadText([this](wchar_t* buffer, int length) { return m_link->GetPath(buffer, length, nullptr, 0); });
@@ -80,7 +82,9 @@ int TShellLink::IconIndex() const {
     return index;
 }
 
-bool TShellLink::SetPath(const std::wstring& path) { return SUCCEEDED(m_link->SetPath(path.c_str())); }
+bool TShellLink::SetPath(const std::wstring& path) {
+    return SUCCEEDED(m_link->SetPath(path.c_str()));
+}
 
 bool TShellLink::SetDescription(const std::wstring& description) {
     return SUCCEEDED(m_link->SetDescription(description.c_str()));

@@ -9,8 +9,7 @@
 
 namespace bw {
 
-template <typename T>
-using ComPtr = Microsoft::WRL::ComPtr<T>;
+template <typename T> using ComPtr = Microsoft::WRL::ComPtr<T>;
 
 // The most text that a shell link is sure to keep in its description: INFOTIPSIZE less the terminating
 // zero. Some shells keep more, but nothing longer is relied on.

@@ -8,17 +8,17 @@
 namespace bw {
 
 namespace detail {
-template <typename T>
-constexpr T NullHandle() {
+template <typename T> constexpr T NullHandle() {
     return T{};
 }
-inline HANDLE InvalidHandle() { return INVALID_HANDLE_VALUE; }
+inline HANDLE InvalidHandle() {
+    return INVALID_HANDLE_VALUE;
+}
 } // namespace detail
 
 // Owns one handle of a Windows kind and closes it exactly once. `InvalidValue` gives the value that means
 // "no handle" for that kind (INVALID_HANDLE_VALUE for files and searches, null for the rest).
-template <typename T, auto Close, auto InvalidValue = detail::NullHandle<T>>
-class UniqueHandle {
+template <typename T, auto Close, auto InvalidValue = detail::NullHandle<T>> class UniqueHandle {
 public:
     UniqueHandle() = default;
     explicit UniqueHandle(T handle) : m_handle(handle) {}
@@ -58,13 +58,27 @@ private:
 };
 
 namespace detail {
-inline void CloseFile(HANDLE h) { ::CloseHandle(h); }
-inline void CloseFind(HANDLE h) { ::FindClose(h); }
-inline void CloseKey(HKEY h) { ::RegCloseKey(h); }
-inline void CloseIcon(HICON h) { ::DestroyIcon(h); }
-inline void CloseImageList(HIMAGELIST h) { ::ImageList_Destroy(h); }
-inline void CloseBitmap(HBITMAP h) { ::DeleteObject(h); }
-inline void CloseFont(HFONT h) { ::DeleteObject(h); }
+inline void CloseFile(HANDLE h) {
+    ::CloseHandle(h);
+}
+inline void CloseFind(HANDLE h) {
+    ::FindClose(h);
+}
+inline void CloseKey(HKEY h) {
+    ::RegCloseKey(h);
+}
+inline void CloseIcon(HICON h) {
+    ::DestroyIcon(h);
+}
+inline void CloseImageList(HIMAGELIST h) {
+    ::ImageList_Destroy(h);
+}
+inline void CloseBitmap(HBITMAP h) {
+    ::DeleteObject(h);
+}
+inline void CloseFont(HFONT h) {
+    ::DeleteObject(h);
+}
 } // namespace detail
 
 using UniqueFile = UniqueHandle<HANDLE, detail::CloseFile, detail::InvalidHandle>;

@@ -9,9 +9,13 @@
 
 namespace bw {
 
-std::wstring DescriptionFor(const std::wstring& commandLine) { return commandLine.substr(0, kLinkDescriptionLimit); }
+std::wstring DescriptionFor(const std::wstring& commandLine) {
+    return commandLine.substr(0, kLinkDescriptionLimit);
+}
 
-bool IsCarriedWhole(const std::wstring& description) { return description.size() < kLinkDescriptionLimit; }
+bool IsCarriedWhole(const std::wstring& description) {
+    return description.size() < kLinkDescriptionLimit;
+}
 
 bool HasLinkExtension(const std::wstring& fileName) {
     const size_t length = std::wcslen(kLinkExtension);

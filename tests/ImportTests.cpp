@@ -110,8 +110,7 @@ TEST_F(ImportSystemEntriesTest, MissingKeysAndValuesGiveNoEntriesAndTheStartupDi
 
 TEST_F(ImportSystemEntriesTest, StartupValueOfAnotherTypeStopsTheImport) {
     const DWORD number = 7;
-    m_registry.SetValue(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, REG_DWORD, &number,
-                        sizeof number);
+    m_registry.SetValue(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, REG_DWORD, &number, sizeof number);
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     try {
         ImportSystemEntries();
@@ -123,9 +122,9 @@ TEST_F(ImportSystemEntriesTest, StartupValueOfAnotherTypeStopsTheImport) {
 }
 
 TEST_F(ImportSystemEntriesTest, UnicodeNamesAndCommandLinesComeThroughUnchanged) {
-    const std::wstring cyrillic = L"\u0417\u0430\u043f\u0443\u0441\u043a";             // Запуск
-    const std::wstring greek = L"\u0395\u03ba\u03ba\u03af\u03bd\u03b7\u03c3\u03b7";   // Εκκίνηση
-    const std::wstring chinese = L"\u542f\u52a8\u7a0b\u5e8f";                         // 启动程序
+    const std::wstring cyrillic = L"\u0417\u0430\u043f\u0443\u0441\u043a";          // Запуск
+    const std::wstring greek = L"\u0395\u03ba\u03ba\u03af\u03bd\u03b7\u03c3\u03b7"; // Εκκίνηση
+    const std::wstring chinese = L"\u542f\u52a8\u7a0b\u5e8f";                       // 启动程序
     const std::wstring line = L"\"C:\\\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b\\\u5de5\u5177.exe\" "
                               L"--\u03bb\u03ad\u03be\u03b7 \U0001F600";
     m_registry.SetRunValue(Location::Local, cyrillic, line);
@@ -169,8 +168,10 @@ TEST_F(ImportSystemEntriesTest, LongCommandLinesAreCarriedWholeOrMarkedCut) {
 
 TEST_F(ImportSystemEntriesTest, UnsafeNamesAreNotMirroredAndNothingLeavesTheStoreFolder) {
     const std::vector<std::wstring> unsafe = {
-        L"..\\..\\Escaped", L"..\\Escaped", L"sub\\dir", L"a/b", L"c:evil", L"star*", L"what?", L"quote\"d",
-        L"less<",           L"more>",       L"pi|pe",    L".",   L"..",     L"tab\tname", L"CON", L"nul.txt", L"COM1",
+        L"..\\..\\Escaped", L"..\\Escaped", L"sub\\dir", L"a/b",       L"c:evil",
+        L"star*",           L"what?",       L"quote\"d", L"less<",     L"more>",
+        L"pi|pe",           L".",           L"..",       L"tab\tname", L"CON",
+        L"nul.txt",         L"COM1",
     };
     for (const auto& name : unsafe) {
         m_registry.SetRunValue(Location::User, name, L"c:\\evil.exe");
@@ -194,8 +195,7 @@ TEST_F(ImportSystemEntriesTest, ValuesOfOtherTypesArePassedOverAndTheRestIsImpor
     m_registry.SetRunValue(Location::Local, L"Before", L"c:\\before.exe");
     m_registry.SetValue(ScratchRegistry::Root(Location::Local), kRunKeyPath, L"Number", REG_DWORD, &number,
                         sizeof number);
-    m_registry.SetValue(ScratchRegistry::Root(Location::Local), kRunKeyPath, L"Bytes", REG_BINARY, bytes,
-                        sizeof bytes);
+    m_registry.SetValue(ScratchRegistry::Root(Location::Local), kRunKeyPath, L"Bytes", REG_BINARY, bytes, sizeof bytes);
     m_registry.SetValue(ScratchRegistry::Root(Location::Local), kRunKeyPath, L"Empty", REG_BINARY, nullptr, 0);
     m_registry.SetRunValue(Location::Local, L"After", L"c:\\after.exe");
     m_registry.SetRunValue(Location::User, L"User", L"c:\\user.exe");

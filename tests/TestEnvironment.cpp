@@ -57,7 +57,9 @@ TempFolder::TempFolder() {
     }
 }
 
-TempFolder::~TempFolder() { RemoveTree(m_path); }
+TempFolder::~TempFolder() {
+    RemoveTree(m_path);
+}
 
 ScratchRegistry::ScratchRegistry() {
     m_scratchPath = L"Software\\BootwardenTests\\" + UniqueSuffix();
@@ -82,7 +84,9 @@ ScratchRegistry::~ScratchRegistry() {
     ::RegDeleteKeyW(HKEY_CURRENT_USER, m_scratchPath.c_str());
 }
 
-HKEY ScratchRegistry::Root(Location location) { return LocationTable::Root(location); }
+HKEY ScratchRegistry::Root(Location location) {
+    return LocationTable::Root(location);
+}
 
 void ScratchRegistry::CreateKey(HKEY root, const std::wstring& path) {
     UniqueHkey key;
@@ -212,14 +216,13 @@ LinkContent ReadShortcut(const std::wstring& path) {
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         throw std::runtime_error("cannot create a file");
     }
     DWORD written = 0;
-    if (!bytes.empty() &&
-        !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    if (!bytes.empty() && !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
         throw std::runtime_error("cannot write a file");
     }
 }
@@ -239,6 +242,8 @@ std::string ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
-bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 } // namespace bw::test
