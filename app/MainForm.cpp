@@ -430,6 +430,7 @@ void TMainForm::ApplyDpi(UINT dpi) {
 
     const int iconSize = Scale(kEntryIconSize);
     m_imageList1.Reset(::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 0, 16));
+    m_iconCache.clear(); // made for the old size
     ListView_SetImageList(m_list, m_imageList1.Get(), LVSIL_SMALL);
 
     HICON defIcon = static_cast<HICON>(
@@ -525,6 +526,11 @@ void TMainForm::MakeList() {
         ::ImageList_RemoveAll(m_imageList1.Get());
         m_rows.clear();
 
+        // Icons of programs no longer listed are freed when this pass ends.
+        std::map<std::wstring, UniqueHicon> previousIcons = std::move(m_iconCache);
+        m_iconCache.clear();
+        std::map<std::wstring, LinkContent> previousLinks = std::move(m_linkCache);
+        m_linkCache.clear();
         auto link = std::make_unique<TShellLink>(); // one link object serves every row of the pass
         for (int code = kFirstCode; code <= kLastCode; ++code) {
             const std::wstring folder = StoreFolderPath(code);
@@ -535,16 +541,39 @@ void TMainForm::MakeList() {
                     return;
                 }
                 const std::wstring fullPath = folder + fileName;
-                if (!link->Load(fullPath)) {
-                    link = std::make_unique<TShellLink>(); // a link that cannot be loaded shows empty values
+                const ULONGLONG size = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+                auto known = previousLinks.find(fullPath);
+                if (known == previousLinks.end() || ::CompareFileTime(&known->second.written, &found.ftLastWriteTime) ||
+                    known->second.size != size) {
+                    if (!link->Load(fullPath)) {
+                        link = std::make_unique<TShellLink>(); // a link that cannot be loaded shows empty values
+                    }
+                    known = previousLinks
+                                .insert_or_assign(fullPath, LinkContent{found.ftLastWriteTime, size, link->Path(),
+                                                                        link->Description(), link->IconIndex()})
+                                .first;
                 }
-                const std::wstring target = link->Path();
-                const std::wstring description = link->Description();
+                const LinkContent content = known->second;
+                m_linkCache.insert_or_assign(fullPath, content);
+                const std::wstring& target = content.target;
+                const std::wstring& description = content.description;
                 // A registry entry's target is only what the link made of its command line (a quoted one
                 // is no path at all); the command line itself, in the description, names the program.
                 const bool fromCommandLine = IsRegistryCode(code) && !description.empty();
-                UniqueHicon icon(LoadEntryIcon(fromCommandLine ? description : target, link->IconIndex()));
-                const int image = ::ImageList_AddIcon(m_imageList1.Get(), icon ? icon.Get() : m_defIcon.Get());
+                const std::wstring iconSource = fromCommandLine ? description : target;
+                const int iconIndex = content.iconIndex;
+                const std::wstring key = std::to_wstring(iconIndex) + L"|" + iconSource;
+                auto cached = previousIcons.find(key);
+                if (cached != previousIcons.end()) {
+                    m_iconCache.emplace(key, std::move(cached->second));
+                    previousIcons.erase(cached);
+                }
+                auto [icon, added] = m_iconCache.try_emplace(key);
+                if (added) {
+                    icon->second.Reset(LoadEntryIcon(iconSource, iconIndex));
+                }
+                const int image =
+                    ::ImageList_AddIcon(m_imageList1.Get(), icon->second ? icon->second.Get() : m_defIcon.Get());
 
                 const auto rowIndex = static_cast<LPARAM>(m_rows.size());
                 m_rows.push_back({description, fullPath});

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -133,6 +134,20 @@ private:
     UniqueHicon m_defIcon;
     std::optional<TProgressBarAdapter> m_progress;
 
+    // The icons of the last rebuild's programs by source and index (an empty icon: the default one). Taking
+    // an icon out of a program costs far more than the rest of a row, and a refresh runs on every
+    // activation; the cache holds only what the list currently shows.
+    std::map<std::wstring, UniqueHicon> m_iconCache;
+    // What the last rebuild read from each store link, with the file's time and size when it was read.
+    // Loading a link is the dearest step of a row; a link the import kept unchanged is not read again.
+    struct LinkContent {
+        FILETIME written;
+        ULONGLONG size;
+        std::wstring target;
+        std::wstring description;
+        int iconIndex;
+    };
+    std::map<std::wstring, LinkContent> m_linkCache;
     std::vector<RowData> m_rows; // by the row's LPARAM
     bool m_listReady = false;
     bool m_checkedBeforeChange = false;

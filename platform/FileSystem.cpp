@@ -2,6 +2,7 @@
 
 #include "platform/UniqueHandle.h"
 
+#include <string>
 #include <vector>
 
 namespace bw {
@@ -83,6 +84,42 @@ std::wstring ModulePath() {
             return std::wstring(buffer.data(), length);
         }
         buffer.resize(buffer.size() * 2); // the path was cut; try a larger buffer
+    }
+}
+
+constexpr DWORD kCompareChunk = 8192;
+
+static UniqueFile OpenForComparing(const std::wstring& path) {
+    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool FilesHoldSameBytes(const std::wstring& first, const std::wstring& second) {
+    WIN32_FILE_ATTRIBUTE_DATA firstData{};
+    WIN32_FILE_ATTRIBUTE_DATA secondData{};
+    if (!::GetFileAttributesExW(first.c_str(), GetFileExInfoStandard, &firstData) ||
+        !::GetFileAttributesExW(second.c_str(), GetFileExInfoStandard, &secondData) ||
+        firstData.nFileSizeHigh != secondData.nFileSizeHigh || firstData.nFileSizeLow != secondData.nFileSizeLow) {
+        return false;
+    }
+    UniqueFile firstFile = OpenForComparing(first);
+    UniqueFile secondFile = OpenForComparing(second);
+    if (!firstFile || !secondFile) {
+        return false;
+    }
+    std::string firstBytes(kCompareChunk, '\0');
+    std::string secondBytes(kCompareChunk, '\0');
+    for (;;) {
+        DWORD firstRead = 0;
+        DWORD secondRead = 0;
+        if (!::ReadFile(firstFile.Get(), firstBytes.data(), kCompareChunk, &firstRead, nullptr) ||
+            !::ReadFile(secondFile.Get(), secondBytes.data(), kCompareChunk, &secondRead, nullptr) ||
+            firstRead != secondRead || firstBytes.compare(0, firstRead, secondBytes, 0, secondRead) != 0) {
+            return false;
+        }
+        if (firstRead == 0) {
+            return true;
+        }
     }
 }
 

@@ -21,6 +21,10 @@ bool FileExists(const std::wstring& path);
 // Deletes one file; the result says whether it is gone now. Never throws.
 bool DeleteFileAt(const std::wstring& path);
 
+// True when both files can be read and hold the same bytes. Anything that cannot be read counts as
+// different, so that a copy runs and reports the failure in its own words.
+bool FilesHoldSameBytes(const std::wstring& first, const std::wstring& second);
+
 // Calls `visit` for every match of a search pattern (with every attribute admitted), in the order the
 // file system returns them. The search handle is closed on every exit, also when `visit` throws.
 void ForEachMatch(const std::wstring& pattern, const std::function<void(const WIN32_FIND_DATAW&)>& visit);

@@ -5,7 +5,10 @@
 #include "platform/ShellLink.h"
 #include "store/Locations.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <functional>
+#include <vector>
 
 namespace bw {
 
@@ -30,7 +33,28 @@ bool HasLinkExtension(const std::wstring& fileName) {
     return true;
 }
 
-bool EmptyDirectory(const std::wstring& folder) {
+namespace {
+
+bool SameName(const std::wstring& first, const std::wstring& second) {
+    return ::CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The file names an import has just made or confirmed in one enabled folder; file names compare without
+// regard to case, as the file system does.
+class KeptNames {
+public:
+    void Add(const std::wstring& name) { m_names.push_back(name); }
+    bool Contains(const std::wstring& name) const {
+        return std::any_of(m_names.begin(), m_names.end(),
+                           [&](const std::wstring& kept) { return SameName(kept, name); });
+    }
+
+private:
+    std::vector<std::wstring> m_names;
+};
+
+bool EmptyDirectoryExcept(const std::wstring& folder, const KeptNames& keep) {
     if (!DirectoryExists(folder)) {
         return false;
     }
@@ -50,7 +74,10 @@ bool EmptyDirectory(const std::wstring& folder) {
             return;
         }
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            allDeleted = EmptyDirectory(path) && allDeleted;
+            allDeleted = EmptyDirectoryExcept(path, KeptNames()) && allDeleted;
+            return;
+        }
+        if (keep.Contains(name)) {
             return;
         }
         if (attributes & FILE_ATTRIBUTE_READONLY) {
@@ -61,9 +88,22 @@ bool EmptyDirectory(const std::wstring& folder) {
     return allDeleted;
 }
 
-namespace {
+// A store link that the import may keep as it is: a plain file, as the import itself writes them.
+bool IsPlainFile(const std::wstring& path) {
+    const DWORD attributes = FileAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
+                                                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
 
-void ImportRunKey(int code) {
+// Clears the way for a new store link: whatever stands at its path goes first, read-only or not.
+void ClearWay(const std::wstring& path) {
+    if (FileExists(path)) {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+        (void)DeleteFileAt(path); // what cannot be deleted makes the save fail, as a missing folder would
+    }
+}
+
+void ImportRunKey(int code, TShellLink& reader, KeptNames& kept) {
     TRegistry registry;
     registry.SelectRoot(RegistryRoot(code));
     if (!registry.OpenExistingKey(kRunKeyPath)) {
@@ -81,37 +121,68 @@ void ImportRunKey(int code) {
             continue; // Windows does not start a value of another type either
         }
         const std::wstring commandLine = registry.ReadText(name);
+        const std::wstring description = DescriptionFor(commandLine);
+        const std::wstring path = StoreLinkPath(code, name);
+        kept.Add(name + kLinkExtension);
+        // The link that the last import wrote for this value still says the same: making it anew would cost
+        // far more (the shell resolves every target it is given) and give the same file.
+        if (IsPlainFile(path) && reader.Load(path) && reader.Description() == description) {
+            continue;
+        }
+        ClearWay(path);
         TShellLink link;
-        (void)link.SetDescription(DescriptionFor(commandLine));
+        (void)link.SetDescription(description);
         (void)link.SetPath(commandLine);
-        (void)link.Save(StoreLinkPath(code, name)); // a name the file system refuses simply has no store link
+        (void)link.Save(path); // a name the file system refuses simply has no store link
     }
 }
 
-void ImportStartupFolder() {
+void ImportStartupFolder(KeptNames& kept) {
     const std::wstring startupDir = StartupDir();
     const std::wstring storeFolder = StoreFolderPath(static_cast<int>(Location::StartUp));
     ForEachMatch(startupDir + L"\\*.lnk", [&](const WIN32_FIND_DATAW& found) {
         const std::wstring fileName = found.cFileName;
-        if (!HasLinkExtension(fileName)) {
-            return;
+        if (!HasLinkExtension(fileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return; // a folder named like a shortcut starts nothing
         }
+        const std::wstring shortcut = startupDir + L"\\" + fileName;
+        const std::wstring storeLink = storeFolder + fileName;
+        kept.Add(fileName);
+        if (IsPlainFile(storeLink) && FilesHoldSameBytes(shortcut, storeLink)) {
+            return; // already the mirror of this shortcut
+        }
+        ClearWay(storeLink);
         TShellLink link;
-        (void)link.Load(startupDir + L"\\" + fileName); // a damaged shortcut is saved as the load left it
-        (void)link.Save(storeFolder + fileName);
+        (void)link.Load(shortcut); // a damaged shortcut is saved as the load left it
+        (void)link.Save(storeLink);
     });
 }
 
 } // namespace
 
+bool EmptyDirectory(const std::wstring& folder) {
+    return EmptyDirectoryExcept(folder, KeptNames());
+}
+
 void ImportSystemEntries() {
-    for (int code = 1; code < kFirstDisabledCode; ++code) {
-        (void)EmptyDirectory(StoreFolderPath(code)); // what cannot be deleted stays; the import goes on
-    }
+    // Each enabled folder ends up holding exactly the mirror of its location: links that already mirror
+    // an entry are kept, the others are written anew, and every other file is removed.
     RecomputeStartupDir();
-    ImportRunKey(static_cast<int>(Location::Local));
-    ImportRunKey(static_cast<int>(Location::User));
-    ImportStartupFolder();
+    TShellLink reader;
+    KeptNames kept[kFirstDisabledCode];
+    const auto mirror = [&](int code, const std::function<void()>& fill) {
+        if (!DirectoryExists(StoreFolderPath(code))) {
+            return; // nothing is created; the location simply shows no entries
+        }
+        fill();
+        (void)EmptyDirectoryExcept(StoreFolderPath(code), kept[code]); // what cannot be deleted stays
+    };
+    const int local = static_cast<int>(Location::Local);
+    const int user = static_cast<int>(Location::User);
+    const int startUp = static_cast<int>(Location::StartUp);
+    mirror(local, [&] { ImportRunKey(local, reader, kept[local]); });
+    mirror(user, [&] { ImportRunKey(user, reader, kept[user]); });
+    mirror(startUp, [&] { ImportStartupFolder(kept[startUp]); });
 }
 
 } // namespace bw

@@ -1,9 +1,274 @@
 #include "WindowTestSupport.h"
 
+#include "app/Controls.h"
+#include "store/Import.h"
+
 namespace bw::test {
 namespace {
 
-class CommandTest : public WindowTest {};
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+class ToggleTest : public WindowTest {};
+
+TEST_F(ToggleTest, ClearingAndSettingTheBoxCarriesEachLocationOutAndBack) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe -q");
+    // Wine keeps a link's target in the ANSI code page only, so only the name is Unicode here (the import
+    // tests carry Unicode command lines).
+    m_registry.SetRunValue(Location::User, L"\u0417\u0430\u043f\u0443\u0441\u043a", L"c:\\tool.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+
+    ToggleRow(RowOf(L"Agent", 1));
+    ToggleRow(RowOf(L"\u0417\u0430\u043f\u0443\u0441\u043a", 2));
+    ToggleRow(RowOf(L"Notes", 3));
+
+    EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"\u0417\u0430\u043f\u0443\u0441\u043a"));
+    EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
+    EXPECT_THAT(Rows(), ElementsAre(Row{L"Agent", L"c:\\agent.exe -q", L"4 - Registry (HKLM)", false},
+                                    Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"c:\\tool.exe",
+                                        L"5 - Registry (HKCU)", false},
+                                    Row{L"Notes", L"c:\\windows\\notepad.exe", L"6 - Startup Folder", false}));
+
+    ToggleRow(RowOf(L"Agent", 4));
+    ToggleRow(RowOf(L"\u0417\u0430\u043f\u0443\u0441\u043a", 5));
+    ToggleRow(RowOf(L"Notes", 6));
+
+    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\agent.exe -q");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"\u0417\u0430\u043f\u0443\u0441\u043a")->text, L"c:\\tool.exe");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
+    EXPECT_THAT(Rows(),
+                ElementsAre(Row{L"Agent", L"c:\\agent.exe -q", L"1 - Registry (HKLM)", true},
+                            Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"c:\\tool.exe", L"2 - Registry (HKCU)", true},
+                            Row{L"Notes", L"c:\\windows\\notepad.exe", L"3 - Startup Folder", true}));
+    for (int code = 4; code <= 6; ++code) {
+        EXPECT_TRUE(StoreNames(code).empty()) << code;
+    }
+    EXPECT_TRUE(m_desktop.errors.empty());
+    EXPECT_EQ(::SendMessageW(m_form->ProgressBar(), PBM_GETPOS, 0, 0), 0);
+}
+
+TEST_F(ToggleTest, AKeyThatDoesNotOpenMovesNothingAndTheBoxComesBack) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    Open();
+    m_registry.DeleteRunKey(Location::Local); // gone, as for a user who may not open it
+    ASSERT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
+
+    ToggleRow(RowOf(L"Agent", 1));
+
+    // The rebuild shows what the system holds now: the key is gone, so is the entry; nothing was moved.
+    EXPECT_TRUE(StoreNames(4).empty());
+    EXPECT_TRUE(m_desktop.errors.empty());
+    EXPECT_TRUE(m_form->ListReady());
+}
+
+TEST_F(ToggleTest, ExpandableCommandLinesComeBackExpandable) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"%SystemRoot%\\system32\\tool.exe /x", REG_EXPAND_SZ);
+    Open();
+    ToggleRow(RowOf(L"Tool", 2));
+    ASSERT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
+    ToggleRow(RowOf(L"Tool", 5));
+    const auto value = m_registry.RunValue(Location::User, L"Tool");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->type, DWORD{REG_EXPAND_SZ});
+    EXPECT_EQ(value->text, L"%SystemRoot%\\system32\\tool.exe /x");
+}
+
+TEST_F(ToggleTest, ACutCommandLineIsNeitherSwitchedOffNorWrittenBack) {
+    const std::wstring longLine = L"c:\\tool.exe " + std::wstring(2000, L'x');
+    m_registry.SetRunValue(Location::User, L"Long", longLine);
+    Open();
+
+    ToggleRow(RowOf(L"Long", 2));
+
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_NE(m_desktop.errors[0].text.find(L"Long"), std::wstring::npos);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
+    EXPECT_TRUE(StoreNames(5).empty());
+
+    // Neither a refresh nor closing writes the cut text over the whole one.
+    KeyUp(VK_F5);
+    EXPECT_TRUE(m_form->FormClose());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
+}
+
+TEST_F(ToggleTest, AFailingEnableLosesNothing) {
+    WriteShortcut(StorePath(6, L"Notes"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+    // A shortcut of that name held open without sharing: the copy cannot replace it.
+    WriteFileBytes(StartupPath(L"Notes.lnk"), "in use");
+    {
+        UniqueFile held(
+            ::CreateFileW(StartupPath(L"Notes.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        ToggleRow(RowOf(L"Notes", 6));
+    }
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_EQ(m_desktop.errors[0].text, L"Cannot create file " + StartupPath(L"Notes.lnk") + L".");
+    EXPECT_THAT(StoreNames(6), ElementsAre(L"Notes.lnk"));
+    EXPECT_EQ(ReadShortcut(StorePath(6, L"Notes")).description, L"notes");
+    EXPECT_TRUE(m_form->ListReady());
+}
+
+TEST_F(ToggleTest, ChangesDuringARebuildAndOtherChangesDoNothing) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    // A change of the box that the list makes itself while it is not ready is ignored.
+    m_form->MakeList();
+    ASSERT_TRUE(m_form->ListReady());
+    Select(0);
+    LvSetItemText(m_form->List(), 0, 1, L"another text");
+    Pump();
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
+    EXPECT_TRUE(StoreNames(5).empty());
+}
+
+class RefreshTest : public WindowTest {};
+
+TEST_F(RefreshTest, RefreshWritesBackWhatTheListHoldsAndKeepsTypes) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    m_registry.SetRunValue(Location::User, L"Expand", L"%TEMP%\\x.exe", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Gone", L"c:\\gone.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    WriteShortcut(StartupPath(L"Vanish.lnk"), L"c:\\v.exe", L"v");
+    WriteShortcut(StorePath(5, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
+    Open();
+
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\malware.exe");
+    m_registry.SetRunValue(Location::User, L"Expand", L"%TEMP%\\other.exe", REG_EXPAND_SZ);
+    m_registry.RemoveRunValue(Location::User, L"Gone");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\replaced.exe", L"replaced");
+    ::DeleteFileW(StartupPath(L"Vanish.lnk").c_str());
+
+    KeyUp(VK_F5, false, true); // Ctrl+F5 refreshes as F5 does
+
+    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\agent.exe");
+    const auto expand = m_registry.RunValue(Location::User, L"Expand");
+    EXPECT_EQ(expand->text, L"%TEMP%\\x.exe");
+    EXPECT_EQ(expand->type, DWORD{REG_EXPAND_SZ});
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Gone"));
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Off"));
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
+    EXPECT_FALSE(PathExists(StartupPath(L"Vanish.lnk")));
+    EXPECT_EQ(RowOf(L"Gone", 2), -1);
+    EXPECT_EQ(RowOf(L"Vanish", 3), -1);
+    EXPECT_EQ(Rows().size(), 4u);
+}
+
+TEST_F(RefreshTest, ActivationButtonsAndClosingRefreshOrWriteBack) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+
+    m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    EXPECT_EQ(RowOf(L"New", 2), -1) << "the refresh runs after the activation has been handled";
+    Pump();
+    EXPECT_GE(RowOf(L"New", 2), 0);
+
+    m_registry.SetRunValue(Location::User, L"Button", L"c:\\b.exe");
+    Click(TMainForm::RefreshButton);
+    EXPECT_GE(RowOf(L"Button", 2), 0);
+
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\changed.exe");
+    ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(::IsWindow(m_form->Handle()));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
+}
+
+TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+    ::DeleteFileW(StorePath(3, L"Notes").c_str());
+
+    KeyUp(VK_F5);
+    EXPECT_TRUE(m_desktop.errors.empty());
+    EXPECT_GE(RowOf(L"Notes", 3), 0); // the import mirrors the shortcut again
+    EXPECT_TRUE(m_form->ListReady());
+}
+
+TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+    // The shortcut is replaced by something that cannot be written: a file held open without sharing.
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\other.exe", L"other");
+    {
+        UniqueFile held(
+            ::CreateFileW(StartupPath(L"Notes.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+        Pump();
+        EXPECT_TRUE(::IsWindow(m_form->Handle()));
+        ASSERT_EQ(m_desktop.errors.size(), 1u);
+    }
+    ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(::IsWindow(m_form->Handle()));
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
+}
+
+class AddDeleteTest : public WindowTest {};
+
+TEST_F(AddDeleteTest, AddPutsShortcutsUnderFreeNamesAndCancelChangesNothing) {
+    Open();
+    m_desktop.browseAnswer.reset();
+    Click(TMainForm::AddButton);
+    EXPECT_TRUE(FolderNames(m_startup).empty());
+
+    m_desktop.browseAnswer = L"c:\\windows\\notepad.exe";
+    for (int i = 0; i < 3; ++i) {
+        Click(TMainForm::AddButton);
+    }
+    EXPECT_THAT(FolderNames(m_startup), UnorderedElementsAre(L"notepad.lnk", L"notepad(1).lnk", L"notepad(2).lnk"));
+    EXPECT_EQ(ReadShortcut(StartupPath(L"notepad(1).lnk")).description, L"c:\\windows\\notepad.exe");
+    EXPECT_GE(RowOf(L"notepad(2)", 3), 0);
+    EXPECT_EQ(m_desktop.browseCount, 4);
+}
+
+TEST_F(AddDeleteTest, DeleteAsksAndRemovesOnlyThatEntry) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    WriteShortcut(StorePath(5, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
+    Open();
+
+    KeyUp(VK_DELETE); // nothing selected: nothing asked
+    EXPECT_TRUE(m_desktop.questions.empty());
+
+    m_desktop.confirmAnswer = false;
+    Select(RowOf(L"Tool", 2));
+    Click(TMainForm::DeleteButton);
+    EXPECT_THAT(m_desktop.questions, ElementsAre(L"Are you sure you want to delete \"Tool\""));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+
+    m_desktop.confirmAnswer = true;
+    for (const auto& [name, code] : {std::pair{L"Tool", 2}, {L"Agent", 1}, {L"Notes", 3}, {L"Off", 5}}) {
+        Select(RowOf(name, code));
+        KeyUp(VK_DELETE, true);
+    }
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
+    EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
+    EXPECT_TRUE(StoreNames(5).empty());
+    EXPECT_TRUE(Rows().empty());
+}
+
+TEST_F(AddDeleteTest, ARefreshDuringTheQuestionDoesNotRedirectTheDelete) {
+    m_registry.SetRunValue(Location::User, L"B", L"c:\\b.exe");
+    m_registry.SetRunValue(Location::User, L"C", L"c:\\c.exe");
+    Open();
+    Select(RowOf(L"C", 2));
+    // While the question is open, another program adds an entry and the window is activated: the rows
+    // are rebuilt and "C" no longer stands where it stood.
+    m_desktop.whileDialogOpen = [&] {
+        m_registry.RemoveRunValue(Location::User, L"B");
+        m_registry.SetRunValue(Location::Local, L"A", L"c:\\a.exe");
+        m_form->RefreshAll();
+    };
+    Click(TMainForm::DeleteButton);
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"C"));
+    EXPECT_TRUE(m_registry.RunValue(Location::Local, L"A"));
+    EXPECT_THAT(Rows(), ElementsAre(Row{L"A", L"c:\\a.exe", L"1 - Registry (HKLM)", true}));
+}
 
 } // namespace
 } // namespace bw::test
