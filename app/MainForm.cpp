@@ -12,6 +12,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace bw {
@@ -672,9 +673,17 @@ void TMainForm::ToggleEntry() {
 }
 
 void TMainForm::DisableEntry(const EntryRef& entry) {
+    RunToggle([&] { return bw::DisableEntry(entry); });
+}
+
+void TMainForm::EnableEntry(const EntryRef& entry) {
+    RunToggle([&] { return bw::EnableEntry(entry, &*m_progress); });
+}
+
+void TMainForm::RunToggle(const std::function<bool()>& toggle) {
     bool changed = false;
     try {
-        changed = bw::DisableEntry(entry);
+        changed = toggle();
     } catch (...) {
         m_listReady = true; // no rebuild follows: the list stays live as it is
         throw;
@@ -682,22 +691,7 @@ void TMainForm::DisableEntry(const EntryRef& entry) {
     if (changed) {
         ReimportAndRebuild();
     } else {
-        m_listReady = true;
-    }
-}
-
-void TMainForm::EnableEntry(const EntryRef& entry) {
-    bool changed = false;
-    try {
-        changed = bw::EnableEntry(entry, &*m_progress);
-    } catch (...) {
-        m_listReady = true;
-        throw;
-    }
-    if (changed) {
-        ReimportAndRebuild();
-    } else {
-        m_listReady = true;
+        m_listReady = true; // nothing changed, nothing to rebuild
     }
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -110,6 +111,8 @@ private:
     void ToggleEntry();
     void DisableEntry(const EntryRef& entry);
     void EnableEntry(const EntryRef& entry);
+    // Runs an enable or disable; a change is followed by the import and the rebuild.
+    void RunToggle(const std::function<bool()>& toggle);
     void ReimportAndRebuild();
     void DeleteEntry(int item);
     void ShowEntryProperties(int item);

@@ -126,7 +126,7 @@ void TimeCycles(int entries, int cycles) {
     TMainForm form(::GetModuleHandleW(nullptr), desktop, world.programDir);
     form.Create(SW_SHOWNORMAL);
     Pump();
-    std::vector<double> whole, writeBack, import, rebuild;
+    std::vector<double> whole, writeBack, imports, rebuild;
     for (int i = 0; i < cycles; ++i) {
         whole.push_back(Milliseconds([&] { form.RefreshAll(); }));
     }
@@ -137,15 +137,14 @@ void TimeCycles(int entries, int cycles) {
     }
     for (int i = 0; i < cycles; ++i) {
         writeBack.push_back(Milliseconds([&] { WriteBackEntries(rows, nullptr); }));
-        import.push_back(Milliseconds([&] { ImportSystemEntries();
-    }));
-    rebuild.push_back(Milliseconds([&] { form.MakeList(); }));
+        imports.push_back(Milliseconds([&] { ImportSystemEntries(); }));
+        rebuild.push_back(Milliseconds([&] { form.MakeList(); }));
+    }
+    std::printf("%5d entries: refresh %8.1f ms  (write-back %7.1f, import %7.1f, rebuild %7.1f; median of %d)\n",
+                ListView_GetItemCount(form.List()), Median(whole), Median(writeBack), Median(imports), Median(rebuild),
+                cycles);
+    std::fflush(stdout);
 }
-std::printf("%5d entries: refresh %8.1f ms  (write-back %7.1f, import %7.1f, rebuild %7.1f; median of %d)\n",
-            ListView_GetItemCount(form.List()), Median(whole), Median(writeBack), Median(import), Median(rebuild),
-            cycles);
-std::fflush(stdout);
-} // namespace
 
 void LeakCheck(int entries, int cycles) {
     World world(entries);
