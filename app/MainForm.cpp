@@ -305,10 +305,12 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY:
-        ::SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+    case WM_NCDESTROY: {
+        const HWND window = m_window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         m_window = nullptr;
-        break;
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
     }
     return ::DefWindowProcW(m_window, message, wParam, lParam);
 }
@@ -432,6 +434,7 @@ void TMainForm::ApplyDpi(UINT dpi) {
     const int iconSize = Scale(kEntryIconSize);
     m_imageList1.Reset(::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 0, 16));
     m_iconCache.clear(); // made for the old size
+    m_imageKeys.clear();
     ListView_SetImageList(m_list, m_imageList1.Get(), LVSIL_SMALL);
 
     HICON defIcon = static_cast<HICON>(
@@ -520,14 +523,58 @@ HICON TMainForm::LoadEntryIcon(const std::wstring& path, int index) const {
     return nullptr; // the default icon
 }
 
+TMainForm::LinkContent TMainForm::ReadStoreLink(const std::wstring& path, const WIN32_FIND_DATAW& found,
+                                                std::map<std::wstring, LinkContent>& previous,
+                                                std::unique_ptr<TShellLink>& link) {
+    const ULONGLONG size = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    const auto known = previous.find(path);
+    LinkContent content;
+    if (known != previous.end() && !::CompareFileTime(&known->second.written, &found.ftLastWriteTime) &&
+        !::CompareFileTime(&known->second.created, &found.ftCreationTime) && known->second.size == size) {
+        content = known->second; // the very file read last time
+    } else {
+        if (!link->Load(path)) {
+            link = std::make_unique<TShellLink>(); // a link that cannot be loaded shows empty values
+        }
+        content = {found.ftLastWriteTime, found.ftCreationTime, size,
+                   link->Path(),          link->Description(),  link->IconIndex()};
+    }
+    m_linkCache.insert_or_assign(path, content);
+    return content;
+}
+
+int TMainForm::RowImage(int row, const std::wstring& source, int index,
+                        std::map<std::wstring, UniqueHicon>& previousIcons) {
+    const std::wstring key = std::to_wstring(index) + L"|" + source;
+    // The image list keeps one image per row, by row number: a row that shows the same icon as the row of
+    // that number did last time keeps its image, so an unchanged list costs no icon work at all.
+    if (static_cast<size_t>(row) < m_imageKeys.size() && m_imageKeys[static_cast<size_t>(row)] == key) {
+        return row;
+    }
+    auto cached = previousIcons.find(key);
+    if (cached != previousIcons.end()) {
+        m_iconCache.emplace(key, std::move(cached->second));
+        previousIcons.erase(cached);
+    }
+    auto [icon, added] = m_iconCache.try_emplace(key);
+    if (added) {
+        icon->second.Reset(LoadEntryIcon(source, index));
+    }
+    const HICON shown = icon->second ? icon->second.Get() : m_defIcon.Get();
+    const bool replace = row < ::ImageList_GetImageCount(m_imageList1.Get());
+    const int image = ::ImageList_ReplaceIcon(m_imageList1.Get(), replace ? row : -1, shown);
+    m_imageKeys.resize(std::max(m_imageKeys.size(), static_cast<size_t>(row) + 1));
+    m_imageKeys[static_cast<size_t>(row)] = key;
+    return image;
+}
+
 void TMainForm::MakeList() {
     {
         RedrawSuspension suspension(m_list);
         ListView_DeleteAllItems(m_list);
-        ::ImageList_RemoveAll(m_imageList1.Get());
         m_rows.clear();
 
-        // Icons of programs no longer listed are freed when this pass ends.
+        // What was read from links and programs no longer listed is dropped when this pass ends.
         std::map<std::wstring, UniqueHicon> previousIcons = std::move(m_iconCache);
         m_iconCache.clear();
         std::map<std::wstring, LinkContent> previousLinks = std::move(m_linkCache);
@@ -542,49 +589,25 @@ void TMainForm::MakeList() {
                     return;
                 }
                 const std::wstring fullPath = folder + fileName;
-                const ULONGLONG size = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-                auto known = previousLinks.find(fullPath);
-                if (known == previousLinks.end() || ::CompareFileTime(&known->second.written, &found.ftLastWriteTime) ||
-                    known->second.size != size) {
-                    if (!link->Load(fullPath)) {
-                        link = std::make_unique<TShellLink>(); // a link that cannot be loaded shows empty values
-                    }
-                    known = previousLinks
-                                .insert_or_assign(fullPath, LinkContent{found.ftLastWriteTime, size, link->Path(),
-                                                                        link->Description(), link->IconIndex()})
-                                .first;
-                }
-                const LinkContent content = known->second;
-                m_linkCache.insert_or_assign(fullPath, content);
-                const std::wstring& target = content.target;
-                const std::wstring& description = content.description;
+                const LinkContent content = ReadStoreLink(fullPath, found, previousLinks, link);
                 // A registry entry's target is only what the link made of its command line (a quoted one
                 // is no path at all); the command line itself, in the description, names the program.
-                const bool fromCommandLine = IsRegistryCode(code) && !description.empty();
-                const std::wstring iconSource = fromCommandLine ? description : target;
-                const int iconIndex = content.iconIndex;
-                const std::wstring key = std::to_wstring(iconIndex) + L"|" + iconSource;
-                auto cached = previousIcons.find(key);
-                if (cached != previousIcons.end()) {
-                    m_iconCache.emplace(key, std::move(cached->second));
-                    previousIcons.erase(cached);
-                }
-                auto [icon, added] = m_iconCache.try_emplace(key);
-                if (added) {
-                    icon->second.Reset(LoadEntryIcon(iconSource, iconIndex));
-                }
-                const int image =
-                    ::ImageList_AddIcon(m_imageList1.Get(), icon->second ? icon->second.Get() : m_defIcon.Get());
+                const bool fromCommandLine = IsRegistryCode(code) && !content.description.empty();
+                const int row = static_cast<int>(m_rows.size());
+                const int image = RowImage(row, fromCommandLine ? content.description : content.target,
+                                           content.iconIndex, previousIcons);
 
-                const auto rowIndex = static_cast<LPARAM>(m_rows.size());
-                m_rows.push_back({description, fullPath});
-                const int item = LvInsertItem(m_list, LvGetItemCount(m_list), fileName.substr(0, fileName.size() - 4),
-                                              image, rowIndex);
-                LvSetItemText(m_list, item, TargetColumn, target.size() >= 2 ? target : kNotFound);
+                m_rows.push_back({content.description, fullPath});
+                const int item =
+                    LvInsertItem(m_list, row, fileName.substr(0, fileName.size() - 4), image, static_cast<LPARAM>(row));
+                LvSetItemText(m_list, item, TargetColumn, content.target.size() >= 2 ? content.target : kNotFound);
                 LvSetItemText(m_list, item, LocationColumn, locationText);
             });
         }
+        // The images of rows that are gone go with them.
         const int count = LvGetItemCount(m_list);
+        ::ImageList_SetImageCount(m_imageList1.Get(), static_cast<UINT>(count));
+        m_imageKeys.resize(static_cast<size_t>(count));
         for (int item = 0; item < count; ++item) {
             LvSetCheck(m_list, item, IsEnabledCode(CodeFromLocationText(LvGetItemText(m_list, item, LocationColumn))));
         }

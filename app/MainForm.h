@@ -10,11 +10,14 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace bw {
+
+class TShellLink;
 
 // The main window's progress bar as the copy sees it.
 class TProgressBarAdapter : public ProgressControl {
@@ -85,6 +88,15 @@ private:
         std::wstring description;
         std::wstring storeLinkPath;
     };
+    // What a rebuild read from one store link, with the file's times and size when it was read.
+    struct LinkContent {
+        FILETIME written{};
+        FILETIME created{};
+        ULONGLONG size = 0;
+        std::wstring target;
+        std::wstring description;
+        int iconIndex = 0;
+    };
     struct PendingToggle {
         EntryRef entry;
         bool enable;
@@ -105,6 +117,9 @@ private:
     void SizeColumns();
 
     HICON LoadEntryIcon(const std::wstring& path, int index) const;
+    LinkContent ReadStoreLink(const std::wstring& path, const WIN32_FIND_DATAW& found,
+                              std::map<std::wstring, LinkContent>& previous, std::unique_ptr<TShellLink>& link);
+    int RowImage(int row, const std::wstring& source, int index, std::map<std::wstring, UniqueHicon>& previousIcons);
     void ListSelectItem(int item, bool selected);
     void ListChanging(int item);
     void ListChange(int item);
@@ -137,20 +152,13 @@ private:
     UniqueHicon m_defIcon;
     std::optional<TProgressBarAdapter> m_progress;
 
-    // The icons of the last rebuild's programs by source and index (an empty icon: the default one). Taking
-    // an icon out of a program costs far more than the rest of a row, and a refresh runs on every
-    // activation; the cache holds only what the list currently shows.
-    std::map<std::wstring, UniqueHicon> m_iconCache;
-    // What the last rebuild read from each store link, with the file's time and size when it was read.
-    // Loading a link is the dearest step of a row; a link the import kept unchanged is not read again.
-    struct LinkContent {
-        FILETIME written;
-        ULONGLONG size;
-        std::wstring target;
-        std::wstring description;
-        int iconIndex;
-    };
-    std::map<std::wstring, LinkContent> m_linkCache;
+    // What the last rebuild read, kept so that a refresh that finds nothing changed is cheap (it runs on
+    // every activation). Loading a link and taking an icon out of a program cost far more than the rest of
+    // a row. Each holds only what the list shows now.
+    std::map<std::wstring, LinkContent> m_linkCache; // by store link path, valid while time and size hold
+    std::map<std::wstring, UniqueHicon> m_iconCache; // by icon source and index; empty: the default icon
+    std::vector<std::wstring> m_imageKeys;           // the icon key of each image of ImageList1
+
     std::vector<RowData> m_rows; // by the row's LPARAM
     bool m_listReady = false;
     bool m_checkedBeforeChange = false;
