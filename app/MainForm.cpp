@@ -560,11 +560,14 @@ int TMainForm::RowImage(int row, const std::wstring& source, int index,
     if (added) {
         icon->second.Reset(LoadEntryIcon(source, index));
     }
-    const HICON shown = icon->second ? icon->second.Get() : m_defIcon.Get();
-    const bool replace = row < ::ImageList_GetImageCount(m_imageList1.Get());
-    const int image = ::ImageList_ReplaceIcon(m_imageList1.Get(), replace ? row : -1, shown);
-    m_imageKeys.resize(std::max(m_imageKeys.size(), static_cast<size_t>(row) + 1));
-    m_imageKeys[static_cast<size_t>(row)] = key;
+    // From the first row whose icon differs on, the images are appended afresh: replacing an image in
+    // place does not reliably carry the new icon's transparency over the old one's.
+    if (static_cast<size_t>(row) < m_imageKeys.size()) {
+        ::ImageList_SetImageCount(m_imageList1.Get(), static_cast<UINT>(row));
+        m_imageKeys.resize(static_cast<size_t>(row));
+    }
+    const int image = ::ImageList_AddIcon(m_imageList1.Get(), icon->second ? icon->second.Get() : m_defIcon.Get());
+    m_imageKeys.push_back(key);
     return image;
 }
 

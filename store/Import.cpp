@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <functional>
+#include <set>
 #include <vector>
 
 namespace bw {
@@ -35,23 +36,37 @@ bool HasLinkExtension(const std::wstring& fileName) {
 
 namespace {
 
-bool SameName(const std::wstring& first, const std::wstring& second) {
-    return ::CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
-                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+// A name in the form file names are compared in: without regard to case, as the file system does.
+std::wstring Folded(const std::wstring& name) {
+    std::wstring folded = name;
+    if (!folded.empty()) {
+        ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    }
+    return folded;
 }
 
-// The file names an import has just made or confirmed in one enabled folder; file names compare without
-// regard to case, as the file system does.
+// The file names an import has just made or confirmed in one enabled folder.
 class KeptNames {
 public:
-    void Add(const std::wstring& name) { m_names.push_back(name); }
-    bool Contains(const std::wstring& name) const {
-        return std::any_of(m_names.begin(), m_names.end(),
-                           [&](const std::wstring& kept) { return SameName(kept, name); });
-    }
+    void Add(const std::wstring& name) { m_names.insert(Folded(name)); }
+    bool Contains(const std::wstring& name) const { return m_names.count(Folded(name)) != 0; }
 
 private:
-    std::vector<std::wstring> m_names;
+    std::set<std::wstring> m_names;
+};
+
+// The file names a folder holds, as the file system spells them.
+class FolderNames {
+public:
+    explicit FolderNames(const std::wstring& folder) {
+        ForEachMatch(JoinPath(folder, L"*.lnk"),
+                     [&](const WIN32_FIND_DATAW& found) { m_names.insert(found.cFileName); });
+    }
+    // True when the folder holds exactly this name, in this case.
+    bool HasExactly(const std::wstring& name) const { return m_names.count(name) != 0; }
+
+private:
+    std::set<std::wstring> m_names;
 };
 
 bool EmptyDirectoryExcept(const std::wstring& folder, const KeptNames& keep) {
@@ -104,6 +119,7 @@ void ClearWay(const std::wstring& path) {
 }
 
 void ImportRunKey(int code, TShellLink& reader, KeptNames& kept) {
+    const FolderNames existing(StoreFolderPath(code));
     TRegistry registry;
     registry.SelectRoot(RegistryRoot(code));
     if (!registry.OpenExistingKey(kRunKeyPath)) {
@@ -124,9 +140,11 @@ void ImportRunKey(int code, TShellLink& reader, KeptNames& kept) {
         const std::wstring description = DescriptionFor(commandLine);
         const std::wstring path = StoreLinkPath(code, name);
         kept.Add(name + kLinkExtension);
-        // The link that the last import wrote for this value still says the same: making it anew would cost
-        // far more (the shell resolves every target it is given) and give the same file.
-        if (IsPlainFile(path) && reader.Load(path) && reader.Description() == description) {
+        // The link that the last import wrote for this value still says the same under the same name (in its
+        // case, too): making it anew would cost far more (the shell resolves every target it is given) and
+        // give the same file.
+        if (existing.HasExactly(name + kLinkExtension) && IsPlainFile(path) && reader.Load(path) &&
+            reader.Description() == description) {
             continue;
         }
         ClearWay(path);
@@ -140,6 +158,7 @@ void ImportRunKey(int code, TShellLink& reader, KeptNames& kept) {
 void ImportStartupFolder(KeptNames& kept) {
     const std::wstring startupDir = StartupDir();
     const std::wstring storeFolder = StoreFolderPath(static_cast<int>(Location::StartUp));
+    const FolderNames existing(storeFolder);
     ForEachMatch(startupDir + L"\\*.lnk", [&](const WIN32_FIND_DATAW& found) {
         const std::wstring fileName = found.cFileName;
         if (!HasLinkExtension(fileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -148,7 +167,7 @@ void ImportStartupFolder(KeptNames& kept) {
         const std::wstring shortcut = startupDir + L"\\" + fileName;
         const std::wstring storeLink = storeFolder + fileName;
         kept.Add(fileName);
-        if (IsPlainFile(storeLink) && FilesHoldSameBytes(shortcut, storeLink)) {
+        if (existing.HasExactly(fileName) && IsPlainFile(storeLink) && FilesHoldSameBytes(shortcut, storeLink)) {
             return; // already the mirror of this shortcut
         }
         ClearWay(storeLink);

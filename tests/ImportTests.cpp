@@ -73,6 +73,30 @@ TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersButKeepsFoldersAndDotNames)
     EXPECT_TRUE(FolderNames(folder + L"Sub").empty());
 }
 
+TEST_F(ImportSystemEntriesTest, LinksFollowTheirEntriesAcrossImports) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"first");
+    ImportSystemEntries();
+
+    // A renamed value (only its case differs), a changed command line and a replaced shortcut all reach
+    // the store; what did not change stays as it was.
+    m_registry.RemoveRunValue(Location::User, L"Tool");
+    m_registry.SetRunValue(Location::User, L"TOOL", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept.exe --changed");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"second");
+    ImportSystemEntries();
+
+    EXPECT_THAT(StoreNames(kUser), UnorderedElementsAre(L"TOOL.lnk", L"Kept.lnk"));
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Kept")).description, L"c:\\kept.exe --changed");
+    EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).description, L"second");
+
+    // An edit of a store link through its property sheet is undone by the next import.
+    WriteShortcut(StorePath(kUser, L"Kept"), L"c:\\kept.exe", L"edited");
+    ImportSystemEntries();
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Kept")).description, L"c:\\kept.exe --changed");
+}
+
 TEST_F(ImportSystemEntriesTest, DefaultValueBecomesDotLnkAndOutlivesItsValue) {
     m_registry.SetRunValue(Location::Local, L"", L"c:\\default.exe");
     ImportSystemEntries();

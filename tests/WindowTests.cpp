@@ -4,6 +4,8 @@
 #include "platform/FileSystem.h"
 #include "store/Import.h"
 
+#include <algorithm>
+
 namespace bw::test {
 namespace {
 
@@ -138,6 +140,47 @@ TEST_F(MainWindowTest, ImagesFollowTheRowsOverManyRebuilds) {
     EXPECT_LE(::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS), userBefore + 10);
 }
 
+// True when the image draws anything at all on a white ground.
+bool ImageShowsSomething(HIMAGELIST images, int index) {
+    int width = 0;
+    int height = 0;
+    ::ImageList_GetIconSize(images, &width, &height);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    UniqueBitmap canvas(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const HGDIOBJ old = ::SelectObject(dc, canvas.Get());
+    RECT all{0, 0, width, height};
+    ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::ImageList_Draw(images, index, dc, 0, 0, ILD_NORMAL);
+    ::GdiFlush();
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    const bool drawn = std::any_of(pixels, pixels + width * height, [](DWORD p) { return (p & 0xFFFFFF) != 0xFFFFFF; });
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    return drawn;
+}
+
+TEST_F(MainWindowTest, EveryRowKeepsAVisibleIconWhenRowsMove) {
+    m_registry.SetRunValue(Location::User, L"Notepad", L"c:\\windows\\notepad.exe");
+    m_registry.SetRunValue(Location::User, L"Nowhere", L"c:\\no such program.exe");
+    Open();
+    // A new first row moves every other row, and with it the icon each must show.
+    m_registry.SetRunValue(Location::Local, L"First", L"c:\\windows\\regedit.exe");
+    KeyUp(VK_F5);
+    ASSERT_EQ(Rows().size(), 3u);
+    for (int item = 0; item < 3; ++item) {
+        EXPECT_TRUE(ImageShowsSomething(m_form->ImageList1(), LvGetItemImage(m_form->List(), item))) << item;
+    }
+    m_registry.RemoveRunValue(Location::Local, L"First");
+    KeyUp(VK_F5);
+    for (int item = 0; item < 2; ++item) {
+        EXPECT_TRUE(ImageShowsSomething(m_form->ImageList1(), LvGetItemImage(m_form->List(), item))) << item;
+    }
+    EXPECT_EQ(::ImageList_GetImageCount(m_form->ImageList1()), 2);
+}
+
 TEST_F(MainWindowTest, MissingStoreFoldersAreMadeAtStart) {
     ::RemoveDirectoryW(StoreFolderPath(5).c_str());
     ::RemoveDirectoryW(StoreFolderPath(1).c_str());
@@ -182,6 +225,75 @@ TEST_F(MainWindowTest, AnErrorInAHandlerIsShownAndTheWindowGoesOn) {
     KeyUp(VK_F5);
     EXPECT_EQ(Rows(), rowsBefore);
     EXPECT_TRUE(m_form->ListReady());
+}
+
+} // namespace
+} // namespace bw::test
+
+namespace bw::test {
+namespace {
+
+// What the real confirmation dialog showed, read from inside its own modal loop.
+struct DialogSeen {
+    std::wstring caption, question, yes, no;
+    int defaultId = 0;
+    bool centred = false;
+    bool hasIcon = false;
+};
+DialogSeen g_seen;
+UINT g_message = 0;
+WPARAM g_key = 0;
+
+void CALLBACK AnswerDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = ::FindWindowW(L"#32770", L"Confirm");
+    if (dialog == nullptr) {
+        return; // not up yet
+    }
+    ::KillTimer(nullptr, timer);
+    g_seen.caption = HwndGetText(dialog);
+    g_seen.yes = HwndGetText(::GetDlgItem(dialog, IDYES));
+    g_seen.no = HwndGetText(::GetDlgItem(dialog, IDNO));
+    g_seen.defaultId = LOWORD(::SendMessageW(dialog, DM_GETDEFID, 0, 0));
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+            g_seen.hasIcon = true;
+        } else if (::GetDlgCtrlID(child) != IDYES && ::GetDlgCtrlID(child) != IDNO && !HwndGetText(child).empty()) {
+            g_seen.question = HwndGetText(child);
+        }
+    }
+    RECT frame{};
+    ::GetWindowRect(dialog, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(dialog, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    g_seen.centred = std::abs((frame.left + frame.right) - (work.left + work.right)) <= 2 &&
+                     std::abs((frame.top + frame.bottom) - (work.top + work.bottom)) <= 2;
+    // The key goes where the user's would: to the control with the focus.
+    ::PostMessageW(::GetFocus(), g_message, g_key, 0);
+}
+
+int AnswerWith(UINT message, WPARAM key) {
+    g_seen = {};
+    g_message = message;
+    g_key = key;
+    ::SetTimer(nullptr, 0, 20, AnswerDialog);
+    return ShowConfirmDialog(nullptr, L"Are you sure you want to delete \"Tool\"");
+}
+
+TEST(ConfirmDialogTest, AsksWithYesAsDefaultAndTakesEscapeForNo) {
+    EXPECT_EQ(AnswerWith(WM_KEYDOWN, VK_RETURN), IDYES);
+    EXPECT_EQ(g_seen.caption, L"Confirm");
+    EXPECT_EQ(g_seen.question, L"Are you sure you want to delete \"Tool\"");
+    EXPECT_EQ(g_seen.yes, L"&Yes");
+    EXPECT_EQ(g_seen.no, L"&No");
+    EXPECT_EQ(g_seen.defaultId, IDYES);
+    EXPECT_TRUE(g_seen.hasIcon);
+    EXPECT_TRUE(g_seen.centred);
+
+    EXPECT_EQ(AnswerWith(WM_KEYDOWN, VK_ESCAPE), IDNO);
+    EXPECT_EQ(AnswerWith(WM_CHAR, L'n'), IDNO);
+    EXPECT_EQ(AnswerWith(WM_CHAR, L'y'), IDYES);
 }
 
 } // namespace
