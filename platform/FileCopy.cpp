@@ -72,9 +72,24 @@ int SizeFromSearch(const std::wstring& path) {
 }
 
 // Others may go on reading the source during the copy, but nobody may change it under us.
+// Opens a file, waiting a moment while someone else briefly holds it: virus scanners, indexers and the
+// shell open new files for a few milliseconds. A file held for longer counts as one that cannot be opened;
+// the wait is bounded, so nothing hangs on it.
+UniqueFile OpenBriefly(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
+    constexpr int kTries = 10;
+    constexpr DWORD kPause = 30; // milliseconds
+    for (int attempt = 1;; ++attempt) {
+        UniqueFile file(
+            ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION || attempt == kTries) {
+            return file;
+        }
+        ::Sleep(kPause);
+    }
+}
+
 UniqueFile OpenSource(const std::wstring& source) {
-    UniqueFile file(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file = OpenBriefly(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (!file) {
         throw EFOpenError(FormatMessageText(msg::kCannotOpenFile, source));
     }
@@ -82,8 +97,7 @@ UniqueFile OpenSource(const std::wstring& source) {
 }
 
 UniqueFile CreateDestination(const std::wstring& destination) {
-    UniqueFile file(::CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file = OpenBriefly(destination, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
     if (!file) {
         throw EFCreateError(FormatMessageText(msg::kCannotCreateFile, destination));
     }
