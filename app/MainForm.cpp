@@ -239,7 +239,15 @@ LRESULT CALLBACK TMainForm::ListProc(HWND window, UINT message, WPARAM wParam, L
 }
 
 void TMainForm::ShowException(const std::wstring& message) {
+    // While the box is open, coming back to the window must not refresh: the refresh would as likely fail
+    // the same way and stack a second box on the first. It runs once the box is closed.
+    m_errorBoxOpen = true;
     m_desktop.ShowError(m_window, ApplicationTitle(ModulePath()), ErrorBoxText(message));
+    m_errorBoxOpen = false;
+    if (m_refreshAfterErrorBox && m_window != nullptr) {
+        m_refreshAfterErrorBox = false;
+        ::PostMessageW(m_window, WM_APP_ACTIVATE, 0, 0);
+    }
 }
 
 LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -282,6 +290,10 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_APP_ACTIVATE: // AppEvents1Activate
+        if (m_errorBoxOpen) {
+            m_refreshAfterErrorBox = true;
+            return 0;
+        }
         RefreshAll();
         return 0;
     case WM_APP_TOGGLE:

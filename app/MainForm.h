@@ -163,6 +163,8 @@ private:
     bool m_listReady = false;
     bool m_checkedBeforeChange = false;
     std::optional<PendingToggle> m_pendingToggle;
+    bool m_errorBoxOpen = false;
+    bool m_refreshAfterErrorBox = false;
 };
 
 } // namespace bw

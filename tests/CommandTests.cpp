@@ -111,17 +111,26 @@ TEST_F(ToggleTest, AFailingEnableLosesNothing) {
     EXPECT_TRUE(m_form->ListReady());
 }
 
-TEST_F(ToggleTest, ChangesDuringARebuildAndOtherChangesDoNothing) {
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+TEST_F(ToggleTest, ChangesBeforeTheRebuildAndOtherChangesDoNothing) {
+    m_registry.SetRunValue(Location::User, L"First", L"c:\\first.exe");
+    m_registry.SetRunValue(Location::User, L"Second", L"c:\\second.exe");
     Open();
-    // A change of the box that the list makes itself while it is not ready is ignored.
-    m_form->MakeList();
-    ASSERT_TRUE(m_form->ListReady());
-    Select(0);
-    LvSetItemText(m_form->List(), 0, 1, L"another text");
+
+    // A second box changed before the first toggle's rebuild has run counts for nothing.
+    LvSetCheck(m_form->List(), RowOf(L"First", 2), false);
+    EXPECT_FALSE(m_form->ListReady());
+    LvSetCheck(m_form->List(), RowOf(L"Second", 2), false);
     Pump();
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
-    EXPECT_TRUE(StoreNames(5).empty());
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"First"));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Second"));
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Second", 2))) << "the rebuild shows the true state";
+
+    // Texts and the selection change nothing in the system.
+    Select(RowOf(L"Second", 2));
+    LvSetItemText(m_form->List(), RowOf(L"Second", 2), 1, L"another text");
+    Pump();
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Second")->text, L"c:\\second.exe");
+    EXPECT_THAT(StoreNames(5), ElementsAre(L"First.lnk"));
 }
 
 class RefreshTest : public WindowTest {};

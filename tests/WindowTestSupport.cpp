@@ -24,6 +24,11 @@ std::optional<std::wstring> FakeDesktop::BrowseForProgram(HWND) {
 
 void FakeDesktop::ShowError(HWND, const std::wstring& title, const std::wstring& text) {
     errors.push_back({title, text});
+    if (whileErrorShown) {
+        const auto action = std::move(whileErrorShown);
+        whileErrorShown = nullptr;
+        action();
+    }
 }
 
 void FakeDesktop::ShowProperties(HWND, const std::wstring& file) {

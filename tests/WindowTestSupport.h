@@ -23,6 +23,7 @@ public:
     bool confirmAnswer = true;
     std::optional<std::wstring> browseAnswer;
     std::function<void()> whileDialogOpen; // runs while a dialog "is open", as a refresh might
+    std::function<void()> whileErrorShown; // runs while the error box "is open"
 
     std::vector<std::wstring> questions;
     int browseCount = 0;

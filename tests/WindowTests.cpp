@@ -227,6 +227,25 @@ TEST_F(MainWindowTest, AnErrorInAHandlerIsShownAndTheWindowGoesOn) {
     EXPECT_TRUE(m_form->ListReady());
 }
 
+TEST_F(MainWindowTest, ComingBackWhileTheErrorBoxIsOpenRefreshesOnceItCloses) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    const DWORD number = 3;
+    m_registry.SetValue(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, REG_DWORD, &number, sizeof number);
+    // While the box is up the user switches away and back, and mends the cause meanwhile.
+    m_desktop.whileErrorShown = [&] {
+        ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+        Pump();
+        EXPECT_EQ(m_desktop.errors.size(), 1u) << "no second box over the first";
+        m_registry.SetStartupFolder(m_startup);
+        m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
+    };
+    KeyUp(VK_F5);
+    EXPECT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_GE(RowOf(L"New", 2), 0) << "the deferred refresh ran after the box closed";
+    EXPECT_TRUE(m_form->ListReady());
+}
+
 } // namespace
 } // namespace bw::test
 
