@@ -111,8 +111,12 @@ struct Usage {
 };
 
 Usage Measure(const TMainForm& form) {
-    Usage usage{::ImageList_GetImageCount(form.ImageList1()), ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS),
-                ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS), 0, 0, 0};
+    Usage usage{::ImageList_GetImageCount(form.ImageList1()),
+                ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS),
+                ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS),
+                0,
+                0,
+                0};
     ::GetProcessHandleCount(::GetCurrentProcess(), &usage.handles);
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
@@ -122,12 +126,20 @@ Usage Measure(const TMainForm& form) {
     return usage;
 }
 
-void TimeCycles(int entries, int cycles) {
-    World world(entries);
+// The real main window open on a world of the given size.
+struct Session {
+    explicit Session(int entries) : world(entries), form(::GetModuleHandleW(nullptr), desktop, world.programDir) {
+        form.Create(SW_SHOWNORMAL);
+        Pump();
+    }
+    World world;
     QuietDesktop desktop;
-    TMainForm form(::GetModuleHandleW(nullptr), desktop, world.programDir);
-    form.Create(SW_SHOWNORMAL);
-    Pump();
+    TMainForm form;
+};
+
+void TimeCycles(int entries, int cycles) {
+    Session session(entries);
+    TMainForm& form = session.form;
     std::vector<double> whole, writeBack, imports, rebuild;
     for (int i = 0; i < cycles; ++i) {
         whole.push_back(Milliseconds([&] { form.RefreshAll(); }));
@@ -149,11 +161,8 @@ void TimeCycles(int entries, int cycles) {
 }
 
 void LeakCheck(int entries, int cycles) {
-    World world(entries);
-    QuietDesktop desktop;
-    TMainForm form(::GetModuleHandleW(nullptr), desktop, world.programDir);
-    form.Create(SW_SHOWNORMAL);
-    Pump();
+    Session session(entries);
+    TMainForm& form = session.form;
     for (int i = 0; i < 20; ++i) { // let caches of the system settle first
         form.RefreshAll();
     }
@@ -167,7 +176,7 @@ void LeakCheck(int entries, int cycles) {
                 "handles %lu -> %lu, private bytes %zu KiB -> %zu KiB, working set %zu KiB -> %zu KiB, errors %d\n",
                 cycles, entries, before.images, after.images, before.gdi, after.gdi, before.user, after.user,
                 before.handles, after.handles, before.privateBytes / 1024, after.privateBytes / 1024,
-                before.workingSet / 1024, after.workingSet / 1024, desktop.errors);
+                before.workingSet / 1024, after.workingSet / 1024, session.desktop.errors);
 }
 
 } // namespace
