@@ -33,6 +33,7 @@ constexpr int kHelpSeparator = 109;
 constexpr int kProgressWidth = 11;
 constexpr int kEntryIconSize = 32;
 constexpr int kFontPoints = 8;
+constexpr int kMinimumTargetWidth = 120;
 
 // Glyph indices in the tool bar strip.
 enum Glyph { RefreshGlyph = 0, DeleteGlyph = 1, AddGlyph = 2, HelpGlyph = 3, PropertiesGlyph = 4 };
@@ -477,22 +478,20 @@ void TMainForm::LayOutControls() {
 }
 
 void TMainForm::SizeColumns() {
-    // Name and "Found in..." as wide as their texts and headers; Target takes the rest, at least its own texts'
-    // width. (Sizing the last column to its header would stretch it over the rest of the list.)
+    // Name and "Found in..." as wide as their texts and headers; Target takes the rest of the width, so all
+    // three stay in view and a long target is cut short with an ellipsis. (Sizing the last column to its
+    // header would stretch it over the rest of the list.)
     ListView_SetColumnWidth(m_list, NameColumn, LVSCW_AUTOSIZE_USEHEADER);
     ListView_SetColumnWidth(m_list, LocationColumn, LVSCW_AUTOSIZE);
     const int locationHeader = ListView_GetStringWidth(m_list, L"Found in...") + Scale(16);
     if (ListView_GetColumnWidth(m_list, LocationColumn) < locationHeader) {
         ListView_SetColumnWidth(m_list, LocationColumn, locationHeader);
     }
-    ListView_SetColumnWidth(m_list, TargetColumn, LVSCW_AUTOSIZE_USEHEADER);
     RECT client{};
     ::GetClientRect(m_list, &client);
     const int rest =
         client.right - ListView_GetColumnWidth(m_list, NameColumn) - ListView_GetColumnWidth(m_list, LocationColumn);
-    if (rest > ListView_GetColumnWidth(m_list, TargetColumn)) {
-        ListView_SetColumnWidth(m_list, TargetColumn, rest);
-    }
+    ListView_SetColumnWidth(m_list, TargetColumn, std::max(rest, Scale(kMinimumTargetWidth)));
 }
 
 void TMainForm::FormCreate() {
