@@ -20,6 +20,10 @@ bool DirectoryExists(const std::wstring& path) {
     return HasAttribute(path, FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool PathExists(const std::wstring& path) {
+    return FileAttributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = FileAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

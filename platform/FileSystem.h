@@ -15,6 +15,9 @@ bool HasAttribute(const std::wstring& path, DWORD attribute);
 
 bool DirectoryExists(const std::wstring& path);
 
+// True when anything, file or folder, stands at the path.
+bool PathExists(const std::wstring& path);
+
 // True for an existing path that is not a directory.
 bool FileExists(const std::wstring& path);
 

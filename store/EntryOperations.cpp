@@ -29,10 +29,6 @@ bool OpenRunKey(TRegistry& registry, int code) {
     return registry.OpenExistingKey(kRunKeyPath);
 }
 
-bool PathIsTaken(const std::wstring& path) {
-    return FileAttributes(path) != INVALID_FILE_ATTRIBUTES;
-}
-
 void WriteBackStartupShortcut(const EntryRef& entry, ProgressControl* progress) {
     if (!IsSafeEntryName(entry.name)) {
         return; // no path may be built from it; raising here would stop every refresh
@@ -169,7 +165,7 @@ std::wstring AddStartupShortcut(const std::wstring& programPath) {
     // A name that is no single file name is refused here, before anything is saved.
     std::wstring target = StartupLinkPath(name);
     // A folder of that name blocks the file as surely as a file does.
-    for (unsigned n = 1; PathIsTaken(target); ++n) {
+    for (unsigned n = 1; PathExists(target); ++n) {
         target = StartupLinkPath(name + L"(" + std::to_wstring(n) + L")");
     }
     (void)link.Save(target); // a Startup folder that cannot be written simply gets no shortcut

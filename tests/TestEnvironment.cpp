@@ -242,8 +242,4 @@ std::string ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
-bool PathExists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 } // namespace bw::test

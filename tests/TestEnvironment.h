@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileSystem.h"
 #include "store/Locations.h"
 
 #include <gmock/gmock.h>
@@ -97,6 +98,5 @@ LinkContent ReadShortcut(const std::wstring& path);
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
-bool PathExists(const std::wstring& path);
 
 } // namespace bw::test
