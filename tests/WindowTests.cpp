@@ -63,6 +63,26 @@ TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
     EXPECT_EQ(Rows(), rows);
 }
 
+TEST_F(MainWindowTest, OpensMaximisedOverItsRestoredBounds) {
+    m_form = std::make_unique<TMainForm>(::GetModuleHandleW(nullptr), m_desktop, m_programDir);
+    ASSERT_TRUE(m_form->Create(SW_SHOWMAXIMIZED));
+    Pump();
+    EXPECT_TRUE(::IsZoomed(m_form->Handle()));
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    ASSERT_TRUE(::GetWindowPlacement(m_form->Handle(), &placement));
+    // 196, 122, 544 by 387 at 96 DPI, scaled for the window's own.
+    HDC dc = ::GetDC(m_form->Handle());
+    const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+    ::ReleaseDC(m_form->Handle(), dc);
+    const RECT& normal = placement.rcNormalPosition;
+    EXPECT_EQ(normal.left, ::MulDiv(196, dpi, 96));
+    EXPECT_EQ(normal.top, ::MulDiv(122, dpi, 96));
+    EXPECT_EQ(normal.right - normal.left, ::MulDiv(196 + 544, dpi, 96) - ::MulDiv(196, dpi, 96));
+    EXPECT_EQ(normal.bottom - normal.top, ::MulDiv(122 + 387, dpi, 96) - ::MulDiv(122, dpi, 96));
+    EXPECT_EQ(::GetFocus(), m_form->List());
+}
+
 TEST_F(MainWindowTest, AnEmptyStoreGivesAnEmptyReadyList) {
     Open();
     EXPECT_TRUE(Rows().empty());
