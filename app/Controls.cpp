@@ -42,20 +42,21 @@ int LvInsertItem(HWND list, int item, const std::wstring& text, int image, LPARA
     return static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lvItem)));
 }
 
-LPARAM LvGetItemParam(HWND list, int item) {
+// The fields of one row that `mask` asks for.
+static LVITEMW LvGetItem(HWND list, int item, UINT mask) {
     LVITEMW lvItem{};
-    lvItem.mask = LVIF_PARAM;
+    lvItem.mask = mask;
     lvItem.iItem = item;
     ::SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lvItem));
-    return lvItem.lParam;
+    return lvItem;
+}
+
+LPARAM LvGetItemParam(HWND list, int item) {
+    return LvGetItem(list, item, LVIF_PARAM).lParam;
 }
 
 int LvGetItemImage(HWND list, int item) {
-    LVITEMW lvItem{};
-    lvItem.mask = LVIF_IMAGE;
-    lvItem.iItem = item;
-    ::SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lvItem));
-    return lvItem.iImage;
+    return LvGetItem(list, item, LVIF_IMAGE).iImage;
 }
 
 bool LvGetCheck(HWND list, int item) {
