@@ -1,5 +1,7 @@
 #include "app/Desktop.h"
 
+#include "resources/Texts.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -141,12 +143,12 @@ INT_PTR CALLBACK ConfirmProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 } // namespace
 
 int ShowConfirmDialog(HWND owner, const std::wstring& question) {
-    DialogTemplate dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 232, 62, L"Confirm", 8,
-                          L"MS Shell Dlg");
+    DialogTemplate dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 232, 62,
+                          text::kConfirmCaption, 8, L"MS Shell Dlg");
     dialog.AddItem(SS_ICON, 10, 10, 20, 20, kIconId, kStaticClass, L"");
     dialog.AddItem(SS_LEFT | SS_NOPREFIX, 42, 14, 180, 16, kTextId, kStaticClass, L"");
-    dialog.AddItem(BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 64, 38, 50, 14, IDYES, kButtonClass, L"&Yes");
-    dialog.AddItem(BS_PUSHBUTTON | WS_TABSTOP, 120, 38, 50, 14, IDNO, kButtonClass, L"&No");
+    dialog.AddItem(BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 64, 38, 50, 14, IDYES, kButtonClass, text::kYes);
+    dialog.AddItem(BS_PUSHBUTTON | WS_TABSTOP, 120, 38, 50, 14, IDNO, kButtonClass, text::kNo);
     DialogState state{&question};
     const INT_PTR result = ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), owner, ConfirmProc,
                                                      reinterpret_cast<LPARAM>(&state));

@@ -21,6 +21,11 @@ int LvGetSelected(HWND list); // the first selected row, or -1
 void LvSelect(HWND list, int item);
 void LvInsertColumn(HWND list, int column, const std::wstring& title, int width);
 
+// A length in pixels at 96 DPI, scaled for `dpi`.
+inline int ScaleToDpi(int pixels, UINT dpi) {
+    return ::MulDiv(pixels, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+}
+
 std::wstring HwndGetText(HWND window);
 void HwndSetText(HWND window, const std::wstring& text);
 

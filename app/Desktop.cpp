@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/UniqueHandle.h"
+#include "resources/Texts.h"
 
 #include <commdlg.h>
 #include <shellapi.h>
@@ -32,18 +33,16 @@ bool TSystemDesktop::Confirm(HWND owner, const std::wstring& question) {
 }
 
 std::optional<std::wstring> TSystemDesktop::BrowseForProgram(HWND owner) {
-    // The filter's pairs are separated by zeros and end with two.
-    static const wchar_t kFilter[] = L"Programs\0*.com;*.exe;*.bat;*.lnk\0All files\0*.*\0";
     std::vector<wchar_t> file(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFilter = text::kBrowseFilter;
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
-    dialog.lpstrInitialDir = L"c:\\";
-    dialog.lpstrTitle = L"Browse";
+    dialog.lpstrInitialDir = text::kBrowseFolder;
+    dialog.lpstrTitle = text::kBrowseTitle;
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
     if (!::GetOpenFileNameW(&dialog)) {
         return std::nullopt;

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace bw {
 
-// The program that a command line starts: the quoted part of a quoted command line; otherwise the shortest
-// prefix ending before a blank that names an existing file (with or without ".exe"), or else the text up
-// to the first blank. Environment references are expanded. Returns "" for an empty command line.
-std::wstring ProgramPathOf(const std::wstring& commandLine);
+// The icon of an entry: the icon at `index` in the file `path` (a program, library or icon file), else the icon
+// of the program associated with the file's type. Null when neither gives one: the caller then shows its
+// default icon. The caller owns the icon. Never fails otherwise.
+HICON LoadEntryIcon(HINSTANCE instance, const std::wstring& path, int index);
 
 } // namespace bw

@@ -1,50 +1,34 @@
 #pragma once
 
 #include "app/Desktop.h"
-#include "platform/FileCopy.h"
+#include "app/EntryList.h"
+#include "app/ToolBar.h"
 #include "platform/UniqueHandle.h"
-#include "store/EntryOperations.h"
+#include "store/StoreSession.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include <functional>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace bw {
 
-class TShellLink;
-
-// The main window's progress bar as the copy sees it.
-class TProgressBarAdapter : public ProgressControl {
-public:
-    explicit TProgressBarAdapter(HWND bar) : m_bar(bar) {}
-    void SetMax(int value) override;
-    void SetMin(int value) override;
-    void SetPosition(int value) override;
-
-private:
-    HWND m_bar;
-    int m_min = 0;
-    int m_max = 100;
-};
-
-// The one window of the program: a tool bar, the entry list and a status bar. Every command reads the
-// rows back into EntryRef values and hands them to the store; after each change the store is imported
-// again and the whole list rebuilt from it.
+// The one window of the program: the tool bar, the entry list and a status bar, and the commands. Every
+// command hands an entry to the store; afterwards the store is refreshed and the list shows what changed.
 class TMainForm {
 public:
-    // Tool bar commands.
-    enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton };
+    using Command = TToolBar::Command;
+    static constexpr Command PropButton = TToolBar::PropButton;
+    static constexpr Command RefreshButton = TToolBar::RefreshButton;
+    static constexpr Command AddButton = TToolBar::AddButton;
+    static constexpr Command DeleteButton = TToolBar::DeleteButton;
+    static constexpr Command HelpButton = TToolBar::HelpButton;
 
     // Window messages of our own.
     enum : UINT {
         WM_APP_ACTIVATE = WM_APP + 1, // posted on activation, so the refresh runs after it has been handled
-        WM_APP_TOGGLE,                // posted by a check-box change, so the list is not rebuilt inside its
+        WM_APP_TOGGLE,                // posted by a check-box change, so the list is not changed inside its
                                       // own notification
     };
 
@@ -58,22 +42,16 @@ public:
     bool Create(int showCommand);
 
     HWND Handle() const { return m_window; }
-    HWND List() const { return m_list; }
-    HWND ToolBar() const { return m_toolBar; }
+    HWND List() const { return m_list.Handle(); }
+    HWND ToolBar() const { return m_toolBar.Handle(); }
     HWND StatusBar() const { return m_statusBar; }
-    HWND ProgressBar() const { return m_progressBar; }
-    HIMAGELIST ImageList1() const { return m_imageList1.Get(); }
-    HICON DefIcon() const { return m_defIcon.Get(); }
-    bool ListReady() const { return m_listReady; }
-
-    // The row's entry: caption, location code and the description read from its store link.
-    EntryRef RowEntry(int item) const;
-    // The row of an entry, found by name and location code; -1 when it is not listed.
-    int FindRow(const std::wstring& name, int code) const;
-    std::wstring RowStoreLinkPath(int item) const;
+    HWND ProgressBar() const { return m_toolBar.ProgressBar(); }
+    const TEntryList& EntryList() const { return m_list; }
+    bool ListReady() const { return m_list.ListReady(); }
+    // True while a long import copies entries into the store, a part at a time.
+    bool Importing() const { return m_importing; }
 
     // The commands, as the events call them.
-    void MakeList();
     void RefreshAll();
     void ListKeyUp(WPARAM key);
     void PropButtonClick();
@@ -84,56 +62,34 @@ public:
     bool FormClose(); // false keeps the window open
 
 private:
-    struct RowData {
-        std::wstring description;
-        std::wstring storeLinkPath;
-    };
-    // What a rebuild read from one store link, with the file's times and size when it was read.
-    struct LinkContent {
-        FILETIME written{};
-        FILETIME created{};
-        ULONGLONG size = 0;
-        std::wstring target;
-        std::wstring description;
-        int iconIndex = 0;
-    };
     struct PendingToggle {
-        EntryRef entry;
+        Entry entry;
         bool enable;
     };
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                     DWORD_PTR data);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleNotify(const NMHDR& header);
     void ShowException(const std::wstring& message);
 
     void FormCreate();
     void CreateControls();
     void ApplyDpi(UINT dpi);
-    int Scale(int pixels) const;
     void LayOutControls();
-    void SizeColumns();
 
-    HICON LoadEntryIcon(const std::wstring& path, int index) const;
-    LinkContent ReadStoreLink(const std::wstring& path, const WIN32_FIND_DATAW& found,
-                              std::map<std::wstring, LinkContent>& previous, std::unique_ptr<TShellLink>& link);
-    int RowImage(int row, const std::wstring& source, int index, std::map<std::wstring, UniqueHicon>& previousIcons);
-    void ListSelectItem(int item, bool selected);
-    void ListChanging(int item);
-    void ListChange(int item);
+    // Refreshes the store (with the write-back or without) and shows the result; a long import goes on a part
+    // at a time from the message loop.
+    void Refresh(bool writeBack);
+    void ContinueImport();
+    void ShowEntries();
+    void ReportImportProblems();
+
+    void ListSelectItem(int row, bool selected);
+    void ListChange(int row, bool checked);
     void ToggleEntry();
-    void DisableEntry(const EntryRef& entry);
-    void EnableEntry(const EntryRef& entry);
-    // Runs an enable or disable; a change is followed by the import and the rebuild.
-    void RunToggle(const std::function<bool()>& toggle);
-    void ReimportAndRebuild();
-    void DeleteEntry(int item);
-    void ShowEntryProperties(int item);
+    void DeleteEntry(Entry entry);
+    void ShowEntryProperties(const Entry& entry);
     INT_PTR OpenWithShell(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder,
                           int showCommand);
-    std::vector<EntryRef> AllRows() const;
 
     HINSTANCE m_instance;
     TDesktop& m_desktop;
@@ -141,27 +97,14 @@ private:
     UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
 
     HWND m_window = nullptr;
-    HWND m_toolBar = nullptr;
-    HWND m_list = nullptr;
+    TToolBar m_toolBar;
+    TEntryList m_list;
     HWND m_statusBar = nullptr;
-    HWND m_progressBar = nullptr;
     UniqueFont m_font;
-    UniqueImageList m_toolBarImages;
-    UniqueImageList m_disabledToolBarImages;
-    UniqueImageList m_imageList1;
-    UniqueHicon m_defIcon;
-    std::optional<TProgressBarAdapter> m_progress;
 
-    // What the last rebuild read, kept so that a refresh that finds nothing changed is cheap (it runs on
-    // every activation). Loading a link and taking an icon out of a program cost far more than the rest of
-    // a row. Each holds only what the list shows now.
-    std::map<std::wstring, LinkContent> m_linkCache; // by store link path, valid while time and size hold
-    std::map<std::wstring, UniqueHicon> m_iconCache; // by icon source and index; empty: the default icon
-    std::vector<std::wstring> m_imageKeys;           // the icon key of each image of ImageList1
-
-    std::vector<RowData> m_rows; // by the row's LPARAM
-    bool m_listReady = false;
-    bool m_checkedBeforeChange = false;
+    TStoreSession m_session;
+    bool m_importing = false;
+    bool m_refreshAfterImport = false;
     std::optional<PendingToggle> m_pendingToggle;
     bool m_errorBoxOpen = false;
     bool m_refreshAfterErrorBox = false;

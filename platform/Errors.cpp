@@ -11,11 +11,16 @@ EBootwarden::EBootwarden(std::wstring message) : m_message(std::move(message)) {
     }
 }
 
-std::wstring FormatMessageText(const wchar_t* pattern, const std::wstring& argument) {
+std::wstring FormatMessageText(const wchar_t* pattern, std::initializer_list<std::wstring> arguments) {
     std::wstring text = pattern;
-    const auto at = text.find(L"%s");
-    if (at != std::wstring::npos) {
+    size_t from = 0;
+    for (const std::wstring& argument : arguments) {
+        const size_t at = text.find(L"%s", from);
+        if (at == std::wstring::npos) {
+            break;
+        }
         text.replace(at, 2, argument);
+        from = at + argument.size(); // a "%s" inside an argument stays as it is
     }
     return text;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "resources/Texts.h"
+
 #include <exception>
+#include <initializer_list>
 #include <string>
 
 namespace bw {
@@ -17,8 +20,11 @@ private:
     std::string m_narrow; // ASCII rendering for diagnostics only
 };
 
-// Formats a message that holds at most one "%s".
-std::wstring FormatMessageText(const wchar_t* pattern, const std::wstring& argument);
+// Puts the arguments in place of the message's "%s", in order.
+std::wstring FormatMessageText(const wchar_t* pattern, std::initializer_list<std::wstring> arguments);
+inline std::wstring FormatMessageText(const wchar_t* pattern, const std::wstring& argument) {
+    return FormatMessageText(pattern, {argument});
+}
 
 #define BW_DECLARE_ERROR(Name)                                                                                         \
     class Name : public EBootwarden {                                                                                  \
@@ -37,19 +43,5 @@ BW_DECLARE_ERROR(EIntfCastError)     // "Interface not supported"
 BW_DECLARE_ERROR(EEntryRefused)      // an entry operation that would lose or corrupt data
 
 #undef BW_DECLARE_ERROR
-
-namespace msg {
-inline constexpr const wchar_t* kInvalidDataType = L"Invalid data type for '%s'";
-inline constexpr const wchar_t* kFailedToGetData = L"Failed to get data for '%s'";
-inline constexpr const wchar_t* kFailedToSetData = L"Failed to set data for '%s'";
-inline constexpr const wchar_t* kCannotOpenFile = L"Cannot open file %s";
-inline constexpr const wchar_t* kCannotCreateFile = L"Cannot create file %s";
-inline constexpr const wchar_t* kCannotCreateFolder = L"Cannot create folder %s";
-inline constexpr const wchar_t* kStreamReadError = L"Stream read error";
-inline constexpr const wchar_t* kStreamWriteError = L"Stream write error";
-inline constexpr const wchar_t* kCannotMoveFile = L"Cannot move file %s";
-inline constexpr const wchar_t* kOleError = L"OLE error %.8x";
-inline constexpr const wchar_t* kInterfaceNotSupported = L"Interface not supported";
-} // namespace msg
 
 } // namespace bw

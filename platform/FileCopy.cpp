@@ -29,21 +29,6 @@ private:
     ProgressControl* m_progress;
 };
 
-// Appends what makes `folder` a prefix for a name inside it. A lone letter is taken for a drive.
-std::wstring WithSeparator(const std::wstring& folder) {
-    if (folder.empty()) {
-        return folder;
-    }
-    const wchar_t last = folder.back();
-    if (last == L':' || last == L'\\') {
-        return folder;
-    }
-    if (folder.size() == 1 && ((last >= L'A' && last <= L'Z') || (last >= L'a' && last <= L'z'))) {
-        return folder + L":\\";
-    }
-    return folder + L"\\";
-}
-
 // Creates `folder` and its missing parents. Failures are not reported: the destination's create then fails and
 // says so with the file's path.
 void CreateFolderPath(std::wstring folder) {
@@ -91,15 +76,7 @@ UniqueFile OpenBriefly(const std::wstring& path, DWORD access, DWORD share, DWOR
 UniqueFile OpenSource(const std::wstring& source) {
     UniqueFile file = OpenBriefly(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (!file) {
-        throw EFOpenError(FormatMessageText(msg::kCannotOpenFile, source));
-    }
-    return file;
-}
-
-UniqueFile CreateDestination(const std::wstring& destination) {
-    UniqueFile file = OpenBriefly(destination, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
-    if (!file) {
-        throw EFCreateError(FormatMessageText(msg::kCannotCreateFile, destination));
+        throw EFOpenError(FormatMessageText(text::kCannotOpenFile, source));
     }
     return file;
 }
@@ -112,13 +89,13 @@ void CopyChunks(HANDLE source, HANDLE destination, std::vector<char>& buffer, Pr
     for (;;) {
         DWORD count = 0;
         if (!::ReadFile(source, buffer.data(), kChunkSize, &count, nullptr)) {
-            throw EReadError(msg::kStreamReadError);
+            throw EReadError(text::kStreamReadError);
         }
         total += count;
         if (count > 0) {
             DWORD written = 0;
             if (!::WriteFile(destination, buffer.data(), count, &written, nullptr) || written != count) {
-                throw EWriteError(msg::kStreamWriteError);
+                throw EWriteError(text::kStreamWriteError);
             }
         }
         if (progress) {
@@ -130,29 +107,15 @@ void CopyChunks(HANDLE source, HANDLE destination, std::vector<char>& buffer, Pr
     }
 }
 
-// Runs CopyChunks and, when it fails, removes the cut destination before the error goes on: a shortened
-// store link must never lie where the next import would mirror it.
-void CopyChunksOrDiscard(HANDLE source, UniqueFile& destination, const std::wstring& destinationPath,
-                         std::vector<char>& buffer, ProgressControl* progress) {
-    try {
-        CopyChunks(source, destination.Get(), buffer, progress);
-    } catch (...) {
-        destination.Reset();                 // opened without sharing: it can only be deleted once closed
-        (void)DeleteFileAt(destinationPath); // a file that cannot be deleted is left; the error says enough
-        throw;
-    }
-}
-
 // The copy behind RelocateFile: no progress, no folders created, no time carried over, and the source stays.
+// Like every copy onto a path it goes to a temporary file first, so the file in the way stays whole until the
+// copy is.
 void CopyFileContent(const std::wstring& source, const std::wstring& destination) {
-    std::wstring target = FullPath(destination);
-    if (DirectoryExists(target)) {
-        target += L"\\" + FileNamePart(source);
-    }
     std::vector<char> buffer(kChunkSize);
     const UniqueFile from = OpenSource(source);
-    UniqueFile to = CreateDestination(target);
-    CopyChunksOrDiscard(from.Get(), to, target, buffer, nullptr);
+    TReplacement to(destination);
+    CopyChunks(from.Get(), to.File(), buffer, nullptr);
+    to.Commit();
 }
 
 } // namespace
@@ -160,10 +123,10 @@ void CopyFileContent(const std::wstring& source, const std::wstring& destination
 void CopyWithProgress(const std::wstring& source, const std::wstring& destination, ProgressControl* progress) {
     const PositionReset resetOnExit(progress);
 
-    // The destination is used as given, not expanded: callers pass full paths.
-    std::wstring target = destination;
-    if (DirectoryExists(target)) {
-        target = WithSeparator(target) + FileNamePart(source);
+    // The destination is used as given, not expanded: callers pass full paths. A folder there is an error:
+    // a copy "into" it would put the entry where nobody looks for it.
+    if (DirectoryExists(destination)) {
+        throw EFCreateError(FormatMessageText(text::kCannotCreateFile, destination));
     }
     std::vector<char> buffer(kChunkSize);
     const int size = SizeFromSearch(source);
@@ -174,28 +137,29 @@ void CopyWithProgress(const std::wstring& source, const std::wstring& destinatio
         progress->SetMin(0);
         progress->SetPosition(0);
     }
-    CreateFolderPath(FolderPart(target));
-    UniqueFile to = CreateDestination(target);
-    CopyChunksOrDiscard(from.Get(), to, target, buffer, progress);
+    CreateFolderPath(FolderPart(destination));
+    TReplacement to(destination);
+    CopyChunks(from.Get(), to.File(), buffer, progress);
 
     // Set after the last write, so that no write moves it again. A copy that keeps its own time is still whole,
     // so a failure here is let pass.
     FILETIME lastWrite{};
     if (::GetFileTime(from.Get(), nullptr, nullptr, &lastWrite)) {
-        (void)::SetFileTime(to.Get(), nullptr, nullptr, &lastWrite);
+        (void)::SetFileTime(to.File(), nullptr, nullptr, &lastWrite);
     }
-    // `to` closes before `from`, then the buffer is freed, then the position is reset.
+    to.Commit();
+    // The temporary file goes before the source closes, then the buffer is freed, then the position is reset.
 }
 
 void RelocateFile(const std::wstring& source, const std::wstring& destination) {
     const std::wstring target = FullPath(destination);
     // No replace flag: a file already at the destination makes the rename fail, and the copy then
-    // overwrites its content instead.
+    // replaces it instead.
     if (::MoveFileW(source.c_str(), target.c_str())) {
         return;
     }
     if (HasAttribute(source, FILE_ATTRIBUTE_READONLY)) {
-        throw EFCantMove(FormatMessageText(msg::kCannotMoveFile, source));
+        throw EFCantMove(FormatMessageText(text::kCannotMoveFile, source));
     }
     CopyFileContent(source, target);
 }

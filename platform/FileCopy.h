@@ -13,16 +13,17 @@ public:
     virtual void SetPosition(int value) = 0;
 };
 
-// Copies `source` to `destination` in 8192-byte chunks, replacing an existing file and creating missing
-// folders of the destination, and reports the bytes copied on `progress` (may be null). A destination that
-// names an existing folder receives the file under the source's name. The copy takes the source's
-// last-write time. Raises EFOpenError, EFCreateError, EReadError or EWriteError; on every exit the files
-// are closed and the position is back at 0.
+// Copies `source` to `destination` in 8192-byte chunks, creating missing folders of the destination, and
+// reports the bytes copied on `progress` (may be null). The copy goes to a temporary file beside the
+// destination, which then replaces whatever file or link stands there in one step: on any failure the
+// destination is as it was, whole. The copy takes the source's last-write time. A destination that is a folder
+// is an error. Raises EFOpenError, EFCreateError, EReadError or EWriteError; on every exit the files are closed
+// and the position is back at 0.
 void CopyWithProgress(const std::wstring& source, const std::wstring& destination, ProgressControl* progress);
 
 // Moves `source` to `destination` by renaming it, or, where the rename fails (a file of that name already
-// lies there), by copying it over that file and leaving the source in place. Raises EFCantMove for a
-// read-only source that cannot be renamed, and the errors of the copy.
+// lies there), by copying it over that file in one step and leaving the source in place. Raises EFCantMove for
+// a read-only source that cannot be renamed, and the errors of the copy.
 void RelocateFile(const std::wstring& source, const std::wstring& destination);
 
 } // namespace bw

@@ -1,11 +1,75 @@
 #include "platform/FileSystem.h"
 
+#include "platform/Errors.h"
 #include "platform/UniqueHandle.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 namespace bw {
+
+namespace {
+
+constexpr int kBriefTries = 10;
+constexpr DWORD kBriefPause = 30; // milliseconds
+
+// Scanners, indexers and the shell open new files for a few milliseconds; a file held that briefly is waited
+// for. Anything held for longer counts as held: the wait is bounded, so nothing hangs on it.
+bool IsBrieflyHeld(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+constexpr ULONGLONG kFatClockStep = 2ULL * 10'000'000ULL; // two seconds, in 100-nanosecond units
+constexpr ULONGLONG kTickClockStep = 100ULL * 10'000ULL;  // 100 ms: the system clock's tick, with room to spare
+
+ULONGLONG Ticks(const FILETIME& time) {
+    return (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+// The path that an open handle really names, in the form `volume` asks for.
+std::wstring FinalPathOf(HANDLE handle, DWORD volume) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                         FILE_NAME_NORMALIZED | volume);
+        if (length == 0) {
+            return {};
+        }
+        if (length < buffer.size()) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(length + 1);
+    }
+}
+
+UniqueFile OpenForAttributes(const std::wstring& path) {
+    return UniqueFile(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+std::wstring TrimmedFolder(std::wstring folder) {
+    while (folder.size() > 3 && folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+std::atomic<unsigned> g_temporaryCounter{0};
+
+constexpr const wchar_t* kTemporaryPrefix = L"~bw";
+constexpr const wchar_t* kTemporaryExtension = L".tmp";
+
+std::wstring Hex(unsigned long long value) {
+    wchar_t text[24];
+    swprintf(text, 24, L"%llx", value);
+    return text;
+}
+
+} // namespace
 
 DWORD FileAttributes(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str());
@@ -29,19 +93,244 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool DeleteFileAt(const std::wstring& path) {
-    return ::DeleteFileW(path.c_str()) != FALSE;
+bool FileStamp::operator==(const FileStamp& other) const {
+    return ::CompareFileTime(&written, &other.written) == 0 && ::CompareFileTime(&created, &other.created) == 0 &&
+           size == other.size && attributes == other.attributes;
+}
+
+FileStamp StampOf(const WIN32_FIND_DATAW& found) {
+    FileStamp stamp;
+    stamp.written = found.ftLastWriteTime;
+    stamp.created = found.ftCreationTime;
+    stamp.size = (ULONGLONG{found.nFileSizeHigh} << 32) | found.nFileSizeLow;
+    stamp.attributes = found.dwFileAttributes;
+    return stamp;
+}
+
+std::optional<FileStamp> StampAt(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    FileStamp stamp;
+    stamp.written = data.ftLastWriteTime;
+    stamp.created = data.ftCreationTime;
+    stamp.size = (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    stamp.attributes = data.dwFileAttributes;
+    return stamp;
+}
+
+FILETIME SystemTimeNow() {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return now;
+}
+
+ULONGLONG FileClockStep(const std::wstring& path) {
+    // FAT keeps times to two seconds (a portable copy on a stick may well keep its store there); the rest keep
+    // them as the system clock ticks. What cannot be told counts as the coarser.
+    const UniqueFile folder(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    wchar_t system[MAX_PATH + 1]{};
+    if (!folder ||
+        !::GetVolumeInformationByHandleW(folder.Get(), nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1)) {
+        return kFatClockStep;
+    }
+    return FoldedName(system).find(L"FAT") != std::wstring::npos ? kFatClockStep : kTickClockStep;
+}
+
+bool IsWithinClockStep(const FILETIME& time, const FILETIME& readAt, ULONGLONG step) {
+    return Ticks(time) + step > Ticks(readAt);
+}
+
+// True when `file`, opened at `path`, is not the file that `path` names itself but one a link leads to. Where the
+// system opens the link itself (Windows, asked so), its final path is the name's own; where it follows the link
+// anyway (Wine), the final path names the file at the other end.
+static bool ReachedThroughLink(HANDLE file, const std::wstring& path) {
+    const std::wstring full = FullPath(path);
+    const UniqueFile folder = OpenForAttributes(TrimmedFolder(FolderPart(full)));
+    // With its drive where the system can tell it; from the volume's root where it cannot (both alike).
+    for (DWORD volume : {VOLUME_NAME_DOS, VOLUME_NAME_NONE}) {
+        const std::wstring finalFile = FinalPathOf(file, volume);
+        const std::wstring finalFolder = folder ? FinalPathOf(folder.Get(), volume) : std::wstring();
+        if (!finalFile.empty() && !finalFolder.empty()) {
+            return !SameFileName(finalFile, JoinPath(finalFolder, FileNamePart(full)));
+        }
+    }
+    return true; // what cannot be told from a link is handled as one: never followed
+}
+
+bool IsLink(const std::wstring& path) {
+    const DWORD attributes = FileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return true;
+    }
+    const UniqueFile file = OpenForAttributes(path);
+    return file && ReachedThroughLink(file.Get(), path); // what cannot be opened cannot be reached through either
+}
+
+bool RemoveName(const std::wstring& path) {
+    const DWORD attributes = FileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A junction or a link to a folder goes as a name; a real folder is never removed here.
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && ::RemoveDirectoryW(path.c_str());
+    }
+    std::wstring target = path;
+    std::optional<TReplacement> own;
+    if (IsLink(path)) {
+        // Wine deletes the file at the other end of a file link. A renamed file of our own takes the link's
+        // name first; then what is deleted is ours.
+        try {
+            own.emplace(path);
+            own->Commit();
+        } catch (const EBootwarden&) {
+            return false;
+        }
+    } else if (attributes & FILE_ATTRIBUTE_READONLY) {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+    }
+    for (int attempt = 1;; ++attempt) {
+        if (::DeleteFileW(target.c_str())) {
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return true;
+        }
+        if (!IsBrieflyHeld(error) || attempt == kBriefTries) {
+            break;
+        }
+        ::Sleep(kBriefPause);
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !own) {
+        ::SetFileAttributesW(path.c_str(), attributes); // left as it was found
+    }
+    return false;
 }
 
 void ForEachMatch(const std::wstring& pattern, const std::function<void(const WIN32_FIND_DATAW&)>& visit) {
     WIN32_FIND_DATAW data{};
-    UniqueFind search(::FindFirstFileW(pattern.c_str(), &data));
+    UniqueFind search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
     if (!search) {
         return;
     }
     do {
         visit(data);
     } while (::FindNextFileW(search.Get(), &data));
+}
+
+std::optional<std::string> ReadWholeFile(const std::wstring& path, size_t limit) {
+    if (HasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return std::nullopt;
+    }
+    UniqueFile file;
+    for (int attempt = 1;; ++attempt) {
+        file.Reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (file || !IsBrieflyHeld(::GetLastError()) || attempt == kBriefTries) {
+            break;
+        }
+        ::Sleep(kBriefPause);
+    }
+    LARGE_INTEGER size{};
+    if (!file || ReachedThroughLink(file.Get(), path) || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
+        static_cast<ULONGLONG>(size.QuadPart) > limit) {
+        return std::nullopt;
+    }
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD read = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        if (!::ReadFile(file.Get(), bytes.data() + done, want, &read, nullptr) || read == 0) {
+            return std::nullopt; // shorter than it said: not read whole
+        }
+        done += read;
+    }
+    char extra = 0;
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), &extra, 1, &read, nullptr) || read != 0) {
+        return std::nullopt; // longer than it said
+    }
+    return bytes;
+}
+
+TReplacement::TReplacement(const std::wstring& destination) : m_destination(destination) {
+    // A folder at the destination makes the rename fail; it is not looked for first, which would cost a search
+    // of the whole folder under Wine for every new name.
+    const std::wstring folder = FolderPart(destination);
+    for (int attempt = 0; attempt < 16 && m_file == INVALID_HANDLE_VALUE; ++attempt) {
+        m_temporary = folder + kTemporaryPrefix + Hex(::GetCurrentProcessId()) + L"-" + Hex(++g_temporaryCounter) +
+                      L"-" + Hex(::GetTickCount64() & 0xFFFFFF) + kTemporaryExtension;
+        m_file =
+            ::CreateFileW(m_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (m_file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+    }
+    if (m_file == INVALID_HANDLE_VALUE) {
+        throw EFCreateError(FormatMessageText(text::kCannotCreateFile, destination));
+    }
+}
+
+TReplacement::~TReplacement() {
+    if (m_file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(m_file);
+    }
+    if (!m_committed) {
+        ::DeleteFileW(m_temporary.c_str()); // our own file, never a link: plain deletion is right
+    }
+}
+
+void TReplacement::Commit(bool replace, bool flush) {
+    const auto fail = [&] { throw EFCreateError(FormatMessageText(text::kCannotCreateFile, m_destination)); };
+    if (flush && !::FlushFileBuffers(m_file)) {
+        fail();
+    }
+    ::CloseHandle(m_file);
+    m_file = INVALID_HANDLE_VALUE;
+    ::SetFileAttributesW(m_temporary.c_str(), FILE_ATTRIBUTE_ARCHIVE); // no longer hidden once it has its name
+    // A rename replaces the name: a link at the destination goes, and what it pointed at is not touched.
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(m_temporary.c_str(), m_destination.c_str(),
+                          (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH)) {
+            m_committed = true;
+            return;
+        }
+        if (!IsBrieflyHeld(::GetLastError()) || attempt == kBriefTries) {
+            fail();
+        }
+        ::Sleep(kBriefPause);
+    }
+}
+
+void WriteFileReplacing(const std::wstring& path, const std::string& bytes, bool flush) {
+    TReplacement replacement(path);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        if (!::WriteFile(replacement.File(), bytes.data() + done, want, &written, nullptr) || written != want) {
+            throw EWriteError(text::kStreamWriteError);
+        }
+        done += written;
+    }
+    replacement.Commit(true, flush);
+}
+
+bool IsTemporaryFileName(const std::wstring& fileName) {
+    const size_t prefix = std::wcslen(kTemporaryPrefix);
+    const size_t extension = std::wcslen(kTemporaryExtension);
+    return fileName.size() > prefix + extension && fileName.compare(0, prefix, kTemporaryPrefix) == 0 &&
+           SameFileName(fileName.substr(fileName.size() - extension), kTemporaryExtension);
 }
 
 static size_t AfterLastSeparator(const std::wstring& path) {
@@ -91,40 +380,16 @@ std::wstring ModulePath() {
     }
 }
 
-constexpr DWORD kCompareChunk = 8192;
-
-static UniqueFile OpenForComparing(const std::wstring& path) {
-    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+std::wstring FoldedName(const std::wstring& name) {
+    std::wstring folded = name;
+    if (!folded.empty()) {
+        ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    }
+    return folded;
 }
 
-bool FilesHoldSameBytes(const std::wstring& first, const std::wstring& second) {
-    WIN32_FILE_ATTRIBUTE_DATA firstData{};
-    WIN32_FILE_ATTRIBUTE_DATA secondData{};
-    if (!::GetFileAttributesExW(first.c_str(), GetFileExInfoStandard, &firstData) ||
-        !::GetFileAttributesExW(second.c_str(), GetFileExInfoStandard, &secondData) ||
-        firstData.nFileSizeHigh != secondData.nFileSizeHigh || firstData.nFileSizeLow != secondData.nFileSizeLow) {
-        return false;
-    }
-    UniqueFile firstFile = OpenForComparing(first);
-    UniqueFile secondFile = OpenForComparing(second);
-    if (!firstFile || !secondFile) {
-        return false;
-    }
-    std::string firstBytes(kCompareChunk, '\0');
-    std::string secondBytes(kCompareChunk, '\0');
-    for (;;) {
-        DWORD firstRead = 0;
-        DWORD secondRead = 0;
-        if (!::ReadFile(firstFile.Get(), firstBytes.data(), kCompareChunk, &firstRead, nullptr) ||
-            !::ReadFile(secondFile.Get(), secondBytes.data(), kCompareChunk, &secondRead, nullptr) ||
-            firstRead != secondRead || firstBytes.compare(0, firstRead, secondBytes, 0, secondRead) != 0) {
-            return false;
-        }
-        if (firstRead == 0) {
-            return true;
-        }
-    }
+bool SameFileName(const std::wstring& first, const std::wstring& second) {
+    return first.size() == second.size() && FoldedName(first) == FoldedName(second);
 }
 
 } // namespace bw

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace bw {
@@ -21,16 +22,86 @@ bool PathExists(const std::wstring& path);
 // True for an existing path that is not a directory.
 bool FileExists(const std::wstring& path);
 
-// Deletes one file; the result says whether it is gone now. Never throws.
-bool DeleteFileAt(const std::wstring& path);
+// What a directory search tells of a file: enough to see that it changed without opening it.
+struct FileStamp {
+    FILETIME written{};
+    FILETIME created{};
+    ULONGLONG size = 0;
+    DWORD attributes = 0;
 
-// True when both files can be read and hold the same bytes. Anything that cannot be read counts as
-// different, so that a copy runs and reports the failure in its own words.
-bool FilesHoldSameBytes(const std::wstring& first, const std::wstring& second);
+    bool operator==(const FileStamp& other) const;
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+FileStamp StampOf(const WIN32_FIND_DATAW& found);
+std::optional<FileStamp> StampAt(const std::wstring& path);
+
+// The system time now, on the clock that stamps files and registry keys.
+FILETIME SystemTimeNow();
+
+// File systems and the registry stamp changes with a clock that moves in steps (NTFS and the registry about
+// 15.6 ms, FAT two seconds). A stamp read within such a step of the change it records does not yet prove that
+// nothing changed since: a second change in the same step would carry the very same stamp.
+// The steps are given with room to spare, in 100-nanosecond units.
+inline constexpr ULONGLONG kRegistryClockStep = 100ULL * 10'000ULL; // 100 ms
+ULONGLONG FileClockStep(const std::wstring& path);                  // of the files at `path`
+
+// True when `time` lies within `step` of `readAt`, or after it.
+bool IsWithinClockStep(const FILETIME& time, const FILETIME& readAt, ULONGLONG step);
+
+// True when the name at `path` is a link of any kind (symbolic link, junction, mount point) rather than a file
+// or folder of its own. Wine reports a symbolic link to a file as a plain file, so a file whose final path
+// names another file than `path` counts as a link too. False for a path that does not exist.
+bool IsLink(const std::wstring& path);
+
+// Removes the file at `path`: a read-only file is made writable first, and a link is removed itself, never
+// what it points at. True when nothing stands at `path` afterwards. Never throws; folders are left alone.
+bool RemoveName(const std::wstring& path);
 
 // Calls `visit` for every match of a search pattern (with every attribute admitted), in the order the
 // file system returns them. The search handle is closed on every exit, also when `visit` throws.
 void ForEachMatch(const std::wstring& pattern, const std::function<void(const WIN32_FIND_DATAW&)>& visit);
+
+// The whole content of a file, read through one handle that shares reading only, so that no writer can change
+// it meanwhile. Nothing when the file cannot be opened or read whole, is a link, or holds more than `limit`
+// bytes. Waits a moment for a file that someone holds only briefly.
+std::optional<std::string> ReadWholeFile(const std::wstring& path, size_t limit);
+
+// Puts `bytes` at `path` in one step: they go to a temporary file in the same folder, which then replaces
+// whatever file (or link, as a name) stands at `path`. On any failure `path` is as it was and no temporary
+// file is left. A folder at `path` is an error. Raises EFCreateError or EWriteError, naming `path`.
+// `flush`: the bytes reach the disk before they take the name, so that not even a power cut can leave the name
+// holding less than the old file or the new one. A file that can be made again at any time (a mirror of the
+// system) may skip that, which makes it many times quicker.
+void WriteFileReplacing(const std::wstring& path, const std::string& bytes, bool flush = true);
+
+// A temporary file of ours: created hidden beside `destination` (in its folder) and removed when the object
+// goes, unless Commit() has renamed it over the destination. Raises EFCreateError naming `destination`.
+class TReplacement {
+public:
+    explicit TReplacement(const std::wstring& destination);
+    ~TReplacement();
+    TReplacement(const TReplacement&) = delete;
+    TReplacement& operator=(const TReplacement&) = delete;
+
+    HANDLE File() const { return m_file; }
+    const std::wstring& TemporaryPath() const { return m_temporary; }
+
+    // Flushes (with `flush`) and closes the temporary file and renames it over the destination, replacing a file
+    // or a link (the link itself, never what it points at). Raises EFCreateError naming the destination when the
+    // destination is a folder or cannot be replaced (held open, read-only), or, with `replace` false, when
+    // anything stands there.
+    void Commit(bool replace = true, bool flush = true);
+
+private:
+    std::wstring m_destination;
+    std::wstring m_temporary;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    bool m_committed = false;
+};
+
+// True for a file name that TReplacement gives its temporary files; such a file is a leftover of a run that
+// was stopped between writing and renaming it.
+bool IsTemporaryFileName(const std::wstring& fileName);
 
 // The part of a path after its last "\" or ":".
 std::wstring FileNamePart(const std::wstring& path);
@@ -46,5 +117,11 @@ std::wstring FullPath(const std::wstring& path);
 
 // The executable's own full path.
 std::wstring ModulePath();
+
+// Compares two names as the file system does: without regard to case.
+bool SameFileName(const std::wstring& first, const std::wstring& second);
+
+// A name in the form in which the file system compares names: in upper case.
+std::wstring FoldedName(const std::wstring& name);
 
 } // namespace bw

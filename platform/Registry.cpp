@@ -2,11 +2,29 @@
 
 #include "platform/Errors.h"
 
+#include <algorithm>
+
 namespace bw {
 
-bool TRegistry::OpenExistingKey(const std::wstring& path) {
+std::wstring RegistryValue::Text() const {
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0'); // an odd last byte cannot hold a character
+    std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(text.size() * sizeof(wchar_t)),
+              reinterpret_cast<char*>(text.data()));
+    const auto end = text.find(L'\0');
+    if (end != std::wstring::npos) {
+        text.resize(end);
+    }
+    return text;
+}
+
+bool KeyStamp::operator==(const KeyStamp& other) const {
+    return ::CompareFileTime(&written, &other.written) == 0 && values == other.values &&
+           longestName == other.longestName && longestData == other.longestData;
+}
+
+bool TRegistry::OpenExistingKey(const std::wstring& path, REGSAM view) {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(m_root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(m_root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) {
         return false;
     }
     m_key.Reset(key);
@@ -15,32 +33,72 @@ bool TRegistry::OpenExistingKey(const std::wstring& path) {
 
 std::vector<std::wstring> TRegistry::ListValueNames() const {
     std::vector<std::wstring> names;
-    if (!m_key) {
-        return names;
+    for (RegistryValue& value : ListValues()) {
+        names.push_back(std::move(value.name));
     }
-    DWORD count = 0;
-    DWORD longest = 0;
-    if (::RegQueryInfoKeyW(m_key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest, nullptr,
-                           nullptr, nullptr) != ERROR_SUCCESS) {
-        return names;
+    return names;
+}
+
+std::optional<KeyStamp> TRegistry::Stamp() const {
+    KeyStamp stamp;
+    if (!m_key ||
+        ::RegQueryInfoKeyW(m_key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &stamp.values,
+                           &stamp.longestName, &stamp.longestData, nullptr, &stamp.written) != ERROR_SUCCESS) {
+        return std::nullopt;
     }
-    std::wstring buffer(longest + 1, L'\0');
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG status =
-            ::RegEnumValueW(m_key.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    return stamp;
+}
+
+std::vector<RegistryValue> TRegistry::ListValues() const {
+    std::vector<RegistryValue> values;
+    const auto stamp = Stamp();
+    if (!stamp) {
+        return values;
+    }
+    std::wstring name(stamp->longestName + 1, L'\0');
+    std::string data(stamp->longestData + sizeof(wchar_t), '\0');
+    for (DWORD index = 0;;) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG status = ::RegEnumValueW(m_key.Get(), index, name.data(), &nameLength, nullptr, &type,
+                                            reinterpret_cast<BYTE*>(data.data()), &dataSize);
         if (status == ERROR_MORE_DATA) {
-            // A longer name was added since the key was measured; measure again and retry this index.
-            buffer.resize(buffer.size() * 2 + 256);
-            --index;
+            // A longer name or more data arrived since the key was measured; grow and retry this index.
+            name.resize(name.size() * 2 + 256);
+            data.resize(std::max<size_t>(data.size() * 2, dataSize + sizeof(wchar_t)));
             continue;
         }
         if (status != ERROR_SUCCESS) {
             break;
         }
-        names.emplace_back(buffer.data(), length);
+        values.push_back({std::wstring(name.data(), nameLength), type, data.substr(0, dataSize)});
+        ++index;
     }
-    return names;
+    return values;
+}
+
+std::optional<RegistryValue> TRegistry::Value(const std::wstring& name) const {
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (!m_key || ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    // The value may grow between the two queries; a few tries cover that.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::string data(size + sizeof(wchar_t), '\0');
+        size = static_cast<DWORD>(data.size());
+        const LONG status =
+            ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        if (status == ERROR_SUCCESS) {
+            data.resize(size);
+            return RegistryValue{name, type, std::move(data)};
+        }
+        if (status != ERROR_MORE_DATA) {
+            break;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<DWORD> TRegistry::ValueType(const std::wstring& name) const {
@@ -51,14 +109,6 @@ std::optional<DWORD> TRegistry::ValueType(const std::wstring& name) const {
     return type;
 }
 
-DWORD TRegistry::ValueSize(const std::wstring& name) const {
-    DWORD size = 0;
-    if (!m_key || ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
-        return 0;
-    }
-    return size;
-}
-
 std::wstring TRegistry::ReadText(const std::wstring& name) const {
     DWORD type = REG_NONE;
     DWORD size = 0;
@@ -66,34 +116,26 @@ std::wstring TRegistry::ReadText(const std::wstring& name) const {
         size == 0) {
         return {};
     }
-    std::wstring data;
-    LONG status = ERROR_MORE_DATA;
-    // The value may grow between the two queries; a few tries cover that, after which it counts as failed.
-    for (int attempt = 0; attempt < 4 && status == ERROR_MORE_DATA; ++attempt) {
-        data.assign(size / sizeof(wchar_t) + 1, L'\0');
-        size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        status =
-            ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    const auto value = Value(name);
+    if (!value) {
+        throw ERegistryException(FormatMessageText(text::kFailedToGetData, name));
     }
-    if (status != ERROR_SUCCESS) {
-        throw ERegistryException(FormatMessageText(msg::kFailedToGetData, name));
+    if (!value->data.empty() && !value->IsText()) {
+        throw ERegistryException(FormatMessageText(text::kInvalidDataType, name));
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        throw ERegistryException(FormatMessageText(msg::kInvalidDataType, name));
-    }
-    data.resize(size / sizeof(wchar_t)); // an odd last byte cannot hold a character
-    const auto end = data.find(L'\0');
-    if (end != std::wstring::npos) {
-        data.resize(end);
-    }
-    return data;
+    return value->Text();
 }
 
 void TRegistry::WriteText(const std::wstring& name, const std::wstring& text, DWORD type) {
-    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    if (!m_key || ::RegSetValueExW(m_key.Get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                                   bytes) != ERROR_SUCCESS) {
-        throw ERegistryException(FormatMessageText(msg::kFailedToSetData, name));
+    const auto* bytes = reinterpret_cast<const char*>(text.c_str());
+    WriteValue({name, type, std::string(bytes, (text.size() + 1) * sizeof(wchar_t))});
+}
+
+void TRegistry::WriteValue(const RegistryValue& value) {
+    if (!m_key || ::RegSetValueExW(m_key.Get(), value.name.c_str(), 0, value.type,
+                                   reinterpret_cast<const BYTE*>(value.data.data()),
+                                   static_cast<DWORD>(value.data.size())) != ERROR_SUCCESS) {
+        throw ERegistryException(FormatMessageText(text::kFailedToSetData, value.name));
     }
 }
 

@@ -10,6 +10,31 @@
 
 namespace bw {
 
+// One value of a key as it stands: its name, its type and its data, byte for byte.
+struct RegistryValue {
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::string data;
+
+    bool IsText() const { return type == REG_SZ || type == REG_EXPAND_SZ; }
+    // The data up to its first zero character, as ReadText reads it (for any type).
+    std::wstring Text() const;
+    bool operator==(const RegistryValue& other) const {
+        return name == other.name && type == other.type && data == other.data;
+    }
+};
+
+// What a key tells of itself without its values: the time of its last change and its size.
+struct KeyStamp {
+    FILETIME written{};
+    DWORD values = 0;
+    DWORD longestName = 0;
+    DWORD longestData = 0;
+
+    bool operator==(const KeyStamp& other) const;
+    bool operator!=(const KeyStamp& other) const { return !(*this == other); }
+};
+
 // Access to the values of one registry key. Keys are only ever opened, never created, and always with
 // full access: a key that the user may only read counts as one that cannot be opened. The open key is
 // closed when the object is destroyed or another key is opened.
@@ -20,16 +45,26 @@ public:
     // Later opens start from this root.
     void SelectRoot(HKEY root) { m_root = root; }
 
-    // Opens `path` below the selected root with KEY_ALL_ACCESS; true when it is now the open key. A missing
-    // key or refused access gives false and leaves the key held before open. Never throws.
-    bool OpenExistingKey(const std::wstring& path);
+    // Opens `path` below the selected root with KEY_ALL_ACCESS (and `view`, KEY_WOW64_32KEY or KEY_WOW64_64KEY,
+    // to name one view of a redirected key explicitly); true when it is now the open key. A missing key or
+    // refused access gives false and leaves the key held before open. Never throws.
+    bool OpenExistingKey(const std::wstring& path, REGSAM view = 0);
 
     // The name of every value of the open key, in the registry's enumeration order.
     std::vector<std::wstring> ListValueNames() const;
 
+    // Every value of the open key with its type and data, in one pass, in the registry's enumeration order.
+    std::vector<RegistryValue> ListValues() const;
+
+    // The open key's stamp; nothing when there is no open key or it cannot be queried.
+    std::optional<KeyStamp> Stamp() const;
+
     // The text of a string value (REG_SZ, or REG_EXPAND_SZ left unexpanded) up to its first zero. A missing
     // value or one without data reads as "". Raises ERegistryException for data of another type.
     std::wstring ReadText(const std::wstring& name) const;
+
+    // The value as it stands, or nothing when it cannot be queried.
+    std::optional<RegistryValue> Value(const std::wstring& name) const;
 
     // The value's type, or nothing when the value cannot be queried.
     std::optional<DWORD> ValueType(const std::wstring& name) const;
@@ -38,11 +73,11 @@ public:
     // replacing it. Raises ERegistryException "Failed to set data for '%s'".
     void WriteText(const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ);
 
+    // Stores a value exactly as given (type and bytes). Raises as WriteText does.
+    void WriteValue(const RegistryValue& value);
+
     // Deletes the value; true on success.
     bool RemoveValue(const std::wstring& name);
-
-    // The size in bytes of the value's data (0 when it has none or cannot be queried).
-    DWORD ValueSize(const std::wstring& name) const;
 
     // True when the value can be queried.
     bool HasValue(const std::wstring& name) const { return ValueType(name).has_value(); }

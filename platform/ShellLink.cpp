@@ -1,6 +1,9 @@
 #include "platform/ShellLink.h"
 
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
+
+#include <shlwapi.h>
 
 #include <cwchar>
 #include <vector>
@@ -28,7 +31,7 @@ std::wstring OleErrorText(HRESULT hr) {
     }
     if (message.empty()) {
         wchar_t text[64];
-        std::swprintf(text, 64, msg::kOleError, static_cast<unsigned>(hr));
+        std::swprintf(text, 64, text::kOleError, static_cast<unsigned>(hr));
         message = text;
     }
     return message;
@@ -52,17 +55,66 @@ TShellLink::TShellLink() {
     if (FAILED(hr)) {
         throw EOleError(OleErrorText(hr));
     }
-    if (FAILED(object.As(&m_link)) || FAILED(object.As(&m_file))) {
-        throw EIntfCastError(msg::kInterfaceNotSupported);
+    if (FAILED(object.As(&m_link)) || FAILED(object.As(&m_stream))) {
+        throw EIntfCastError(text::kInterfaceNotSupported);
     }
 }
 
-bool TShellLink::Load(const std::wstring& path) {
-    return SUCCEEDED(m_file->Load(path.c_str(), STGM_READ));
+bool TShellLink::LoadBytes(const std::string& bytes) {
+    ComPtr<IStream> stream;
+    stream.Attach(::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size())));
+    if (!stream || FAILED(m_stream->Load(stream.Get()))) {
+        *this = TShellLink(); // no half-loaded values
+        return false;
+    }
+    return true;
 }
 
-bool TShellLink::Save(const std::wstring& path) {
-    return SUCCEEDED(m_file->Save(path.c_str(), FALSE));
+std::string TShellLink::SaveBytes() const {
+    // Saving to memory and writing the file ourselves puts it in place in one step; it is also far quicker
+    // than the object's own file save, which under Wine notifies the desktop of every file it writes.
+    ComPtr<IStream> stream;
+    stream.Attach(::SHCreateMemStream(nullptr, 0));
+    HRESULT hr = stream ? m_stream->Save(stream.Get(), FALSE) : E_OUTOFMEMORY;
+    STATSTG stat{};
+    if (SUCCEEDED(hr)) {
+        hr = stream->Stat(&stat, STATFLAG_NONAME);
+    }
+    std::string bytes;
+    if (SUCCEEDED(hr)) {
+        bytes.resize(static_cast<size_t>(stat.cbSize.QuadPart));
+        const LARGE_INTEGER start{};
+        hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        ULONG read = 0;
+        if (SUCCEEDED(hr) && !bytes.empty()) {
+            hr = stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+            if (SUCCEEDED(hr) && read != bytes.size()) {
+                hr = E_FAIL;
+            }
+        }
+    }
+    if (FAILED(hr)) {
+        throw EOleError(OleErrorText(hr));
+    }
+    return bytes;
+}
+
+bool TShellLink::Load(const std::wstring& path) {
+    const auto bytes = ReadWholeFile(path, kLinkFileLimit);
+    if (!bytes) {
+        *this = TShellLink();
+        return false;
+    }
+    return LoadBytes(*bytes);
+}
+
+bool TShellLink::Save(const std::wstring& path) const {
+    try {
+        WriteFileReplacing(path, SaveBytes());
+        return true;
+    } catch (const EBootwarden&) {
+        return false;
+    }
 }
 
 std::wstring TShellLink::Path() const {
@@ -71,6 +123,10 @@ std::wstring TShellLink::Path() const {
 
 std::wstring TShellLink::Description() const {
     return ReadText([this](wchar_t* buffer, int length) { return m_link->GetDescription(buffer, length); });
+}
+
+std::wstring TShellLink::Arguments() const {
+    return ReadText([this](wchar_t* buffer, int length) { return m_link->GetArguments(buffer, length); });
 }
 
 int TShellLink::IconIndex() const {
@@ -84,6 +140,10 @@ int TShellLink::IconIndex() const {
 
 bool TShellLink::SetPath(const std::wstring& path) {
     return SUCCEEDED(m_link->SetPath(path.c_str()));
+}
+
+bool TShellLink::SetArguments(const std::wstring& arguments) {
+    return SUCCEEDED(m_link->SetArguments(arguments.c_str()));
 }
 
 bool TShellLink::SetDescription(const std::wstring& description) {

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <optional>
 #include <string>
 
 namespace bw {
@@ -15,27 +16,38 @@ template <typename T> using ComPtr = Microsoft::WRL::ComPtr<T>;
 // zero. Some shells keep more, but nothing longer is relied on.
 inline constexpr size_t kLinkDescriptionLimit = INFOTIPSIZE - 1;
 
-// One shell-link object (.lnk file) of the platform, seen through its IShellLinkW and IPersistFile
-// interfaces. Creation raises EOleError, or EIntfCastError "Interface not supported" when the object
-// lacks one of the two; the object is released with this wrapper. The results of the operations are
-// reported but callers are free to ignore them: after a failed call the getters give empty text.
+// The largest file taken for a shell link; anything larger is no shortcut of ours or the user's.
+inline constexpr size_t kLinkFileLimit = 4u << 20;
+
+// One shell-link object (.lnk file) of the platform, seen through its IShellLinkW and persistence interfaces.
+// Creation raises EOleError, or EIntfCastError "Interface not supported" when the object lacks one of them;
+// the object is released with this wrapper. After a failed load the getters give empty text.
 class TShellLink {
 public:
     TShellLink();
 
+    // Takes the link from the bytes of a .lnk file; false when they are no shell link.
+    bool LoadBytes(const std::string& bytes);
+    // The bytes of a .lnk file holding the link; raises EOleError when the object cannot give them.
+    std::string SaveBytes() const;
+
+    // Reads a .lnk file whole (never through a link) and takes it; false when it cannot be read or loaded.
     bool Load(const std::wstring& path);
-    bool Save(const std::wstring& path); // fRemember false: the file does not become the object's own
+    // Writes the link to a file in one step (WriteFileReplacing); false when it cannot be written.
+    bool Save(const std::wstring& path) const;
 
     std::wstring Path() const;
     std::wstring Description() const;
+    std::wstring Arguments() const;
     int IconIndex() const;
 
     bool SetPath(const std::wstring& path);
     bool SetDescription(const std::wstring& description);
+    bool SetArguments(const std::wstring& arguments);
 
 private:
     ComPtr<IShellLinkW> m_link;
-    ComPtr<IPersistFile> m_file;
+    ComPtr<IPersistStream> m_stream;
 };
 
 } // namespace bw

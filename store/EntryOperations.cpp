@@ -2,150 +2,265 @@
 
 #include "platform/Errors.h"
 #include "platform/FileCopy.h"
-#include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/ShellLink.h"
-#include "platform/UniqueHandle.h"
 #include "store/Import.h"
 #include "store/Locations.h"
+#include "store/StoreReader.h"
 
-#include <cwctype>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace bw {
 
 namespace {
 
-// The texts of a refused toggle; "%s" is the entry's name.
-constexpr const wchar_t* kCannotDisableCut = L"The command line of \"%s\" is longer than a shortcut can keep whole, "
-                                             L"so it cannot be switched off without losing it.";
-constexpr const wchar_t* kCannotEnableCut = L"The command line of \"%s\" was stored cut to the length a shortcut "
-                                            L"can keep, so it cannot be switched on without breaking it.";
-
 // Opens the Run key of a registry code's location; false when it cannot be opened with full access, which
-// every caller takes as "skip the registry side".
+// every caller takes as "nothing to do on the registry side".
 bool OpenRunKey(TRegistry& registry, int code) {
     registry.SelectRoot(RegistryRoot(code));
-    return registry.OpenExistingKey(kRunKeyPath);
+    return registry.OpenExistingKey(kRunKeyPath, RegistryView(code));
 }
 
-void WriteBackStartupShortcut(const EntryRef& entry, ProgressControl* progress) {
-    if (!IsSafeEntryName(entry.name)) {
-        return; // no path may be built from it; raising here would stop every refresh
+[[noreturn]] void Refuse(const wchar_t* message, std::initializer_list<std::wstring> arguments) {
+    throw EEntryRefused(FormatMessageText(message, arguments));
+}
+
+// A store link read afresh, whole, and taken as a shell link; nothing when it cannot be.
+std::optional<StoreLink> ReadStoreLink(const std::wstring& path) {
+    const auto bytes = ReadWholeFile(path, kLinkFileLimit);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    StoreLink link;
+    link.path = path;
+    link.bytes = *bytes;
+    TShellLink loader;
+    if (!ParseStoreLink(loader, link)) {
+        return std::nullopt;
+    }
+    return link;
+}
+
+// The disabled folder may already keep an entry of the same name. One that says the same may be replaced; any
+// other would be lost, so the toggle is refused. Returns the bytes that stood there, to put back on failure.
+std::optional<std::string> ClaimDisabledSlot(const std::wstring& path, const std::wstring& name,
+                                             const std::function<bool(const StoreLink&)>& sameEntry) {
+    if (!PathExists(path)) {
+        return std::nullopt;
+    }
+    const auto there = ReadStoreLink(path);
+    if (!there || !sameEntry(*there)) {
+        Refuse(text::kDisabledTwinExists, {name});
+    }
+    return there->bytes;
+}
+
+// Puts back what stood at `path` before, or removes what was written there. True when that worked.
+bool PutBack(const std::wstring& path, const std::optional<std::string>& before) {
+    if (!before) {
+        return RemoveName(path);
+    }
+    try {
+        WriteFileReplacing(path, *before);
+        return true;
+    } catch (const EBootwarden&) {
+        return false;
+    }
+}
+
+void DisableRunValue(const Entry& entry) {
+    TRegistry registry;
+    if (!OpenRunKey(registry, entry.code)) {
+        return; // nothing moves; the refresh shows the entry as it still is
+    }
+    const auto value = registry.Value(entry.name);
+    if (!value || (!value->IsText() && !value->data.empty())) {
+        return; // gone meanwhile, or nothing that starts: there is nothing to switch off
+    }
+    if (RecordOfValue(value->type, value->Text()).cut) {
+        // Once the value is deleted, the store link would be the only record of a command line it cut.
+        Refuse(text::kCannotDisableCut, {entry.name});
+    }
+    const std::wstring disabled = StoreLinkPath(DisabledCodeOf(entry.code), entry.name);
+    const auto before = ClaimDisabledSlot(disabled, entry.name,
+                                          [&](const StoreLink& there) { return StoreLinkMirrors(there, *value); });
+    TShellLink link;
+    WriteFileReplacing(disabled, RegistryStoreLinkBytes(link, *value));
+    if (!registry.RemoveValue(entry.name) && registry.HasValue(entry.name)) {
+        (void)PutBack(disabled, before);
+        Refuse(text::kValueStays, {entry.name});
+    }
+}
+
+void DisableShortcut(const Entry& entry) {
+    const std::wstring shortcut = StartupLinkPath(entry.name);
+    const std::wstring disabled = StoreLinkPath(DisabledCodeOf(entry.code), entry.name);
+    std::string bytes;
+    const bool inStartupFolder = PathExists(shortcut);
+    if (inStartupFolder) {
+        if (IsLink(shortcut)) {
+            Refuse(text::kEntryNotAvailable, {entry.name, text::kShortcutIsLink});
+        }
+        const auto read = ReadWholeFile(shortcut, kLinkFileLimit);
+        if (!read) {
+            throw EFOpenError(FormatMessageText(text::kCannotOpenFile, shortcut));
+        }
+        TShellLink check;
+        if (!check.LoadBytes(*read)) {
+            Refuse(text::kNotAShortcut, {shortcut});
+        }
+        bytes = *read;
+    } else {
+        // The shortcut went already: what the store kept of it is what is switched off.
+        const auto kept = entry.storeLinkPath.empty() ? std::nullopt : ReadStoreLink(entry.storeLinkPath);
+        if (!kept) {
+            return;
+        }
+        bytes = kept->bytes;
+    }
+    const auto before =
+        ClaimDisabledSlot(disabled, entry.name, [&](const StoreLink& there) { return there.bytes == bytes; });
+    WriteFileReplacing(disabled, bytes);
+    if (inStartupFolder && !RemoveName(shortcut)) {
+        (void)PutBack(disabled, before);
+        Refuse(text::kShortcutStays, {shortcut});
+    }
+    if (!inStartupFolder) {
+        (void)RemoveName(entry.storeLinkPath); // the import removes it otherwise
+    }
+}
+
+void EnableRunValue(const Entry& entry, const StoreLink& link) {
+    const ValueRecord record = RecordOfLink(link.description, link.arguments);
+    if (record.cut) {
+        Refuse(text::kCannotEnableCut, {entry.name});
+    }
+    TRegistry registry;
+    if (!OpenRunKey(registry, EnabledCodeOf(entry.code))) {
+        return; // nothing moves; the refresh shows the entry as it still is
+    }
+    const auto before = registry.Value(entry.name);
+    RegistryValue value{entry.name, record.type, {}};
+    if (value.IsText() || !link.description.empty()) {
+        const auto* text = reinterpret_cast<const char*>(link.description.c_str());
+        value.data.assign(text, (link.description.size() + 1) * sizeof(wchar_t));
+    }
+    registry.WriteValue(value);
+    if (!RemoveName(link.path)) {
+        // Switched on and still kept as switched off would start it twice over once enabled again: the value
+        // is put back as it was.
+        bool undone = false;
+        try {
+            if (before) {
+                registry.WriteValue(*before);
+                undone = true;
+            } else {
+                undone = registry.RemoveValue(entry.name);
+            }
+        } catch (const EBootwarden&) {
+        }
+        Refuse(undone ? text::kEnableUndone : text::kEnableNotUndone, {link.path, entry.name});
+    }
+}
+
+void EnableShortcut(const Entry& entry, const StoreLink& link, ProgressControl* progress) {
+    if (!IsStartupDirKnown()) {
+        Refuse(text::kStartupFolderUnknown, {entry.name});
     }
     const std::wstring shortcut = StartupLinkPath(entry.name);
-    const std::wstring storeLink = StoreLinkPath(static_cast<int>(Location::StartUp), entry.name);
-    // A shortcut that has gone is not created again; a store link that has gone has nothing to give.
-    if (!FileExists(shortcut) || !FileExists(storeLink)) {
-        return;
+    std::optional<std::string> before;
+    if (FileExists(shortcut) && !IsLink(shortcut)) {
+        before = ReadWholeFile(shortcut, kLinkFileLimit);
     }
-    // The refresh runs on every activation of the window: an unchanged shortcut is left alone.
-    if (FilesHoldSameBytes(storeLink, shortcut)) {
-        return;
+    CopyWithProgress(link.path, shortcut, progress);
+    if (!RemoveName(link.path)) {
+        Refuse(PutBack(shortcut, before) ? text::kEnableUndone : text::kEnableNotUndone, {link.path, entry.name});
     }
-    CopyWithProgress(storeLink, shortcut, progress);
-}
-
-void WriteBackRunValue(TRegistry& registry, const EntryRef& entry) {
-    // Opened afresh for every row: the row before may have left the other root's key open.
-    if (!OpenRunKey(registry, entry.code) || !registry.HasValue(entry.name)) {
-        return; // a key that cannot be opened or a value that has gone is passed over
-    }
-    if (!IsCarriedWhole(entry.description)) {
-        return; // a cut command line would break the value it replaced
-    }
-    const auto type = registry.ValueType(entry.name);
-    const bool isText = type && (*type == REG_SZ || *type == REG_EXPAND_SZ);
-    if (isText && registry.ReadText(entry.name) == entry.description) {
-        return;
-    }
-    // Windows expands %NAME% references only in an expandable value, so that type is kept.
-    registry.WriteText(entry.name, entry.description, type && *type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ);
 }
 
 } // namespace
 
-bool DisableEntry(const EntryRef& entry) {
+bool Entry::operator==(const Entry& other) const {
+    return name == other.name && code == other.code && storeLinkPath == other.storeLinkPath &&
+           description == other.description && record == other.record && readWhole == other.readWhole &&
+           target == other.target && iconSource == other.iconSource && iconIndex == other.iconIndex &&
+           problem == other.problem;
+}
+
+void DisableEntry(const Entry& entry) {
     if (!IsEnabledCode(entry.code)) {
-        return false;
+        return;
     }
-    const int code = entry.code;
-    if (IsRegistryCode(code)) {
-        TRegistry registry;
-        if (!OpenRunKey(registry, code)) {
-            return true; // nothing moves; the fresh import shows the entry as it still is
-        }
-        if (!IsCarriedWhole(entry.description)) {
-            // Once the value is deleted the store link would be the only record of a command line it cut.
-            throw EEntryRefused(FormatMessageText(kCannotDisableCut, entry.name));
-        }
-        // The move comes first: when it fails the value stays, and the entry is still enabled.
-        RelocateFile(StoreLinkPath(code, entry.name), StoreLinkPath(DisabledCodeOf(code), entry.name));
-        (void)registry.RemoveValue(entry.name); // a value already gone is fine
-        return true;
+    if (!entry.problem.empty()) {
+        Refuse(text::kEntryNotAvailable, {entry.name, entry.problem});
     }
-    RelocateFile(StoreLinkPath(code, entry.name), StoreLinkPath(DisabledCodeOf(code), entry.name));
-    (void)DeleteFileAt(StartupLinkPath(entry.name)); // a shortcut already gone is fine
-    return true;
-}
-
-bool EnableEntry(const EntryRef& entry, ProgressControl* progress) {
-    if (!IsValidCode(entry.code) || IsEnabledCode(entry.code)) {
-        return false;
-    }
-    const int code = entry.code;
-    const std::wstring disabledLink = StoreLinkPath(code, entry.name);
-    const std::wstring enabledLink = StoreLinkPath(EnabledCodeOf(code), entry.name);
-    // The system side is written before the store link leaves the disabled folder: the next import empties
-    // the enabled folder, so a link moved there before a write that then failed would take the entry with it.
-    if (IsRegistryCode(code)) {
-        TRegistry registry;
-        if (!OpenRunKey(registry, code)) {
-            return true; // nothing moves; the fresh import shows the entry as it still is
-        }
-        if (!IsCarriedWhole(entry.description)) {
-            throw EEntryRefused(FormatMessageText(kCannotEnableCut, entry.name));
-        }
-        registry.WriteText(entry.name, entry.description,
-                           HasEnvironmentReference(entry.description) ? REG_EXPAND_SZ : REG_SZ);
+    if (IsRegistryCode(entry.code)) {
+        DisableRunValue(entry);
     } else {
-        CopyWithProgress(disabledLink, StartupLinkPath(entry.name), progress);
+        DisableShortcut(entry);
     }
-    RelocateFile(disabledLink, enabledLink);
-    return true;
 }
 
-bool HasEnvironmentReference(const std::wstring& commandLine) {
-    size_t start = commandLine.find(L'%');
-    while (start != std::wstring::npos) {
-        size_t end = start + 1;
-        while (end < commandLine.size() && commandLine[end] != L'%' && !std::iswspace(commandLine[end])) {
-            ++end;
-        }
-        if (end == commandLine.size()) {
-            return false;
-        }
-        if (commandLine[end] == L'%' && end > start + 1) {
-            return true;
-        }
-        // "%%" or "% x": the percent sign that stopped the scan may open the next reference.
-        start = commandLine.find(L'%', end);
+void EnableEntry(const Entry& entry, ProgressControl* progress) {
+    if (!IsValidCode(entry.code) || IsEnabledCode(entry.code)) {
+        return;
     }
-    return false;
+    // Read afresh: the link may have been edited since the list was made, and nothing is written into the
+    // system that was not read whole.
+    const auto link = ReadStoreLink(entry.storeLinkPath);
+    if (!link) {
+        Refuse(text::kCannotEnableUnread, {entry.name});
+    }
+    if (IsRegistryCode(entry.code)) {
+        EnableRunValue(entry, *link);
+    } else {
+        EnableShortcut(entry, *link, progress);
+    }
 }
 
-void WriteBackEntries(const std::vector<EntryRef>& entries, ProgressControl* progress) {
+bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress) {
+    bool wrote = false;
     TRegistry registry;
-    for (const EntryRef& entry : entries) {
-        if (!IsEnabledCode(entry.code)) {
+    for (const auto& shared : store.Links()) {
+        const StoreLink& link = *shared;
+        if (!IsEnabledCode(link.code)) {
             continue; // disabled entries have no place in the system to write to
         }
-        if (IsRegistryCode(entry.code)) {
-            WriteBackRunValue(registry, entry);
+        const MirrorBase* base = mirror.Find(link.path);
+        if (base == nullptr || !link.readWhole || link.stamp == base->link) {
+            continue; // not a confirmed mirror, not read whole, or not changed on the store's side
+        }
+        if (IsRegistryCode(link.code)) {
+            if (!base->value || link.description == base->value->Text() ||
+                RecordOfLink(link.description, link.arguments).cut) {
+                continue; // the command line is as imported, or only its start is known
+            }
+            // Opened afresh for every link: the one before may have left another root's key open.
+            if (!OpenRunKey(registry, link.code)) {
+                continue;
+            }
+            const auto current = registry.Value(link.name);
+            if (!current || !current->IsText()) {
+                continue; // a value that went is not made again; one of another type is not turned into text
+            }
+            // Windows expands %NAME% references only in an expandable value, so the type is kept.
+            registry.WriteText(link.name, link.description, current->type);
+            wrote = true;
         } else {
-            WriteBackStartupShortcut(entry, progress);
+            if (!IsSafeEntryName(link.name) || !IsStartupDirKnown()) {
+                continue;
+            }
+            const std::wstring shortcut = StartupLinkPath(link.name);
+            if (!FileExists(shortcut)) {
+                continue; // a shortcut that went is not made again
+            }
+            CopyWithProgress(link.path, shortcut, progress);
+            wrote = true;
         }
     }
+    return wrote;
 }
 
 std::wstring EntryNameForProgram(const std::wstring& programPath) {
@@ -158,36 +273,59 @@ std::wstring EntryNameForProgram(const std::wstring& programPath) {
 }
 
 std::wstring AddStartupShortcut(const std::wstring& programPath) {
+    const std::wstring name = EntryNameForProgram(programPath);
+    if (!IsStartupDirKnown()) {
+        Refuse(text::kStartupFolderUnknown, {name});
+    }
     TShellLink link;
     (void)link.SetPath(programPath);
     (void)link.SetDescription(programPath);
-    const std::wstring name = EntryNameForProgram(programPath);
+    const std::string bytes = link.SaveBytes();
     // A name that is no single file name is refused here, before anything is saved.
     std::wstring target = StartupLinkPath(name);
-    // A folder of that name blocks the file as surely as a file does.
-    for (unsigned n = 1; PathExists(target); ++n) {
+    for (unsigned n = 1;; ++n) {
+        // A folder of that name blocks the file as surely as a file does.
+        if (!PathExists(target)) {
+            try {
+                TReplacement file(target);
+                DWORD written = 0;
+                if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                    written != bytes.size()) {
+                    return target; // a Startup folder that cannot be written simply gets no shortcut
+                }
+                file.Commit(false);
+                return target;
+            } catch (const EBootwarden&) {
+                if (!PathExists(target)) {
+                    return target; // not taken by someone else: the folder cannot be written
+                }
+            }
+        }
         target = StartupLinkPath(name + L"(" + std::to_wstring(n) + L")");
     }
-    (void)link.Save(target); // a Startup folder that cannot be written simply gets no shortcut
-    return target;
 }
 
-void DeleteEntry(const EntryRef& entry) {
+void DeleteEntry(const Entry& entry) {
     if (!IsValidCode(entry.code)) {
         return;
     }
     if (!IsEnabledCode(entry.code)) {
-        (void)DeleteFileAt(StoreLinkPath(entry.code, entry.name)); // a link already gone is fine
+        if (!RemoveName(entry.storeLinkPath)) {
+            Refuse(text::kCannotDeleteFile, {entry.storeLinkPath});
+        }
         return;
     }
     if (!IsRegistryCode(entry.code)) {
         // The store link stays until the next import finds the shortcut gone.
-        (void)DeleteFileAt(StartupLinkPath(entry.name)); // a shortcut already gone is fine
+        const std::wstring shortcut = StartupLinkPath(entry.name);
+        if (!RemoveName(shortcut)) {
+            Refuse(text::kCannotDeleteFile, {shortcut});
+        }
         return;
     }
     TRegistry registry;
-    if (OpenRunKey(registry, entry.code)) {
-        (void)registry.RemoveValue(entry.name); // a value already gone is fine
+    if (OpenRunKey(registry, entry.code) && !registry.RemoveValue(entry.name) && registry.HasValue(entry.name)) {
+        Refuse(text::kCannotDeleteValue, {entry.name});
     }
 }
 

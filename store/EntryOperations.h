@@ -1,52 +1,67 @@
 #pragma once
 
+#include "platform/FileSystem.h"
+#include "store/CommandLine.h"
+
 #include <string>
 #include <vector>
 
 namespace bw {
 
 class ProgressControl;
+class TStoreReader;
+class TMirror;
 
-// What a command knows of one entry: its name, its location code and the description that the list read
-// from its store link (for a registry entry, its command line).
-struct EntryRef {
+// One entry as the list shows it and the commands act on it.
+struct Entry {
     std::wstring name;
     int code = 0;
-    std::wstring description;
+    std::wstring storeLinkPath; // "" when no store link can keep it
+    std::wstring description;   // a registry entry's command line (whole); a Startup entry's link description
+    ValueRecord record;         // a registry entry's value type, and whether its stored command line is cut
+    bool readWhole = false;     // its store link was read whole (a disabled entry is switched on from nothing less)
+    std::wstring target;        // the program or file it starts; "" when that does not exist
+    std::wstring iconSource;
+    int iconIndex = 0;
+    std::wstring problem; // why it cannot be switched off here; "" when it can
+
+    bool operator==(const Entry& other) const;
+    bool operator!=(const Entry& other) const { return !(*this == other); }
 };
 
-// Switches an enabled entry (codes 1 to 3) off: its store link moves to the disabled folder of its location
-// and the entry leaves the system (the Run value or the Startup shortcut is deleted). False, with nothing
-// changed, for a code that is not enabled; true otherwise (also when the Run key could not be opened and
-// nothing moved), meaning the store must be imported again. Refuses (EEntryRefused) a registry entry whose
-// command line the store link did not keep whole.
-bool DisableEntry(const EntryRef& entry);
+// Switches an enabled entry off: what the system holds of it now (the Run value, or the Startup shortcut's
+// bytes) is written as its store link in the disabled folder of its location, and only then does the entry
+// leave the system. If it cannot leave, the new store link goes again and the error says so: the entry is
+// either switched off or exactly as it was. Refuses (EEntryRefused) a command line longer than a link keeps,
+// a shortcut that does not load, an entry that cannot be stored, and a different switched-off entry of the
+// same name already kept (which would otherwise be lost). A Run key that does not open changes nothing.
+void DisableEntry(const Entry& entry);
 
-// Switches a disabled entry (codes 4 to 6) on: the system side is written first (the Run value from the
-// description, as an expandable string when it holds a %NAME% reference; or the store link copied into the
-// Startup folder with progress), and only then the store link moves to the enabled folder, so a failure
-// loses nothing. Same result rule as DisableEntry; refuses a cut command line.
-bool EnableEntry(const EntryRef& entry, ProgressControl* progress);
+// Switches a disabled entry on: its store link is read afresh and whole, the system side is written (the Run
+// value with the type recorded for it, or the shortcut copied into the Startup folder in one step), and only
+// then does the store link leave the disabled folder. If it cannot leave, the system side is put back as it
+// was and the error says so. Refuses a link that cannot be read, a command line stored cut, and a Startup
+// entry while the Startup folder is not known.
+void EnableEntry(const Entry& entry, ProgressControl* progress);
 
-// True when a command line holds a %NAME% reference, which Windows expands only in an expandable string.
-bool HasEnvironmentReference(const std::wstring& commandLine);
-
-// Writes the enabled entries back into the system: each Run value that still exists gets the entry's
-// command line where its data differs (keeping the value's type), and each Startup shortcut that still
-// exists is replaced by its store link where they differ. Nothing missing is created; disabled entries,
-// cut command lines and rows whose store link has gone are passed over.
-void WriteBackEntries(const std::vector<EntryRef>& entries, ProgressControl* progress);
+// Carries edits of enabled store links into the system: a link whose file changed since the last import wrote
+// or confirmed it (an edit through its property sheet) is written back: its command line into its Run value
+// (keeping the value's type, and only into a string value that still exists), or the link into the Startup
+// shortcut (only one that still exists, replaced in one step). Links the last import did not confirm, links
+// not read whole, and cut command lines are never written. True when anything was written.
+bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress);
 
 // The entry name of a program added by the user: its file name cut before its first dot, unless the name
 // begins with that dot.
 std::wstring EntryNameForProgram(const std::wstring& programPath);
 
 // Creates a shortcut to `programPath` in the Startup folder under the first free name (name.lnk, then
-// name(1).lnk, name(2).lnk ...). Returns the path it was saved to; a save that fails is not reported.
+// name(1).lnk, name(2).lnk ...), never over a file that is there. Returns the path it was saved to; a save that
+// fails is not reported. Refuses while the Startup folder is not known.
 std::wstring AddStartupShortcut(const std::wstring& programPath);
 
 // Removes an entry: a disabled entry's store link, an enabled Startup entry's shortcut, or an enabled
-// registry entry's Run value. Failures to delete are not reported.
-void DeleteEntry(const EntryRef& entry);
+// registry entry's Run value. Raises EEntryRefused when it cannot be removed; something already gone is fine.
+void DeleteEntry(const Entry& entry);
 
 } // namespace bw

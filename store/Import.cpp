@@ -1,207 +1,327 @@
 #include "store/Import.h"
 
-#include "platform/FileSystem.h"
-#include "platform/Registry.h"
+#include "platform/Errors.h"
 #include "platform/ShellLink.h"
+#include "store/CommandLine.h"
 #include "store/Locations.h"
-
-#include <algorithm>
-#include <cwctype>
-#include <functional>
-#include <set>
-#include <vector>
 
 namespace bw {
 
-std::wstring DescriptionFor(const std::wstring& commandLine) {
-    return commandLine.substr(0, kLinkDescriptionLimit);
-}
-
-bool IsCarriedWhole(const std::wstring& description) {
-    return description.size() < kLinkDescriptionLimit;
-}
-
-bool HasLinkExtension(const std::wstring& fileName) {
-    const size_t length = std::wcslen(kLinkExtension);
-    if (fileName.size() < length) {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        if (std::towlower(fileName[fileName.size() - length + i]) != kLinkExtension[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 namespace {
 
-// A name in the form file names are compared in: without regard to case, as the file system does.
-std::wstring Folded(const std::wstring& name) {
-    std::wstring folded = name;
-    if (!folded.empty()) {
-        ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
-    }
-    return folded;
+// A leftover temporary file older than this is no longer being written by anyone.
+constexpr ULONGLONG kLeftoverAge = 10ULL * 60 * 10'000'000ULL; // ten minutes, in 100-nanosecond units
+
+constexpr DWORD kNotPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// A store link that the import may keep as it is: a plain file, as the import itself writes them.
+bool IsPlain(const FileStamp& stamp) {
+    return (stamp.attributes & (kNotPlain | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
-// The file names an import has just made or confirmed in one enabled folder.
-class KeptNames {
-public:
-    void Add(const std::wstring& name) { m_names.insert(Folded(name)); }
-    bool Contains(const std::wstring& name) const { return m_names.count(Folded(name)) != 0; }
-
-private:
-    std::set<std::wstring> m_names;
-};
-
-// The file names a folder holds, as the file system spells them.
-class FolderNames {
-public:
-    explicit FolderNames(const std::wstring& folder) {
-        ForEachMatch(JoinPath(folder, L"*.lnk"),
-                     [&](const WIN32_FIND_DATAW& found) { m_names.insert(found.cFileName); });
-    }
-    // True when the folder holds exactly this name, in this case.
-    bool HasExactly(const std::wstring& name) const { return m_names.count(name) != 0; }
-
-private:
-    std::set<std::wstring> m_names;
-};
-
-bool EmptyDirectoryExcept(const std::wstring& folder, const KeptNames& keep) {
+bool EmptyDirectoryExcept(const std::wstring& folder, const std::set<std::wstring>& keep, bool& removed) {
     if (!DirectoryExists(folder)) {
         return false;
     }
     bool allDeleted = true;
-    ForEachMatch(JoinPath(folder, L"*.*"), [&](const WIN32_FIND_DATAW& found) {
+    ForEachMatch(JoinPath(folder, L"*"), [&](const WIN32_FIND_DATAW& found) {
         const std::wstring name = found.cFileName;
-        if (name.empty() || name[0] == L'.') {
-            return; // ".", ".." and every other dot-name stay
+        if (name == L"." || name == L"..") {
+            return;
+        }
+        // A dot-name that is no store link (".keep", a folder of the user's) stays; ".hidden.lnk" is an entry's.
+        if (name[0] == L'.' && !HasLinkExtension(name)) {
+            return;
         }
         const std::wstring path = JoinPath(folder, name);
         const DWORD attributes = found.dwFileAttributes;
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            // A junction or link may lead out of the store; what it points at is not ours to delete.
-            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                allDeleted = DeleteFileAt(path) && allDeleted; // removes the link itself, not its target
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A junction or a link to a folder may lead out of the store: what lies there is not ours.
+            if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                allDeleted = EmptyDirectoryExcept(path, {}, removed) && allDeleted;
             }
             return;
         }
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            allDeleted = EmptyDirectoryExcept(path, KeptNames()) && allDeleted;
+        if (keep.count(FoldedName(name)) != 0) {
             return;
         }
-        if (keep.Contains(name)) {
-            return;
-        }
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
-        }
-        allDeleted = DeleteFileAt(path) && allDeleted;
+        const bool gone = RemoveName(path); // a link goes itself, never what it points at
+        removed = removed || gone;
+        allDeleted = gone && allDeleted;
     });
     return allDeleted;
 }
 
-// A store link that the import may keep as it is: a plain file, as the import itself writes them.
-bool IsPlainFile(const std::wstring& path) {
-    const DWORD attributes = FileAttributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
-                                                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
-}
-
-// Clears the way for a new store link: whatever stands at its path goes first, read-only or not.
-void ClearWay(const std::wstring& path) {
-    if (FileExists(path)) {
-        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
-        (void)DeleteFileAt(path); // what cannot be deleted makes the save fail, as a missing folder would
-    }
-}
-
-void ImportRunKey(int code, TShellLink& reader, KeptNames& kept) {
-    const FolderNames existing(StoreFolderPath(code));
-    TRegistry registry;
-    registry.SelectRoot(RegistryRoot(code));
-    if (!registry.OpenExistingKey(kRunKeyPath)) {
-        return; // a key that cannot be opened gives no entries
-    }
-    for (const std::wstring& name : registry.ListValueNames()) {
-        if (!IsSafeEntryName(name)) {
-            continue; // its store link would land outside the store folder or nowhere
+// Removes the temporary files that a stopped run may have left in `folder`.
+void RemoveLeftovers(const std::wstring& folder) {
+    const FILETIME now = SystemTimeNow();
+    ForEachMatch(JoinPath(folder, L"~bw*.tmp"), [&](const WIN32_FIND_DATAW& found) {
+        if (IsTemporaryFileName(found.cFileName) && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !IsWithinClockStep(found.ftLastWriteTime, now, kLeftoverAge)) {
+            (void)RemoveName(JoinPath(folder, found.cFileName)); // one that stays is tried again next time
         }
-        const auto type = registry.ValueType(name);
-        if (!type) {
-            continue; // gone since the names were listed
-        }
-        if (*type != REG_SZ && *type != REG_EXPAND_SZ && registry.ValueSize(name) > 0) {
-            continue; // Windows does not start a value of another type either
-        }
-        const std::wstring commandLine = registry.ReadText(name);
-        const std::wstring description = DescriptionFor(commandLine);
-        const std::wstring path = StoreLinkPath(code, name);
-        kept.Add(name + kLinkExtension);
-        // The link that the last import wrote for this value still says the same under the same name (in its
-        // case, too): making it anew would cost far more (the shell resolves every target it is given) and
-        // give the same file.
-        if (existing.HasExactly(name + kLinkExtension) && IsPlainFile(path) && reader.Load(path) &&
-            reader.Description() == description) {
-            continue;
-        }
-        ClearWay(path);
-        TShellLink link;
-        (void)link.SetDescription(description);
-        (void)link.SetPath(commandLine);
-        (void)link.Save(path); // a name the file system refuses simply has no store link
-    }
-}
-
-void ImportStartupFolder(KeptNames& kept) {
-    const std::wstring startupDir = StartupDir();
-    const std::wstring storeFolder = StoreFolderPath(static_cast<int>(Location::StartUp));
-    const FolderNames existing(storeFolder);
-    ForEachMatch(startupDir + L"\\*.lnk", [&](const WIN32_FIND_DATAW& found) {
-        const std::wstring fileName = found.cFileName;
-        if (!HasLinkExtension(fileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            return; // a folder named like a shortcut starts nothing
-        }
-        const std::wstring shortcut = startupDir + L"\\" + fileName;
-        const std::wstring storeLink = storeFolder + fileName;
-        kept.Add(fileName);
-        if (existing.HasExactly(fileName) && IsPlainFile(storeLink) && FilesHoldSameBytes(shortcut, storeLink)) {
-            return; // already the mirror of this shortcut
-        }
-        ClearWay(storeLink);
-        TShellLink link;
-        (void)link.Load(shortcut); // a damaged shortcut is saved as the load left it
-        (void)link.Save(storeLink);
     });
+}
+
+std::wstring EntryNameOfShortcut(const std::wstring& fileName) {
+    return fileName.substr(0, fileName.size() - std::wcslen(kLinkExtension));
 }
 
 } // namespace
 
-bool EmptyDirectory(const std::wstring& folder) {
-    return EmptyDirectoryExcept(folder, KeptNames());
+const MirrorBase* TMirror::Find(const std::wstring& storeLinkPath) const {
+    const auto at = m_bases.find(FoldedName(storeLinkPath));
+    return at == m_bases.end() ? nullptr : &at->second;
+}
+
+void TMirror::Set(const std::wstring& storeLinkPath, MirrorBase base) {
+    m_bases[FoldedName(storeLinkPath)] = std::move(base);
+}
+
+void TMirror::Erase(const std::wstring& storeLinkPath) {
+    m_bases.erase(FoldedName(storeLinkPath));
+}
+
+std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value) {
+    const std::wstring commandLine = value.Text();
+    const std::wstring description = DescriptionFor(commandLine);
+    (void)link.SetDescription(description);
+    (void)link.SetPath(commandLine); // what the link makes of it is shown nowhere; the description is the entry
+    (void)link.SetArguments(RecordArguments(RecordOfValue(value.type, commandLine), description));
+    return link.SaveBytes();
+}
+
+bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
+    const std::wstring commandLine = value.Text();
+    return link.readWhole && link.description == DescriptionFor(commandLine) &&
+           RecordOfLink(link.description, link.arguments) == RecordOfValue(value.type, commandLine);
+}
+
+TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror)
+    : m_store(store), m_mirror(mirror) {
+    for (int code : AllCodes()) {
+        if (IsEnabledCode(code)) {
+            m_kept[code]; // every enabled folder is emptied of what does not mirror an entry
+        }
+    }
+    for (const RunKeyRead& key : system.keys) {
+        if (key.opened) {
+            PlanRunKey(key);
+        }
+    }
+    PlanStartupFolder(system);
+}
+
+TImportJob::~TImportJob() = default;
+
+void TImportJob::PlanRunKey(const RunKeyRead& key) {
+    for (const RegistryValue& value : key.values) {
+        if (!value.IsText() && !value.data.empty()) {
+            continue; // Windows starts no value of another type either
+        }
+        SystemEntry entry;
+        entry.code = key.code;
+        entry.name = value.name;
+        entry.value = value;
+        const auto stored = StoredNameOf(value.name);
+        if (!stored) {
+            entry.problem = text::kNameNotStorable;
+            m_entries.push_back(std::move(entry));
+            continue;
+        }
+        const std::wstring fileName = *stored + kLinkExtension;
+        entry.storeLinkPath = StoreFolderPath(key.code) + fileName;
+        m_kept[key.code].insert(FoldedName(fileName));
+        const StoreLink* link = m_store.Find(entry.storeLinkPath);
+        const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
+        if (link && link->fileName == fileName && IsPlain(link->stamp) && StoreLinkMirrors(*link, value)) {
+            m_mirror.Set(entry.storeLinkPath, {link->stamp, value, {}});
+            entry.mirrored = true;
+        } else if (link && base && link->stamp != base->link && base->value == value) {
+            // Only the store link changed since the last import: an edit that the write-back carries into the
+            // system. It is left as it is.
+        } else {
+            m_work.push_back(m_entries.size());
+        }
+        m_entries.push_back(std::move(entry));
+    }
+}
+
+void TImportJob::PlanStartupFolder(const SystemRead& system) {
+    if (!system.startupDirKnown) {
+        return; // a folder that merely stands in for the Startup folder holds no entries of it
+    }
+    const int code = static_cast<int>(Location::StartUp);
+    for (const StartupFile& file : system.startupFiles) {
+        SystemEntry entry;
+        entry.code = code;
+        entry.name = EntryNameOfShortcut(file.fileName);
+        entry.shortcutPath = JoinPath(system.startupDir, file.fileName);
+        if (!IsSafeEntryName(entry.name)) {
+            // Windows opens a device for such a name (COM1.lnk): the file is never opened, not even to read it.
+            entry.problem = text::kShortcutIsDevice;
+            m_entries.push_back(std::move(entry));
+            continue;
+        }
+        const auto stored = StoredNameOf(entry.name);
+        if (!stored) {
+            entry.problem = text::kNameNotStorable;
+            m_entries.push_back(std::move(entry));
+            continue;
+        }
+        const std::wstring fileName = *stored + kLinkExtension;
+        entry.storeLinkPath = StoreFolderPath(code) + fileName;
+        m_kept[code].insert(FoldedName(fileName));
+        const StoreLink* link = m_store.Find(entry.storeLinkPath);
+        const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
+        const bool shortcutAsBefore = base && file.settled && file.stamp == base->shortcut;
+        if (link && link->settled && link->readWhole && link->fileName == fileName && shortcutAsBefore &&
+            link->stamp == base->link) {
+            entry.mirrored = true; // neither side changed since both were compared
+        } else if (link && shortcutAsBefore && link->stamp != base->link) {
+            // An edit of the store link, for the write-back to carry into the Startup folder.
+        } else {
+            m_shortcuts[m_entries.size()] = file;
+            m_work.push_back(m_entries.size());
+        }
+        m_entries.push_back(std::move(entry));
+    }
+}
+
+bool TImportJob::Step(DWORD budgetMs) {
+    if (m_finished) {
+        return true;
+    }
+    if (!m_maker) {
+        m_maker = std::make_unique<TShellLink>();
+        m_reader = std::make_unique<TShellLink>();
+    }
+    const ULONGLONG start = ::GetTickCount64();
+    while (m_next < m_work.size()) {
+        const size_t index = m_work[m_next];
+        SystemEntry& entry = m_entries[index];
+        if (entry.value) {
+            MirrorRunValue(entry);
+        } else {
+            MirrorShortcut(entry, m_shortcuts.at(index));
+        }
+        ++m_next;
+        if (budgetMs != 0 && ::GetTickCount64() - start >= budgetMs) {
+            return false;
+        }
+    }
+    EmptyEnabledFolders();
+    m_finished = true;
+    return true;
+}
+
+void TImportJob::MirrorRunValue(SystemEntry& entry) {
+    const StoreLink* existing = m_store.Find(entry.storeLinkPath);
+    if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, entry.value, {}});
+    }
+}
+
+void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
+    const StoreLink* existing = m_store.Find(entry.storeLinkPath);
+    // A shortcut that cannot be taken is never written to, and its last good mirror stays until a new one is
+    // written; but that mirror no longer counts as one, so nothing is written back from it.
+    if (IsLink(entry.shortcutPath)) {
+        entry.problem = text::kShortcutIsLink;
+        m_mirror.Erase(entry.storeLinkPath);
+        return;
+    }
+    const auto bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
+    if (!bytes || !m_reader->LoadBytes(*bytes)) {
+        entry.problem = text::kShortcutUnreadable;
+        m_mirror.Erase(entry.storeLinkPath);
+        return;
+    }
+    // A shortcut listed within its clock's step of a change may change again under the same stamp; its stamp
+    // is then not kept as the base, so that the next import compares the bytes once more.
+    const FileStamp shortcutBase = file.settled ? file.stamp : FileStamp{};
+    const std::wstring fileName = FileNamePart(entry.storeLinkPath);
+    if (existing && existing->readWhole && existing->bytes == *bytes && existing->fileName == fileName &&
+        IsPlain(existing->stamp)) {
+        m_mirror.Set(entry.storeLinkPath, {existing->stamp, std::nullopt, shortcutBase});
+        entry.mirrored = true;
+        return;
+    }
+    // The mirror is the shortcut's very bytes: nothing of it is lost or changed on the way.
+    if (WriteStoreLink(entry, *bytes, existing)) {
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, std::nullopt, shortcutBase});
+    }
+}
+
+bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, const StoreLink* existing) {
+    try {
+        if (existing && existing->fileName != FileNamePart(entry.storeLinkPath)) {
+            // The entry's name changed case: the link takes the new spelling.
+            if (!RemoveName(existing->path)) {
+                throw EFCreateError(FormatMessageText(text::kCannotCreateFile, entry.storeLinkPath));
+            }
+            existing = nullptr;
+            m_wrote = true;
+        } else if (existing && (existing->stamp.attributes & kNotPlain) && !IsLink(existing->path)) {
+            ::SetFileAttributesW(existing->path.c_str(), FILE_ATTRIBUTE_ARCHIVE); // the store's own link
+        }
+        WriteFileReplacing(entry.storeLinkPath, bytes, false); // a mirror: the next import makes it again
+        m_wrote = true;
+        entry.mirrored = true;
+        StoreLink written;
+        written.code = entry.code;
+        written.path = entry.storeLinkPath;
+        written.fileName = FileNamePart(entry.storeLinkPath);
+        written.name = entry.name;
+        written.stamp = StampAt(entry.storeLinkPath).value_or(FileStamp{});
+        written.bytes = bytes;
+        ParseStoreLink(*m_reader, written);
+        m_written.push_back(std::move(written));
+        return true;
+    } catch (const EBootwarden&) {
+        Fail(entry, existing);
+        return false;
+    }
+}
+
+void TImportJob::Fail(SystemEntry& entry, const StoreLink* existing) {
+    // The old link no longer mirrors the entry; it goes, or at least stops counting as its mirror.
+    m_mirror.Erase(entry.storeLinkPath);
+    if (existing && RemoveName(existing->path)) {
+        m_wrote = true;
+    }
+    m_problems.push_back({entry.code, entry.name, StoreFolder(entry.code)});
+}
+
+void TImportJob::EmptyEnabledFolders() {
+    for (const auto& [code, keep] : m_kept) {
+        bool removed = false;
+        (void)EmptyDirectoryExcept(StoreFolderPath(code), keep, removed); // what cannot be deleted stays
+        m_wrote = m_wrote || removed;
+    }
+    for (int code : AllCodes()) {
+        if (!IsEnabledCode(code)) {
+            RemoveLeftovers(StoreFolderPath(code));
+        }
+    }
+    if (IsStartupDirKnown()) {
+        RemoveLeftovers(StartupDir());
+    }
 }
 
 void ImportSystemEntries() {
-    // Each enabled folder ends up holding exactly the mirror of its location: links that already mirror
-    // an entry are kept, the others are written anew, and every other file is removed.
-    RecomputeStartupDir();
-    TShellLink reader;
-    KeptNames kept[kFirstDisabledCode];
-    const auto mirror = [&](int code, const std::function<void()>& fill) {
-        if (!DirectoryExists(StoreFolderPath(code))) {
-            return; // nothing is created; the location simply shows no entries
-        }
-        fill();
-        (void)EmptyDirectoryExcept(StoreFolderPath(code), kept[code]); // what cannot be deleted stays
-    };
-    const int local = static_cast<int>(Location::Local);
-    const int user = static_cast<int>(Location::User);
-    const int startUp = static_cast<int>(Location::StartUp);
-    mirror(local, [&] { ImportRunKey(local, reader, kept[local]); });
-    mirror(user, [&] { ImportRunKey(user, reader, kept[user]); });
-    mirror(startUp, [&] { ImportStartupFolder(kept[startUp]); });
+    TSystemReader system;
+    (void)system.Read();
+    TStoreReader store;
+    (void)store.Read(AllCodes());
+    TMirror mirror;
+    TImportJob job(system.Last(), store, mirror);
+    (void)job.Step(0);
+}
+
+bool EmptyDirectory(const std::wstring& folder) {
+    bool removed = false;
+    return EmptyDirectoryExcept(folder, {}, removed);
 }
 
 } // namespace bw

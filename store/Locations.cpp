@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 
+#include <cwchar>
 #include <cwctype>
 
 namespace bw {
@@ -14,9 +15,9 @@ const wchar_t* const LocationTable::StoreFolders[kLastCode + 1] = {
 
 const wchar_t* const LocationTable::Labels[4] = {
     L"",
-    L" - Registry (HKLM)",
-    L" - Registry (HKCU)",
-    L" - Startup Folder",
+    text::kLocalLabel,
+    text::kUserLabel,
+    text::kStartUpLabel,
 };
 
 HKEY LocationTable::Root(Location location) {
@@ -34,6 +35,11 @@ HKEY LocationTable::Root(Location location) {
 namespace {
 std::wstring g_programDir;
 std::wstring g_startupDir = L"c:";
+bool g_startupDirKnown = false;
+
+// A file name holds at most 255 characters, and every store link ends in ".lnk".
+constexpr size_t kLongestStoredName = 255 - 4;
+constexpr wchar_t kEncodingMark = L'=';
 
 int CheckedCode(int code) {
     if (!IsValidCode(code)) {
@@ -41,7 +47,67 @@ int CheckedCode(int code) {
     }
     return code;
 }
+
+// Characters that an encoded name writes as "%" and four hexadecimal digits: those no file name may hold, and
+// the "%" itself.
+bool NeedsEscape(wchar_t c) {
+    return c < 0x20 || std::wcschr(L"\\/:*?\"<>|%", c) != nullptr;
+}
+
+std::wstring Escaped(const std::wstring& name) {
+    std::wstring text;
+    for (wchar_t c : name) {
+        if (NeedsEscape(c)) {
+            wchar_t escape[8];
+            std::swprintf(escape, 8, L"%%%04X", static_cast<unsigned>(c));
+            text += escape;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::optional<std::wstring> Unescaped(const std::wstring& text) {
+    std::wstring name;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != L'%') {
+            name += text[i];
+            continue;
+        }
+        if (i + 4 >= text.size()) {
+            return std::nullopt;
+        }
+        unsigned value = 0;
+        for (size_t k = i + 1; k <= i + 4; ++k) {
+            const wchar_t digit = text[k];
+            value <<= 4;
+            if (digit >= L'0' && digit <= L'9') {
+                value |= digit - L'0';
+            } else if (digit >= L'A' && digit <= L'F') {
+                value |= digit - L'A' + 10;
+            } else {
+                return std::nullopt;
+            }
+        }
+        name += static_cast<wchar_t>(value);
+        i += 4;
+    }
+    return name;
+}
 } // namespace
+
+std::vector<int> AllCodes() {
+    std::vector<int> codes;
+    for (int code = kFirstCode; code <= kLastCode; ++code) {
+        codes.push_back(code);
+    }
+    return codes;
+}
+
+int ListRankOf(int code) {
+    return code;
+}
 
 const wchar_t* StoreFolder(int code) {
     return LocationTable::StoreFolders[CheckedCode(code)];
@@ -55,15 +121,13 @@ HKEY RegistryRoot(int code) {
     return LocationTable::Root(LocationOf(CheckedCode(code)));
 }
 
-std::wstring LocationText(int code) {
-    return std::to_wstring(CheckedCode(code)) + LocationLabel(code);
+REGSAM RegistryView(int code) {
+    (void)CheckedCode(code);
+    return 0;
 }
 
-int CodeFromLocationText(const std::wstring& text) {
-    if (text.empty() || text[0] < L'0' + kFirstCode || text[0] > L'0' + kLastCode) {
-        return 0;
-    }
-    return text[0] - L'0';
+std::wstring LocationText(int code) {
+    return std::to_wstring(CheckedCode(code)) + LocationLabel(code);
 }
 
 const std::wstring& ProgramDir() {
@@ -85,12 +149,18 @@ const std::wstring& StartupDir() {
     return g_startupDir;
 }
 
+bool IsStartupDirKnown() {
+    return g_startupDirKnown;
+}
+
 void RecomputeStartupDir() {
     g_startupDir = L"c:";
+    g_startupDirKnown = false;
     TRegistry registry;
     registry.SelectRoot(HKEY_CURRENT_USER);
     if (registry.OpenExistingKey(kShellFoldersKeyPath)) {
         g_startupDir = registry.ReadText(kStartupValueName);
+        g_startupDirKnown = !g_startupDir.empty();
     }
 }
 
@@ -126,11 +196,34 @@ bool IsSafeEntryName(const std::wstring& name) {
     return true;
 }
 
-static const std::wstring& CheckedName(const std::wstring& name) {
-    if (!IsSafeEntryName(name)) {
-        throw EEntryRefused(L"The name \"" + name + L"\" cannot be used as a file name");
+std::optional<std::wstring> StoredNameOf(const std::wstring& entryName) {
+    std::wstring stored = entryName;
+    // A name that begins with the mark is encoded as well, so that every encoded name reads back one way.
+    if (!IsSafeEntryName(entryName) || (!entryName.empty() && entryName[0] == kEncodingMark)) {
+        stored = kEncodingMark + Escaped(entryName);
     }
-    return name;
+    if (stored.size() > kLongestStoredName) {
+        return std::nullopt;
+    }
+    return stored;
+}
+
+std::wstring EntryNameOf(const std::wstring& storedName) {
+    if (storedName.empty() || storedName[0] != kEncodingMark) {
+        return storedName;
+    }
+    // Only the very encoding of a name is read as one: a store link written before, whose name happens to
+    // begin with the mark, keeps standing for the name it spells.
+    const auto name = Unescaped(storedName.substr(1));
+    if (name && StoredNameOf(*name) == storedName) {
+        return *name;
+    }
+    return storedName;
+}
+
+bool HasLinkExtension(const std::wstring& fileName) {
+    const size_t length = std::wcslen(kLinkExtension);
+    return fileName.size() >= length && SameFileName(fileName.substr(fileName.size() - length), kLinkExtension);
 }
 
 void CreateStoreFolders() {
@@ -143,11 +236,11 @@ void CreateStoreFolders() {
     };
     create(ProgramDir() + L"Run");
     create(ProgramDir() + L"NoRun");
-    for (int code = kFirstCode; code <= kLastCode; ++code) {
+    for (int code : AllCodes()) {
         create(StoreFolderPath(code));
     }
     if (!failed.empty()) {
-        throw EFCreateError(FormatMessageText(msg::kCannotCreateFolder, failed));
+        throw EFCreateError(FormatMessageText(text::kCannotCreateFolder, failed));
     }
 }
 
@@ -156,11 +249,18 @@ std::wstring StoreFolderPath(int code) {
 }
 
 std::wstring StoreLinkPath(int code, const std::wstring& name) {
-    return StoreFolderPath(code) + CheckedName(name) + kLinkExtension;
+    const auto stored = StoredNameOf(name);
+    if (!stored) {
+        throw EEntryRefused(FormatMessageText(text::kNameRefused, name));
+    }
+    return StoreFolderPath(code) + *stored + kLinkExtension;
 }
 
 std::wstring StartupLinkPath(const std::wstring& name) {
-    return StartupDir() + L"\\" + CheckedName(name) + kLinkExtension;
+    if (!IsSafeEntryName(name)) {
+        throw EEntryRefused(FormatMessageText(text::kNameRefused, name));
+    }
+    return StartupDir() + L"\\" + name + kLinkExtension;
 }
 
 } // namespace bw

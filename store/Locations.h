@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace bw {
 
-// The three start-up locations, in their fixed order.
+// The start-up locations, in their fixed order.
 enum class Location { Local = 1, User = 2, StartUp = 3 };
 
 // Location codes 1 to 6 name the store folders: 1 to 3 the enabled folders of Local, User and StartUp,
@@ -50,17 +52,21 @@ inline int EnabledCodeOf(int code) {
     return code - 3;
 }
 
+// Every code, in the order the list shows its folder.
+std::vector<int> AllCodes();
+// The place of a code's folder in that order.
+int ListRankOf(int code);
+
 const wchar_t* StoreFolder(int code);
 const wchar_t* LocationLabel(int code);
 
 // The registry root of a code of location Local or User; null for StartUp codes.
 HKEY RegistryRoot(int code);
+// The view of the registry that the code's Run key is opened in (0: the program's own).
+REGSAM RegistryView(int code);
 
 // The list's location text: the code's digit followed by its label ("2 - Registry (HKCU)").
 std::wstring LocationText(int code);
-
-// The code that a location text begins with, or 0 when its first character is no valid code.
-int CodeFromLocationText(const std::wstring& text);
 
 // The executable's folder, with a trailing backslash; set once at start (tests point it elsewhere).
 const std::wstring& ProgramDir();
@@ -69,6 +75,11 @@ std::wstring ProgramDirOf(const std::wstring& executablePath);
 
 // The current user's Startup folder without a trailing backslash, as of the last import.
 const std::wstring& StartupDir();
+
+// False when the last import found no Startup folder to use: the "Shell Folders" key could not be opened
+// (StartupDir is then "c:") or its "Startup" value is missing or empty (StartupDir is ""). Nothing is then
+// read from or written into a folder that merely stands in for it.
+bool IsStartupDirKnown();
 
 // Reads StartupDir afresh: "c:" when the "Shell Folders" key cannot be opened, else its "Startup" value
 // ("" when that is missing or empty). Raises ERegistryException for a value of a non-string type.
@@ -79,18 +90,31 @@ void RecomputeStartupDir();
 // name a device, not a file). The empty name (a key's default value) is allowed and gives ".lnk".
 bool IsSafeEntryName(const std::wstring& name);
 
-// Creates whichever of the six store folders (and their parents "Run" and "NoRun") are missing. Raises
+// The file name, without ".lnk", that keeps an entry of this name in the store: the name itself wherever it can
+// stand as a file name, otherwise a reversible encoding that begins with "=" (so every store link written
+// before keeps its name). Nothing when no file name can hold it (it is too long).
+std::optional<std::wstring> StoredNameOf(const std::wstring& entryName);
+
+// The entry name that a store link's file name (without ".lnk") stands for.
+std::wstring EntryNameOf(const std::wstring& storedName);
+
+// True when a file name ends in ".lnk" (in any case). A search for "*.lnk" also matches longer extensions
+// through the short names of files; those are no shortcuts.
+bool HasLinkExtension(const std::wstring& fileName);
+
+// Creates whichever of the store folders (and their parents "Run" and "NoRun") are missing. Raises
 // EFCreateError naming the first folder that could not be created, after trying every one.
 void CreateStoreFolders();
 
 // ProgramDir + the code's store folder.
 std::wstring StoreFolderPath(int code);
 
-// ProgramDir + store folder of the code + name + ".lnk". Raises EEntryRefused for an unsafe name, so
-// that no path built from a name ever leaves its folder.
+// ProgramDir + store folder of the code + the stored name + ".lnk". Raises EEntryRefused for a name that no
+// file name can hold, so that no path built from a name ever leaves its folder.
 std::wstring StoreLinkPath(int code, const std::wstring& name);
 
-// StartupDir + "\" + name + ".lnk", under the same rule for the name.
+// StartupDir + "\" + name + ".lnk". Raises EEntryRefused for a name that is no safe file name: the path names
+// a file of the user's own, which has no encoded name.
 std::wstring StartupLinkPath(const std::wstring& name);
 
 } // namespace bw

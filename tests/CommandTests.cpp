@@ -1,6 +1,7 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "store/CommandLine.h"
 #include "store/Import.h"
 
 namespace bw::test {
@@ -26,10 +27,10 @@ TEST_F(ToggleTest, ClearingAndSettingTheBoxCarriesEachLocationOutAndBack) {
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"\u0417\u0430\u043f\u0443\u0441\u043a"));
     EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
-    EXPECT_THAT(Rows(), ElementsAre(Row{L"Agent", L"c:\\agent.exe -q", L"4 - Registry (HKLM)", false},
-                                    Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"c:\\tool.exe",
-                                        L"5 - Registry (HKCU)", false},
-                                    Row{L"Notes", L"c:\\windows\\notepad.exe", L"6 - Startup Folder", false}));
+    EXPECT_THAT(Rows(),
+                ElementsAre(Row{L"Agent", L"Not Found", L"4 - Registry (HKLM)", false},
+                            Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"Not Found", L"5 - Registry (HKCU)", false},
+                            Row{L"Notes", L"c:\\windows\\notepad.exe", L"6 - Startup Folder", false}));
 
     ToggleRow(RowOf(L"Agent", 4));
     ToggleRow(RowOf(L"\u0417\u0430\u043f\u0443\u0441\u043a", 5));
@@ -39,8 +40,8 @@ TEST_F(ToggleTest, ClearingAndSettingTheBoxCarriesEachLocationOutAndBack) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"\u0417\u0430\u043f\u0443\u0441\u043a")->text, L"c:\\tool.exe");
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
     EXPECT_THAT(Rows(),
-                ElementsAre(Row{L"Agent", L"c:\\agent.exe -q", L"1 - Registry (HKLM)", true},
-                            Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"c:\\tool.exe", L"2 - Registry (HKCU)", true},
+                ElementsAre(Row{L"Agent", L"Not Found", L"1 - Registry (HKLM)", true},
+                            Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"Not Found", L"2 - Registry (HKCU)", true},
                             Row{L"Notes", L"c:\\windows\\notepad.exe", L"3 - Startup Folder", true}));
     for (int code = 4; code <= 6; ++code) {
         EXPECT_TRUE(StoreNames(code).empty()) << code;
@@ -87,9 +88,10 @@ TEST_F(ToggleTest, ACutCommandLineIsNeitherSwitchedOffNorWrittenBack) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
     EXPECT_TRUE(StoreNames(5).empty());
 
-    // Neither a refresh nor closing writes the cut text over the whole one.
+    // Neither a refresh nor closing writes the cut text over the whole one, not even after an edit of its link.
+    WriteShortcut(StorePath(2, L"Long"), L"c:\\tool.exe", DescriptionFor(longLine) + L"!");
     KeyUp(VK_F5);
-    EXPECT_TRUE(m_form->FormClose());
+    m_form->FormClose();
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
 }
 
@@ -135,8 +137,9 @@ TEST_F(ToggleTest, ChangesBeforeTheRebuildAndOtherChangesDoNothing) {
 
 class RefreshTest : public WindowTest {};
 
-TEST_F(RefreshTest, RefreshWritesBackWhatTheListHoldsAndKeepsTypes) {
-    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+// What other programs changed is shown as it now is, never put back; an edit of a store link reaches the system.
+TEST_F(RefreshTest, RefreshShowsOutsideChangesAndCarriesEditsIntoTheSystem) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\app\\v1\\agent.exe");
     m_registry.SetRunValue(Location::User, L"Expand", L"%TEMP%\\x.exe", REG_EXPAND_SZ);
     m_registry.SetRunValue(Location::User, L"Gone", L"c:\\gone.exe");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
@@ -144,21 +147,22 @@ TEST_F(RefreshTest, RefreshWritesBackWhatTheListHoldsAndKeepsTypes) {
     WriteShortcut(StorePath(5, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
     Open();
 
-    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\malware.exe");
-    m_registry.SetRunValue(Location::User, L"Expand", L"%TEMP%\\other.exe", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\app\\v2\\agent.exe");
     m_registry.RemoveRunValue(Location::User, L"Gone");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\replaced.exe", L"replaced");
     ::DeleteFileW(StartupPath(L"Vanish.lnk").c_str());
+    WriteShortcut(StorePath(2, L"Expand"), L"c:\\x.exe", L"%TEMP%\\edited.exe"); // through its property sheet
 
     KeyUp(VK_F5, false, true); // Ctrl+F5 refreshes as F5 does
 
-    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\agent.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\app\\v2\\agent.exe");
+    EXPECT_EQ(m_form->EntryList().RowEntry(RowOf(L"Agent", 1)).description, L"c:\\app\\v2\\agent.exe");
     const auto expand = m_registry.RunValue(Location::User, L"Expand");
-    EXPECT_EQ(expand->text, L"%TEMP%\\x.exe");
+    EXPECT_EQ(expand->text, L"%TEMP%\\edited.exe");
     EXPECT_EQ(expand->type, DWORD{REG_EXPAND_SZ});
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Gone"));
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Off"));
-    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"replaced");
     EXPECT_FALSE(PathExists(StartupPath(L"Vanish.lnk")));
     EXPECT_EQ(RowOf(L"Gone", 2), -1);
     EXPECT_EQ(RowOf(L"Vanish", 3), -1);
@@ -179,10 +183,11 @@ TEST_F(RefreshTest, ActivationButtonsAndClosingRefreshOrWriteBack) {
     Click(TMainForm::RefreshButton);
     EXPECT_GE(RowOf(L"Button", 2), 0);
 
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\changed.exe");
+    // Closing carries an edit of a store link into the system.
+    WriteShortcut(StorePath(2, L"Tool"), L"c:\\tool.exe", L"c:\\edited.exe");
     ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(m_form->Handle()));
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\edited.exe");
 }
 
 TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
@@ -199,8 +204,8 @@ TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
 TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
-    // The shortcut is replaced by something that cannot be written: a file held open without sharing.
-    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\other.exe", L"other");
+    // The store link is edited, and the shortcut it goes to cannot be replaced: it is held open.
+    WriteShortcut(StorePath(3, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
     {
         UniqueFile held(
             ::CreateFileW(StartupPath(L"Notes.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -210,9 +215,10 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
         EXPECT_TRUE(::IsWindow(m_form->Handle()));
         ASSERT_EQ(m_desktop.errors.size(), 1u);
     }
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
     ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(m_form->Handle()));
-    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
 }
 
 class AddDeleteTest : public WindowTest {};
@@ -266,17 +272,21 @@ TEST_F(AddDeleteTest, ARefreshDuringTheQuestionDoesNotRedirectTheDelete) {
     m_registry.SetRunValue(Location::User, L"C", L"c:\\c.exe");
     Open();
     Select(RowOf(L"C", 2));
-    // While the question is open, another program adds an entry and the window is activated: the rows
-    // are rebuilt and "C" no longer stands where it stood.
+    ASSERT_EQ(RowOf(L"C", 2), 1);
+    // While the question is open, other programs add entries before it and the window is activated: the rows
+    // are rebuilt, and at C's place now stands another entry.
     m_desktop.whileDialogOpen = [&] {
-        m_registry.RemoveRunValue(Location::User, L"B");
-        m_registry.SetRunValue(Location::Local, L"A", L"c:\\a.exe");
+        m_registry.SetRunValue(Location::Local, L"A1", L"c:\\a1.exe");
+        m_registry.SetRunValue(Location::Local, L"A2", L"c:\\a2.exe");
         m_form->RefreshAll();
+        ASSERT_EQ(m_form->EntryList().RowEntry(1).name, L"A2");
     };
     Click(TMainForm::DeleteButton);
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"C"));
-    EXPECT_TRUE(m_registry.RunValue(Location::Local, L"A"));
-    EXPECT_THAT(Rows(), ElementsAre(Row{L"A", L"c:\\a.exe", L"1 - Registry (HKLM)", true}));
+    EXPECT_TRUE(m_registry.RunValue(Location::Local, L"A1"));
+    EXPECT_TRUE(m_registry.RunValue(Location::Local, L"A2"));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"B"));
+    EXPECT_EQ(Rows().size(), 3u);
 }
 
 } // namespace

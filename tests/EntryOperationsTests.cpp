@@ -5,7 +5,7 @@
 #include "platform/FileSystem.h"
 #include "platform/UniqueHandle.h"
 #include "store/EntryOperations.h"
-#include "store/Import.h"
+#include "store/StoreSession.h"
 
 #include <utility>
 #include <vector>
@@ -33,35 +33,36 @@ public:
     int max = -1;
 };
 
+// The message of the error of kind E that `action` raises, or a text that no expectation matches.
+template <typename E, typename Action> std::wstring MessageOf(Action action) {
+    try {
+        action();
+    } catch (const E& error) {
+        return error.Message();
+    }
+    return L"(no error)";
+}
+
 class EntryOperationsTest : public StoreTest {
 protected:
-    // StartupDir is program-wide and would still name the previous test's folder.
-    EntryOperationsTest() { RecomputeStartupDir(); }
-
-    // An entry as the list reads it back from its store link.
-    EntryRef Row(int code, const std::wstring& name) const {
-        return {name, code, ReadShortcut(StorePath(code, name)).description};
-    }
-
-    static void MakeReadOnly(const std::wstring& path) { ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY); }
-
-    // Holds a file open so that others may read it but not write it. Unlike the read-only attribute, which
-    // Wine keeps as Unix permissions that a process running as root passes through, this bars every writer.
-    static UniqueFile HoldAgainstWriters(const std::wstring& path) {
-        UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_TRUE(file) << "cannot hold the file open";
-        return file;
-    }
-
-    FILETIME RunKeyWriteTime(Location location) const {
-        UniqueHkey key;
-        FILETIME time{};
-        if (::RegOpenKeyExW(ScratchRegistry::Root(location), kRunKeyPath, 0, KEY_READ, key.Put()) == ERROR_SUCCESS) {
-            ::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, &time);
+    // Imports, and returns the entry as the list would show it.
+    Entry Row(int code, const std::wstring& name) {
+        m_session.Refresh(false, nullptr);
+        for (const Entry& entry : m_session.Entries()) {
+            if (entry.code == code && entry.name == name) {
+                return entry;
+            }
         }
-        return time;
+        ADD_FAILURE() << "no entry " << code;
+        return {};
     }
+
+    // A store link as a Run value's link was written before types were recorded: its description alone.
+    void WriteOldRegistryLink(int code, const std::wstring& name, const std::wstring& commandLine) {
+        WriteShortcut(StorePath(code, name), commandLine, commandLine);
+    }
+
+    TStoreSession m_session;
 };
 
 TEST_F(EntryOperationsTest, DisableAndEnableCarryEachLocationBetweenSystemAndStore) {
@@ -69,53 +70,53 @@ TEST_F(EntryOperationsTest, DisableAndEnableCarryEachLocationBetweenSystemAndSto
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"notes");
-    ImportSystemEntries();
+    const std::string notes = ReadFileBytes(StartupPath(L"Notes.lnk"));
 
     for (const auto& [code, name] : {std::pair{kLocal, L"Agent"}, {kUser, L"Tool"}, {kStartUp, L"Notes"}}) {
-        EXPECT_TRUE(DisableEntry(Row(code, name))) << code;
-        EXPECT_FALSE(PathExists(StorePath(code, name))) << code;
+        DisableEntry(Row(code, name));
         EXPECT_TRUE(PathExists(StorePath(code + 3, name))) << code;
     }
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
     EXPECT_THAT(m_registry.RunValueNames(Location::User), ElementsAre(L"Other"));
     EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
-    ImportSystemEntries();
-    EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Other.lnk"));
     EXPECT_EQ(ReadShortcut(StorePath(kLocalOff, L"Agent")).description, L"\"c:\\agent.exe\" /quiet");
+    EXPECT_EQ(ReadFileBytes(StorePath(kStartUpOff, L"Notes")), notes);
+    Row(kUser, L"Other");
+    EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Other.lnk"));
 
     // A toggle that does not fit the code changes nothing.
-    EXPECT_FALSE(DisableEntry(Row(kUserOff, L"Tool")));
-    EXPECT_FALSE(EnableEntry(Row(kUser, L"Other"), nullptr));
+    DisableEntry(Row(kUserOff, L"Tool"));
+    EnableEntry(Row(kUser, L"Other"), nullptr);
     EXPECT_TRUE(PathExists(StorePath(kUserOff, L"Tool")));
 
     RecordingProgress progress;
-    const std::string disabledNotes = ReadFileBytes(StorePath(kStartUpOff, L"Notes"));
     for (const auto& [code, name] : {std::pair{kLocalOff, L"Agent"}, {kUserOff, L"Tool"}, {kStartUpOff, L"Notes"}}) {
-        EXPECT_TRUE(EnableEntry(Row(code, name), &progress)) << code;
+        EnableEntry(Row(code, name), &progress);
         EXPECT_FALSE(PathExists(StorePath(code, name))) << code;
-        EXPECT_TRUE(PathExists(StorePath(code - 3, name))) << code;
     }
     const auto agent = m_registry.RunValue(Location::Local, L"Agent");
     ASSERT_TRUE(agent);
     EXPECT_EQ(agent->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(agent->text, L"\"c:\\agent.exe\" /quiet");
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
-    EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), disabledNotes);
-    EXPECT_EQ(progress.max, static_cast<int>(disabledNotes.size())); // the copy reported on the window's control
-    ImportSystemEntries();
-    EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).description, L"notes");
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), notes);
+    EXPECT_EQ(progress.max, static_cast<int>(notes.size())); // the copy reported on the window's control
+    Row(kUser, L"Tool");
     EXPECT_THAT(StoreNames(kUser), UnorderedElementsAre(L"Tool.lnk", L"Other.lnk"));
+    for (int code = kLocalOff; code <= kStartUpOff; ++code) {
+        EXPECT_THAT(StoreNames(code), IsEmpty()) << code;
+    }
 }
 
-TEST_F(EntryOperationsTest, ARunKeyThatDoesNotOpenMovesNothing) {
+TEST_F(EntryOperationsTest, ARunKeyThatDoesNotOpenChangesNothing) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
-    ImportSystemEntries();
-    WriteShortcut(StorePath(kLocalOff, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
-    const EntryRef agent = Row(kLocal, L"Agent");
+    WriteOldRegistryLink(kLocalOff, L"Old", L"c:\\old.exe");
+    const Entry agent = Row(kLocal, L"Agent");
+    const Entry old = Row(kLocalOff, L"Old");
     m_registry.DeleteRunKey(Location::Local);
 
-    EXPECT_TRUE(DisableEntry(agent));
-    EXPECT_TRUE(EnableEntry(Row(kLocalOff, L"Old"), nullptr));
+    DisableEntry(agent);
+    EnableEntry(old, nullptr);
     DeleteEntry(agent);
     EXPECT_THAT(StoreNames(kLocal), ElementsAre(L"Agent.lnk"));
     EXPECT_THAT(StoreNames(kLocalOff), ElementsAre(L"Old.lnk"));
@@ -123,130 +124,138 @@ TEST_F(EntryOperationsTest, ARunKeyThatDoesNotOpenMovesNothing) {
     EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, key.Put()), ERROR_SUCCESS);
 }
 
-TEST_F(EntryOperationsTest, ToggleFailuresAndRefusalsLoseNothing) {
-    const std::wstring longLine = L"c:\\tool.exe " + std::wstring(1100, L'x');
-    m_registry.SetRunValue(Location::User, L"Long", longLine);
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
-    ImportSystemEntries();
-
-    // A command line the store link could only keep cut is never switched off.
-    try {
-        DisableEntry(Row(kUser, L"Long"));
-        FAIL() << "a cut command line was switched off";
-    } catch (const EEntryRefused& error) {
-        EXPECT_EQ(error.Message(), L"The command line of \"Long\" is longer than a shortcut can keep whole, so it "
-                                   L"cannot be switched off without losing it.");
+// Switching off and on again restores a value exactly: its type as it was, its command line whole.
+TEST_F(EntryOperationsTest, TypesAndLongLinesComeBackExactly) {
+    const std::wstring atLimit = L"c:\\tool.exe " + std::wstring(1023 - 12, L'c');
+    m_registry.SetRunValue(Location::User, L"PlainPercent", L"c:\\tool.exe %TEMP%");
+    m_registry.SetRunValue(Location::User, L"ExpandNoPercent", L"c:\\tool.exe", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Expand", L"%SystemRoot%\\x.exe", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"AtLimit", atLimit);
+    m_registry.SetValue(ScratchRegistry::Root(Location::User), kRunKeyPath, L"Binary", REG_BINARY, nullptr, 0);
+    const std::vector<std::wstring> names = {L"PlainPercent", L"ExpandNoPercent", L"Expand", L"AtLimit", L"Binary"};
+    std::vector<std::optional<ScratchRegistry::Value>> before;
+    for (const auto& name : names) {
+        before.push_back(m_registry.RunValue(Location::User, name));
+        DisableEntry(Row(kUser, name));
+        EXPECT_FALSE(m_registry.RunValue(Location::User, name)) << "not switched off";
     }
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
-    EXPECT_TRUE(PathExists(StorePath(kUser, L"Long")));
-    EXPECT_THAT(StoreNames(kUserOff), IsEmpty());
-
-    // Nor switched on from a cut copy (a link left by an older store), not even over a value of its name.
-    WriteShortcut(StorePath(kLocalOff, L"Cut"), L"c:\\cut.exe", DescriptionFor(longLine));
-    m_registry.SetRunValue(Location::Local, L"Cut", L"c:\\meanwhile.exe");
-    try {
-        EnableEntry(Row(kLocalOff, L"Cut"), nullptr);
-        FAIL() << "a cut command line was switched on";
-    } catch (const EEntryRefused& error) {
-        EXPECT_THAT(error.Message(), HasSubstr(L"\"Cut\""));
+    for (size_t i = 0; i < names.size(); ++i) {
+        EnableEntry(Row(kUserOff, names[i]), nullptr);
+        const auto after = m_registry.RunValue(Location::User, names[i]);
+        ASSERT_TRUE(after);
+        EXPECT_EQ(after->type, before[i]->type) << names[i].c_str();
+        EXPECT_EQ(after->text, before[i]->text);
     }
-    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Cut")->text, L"c:\\meanwhile.exe");
-    EXPECT_THAT(StoreNames(kLocalOff), ElementsAre(L"Cut.lnk"));
 
-    // A store link that has gone cannot be moved, and then the value stays.
-    const EntryRef tool = Row(kUser, L"Tool");
-    (void)DeleteFileAt(StorePath(kUser, L"Tool"));
-    EXPECT_THROW(DisableEntry(tool), EFOpenError);
-    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
-
-    // A Startup shortcut that cannot be replaced: the store link stays disabled.
-    WriteShortcut(StorePath(kStartUpOff, L"Notes"), L"c:\\notes.exe", L"notes");
-    WriteFileBytes(StartupPath(L"Notes.lnk"), "someone else's");
-    UniqueFile notesHeld = HoldAgainstWriters(StartupPath(L"Notes.lnk"));
-    try {
-        EnableEntry(Row(kStartUpOff, L"Notes"), nullptr);
-        FAIL() << "the copy into the Startup folder did not fail";
-    } catch (const EFCreateError& error) {
-        EXPECT_EQ(error.Message(), L"Cannot create file " + StartupPath(L"Notes.lnk"));
-    }
-    notesHeld.Reset();
-    EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), "someone else's");
-    ImportSystemEntries();
-    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Notes.lnk"));
-
-    // A move that fails after the value was written leaves the entry in the system and its disabled link.
-    WriteShortcut(StorePath(kUserOff, L"Back"), L"c:\\back.exe", L"c:\\back.exe");
-    MakeReadOnly(StorePath(kUserOff, L"Back"));
-    m_registry.SetRunValue(Location::User, L"Back", L"c:\\meanwhile.exe");
-    ImportSystemEntries();
-    EXPECT_THROW(EnableEntry(Row(kUserOff, L"Back"), nullptr), EFCantMove);
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Back")->text, L"c:\\back.exe");
-    EXPECT_TRUE(PathExists(StorePath(kUserOff, L"Back")));
+    // Links written before types were recorded are read as they always were.
+    WriteOldRegistryLink(kUserOff, L"OldExpand", L"%SystemRoot%\\old.exe");
+    EnableEntry(Row(kUserOff, L"OldExpand"), nullptr);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"OldExpand")->type, DWORD{REG_EXPAND_SZ});
+    WriteOldRegistryLink(kUserOff, L"OldCut", atLimit);
+    EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(Row(kUserOff, L"OldCut"), nullptr); }),
+                HasSubstr(L"\"OldCut\""));
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"OldCut"));
 }
 
-TEST_F(EntryOperationsTest, TogglesMeetWhatOthersLeftInTheirWay) {
-    // Disabling a Startup entry whose shortcut has already gone still disables it.
-    WriteShortcut(StartupPath(L"Gone.lnk"), L"c:\\gone.exe");
+TEST_F(EntryOperationsTest, ACommandLineALinkCannotKeepIsNeverSwitchedOff) {
+    const std::wstring longLine = L"c:\\tool.exe " + std::wstring(1100, L'x');
+    m_registry.SetRunValue(Location::User, L"Long", longLine);
+    EXPECT_EQ(MessageOf<EEntryRefused>([&] { DisableEntry(Row(kUser, L"Long")); }),
+              L"The command line of \"Long\" is longer than a shortcut can keep whole, so it cannot be switched "
+              L"off without losing it.");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
+    EXPECT_THAT(StoreNames(kUserOff), IsEmpty());
+}
+
+// Each toggle either finishes or leaves the system and the store as they were, and says what holds.
+TEST_F(EntryOperationsTest, ToggleFailuresUndoWhatTheyDid) {
+    // A folder where the Startup shortcut belongs: an error, never a copy into it.
+    WriteShortcut(StorePath(kStartUpOff, L"Boxed"), L"c:\\boxed.exe", L"boxed");
+    ::CreateDirectoryW(StartupPath(L"Boxed.lnk").c_str(), nullptr);
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { EnableEntry(Row(kStartUpOff, L"Boxed"), nullptr); }),
+              L"Cannot create file " + StartupPath(L"Boxed.lnk"));
+    EXPECT_THAT(FolderNames(StartupPath(L"Boxed.lnk")), IsEmpty());
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Boxed.lnk"));
+
+    // A shortcut that cannot be deleted: the entry stays switched on, and is not also kept switched off.
+    WriteShortcut(StartupPath(L"Held.lnk"), L"c:\\held.exe", L"held");
+    const Entry held = Row(kStartUp, L"Held");
+    {
+        const UniqueFile holder = HoldFile(StartupPath(L"Held.lnk"));
+        EXPECT_EQ(MessageOf<EEntryRefused>([&] { DisableEntry(held); }),
+                  L"The shortcut " + StartupPath(L"Held.lnk") +
+                      L" could not be deleted, so the entry stays switched on. Nothing was changed.");
+    }
+    EXPECT_TRUE(PathExists(StartupPath(L"Held.lnk")));
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Boxed.lnk"));
+
+    // A disabled link that cannot leave its folder once the value is written: the value goes back as it was.
+    WriteOldRegistryLink(kUserOff, L"Back", L"c:\\back.exe");
+    m_registry.SetRunValue(Location::User, L"Meanwhile", L"c:\\someone-else.exe");
+    WriteOldRegistryLink(kUserOff, L"Meanwhile", L"c:\\meanwhile.exe");
+    const Entry back = Row(kUserOff, L"Back");
+    const Entry meanwhile = Row(kUserOff, L"Meanwhile");
+    {
+        const UniqueFile holdBack = HoldFile(StorePath(kUserOff, L"Back"));
+        const UniqueFile holdMeanwhile = HoldFile(StorePath(kUserOff, L"Meanwhile"));
+        EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(back, nullptr); }),
+                    HasSubstr(L"so \"Back\" stays switched off"));
+        EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(meanwhile, nullptr); }),
+                    HasSubstr(L"so \"Meanwhile\" stays switched off"));
+    }
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Back"));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Meanwhile")->text, L"c:\\someone-else.exe");
+    EXPECT_THAT(StoreNames(kUserOff), UnorderedElementsAre(L"Back.lnk", L"Meanwhile.lnk"));
+
+    // The same for a Startup entry: the shortcut that stood there before is put back.
+    WriteShortcut(StorePath(kStartUpOff, L"Swap"), L"c:\\swap.exe", L"ours");
+    WriteShortcut(StartupPath(L"Swap.lnk"), L"c:\\theirs.exe", L"theirs");
+    const std::string theirs = ReadFileBytes(StartupPath(L"Swap.lnk"));
+    const Entry swap = Row(kStartUpOff, L"Swap");
+    {
+        const UniqueFile holder = HoldFile(StorePath(kStartUpOff, L"Swap"));
+        EXPECT_THROW(EnableEntry(swap, nullptr), EEntryRefused);
+    }
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Swap.lnk")), theirs);
+    EXPECT_TRUE(PathExists(StorePath(kStartUpOff, L"Swap")));
+}
+
+TEST_F(EntryOperationsTest, ADifferentSwitchedOffEntryOfTheSameNameIsNeverLost) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent-new.exe");
-    ImportSystemEntries();
-    (void)DeleteFileAt(StartupPath(L"Gone.lnk"));
-    EXPECT_TRUE(DisableEntry(Row(kStartUp, L"Gone")));
-    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Gone.lnk"));
+    WriteOldRegistryLink(kLocalOff, L"Agent", L"c:\\agent-old.exe");
+    EXPECT_THAT(MessageOf<EEntryRefused>([&] { DisableEntry(Row(kLocal, L"Agent")); }), HasSubstr(L"\"Agent\""));
+    EXPECT_EQ(ReadShortcut(StorePath(kLocalOff, L"Agent")).description, L"c:\\agent-old.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\agent-new.exe");
 
-    // An older disabled link of the same name is overwritten; the enabled one stays until the import.
-    WriteShortcut(StorePath(kLocalOff, L"Agent"), L"c:\\agent-old.exe", L"c:\\agent-old.exe");
-    EXPECT_TRUE(DisableEntry(Row(kLocal, L"Agent")));
-    EXPECT_EQ(ReadShortcut(StorePath(kLocalOff, L"Agent")).description, L"c:\\agent-new.exe");
-    EXPECT_TRUE(PathExists(StorePath(kLocal, L"Agent")));
-    ImportSystemEntries();
-    EXPECT_THAT(StoreNames(kLocal), IsEmpty());
+    // One that says the same is the same entry: switching off goes ahead.
+    WriteOldRegistryLink(kLocalOff, L"Agent", L"c:\\agent-new.exe");
+    DisableEntry(Row(kLocal, L"Agent"));
+    EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
 
-    // Enabling replaces a value and a shortcut that came back meanwhile. The import has mirrored the value,
-    // so the move copies over that mirror and leaves the disabled link: the entry stands in both folders.
+    // Enabling replaces a value of that name that came back meanwhile, and keeps no switched-off copy.
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\someone-else.exe", REG_EXPAND_SZ);
-    WriteShortcut(StartupPath(L"Gone.lnk"), L"c:\\someone-else.exe");
-    ImportSystemEntries();
-    EXPECT_TRUE(EnableEntry(Row(kLocalOff, L"Agent"), nullptr));
-    EXPECT_TRUE(EnableEntry(Row(kStartUpOff, L"Gone"), nullptr));
+    EnableEntry(Row(kLocalOff, L"Agent"), nullptr);
     const auto agent = m_registry.RunValue(Location::Local, L"Agent");
     EXPECT_EQ(agent->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(agent->text, L"c:\\agent-new.exe");
-    EXPECT_EQ(ReadShortcut(StartupPath(L"Gone.lnk")).path, L"c:\\gone.exe");
-    EXPECT_EQ(ReadShortcut(StorePath(kLocal, L"Agent")).description, L"c:\\agent-new.exe");
-    EXPECT_THAT(StoreNames(kLocalOff), ElementsAre(L"Agent.lnk"));
-    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Gone.lnk"));
+    EXPECT_THAT(StoreNames(kLocalOff), IsEmpty());
 }
 
-TEST_F(EntryOperationsTest, UnicodeAndExpandableEntriesSurviveARoundTrip) {
-    const std::wstring cyrillic = L"\u0417\u0430\u043f\u0443\u0441\u043a";
-    const std::wstring chinese = L"\u542f\u52a8\u7a0b\u5e8f";
-    const std::wstring line =
-        L"\"c:\\\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b\\\u5de5\u5177.exe\" -\u03bb";
-    m_registry.SetRunValue(Location::User, cyrillic, line);
-    m_registry.SetRunValue(Location::User, L"Expand", L"%SystemRoot%\\x.exe", REG_EXPAND_SZ);
-    m_registry.SetRunValue(Location::Local, L"Percent", L"c:\\tool.exe 50% off");
-    WriteShortcut(StartupPath(chinese + L".lnk"), L"c:\\\u5de5\u5177.exe", chinese);
-    ImportSystemEntries();
+TEST_F(EntryOperationsTest, NothingGoesIntoAStartupFolderThatIsNotKnown) {
+    // A name of its own, so that what would land at the root of the drive is this test's alone.
+    const std::wstring name = FileNamePart(m_root.Path());
+    WriteShortcut(StorePath(kStartUpOff, name), L"c:\\notes.exe", L"notes");
+    m_registry.DeleteKey(HKEY_CURRENT_USER, kShellFoldersKeyPath);
+    m_registry.CreateKey(HKEY_CURRENT_USER, kShellFoldersKeyPath); // no "Startup" value: StartupDir is ""
+    const Entry notes = Row(kStartUpOff, name);
+    const std::wstring atRoot = L"\\" + name + L".lnk";
 
-    for (const auto& [code, name] : {std::pair{kUser, cyrillic},
-                                     {kUser, std::wstring(L"Expand")},
-                                     {kLocal, std::wstring(L"Percent")},
-                                     {kStartUp, chinese}}) {
-        EXPECT_TRUE(DisableEntry(Row(code, name)));
-        ImportSystemEntries();
-        EXPECT_TRUE(EnableEntry(Row(code + 3, name), nullptr));
-        ImportSystemEntries();
-    }
-    EXPECT_EQ(m_registry.RunValue(Location::User, cyrillic)->text, line);
-    const auto expand = m_registry.RunValue(Location::User, L"Expand");
-    EXPECT_EQ(expand->type, static_cast<DWORD>(REG_EXPAND_SZ));
-    EXPECT_EQ(expand->text, L"%SystemRoot%\\x.exe");
-    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Percent")->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(ReadShortcut(StartupPath(chinese + L".lnk")).description, chinese);
-    EXPECT_THAT(StoreNames(kStartUp), ElementsAre(chinese + L".lnk"));
-    for (int code = kLocalOff; code <= kStartUpOff; ++code) {
-        EXPECT_THAT(StoreNames(code), IsEmpty());
-    }
+    EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(notes, nullptr); }),
+                HasSubstr(L"The Startup folder is not known"));
+    EXPECT_THROW(AddStartupShortcut(L"c:\\tools\\" + name + L".exe"), EEntryRefused);
+    EXPECT_FALSE(PathExists(atRoot)) << "written at the root of the drive";
+    (void)RemoveName(atRoot);
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(name + L".lnk"));
 }
 
 TEST(HasEnvironmentReferenceTest, NeedsANameBetweenTwoPercentSigns) {
@@ -258,75 +267,6 @@ TEST(HasEnvironmentReferenceTest, NeedsANameBetweenTwoPercentSigns) {
     }
 }
 
-TEST_F(EntryOperationsTest, WriteBackRestoresRunValuesWhereTheyDiffer) {
-    const std::wstring longLine = L"c:\\tool.exe " + std::wstring(1100, L'x');
-    m_registry.SetRunValue(Location::Local, L"Plain", L"c:\\plain.exe");
-    m_registry.SetRunValue(Location::User, L"Expand", L"%SystemRoot%\\x.exe", REG_EXPAND_SZ);
-    m_registry.SetRunValue(Location::User, L"Gone", L"c:\\gone.exe");
-    m_registry.SetRunValue(Location::User, L"Long", longLine);
-    ImportSystemEntries();
-    WriteShortcut(StorePath(kUserOff, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
-    const std::vector<EntryRef> rows = {Row(kLocal, L"Plain"), Row(kUser, L"Expand"), Row(kUser, L"Gone"),
-                                        Row(kUser, L"Long"), Row(kUserOff, L"Off")};
-
-    // Nothing differs: the key is not written at all. (Wine's registry drops a write of identical data by
-    // itself, so there this holds either way; Windows stamps the key on every write.)
-    const FILETIME before = RunKeyWriteTime(Location::User);
-    ::Sleep(50);
-    WriteBackEntries(rows, nullptr);
-    const FILETIME after = RunKeyWriteTime(Location::User);
-    EXPECT_EQ(::CompareFileTime(&before, &after), 0);
-
-    m_registry.SetRunValue(Location::Local, L"Plain", L"c:\\changed.exe");
-    m_registry.SetRunValue(Location::User, L"Expand", L"%windir%\\changed.exe", REG_EXPAND_SZ);
-    m_registry.RemoveRunValue(Location::User, L"Gone");
-    m_registry.SetRunValue(Location::User, L"Long", L"c:\\short.exe");
-    m_registry.SetRunValue(Location::User, L"Off", L"c:\\someone-else.exe"); // the name of a disabled row, back again
-    WriteBackEntries(rows, nullptr);
-
-    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Plain")->text, L"c:\\plain.exe");
-    const auto expand = m_registry.RunValue(Location::User, L"Expand");
-    EXPECT_EQ(expand->type, static_cast<DWORD>(REG_EXPAND_SZ));
-    EXPECT_EQ(expand->text, L"%SystemRoot%\\x.exe");
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, L"c:\\short.exe"); // a cut line is never written
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Off")->text, L"c:\\someone-else.exe");
-    EXPECT_THAT(m_registry.RunValueNames(Location::User), UnorderedElementsAre(L"Expand", L"Long", L"Off"));
-
-    m_registry.DeleteRunKey(Location::Local);
-    EXPECT_NO_THROW(WriteBackEntries(rows, nullptr));
-    EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Plain"));
-}
-
-TEST_F(EntryOperationsTest, WriteBackReplacesStartupShortcutsThatDiffer) {
-    for (const wchar_t* name : {L"Replaced", L"Deleted", L"NoLink", L"Same"}) {
-        WriteShortcut(StartupPath(std::wstring(name) + L".lnk"), L"c:\\tool.exe", name);
-    }
-    ImportSystemEntries();
-    WriteBackEntries({Row(kStartUp, L"Same")}, nullptr); // makes the shortcut the store link's bytes
-    ImportSystemEntries();
-    WriteShortcut(StorePath(kStartUpOff, L"Off"), L"c:\\off.exe");
-    std::vector<EntryRef> rows;
-    for (const wchar_t* name : {L"Replaced", L"Deleted", L"NoLink", L"Same"}) {
-        rows.push_back(Row(kStartUp, name));
-    }
-    rows.push_back(Row(kStartUpOff, L"Off"));
-    WriteFileBytes(StartupPath(L"Replaced.lnk"), "replaced by another program");
-    (void)DeleteFileAt(StartupPath(L"Deleted.lnk"));
-    (void)DeleteFileAt(StorePath(kStartUp, L"NoLink"));
-    const UniqueFile sameHeld = HoldAgainstWriters(StartupPath(L"Same.lnk")); // a needless copy would fail
-
-    WriteBackEntries(rows, nullptr);
-
-    EXPECT_EQ(ReadFileBytes(StartupPath(L"Replaced.lnk")), ReadFileBytes(StorePath(kStartUp, L"Replaced")));
-    EXPECT_THAT(FolderNames(m_startup), UnorderedElementsAre(L"Replaced.lnk", L"NoLink.lnk", L"Same.lnk"));
-    EXPECT_EQ(ReadShortcut(StartupPath(L"NoLink.lnk")).description, L"NoLink");
-
-    // A copy that fails is reported.
-    WriteFileBytes(StartupPath(L"Replaced.lnk"), "again");
-    const UniqueFile replacedHeld = HoldAgainstWriters(StartupPath(L"Replaced.lnk"));
-    EXPECT_THROW(WriteBackEntries(rows, nullptr), EFCreateError);
-}
-
 TEST(EntryNameForProgramTest, CutsTheFileNameAtItsFirstDot) {
     EXPECT_EQ(EntryNameForProgram(L"c:\\windows\\notepad.exe"), L"notepad");
     EXPECT_EQ(EntryNameForProgram(L"c:\\tools\\a.b.exe"), L"a");
@@ -336,6 +276,7 @@ TEST(EntryNameForProgramTest, CutsTheFileNameAtItsFirstDot) {
 }
 
 TEST_F(EntryOperationsTest, AddSavesUnderTheFirstFreeNameInTheStartupFolder) {
+    RecomputeStartupDir();
     const std::wstring notepad = L"c:\\windows\\notepad.exe";
     WriteShortcut(StorePath(kStartUpOff, L"notepad"), notepad); // the store plays no part in the choice
     EXPECT_EQ(AddStartupShortcut(notepad), StartupPath(L"notepad.lnk"));
@@ -351,7 +292,7 @@ TEST_F(EntryOperationsTest, AddSavesUnderTheFirstFreeNameInTheStartupFolder) {
     // A name that would reach outside the Startup folder is refused before anything is saved.
     EXPECT_THROW(AddStartupShortcut(L"c:\\tools\\sub/evil.exe"), EEntryRefused);
     ::RemoveDirectoryW(StartupPath(L"calc.lnk").c_str());
-    ImportSystemEntries();
+    Row(kStartUp, L"notepad");
     EXPECT_THAT(StoreNames(kStartUp),
                 UnorderedElementsAre(L"notepad.lnk", L"notepad(1).lnk", L"notepad(2).lnk", L"calc(1).lnk"));
 
@@ -362,16 +303,18 @@ TEST_F(EntryOperationsTest, AddSavesUnderTheFirstFreeNameInTheStartupFolder) {
     EXPECT_FALSE(PathExists(m_root / L"Missing"));
 }
 
-TEST_F(EntryOperationsTest, DeleteRemovesOnlyTheEntrysOwnPlace) {
+TEST_F(EntryOperationsTest, DeleteRemovesOnlyTheEntrysOwnPlaceOrSaysWhyNot) {
     m_registry.SetRunValue(Location::Local, L"Both", L"c:\\local.exe");
     m_registry.SetRunValue(Location::User, L"Both", L"c:\\user.exe");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe");
-    ImportSystemEntries();
-    WriteShortcut(StorePath(kUserOff, L"Both"), L"c:\\off.exe", L"c:\\off.exe");
+    WriteOldRegistryLink(kUserOff, L"Both", L"c:\\off.exe");
+    const Entry local = Row(kLocal, L"Both");
+    const Entry notes = Row(kStartUp, L"Notes");
+    const Entry off = Row(kUserOff, L"Both");
 
-    DeleteEntry({L"Both", kLocal, L"c:\\local.exe"});
-    DeleteEntry({L"Notes", kStartUp, L""});
-    DeleteEntry({L"Both", kUserOff, L"c:\\off.exe"});
+    DeleteEntry(local);
+    DeleteEntry(notes);
+    DeleteEntry(off);
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Both"));
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Both"));
     EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
@@ -380,9 +323,21 @@ TEST_F(EntryOperationsTest, DeleteRemovesOnlyTheEntrysOwnPlace) {
     EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Both.lnk"));
 
     // What has gone already is no error.
-    EXPECT_NO_THROW(DeleteEntry({L"Both", kLocal, L""}));
-    EXPECT_NO_THROW(DeleteEntry({L"Notes", kStartUp, L""}));
-    EXPECT_NO_THROW(DeleteEntry({L"Both", kUserOff, L""}));
+    EXPECT_NO_THROW(DeleteEntry(local));
+    EXPECT_NO_THROW(DeleteEntry(notes));
+    EXPECT_NO_THROW(DeleteEntry(off));
+
+    // What cannot be removed is said.
+    WriteOldRegistryLink(kUserOff, L"Held", L"c:\\held.exe");
+    WriteShortcut(StartupPath(L"Held.lnk"), L"c:\\held.exe");
+    const Entry heldOff = Row(kUserOff, L"Held");
+    const Entry heldOn = Row(kStartUp, L"Held");
+    const UniqueFile holdOff = HoldFile(StorePath(kUserOff, L"Held"));
+    const UniqueFile holdOn = HoldFile(StartupPath(L"Held.lnk"));
+    EXPECT_EQ(MessageOf<EEntryRefused>([&] { DeleteEntry(heldOff); }),
+              L"Cannot delete file " + StorePath(kUserOff, L"Held"));
+    EXPECT_EQ(MessageOf<EEntryRefused>([&] { DeleteEntry(heldOn); }),
+              L"Cannot delete file " + StartupPath(L"Held.lnk"));
 }
 
 } // namespace

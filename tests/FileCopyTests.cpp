@@ -2,8 +2,10 @@
 
 #include "platform/Errors.h"
 #include "platform/FileCopy.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueHandle.h"
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,19 +92,23 @@ TEST(CopyWithProgressTest, CopiesChunkByChunkAndReportsEachChunk) {
     }
 }
 
-TEST(CopyWithProgressTest, PutsTheFileWhereTheDestinationLeads) {
+// The names a folder holds besides ".", "..", and what the test put there itself.
+std::vector<std::wstring> Leftovers(const std::wstring& folder, const std::vector<std::wstring>& expected) {
+    std::vector<std::wstring> names;
+    ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L".." && std::find(expected.begin(), expected.end(), name) == expected.end()) {
+            names.push_back(name);
+        }
+    });
+    return names;
+}
+
+TEST(CopyWithProgressTest, MakesMissingFoldersAndReplacesAFileWhole) {
     const TempFolder folder;
     const std::wstring source = folder / L"Entry.lnk";
     WriteFileBytes(source, "link");
     SetLastWriteTime(source, kOldTime);
-
-    // A destination that names a folder, with or without its final "\", receives the source's name.
-    ::CreateDirectoryW((folder / L"Box").c_str(), nullptr);
-    ::CreateDirectoryW((folder / L"Crate").c_str(), nullptr);
-    CopyWithProgress(source, folder / L"Box", nullptr);
-    CopyWithProgress(source, folder / L"Crate\\", nullptr);
-    EXPECT_EQ(ReadFileBytes(folder / L"Box\\Entry.lnk"), "link");
-    EXPECT_EQ(ReadFileBytes(folder / L"Crate\\Entry.lnk"), "link");
 
     // Missing folders and their missing parents are made.
     CopyWithProgress(source, folder / L"a\\b\\c\\Copy.lnk", nullptr);
@@ -113,6 +119,37 @@ TEST(CopyWithProgressTest, PutsTheFileWhereTheDestinationLeads) {
     CopyWithProgress(source, folder / L"Old.lnk", nullptr);
     EXPECT_EQ(ReadFileBytes(folder / L"Old.lnk"), "link");
     EXPECT_EQ(LastWriteTime(folder / L"Old.lnk"), kOldTime);
+    EXPECT_THAT(Leftovers(folder.Path(), {L"Entry.lnk", L"Old.lnk", L"a"}), ::testing::IsEmpty());
+}
+
+TEST(CopyWithProgressTest, NeverWritesIntoAFolderOrThroughALink) {
+    const TempFolder folder;
+    const std::wstring source = folder / L"Entry.lnk";
+    WriteFileBytes(source, "link");
+
+    // A folder at the destination is an error: a copy "into" it would put the entry where nobody looks.
+    ::CreateDirectoryW((folder / L"Box.lnk").c_str(), nullptr);
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { CopyWithProgress(source, folder / L"Box.lnk", nullptr); }),
+              L"Cannot create file " + folder / L"Box.lnk");
+    EXPECT_FALSE(PathExists(folder / L"Box.lnk\\Entry.lnk"));
+
+    // A second name of a file outside (a hard link) is replaced as a name; the file outside keeps its bytes.
+    const TempFolder outside;
+    WriteFileBytes(outside / L"theirs.txt", "theirs");
+    ASSERT_TRUE(::CreateHardLinkW((folder / L"Hard.lnk").c_str(), (outside / L"theirs.txt").c_str(), nullptr));
+    CopyWithProgress(source, folder / L"Hard.lnk", nullptr);
+    EXPECT_EQ(ReadFileBytes(folder / L"Hard.lnk"), "link");
+    EXPECT_EQ(ReadFileBytes(outside / L"theirs.txt"), "theirs");
+
+    // So is a symbolic link.
+    WriteFileBytes(outside / L"target.txt", "target");
+    if (!MakeFileSymlink(folder / L"Soft.lnk", outside / L"target.txt")) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    RelocateFile(source, folder / L"Soft.lnk");
+    EXPECT_EQ(ReadFileBytes(folder / L"Soft.lnk"), "link");
+    EXPECT_EQ(ReadFileBytes(outside / L"target.txt"), "target");
+    EXPECT_FALSE(IsLink(folder / L"Soft.lnk"));
 }
 
 TEST(CopyWithProgressTest, RefusesWithoutLeavingAnything) {
@@ -131,7 +168,8 @@ TEST(CopyWithProgressTest, RefusesWithoutLeavingAnything) {
                   L"Cannot create file " + inUse);
     }
     EXPECT_EQ(ReadFileBytes(inUse), "kept");
-    EXPECT_EQ(progress.calls, (std::vector<std::string>{"max 4", "min 0", "pos 0", "pos 0"}));
+    EXPECT_EQ(progress.calls, (std::vector<std::string>{"max 4", "min 0", "pos 0", "pos 4", "pos 0"}));
+    EXPECT_THAT(Leftovers(folder.Path(), {L"Entry.lnk", L"InUse.lnk"}), ::testing::IsEmpty());
 
     // A missing source: no file, no folder, and the range untouched.
     const std::wstring missing = folder / L"Missing.lnk";
@@ -205,10 +243,11 @@ TEST(RelocateFileTest, CopiesOverWhatIsInTheWayAndKeepsTheSource) {
     EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), Content(10000));
     EXPECT_EQ(ReadFileBytes(source), Content(10000));
 
-    // A folder in the way receives a copy under the source's name.
+    // A folder in the way is an error, and nothing lands inside it.
     ::CreateDirectoryW((folder / L"Box").c_str(), nullptr);
-    RelocateFile(source, folder / L"Box");
-    EXPECT_EQ(ReadFileBytes(folder / L"Box\\Entry.lnk"), Content(10000));
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { RelocateFile(source, folder / L"Box"); }),
+              L"Cannot create file " + folder / L"Box");
+    EXPECT_FALSE(PathExists(folder / L"Box\\Entry.lnk"));
     EXPECT_TRUE(PathExists(source));
 }
 
@@ -287,7 +326,7 @@ private:
     std::vector<std::thread> m_writers;
 };
 
-TEST(FileCopyReadFailureTest, LeavesNoCutCopyBehind) {
+TEST(FileCopyReadFailureTest, LeavesNoCutCopyAndTheOldFileWhole) {
     const TempFolder folder;
     RecordingProgress progress;
     {
@@ -299,14 +338,22 @@ TEST(FileCopyReadFailureTest, LeavesNoCutCopyBehind) {
     // The size of a pipe is whatever its search says; what counts is that the position went back to 0.
     EXPECT_THAT(progress.calls, ElementsAre(_, "min 0", "pos 0", "pos 8192", "pos 0"));
 
-    // The copy behind a move: the file that was in the way is gone rather than cut.
+    // A file already there stays whole, in both copies: it is replaced only once the copy is complete.
+    WriteFileBytes(folder / L"Shortcut.lnk", "the user's shortcut");
+    {
+        const BrokenOffSource source;
+        EXPECT_EQ(MessageOf<EReadError>([&] { CopyWithProgress(source.Path(), folder / L"Shortcut.lnk", nullptr); }),
+                  L"Stream read error");
+    }
+    EXPECT_EQ(ReadFileBytes(folder / L"Shortcut.lnk"), "the user's shortcut");
     WriteFileBytes(folder / L"Taken.lnk", "taken");
     {
         const BrokenOffSource source(2);
         EXPECT_EQ(MessageOf<EReadError>([&] { RelocateFile(source.Path(), folder / L"Taken.lnk"); }),
                   L"Stream read error");
     }
-    EXPECT_FALSE(PathExists(folder / L"Taken.lnk"));
+    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), "taken");
+    EXPECT_THAT(Leftovers(folder.Path(), {L"Shortcut.lnk", L"Taken.lnk"}), ::testing::IsEmpty());
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include "platform/Errors.h"
 #include "platform/ShellLink.h"
 #include "platform/UniqueHandle.h"
+#include "store/CommandLine.h"
 #include "store/Import.h"
+#include "store/StoreSession.h"
 
 #include <algorithm>
 
@@ -11,13 +13,22 @@ namespace bw::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
 constexpr int kLocal = 1;
 constexpr int kUser = 2;
 constexpr int kStartUp = 3;
 
-class ImportSystemEntriesTest : public StoreTest {};
+class ImportSystemEntriesTest : public StoreTest {
+protected:
+    // What the link of a Run value records beside its description.
+    ValueRecord RecordAt(int code, const std::wstring& name) const {
+        TShellLink link;
+        EXPECT_TRUE(link.Load(StorePath(code, name)));
+        return RecordOfLink(link.Description(), link.Arguments());
+    }
+};
 
 TEST_F(ImportSystemEntriesTest, MirrorsBothRunKeysAndTheStartupFolder) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"\"C:\\Program Files\\Agent\\agent.exe\" /background");
@@ -42,12 +53,9 @@ TEST_F(ImportSystemEntriesTest, MirrorsBothRunKeysAndTheStartupFolder) {
     EXPECT_EQ(ReadShortcut(StorePath(kLocal, L"Shared")).description, L"c:\\local.exe");
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Shared")).description, L"c:\\user.exe -x");
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Expand")).description, L"%SystemRoot%\\system32\\tool.exe");
-    EXPECT_EQ(ReadShortcut(StorePath(kLocal, L"Shared")).path, L"c:\\local.exe");
 
-    // The Startup shortcut is saved as it was loaded.
-    const auto notes = ReadShortcut(StorePath(kStartUp, L"Notes"));
-    EXPECT_EQ(notes.description, L"my notes");
-    EXPECT_EQ(notes.path, L"c:\\windows\\notepad.exe");
+    // The Startup shortcut is mirrored byte for byte.
+    EXPECT_EQ(ReadFileBytes(StorePath(kStartUp, L"Notes")), ReadFileBytes(StartupPath(L"Notes.lnk")));
 
     // Disabled folders are never touched.
     EXPECT_THAT(StoreNames(5), ElementsAre(L"Old.lnk"));
@@ -55,14 +63,15 @@ TEST_F(ImportSystemEntriesTest, MirrorsBothRunKeysAndTheStartupFolder) {
     EXPECT_TRUE(StoreNames(6).empty());
 }
 
-TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersButKeepsFoldersAndDotNames) {
+TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersOfEverythingThatMirrorsNothing) {
     const std::wstring folder = StoreFolderPath(kUser);
     WriteShortcut(folder + L"Gone.lnk", L"c:\\gone.exe");
     WriteShortcut(folder + L"ReadOnly.lnk", L"c:\\ro.exe");
     WriteShortcut(folder + L"HiddenSystem.lnk", L"c:\\hs.exe");
     ::SetFileAttributesW((folder + L"ReadOnly.lnk").c_str(), FILE_ATTRIBUTE_READONLY);
     ::SetFileAttributesW((folder + L"HiddenSystem.lnk").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    WriteFileBytes(folder + L".keep", "dot names survive");
+    WriteFileBytes(folder + L".keep", "a dot-name that is no store link stays");
+    WriteShortcut(folder + L".hidden.lnk", L"c:\\hidden.exe", L"c:\\hidden.exe");
     ::CreateDirectoryW((folder + L"Sub").c_str(), nullptr);
     WriteFileBytes(folder + L"Sub\\inner.lnk", "x");
     m_registry.SetRunValue(Location::User, L"Fresh", L"c:\\fresh.exe");
@@ -91,25 +100,28 @@ TEST_F(ImportSystemEntriesTest, LinksFollowTheirEntriesAcrossImports) {
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Kept")).description, L"c:\\kept.exe --changed");
     EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).description, L"second");
 
-    // An edit of a store link through its property sheet is undone by the next import.
+    // With no earlier import to tell who changed what, an edited store link is made a mirror again.
     WriteShortcut(StorePath(kUser, L"Kept"), L"c:\\kept.exe", L"edited");
     ImportSystemEntries();
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Kept")).description, L"c:\\kept.exe --changed");
 }
 
-TEST_F(ImportSystemEntriesTest, DefaultValueBecomesDotLnkAndOutlivesItsValue) {
+// Names that begin with a dot, the key's default value among them, are entries like any other: their links go
+// with their values and no toggle can bring back a value its owner removed.
+TEST_F(ImportSystemEntriesTest, DotNamesAndTheDefaultValueGoWithTheirValues) {
     m_registry.SetRunValue(Location::Local, L"", L"c:\\default.exe");
+    m_registry.SetRunValue(Location::Local, L".hidden", L"c:\\hidden.exe");
     ImportSystemEntries();
-    EXPECT_THAT(StoreNames(kLocal), ElementsAre(L".lnk"));
+    EXPECT_THAT(StoreNames(kLocal), UnorderedElementsAre(L".lnk", L".hidden.lnk"));
     EXPECT_EQ(ReadShortcut(StorePath(kLocal, L"")).description, L"c:\\default.exe");
 
-    // Its name begins with a dot, so no later emptying removes it.
     m_registry.RemoveRunValue(Location::Local, L"");
+    m_registry.RemoveRunValue(Location::Local, L".hidden");
     ImportSystemEntries();
-    EXPECT_THAT(StoreNames(kLocal), ElementsAre(L".lnk"));
+    EXPECT_THAT(StoreNames(kLocal), IsEmpty());
 }
 
-TEST_F(ImportSystemEntriesTest, MissingKeysAndValuesGiveNoEntriesAndTheStartupDirRules) {
+TEST_F(ImportSystemEntriesTest, MissingKeysAndAnUnknownStartupFolderGiveNoEntries) {
     m_registry.DeleteRunKey(Location::Local);
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     WriteShortcut(StartupPath(L"Link.lnk"), L"c:\\link.exe");
@@ -117,18 +129,21 @@ TEST_F(ImportSystemEntriesTest, MissingKeysAndValuesGiveNoEntriesAndTheStartupDi
     EXPECT_TRUE(StoreNames(kLocal).empty());
     EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Tool.lnk"));
     EXPECT_THAT(StoreNames(kStartUp), ElementsAre(L"Link.lnk"));
+    EXPECT_TRUE(IsStartupDirKnown());
 
-    // "Shell Folders" without a "Startup" value: an empty StartupDir.
+    // "Shell Folders" without a "Startup" value: an empty StartupDir, which names no folder to read.
     m_registry.DeleteKey(HKEY_CURRENT_USER, kShellFoldersKeyPath);
     m_registry.CreateKey(HKEY_CURRENT_USER, kShellFoldersKeyPath);
     ImportSystemEntries();
     EXPECT_EQ(StartupDir(), L"");
-    EXPECT_EQ(StartupLinkPath(L"x"), L"\\x.lnk");
+    EXPECT_FALSE(IsStartupDirKnown());
+    EXPECT_TRUE(StoreNames(kStartUp).empty());
 
-    // No "Shell Folders" key at all: the root of drive C.
+    // No "Shell Folders" key at all: "c:", the root of a drive, which is no Startup folder either.
     m_registry.DeleteKey(HKEY_CURRENT_USER, kShellFoldersKeyPath);
     ImportSystemEntries();
     EXPECT_EQ(StartupDir(), L"c:");
+    EXPECT_FALSE(IsStartupDirKnown());
     EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Tool.lnk"));
 }
 
@@ -161,55 +176,105 @@ TEST_F(ImportSystemEntriesTest, UnicodeNamesAndCommandLinesComeThroughUnchanged)
     EXPECT_EQ(ReadShortcut(StorePath(kLocal, cyrillic)).description, line);
     EXPECT_EQ(ReadShortcut(StorePath(kUser, greek)).description, L"c:\\\u03b1.exe");
     EXPECT_EQ(ReadShortcut(StorePath(kStartUp, chinese)).description, chinese);
-    EXPECT_TRUE(IsCarriedWhole(line));
 }
 
-TEST_F(ImportSystemEntriesTest, LongCommandLinesAreCarriedWholeOrMarkedCut) {
+// What a link's description alone cannot tell (a value's type, whether the line was cut) is recorded with it.
+TEST_F(ImportSystemEntriesTest, TypesAndLengthsAreRecordedNotGuessed) {
     const std::wstring thousand = L"c:\\tool.exe " + std::wstring(1000 - 12, L'a');
-    const std::wstring longest = L"c:\\tool.exe " + std::wstring(kLinkDescriptionLimit - 1 - 12, L'b');
     const std::wstring atLimit = L"c:\\tool.exe " + std::wstring(kLinkDescriptionLimit - 12, L'c');
     const std::wstring huge = L"c:\\tool.exe " + std::wstring(5000, L'd');
-    ASSERT_EQ(thousand.size(), 1000u);
+    ASSERT_EQ(atLimit.size(), kLinkDescriptionLimit);
     m_registry.SetRunValue(Location::User, L"Thousand", thousand);
-    m_registry.SetRunValue(Location::User, L"Longest", longest);
     m_registry.SetRunValue(Location::User, L"AtLimit", atLimit);
     m_registry.SetRunValue(Location::User, L"Huge", huge);
+    m_registry.SetRunValue(Location::User, L"PlainPercent", L"c:\\tool.exe %TEMP%");
+    m_registry.SetRunValue(Location::User, L"ExpandNoPercent", L"c:\\tool.exe", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Expand", L"%SystemRoot%\\tool.exe", REG_EXPAND_SZ);
+    m_registry.SetValue(ScratchRegistry::Root(Location::User), kRunKeyPath, L"Binary", REG_BINARY, nullptr, 0);
 
     ImportSystemEntries();
 
-    // Read back from the saved link: what the link keeps is what every later step sees.
-    const auto description = [&](const wchar_t* name) { return ReadShortcut(StorePath(kUser, name)).description; };
-    EXPECT_EQ(description(L"Thousand"), thousand);
-    EXPECT_TRUE(IsCarriedWhole(description(L"Thousand")));
-    EXPECT_EQ(description(L"Longest"), longest);
-    EXPECT_TRUE(IsCarriedWhole(description(L"Longest")));
-    for (const wchar_t* cut : {L"AtLimit", L"Huge"}) {
-        const std::wstring text = description(cut);
-        EXPECT_FALSE(IsCarriedWhole(text)) << cut;
-        EXPECT_EQ(text.size(), kLinkDescriptionLimit) << cut;
-    }
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Thousand")).description, thousand);
+    EXPECT_EQ(RecordAt(kUser, L"Thousand"), (ValueRecord{REG_SZ, false}));
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"AtLimit")).description, atLimit);
+    EXPECT_EQ(RecordAt(kUser, L"AtLimit"), (ValueRecord{REG_SZ, false})) << "as long as a link keeps, yet whole";
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Huge")).description.size(), kLinkDescriptionLimit);
+    EXPECT_EQ(RecordAt(kUser, L"Huge"), (ValueRecord{REG_SZ, true}));
+    EXPECT_EQ(RecordAt(kUser, L"PlainPercent"), (ValueRecord{REG_SZ, false}));
+    EXPECT_EQ(RecordAt(kUser, L"ExpandNoPercent"), (ValueRecord{REG_EXPAND_SZ, false}));
+    EXPECT_EQ(RecordAt(kUser, L"Expand"), (ValueRecord{REG_EXPAND_SZ, false}));
+    EXPECT_EQ(RecordAt(kUser, L"Binary"), (ValueRecord{REG_BINARY, false}));
+    // Only where the description alone would be read wrong does a link carry a record; the others stay as
+    // links were always written.
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Expand")).description, L"%SystemRoot%\\tool.exe");
+    TShellLink plain;
+    ASSERT_TRUE(plain.Load(StorePath(kUser, L"Thousand")));
+    EXPECT_EQ(plain.Arguments(), L"");
+
+    // A link written before records were kept reads as it always did.
+    EXPECT_EQ(RecordOfLink(L"%SystemRoot%\\x.exe", L""), (ValueRecord{REG_EXPAND_SZ, false}));
+    EXPECT_EQ(RecordOfLink(atLimit, L""), (ValueRecord{REG_SZ, true}));
+    EXPECT_EQ(RecordOfLink(L"c:\\x.exe", L"/arguments of the user's"), (ValueRecord{REG_SZ, false}));
 }
 
-TEST_F(ImportSystemEntriesTest, UnsafeNamesAreNotMirroredAndNothingLeavesTheStoreFolder) {
-    const std::vector<std::wstring> unsafe = {
-        L"..\\..\\Escaped", L"..\\Escaped", L"sub\\dir", L"a/b",       L"c:evil",
-        L"star*",           L"what?",       L"quote\"d", L"less<",     L"more>",
-        L"pi|pe",           L".",           L"..",       L"tab\tname", L"CON",
-        L"nul.txt",         L"COM1",
+// Windows starts a Run value whatever its name, so every name is listed and stored: those that cannot be file
+// names under a reversible encoding, every other under its own name as before.
+TEST_F(ImportSystemEntriesTest, EveryNameIsStoredAndNothingLeavesTheStoreFolder) {
+    const std::vector<std::wstring> names = {
+        L"..\\..\\Escaped",
+        L"..\\Escaped",
+        L"sub\\dir",
+        L"a/b",
+        L"c:evil",
+        L"star*",
+        L"what?",
+        L"quote\"d",
+        L"less<",
+        L"more>",
+        L"pi|pe",
+        L".",
+        L"..",
+        L"tab\tname",
+        L"CON",
+        L"nul.txt",
+        L"COM1",
+        L"trailing ",
+        L"=mark",
+        L"50%",
+        L"Good",
+        L"dots..inside",
     };
-    for (const auto& name : unsafe) {
-        m_registry.SetRunValue(Location::User, name, L"c:\\evil.exe");
+    for (const auto& name : names) {
+        m_registry.SetRunValue(Location::User, name, L"c:\\tool.exe " + name);
     }
-    m_registry.SetRunValue(Location::User, L"Good", L"c:\\good.exe");
-    m_registry.SetRunValue(Location::User, L"dots..inside", L"c:\\dots.exe");
+    const std::wstring tooLong(252, L'x');
+    m_registry.SetRunValue(Location::User, tooLong, L"c:\\long.exe");
 
-    ImportSystemEntries();
+    TStoreSession session;
+    session.Refresh(true, nullptr);
 
-    EXPECT_THAT(StoreNames(kUser, true), UnorderedElementsAre(L"Good.lnk", L"dots..inside.lnk"));
+    EXPECT_EQ(StoreNames(kUser).size(), names.size());
+    for (const auto& name : names) {
+        const std::wstring path = StoreLinkPath(kUser, name);
+        EXPECT_EQ(FolderPart(path), StoreFolderPath(kUser)) << "left its folder";
+        EXPECT_EQ(ReadShortcut(path).description, L"c:\\tool.exe " + name) << path;
+        EXPECT_EQ(EntryNameOf(FileNamePart(path).substr(0, FileNamePart(path).size() - 4)), name);
+    }
+    // Names that were file names keep the very name they had, so that existing store links go on as before.
+    EXPECT_EQ(FileNamePart(StoreLinkPath(kUser, L"Good")), L"Good.lnk");
+    EXPECT_EQ(FileNamePart(StoreLinkPath(kUser, L"trailing ")), L"trailing .lnk");
+    EXPECT_EQ(FileNamePart(StoreLinkPath(kUser, L"50%")), L"50%.lnk");
+    EXPECT_EQ(EntryNameOf(L"=weird"), L"=weird") << "a link named so before the encoding still means its name";
     EXPECT_THAT(FolderNames(m_programDir + L"Run"), UnorderedElementsAre(L"Local", L"User", L"StartUp"));
-    EXPECT_THAT(FolderNames(m_programDir.substr(0, m_programDir.size() - 1)), UnorderedElementsAre(L"Run", L"NoRun"));
     EXPECT_THAT(FolderNames(m_root.Path()), UnorderedElementsAre(L"Program", L"Startup"));
-    EXPECT_THROW(StoreLinkPath(kUser, L"..\\x"), EEntryRefused);
+
+    // Every one is listed; a name that no file name can hold says why it cannot be switched off.
+    EXPECT_EQ(session.Entries().size(), names.size() + 1);
+    const auto listed = std::find_if(session.Entries().begin(), session.Entries().end(),
+                                     [&](const Entry& entry) { return entry.name == tooLong; });
+    ASSERT_NE(listed, session.Entries().end());
+    EXPECT_NE(listed->problem, L"");
+    EXPECT_EQ(listed->storeLinkPath, L"");
     EXPECT_THROW(StartupLinkPath(L"a\\b"), EEntryRefused);
 }
 
@@ -234,6 +299,45 @@ TEST_F(ImportSystemEntriesTest, ValuesOfOtherTypesArePassedOverAndTheRestIsImpor
     EXPECT_THAT(StoreNames(kStartUp), ElementsAre(L"Link.lnk"));
 }
 
+// A Startup file that cannot be taken as a shortcut is neither mirrored nor ever written to, and the last good
+// mirror of it is not removed before a new one is written.
+TEST_F(ImportSystemEntriesTest, StartupFilesThatDoNotLoadAreLeftAlone) {
+    WriteShortcut(StartupPath(L"Good.lnk"), L"c:\\good.exe", L"good");
+    WriteShortcut(StartupPath(L"Held.lnk"), L"c:\\held.exe", L"held");
+    WriteShortcut(StartupPath(L"Spoilt.lnk"), L"c:\\spoilt.exe", L"spoilt");
+    TStoreSession session;
+    session.Refresh(true, nullptr);
+    const std::string goodMirror = ReadFileBytes(StorePath(kStartUp, L"Spoilt"));
+
+    WriteFileBytes(StartupPath(L"Empty.lnk"), "");
+    WriteFileBytes(StartupPath(L"Text.lnk"), "not a shortcut at all");
+    WriteFileBytes(StartupPath(L"Spoilt.lnk"), "");
+    WriteDeviceNamedFile(m_startup, L"COM1.lnk", "a device's name");
+    ::CreateDirectoryW(StartupPath(L"Folder.lnk").c_str(), nullptr);
+    ::Sleep(20);
+    WriteShortcut(StartupPath(L"Held.lnk"), L"c:\\held.exe", L"held, changed"); // changed, then held
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Held.lnk"), 0);
+        session.Refresh(true, nullptr);
+    }
+
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Spoilt.lnk")), "") << "written to";
+    EXPECT_EQ(ReadFileBytes(StorePath(kStartUp, L"Spoilt")), goodMirror) << "the good mirror went";
+    EXPECT_THAT(StoreNames(kStartUp), UnorderedElementsAre(L"Good.lnk", L"Held.lnk", L"Spoilt.lnk"));
+    std::vector<std::wstring> troubled;
+    for (const Entry& entry : session.Entries()) {
+        if (!entry.problem.empty()) {
+            troubled.push_back(entry.name);
+        }
+    }
+    EXPECT_THAT(troubled, UnorderedElementsAre(L"Held", L"Empty", L"Text", L"Spoilt", L"COM1"));
+
+    // Once the held shortcut can be read, its change is mirrored; nothing else moved meanwhile.
+    session.Refresh(true, nullptr);
+    EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Held")).description, L"held, changed");
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Text.lnk")), "not a shortcut at all");
+}
+
 TEST(EmptyDirectoryTest, ReportsAMissingFolderAndFilesThatStay) {
     TempFolder root;
     EXPECT_FALSE(EmptyDirectory(root / L"missing"));
@@ -249,12 +353,26 @@ TEST(EmptyDirectoryTest, ReportsAMissingFolderAndFilesThatStay) {
     EXPECT_FALSE(PathExists(root / L"free.lnk"));
 }
 
-TEST(HasLinkExtensionTest, OnlyNamesEndingInDotLnk) {
-    EXPECT_TRUE(HasLinkExtension(L"a.lnk"));
-    EXPECT_TRUE(HasLinkExtension(L"A.LNK"));
-    EXPECT_TRUE(HasLinkExtension(L".lnk"));
-    EXPECT_FALSE(HasLinkExtension(L"a.lnkx"));
-    EXPECT_FALSE(HasLinkExtension(L"lnk"));
+// A link found in the store is removed as a name; what it points at, outside the store, is never touched.
+TEST_F(ImportSystemEntriesTest, LinksInTheStoreAreNeverFollowed) {
+    const TempFolder outside;
+    WriteFileBytes(outside / L"precious.doc", "precious");
+    WriteFileBytes(outside / L"readonly.doc", "read-only");
+    ::SetFileAttributesW((outside / L"readonly.doc").c_str(), FILE_ATTRIBUTE_READONLY);
+    if (!MakeFileSymlink(StorePath(kUser, L"Planted"), outside / L"precious.doc") ||
+        !MakeFileSymlink(StorePath(kUser, L"Tool"), outside / L"readonly.doc")) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+
+    ImportSystemEntries();
+
+    EXPECT_EQ(ReadFileBytes(outside / L"precious.doc"), "precious");
+    EXPECT_EQ(ReadFileBytes(outside / L"readonly.doc"), "read-only");
+    EXPECT_TRUE(HasAttribute(outside / L"readonly.doc", FILE_ATTRIBUTE_READONLY));
+    EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Tool.lnk"));
+    EXPECT_FALSE(IsLink(StorePath(kUser, L"Tool")));
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe");
 }
 
 } // namespace

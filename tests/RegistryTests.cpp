@@ -81,7 +81,6 @@ TEST_F(TRegistryTest, WriteRemoveAndHasValue) {
     EXPECT_EQ(registry.ValueType(L"New"), DWORD{REG_SZ});
     EXPECT_EQ(registry.ValueType(L"Expand"), DWORD{REG_EXPAND_SZ});
     EXPECT_EQ(registry.ReadText(L"Expand"), L"%SystemRoot%\\x.exe");
-    EXPECT_EQ(registry.ValueSize(L"New"), (std::wstring(L"c:\\new.exe").size() + 1) * sizeof(wchar_t));
 
     EXPECT_TRUE(registry.RemoveValue(L"New"));
     EXPECT_FALSE(registry.RemoveValue(L"New"));
@@ -96,11 +95,49 @@ TEST_F(TRegistryTest, WriteRemoveAndHasValue) {
     }
 }
 
-TEST_F(TRegistryTest, ListsEveryValueNameIncludingTheDefault) {
+TEST_F(TRegistryTest, ListsEveryValueWithItsDataByteForByte) {
     m_registry.SetText(HKEY_CURRENT_USER, kKey, L"", L"default");
     m_registry.SetText(HKEY_CURRENT_USER, kKey, L"One", L"1");
     m_registry.SetText(HKEY_CURRENT_USER, kKey, std::wstring(300, L'n'), L"long name");
-    EXPECT_THAT(Opened().ListValueNames(), ::testing::UnorderedElementsAre(L"", L"One", std::wstring(300, L'n')));
+    const wchar_t embedded[] = L"c:\\x.exe\0tail";
+    Set(L"Embedded", REG_SZ, embedded, sizeof embedded);
+    Set(L"Empty", REG_BINARY, nullptr, 0);
+    EXPECT_THAT(Opened().ListValueNames(),
+                ::testing::UnorderedElementsAre(L"", L"One", std::wstring(300, L'n'), L"Embedded", L"Empty"));
+
+    const std::vector<RegistryValue> values = Opened().ListValues();
+    ASSERT_EQ(values.size(), 5u);
+    for (const RegistryValue& value : values) {
+        if (value.name == L"Embedded") {
+            EXPECT_EQ(value.data, std::string(reinterpret_cast<const char*>(embedded), sizeof embedded));
+            EXPECT_EQ(value.Text(), L"c:\\x.exe");
+        } else if (value.name == L"Empty") {
+            EXPECT_EQ(value.type, DWORD{REG_BINARY});
+            EXPECT_TRUE(value.data.empty());
+            EXPECT_FALSE(value.IsText());
+        }
+    }
+    // Writing a value back exactly keeps what follows its first zero.
+    TRegistry registry = Opened();
+    const auto before = registry.Value(L"Embedded");
+    ASSERT_TRUE(before);
+    registry.WriteValue(*before);
+    EXPECT_EQ(registry.Value(L"Embedded")->data, before->data);
+}
+
+TEST_F(TRegistryTest, AKeysStampMovesWithEveryChangeOfAValue) {
+    TRegistry registry = Opened();
+    const auto empty = registry.Stamp();
+    ASSERT_TRUE(empty);
+    ::Sleep(20);
+    registry.WriteText(L"A", L"1");
+    const auto one = registry.Stamp();
+    EXPECT_NE(*one, *empty);
+    EXPECT_EQ(one->values, 1u);
+    ::Sleep(20);
+    registry.WriteText(L"A", L"2");
+    EXPECT_NE(*registry.Stamp(), *one) << "same size, other data: only the time tells";
+    EXPECT_FALSE(TRegistry().Stamp()) << "no key open";
 }
 
 } // namespace

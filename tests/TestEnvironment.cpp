@@ -242,4 +242,50 @@ std::string ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
+bool MakeFileSymlink(const std::wstring& link, const std::wstring& target) {
+    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        PathExists(link)) {
+        return true;
+    }
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) {
+        return false;
+    }
+    const auto unix = [&](const std::wstring& path) {
+        char* name = unixName(path.c_str());
+        std::string text = name != nullptr ? name : "";
+        ::HeapFree(::GetProcessHeap(), 0, name);
+        return std::wstring(text.begin(), text.end()); // the test folders are plain ASCII
+    };
+    std::wstring command = L"/bin/ln -s \"" + unix(target) + L"\" \"" + unix(link) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    UniqueFile processHandle(process.hProcess);
+    UniqueFile threadHandle(process.hThread);
+    // The handle of a host program may be signalled before the program has run: wait for the link itself.
+    ::WaitForSingleObject(process.hProcess, 10000);
+    for (int i = 0; i < 200 && !PathExists(link); ++i) {
+        ::Sleep(10);
+    }
+    return PathExists(link);
+}
+
+void WriteDeviceNamedFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) {
+    WriteFileBytes(L"\\\\?\\" + FullPath(folder) + L"\\" + name, bytes);
+}
+
+UniqueFile HoldFile(const std::wstring& path, DWORD share) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        throw std::runtime_error("cannot hold a file open");
+    }
+    return file;
+}
+
 } // namespace bw::test

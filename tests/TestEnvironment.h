@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileSystem.h"
+#include "platform/UniqueHandle.h"
 #include "store/Locations.h"
 
 #include <gmock/gmock.h>
@@ -98,5 +99,15 @@ LinkContent ReadShortcut(const std::wstring& path);
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
+
+// Makes `link` a symbolic link to the file `target`. Wine's own call creates nothing, so there the link is made
+// by the host's `ln`. False when this system lets the test make no link at all.
+bool MakeFileSymlink(const std::wstring& link, const std::wstring& target);
+
+// Creates a file whose name Windows reads as a device (COM1.lnk): only a "\\?\" path reaches such a name.
+void WriteDeviceNamedFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes);
+
+// A file opened so that others may read it but neither write nor delete nor rename it, for its lifetime.
+UniqueFile HoldFile(const std::wstring& path, DWORD share = FILE_SHARE_READ);
 
 } // namespace bw::test

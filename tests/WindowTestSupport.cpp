@@ -72,6 +72,9 @@ void WindowTest::Pump() {
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
+    if (m_form && ::IsWindow(m_form->Handle()) && m_form->Importing()) {
+        PumpUntilImported();
+    }
 }
 
 std::vector<Row> WindowTest::Rows() const {
@@ -85,7 +88,19 @@ std::vector<Row> WindowTest::Rows() const {
 }
 
 int WindowTest::RowOf(const std::wstring& name, int code) const {
-    return m_form->FindRow(name, code);
+    return m_form->EntryList().FindRow(name, code);
+}
+
+void WindowTest::PumpUntilImported() {
+    const ULONGLONG start = ::GetTickCount64();
+    while (m_form->Importing() && ::GetTickCount64() - start < 120000) {
+        MSG message{};
+        if (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    Pump();
 }
 
 void WindowTest::ToggleRow(int item) {
@@ -102,6 +117,7 @@ void WindowTest::KeyUp(WPARAM key, bool shift, bool control) {
     held[VK_SHIFT] = shift ? 0x80 : 0;
     held[VK_CONTROL] = control ? 0x80 : 0;
     ::SetKeyboardState(held);
+    ::SendMessageW(m_form->List(), WM_KEYDOWN, key, 0x00000001);
     ::SendMessageW(m_form->List(), WM_KEYUP, key, 0xC0000001);
     ::SetKeyboardState(state);
     Pump();

@@ -53,12 +53,13 @@ protected:
     ~WindowTest() override;
 
     void Open();
-    static void Pump(); // handles every message waiting, as the message loop would
+    void Pump();              // handles every message waiting, as the message loop would, and a long import
+    void PumpUntilImported(); // runs the message loop until a long import has ended
 
     std::vector<Row> Rows() const;
     int RowOf(const std::wstring& name, int code) const;
-    void ToggleRow(int item); // as a click on the check box would
-    void KeyUp(WPARAM key, bool shift = false, bool control = false);
+    void ToggleRow(int item);                                         // as a click on the check box would
+    void KeyUp(WPARAM key, bool shift = false, bool control = false); // pressed and released in the list
     void Click(int command);
     void Select(int item);
 

@@ -3,6 +3,7 @@
 #include "app/Controls.h"
 #include "platform/FileSystem.h"
 #include "store/Import.h"
+#include "store/Locations.h"
 
 #include <algorithm>
 
@@ -26,7 +27,7 @@ TEST(ErrorBoxTest, TitleAndFullStopRules) {
 class MainWindowTest : public WindowTest {};
 
 TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
-    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    m_registry.SetRunValue(Location::Local, L"Agent", L"C:\\windows\\notepad.exe");
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /q");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
     WriteShortcut(StorePath(4, L"OldAgent"), L"c:\\old.exe", L"c:\\old.exe");
@@ -42,25 +43,61 @@ TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
     EXPECT_TRUE(m_form->ListReady());
     const auto rows = Rows();
     ASSERT_EQ(rows.size(), 7u);
-    EXPECT_EQ(rows[0], (Row{L"Agent", L"c:\\agent.exe", L"1 - Registry (HKLM)", true}));
-    EXPECT_EQ(rows[1].name, L"Tool");
-    EXPECT_EQ(rows[1].location, L"2 - Registry (HKCU)");
-    EXPECT_TRUE(rows[1].checked);
+    EXPECT_EQ(rows[0], (Row{L"Agent", L"C:\\windows\\notepad.exe", L"1 - Registry (HKLM)", true}));
+    EXPECT_EQ(rows[1], (Row{L"Tool", L"Not Found", L"2 - Registry (HKCU)", true}));
     EXPECT_EQ(rows[2], (Row{L"Notes", L"c:\\windows\\notepad.exe", L"3 - Startup Folder", true}));
-    EXPECT_EQ(rows[3], (Row{L"OldAgent", L"c:\\old.exe", L"4 - Registry (HKLM)", false}));
+    EXPECT_EQ(rows[3], (Row{L"OldAgent", L"Not Found", L"4 - Registry (HKLM)", false}));
     // The same name enabled and disabled: two rows, the same label, different digits.
     EXPECT_EQ(rows[4].location, L"5 - Registry (HKCU)");
     EXPECT_EQ(rows[5].location, L"5 - Registry (HKCU)");
     EXPECT_EQ(rows[6], (Row{L"Blank", L"Not Found", L"6 - Startup Folder", false}));
 
     // The row remembers its command line and its store link.
-    const int agent = RowOf(L"Agent", 1);
-    EXPECT_EQ(m_form->RowEntry(agent).description, L"c:\\agent.exe");
-    EXPECT_EQ(m_form->RowStoreLinkPath(agent), StorePath(1, L"Agent"));
+    const Entry& agent = m_form->EntryList().RowEntry(RowOf(L"Agent", 1));
+    EXPECT_EQ(agent.description, L"C:\\windows\\notepad.exe");
+    EXPECT_EQ(agent.storeLinkPath, StorePath(1, L"Agent"));
 
-    // A second rebuild gives the same rows.
-    m_form->MakeList();
+    // A refresh in which nothing changed gives the same rows.
+    m_form->RefreshAll();
     EXPECT_EQ(Rows(), rows);
+}
+
+// The Target column shows the program that a command line starts, as Windows finds it.
+TEST_F(MainWindowTest, TargetsNameTheProgramThatStarts) {
+    m_registry.SetRunValue(Location::User, L"Quoted", L"\"C:\\windows\\notepad.exe\" /min");
+    m_registry.SetRunValue(Location::User, L"Slash", L"C:\\windows\\regedit.exe /min");
+    m_registry.SetRunValue(Location::User, L"Expand", L"%SystemRoot%\\notepad.exe -x", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Bare", L"notepad.exe /a");
+    m_registry.SetRunValue(Location::User, L"Missing", L"\"C:\\no such folder\\tool.exe\" /b");
+    Open();
+    const auto target = [&](const wchar_t* name) { return Rows()[static_cast<size_t>(RowOf(name, 2))].target; };
+    EXPECT_TRUE(SameFileName(target(L"Quoted"), L"C:\\windows\\notepad.exe")) << target(L"Quoted").c_str();
+    EXPECT_TRUE(SameFileName(target(L"Slash"), L"C:\\windows\\regedit.exe"));
+    EXPECT_TRUE(SameFileName(target(L"Expand"), L"C:\\windows\\notepad.exe"));
+    EXPECT_TRUE(SameFileName(FileNamePart(target(L"Bare")), L"notepad.exe"));
+    EXPECT_EQ(target(L"Missing"), L"Not Found");
+}
+
+// In the restored window and at every size above it, all three columns are in view.
+TEST_F(MainWindowTest, AllThreeColumnsStayInView) {
+    m_registry.SetRunValue(Location::User, std::wstring(60, L'N'), L"\"C:\\windows\\notepad.exe\" /min");
+    m_registry.SetRunValue(Location::User, L"Short", L"C:\\windows\\regedit.exe");
+    Open();
+    for (const SIZE size : {SIZE{544, 387}, SIZE{700, 500}, SIZE{1200, 700}}) {
+        ::SetWindowPos(m_form->Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE);
+        Pump();
+        RECT client{};
+        ::GetClientRect(m_form->List(), &client);
+        int total = 0;
+        for (int column = 0; column < 3; ++column) {
+            const int width = ListView_GetColumnWidth(m_form->List(), column);
+            EXPECT_GT(width, 20) << column;
+            total += width;
+        }
+        EXPECT_LE(total, client.right) << size.cx;
+        // "Found in..." is as wide as its header at least.
+        EXPECT_GE(ListView_GetColumnWidth(m_form->List(), 2), ListView_GetStringWidth(m_form->List(), L"Found in..."));
+    }
 }
 
 TEST_F(MainWindowTest, OpensMaximisedOverItsRestoredBounds) {
@@ -92,7 +129,7 @@ TEST_F(MainWindowTest, AnEmptyStoreGivesAnEmptyReadyList) {
 }
 
 TEST_F(MainWindowTest, SelectionDrivesTheStatusBarAndTheRowCommands) {
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\windows\\notepad.exe");
     WriteShortcut(StorePath(6, L"Blank"), L"", L"");
     Open();
     const HWND toolBar = m_form->ToolBar();
@@ -101,7 +138,7 @@ TEST_F(MainWindowTest, SelectionDrivesTheStatusBarAndTheRowCommands) {
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"");
 
     Select(RowOf(L"Tool", 2));
-    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"c:\\tool.exe");
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"c:\\windows\\notepad.exe");
     EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::PropButton));
     EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
 
@@ -115,7 +152,7 @@ TEST_F(MainWindowTest, SelectionDrivesTheStatusBarAndTheRowCommands) {
     EXPECT_FALSE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
 
     // Selecting changes nothing in the system or the store.
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\windows\\notepad.exe");
     EXPECT_THAT(StoreNames(6), ElementsAre(L"Blank.lnk"));
 }
 
@@ -137,27 +174,33 @@ TEST_F(MainWindowTest, PropertiesAndHelpGoToTheStoreLinkAndTheHelpPage) {
     EXPECT_THAT(m_desktop.shellOpened, ElementsAre(m_programDir + L"help.html", m_programDir + L"help.html"));
 }
 
-TEST_F(MainWindowTest, ImagesFollowTheRowsOverManyRebuilds) {
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
-    m_registry.SetRunValue(Location::User, L"Notepad", L"c:\\windows\\notepad.exe");
+// Each distinct icon is one image, shared by every row that shows it; over many changes the image list stays
+// bounded and every row shows its own icon.
+TEST_F(MainWindowTest, ImagesAreSharedAndStayBounded) {
+    m_registry.SetRunValue(Location::User, L"One", L"c:\\windows\\notepad.exe");
+    m_registry.SetRunValue(Location::User, L"Two", L"c:\\windows\\notepad.exe /b");
+    m_registry.SetRunValue(Location::User, L"Three", L"c:\\windows\\regedit.exe");
     WriteShortcut(StorePath(6, L"Blank"), L"", L"");
     Open();
-    const DWORD gdiBefore = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
-    const DWORD userBefore = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
-    for (int i = 0; i < 200; ++i) {
-        m_form->MakeList();
+    const HWND list = m_form->List();
+    EXPECT_EQ(LvGetItemImage(list, RowOf(L"One", 2)), LvGetItemImage(list, RowOf(L"Two", 2)));
+    EXPECT_NE(LvGetItemImage(list, RowOf(L"One", 2)), LvGetItemImage(list, RowOf(L"Three", 2)));
+    EXPECT_EQ(::ImageList_GetImageCount(m_form->EntryList().Images()), 3);
+
+    const wchar_t* programs[] = {L"notepad", L"regedit", L"winecfg", L"cmd", L"explorer", L"winhlp32"};
+    for (int i = 0; i < 60; ++i) {
+        m_registry.SetRunValue(Location::User, L"Two",
+                               std::wstring(L"c:\\windows\\") + programs[i % 6] + L".exe " + std::to_wstring(i));
+        m_form->RefreshAll();
     }
-    EXPECT_EQ(::ImageList_GetImageCount(m_form->ImageList1()), 3);
-    for (int item = 0; item < 3; ++item) {
-        EXPECT_LT(LvGetItemImage(m_form->List(), item), 3);
+    EXPECT_LE(::ImageList_GetImageCount(m_form->EntryList().Images()), 3 * 2 + 16 + 1);
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_LT(LvGetItemImage(list, row), ::ImageList_GetImageCount(m_form->EntryList().Images()));
     }
     ICONINFO info{};
-    ASSERT_TRUE(::GetIconInfo(m_form->DefIcon(), &info)) << "the default icon was destroyed";
+    ASSERT_TRUE(::GetIconInfo(m_form->EntryList().DefIcon(), &info)) << "the default icon was destroyed";
     ::DeleteObject(info.hbmColor);
     ::DeleteObject(info.hbmMask);
-    // Where the platform counts handles, 200 rebuilds must not leave any behind.
-    EXPECT_LE(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore + 10);
-    EXPECT_LE(::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS), userBefore + 10);
 }
 
 // True when the image draws anything at all on a white ground.
@@ -191,14 +234,14 @@ TEST_F(MainWindowTest, EveryRowKeepsAVisibleIconWhenRowsMove) {
     KeyUp(VK_F5);
     ASSERT_EQ(Rows().size(), 3u);
     for (int item = 0; item < 3; ++item) {
-        EXPECT_TRUE(ImageShowsSomething(m_form->ImageList1(), LvGetItemImage(m_form->List(), item))) << item;
+        EXPECT_TRUE(ImageShowsSomething(m_form->EntryList().Images(), LvGetItemImage(m_form->List(), item))) << item;
     }
     m_registry.RemoveRunValue(Location::Local, L"First");
     KeyUp(VK_F5);
     for (int item = 0; item < 2; ++item) {
-        EXPECT_TRUE(ImageShowsSomething(m_form->ImageList1(), LvGetItemImage(m_form->List(), item))) << item;
+        EXPECT_TRUE(ImageShowsSomething(m_form->EntryList().Images(), LvGetItemImage(m_form->List(), item))) << item;
     }
-    EXPECT_EQ(::ImageList_GetImageCount(m_form->ImageList1()), 2);
+    EXPECT_LE(::ImageList_GetImageCount(m_form->EntryList().Images()), 3);
 }
 
 TEST_F(MainWindowTest, MissingStoreFoldersAreMadeAtStart) {
@@ -264,6 +307,94 @@ TEST_F(MainWindowTest, ComingBackWhileTheErrorBoxIsOpenRefreshesOnceItCloses) {
     EXPECT_EQ(m_desktop.errors.size(), 1u);
     EXPECT_GE(RowOf(L"New", 2), 0) << "the deferred refresh ran after the box closed";
     EXPECT_TRUE(m_form->ListReady());
+}
+
+// A refresh in which nothing changed leaves the list as it is: rows, selection, scroll position, images; one in
+// which something changed touches only the rows that changed.
+TEST_F(MainWindowTest, ARefreshTouchesOnlyWhatChanged) {
+    for (int i = 0; i < 40; ++i) {
+        m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(100 + i), L"c:\\windows\\notepad.exe");
+    }
+    Open();
+    const HWND list = m_form->List();
+    Select(30);
+    ListView_EnsureVisible(list, 39, FALSE);
+    const int top = ListView_GetTopIndex(list);
+    // Marks that only a rebuild of a row would wipe out.
+    LvSetItemText(list, 0, 1, L"mark 0");
+    LvSetItemText(list, 39, 1, L"mark 39");
+
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    EXPECT_EQ(LvGetItemText(list, 0, 1), L"mark 0");
+    EXPECT_EQ(LvGetSelected(list), 30);
+    EXPECT_EQ(ListView_GetTopIndex(list), top);
+
+    m_registry.SetRunValue(Location::User, L"Entry100", L"c:\\windows\\regedit.exe");
+    KeyUp(VK_F5);
+    EXPECT_TRUE(SameFileName(LvGetItemText(list, 0, 1), L"c:\\windows\\regedit.exe"));
+    EXPECT_EQ(LvGetItemText(list, 39, 1), L"mark 39") << "an unchanged row was rebuilt";
+    EXPECT_EQ(LvGetSelected(list), 30);
+    EXPECT_EQ(m_form->EntryList().RowEntry(30).name, L"Entry130");
+}
+
+// An entry that cannot be copied into the store is said once in a run, not at every refresh, and its row shows
+// the system's own command line, never a stale one.
+TEST_F(MainWindowTest, AnEntryTheStoreCannotTakeIsSaidOnce) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
+    ImportSystemEntries();
+    const UniqueFile held = HoldFile(StorePath(2, L"Tool"), 0);
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-2.exe");
+    Open();
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_NE(m_desktop.errors[0].text.find(L"\"Tool\" in " + StoreFolderPath(2)), std::wstring::npos)
+        << m_desktop.errors[0].text.c_str();
+    for (int i = 0; i < 3; ++i) {
+        ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+        Pump();
+    }
+    EXPECT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_EQ(m_form->EntryList().RowEntry(RowOf(L"Tool", 2)).description, L"c:\\tool-2.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-2.exe");
+}
+
+// A row that cannot be switched off says why when it is selected, and its box changes nothing.
+TEST_F(MainWindowTest, ARowThatCannotBeSwitchedOffSaysWhy) {
+    const std::wstring longName(252, L'L');
+    m_registry.SetRunValue(Location::User, longName, L"c:\\windows\\notepad.exe");
+    Open();
+    const int row = RowOf(longName, 2);
+    ASSERT_GE(row, 0);
+    Select(row);
+    EXPECT_NE(SbGetText(m_form->StatusBar()).find(L"cannot be switched off"), std::wstring::npos);
+    ToggleRow(row);
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_NE(m_desktop.errors[0].text.find(L"cannot be switched off"), std::wstring::npos);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, longName));
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(longName, 2))) << "the box shows the entry as it is";
+    EXPECT_TRUE(m_form->ListReady());
+}
+
+// The first start with many entries shows the window at once, says how far the copying has come, and answers
+// meanwhile.
+TEST_F(MainWindowTest, AFirstStartWithManyEntriesKeepsTheWindowAnswering) {
+    for (int i = 0; i < 600; ++i) {
+        m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(i), L"c:\\tool.exe " + std::to_wstring(i));
+    }
+    m_form = std::make_unique<TMainForm>(::GetModuleHandleW(nullptr), m_desktop, m_programDir);
+    ASSERT_TRUE(m_form->Create(SW_SHOWNORMAL));
+    ASSERT_TRUE(m_form->Importing());
+    EXPECT_TRUE(::IsWindowVisible(m_form->Handle()));
+    EXPECT_NE(SbGetText(m_form->StatusBar()).find(L" of 600"), std::wstring::npos) << SbGetText(m_form->StatusBar());
+    // Commands meanwhile wait for the import: a refresh runs once it has ended, a box changes nothing.
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    EXPECT_FALSE(m_form->ListReady());
+    PumpUntilImported();
+    EXPECT_FALSE(m_form->Importing());
+    EXPECT_EQ(Rows().size(), 600u);
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"");
+    EXPECT_TRUE(m_form->ListReady());
+    EXPECT_TRUE(m_desktop.errors.empty());
 }
 
 } // namespace

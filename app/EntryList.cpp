@@ -1,0 +1,347 @@
+#include "app/EntryList.h"
+
+#include "app/Controls.h"
+#include "app/EntryIcon.h"
+#include "platform/FileSystem.h"
+#include "resources/Texts.h"
+#include "resources/resource.h"
+#include "store/Locations.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace bw {
+
+namespace {
+
+constexpr int kEntryIconSize = 32;  // at 96 DPI
+constexpr int kMinimumTarget = 120; // the least width left to Target, at 96 DPI
+constexpr int kMinimumName = 60;
+
+// Suspends the list's redrawing for its lifetime and resumes it on every exit.
+class RedrawSuspension {
+public:
+    explicit RedrawSuspension(HWND window) : m_window(window) { ::SendMessageW(m_window, WM_SETREDRAW, FALSE, 0); }
+    ~RedrawSuspension() {
+        ::SendMessageW(m_window, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(m_window, nullptr, TRUE);
+    }
+    RedrawSuspension(const RedrawSuspension&) = delete;
+    RedrawSuspension& operator=(const RedrawSuspension&) = delete;
+
+private:
+    HWND m_window;
+};
+
+// Clears ListReady for its lifetime; only a rebuild that reaches its end sets it again.
+class NotReady {
+public:
+    explicit NotReady(bool& ready) : m_ready(ready) { m_ready = false; }
+    void Done() { m_done = true; }
+    ~NotReady() { m_ready = m_done; }
+    NotReady(const NotReady&) = delete;
+    NotReady& operator=(const NotReady&) = delete;
+
+private:
+    bool& m_ready;
+    bool m_done = false;
+};
+
+// Rows stand in the order of their folders, then by name as the file system compares names, then by exact
+// spelling.
+int RowOrder(const Entry& a, const Entry& b) {
+    if (a.code != b.code) {
+        return ListRankOf(a.code) < ListRankOf(b.code) ? -1 : 1;
+    }
+    const std::wstring first = FoldedName(a.name);
+    const std::wstring second = FoldedName(b.name);
+    if (first != second) {
+        return first < second ? -1 : 1;
+    }
+    return a.name == b.name ? 0 : (a.name < b.name ? -1 : 1);
+}
+
+std::wstring IconKeyOf(const Entry& entry) {
+    return entry.iconSource.empty() ? std::wstring() : std::to_wstring(entry.iconIndex) + L"|" + entry.iconSource;
+}
+
+bool IsChecked(const Entry& entry) {
+    return IsEnabledCode(entry.code);
+}
+
+} // namespace
+
+TEntryList::TEntryList(HINSTANCE instance, Handlers handlers) : m_instance(instance), m_handlers(std::move(handlers)) {}
+
+TEntryList::~TEntryList() {
+    if (m_list != nullptr && ::IsWindow(m_list)) {
+        ::SetWindowLongPtrW(m_list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_listProc));
+        ::SetWindowLongPtrW(m_list, GWLP_USERDATA, 0);
+    }
+}
+
+void TEntryList::Create(HWND parent, UINT dpi) {
+    m_list = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, nullptr,
+                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_NOSORTHEADER, 0, 0,
+                               0, 0, parent, nullptr, m_instance, nullptr);
+    ListView_SetExtendedListViewStyle(m_list, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    // A plain window-procedure subclass: the list gets no notification of a key's release. (The common
+    // controls' subclass helper costs two server round trips per message under Wine.)
+    ::SetWindowLongPtrW(m_list, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_listProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(m_list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TEntryList::ListProc)));
+    LvInsertColumn(m_list, NameColumn, text::kNameColumn, 100);
+    LvInsertColumn(m_list, TargetColumn, text::kTargetColumn, 200);
+    LvInsertColumn(m_list, LocationColumn, text::kLocationColumn, 120);
+    m_dpi = dpi;
+}
+
+LRESULT CALLBACK TEntryList::ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* list = reinterpret_cast<TEntryList*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    return list->OnListMessage(message, wParam, lParam);
+}
+
+LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_KEYDOWN:
+        m_pressed.insert(wParam); // a repeated press is still one press
+        break;
+    case WM_KILLFOCUS:
+        // Whatever takes the focus (a dialog, another window) takes the presses with it: their releases are
+        // not the list's.
+        m_pressed.clear();
+        break;
+    case WM_KEYUP:
+        if (m_pressed.erase(wParam) != 0) {
+            ::SendMessageW(::GetParent(m_list), WM_LISTKEYUP, wParam, 0);
+            return 0;
+        }
+        break;
+    }
+    return ::CallWindowProcW(m_listProc, m_list, message, wParam, lParam);
+}
+
+void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
+    // The images change under the rows; the boxes do not, and nothing of it is a toggle.
+    const bool wasReady = std::exchange(m_ready, false);
+    m_dpi = dpi;
+    ::SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    const int iconSize = ScaleToDpi(kEntryIconSize, dpi);
+    m_images.Reset(::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 0, 16));
+    ListView_SetImageList(m_list, m_images.Get(), LVSIL_SMALL);
+    HICON defIcon = static_cast<HICON>(
+        ::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_DEFAULT_ENTRY), IMAGE_ICON, iconSize, iconSize, 0));
+    m_defIcon.Reset(defIcon != nullptr ? defIcon : ::CopyIcon(::LoadIconW(nullptr, IDI_APPLICATION)));
+    // The rows' icons are made anew at the new size.
+    m_icons.clear();
+    m_imageOf.clear();
+    MakeImages();
+    SizeColumns();
+    m_ready = wasReady;
+}
+
+void TEntryList::Move(int x, int y, int width, int height) {
+    ::MoveWindow(m_list, x, y, width, height, TRUE);
+    SizeColumns();
+}
+
+int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
+    const auto known = m_imageOf.find(key);
+    if (known != m_imageOf.end()) {
+        return known->second;
+    }
+    HICON icon = nullptr;
+    if (!key.empty()) {
+        auto& owned = m_icons[key];
+        owned.Reset(LoadEntryIcon(m_instance, entry.iconSource, entry.iconIndex));
+        icon = owned.Get();
+    }
+    // Every entry without an icon of its own shares the one image of the default icon.
+    if (icon == nullptr && !key.empty()) {
+        const int image = ImageOf(std::wstring(), entry);
+        m_imageOf[key] = image;
+        return image;
+    }
+    const int image = ::ImageList_AddIcon(m_images.Get(), icon != nullptr ? icon : m_defIcon.Get());
+    m_imageOf[key] = image;
+    return image;
+}
+
+void TEntryList::InsertRow(int row, const Entry& entry) {
+    Row model{entry, IconKeyOf(entry)};
+    const int image = ImageOf(model.iconKey, entry);
+    m_rows.insert(m_rows.begin() + row, std::move(model));
+    LvInsertItem(m_list, row, entry.name, image, 0);
+    LvSetItemText(m_list, row, TargetColumn, TargetText(row));
+    LvSetItemText(m_list, row, LocationColumn, LocationText(entry.code));
+}
+
+void TEntryList::UpdateRow(int row, const Entry& entry) {
+    Row& model = m_rows[static_cast<size_t>(row)];
+    const Entry before = std::move(model.entry);
+    model.entry = entry;
+    const std::wstring key = IconKeyOf(entry);
+    if (key != model.iconKey) {
+        model.iconKey = key;
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        item.iImage = ImageOf(key, entry);
+        ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    if (before.target != entry.target) {
+        LvSetItemText(m_list, row, TargetColumn, TargetText(row));
+    }
+}
+
+void TEntryList::ApplyChecks() {
+    // Set after the rows are in: a check state given at insertion is dropped by some list views.
+    for (int row = 0; row < Count(); ++row) {
+        const bool checked = IsChecked(RowEntry(row));
+        if (LvGetCheck(m_list, row) != checked) {
+            LvSetCheck(m_list, row, checked);
+        }
+    }
+}
+
+void TEntryList::MakeList(const std::vector<Entry>& entries) {
+    NotReady notReady(m_ready);
+    {
+        std::unique_ptr<RedrawSuspension> suspension;
+        size_t next = 0;
+        int row = 0;
+        while (next < entries.size() || row < Count()) {
+            const int order = next == entries.size() ? 1 : row == Count() ? -1 : RowOrder(entries[next], RowEntry(row));
+            if (order == 0 && entries[next] == RowEntry(row)) {
+                ++next;
+                ++row;
+                continue; // an unchanged row is left alone
+            }
+            if (!suspension) {
+                suspension = std::make_unique<RedrawSuspension>(m_list);
+            }
+            if (order == 0) {
+                UpdateRow(row++, entries[next++]);
+            } else if (order < 0) {
+                InsertRow(row++, entries[next++]);
+            } else {
+                ListView_DeleteItem(m_list, row);
+                m_rows.erase(m_rows.begin() + row);
+            }
+        }
+        ApplyChecks();
+        if (suspension) {
+            CompactImages();
+            SizeColumns();
+        }
+    }
+    notReady.Done();
+}
+
+void TEntryList::MakeImages() {
+    for (int row = 0; row < Count(); ++row) {
+        Row& model = m_rows[static_cast<size_t>(row)];
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        item.iImage = ImageOf(model.iconKey, model.entry);
+        ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+void TEntryList::CompactImages() {
+    // Images of icons no row shows any more are let go once there are more of them than of rows, so the
+    // image list never grows beyond a bound over a long run.
+    std::set<std::wstring> used;
+    for (const Row& row : m_rows) {
+        used.insert(row.iconKey);
+    }
+    if (m_imageOf.size() <= used.size() * 2 + 16) {
+        return;
+    }
+    for (auto icon = m_icons.begin(); icon != m_icons.end();) {
+        icon = used.count(icon->first) ? std::next(icon) : m_icons.erase(icon);
+    }
+    m_imageOf.clear();
+    ::ImageList_RemoveAll(m_images.Get());
+    MakeImages();
+}
+
+int TEntryList::FindRow(const std::wstring& name, int code) const {
+    for (int row = 0; row < Count(); ++row) {
+        if (RowEntry(row).code == code && RowEntry(row).name == name) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+int TEntryList::Selected() const {
+    return LvGetSelected(m_list);
+}
+
+std::wstring TEntryList::TargetText(int row) const {
+    const std::wstring& target = RowEntry(row).target;
+    return target.size() >= 2 ? target : std::wstring(text::kNotFound);
+}
+
+LRESULT TEntryList::HandleNotify(const NMHDR& header) {
+    switch (header.code) {
+    case LVN_ITEMCHANGING: { // ListChanging
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        if (change.iItem >= 0) {
+            m_checkedBeforeChange = LvGetCheck(m_list, change.iItem);
+        }
+        return FALSE; // every change goes ahead
+    }
+    case LVN_ITEMCHANGED: {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        if (change.iItem < 0 || change.iItem >= Count()) {
+            return 0;
+        }
+        if ((change.uChanged & LVIF_STATE) && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED) &&
+            m_handlers.selected) {
+            m_handlers.selected(change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
+        }
+        // ListChange: only a change of the box, made while the list is ready, is the user's toggle.
+        if (m_ready) {
+            const bool checked = LvGetCheck(m_list, change.iItem);
+            if (checked != m_checkedBeforeChange && m_handlers.toggled) {
+                m_handlers.toggled(change.iItem, checked);
+            }
+        }
+        return 0;
+    }
+    case NM_DBLCLK: // ListDblClick
+        if (m_handlers.doubleClicked) {
+            m_handlers.doubleClicked();
+        }
+        return 0;
+    }
+    return 0;
+}
+
+void TEntryList::SizeColumns() {
+    RECT client{};
+    ::GetClientRect(m_list, &client);
+    const int width = client.right - client.left;
+    if (width <= 0) {
+        return;
+    }
+    ListView_SetColumnWidth(m_list, NameColumn, LVSCW_AUTOSIZE_USEHEADER);
+    ListView_SetColumnWidth(m_list, LocationColumn, LVSCW_AUTOSIZE);
+    const int locationHeader = ListView_GetStringWidth(m_list, text::kLocationColumn) + ScaleToDpi(16, m_dpi);
+    const int location = std::max(ListView_GetColumnWidth(m_list, LocationColumn), locationHeader);
+    int name = ListView_GetColumnWidth(m_list, NameColumn);
+    // Target keeps at least its share; a long name is cut short rather than pushing "Found in..." out of view.
+    const int leastTarget = ScaleToDpi(kMinimumTarget, m_dpi);
+    if (name + location + leastTarget > width) {
+        name = std::max(ScaleToDpi(kMinimumName, m_dpi), width - location - leastTarget);
+    }
+    ListView_SetColumnWidth(m_list, NameColumn, name);
+    ListView_SetColumnWidth(m_list, LocationColumn, location);
+    ListView_SetColumnWidth(m_list, TargetColumn, std::max(width - name - location, ScaleToDpi(40, m_dpi)));
+}
+
+} // namespace bw

@@ -1,0 +1,104 @@
+#pragma once
+
+// Every text that Bootwarden shows: captions, hints, column titles, labels, questions and messages. A "%s"
+// stands for a name or a path; FormatMessageText puts them in, in order.
+
+namespace bw::text {
+
+// The main window.
+inline constexpr const wchar_t* kCaption = L"Bootwarden";
+inline constexpr const wchar_t* kNameColumn = L"Name";
+inline constexpr const wchar_t* kTargetColumn = L"Target";
+inline constexpr const wchar_t* kLocationColumn = L"Found in...";
+inline constexpr const wchar_t* kNotFound = L"Not Found";
+
+// Tool bar hints.
+inline constexpr const wchar_t* kPropButtonHint = L"View Properties";
+inline constexpr const wchar_t* kRefreshButtonHint = L"Refresh";
+inline constexpr const wchar_t* kAddButtonHint = L"Add new shortcut";
+inline constexpr const wchar_t* kDeleteButtonHint = L"Delete shortcut";
+inline constexpr const wchar_t* kHelpButtonHint = L"Help";
+
+// Location labels; each begins with a blank and follows the code's digit in the "Found in..." column.
+inline constexpr const wchar_t* kLocalLabel = L" - Registry (HKLM)";
+inline constexpr const wchar_t* kUserLabel = L" - Registry (HKCU)";
+inline constexpr const wchar_t* kStartUpLabel = L" - Startup Folder";
+inline constexpr const wchar_t* kLocal32Label = L" - Registry (HKLM 32-bit)";
+
+// Dialogs.
+inline constexpr const wchar_t* kConfirmCaption = L"Confirm";
+inline constexpr const wchar_t* kYes = L"&Yes";
+inline constexpr const wchar_t* kNo = L"&No";
+inline constexpr const wchar_t* kDeleteQuestion = L"Are you sure you want to delete \"%s\"";
+inline constexpr const wchar_t* kBrowseTitle = L"Browse";
+inline constexpr const wchar_t* kBrowseFolder = L"c:\\";
+// Pairs of a filter's name and its patterns, separated by zeros and ended by two.
+inline constexpr wchar_t kBrowseFilter[] = L"Programs\0*.com;*.exe;*.bat;*.lnk\0All files\0*.*\0";
+
+// The status bar while a long import runs; the first "%s" is the count done, the second the whole count.
+inline constexpr const wchar_t* kImportProgress = L"Copying the start-up entries into the store: %s of %s";
+
+// Errors of the platform layer.
+inline constexpr const wchar_t* kInvalidDataType = L"Invalid data type for '%s'";
+inline constexpr const wchar_t* kFailedToGetData = L"Failed to get data for '%s'";
+inline constexpr const wchar_t* kFailedToSetData = L"Failed to set data for '%s'";
+inline constexpr const wchar_t* kCannotOpenFile = L"Cannot open file %s";
+inline constexpr const wchar_t* kCannotCreateFile = L"Cannot create file %s";
+inline constexpr const wchar_t* kCannotCreateFolder = L"Cannot create folder %s";
+inline constexpr const wchar_t* kStreamReadError = L"Stream read error";
+inline constexpr const wchar_t* kStreamWriteError = L"Stream write error";
+inline constexpr const wchar_t* kCannotMoveFile = L"Cannot move file %s";
+inline constexpr const wchar_t* kOleError = L"OLE error %.8x";
+inline constexpr const wchar_t* kInterfaceNotSupported = L"Interface not supported";
+
+// Switching entries off and on, deleting and adding.
+inline constexpr const wchar_t* kCannotDisableCut = L"The command line of \"%s\" is longer than a shortcut can keep "
+                                                    L"whole, so it cannot be switched off without losing it.";
+inline constexpr const wchar_t* kCannotEnableCut = L"The command line of \"%s\" was stored cut to the length a "
+                                                   L"shortcut can keep, so it cannot be switched on without "
+                                                   L"breaking it.";
+inline constexpr const wchar_t* kCannotEnableUnread =
+    L"The shortcut that keeps \"%s\" in the store could not be read, so it cannot be switched on. Nothing was "
+    L"changed.";
+inline constexpr const wchar_t* kNotAShortcut =
+    L"%s cannot be read as a shortcut, so it cannot be switched off. Nothing was changed.";
+inline constexpr const wchar_t* kDisabledTwinExists =
+    L"A switched-off entry named \"%s\" is already kept for this location, with other contents. Delete it or "
+    L"switch it on first. Nothing was changed.";
+inline constexpr const wchar_t* kValueStays =
+    L"The value \"%s\" could not be removed from its Run key, so the entry stays switched on. Nothing was changed.";
+inline constexpr const wchar_t* kShortcutStays =
+    L"The shortcut %s could not be deleted, so the entry stays switched on. Nothing was changed.";
+inline constexpr const wchar_t* kEnableUndone =
+    L"%s could not be removed from the store, so \"%s\" stays switched off. What stood in its place before was "
+    L"put back.";
+inline constexpr const wchar_t* kEnableNotUndone =
+    L"%s could not be removed from the store, and \"%s\" could not be switched off again: it is switched on "
+    L"now and also kept switched off in the store. Delete the switched-off copy.";
+inline constexpr const wchar_t* kStartupFolderUnknown =
+    L"The Startup folder is not known (the \"Startup\" value of \"Shell Folders\" is empty or missing), so \"%s\" "
+    L"cannot be put into it.";
+inline constexpr const wchar_t* kCannotDeleteFile = L"Cannot delete file %s";
+inline constexpr const wchar_t* kCannotDeleteValue = L"Cannot delete the value '%s'";
+inline constexpr const wchar_t* kNameRefused = L"The name \"%s\" cannot be used as a file name";
+
+// Why a listed entry cannot be switched off (the status bar shows it when the row is selected).
+inline constexpr const wchar_t* kNameNotStorable =
+    L"This entry starts, but its name is too long to keep it in the store, so it cannot be switched off here.";
+inline constexpr const wchar_t* kNotMirrored =
+    L"This entry starts, but it could not be copied into the store (%s), so it cannot be switched off now.";
+inline constexpr const wchar_t* kShortcutUnreadable =
+    L"This shortcut cannot be read (it is in use, damaged, or no shortcut), so it is left as it is and cannot be "
+    L"switched off.";
+inline constexpr const wchar_t* kShortcutIsDevice =
+    L"Windows takes this shortcut's name for a device, so it is never opened here and cannot be switched off.";
+inline constexpr const wchar_t* kShortcutIsLink =
+    L"This shortcut is a link to another file, so it is not opened here and cannot be switched off.";
+inline constexpr const wchar_t* kEntryNotAvailable = L"\"%s\" cannot be switched off: %s";
+
+// The message box after an import that could not copy some entries into the store; each line names one.
+inline constexpr const wchar_t* kImportProblems =
+    L"These start-up entries could not be copied into the store, so they cannot be switched off for now:%s";
+inline constexpr const wchar_t* kImportProblemLine = L"\n\"%s\" in %s";
+
+} // namespace bw::text

@@ -1,0 +1,120 @@
+#include "store/StoreReader.h"
+
+#include "platform/ShellLink.h"
+#include "store/Locations.h"
+
+#include <algorithm>
+
+namespace bw {
+
+bool ParseStoreLink(TShellLink& loader, StoreLink& link) {
+    link.readWhole = loader.LoadBytes(link.bytes);
+    if (!link.readWhole) {
+        return false;
+    }
+    link.description = loader.Description();
+    link.arguments = loader.Arguments();
+    link.linkTarget = loader.Path();
+    link.iconIndex = loader.IconIndex();
+    return true;
+}
+
+TStoreReader::TStoreReader() = default;
+TStoreReader::~TStoreReader() = default;
+
+void TStoreReader::Forget() {
+    m_known.clear();
+}
+
+ULONGLONG TStoreReader::StepOf(const std::wstring& folder) {
+    auto step = m_steps.find(folder);
+    if (step == m_steps.end()) {
+        step = m_steps.emplace(folder, FileClockStep(folder)).first;
+    }
+    return step->second;
+}
+
+std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_DATAW& found, const std::wstring& path,
+                                                    const FILETIME& readAt, ULONGLONG step) {
+    auto link = std::make_shared<StoreLink>();
+    link->code = code;
+    link->fileName = found.cFileName;
+    link->name = EntryNameOf(link->fileName.substr(0, link->fileName.size() - 4));
+    link->path = path;
+    link->stamp = StampOf(found);
+    if (const auto bytes = ReadWholeFile(path, kLinkFileLimit)) {
+        link->bytes = *bytes;
+        // The stamp is taken again: the file may have changed between the search and the read.
+        if (const auto stamp = StampAt(path)) {
+            link->stamp = *stamp;
+        }
+        if (!m_loader) {
+            m_loader = std::make_unique<TShellLink>();
+        }
+        ParseStoreLink(*m_loader, *link);
+    }
+    // A link that could not be read is read again next time: nothing about its stamp tells when that works.
+    link->settled = link->readWhole && !IsWithinClockStep(link->stamp.written, readAt, step);
+    return link;
+}
+
+void TStoreReader::Remember(StoreLink link) {
+    link.settled = true; // its bytes are ours, read back from nothing that could have changed them
+    m_known[FoldedName(link.path)] = std::make_shared<const StoreLink>(std::move(link));
+}
+
+bool TStoreReader::Read(const std::vector<int>& codes) {
+    bool changed = false;
+    std::map<std::wstring, std::shared_ptr<const StoreLink>> known;
+    StoreLinks links;
+    size_t reused = 0;
+    for (int code : codes) {
+        const std::wstring folder = StoreFolderPath(code);
+        const ULONGLONG step = StepOf(folder);
+        std::vector<WIN32_FIND_DATAW> found;
+        const FILETIME readAt = SystemTimeNow();
+        ForEachMatch(folder + L"*.lnk", [&](const WIN32_FIND_DATAW& match) {
+            // A search for "*.lnk" also matches longer extensions through short names; folders keep nothing.
+            if (HasLinkExtension(match.cFileName) && !(match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                found.push_back(match);
+            }
+        });
+        std::vector<std::pair<std::wstring, const WIN32_FIND_DATAW*>> byName;
+        byName.reserve(found.size());
+        for (const WIN32_FIND_DATAW& match : found) {
+            byName.emplace_back(FoldedName(match.cFileName), &match);
+        }
+        std::sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first < b.first : std::wcscmp(a.second->cFileName, b.second->cFileName) < 0;
+        });
+        const std::wstring foldedFolder = FoldedName(folder);
+        for (const auto& [foldedName, match] : byName) {
+            const std::wstring key = foldedFolder + foldedName;
+            const auto previous = m_known.find(key);
+            if (previous != m_known.end() && previous->second->settled && previous->second->stamp == StampOf(*match) &&
+                previous->second->fileName == match->cFileName) {
+                known.emplace(key, previous->second);
+                links.push_back(previous->second);
+                ++reused;
+                continue;
+            }
+            changed = true;
+            auto link = Load(code, *match, folder + match->cFileName, readAt, step);
+            known[key] = link;
+            links.push_back(std::move(link));
+        }
+    }
+    if (reused != m_known.size()) {
+        changed = true; // a link went
+    }
+    m_known = std::move(known);
+    m_links = std::move(links);
+    return changed;
+}
+
+const StoreLink* TStoreReader::Find(const std::wstring& path) const {
+    const auto at = m_known.find(FoldedName(path));
+    return at == m_known.end() ? nullptr : at->second.get();
+}
+
+} // namespace bw

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+class TShellLink;
+
+// One store link as its folder holds it, and what it says.
+struct StoreLink {
+    int code = 0;
+    std::wstring fileName; // as the folder spells it, ".lnk" included
+    std::wstring name;     // the entry it keeps
+    std::wstring path;
+    FileStamp stamp;
+    bool settled = false;   // read well after its last change (or written by us), so its stamp shows the next one
+    bool readWhole = false; // its bytes were read whole and taken as a shell link
+    std::string bytes;
+    std::wstring description;
+    std::wstring arguments;
+    std::wstring linkTarget; // the target the link records
+    int iconIndex = 0;
+};
+
+using StoreLinks = std::vector<std::shared_ptr<const StoreLink>>;
+
+// Reads the store folders into store links. A link is loaded only when its stamp (times, size, attributes)
+// changed since it was last read, or when it was last read so soon after a change that a second change
+// could hide behind the same stamp.
+class TStoreReader {
+public:
+    TStoreReader();
+    ~TStoreReader();
+    TStoreReader(const TStoreReader&) = delete;
+    TStoreReader& operator=(const TStoreReader&) = delete;
+
+    // Reads the folders of `codes`, in that order (within a folder, by name). True when anything differs from
+    // the last read: a link added, removed, renamed or changed, or one not yet settled.
+    bool Read(const std::vector<int>& codes);
+
+    const StoreLinks& Links() const { return m_links; }
+
+    // The link at `path`, as the last read found it; null when there was none.
+    const StoreLink* Find(const std::wstring& path) const;
+
+    // Takes a link that was just written with these very bytes, so that the next read need not load it again.
+    void Remember(StoreLink link);
+
+    // Forgets what was read, so that the next read loads every link.
+    void Forget();
+
+private:
+    std::shared_ptr<const StoreLink> Load(int code, const WIN32_FIND_DATAW& found, const std::wstring& path,
+                                          const FILETIME& readAt, ULONGLONG step);
+    ULONGLONG StepOf(const std::wstring& folder);
+
+    std::map<std::wstring, std::shared_ptr<const StoreLink>> m_known; // by folded path
+    StoreLinks m_links;
+    std::map<std::wstring, ULONGLONG> m_steps; // clock step by folder
+    std::unique_ptr<TShellLink> m_loader;
+};
+
+// Takes a store link's content from its bytes: description, arguments, target and icon index. False (and the
+// texts empty) when the bytes are no shell link.
+bool ParseStoreLink(TShellLink& loader, StoreLink& link);
+
+} // namespace bw

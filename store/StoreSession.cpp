@@ -1,0 +1,163 @@
+#include "store/StoreSession.h"
+
+#include "resources/Texts.h"
+#include "store/Locations.h"
+
+#include <algorithm>
+
+namespace bw {
+
+TStoreSession::TStoreSession() = default;
+TStoreSession::~TStoreSession() = default;
+
+bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
+    m_job.reset();
+    const bool systemChanged = m_system.Read();
+    const bool storeChanged = m_store.Read(AllCodes());
+    if (m_hasEntries && !systemChanged && !storeChanged && !m_retry) {
+        return false;
+    }
+    if (writeBack && WriteBackEntries(m_store, m_mirror, progress)) {
+        (void)m_system.Read(); // the write-back changed the system: the import mirrors it as it now is
+    }
+    m_job = std::make_unique<TImportJob>(m_system.Last(), m_store, m_mirror);
+    return true;
+}
+
+bool TStoreSession::ContinueRefresh(DWORD budgetMs) {
+    if (!m_job) {
+        return true;
+    }
+    if (!m_job->Step(budgetMs)) {
+        return false;
+    }
+    FinishRefresh();
+    return true;
+}
+
+bool TStoreSession::Refresh(bool writeBack, ProgressControl* progress) {
+    if (!BeginRefresh(writeBack, progress)) {
+        return false;
+    }
+    (void)ContinueRefresh(0);
+    return true;
+}
+
+void TStoreSession::WriteBack(ProgressControl* progress) {
+    (void)m_store.Read(AllCodes());
+    (void)WriteBackEntries(m_store, m_mirror, progress);
+}
+
+std::vector<ImportProblem> TStoreSession::TakeNewProblems() {
+    return std::exchange(m_newProblems, {});
+}
+
+void TStoreSession::FinishRefresh() {
+    const std::unique_ptr<TImportJob> job = std::move(m_job);
+    if (job->Wrote()) {
+        for (const StoreLink& link : job->Written()) {
+            m_store.Remember(link);
+        }
+        (void)m_store.Read(AllCodes());
+    }
+    BuildEntries(*job);
+    m_retry = !job->Problems().empty();
+    for (const ImportProblem& problem : job->Problems()) {
+        if (m_reported.insert(std::to_wstring(problem.code) + L"|" + FoldedName(problem.name)).second) {
+            m_newProblems.push_back(problem);
+        }
+    }
+    for (const SystemEntry& entry : job->Entries()) {
+        // A shortcut that could not be read may be readable next time without any stamp moving.
+        m_retry = m_retry || entry.problem == text::kShortcutUnreadable;
+    }
+}
+
+const TStoreSession::Program& TStoreSession::ProgramOf(const std::wstring& commandLine,
+                                                       std::map<std::wstring, Program>& used) {
+    auto known = used.find(commandLine);
+    if (known != used.end()) {
+        return known->second;
+    }
+    auto before = m_programs.find(commandLine);
+    if (before != m_programs.end()) {
+        return used.emplace(commandLine, before->second).first->second;
+    }
+    Program program;
+    program.path = ProgramPathOf(commandLine);
+    program.exists = !program.path.empty() && FileExists(program.path);
+    return used.emplace(commandLine, std::move(program)).first->second;
+}
+
+void TStoreSession::BuildEntries(const TImportJob& job) {
+    std::map<std::wstring, Program> used;
+    std::vector<Entry> entries;
+    const auto fillFromLink = [&](Entry& entry, const StoreLink& link) {
+        entry.description = link.description;
+        entry.readWhole = link.readWhole;
+        if (IsRegistryCode(entry.code)) {
+            entry.record = RecordOfLink(link.description, link.arguments);
+            const Program& program = ProgramOf(link.description, used);
+            entry.target = program.exists ? program.path : std::wstring();
+            entry.iconSource = program.path;
+        } else {
+            entry.target = link.linkTarget;
+            entry.iconSource = link.linkTarget;
+            entry.iconIndex = link.iconIndex;
+        }
+    };
+    for (int code : AllCodes()) {
+        if (!IsEnabledCode(code)) {
+            for (const auto& shared : m_store.Links()) {
+                const StoreLink& link = *shared;
+                if (link.code == code) {
+                    Entry entry;
+                    entry.name = link.name;
+                    entry.code = code;
+                    entry.storeLinkPath = link.path;
+                    fillFromLink(entry, link);
+                    entries.push_back(std::move(entry));
+                }
+            }
+            continue;
+        }
+        std::vector<const SystemEntry*> found;
+        for (const SystemEntry& entry : job.Entries()) {
+            if (entry.code == code) {
+                found.push_back(&entry);
+            }
+        }
+        std::sort(found.begin(), found.end(), [](const SystemEntry* a, const SystemEntry* b) {
+            const std::wstring first = FoldedName(a->name);
+            const std::wstring second = FoldedName(b->name);
+            return first != second ? first < second : a->name < b->name;
+        });
+        for (const SystemEntry* found_ : found) {
+            const SystemEntry& system = *found_;
+            Entry entry;
+            entry.name = system.name;
+            entry.code = code;
+            entry.storeLinkPath = system.storeLinkPath;
+            entry.problem = system.problem;
+            if (system.value) {
+                // What starts is the value itself, whatever became of its store link.
+                const std::wstring commandLine = system.value->Text();
+                entry.description = commandLine;
+                entry.record = RecordOfValue(system.value->type, commandLine);
+                entry.readWhole = system.mirrored;
+                const Program& program = ProgramOf(commandLine, used);
+                entry.target = program.exists ? program.path : std::wstring();
+                entry.iconSource = program.path;
+            } else if (const StoreLink* link = m_store.Find(system.storeLinkPath); link && system.problem.empty()) {
+                fillFromLink(entry, *link);
+                entry.readWhole = system.mirrored;
+            }
+            entries.push_back(std::move(entry));
+        }
+    }
+    m_programs = std::move(used);
+    m_entries = std::move(entries);
+    m_hasEntries = true;
+}
+
+} // namespace bw

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "store/EntryOperations.h"
+#include "store/Import.h"
+#include "store/StoreReader.h"
+#include "store/SystemReader.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+class ProgressControl;
+
+// The store as one window sees it over a run: what was last read of the system and of the store, what the
+// last import wrote or confirmed, and the entries that came of it. A refresh in which nothing that it reads
+// has changed does nothing at all.
+class TStoreSession {
+public:
+    TStoreSession();
+    ~TStoreSession();
+    TStoreSession(const TStoreSession&) = delete;
+    TStoreSession& operator=(const TStoreSession&) = delete;
+
+    // Starts a refresh: reads the system and the store and, when nothing changed since the last refresh (and
+    // nothing is left to retry), ends there with false; the entries stand. Otherwise writes back the edits
+    // of store links (when `writeBack` is set) and sets up the import. Raises what the reads and the
+    // write-back raise; no import is then under way.
+    bool BeginRefresh(bool writeBack, ProgressControl* progress);
+
+    // Runs the import for about `budgetMs` milliseconds (0: to its end). True when it is done, and the
+    // entries are then those of the store as it now is.
+    bool ContinueRefresh(DWORD budgetMs);
+
+    // A whole refresh at once. True when it did anything (something had changed).
+    bool Refresh(bool writeBack, ProgressControl* progress);
+
+    // Drops an import under way; what it did so far stays done.
+    void AbandonRefresh() { m_job.reset(); }
+
+    bool Refreshing() const { return m_job != nullptr; }
+    size_t ImportDone() const { return m_job ? m_job->Done() : 0; }
+    size_t ImportTotal() const { return m_job ? m_job->Total() : 0; }
+
+    // Carries the edits of store links into the system, without an import (the window closing).
+    void WriteBack(ProgressControl* progress);
+
+    const std::vector<Entry>& Entries() const { return m_entries; }
+
+    // The entries the last imports could not copy into the store that were not reported before (each entry is
+    // reported once in a run).
+    std::vector<ImportProblem> TakeNewProblems();
+
+private:
+    struct Program {
+        std::wstring path;
+        bool exists = false;
+    };
+    void FinishRefresh();
+    void BuildEntries(const TImportJob& job);
+    const Program& ProgramOf(const std::wstring& commandLine, std::map<std::wstring, Program>& used);
+
+    TSystemReader m_system;
+    TStoreReader m_store;
+    TMirror m_mirror;
+    std::unique_ptr<TImportJob> m_job;
+    std::vector<Entry> m_entries;
+    bool m_hasEntries = false;
+    bool m_retry = false;                       // the last import left something to try again even when nothing changes
+    std::map<std::wstring, Program> m_programs; // by command line
+    std::set<std::wstring> m_reported;
+    std::vector<ImportProblem> m_newProblems;
+};
+
+} // namespace bw

@@ -1,0 +1,92 @@
+#include "store/SystemReader.h"
+
+#include "store/Locations.h"
+
+#include <algorithm>
+
+namespace bw {
+
+std::vector<int> RunKeyCodes() {
+    std::vector<int> codes;
+    for (int code : AllCodes()) {
+        if (IsEnabledCode(code) && IsRegistryCode(code)) {
+            codes.push_back(code);
+        }
+    }
+    return codes;
+}
+
+void TSystemReader::Forget() {
+    m_keys.clear();
+    m_hasRead = false;
+}
+
+bool TSystemReader::Read() {
+    RecomputeStartupDir();
+    SystemRead read;
+    read.startupDir = StartupDir();
+    read.startupDirKnown = IsStartupDirKnown();
+    bool changed = !m_hasRead || read.startupDir != m_last.startupDir || read.startupDirKnown != m_last.startupDirKnown;
+
+    for (int code : RunKeyCodes()) {
+        KeyMemo& memo = m_keys[code];
+        RunKeyRead key;
+        key.code = code;
+        TRegistry registry;
+        registry.SelectRoot(RegistryRoot(code));
+        key.opened = registry.OpenExistingKey(kRunKeyPath, RegistryView(code));
+        if (key.opened) {
+            const FILETIME readAt = SystemTimeNow();
+            const auto stamp = registry.Stamp();
+            const bool unchanged = memo.opened && stamp && *stamp == memo.stamp &&
+                                   !IsWithinClockStep(memo.stamp.written, memo.readAt, kRegistryClockStep);
+            if (unchanged) {
+                key.values = memo.values;
+            } else {
+                key.values = registry.ListValues();
+                changed = changed || !memo.opened || key.values != memo.values;
+                // Read so soon after its last change that the next read enumerates it again.
+                memo = KeyMemo{true, stamp.value_or(KeyStamp{}), readAt, key.values};
+            }
+        } else {
+            changed = changed || memo.opened;
+            memo = KeyMemo{};
+        }
+        read.keys.push_back(std::move(key));
+    }
+
+    if (read.startupDirKnown) {
+        const FILETIME readAt = SystemTimeNow();
+        if (m_startupStepDir != read.startupDir) {
+            m_startupStepDir = read.startupDir;
+            m_startupStep = FileClockStep(read.startupDir);
+        }
+        const ULONGLONG step = m_startupStep;
+        ForEachMatch(read.startupDir + L"\\*.lnk", [&](const WIN32_FIND_DATAW& found) {
+            const std::wstring name = found.cFileName;
+            // A search for "*.lnk" also matches longer extensions through short names; a folder starts nothing.
+            if (!HasLinkExtension(name) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                return;
+            }
+            StartupFile file{name, StampOf(found), false};
+            file.settled = !IsWithinClockStep(file.stamp.written, readAt, step);
+            read.startupFiles.push_back(std::move(file));
+        });
+        std::sort(read.startupFiles.begin(), read.startupFiles.end(),
+                  [](const StartupFile& a, const StartupFile& b) { return a.fileName < b.fileName; });
+    }
+    if (!changed) {
+        const auto& before = m_last.startupFiles;
+        const auto& now = read.startupFiles;
+        changed = before.size() != now.size();
+        for (size_t i = 0; !changed && i < now.size(); ++i) {
+            changed = now[i].fileName != before[i].fileName || now[i].stamp != before[i].stamp || !now[i].settled ||
+                      !before[i].settled;
+        }
+    }
+    m_last = std::move(read);
+    m_hasRead = true;
+    return changed;
+}
+
+} // namespace bw

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+#include "platform/Registry.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+// One Run key as the system reader found it.
+struct RunKeyRead {
+    int code = 0; // the enabled code whose store folder mirrors it
+    bool opened = false;
+    std::vector<RegistryValue> values;
+};
+
+// One shortcut of the Startup folder: a file whose name ends in ".lnk".
+struct StartupFile {
+    std::wstring fileName;
+    FileStamp stamp;
+    bool settled = false; // listed well after its last change
+};
+
+// What the import mirrors, as it stood when it was read.
+struct SystemRead {
+    std::wstring startupDir;
+    bool startupDirKnown = false;
+    std::vector<RunKeyRead> keys;
+    std::vector<StartupFile> startupFiles;
+};
+
+// Reads the start-up locations. A Run key is enumerated (with every value's data) only when its stamp moved
+// since the last read, or when the last read came so soon after a change that a second change could hide
+// behind the same stamp; otherwise the values read then stand.
+class TSystemReader {
+public:
+    // Recomputes StartupDir, then reads the Run keys and lists the Startup folder. True when anything differs
+    // from the last read (or a shortcut is not yet settled). Raises ERegistryException when the "Startup"
+    // value holds data of another type.
+    bool Read();
+
+    const SystemRead& Last() const { return m_last; }
+
+    // Forgets what was read, so that the next read reads everything afresh.
+    void Forget();
+
+private:
+    struct KeyMemo {
+        bool opened = false;
+        KeyStamp stamp;
+        FILETIME readAt{};
+        std::vector<RegistryValue> values;
+    };
+    std::map<int, KeyMemo> m_keys;
+    SystemRead m_last;
+    bool m_hasRead = false;
+    std::wstring m_startupStepDir; // the folder whose clock step m_startupStep is
+    ULONGLONG m_startupStep = 0;
+};
+
+// The enabled codes whose locations are Run keys, in list order.
+std::vector<int> RunKeyCodes();
+
+} // namespace bw
