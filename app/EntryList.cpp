@@ -133,7 +133,11 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
     HICON defIcon = static_cast<HICON>(
         ::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_DEFAULT_ENTRY), IMAGE_ICON, iconSize, iconSize, 0));
     m_defIcon.Reset(defIcon != nullptr ? defIcon : ::CopyIcon(::LoadIconW(nullptr, IDI_APPLICATION)));
-    // The rows' icons are made anew at the new size.
+    // The rows' icons are made anew at the new size, and the texts measured in the new font.
+    for (Row& row : m_rows) {
+        row.nameWidth = ListView_GetStringWidth(m_list, row.entry.name.c_str());
+    }
+    m_nameExtra = m_locationExtra = -1;
     m_icons.clear();
     m_imageOf.clear();
     MakeImages();
@@ -169,7 +173,7 @@ int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
 }
 
 void TEntryList::InsertRow(int row, const Entry& entry) {
-    Row model{entry, IconKeyOf(entry)};
+    Row model{entry, IconKeyOf(entry), ListView_GetStringWidth(m_list, entry.name.c_str())};
     const int image = ImageOf(model.iconKey, entry);
     m_rows.insert(m_rows.begin() + row, std::move(model));
     LvInsertItem(m_list, row, entry.name, image, 0);
@@ -326,14 +330,29 @@ void TEntryList::SizeColumns() {
     RECT client{};
     ::GetClientRect(m_list, &client);
     const int width = client.right - client.left;
-    if (width <= 0) {
+    if (width <= 0 || m_rows.empty()) {
         return;
     }
-    ListView_SetColumnWidth(m_list, NameColumn, LVSCW_AUTOSIZE_USEHEADER);
-    ListView_SetColumnWidth(m_list, LocationColumn, LVSCW_AUTOSIZE);
-    const int locationHeader = ListView_GetStringWidth(m_list, text::kLocationColumn) + ScaleToDpi(16, m_dpi);
-    const int location = std::max(ListView_GetColumnWidth(m_list, LocationColumn), locationHeader);
-    int name = ListView_GetColumnWidth(m_list, NameColumn);
+    int widestName = ListView_GetStringWidth(m_list, text::kNameColumn);
+    std::set<int> codes;
+    for (const Row& row : m_rows) {
+        widestName = std::max(widestName, row.nameWidth);
+        codes.insert(row.entry.code);
+    }
+    int widestLocation = ListView_GetStringWidth(m_list, text::kLocationColumn);
+    for (int code : codes) {
+        widestLocation = std::max(widestLocation, ListView_GetStringWidth(m_list, LocationText(code).c_str()));
+    }
+    if (m_nameExtra < 0) {
+        // The list sizes a column to its texts once; what it adds to the widest text is kept.
+        ListView_SetColumnWidth(m_list, NameColumn, LVSCW_AUTOSIZE_USEHEADER);
+        m_nameExtra = std::max(0, ListView_GetColumnWidth(m_list, NameColumn) - widestName);
+        ListView_SetColumnWidth(m_list, LocationColumn, LVSCW_AUTOSIZE);
+        m_locationExtra =
+            std::max(ScaleToDpi(12, m_dpi), ListView_GetColumnWidth(m_list, LocationColumn) - widestLocation);
+    }
+    const int location = widestLocation + m_locationExtra;
+    int name = widestName + m_nameExtra;
     // Target keeps at least its share; a long name is cut short rather than pushing "Found in..." out of view.
     const int leastTarget = ScaleToDpi(kMinimumTarget, m_dpi);
     if (name + location + leastTarget > width) {

@@ -76,6 +76,7 @@ private:
     struct Row {
         Entry entry;
         std::wstring iconKey;
+        int nameWidth = 0; // of the caption's text, measured once
     };
     static LRESULT CALLBACK ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnListMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -102,6 +103,10 @@ private:
     UniqueHicon m_defIcon;
     std::map<std::wstring, UniqueHicon> m_icons; // by icon key: the icons the rows show
     std::map<std::wstring, int> m_imageOf;       // by icon key: the image that shows it
+    // What a column needs beside its widest text (check box, icon, margins), as the list itself sizes it; taken
+    // once per font, so that sizing the columns never measures every row again.
+    int m_nameExtra = -1;
+    int m_locationExtra = -1;
 };
 
 } // namespace bw

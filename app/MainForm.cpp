@@ -286,13 +286,17 @@ void TMainForm::FormCreate() {
     Refresh(false);
 }
 
-void TMainForm::Refresh(bool writeBack) {
+void TMainForm::Refresh(bool writeBack, bool afterToggle) {
     if (m_importing) {
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;
     }
     if (!m_session.BeginRefresh(writeBack, &m_toolBar.Progress())) {
-        m_list.MakeList(m_session.Entries()); // nothing changed; every box shows its entry's state again
+        // Nothing changed: the list stays as it is. After a toggle that changed nothing, the box the user
+        // clicked shows its entry's state again.
+        if (afterToggle) {
+            m_list.MakeList(m_session.Entries());
+        }
         return;
     }
     if (m_session.ContinueRefresh(kFirstImportPart)) {
@@ -393,7 +397,7 @@ void TMainForm::ToggleEntry() {
         failure = std::current_exception();
     }
     // Whatever became of it, the list shows the store and the system as they now are.
-    Refresh(false);
+    Refresh(false, true);
     if (failure) {
         std::rethrow_exception(failure);
     }

@@ -78,7 +78,7 @@ private:
 
     // Refreshes the store (with the write-back or without) and shows the result; a long import goes on a part
     // at a time from the message loop.
-    void Refresh(bool writeBack);
+    void Refresh(bool writeBack, bool afterToggle = false);
     void ContinueImport();
     void ShowEntries();
     void ReportImportProblems();

@@ -86,7 +86,8 @@ std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value)
     const std::wstring commandLine = value.Text();
     const std::wstring description = DescriptionFor(commandLine);
     (void)link.SetDescription(description);
-    (void)link.SetPath(commandLine); // what the link makes of it is shown nowhere; the description is the entry
+    // No target: a command line is no path, and what the shell made of it as one was shown nowhere but
+    // mangled (and under Wine, making it costs milliseconds a link). The description is the entry.
     (void)link.SetArguments(RecordArguments(RecordOfValue(value.type, commandLine), description));
     return link.SaveBytes();
 }
@@ -97,8 +98,8 @@ bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
            RecordOfLink(link.description, link.arguments) == RecordOfValue(value.type, commandLine);
 }
 
-TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror)
-    : m_store(store), m_mirror(mirror) {
+TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror, bool removeLeftovers)
+    : m_store(store), m_mirror(mirror), m_removeLeftovers(removeLeftovers) {
     for (int code : AllCodes()) {
         if (IsEnabledCode(code)) {
             m_kept[code]; // every enabled folder is emptied of what does not mirror an entry
@@ -295,9 +296,19 @@ void TImportJob::Fail(SystemEntry& entry, const StoreLink* existing) {
 
 void TImportJob::EmptyEnabledFolders() {
     for (const auto& [code, keep] : m_kept) {
-        bool removed = false;
-        (void)EmptyDirectoryExcept(StoreFolderPath(code), keep, removed); // what cannot be deleted stays
-        m_wrote = m_wrote || removed;
+        // A folder that held only the links kept here needs no second search.
+        bool needed = m_store.HoldsOthers(code);
+        for (const auto& link : m_store.Links()) {
+            needed = needed || (link->code == code && keep.count(FoldedName(link->fileName)) == 0);
+        }
+        if (needed) {
+            bool removed = false;
+            (void)EmptyDirectoryExcept(StoreFolderPath(code), keep, removed); // what cannot be deleted stays
+            m_wrote = m_wrote || removed;
+        }
+    }
+    if (!m_removeLeftovers) {
+        return;
     }
     for (int code : AllCodes()) {
         if (!IsEnabledCode(code)) {

@@ -61,7 +61,9 @@ struct ImportProblem {
 // thousands of entries are copied.
 class TImportJob {
 public:
-    TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror);
+    // `removeLeftovers`: also removes the temporary files that a run stopped in the middle of a write left in
+    // the store and the Startup folder (once in a run is enough).
+    TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror, bool removeLeftovers = true);
     ~TImportJob();
     TImportJob(const TImportJob&) = delete;
     TImportJob& operator=(const TImportJob&) = delete;
@@ -97,6 +99,7 @@ private:
     size_t m_next = 0;
     bool m_finished = false;
     bool m_wrote = false;
+    bool m_removeLeftovers = true;
     std::map<int, std::set<std::wstring>> m_kept; // folded file names to keep, by enabled code
     std::vector<ImportProblem> m_problems;
     std::vector<StoreLink> m_written;
@@ -104,9 +107,9 @@ private:
     std::unique_ptr<TShellLink> m_reader; // reads what was written or found
 };
 
-// The bytes of a store link for a Run value: its command line as description (cut to what a link keeps) and
-// as path, and the record of its type and length wherever the description alone would read otherwise. `link`
-// may be used again for the next value: every field that is read back is set each time.
+// The bytes of a store link for a Run value: its command line as description (cut to what a link keeps), and
+// the record of its type and length wherever the description alone would read otherwise. `link` may be used
+// again for the next value: every field that is read back is set each time.
 std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value);
 
 // True when a store link says what a link written for `value` would say.

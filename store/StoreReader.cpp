@@ -60,7 +60,8 @@ std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_D
 
 void TStoreReader::Remember(StoreLink link) {
     link.settled = true; // its bytes are ours, read back from nothing that could have changed them
-    m_known[FoldedName(link.path)] = std::make_shared<const StoreLink>(std::move(link));
+    const std::wstring key = FoldedName(link.path); // before the link is moved from
+    m_known[key] = std::make_shared<const StoreLink>(std::move(link));
 }
 
 bool TStoreReader::Read(const std::vector<int>& codes) {
@@ -68,15 +69,18 @@ bool TStoreReader::Read(const std::vector<int>& codes) {
     std::map<std::wstring, std::shared_ptr<const StoreLink>> known;
     StoreLinks links;
     size_t reused = 0;
+    m_others.clear();
     for (int code : codes) {
         const std::wstring folder = StoreFolderPath(code);
         const ULONGLONG step = StepOf(folder);
         std::vector<WIN32_FIND_DATAW> found;
         const FILETIME readAt = SystemTimeNow();
-        ForEachMatch(folder + L"*.lnk", [&](const WIN32_FIND_DATAW& match) {
-            // A search for "*.lnk" also matches longer extensions through short names; folders keep nothing.
-            if (HasLinkExtension(match.cFileName) && !(match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ForEachMatch(folder + L"*", [&](const WIN32_FIND_DATAW& match) {
+            const bool isFolder = (match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (HasLinkExtension(match.cFileName) && !isFolder) {
                 found.push_back(match);
+            } else if (std::wcscmp(match.cFileName, L".") != 0 && std::wcscmp(match.cFileName, L"..") != 0) {
+                m_others.insert(code);
             }
         });
         std::vector<std::pair<std::wstring, const WIN32_FIND_DATAW*>> byName;

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ public:
     // Takes a link that was just written with these very bytes, so that the next read need not load it again.
     void Remember(StoreLink link);
 
+    // True when the last read found anything in the folder of `code` besides store links: another file, a
+    // folder, a link of the file system.
+    bool HoldsOthers(int code) const { return m_others.count(code) != 0; }
+
     // Forgets what was read, so that the next read loads every link.
     void Forget();
 
@@ -62,6 +67,7 @@ private:
     std::map<std::wstring, std::shared_ptr<const StoreLink>> m_known; // by folded path
     StoreLinks m_links;
     std::map<std::wstring, ULONGLONG> m_steps; // clock step by folder
+    std::set<int> m_others;                    // codes whose folders hold more than store links
     std::unique_ptr<TShellLink> m_loader;
 };
 

@@ -4,6 +4,7 @@
 #include "store/Locations.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace bw {
 
@@ -20,7 +21,7 @@ bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
     if (writeBack && WriteBackEntries(m_store, m_mirror, progress)) {
         (void)m_system.Read(); // the write-back changed the system: the import mirrors it as it now is
     }
-    m_job = std::make_unique<TImportJob>(m_system.Last(), m_store, m_mirror);
+    m_job = std::make_unique<TImportJob>(m_system.Last(), m_store, m_mirror, !std::exchange(m_leftoversRemoved, true));
     return true;
 }
 

@@ -69,7 +69,8 @@ private:
     std::unique_ptr<TImportJob> m_job;
     std::vector<Entry> m_entries;
     bool m_hasEntries = false;
-    bool m_retry = false;                       // the last import left something to try again even when nothing changes
+    bool m_retry = false; // the last import left something to try again even when nothing changes
+    bool m_leftoversRemoved = false;
     std::map<std::wstring, Program> m_programs; // by command line
     std::set<std::wstring> m_reported;
     std::vector<ImportProblem> m_newProblems;
