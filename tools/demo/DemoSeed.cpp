@@ -1,6 +1,6 @@
 // Puts the demo set into the Wine prefix it runs in, so that a first `tools/dev run` shows Bootwarden at
 // work: Run values under HKLM and HKCU, two shortcuts in the user's Startup folder, and one entry that is
-// already switched off, kept in the store beside Bootwarden.exe as Bootwarden itself keeps it.
+// already switched off, kept as a shortcut in the store beside Bootwarden.exe.
 //
 // It writes the machine's real start-up entries, so it refuses to run anywhere but under Wine; tools/dev
 // starts it only in the build's own prefix, and only once for each prefix.
@@ -37,8 +37,8 @@ const RunValue kRunValues[] = {
     {HKEY_LOCAL_MACHINE, L"Backup Agent", REG_SZ,
      L"\"C:\\Program Files\\Northwind\\Backup Agent\\nwbackup.exe\" --tray --quiet"},
     {HKEY_CURRENT_USER, L"Reading List", REG_SZ,
-     L"\"C:\\Program Files\\Windows NT\\Accessories\\wordpad.exe\" \"C:\\users\\Public\\Documents\\Reading "
-     L"list.rtf\""},
+     L"\"C:\\Program Files\\Windows NT\\Accessories\\wordpad.exe\" "
+     L"\"C:\\users\\Public\\Documents\\Reading list.rtf\""},
 };
 
 struct Shortcut {
