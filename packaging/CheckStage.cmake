@@ -1,0 +1,21 @@
+# CTest: the stage folder holds the portable program and nothing else: no build files beside it.
+# Shortcuts inside the six store folders are allowed, since the program run from there keeps its entries
+# in them. Arguments: -DSTAGE_DIR, -DCONTENTS (packaging/contents.txt).
+cmake_minimum_required(VERSION 3.16)
+include(${CMAKE_CURRENT_LIST_DIR}/Contents.cmake)
+
+read_expected_contents("${CONTENTS}" expected)
+list(REMOVE_ITEM expected README.txt) # only the zip has it
+
+file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE "${STAGE_DIR}" "${STAGE_DIR}/*")
+file(GLOB_RECURSE folders LIST_DIRECTORIES true RELATIVE "${STAGE_DIR}" "${STAGE_DIR}/*")
+set(actual ${files})
+foreach(entry IN LISTS folders)
+    if(IS_DIRECTORY "${STAGE_DIR}/${entry}")
+        list(APPEND actual "${entry}/")
+    endif()
+endforeach()
+# The store's own entries.
+list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/(Local|User|StartUp)/[^/]+\\.[lL][nN][kK]$")
+
+compare_contents("The stage folder ${STAGE_DIR}" "${expected}" "${actual}")

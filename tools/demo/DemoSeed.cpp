@@ -1,0 +1,159 @@
+// Puts the demo set into the Wine prefix it runs in, so that a first `tools/dev run` shows Bootwarden at
+// work: Run values under HKLM and HKCU, two shortcuts in the user's Startup folder, and one entry that is
+// already switched off, kept as a shortcut in the store beside Bootwarden.exe.
+//
+// It writes the machine's real start-up entries, so it refuses to run anywhere but under Wine; tools/dev
+// starts it only in the build's own prefix, and only once for each prefix.
+#include <windows.h>
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using UniqueHkey = std::unique_ptr<std::remove_pointer_t<HKEY>, decltype(&::RegCloseKey)>;
+using UniqueCoString = std::unique_ptr<wchar_t, decltype(&::CoTaskMemFree)>;
+
+constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+struct RunValue {
+    HKEY root;
+    const wchar_t* name;
+    DWORD type;
+    const wchar_t* commandLine;
+};
+
+// One of each kind a user meets: a reference that only an expandable value resolves, a quoted path with
+// arguments, and a program that has since been uninstalled.
+const RunValue kRunValues[] = {
+    {HKEY_LOCAL_MACHINE, L"Performance Monitor", REG_EXPAND_SZ, L"%SystemRoot%\\system32\\taskmgr.exe"},
+    {HKEY_LOCAL_MACHINE, L"Backup Agent", REG_SZ,
+     L"\"C:\\Program Files\\Northwind\\Backup Agent\\nwbackup.exe\" --tray --quiet"},
+    {HKEY_CURRENT_USER, L"Reading List", REG_SZ,
+     L"\"C:\\Program Files\\Windows NT\\Accessories\\wordpad.exe\" "
+     L"\"C:\\users\\Public\\Documents\\Reading list.rtf\""},
+};
+
+struct Shortcut {
+    const wchar_t* name;
+    const wchar_t* program;
+    const wchar_t* arguments;
+};
+
+const Shortcut kStartupShortcuts[] = {
+    {L"Clock", L"C:\\windows\\system32\\clock.exe", L""},
+    {L"To-do list", L"C:\\windows\\notepad.exe", L"C:\\users\\Public\\Documents\\To-do.txt"},
+};
+
+// A HKCU value switched off: its store link in NoRun\User, whose description is the command line that
+// switching it on writes back.
+const Shortcut kSwitchedOff = {L"Media Player", L"C:\\Program Files\\Windows Media Player\\wmplayer.exe",
+                               L"/minimized"};
+constexpr const wchar_t* kSwitchedOffFolder = L"NoRun\\User\\";
+
+// A failed step, reported by main with the system's code.
+struct SeedError {
+    std::wstring what;
+    long code;
+};
+
+void Check(HRESULT result, const std::wstring& what) {
+    if (FAILED(result)) {
+        throw SeedError{what, result};
+    }
+}
+
+void CheckStatus(LSTATUS status, const std::wstring& what) {
+    if (status != ERROR_SUCCESS) {
+        throw SeedError{what, status};
+    }
+}
+
+bool RunsUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::wstring CommandLineOf(const Shortcut& shortcut) {
+    std::wstring commandLine = L"\"" + std::wstring(shortcut.program) + L"\"";
+    if (*shortcut.arguments != L'\0') {
+        commandLine += L" " + std::wstring(shortcut.arguments);
+    }
+    return commandLine;
+}
+
+void WriteRunValue(const RunValue& value) {
+    HKEY opened = nullptr;
+    CheckStatus(::RegCreateKeyExW(value.root, kRunKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr),
+                L"open the Run key for " + std::wstring(value.name));
+    const UniqueHkey key(opened, &::RegCloseKey);
+    const std::wstring data = value.commandLine;
+    const auto size = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+    CheckStatus(
+        ::RegSetValueExW(key.get(), value.name, 0, value.type, reinterpret_cast<const BYTE*>(data.c_str()), size),
+        L"write the Run value " + std::wstring(value.name));
+}
+
+void SaveShortcut(const Shortcut& shortcut, const std::wstring& description, const std::wstring& path) {
+    ComPtr<IShellLinkW> link;
+    Check(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link)),
+          L"create a shell link");
+    Check(link->SetPath(shortcut.program), L"set the program of " + path);
+    Check(link->SetArguments(shortcut.arguments), L"set the arguments of " + path);
+    Check(link->SetDescription(description.c_str()), L"set the description of " + path);
+    ComPtr<IPersistFile> file;
+    Check(link.As(&file), L"reach the file of a shell link");
+    Check(file->Save(path.c_str(), TRUE), L"save " + path);
+}
+
+std::wstring StartupFolder() {
+    PWSTR raw = nullptr;
+    Check(::SHGetKnownFolderPath(FOLDERID_Startup, KF_FLAG_CREATE, nullptr, &raw), L"find the Startup folder");
+    const UniqueCoString folder(raw, &::CoTaskMemFree);
+    return folder.get();
+}
+
+void Seed(const std::wstring& programFolder) {
+    for (const RunValue& value : kRunValues) {
+        WriteRunValue(value);
+    }
+    const std::wstring startup = StartupFolder();
+    for (const Shortcut& shortcut : kStartupShortcuts) {
+        SaveShortcut(shortcut, CommandLineOf(shortcut), startup + L"\\" + shortcut.name + L".lnk");
+    }
+    SaveShortcut(kSwitchedOff, CommandLineOf(kSwitchedOff),
+                 programFolder + L"\\" + kSwitchedOffFolder + kSwitchedOff.name + L".lnk");
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::fwprintf(stderr, L"usage: DemoSeed <folder of Bootwarden.exe>\n");
+        return 2;
+    }
+    if (!RunsUnderWine()) {
+        std::fwprintf(stderr, L"DemoSeed writes start-up entries and runs only under Wine, in a build's own prefix.\n");
+        return 2;
+    }
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 1;
+    }
+    int result = 0;
+    try {
+        Seed(argv[1]);
+    } catch (const SeedError& error) {
+        std::fwprintf(stderr, L"DemoSeed: could not %ls (error 0x%08lx)\n", error.what.c_str(),
+                      static_cast<unsigned long>(error.code));
+        result = 1;
+    }
+    ::CoUninitialize();
+    return result;
+}
