@@ -66,8 +66,9 @@ std::wstring IconKeyOf(const Entry& entry) {
     return entry.iconSource.empty() ? std::wstring() : std::to_wstring(entry.iconIndex) + L"|" + entry.iconSource;
 }
 
+// A box is set for an entry that starts: enabled, and not kept from starting by Windows' own switch.
 bool IsChecked(const Entry& entry) {
-    return IsEnabledCode(entry.code);
+    return IsEnabledCode(entry.code) && !entry.switchedOffInWindows;
 }
 
 } // namespace
@@ -316,6 +317,19 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
             }
         }
         return 0;
+    }
+    case NM_CUSTOMDRAW: {
+        // An entry that Windows' own switch keeps from starting is drawn in the grey of what is not in force.
+        auto& draw = const_cast<NMLVCUSTOMDRAW&>(reinterpret_cast<const NMLVCUSTOMDRAW&>(header));
+        if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) {
+            return CDRF_NOTIFYITEMDRAW;
+        }
+        const auto row = static_cast<int>(draw.nmcd.dwItemSpec);
+        if (draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT && row >= 0 && row < Count() &&
+            RowEntry(row).switchedOffInWindows) {
+            draw.clrText = ::GetSysColor(COLOR_GRAYTEXT);
+        }
+        return CDRF_DODEFAULT;
     }
     case NM_DBLCLK: // ListDblClick
         if (m_handlers.doubleClicked) {

@@ -363,7 +363,9 @@ void TMainForm::ListSelectItem(int row, bool selected) {
     std::wstring status;
     if (selected && row >= 0 && row < m_list.Count()) {
         const Entry& entry = m_list.RowEntry(row);
-        status = entry.problem.empty() ? m_list.TargetText(row) : entry.problem;
+        status = !entry.problem.empty()       ? entry.problem
+                 : entry.switchedOffInWindows ? std::wstring(text::kSwitchedOffInWindows)
+                                              : m_list.TargetText(row);
     }
     SbSetText(m_statusBar, status);
     m_toolBar.Enable(PropButton, selected);
@@ -388,7 +390,9 @@ void TMainForm::ToggleEntry() {
     const PendingToggle toggle = *std::exchange(m_pendingToggle, std::nullopt);
     std::exception_ptr failure;
     try {
-        if (toggle.enable) {
+        if (toggle.enable && IsEnabledCode(toggle.entry.code)) {
+            AllowEntryToStart(toggle.entry); // a box set on an entry that Windows kept from starting
+        } else if (toggle.enable) {
             EnableEntry(toggle.entry, &m_toolBar.Progress());
         } else {
             DisableEntry(toggle.entry);

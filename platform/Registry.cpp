@@ -139,6 +139,23 @@ void TRegistry::WriteValue(const RegistryValue& value) {
     }
 }
 
+std::wstring TRegistry::KeyName() const {
+    // NtQueryKey's KeyNameInformation (3): a ULONG length in bytes, then the name. Found at run time, so that the
+    // program needs no import library for ntdll.
+    using NtQueryKeyFn = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const auto queryKey = reinterpret_cast<NtQueryKeyFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    if (!m_key || queryKey == nullptr) {
+        return {};
+    }
+    std::vector<ULONG> buffer(1024);
+    ULONG needed = 0;
+    if (queryKey(m_key.Get(), 3, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG)), &needed) < 0) {
+        return {};
+    }
+    return std::wstring(reinterpret_cast<const wchar_t*>(buffer.data() + 1), buffer[0] / sizeof(wchar_t));
+}
+
 bool TRegistry::RemoveValue(const std::wstring& name) {
     return m_key && ::RegDeleteValueW(m_key.Get(), name.c_str()) == ERROR_SUCCESS;
 }

@@ -82,6 +82,10 @@ public:
     // True when the value can be queried.
     bool HasValue(const std::wstring& name) const { return ValueType(name).has_value(); }
 
+    // The open key's own full name in the registry ("\REGISTRY\Machine\Software\..."), which tells two views
+    // of one path apart; "" when there is no open key or the name cannot be asked for.
+    std::wstring KeyName() const;
+
 private:
     HKEY m_root = HKEY_CURRENT_USER;
     UniqueHkey m_key;

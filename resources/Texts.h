@@ -95,6 +95,7 @@ inline constexpr const wchar_t* kShortcutIsDevice =
 inline constexpr const wchar_t* kShortcutIsLink =
     L"This shortcut is a link to another file, so it is not opened here and cannot be switched off.";
 inline constexpr const wchar_t* kEntryNotAvailable = L"\"%s\" cannot be switched off: %s";
+inline constexpr const wchar_t* kSwitchedOffInWindows = L"Switched off in Windows' startup settings";
 
 // The message box after an import that could not copy some entries into the store; each line names one.
 inline constexpr const wchar_t* kImportProblems =

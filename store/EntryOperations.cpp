@@ -6,6 +6,7 @@
 #include "platform/ShellLink.h"
 #include "store/Import.h"
 #include "store/Locations.h"
+#include "store/StartupApproved.h"
 #include "store/StoreReader.h"
 
 #include <functional>
@@ -132,14 +133,14 @@ void DisableShortcut(const Entry& entry) {
     }
 }
 
-void EnableRunValue(const Entry& entry, const StoreLink& link) {
+bool EnableRunValue(const Entry& entry, const StoreLink& link) {
     const ValueRecord record = RecordOfLink(link.description, link.arguments);
     if (record.cut) {
         Refuse(text::kCannotEnableCut, {entry.name});
     }
     TRegistry registry;
     if (!OpenRunKey(registry, EnabledCodeOf(entry.code))) {
-        return; // nothing moves; the refresh shows the entry as it still is
+        return false; // nothing moves; the refresh shows the entry as it still is
     }
     const auto before = registry.Value(entry.name);
     RegistryValue value{entry.name, record.type, {}};
@@ -163,6 +164,7 @@ void EnableRunValue(const Entry& entry, const StoreLink& link) {
         }
         Refuse(undone ? text::kEnableUndone : text::kEnableNotUndone, {link.path, entry.name});
     }
+    return true;
 }
 
 void EnableShortcut(const Entry& entry, const StoreLink& link, ProgressControl* progress) {
@@ -185,8 +187,14 @@ void EnableShortcut(const Entry& entry, const StoreLink& link, ProgressControl* 
 bool Entry::operator==(const Entry& other) const {
     return name == other.name && code == other.code && storeLinkPath == other.storeLinkPath &&
            description == other.description && record == other.record && readWhole == other.readWhole &&
-           target == other.target && iconSource == other.iconSource && iconIndex == other.iconIndex &&
-           problem == other.problem;
+           switchedOffInWindows == other.switchedOffInWindows && target == other.target &&
+           iconSource == other.iconSource && iconIndex == other.iconIndex && problem == other.problem;
+}
+
+void AllowEntryToStart(const Entry& entry) {
+    if (IsEnabledCode(entry.code)) {
+        (void)AllowToStart(entry.code, entry.name);
+    }
 }
 
 void DisableEntry(const Entry& entry) {
@@ -214,10 +222,14 @@ void EnableEntry(const Entry& entry, ProgressControl* progress) {
         Refuse(text::kCannotEnableUnread, {entry.name});
     }
     if (IsRegistryCode(entry.code)) {
-        EnableRunValue(entry, *link);
+        if (!EnableRunValue(entry, *link)) {
+            return;
+        }
     } else {
         EnableShortcut(entry, *link, progress);
     }
+    // Switched on here means it starts: a flag of Windows' own that would keep it from starting goes too.
+    (void)AllowToStart(EnabledCodeOf(entry.code), entry.name);
 }
 
 bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress) {

@@ -20,7 +20,8 @@ struct Entry {
     std::wstring description;   // a registry entry's command line (whole); a Startup entry's link description
     ValueRecord record;         // a registry entry's value type, and whether its stored command line is cut
     bool readWhole = false;     // its store link was read whole (a disabled entry is switched on from nothing less)
-    std::wstring target;        // the program or file it starts; "" when that does not exist
+    bool switchedOffInWindows = false; // an enabled entry that Windows' own switch keeps from starting
+    std::wstring target;               // the program or file it starts; "" when that does not exist
     std::wstring iconSource;
     int iconIndex = 0;
     std::wstring problem; // why it cannot be switched off here; "" when it can
@@ -40,9 +41,14 @@ void DisableEntry(const Entry& entry);
 // Switches a disabled entry on: its store link is read afresh and whole, the system side is written (the Run
 // value with the type recorded for it, or the shortcut copied into the Startup folder in one step), and only
 // then does the store link leave the disabled folder. If it cannot leave, the system side is put back as it
-// was and the error says so. Refuses a link that cannot be read, a command line stored cut, and a Startup
-// entry while the Startup folder is not known.
+// was and the error says so. A flag of Windows' own switch that would keep the entry from starting is set to
+// "may start". Refuses a link that cannot be read, a command line stored cut, and a Startup entry while the
+// Startup folder is not known.
 void EnableEntry(const Entry& entry, ProgressControl* progress);
+
+// Switches on an enabled entry that Windows' own switch keeps from starting: its flag then says "may start";
+// nothing else changes. Raises ERegistryException when the flag cannot be written.
+void AllowEntryToStart(const Entry& entry);
 
 // Carries edits of enabled store links into the system: a link whose file changed since the last import wrote
 // or confirmed it (an edit through its property sheet) is written back: its command line into its Run value

@@ -4,6 +4,7 @@
 #include "platform/ShellLink.h"
 #include "store/CommandLine.h"
 #include "store/Locations.h"
+#include "store/StartupApproved.h"
 
 namespace bw {
 
@@ -107,15 +108,20 @@ TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMir
     }
     for (const RunKeyRead& key : system.keys) {
         if (key.opened) {
-            PlanRunKey(key);
+            PlanRunKey(key, system);
         }
     }
     PlanStartupFolder(system);
+    for (SystemEntry& entry : m_entries) {
+        const auto off = system.switchedOff.find(entry.code);
+        entry.switchedOffInWindows = off != system.switchedOff.end() &&
+                                     off->second.count(FoldedName(ApprovalValueName(entry.code, entry.name))) != 0;
+    }
 }
 
 TImportJob::~TImportJob() = default;
 
-void TImportJob::PlanRunKey(const RunKeyRead& key) {
+void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
     for (const RegistryValue& value : key.values) {
         if (!value.IsText() && !value.data.empty()) {
             continue; // Windows starts no value of another type either

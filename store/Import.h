@@ -44,6 +44,7 @@ struct SystemEntry {
     std::wstring shortcutPath;          // a Startup shortcut
     std::wstring storeLinkPath;         // "" when no store link can keep it
     bool mirrored = false;              // its store link was written or confirmed by this import
+    bool switchedOffInWindows = false;  // Windows' own switch keeps it from starting
     std::wstring problem;               // why it cannot be switched off here; "" when it can
 };
 
@@ -83,7 +84,7 @@ public:
     const std::vector<StoreLink>& Written() const { return m_written; }
 
 private:
-    void PlanRunKey(const RunKeyRead& key);
+    void PlanRunKey(const RunKeyRead& key, const SystemRead& system);
     void PlanStartupFolder(const SystemRead& system);
     void MirrorRunValue(SystemEntry& entry);
     void MirrorShortcut(SystemEntry& entry, const StartupFile& file);

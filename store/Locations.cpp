@@ -10,19 +10,25 @@
 namespace bw {
 
 const wchar_t* const LocationTable::StoreFolders[kLastCode + 1] = {
-    L"", L"Run\\Local\\", L"Run\\User\\", L"Run\\StartUp\\", L"NoRun\\Local\\", L"NoRun\\User\\", L"NoRun\\StartUp\\",
+    L"",
+    L"Run\\Local\\",
+    L"Run\\User\\",
+    L"Run\\StartUp\\",
+    L"NoRun\\Local\\",
+    L"NoRun\\User\\",
+    L"NoRun\\StartUp\\",
+    L"Run\\Local32\\",
+    L"NoRun\\Local32\\",
 };
 
-const wchar_t* const LocationTable::Labels[4] = {
-    L"",
-    text::kLocalLabel,
-    text::kUserLabel,
-    text::kStartUpLabel,
+const wchar_t* const LocationTable::Labels[5] = {
+    L"", text::kLocalLabel, text::kUserLabel, text::kStartUpLabel, text::kLocal32Label,
 };
 
 HKEY LocationTable::Root(Location location) {
     switch (location) {
     case Location::Local:
+    case Location::Local32:
         return HKEY_LOCAL_MACHINE;
     case Location::User:
         return HKEY_CURRENT_USER;
@@ -32,8 +38,24 @@ HKEY LocationTable::Root(Location location) {
     return nullptr;
 }
 
+REGSAM LocationTable::View(Location location) {
+    // Each view is named, whatever the program's own is: HKCU's Run key is one key in both.
+    switch (location) {
+    case Location::Local:
+        return KEY_WOW64_64KEY;
+    case Location::Local32:
+        return KEY_WOW64_32KEY;
+    case Location::User:
+    case Location::StartUp:
+        break;
+    }
+    return 0;
+}
+
 namespace {
 std::wstring g_programDir;
+bool g_separate32BitView = false;
+bool g_locationsKnown = false;
 std::wstring g_startupDir = L"c:";
 bool g_startupDirKnown = false;
 
@@ -98,15 +120,42 @@ std::optional<std::wstring> Unescaped(const std::wstring& text) {
 } // namespace
 
 std::vector<int> AllCodes() {
-    std::vector<int> codes;
-    for (int code = kFirstCode; code <= kLastCode; ++code) {
-        codes.push_back(code);
+    if (!g_locationsKnown) {
+        RecomputeLocations();
     }
-    return codes;
+    if (g_separate32BitView) {
+        return {1, kLocal32Code, 2, 3, 4, kLocal32OffCode, 5, 6};
+    }
+    return {1, 2, 3, 4, 5, 6};
 }
 
 int ListRankOf(int code) {
-    return code;
+    static const int kRanks[kLastCode + 1] = {0, 1, 3, 4, 5, 7, 8, 2, 6};
+    return IsValidCode(code) ? kRanks[code] : 0;
+}
+
+void RecomputeLocations() {
+    // The views are two keys where opening one path in each gives two keys of different names. On a 32-bit
+    // system, and in a registry whose HKLM is a key elsewhere, both give one key.
+    // Asked with full access like every key of the program: where HKLM's keys do not open so, neither view's
+    // entries are listed anyway.
+    const auto nameIn = [](REGSAM view) {
+        TRegistry registry;
+        registry.SelectRoot(HKEY_LOCAL_MACHINE);
+        return registry.OpenExistingKey(L"Software\\Microsoft\\Windows\\CurrentVersion", view) ? registry.KeyName()
+                                                                                               : std::wstring();
+    };
+    const std::wstring native = nameIn(KEY_WOW64_64KEY);
+    const std::wstring view32 = nameIn(KEY_WOW64_32KEY);
+    g_separate32BitView = !native.empty() && !view32.empty() && !SameFileName(native, view32);
+    g_locationsKnown = true;
+}
+
+bool HasSeparate32BitView() {
+    if (!g_locationsKnown) {
+        RecomputeLocations();
+    }
+    return g_separate32BitView;
 }
 
 const wchar_t* StoreFolder(int code) {
@@ -122,8 +171,7 @@ HKEY RegistryRoot(int code) {
 }
 
 REGSAM RegistryView(int code) {
-    (void)CheckedCode(code);
-    return 0;
+    return LocationTable::View(LocationOf(CheckedCode(code)));
 }
 
 std::wstring LocationText(int code) {

@@ -8,14 +8,16 @@
 
 namespace bw {
 
-// The start-up locations, in their fixed order.
-enum class Location { Local = 1, User = 2, StartUp = 3 };
+// The start-up locations, in their fixed order. Local32 is the 32-bit view of HKLM's Run key, where 32-bit
+// installers put their entries on 64-bit Windows; a system without a separate view of it has no such location.
+enum class Location { Local = 1, User = 2, StartUp = 3, Local32 = 4 };
 
-// Location codes 1 to 6 name the store folders: 1 to 3 the enabled folders of Local, User and StartUp,
-// 4 to 6 the disabled folders of the same locations.
+// Location codes name the store folders: 1 to 3 the enabled folders of Local, User and StartUp, 4 to 6 the
+// disabled folders of the same locations; 7 and 8 the enabled and the disabled folder of Local32.
 inline constexpr int kFirstCode = 1;
-inline constexpr int kLastCode = 6;
-inline constexpr int kFirstDisabledCode = 4;
+inline constexpr int kLastCode = 8;
+inline constexpr int kLocal32Code = 7;
+inline constexpr int kLocal32OffCode = 8;
 
 inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const wchar_t* kShellFoldersKeyPath =
@@ -25,42 +27,51 @@ inline constexpr const wchar_t* kLinkExtension = L".lnk";
 
 // The constant table of store folders, location labels and registry roots.
 struct LocationTable {
-    // Indexed by location code 1 to 6 (index 0 unused); relative to ProgramDir, ending in "\".
+    // Indexed by location code 1 to 8 (index 0 unused); relative to ProgramDir, ending in "\".
     static const wchar_t* const StoreFolders[kLastCode + 1];
-    // Indexed by location 1 to 3 (index 0 unused); each begins with a blank.
-    static const wchar_t* const Labels[4];
-    // The registry root of location 1 (Local) and 2 (User).
+    // Indexed by location 1 to 4 (index 0 unused); each begins with a blank.
+    static const wchar_t* const Labels[5];
+    // The registry root of a registry location (Local, User, Local32); null for StartUp.
     static HKEY Root(Location location);
+    // The view of the registry that a registry location's Run key is opened in.
+    static REGSAM View(Location location);
 };
 
 inline bool IsValidCode(int code) {
     return code >= kFirstCode && code <= kLastCode;
 }
 inline bool IsEnabledCode(int code) {
-    return code >= kFirstCode && code < kFirstDisabledCode;
+    return (code >= kFirstCode && code <= 3) || code == kLocal32Code;
 }
 inline Location LocationOf(int code) {
-    return static_cast<Location>((code - 1) % 3 + 1);
+    return code >= kLocal32Code ? Location::Local32 : static_cast<Location>((code - 1) % 3 + 1);
 }
 inline bool IsRegistryCode(int code) {
     return IsValidCode(code) && LocationOf(code) != Location::StartUp;
 }
 inline int DisabledCodeOf(int code) {
-    return code + 3;
+    return code == kLocal32Code ? kLocal32OffCode : code + 3;
 }
 inline int EnabledCodeOf(int code) {
-    return code - 3;
+    return code == kLocal32OffCode ? kLocal32Code : code - 3;
 }
 
-// Every code, in the order the list shows its folder.
+// Every code of this system, in the order the list shows its folder: the enabled ones, then the disabled
+// ones, each HKLM's (and its 32-bit view's), HKCU's, the Startup folder's. The 32-bit view's codes are there only
+// where that view is a key of its own (see RecomputeLocations).
 std::vector<int> AllCodes();
 // The place of a code's folder in that order.
 int ListRankOf(int code);
 
+// Finds out afresh whether HKLM's 32-bit view is a separate key on this system (as on 64-bit Windows), which
+// makes the Local32 location one of AllCodes. Every read of the system calls it.
+void RecomputeLocations();
+bool HasSeparate32BitView();
+
 const wchar_t* StoreFolder(int code);
 const wchar_t* LocationLabel(int code);
 
-// The registry root of a code of location Local or User; null for StartUp codes.
+// The registry root of a code of a registry location; null for StartUp codes.
 HKEY RegistryRoot(int code);
 // The view of the registry that the code's Run key is opened in (0: the program's own).
 REGSAM RegistryView(int code);

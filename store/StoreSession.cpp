@@ -140,6 +140,7 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
             entry.code = code;
             entry.storeLinkPath = system.storeLinkPath;
             entry.problem = system.problem;
+            entry.switchedOffInWindows = system.switchedOffInWindows;
             if (system.value) {
                 // What starts is the value itself, whatever became of its store link.
                 const std::wstring commandLine = system.value->Text();

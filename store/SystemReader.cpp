@@ -1,6 +1,7 @@
 #include "store/SystemReader.h"
 
 #include "store/Locations.h"
+#include "store/StartupApproved.h"
 
 #include <algorithm>
 
@@ -18,41 +19,65 @@ std::vector<int> RunKeyCodes() {
 
 void TSystemReader::Forget() {
     m_keys.clear();
+    m_flagKeys.clear();
     m_hasRead = false;
+}
+
+bool TSystemReader::ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, REGSAM view,
+                            std::vector<RegistryValue>& values, bool& changed) {
+    TRegistry registry;
+    registry.SelectRoot(root);
+    if (!registry.OpenExistingKey(path, view)) {
+        changed = changed || memo.opened;
+        memo = KeyMemo{};
+        return false;
+    }
+    const FILETIME readAt = SystemTimeNow();
+    const auto stamp = registry.Stamp();
+    const bool unchanged = memo.opened && stamp && *stamp == memo.stamp &&
+                           !IsWithinClockStep(memo.stamp.written, memo.readAt, kRegistryClockStep);
+    if (unchanged) {
+        values = memo.values;
+        return true;
+    }
+    values = registry.ListValues();
+    changed = changed || !memo.opened || values != memo.values;
+    // Read so soon after its last change that the next read enumerates it again.
+    memo = KeyMemo{true, stamp.value_or(KeyStamp{}), readAt, values};
+    return true;
 }
 
 bool TSystemReader::Read() {
     RecomputeStartupDir();
+    RecomputeLocations();
     SystemRead read;
     read.startupDir = StartupDir();
     read.startupDirKnown = IsStartupDirKnown();
     bool changed = !m_hasRead || read.startupDir != m_last.startupDir || read.startupDirKnown != m_last.startupDirKnown;
 
     for (int code : RunKeyCodes()) {
-        KeyMemo& memo = m_keys[code];
         RunKeyRead key;
         key.code = code;
-        TRegistry registry;
-        registry.SelectRoot(RegistryRoot(code));
-        key.opened = registry.OpenExistingKey(kRunKeyPath, RegistryView(code));
-        if (key.opened) {
-            const FILETIME readAt = SystemTimeNow();
-            const auto stamp = registry.Stamp();
-            const bool unchanged = memo.opened && stamp && *stamp == memo.stamp &&
-                                   !IsWithinClockStep(memo.stamp.written, memo.readAt, kRegistryClockStep);
-            if (unchanged) {
-                key.values = memo.values;
-            } else {
-                key.values = registry.ListValues();
-                changed = changed || !memo.opened || key.values != memo.values;
-                // Read so soon after its last change that the next read enumerates it again.
-                memo = KeyMemo{true, stamp.value_or(KeyStamp{}), readAt, key.values};
-            }
-        } else {
-            changed = changed || memo.opened;
-            memo = KeyMemo{};
-        }
+        key.opened = ReadKey(m_keys[code], RegistryRoot(code), kRunKeyPath, RegistryView(code), key.values, changed);
         read.keys.push_back(std::move(key));
+    }
+
+    for (int code : AllCodes()) {
+        const auto place = IsEnabledCode(code) ? ApprovalPlaceOf(code) : std::nullopt;
+        if (!place) {
+            continue;
+        }
+        const std::wstring path = std::wstring(kStartupApprovedPath) + place->subkey;
+        KeyMemo& memo = m_flagKeys[(place->root == HKEY_LOCAL_MACHINE ? L"HKLM\\" : L"HKCU\\") + path];
+        std::vector<RegistryValue> flags;
+        if (ReadKey(memo, place->root, path, 0, flags, changed)) {
+            auto& off = read.switchedOff[code];
+            for (const RegistryValue& flag : flags) {
+                if (KeepsFromStarting(flag)) {
+                    off.insert(FoldedName(flag.name));
+                }
+            }
+        }
     }
 
     if (read.startupDirKnown) {

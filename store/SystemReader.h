@@ -4,6 +4,7 @@
 #include "platform/Registry.h"
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct SystemRead {
     bool startupDirKnown = false;
     std::vector<RunKeyRead> keys;
     std::vector<StartupFile> startupFiles;
+    // By enabled code: the flag names (folded) of the entries that Windows' own switch keeps from starting.
+    std::map<int, std::set<std::wstring>> switchedOff;
 };
 
 // Reads the start-up locations. A Run key is enumerated (with every value's data) only when its stamp moved
@@ -53,7 +56,13 @@ private:
         FILETIME readAt{};
         std::vector<RegistryValue> values;
     };
+    // Reads a key's values into `values`, or takes them from `memo` when its stamp shows no change. False when
+    // the key does not open. Sets `changed` when what it holds differs from the memo.
+    static bool ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, REGSAM view,
+                        std::vector<RegistryValue>& values, bool& changed);
+
     std::map<int, KeyMemo> m_keys;
+    std::map<std::wstring, KeyMemo> m_flagKeys; // by root and subkey
     SystemRead m_last;
     bool m_hasRead = false;
     std::wstring m_startupStepDir; // the folder whose clock step m_startupStep is

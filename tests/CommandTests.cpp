@@ -2,6 +2,7 @@
 
 #include "app/Controls.h"
 #include "store/CommandLine.h"
+#include "store/StartupApproved.h"
 #include "store/Import.h"
 
 namespace bw::test {
@@ -133,6 +134,32 @@ TEST_F(ToggleTest, ChangesBeforeTheRebuildAndOtherChangesDoNothing) {
     Pump();
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Second")->text, L"c:\\second.exe");
     EXPECT_THAT(StoreNames(5), ElementsAre(L"First.lnk"));
+}
+
+// An entry that Windows' own switch keeps from starting shows its box clear and says why; setting the box lets it
+// start and changes nothing else.
+TEST_F(ToggleTest, AnEntrySwitchedOffInWindowsIsShownSoAndSwitchedOnByItsBox) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\windows\\notepad.exe");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\windows\\regedit.exe");
+    std::string off(12, '\0');
+    off[0] = 0x03;
+    const std::wstring approved = std::wstring(kStartupApprovedPath) + L"Run";
+    m_registry.SetValue(HKEY_CURRENT_USER, approved, L"Tool", REG_BINARY, off.data(), 12);
+    m_registry.SetValue(HKEY_CURRENT_USER, approved, L"Other", REG_BINARY, off.data(), 12);
+    Open();
+    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Tool", 2)));
+    Select(RowOf(L"Tool", 2));
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"Switched off in Windows' startup settings");
+
+    ToggleRow(RowOf(L"Tool", 2));
+
+    EXPECT_TRUE(m_desktop.errors.empty());
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Tool", 2)));
+    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Other", 2)));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\windows\\notepad.exe");
+    EXPECT_THAT(StoreNames(5), ::testing::IsEmpty()) << "switched on, not moved";
+    Select(RowOf(L"Tool", 2));
+    EXPECT_EQ(SbGetText(m_form->StatusBar()), L"c:\\windows\\notepad.exe");
 }
 
 class RefreshTest : public WindowTest {};

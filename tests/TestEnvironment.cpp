@@ -167,7 +167,8 @@ StoreTest::StoreTest() {
     ::CreateDirectoryW((m_programDir + L"Run").c_str(), nullptr);
     ::CreateDirectoryW((m_programDir + L"NoRun").c_str(), nullptr);
     SetProgramDir(m_programDir);
-    for (int code = kFirstCode; code <= kLastCode; ++code) {
+    RecomputeLocations(); // the scratch registry's HKLM has no separate 32-bit view
+    for (int code : AllCodes()) {
         ::CreateDirectoryW(StoreFolderPath(code).c_str(), nullptr);
     }
     m_startup = m_root / L"Startup";

@@ -1,6 +1,7 @@
 // Puts the demo set into the Wine prefix it runs in, so that a first `tools/dev run` shows Bootwarden at
-// work: Run values under HKLM and HKCU, two shortcuts in the user's Startup folder, and one entry that is
-// already switched off, kept as a shortcut in the store beside Bootwarden.exe.
+// work: Run values under HKLM (and its 32-bit view) and HKCU, two shortcuts in the user's Startup folder, one of
+// them switched off in Windows' own start-up settings, and one entry that is already switched off, kept as a
+// shortcut in the store beside Bootwarden.exe.
 //
 // It writes the machine's real start-up entries, so it refuses to run anywhere but under Wine; tools/dev
 // starts it only in the build's own prefix, and only once for each prefix.
@@ -25,6 +26,7 @@ constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVe
 
 struct RunValue {
     HKEY root;
+    REGSAM view; // KEY_WOW64_32KEY: the 32-bit view of HKLM, where 32-bit installers write
     const wchar_t* name;
     DWORD type;
     const wchar_t* commandLine;
@@ -33,13 +35,21 @@ struct RunValue {
 // One of each kind a user meets: a reference that only an expandable value resolves, a quoted path with
 // arguments, and a program that has since been uninstalled.
 const RunValue kRunValues[] = {
-    {HKEY_LOCAL_MACHINE, L"Performance Monitor", REG_EXPAND_SZ, L"%SystemRoot%\\system32\\taskmgr.exe"},
-    {HKEY_LOCAL_MACHINE, L"Backup Agent", REG_SZ,
+    {HKEY_LOCAL_MACHINE, 0, L"Performance Monitor", REG_EXPAND_SZ, L"%SystemRoot%\\system32\\taskmgr.exe"},
+    {HKEY_LOCAL_MACHINE, 0, L"Backup Agent", REG_SZ,
      L"\"C:\\Program Files\\Northwind\\Backup Agent\\nwbackup.exe\" --tray --quiet"},
-    {HKEY_CURRENT_USER, L"Reading List", REG_SZ,
+    {HKEY_CURRENT_USER, 0, L"Reading List", REG_SZ,
      L"\"C:\\Program Files\\Windows NT\\Accessories\\wordpad.exe\" "
      L"\"C:\\users\\Public\\Documents\\Reading list.rtf\""},
+    {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, L"Update Checker", REG_SZ,
+     L"\"C:\\Program Files (x86)\\Internet Explorer\\iexplore.exe\" -nohome"},
 };
+
+// An entry switched off in Windows' own start-up settings: its flag under Explorer\StartupApproved says so
+// (first byte odd), and the entry stays where it is.
+constexpr const wchar_t* kApprovedPath =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\StartupFolder";
+constexpr const wchar_t* kSwitchedOffInWindows = L"Clock.lnk";
 
 struct Shortcut {
     const wchar_t* name;
@@ -91,7 +101,8 @@ std::wstring CommandLineOf(const Shortcut& shortcut) {
 
 void WriteRunValue(const RunValue& value) {
     HKEY opened = nullptr;
-    CheckStatus(::RegCreateKeyExW(value.root, kRunKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr),
+    CheckStatus(::RegCreateKeyExW(value.root, kRunKeyPath, 0, nullptr, 0, KEY_SET_VALUE | value.view, nullptr, &opened,
+                                  nullptr),
                 L"open the Run key for " + std::wstring(value.name));
     const UniqueHkey key(opened, &::RegCloseKey);
     const std::wstring data = value.commandLine;
@@ -130,6 +141,15 @@ void Seed(const std::wstring& programFolder) {
     }
     SaveShortcut(kSwitchedOff, CommandLineOf(kSwitchedOff),
                  programFolder + L"\\" + kSwitchedOffFolder + kSwitchedOff.name + L".lnk");
+
+    HKEY opened = nullptr;
+    CheckStatus(
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kApprovedPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr),
+        L"open Windows' start-up settings");
+    const UniqueHkey approved(opened, &::RegCloseKey);
+    const BYTE off[12] = {0x03};
+    CheckStatus(::RegSetValueExW(approved.get(), kSwitchedOffInWindows, 0, REG_BINARY, off, sizeof off),
+                L"switch off " + std::wstring(kSwitchedOffInWindows) + L" in Windows' start-up settings");
 }
 
 } // namespace
