@@ -16,6 +16,15 @@ namespace {
 // a description that reaches the limit from one that does not.
 constexpr int kReadBufferLength = 4096;
 
+// A new memory stream, owned by the returned pointer. (Taken over through the pointer's own slot: ComPtr's
+// Attach adds a reference with mingw-w64's headers but not with Microsoft's, so it would leak with one of them.)
+ComPtr<IStream> MemoryStream(const std::string& bytes) {
+    ComPtr<IStream> stream;
+    *stream.ReleaseAndGetAddressOf() =
+        ::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
+    return stream;
+}
+
 std::wstring OleErrorText(HRESULT hr) {
     wchar_t* text = nullptr;
     const DWORD length =
@@ -61,8 +70,7 @@ TShellLink::TShellLink() {
 }
 
 bool TShellLink::LoadBytes(const std::string& bytes) {
-    ComPtr<IStream> stream;
-    stream.Attach(::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size())));
+    const ComPtr<IStream> stream = MemoryStream(bytes);
     if (!stream || FAILED(m_stream->Load(stream.Get()))) {
         *this = TShellLink(); // no half-loaded values
         return false;
@@ -73,8 +81,7 @@ bool TShellLink::LoadBytes(const std::string& bytes) {
 std::string TShellLink::SaveBytes() const {
     // Saving to memory and writing the file ourselves puts it in place in one step; it is also far quicker
     // than the object's own file save, which under Wine notifies the desktop of every file it writes.
-    ComPtr<IStream> stream;
-    stream.Attach(::SHCreateMemStream(nullptr, 0));
+    const ComPtr<IStream> stream = MemoryStream({});
     HRESULT hr = stream ? m_stream->Save(stream.Get(), FALSE) : E_OUTOFMEMORY;
     STATSTG stat{};
     if (SUCCEEDED(hr)) {

@@ -121,6 +121,11 @@ TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMir
 
 TImportJob::~TImportJob() = default;
 
+void TImportJob::UseLinks(TShellLink& maker, TShellLink& reader) {
+    m_maker = &maker;
+    m_reader = &reader;
+}
+
 void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
     for (const RegistryValue& value : key.values) {
         if (!value.IsText() && !value.data.empty()) {
@@ -199,9 +204,10 @@ bool TImportJob::Step(DWORD budgetMs) {
     if (m_finished) {
         return true;
     }
-    if (!m_maker) {
-        m_maker = std::make_unique<TShellLink>();
-        m_reader = std::make_unique<TShellLink>();
+    if (m_maker == nullptr) {
+        m_ownMaker = std::make_unique<TShellLink>();
+        m_ownReader = std::make_unique<TShellLink>();
+        UseLinks(*m_ownMaker, *m_ownReader);
     }
     const ULONGLONG start = ::GetTickCount64();
     while (m_next < m_work.size()) {

@@ -69,6 +69,11 @@ public:
     TImportJob(const TImportJob&) = delete;
     TImportJob& operator=(const TImportJob&) = delete;
 
+    // Lends the job the link objects to make and read links with, so that a caller running many imports keeps
+    // two for its whole run (each new one costs memory that Wine never gives back). Without them the job makes
+    // its own.
+    void UseLinks(TShellLink& maker, TShellLink& reader);
+
     // Does the next part of the work, for about `budgetMs` milliseconds (0: to the end). True when all is done.
     bool Step(DWORD budgetMs);
 
@@ -104,8 +109,10 @@ private:
     std::map<int, std::set<std::wstring>> m_kept; // folded file names to keep, by enabled code
     std::vector<ImportProblem> m_problems;
     std::vector<StoreLink> m_written;
-    std::unique_ptr<TShellLink> m_maker;  // makes every Run value's link: it only ever gets the fields each sets
-    std::unique_ptr<TShellLink> m_reader; // reads what was written or found
+    TShellLink* m_maker = nullptr;  // makes every Run value's link: it only ever gets the fields each sets
+    TShellLink* m_reader = nullptr; // reads what was written or found
+    std::unique_ptr<TShellLink> m_ownMaker;
+    std::unique_ptr<TShellLink> m_ownReader;
 };
 
 // The bytes of a store link for a Run value: its command line as description (cut to what a link keeps), and

@@ -1,6 +1,7 @@
 #include "store/StoreSession.h"
 
 #include "resources/Texts.h"
+#include "platform/ShellLink.h"
 #include "store/Locations.h"
 
 #include <algorithm>
@@ -22,6 +23,11 @@ bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
         (void)m_system.Read(); // the write-back changed the system: the import mirrors it as it now is
     }
     m_job = std::make_unique<TImportJob>(m_system.Last(), m_store, m_mirror, !std::exchange(m_leftoversRemoved, true));
+    if (!m_maker) {
+        m_maker = std::make_unique<TShellLink>();
+        m_reader = std::make_unique<TShellLink>();
+    }
+    m_job->UseLinks(*m_maker, *m_reader);
     return true;
 }
 

@@ -67,6 +67,8 @@ private:
     TStoreReader m_store;
     TMirror m_mirror;
     std::unique_ptr<TImportJob> m_job;
+    std::unique_ptr<TShellLink> m_maker; // lent to every import of the run
+    std::unique_ptr<TShellLink> m_reader;
     std::vector<Entry> m_entries;
     bool m_hasEntries = false;
     bool m_retry = false; // the last import left something to try again even when nothing changes
