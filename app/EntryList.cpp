@@ -18,6 +18,7 @@ namespace {
 constexpr int kEntryIconSize = 32;  // at 96 DPI
 constexpr int kMinimumTarget = 120; // the least width left to Target, at 96 DPI
 constexpr int kMinimumName = 60;
+constexpr LPARAM kKeyWasDown = 0x40000000; // of a key message: the key was down before it, the press repeats
 
 // Suspends the list's redrawing for its lifetime and resumes it on every exit.
 class RedrawSuspension {
@@ -106,7 +107,12 @@ LRESULT CALLBACK TEntryList::ListProc(HWND window, UINT message, WPARAM wParam, 
 LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_KEYDOWN:
-        m_pressed.insert(wParam); // a repeated press is still one press
+    case WM_SYSKEYDOWN: // with Alt held
+        // Only a key that goes down here is pressed here. A key held on a dialog's button that closed repeats into
+        // the list, and those repeats are not a press of the list's; the repeats of its own presses change nothing.
+        if ((lParam & kKeyWasDown) == 0) {
+            m_pressed.insert(wParam);
+        }
         break;
     case WM_KILLFOCUS:
         // Whatever takes the focus (a dialog, another window) takes the presses with it: their releases are
@@ -114,6 +120,7 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         m_pressed.clear();
         break;
     case WM_KEYUP:
+    case WM_SYSKEYUP: // Alt held at the release, whether or not at the press: the modifiers are not examined
         if (m_pressed.erase(wParam) != 0) {
             ::SendMessageW(::GetParent(m_list), WM_LISTKEYUP, wParam, 0);
             return 0;
