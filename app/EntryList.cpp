@@ -123,9 +123,11 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SYSKEYUP: // Alt held at the release, whether or not at the press: the modifiers are not examined
         if (m_pressed.erase(wParam) != 0) {
             ::SendMessageW(::GetParent(m_list), WM_LISTKEYUP, wParam, 0);
-            return 0;
+            if (!::IsWindow(m_list)) {
+                return 0; // the command closed the window
+            }
         }
-        break;
+        break; // the list view and the system see every release as before (Alt's opens the window menu)
     }
     return ::CallWindowProcW(m_listProc, m_list, message, wParam, lParam);
 }
