@@ -98,13 +98,18 @@ bool FileStamp::operator==(const FileStamp& other) const {
            size == other.size && attributes == other.attributes;
 }
 
-FileStamp StampOf(const WIN32_FIND_DATAW& found) {
+// A search and an attribute query give the same fields under the same names.
+template <typename Data> static FileStamp StampFrom(const Data& data) {
     FileStamp stamp;
-    stamp.written = found.ftLastWriteTime;
-    stamp.created = found.ftCreationTime;
-    stamp.size = (ULONGLONG{found.nFileSizeHigh} << 32) | found.nFileSizeLow;
-    stamp.attributes = found.dwFileAttributes;
+    stamp.written = data.ftLastWriteTime;
+    stamp.created = data.ftCreationTime;
+    stamp.size = (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    stamp.attributes = data.dwFileAttributes;
     return stamp;
+}
+
+FileStamp StampOf(const WIN32_FIND_DATAW& found) {
+    return StampFrom(found);
 }
 
 std::optional<FileStamp> StampAt(const std::wstring& path) {
@@ -112,12 +117,7 @@ std::optional<FileStamp> StampAt(const std::wstring& path) {
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return std::nullopt;
     }
-    FileStamp stamp;
-    stamp.written = data.ftLastWriteTime;
-    stamp.created = data.ftCreationTime;
-    stamp.size = (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-    stamp.attributes = data.dwFileAttributes;
-    return stamp;
+    return StampFrom(data);
 }
 
 FILETIME SystemTimeNow() {

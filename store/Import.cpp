@@ -126,6 +126,18 @@ void TImportJob::UseLinks(TShellLink& maker, TShellLink& reader) {
     m_reader = &reader;
 }
 
+std::wstring TImportJob::PlaceInStore(SystemEntry& entry) {
+    const auto stored = StoredNameOf(entry.name);
+    if (!stored) {
+        entry.problem = text::kNameNotStorable;
+        return {};
+    }
+    const std::wstring fileName = *stored + kLinkExtension;
+    entry.storeLinkPath = StoreFolderPath(entry.code) + fileName;
+    m_kept[entry.code].insert(FoldedName(fileName));
+    return fileName;
+}
+
 void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
     for (const RegistryValue& value : key.values) {
         if (!value.IsText() && !value.data.empty()) {
@@ -135,15 +147,11 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         entry.code = key.code;
         entry.name = value.name;
         entry.value = value;
-        const auto stored = StoredNameOf(value.name);
-        if (!stored) {
-            entry.problem = text::kNameNotStorable;
+        const std::wstring fileName = PlaceInStore(entry);
+        if (fileName.empty()) {
             m_entries.push_back(std::move(entry));
             continue;
         }
-        const std::wstring fileName = *stored + kLinkExtension;
-        entry.storeLinkPath = StoreFolderPath(key.code) + fileName;
-        m_kept[key.code].insert(FoldedName(fileName));
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         if (link && link->fileName == fileName && IsPlain(link->stamp) && StoreLinkMirrors(*link, value)) {
@@ -175,15 +183,11 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
             m_entries.push_back(std::move(entry));
             continue;
         }
-        const auto stored = StoredNameOf(entry.name);
-        if (!stored) {
-            entry.problem = text::kNameNotStorable;
+        const std::wstring fileName = PlaceInStore(entry);
+        if (fileName.empty()) {
             m_entries.push_back(std::move(entry));
             continue;
         }
-        const std::wstring fileName = *stored + kLinkExtension;
-        entry.storeLinkPath = StoreFolderPath(code) + fileName;
-        m_kept[code].insert(FoldedName(fileName));
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         const bool shortcutAsBefore = base && file.settled && file.stamp == base->shortcut;

@@ -89,6 +89,9 @@ public:
     const std::vector<StoreLink>& Written() const { return m_written; }
 
 private:
+    // Gives an entry its store link path and keeps that name from the emptying; "" (and the entry's problem
+    // said) when no file name can hold its name.
+    std::wstring PlaceInStore(SystemEntry& entry);
     void PlanRunKey(const RunKeyRead& key, const SystemRead& system);
     void PlanStartupFolder(const SystemRead& system);
     void MirrorRunValue(SystemEntry& entry);

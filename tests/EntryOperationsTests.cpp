@@ -33,16 +33,6 @@ public:
     int max = -1;
 };
 
-// The message of the error of kind E that `action` raises, or a text that no expectation matches.
-template <typename E, typename Action> std::wstring MessageOf(Action action) {
-    try {
-        action();
-    } catch (const E& error) {
-        return error.Message();
-    }
-    return L"(no error)";
-}
-
 class EntryOperationsTest : public StoreTest {
 protected:
     // Imports, and returns the entry as the list would show it.

@@ -51,16 +51,6 @@ ULONGLONG LastWriteTime(const std::wstring& path) {
     return (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
-// The message of the error of kind E that `action` raises, or a text that no expectation matches.
-template <typename E, typename Action> std::wstring MessageOf(Action action) {
-    try {
-        action();
-    } catch (const E& error) {
-        return error.Message();
-    }
-    return L"(no error)";
-}
-
 TEST(CopyWithProgressTest, CopiesChunkByChunkAndReportsEachChunk) {
     const TempFolder folder;
     struct Case {

@@ -97,6 +97,16 @@ struct LinkContent {
 };
 LinkContent ReadShortcut(const std::wstring& path);
 
+// The message of the error of kind E that `action` raises, or a text that no expectation matches.
+template <typename E, typename Action> std::wstring MessageOf(Action action) {
+    try {
+        action();
+    } catch (const E& error) {
+        return error.Message();
+    }
+    return L"(no error)";
+}
+
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 
