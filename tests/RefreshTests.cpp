@@ -90,10 +90,18 @@ TEST_F(RefreshCycleTest, SeesEveryKindOfChangeAndOnlyThen) {
     EXPECT_EQ(Find(kUser, L"Gone"), nullptr);
     Settle();
 
-    // A Startup shortcut edited in place, and again within the same moment.
+    // A Startup shortcut edited, and edited again within the same step of the file system's clock: its times
+    // are put back as they were, so its stamp (times, size, attributes) is the very one the last refresh read.
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"secnd");
     EXPECT_TRUE(Refresh());
+    const FileStamp seen = *StampAt(StartupPath(L"Notes.lnk"));
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"third");
+    {
+        UniqueFile file(::CreateFileW(StartupPath(L"Notes.lnk").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(::SetFileTime(file.Get(), &seen.created, nullptr, &seen.written));
+    }
+    ASSERT_EQ(*StampAt(StartupPath(L"Notes.lnk")), seen);
     EXPECT_TRUE(Refresh());
     EXPECT_EQ(Find(kStartUp, L"Notes")->description, L"third");
     EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).description, L"third");
