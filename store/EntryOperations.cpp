@@ -241,7 +241,7 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
             continue; // disabled entries have no place in the system to write to
         }
         const MirrorBase* base = mirror.Find(link.path);
-        if (base == nullptr || !link.readWhole || link.stamp == base->link) {
+        if (base == nullptr || !link.readWhole || LinkAsMirrored(link, *base)) {
             continue; // not a confirmed mirror, not read whole, or not changed on the store's side
         }
         if (IsRegistryCode(link.code)) {

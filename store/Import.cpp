@@ -93,6 +93,14 @@ std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value)
     return link.SaveBytes();
 }
 
+bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
+    if (base.linkSettled && link.settled && link.stamp == base.link) {
+        return true;
+    }
+    // A stamp taken within a step of the clock of its change may stay the same through a second change.
+    return link.readWhole && (base.value ? StoreLinkMirrors(link, *base.value) : link.bytes == base.linkBytes);
+}
+
 bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
     const std::wstring commandLine = value.Text();
     return link.readWhole && link.description == DescriptionFor(commandLine) &&
@@ -155,9 +163,9 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         if (link && link->fileName == fileName && IsPlain(link->stamp) && StoreLinkMirrors(*link, value)) {
-            m_mirror.Set(entry.storeLinkPath, {link->stamp, value, {}});
+            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, {}});
             entry.mirrored = true;
-        } else if (link && base && link->stamp != base->link && base->value == value) {
+        } else if (link && base && base->value == value && !LinkAsMirrored(*link, *base)) {
             // Only the store link changed since the last import: an edit that the write-back carries into the
             // system. It is left as it is.
         } else {
@@ -191,10 +199,10 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         const bool shortcutAsBefore = base && file.settled && file.stamp == base->shortcut;
-        if (link && link->settled && link->readWhole && link->fileName == fileName && shortcutAsBefore &&
-            link->stamp == base->link) {
+        const bool linkAsBefore = link && base && link->readWhole && LinkAsMirrored(*link, *base);
+        if (shortcutAsBefore && linkAsBefore && link->fileName == fileName) {
             entry.mirrored = true; // neither side changed since both were compared
-        } else if (link && shortcutAsBefore && link->stamp != base->link) {
+        } else if (link && shortcutAsBefore && !linkAsBefore) {
             // An edit of the store link, for the write-back to carry into the Startup folder.
         } else {
             m_shortcuts[m_entries.size()] = file;
@@ -235,7 +243,7 @@ bool TImportJob::Step(DWORD budgetMs) {
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, entry.value, {}});
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, {}});
     }
 }
 
@@ -260,13 +268,13 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
     const std::wstring fileName = FileNamePart(entry.storeLinkPath);
     if (existing && existing->readWhole && existing->bytes == *bytes && existing->fileName == fileName &&
         IsPlain(existing->stamp)) {
-        m_mirror.Set(entry.storeLinkPath, {existing->stamp, std::nullopt, shortcutBase});
+        m_mirror.Set(entry.storeLinkPath, {existing->stamp, existing->settled, std::nullopt, shortcutBase, *bytes});
         entry.mirrored = true;
         return;
     }
     // The mirror is the shortcut's very bytes: nothing of it is lost or changed on the way.
     if (WriteStoreLink(entry, *bytes, existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, std::nullopt, shortcutBase});
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, std::nullopt, shortcutBase, *bytes});
     }
 }
 

@@ -21,9 +21,15 @@ class TShellLink;
 // write-back carries into the system) or the system's (an updater, which the import carries into the store).
 struct MirrorBase {
     FileStamp link;                     // the store link as the import left it
+    bool linkSettled = false;           // that stamp was read well after its change: a later one moves it
     std::optional<RegistryValue> value; // a registry entry's value as it was mirrored
     FileStamp shortcut;                 // a Startup entry's shortcut as it was mirrored
+    std::string linkBytes;              // a Startup entry's store link as it was mirrored
 };
+
+// True when the store link is still what the import left, told by its stamp where that can tell, else by what
+// it holds.
+bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base);
 
 class TMirror {
 public:

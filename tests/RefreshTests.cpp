@@ -107,10 +107,21 @@ TEST_F(RefreshCycleTest, SeesEveryKindOfChangeAndOnlyThen) {
     EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).description, L"third");
     Settle();
 
-    // A store link edited through its properties: carried into the system.
+    // A store link edited through its properties: carried into the system; and again within one step of the
+    // clock, its stamp unchanged.
     WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool-3.exe", L"c:\\tool-3.exe");
     EXPECT_TRUE(Refresh());
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-3.exe");
+    const FileStamp toolSeen = *StampAt(StorePath(kUser, L"Tool"));
+    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool-4.exe", L"c:\\tool-4.exe");
+    {
+        UniqueFile file(::CreateFileW(StorePath(kUser, L"Tool").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(::SetFileTime(file.Get(), &toolSeen.created, nullptr, &toolSeen.written));
+    }
+    ASSERT_EQ(*StampAt(StorePath(kUser, L"Tool")), toolSeen);
+    EXPECT_TRUE(Refresh());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-4.exe");
     Settle();
     EXPECT_THAT(m_session.Entries(), SizeIs(3));
 }
