@@ -51,10 +51,6 @@ static LVITEMW LvGetItem(HWND list, int item, UINT mask) {
     return lvItem;
 }
 
-LPARAM LvGetItemParam(HWND list, int item) {
-    return LvGetItem(list, item, LVIF_PARAM).lParam;
-}
-
 int LvGetItemImage(HWND list, int item) {
     return LvGetItem(list, item, LVIF_IMAGE).iImage;
 }

@@ -13,7 +13,6 @@ int LvGetItemCount(HWND list);
 std::wstring LvGetItemText(HWND list, int item, int subItem);
 void LvSetItemText(HWND list, int item, int subItem, const std::wstring& text);
 int LvInsertItem(HWND list, int item, const std::wstring& text, int image, LPARAM param);
-LPARAM LvGetItemParam(HWND list, int item);
 int LvGetItemImage(HWND list, int item);
 bool LvGetCheck(HWND list, int item);
 void LvSetCheck(HWND list, int item, bool checked);

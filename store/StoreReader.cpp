@@ -22,10 +22,6 @@ bool ParseStoreLink(TShellLink& loader, StoreLink& link) {
 TStoreReader::TStoreReader() = default;
 TStoreReader::~TStoreReader() = default;
 
-void TStoreReader::Forget() {
-    m_known.clear();
-}
-
 ULONGLONG TStoreReader::StepOf(const std::wstring& folder) {
     auto step = m_steps.find(folder);
     if (step == m_steps.end()) {

@@ -56,8 +56,6 @@ public:
     // folder, a link of the file system.
     bool HoldsOthers(int code) const { return m_others.count(code) != 0; }
 
-    // Forgets what was read, so that the next read loads every link.
-    void Forget();
 
 private:
     std::shared_ptr<const StoreLink> Load(int code, const WIN32_FIND_DATAW& found, const std::wstring& path,

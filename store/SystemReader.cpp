@@ -17,12 +17,6 @@ std::vector<int> RunKeyCodes() {
     return codes;
 }
 
-void TSystemReader::Forget() {
-    m_keys.clear();
-    m_flagKeys.clear();
-    m_hasRead = false;
-}
-
 bool TSystemReader::ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, REGSAM view,
                             std::vector<RegistryValue>& values, bool& changed) {
     TRegistry registry;

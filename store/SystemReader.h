@@ -46,8 +46,6 @@ public:
 
     const SystemRead& Last() const { return m_last; }
 
-    // Forgets what was read, so that the next read reads everything afresh.
-    void Forget();
 
 private:
     struct KeyMemo {
