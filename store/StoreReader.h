@@ -56,7 +56,6 @@ public:
     // folder, a link of the file system.
     bool HoldsOthers(int code) const { return m_others.count(code) != 0; }
 
-
 private:
     std::shared_ptr<const StoreLink> Load(int code, const WIN32_FIND_DATAW& found, const std::wstring& path,
                                           const FILETIME& readAt, ULONGLONG step);

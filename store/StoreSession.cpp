@@ -14,9 +14,13 @@ TStoreSession::~TStoreSession() = default;
 
 bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
     m_job.reset();
+    // Until an import has run to its end, the next refresh runs whole, whatever it finds: a read or a write-back
+    // that failed here has taken in the changes it saw without acting on them.
+    const bool retry = std::exchange(m_retry, true);
     const bool systemChanged = m_system.Read();
     const bool storeChanged = m_store.Read(AllCodes());
-    if (m_hasEntries && !systemChanged && !storeChanged && !m_retry) {
+    if (m_hasEntries && !systemChanged && !storeChanged && !retry) {
+        m_retry = false;
         return false;
     }
     if (writeBack && WriteBackEntries(m_store, m_mirror, progress)) {

@@ -38,7 +38,7 @@ public:
     // A whole refresh at once. True when it did anything (something had changed).
     bool Refresh(bool writeBack, ProgressControl* progress);
 
-    // Drops an import under way; what it did so far stays done.
+    // Drops an import under way; what it did so far stays done, and the next refresh runs whole.
     void AbandonRefresh() { m_job.reset(); }
 
     bool Refreshing() const { return m_job != nullptr; }

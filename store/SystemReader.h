@@ -46,7 +46,6 @@ public:
 
     const SystemRead& Last() const { return m_last; }
 
-
 private:
     struct KeyMemo {
         bool opened = false;

@@ -248,6 +248,22 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
 }
 
+// A refresh whose write-back failed is run whole again next time, though nothing changed since.
+TEST_F(RefreshTest, AFailedWriteBackIsTriedAgainByTheNextRefresh) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+    WriteShortcut(StorePath(3, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+    ::Sleep(250); // every stamp settled: the refresh below is the last to see a change
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+        KeyUp(VK_F5);
+        ASSERT_EQ(m_desktop.errors.size(), 1u);
+    }
+    KeyUp(VK_F5);
+    EXPECT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
+}
+
 class AddDeleteTest : public WindowTest {};
 
 TEST_F(AddDeleteTest, AddPutsShortcutsUnderFreeNamesAndCancelChangesNothing) {
