@@ -195,6 +195,7 @@ void TEntryList::UpdateRow(int row, const Entry& entry) {
     Row& model = m_rows[static_cast<size_t>(row)];
     const Entry before = std::move(model.entry);
     model.entry = entry;
+    model.newBox = true;
     const std::wstring key = IconKeyOf(entry);
     if (key != model.iconKey) {
         model.iconKey = key;
@@ -209,17 +210,22 @@ void TEntryList::UpdateRow(int row, const Entry& entry) {
     }
 }
 
-void TEntryList::ApplyChecks() {
+void TEntryList::ApplyChecks(bool everyBox) {
     // Set after the rows are in: a check state given at insertion is dropped by some list views.
     for (int row = 0; row < Count(); ++row) {
-        const bool checked = IsChecked(RowEntry(row));
+        Row& model = m_rows[static_cast<size_t>(row)];
+        if (!everyBox && !model.newBox) {
+            continue;
+        }
+        model.newBox = false;
+        const bool checked = IsChecked(model.entry);
         if (LvGetCheck(m_list, row) != checked) {
             LvSetCheck(m_list, row, checked);
         }
     }
 }
 
-void TEntryList::MakeList(const std::vector<Entry>& entries) {
+void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     NotReady notReady(m_ready);
     {
         std::unique_ptr<RedrawSuspension> suspension;
@@ -244,7 +250,7 @@ void TEntryList::MakeList(const std::vector<Entry>& entries) {
                 m_rows.erase(m_rows.begin() + row);
             }
         }
-        ApplyChecks();
+        ApplyChecks(everyBox);
         if (suspension) {
             CompactImages();
             SizeColumns();

@@ -44,9 +44,10 @@ public:
     HWND Handle() const { return m_list; }
 
     // Shows `entries` (in their order): rows of entries no longer there go, new ones come, changed ones are
-    // updated, and every box shows its entry's state again. ListReady is false from its first line to its
+    // updated, and their boxes show their entries' state (every box, with `everyBox`: after a toggle, whose
+    // click changed a box of an entry that may not have changed). ListReady is false from its first line to its
     // last, so that the check changes it makes itself are never taken for the user's.
-    void MakeList(const std::vector<Entry>& entries);
+    void MakeList(const std::vector<Entry>& entries, bool everyBox = false);
 
     // True while a change of a box counts as the user's toggle.
     bool ListReady() const { return m_ready; }
@@ -76,7 +77,8 @@ private:
     struct Row {
         Entry entry;
         std::wstring iconKey;
-        int nameWidth = 0; // of the caption's text, measured once
+        int nameWidth = 0;  // of the caption's text, measured once
+        bool newBox = true; // its box may not show its entry's state yet
     };
     static LRESULT CALLBACK ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnListMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -84,7 +86,7 @@ private:
     int ImageOf(const std::wstring& key, const Entry& entry);
     void InsertRow(int row, const Entry& entry);
     void UpdateRow(int row, const Entry& entry);
-    void ApplyChecks();
+    void ApplyChecks(bool everyBox);
     void CompactImages();
     void MakeImages();
 

@@ -295,12 +295,12 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
         // Nothing changed: the list stays as it is. After a toggle that changed nothing, the box the user
         // clicked shows its entry's state again.
         if (afterToggle) {
-            m_list.MakeList(m_session.Entries());
+            m_list.MakeList(m_session.Entries(), true);
         }
         return;
     }
     if (m_session.ContinueRefresh(kFirstImportPart)) {
-        ShowEntries();
+        ShowEntries(afterToggle);
         return;
     }
     // Many entries to copy (the first start with a large system): the window answers meanwhile, and no
@@ -334,14 +334,14 @@ void TMainForm::ContinueImport() {
     ::KillTimer(m_window, kImportTimer);
     m_importing = false;
     SbSetText(m_statusBar, L"");
-    ShowEntries();
+    ShowEntries(true); // commands waited meanwhile, but a box may have been clicked
     if (std::exchange(m_refreshAfterImport, false)) {
         ::PostMessageW(m_window, WM_APP_ACTIVATE, 0, 0);
     }
 }
 
-void TMainForm::ShowEntries() {
-    m_list.MakeList(m_session.Entries());
+void TMainForm::ShowEntries(bool everyBox) {
+    m_list.MakeList(m_session.Entries(), everyBox);
     const int selected = m_list.Selected();
     ListSelectItem(selected, selected >= 0);
     ReportImportProblems();

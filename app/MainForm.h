@@ -80,7 +80,7 @@ private:
     // at a time from the message loop.
     void Refresh(bool writeBack, bool afterToggle = false);
     void ContinueImport();
-    void ShowEntries();
+    void ShowEntries(bool everyBox = false);
     void ReportImportProblems();
 
     void ListSelectItem(int row, bool selected);

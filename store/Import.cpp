@@ -20,7 +20,8 @@ bool IsPlain(const FileStamp& stamp) {
     return (stamp.attributes & (kNotPlain | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
-bool EmptyDirectoryExcept(const std::wstring& folder, const std::set<std::wstring>& keep, bool& removed) {
+bool EmptyDirectoryExcept(const std::wstring& folder, const std::set<std::wstring>& keep, bool& removed,
+                          std::vector<std::wstring>* removedLinks = nullptr) {
     if (!DirectoryExists(folder)) {
         return false;
     }
@@ -48,6 +49,9 @@ bool EmptyDirectoryExcept(const std::wstring& folder, const std::set<std::wstrin
         }
         const bool gone = RemoveName(path); // a link goes itself, never what it points at
         removed = removed || gone;
+        if (gone && removedLinks != nullptr && HasLinkExtension(name)) {
+            removedLinks->push_back(path);
+        }
         allDeleted = gone && allDeleted;
     });
     return allDeleted;
@@ -285,6 +289,7 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
             if (!RemoveName(existing->path)) {
                 throw EFCreateError(FormatMessageText(text::kCannotCreateFile, entry.storeLinkPath));
             }
+            m_removed.push_back(existing->path);
             existing = nullptr;
             m_wrote = true;
         } else if (existing && (existing->stamp.attributes & kNotPlain) && !IsLink(existing->path)) {
@@ -314,6 +319,7 @@ void TImportJob::Fail(SystemEntry& entry, const StoreLink* existing) {
     m_mirror.Erase(entry.storeLinkPath);
     if (existing && RemoveName(existing->path)) {
         m_wrote = true;
+        m_removed.push_back(existing->path);
     }
     m_problems.push_back({entry.code, entry.name, StoreFolder(entry.code)});
 }
@@ -327,7 +333,7 @@ void TImportJob::EmptyEnabledFolders() {
         }
         if (needed) {
             bool removed = false;
-            (void)EmptyDirectoryExcept(StoreFolderPath(code), keep, removed); // what cannot be deleted stays
+            (void)EmptyDirectoryExcept(StoreFolderPath(code), keep, removed, &m_removed); // what cannot go stays
             m_wrote = m_wrote || removed;
         }
     }

@@ -91,8 +91,9 @@ public:
     const std::vector<ImportProblem>& Problems() const { return m_problems; }
     // True when a store link was written or removed.
     bool Wrote() const { return m_wrote; }
-    // The store links it wrote, as written.
+    // The store links it wrote, as written, and those it removed.
     const std::vector<StoreLink>& Written() const { return m_written; }
+    const std::vector<std::wstring>& Removed() const { return m_removed; }
 
 private:
     // Gives an entry its store link path and keeps that name from the emptying; "" (and the entry's problem
@@ -118,6 +119,7 @@ private:
     std::map<int, std::set<std::wstring>> m_kept; // folded file names to keep, by enabled code
     std::vector<ImportProblem> m_problems;
     std::vector<StoreLink> m_written;
+    std::vector<std::wstring> m_removed;
     TShellLink* m_maker = nullptr;  // makes every Run value's link: it only ever gets the fields each sets
     TShellLink* m_reader = nullptr; // reads what was written or found
     std::unique_ptr<TShellLink> m_ownMaker;

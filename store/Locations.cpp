@@ -275,6 +275,7 @@ bool HasLinkExtension(const std::wstring& fileName) {
 }
 
 void CreateStoreFolders() {
+    RecomputeLocations(); // at the start of a run: which folders this system has
     std::wstring failed;
     const auto create = [&](const std::wstring& folder) {
         if (!DirectoryExists(folder) && !::CreateDirectoryW(folder.c_str(), nullptr) && !DirectoryExists(folder) &&

@@ -64,7 +64,7 @@ std::vector<int> AllCodes();
 int ListRankOf(int code);
 
 // Finds out afresh whether HKLM's 32-bit view is a separate key on this system (as on 64-bit Windows), which
-// makes the Local32 location one of AllCodes. Every read of the system calls it.
+// makes the Local32 location one of AllCodes. Asked at the start of a run (CreateStoreFolders) and at first use.
 void RecomputeLocations();
 bool HasSeparate32BitView();
 

@@ -60,6 +60,25 @@ void TStoreReader::Remember(StoreLink link) {
     m_known[key] = std::make_shared<const StoreLink>(std::move(link));
 }
 
+void TStoreReader::ForgetLink(const std::wstring& path) {
+    m_known.erase(FoldedName(path));
+}
+
+void TStoreReader::TakeChanges(const std::vector<int>& codes) {
+    // The known links are ordered by their folded paths, so each folder's stand together, by name.
+    StoreLinks links;
+    for (int code : codes) {
+        const std::wstring folder = FoldedName(StoreFolderPath(code));
+        for (auto at = m_known.lower_bound(folder);
+             at != m_known.end() && at->first.compare(0, folder.size(), folder) == 0; ++at) {
+            if (at->first.find(L'\\', folder.size()) == std::wstring::npos) {
+                links.push_back(at->second);
+            }
+        }
+    }
+    m_links = std::move(links);
+}
+
 bool TStoreReader::Read(const std::vector<int>& codes) {
     bool changed = false;
     std::map<std::wstring, std::shared_ptr<const StoreLink>> known;

@@ -51,6 +51,10 @@ public:
 
     // Takes a link that was just written with these very bytes, so that the next read need not load it again.
     void Remember(StoreLink link);
+    // Takes it that the link at `path` was just removed.
+    void ForgetLink(const std::wstring& path);
+    // Makes Links() what the folders of `codes` hold after Remember and ForgetLink, without reading them again.
+    void TakeChanges(const std::vector<int>& codes);
 
     // True when the last read found anything in the folder of `code` besides store links: another file, a
     // folder, a link of the file system.

@@ -66,10 +66,14 @@ std::vector<ImportProblem> TStoreSession::TakeNewProblems() {
 void TStoreSession::FinishRefresh() {
     const std::unique_ptr<TImportJob> job = std::move(m_job);
     if (job->Wrote()) {
+        // What the import wrote and removed is known: the store need not be read again for it.
+        for (const std::wstring& path : job->Removed()) {
+            m_store.ForgetLink(path);
+        }
         for (const StoreLink& link : job->Written()) {
             m_store.Remember(link);
         }
-        (void)m_store.Read(AllCodes());
+        m_store.TakeChanges(AllCodes());
     }
     BuildEntries(*job);
     m_retry = !job->Problems().empty();

@@ -43,7 +43,6 @@ bool TSystemReader::ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, 
 
 bool TSystemReader::Read() {
     RecomputeStartupDir();
-    RecomputeLocations();
     SystemRead read;
     read.startupDir = StartupDir();
     read.startupDirKnown = IsStartupDirKnown();
