@@ -18,13 +18,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-constexpr int kLocal = 1;
-constexpr int kUser = 2;
-constexpr int kStartUp = 3;
-constexpr int kLocalOff = 4;
-constexpr int kUserOff = 5;
-constexpr int kStartUpOff = 6;
-
 class RecordingProgress : public ProgressControl {
 public:
     void SetMax(int value) override { max = value; }

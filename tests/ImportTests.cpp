@@ -16,10 +16,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-constexpr int kLocal = 1;
-constexpr int kUser = 2;
-constexpr int kStartUp = 3;
-
 class ImportSystemEntriesTest : public StoreTest {
 protected:
     // What the link of a Run value records beside its description.

@@ -14,9 +14,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
-constexpr int kUser = 2;
-constexpr int kStartUp = 3;
-
 class RefreshCycleTest : public StoreTest {
 protected:
     bool Refresh() { return m_session.Refresh(true, nullptr); }

@@ -12,10 +12,6 @@ namespace {
 
 using ::testing::UnorderedElementsAre;
 
-constexpr int kLocal = 1;
-constexpr int kUser = 2;
-constexpr int kStartUp = 3;
-
 // A flag as Windows' own switch writes it: twelve bytes, the first saying whether the entry may start.
 std::string Flag(BYTE first, size_t size = 12) {
     std::string bytes(size, '\x11');

@@ -14,6 +14,14 @@
 
 namespace bw::test {
 
+// Location codes as the tests write them: the enabled folders, then the disabled ones.
+inline constexpr int kLocal = 1;
+inline constexpr int kUser = 2;
+inline constexpr int kStartUp = 3;
+inline constexpr int kLocalOff = 4;
+inline constexpr int kUserOff = 5;
+inline constexpr int kStartUpOff = 6;
+
 // A fresh folder under the temporary folder, removed with everything in it (read-only files included).
 class TempFolder {
 public:
