@@ -434,7 +434,16 @@ void TMainForm::ToggleEntry() {
             AllowEntryToStart(toggle.entry); // a box set on an entry that Windows kept from starting
         } else if (toggle.enable) {
             choice.codes.insert(choice.codes.begin(), EnabledCodeOf(code));
-            EnableEntry(toggle.entry, &m_toolBar.Progress());
+            // A different entry of that name that starts now is replaced only when the user says so; "No", the
+            // default, changes nothing.
+            const auto twin = StartingTwinOf(toggle.entry);
+            const bool replace =
+                twin && m_desktop.ConfirmDefaultNo(
+                            m_window, FormatMessageText(text::kEnableReplaceQuestion,
+                                                        {toggle.entry.name, twin->startsNow, twin->switchedOff}));
+            if (!twin || replace) {
+                EnableEntry(toggle.entry, &m_toolBar.Progress(), replace);
+            }
         } else {
             choice.codes.insert(choice.codes.begin(), DisabledCodeOf(code));
             DisableEntry(toggle.entry);

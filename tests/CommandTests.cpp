@@ -99,7 +99,7 @@ TEST_F(ToggleTest, ACutCommandLineIsNeitherSwitchedOffNorWrittenBack) {
 TEST_F(ToggleTest, AFailingEnableLosesNothing) {
     WriteShortcut(StorePath(6, L"Notes"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
-    // A shortcut of that name held open without sharing: the copy cannot replace it.
+    // A file of that name that cannot be read (held open without sharing) is never replaced.
     WriteFileBytes(StartupPath(L"Notes.lnk"), "in use");
     {
         UniqueFile held(
@@ -108,7 +108,10 @@ TEST_F(ToggleTest, AFailingEnableLosesNothing) {
         ToggleRow(RowOf(L"Notes", 6));
     }
     ASSERT_EQ(m_desktop.errors.size(), 1u);
-    EXPECT_EQ(m_desktop.errors[0].text, L"Cannot create file " + StartupPath(L"Notes.lnk") + L".");
+    EXPECT_EQ(m_desktop.errors[0].text, L"Something named \"Notes\" that cannot be read as a command line or a "
+                                        L"shortcut stands where switching it on would put it, and it is not replaced. "
+                                        L"Nothing was changed.");
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), "in use");
     EXPECT_THAT(StoreNames(6), ElementsAre(L"Notes.lnk"));
     EXPECT_EQ(ReadShortcut(StorePath(6, L"Notes")).description, L"notes");
     EXPECT_TRUE(m_form->ListReady());
