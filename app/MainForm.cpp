@@ -543,7 +543,14 @@ bool TMainForm::FormClose() {
         m_importing = false;
         m_session.AbandonRefresh();
     }
-    m_session.WriteBack(&m_toolBar.Progress()); // an error here keeps the window open; closing again retries
+    try {
+        m_session.WriteBack(&m_toolBar.Progress());
+    } catch (const EBootwarden& error) {
+        // A disk that is full or a shortcut held by another program must not trap the window: the user is told
+        // what failed and chooses. The edit stays in the store either way; closing again retries.
+        return m_desktop.ConfirmDefaultNo(m_window,
+                                          FormatMessageText(text::kCloseAnyway, ErrorBoxText(error.Message())));
+    }
     return true;
 }
 

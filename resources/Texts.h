@@ -80,6 +80,9 @@ inline constexpr const wchar_t* kEnableNotRemoved =
 inline constexpr const wchar_t* kEnableWouldReplace =
     L"\"%s\" starts already with another command line, which switching it on would replace. Nothing was "
     L"changed.\n\nStarts now: %s\nSwitched off: %s";
+inline constexpr const wchar_t* kCloseAnyway =
+    L"An edit of a store shortcut could not be written back: %s\n\nClose Bootwarden anyway? The edit stays in the "
+    L"store shortcut and is tried again at the next start.";
 inline constexpr const wchar_t* kEnableOccupied =
     L"Something named \"%s\" that cannot be read as a command line or a shortcut stands where switching it on "
     L"would put it, and it is not replaced. Nothing was changed.";

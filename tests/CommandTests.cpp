@@ -231,6 +231,8 @@ TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
     EXPECT_TRUE(m_form->ListReady());
 }
 
+// A write-back that fails at close says what failed and asks: No (the default) keeps the window, Yes closes it
+// anyway, leaving the edit in the store; the window is never trapped.
 TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
@@ -240,15 +242,32 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
         UniqueFile held(
             ::CreateFileW(StartupPath(L"Notes.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
+        m_desktop.confirmAnswer = false;
         ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
         Pump();
         EXPECT_TRUE(::IsWindow(m_form->Handle()));
-        ASSERT_EQ(m_desktop.errors.size(), 1u);
+        ASSERT_EQ(m_desktop.questions.size(), 1u);
+        EXPECT_THAT(m_desktop.questions[0], ::testing::HasSubstr(L"Cannot create file " + StartupPath(L"Notes.lnk")));
+        EXPECT_THAT(m_desktop.questions[0], ::testing::HasSubstr(L"Close Bootwarden anyway?"));
+        EXPECT_TRUE(m_desktop.errors.empty());
     }
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
     ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(m_form->Handle()));
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
+}
+
+TEST_F(RefreshTest, AWriteBackThatKeepsFailingCanBeClosedAnyway) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+    WriteShortcut(StorePath(3, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+    const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+    m_desktop.confirmAnswer = true;
+    ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_FALSE(::IsWindow(m_form->Handle()));
+    EXPECT_EQ(m_desktop.questions.size(), 1u);
+    EXPECT_EQ(ReadShortcut(StorePath(3, L"Notes")).description, L"edited") << "the edit stays in the store";
 }
 
 // A refresh whose write-back failed is run whole again next time, though nothing changed since.
