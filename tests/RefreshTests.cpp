@@ -254,5 +254,46 @@ TEST_F(RefreshCycleTest, NamesThatDifferOnlyInCaseNeverShareAStoreLink) {
     EXPECT_EQ(ReadFileBytes(refusedShortcut), lowerKept ? other : foo) << "the other shortcut is as it was";
 }
 
+// The temporary files of a run that was ended halfway through a write go at the next start once the process that wrote
+// them has ended, however young; those of a process that still runs stay until they are old, and files that are not
+// the program's own are never touched.
+TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
+    // A process that ran and has ended (its handle held, so that its id is not given to another meanwhile), and
+    // one that runs (suspended).
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const auto start = [&](DWORD flags) {
+        std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_list_tests";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        EXPECT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, flags | CREATE_NO_WINDOW,
+                                     nullptr, nullptr, &startup, &process));
+        ::CloseHandle(process.hThread);
+        return std::pair{UniqueKernelHandle(process.hProcess), process.dwProcessId};
+    };
+    auto [ended, endedId] = start(0);
+    ASSERT_EQ(::WaitForSingleObject(ended.Get(), 30000), WAIT_OBJECT_0);
+    auto [running, runningId] = start(CREATE_SUSPENDED);
+    const auto hex = [](DWORD id) {
+        wchar_t text[16];
+        swprintf(text, 16, L"%lx", static_cast<unsigned long>(id));
+        return std::wstring(text);
+    };
+    const std::wstring ofEnded = L"~bw" + hex(endedId) + L"-1-1.tmp";
+    const std::wstring ofRunning = L"~bw" + hex(runningId) + L"-1-1.tmp";
+    // (An enabled store folder keeps nothing but its mirrors anyway; a disabled one keeps what is not ours.)
+    for (const std::wstring& folder : {m_startup, StoreFolderPath(kUserOff)}) {
+        for (const std::wstring& name : {ofEnded, ofRunning, std::wstring(L"~bwnotours.tmp"), std::wstring(L"x.tmp")}) {
+            WriteFileBytes(folder + L"\\" + name, "half written");
+        }
+    }
+    Refresh();
+    ::TerminateProcess(running.Get(), 0);
+    EXPECT_THAT(FolderNames(m_startup), ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
+    EXPECT_THAT(FolderNames(StoreFolderPath(kUserOff)),
+                ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
+}
+
 } // namespace
 } // namespace bw::test
