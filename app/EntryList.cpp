@@ -8,6 +8,8 @@
 #include "store/Locations.h"
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <memory>
 #include <utility>
 
@@ -18,6 +20,9 @@ namespace {
 constexpr int kEntryIconSize = 32;  // at 96 DPI
 constexpr int kMinimumTarget = 120; // the least width left to Target, at 96 DPI
 constexpr int kMinimumName = 60;
+constexpr int kMaximumPublisher = 150;
+constexpr int kMaximumDescription = 220;
+constexpr int kMinimumDetail = 60;         // the least that Publisher and Description keep while Name can give way
 constexpr LPARAM kKeyWasDown = 0x40000000; // of a key message: the key was down before it, the press repeats
 
 // Suspends the list's redrawing for its lifetime and resumes it on every exit.
@@ -49,20 +54,6 @@ private:
     bool m_done = false;
 };
 
-// Rows stand in the order of their folders, then by name as the file system compares names, then by exact
-// spelling.
-int RowOrder(const Entry& a, const Entry& b) {
-    if (a.code != b.code) {
-        return ListRankOf(a.code) < ListRankOf(b.code) ? -1 : 1;
-    }
-    const std::wstring first = FoldedName(a.name);
-    const std::wstring second = FoldedName(b.name);
-    if (first != second) {
-        return first < second ? -1 : 1;
-    }
-    return a.name == b.name ? 0 : (a.name < b.name ? -1 : 1);
-}
-
 std::wstring IconKeyOf(const Entry& entry) {
     return entry.iconSource.empty() ? std::wstring() : std::to_wstring(entry.iconIndex) + L"|" + entry.iconSource;
 }
@@ -85,8 +76,8 @@ TEntryList::~TEntryList() {
 
 void TEntryList::Create(HWND parent, UINT dpi) {
     m_list = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, nullptr,
-                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_NOSORTHEADER, 0, 0,
-                               0, 0, parent, nullptr, m_instance, nullptr);
+                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 0, 0, parent,
+                               nullptr, m_instance, nullptr);
     ListView_SetExtendedListViewStyle(m_list, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     // A plain window-procedure subclass: the list gets no notification of a key's release. (The common
     // controls' subclass helper costs two server round trips per message under Wine.)
@@ -96,7 +87,14 @@ void TEntryList::Create(HWND parent, UINT dpi) {
     LvInsertColumn(m_list, NameColumn, text::kNameColumn, 100);
     LvInsertColumn(m_list, TargetColumn, text::kTargetColumn, 200);
     LvInsertColumn(m_list, LocationColumn, text::kLocationColumn, 120);
+    LvInsertColumn(m_list, PublisherColumn, text::kPublisherColumn, 100);
+    LvInsertColumn(m_list, DescriptionColumn, text::kFileDescriptionColumn, 120);
+    // The columns keep their indices (Target is 1, "Found in..." 2); only the order they are shown in changes.
+    int order[kColumnCount];
+    std::copy(std::begin(kColumnDisplayOrder), std::end(kColumnDisplayOrder), std::begin(order));
+    ListView_SetColumnOrderArray(m_list, kColumnCount, order);
     m_dpi = dpi;
+    ShowSortArrow();
 }
 
 LRESULT CALLBACK TEntryList::ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -114,6 +112,16 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             m_pressed.insert(wParam);
         }
         break;
+    case WM_NOTIFY: {
+        // The header tells its parent, the list view, when the user has sized a column; from then on the
+        // columns keep the widths the user gave them.
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->hwndFrom == ListView_GetHeader(m_list) &&
+            (header->code == HDN_ENDTRACKW || header->code == HDN_DIVIDERDBLCLICKW)) {
+            m_fixedWidths = true;
+        }
+        break;
+    }
     case WM_KILLFOCUS:
         // Whatever takes the focus (a dialog, another window) takes the presses with it: their releases are
         // not the list's.
@@ -144,8 +152,11 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
         ::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_DEFAULT_ENTRY), IMAGE_ICON, iconSize, iconSize, 0));
     m_defIcon.Reset(defIcon != nullptr ? defIcon : ::CopyIcon(::LoadIconW(nullptr, IDI_APPLICATION)));
     // The rows' icons are made anew at the new size, and the texts measured in the new font.
+    m_textWidths.clear();
     for (Row& row : m_rows) {
         row.nameWidth = ListView_GetStringWidth(m_list, row.entry.name.c_str());
+        row.publisherWidth = TextWidth(row.entry.publisher);
+        row.descriptionWidth = TextWidth(row.entry.fileDescription);
     }
     m_nameExtra = m_locationExtra = -1;
     m_icons.clear();
@@ -182,19 +193,42 @@ int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
     return image;
 }
 
-void TEntryList::InsertRow(int row, const Entry& entry) {
-    Row model{entry, IconKeyOf(entry), ListView_GetStringWidth(m_list, entry.name.c_str())};
+int TEntryList::TextWidth(const std::wstring& text) {
+    if (text.empty()) {
+        return 0;
+    }
+    const auto known = m_textWidths.find(text);
+    if (known != m_textWidths.end()) {
+        return known->second;
+    }
+    const int width = ListView_GetStringWidth(m_list, text.c_str());
+    m_textWidths.emplace(text, width);
+    return width;
+}
+
+void TEntryList::InsertRow(int row, const Shown& shown) {
+    const Entry& entry = *shown.entry;
+    Row model;
+    model.entry = entry;
+    model.iconKey = IconKeyOf(entry);
+    model.nameWidth = ListView_GetStringWidth(m_list, entry.name.c_str());
+    model.sortKey = shown.sortKey;
+    model.publisherWidth = TextWidth(entry.publisher);
+    model.descriptionWidth = TextWidth(entry.fileDescription);
     const int image = ImageOf(model.iconKey, entry);
     m_rows.insert(m_rows.begin() + row, std::move(model));
     LvInsertItem(m_list, row, entry.name, image, 0);
-    LvSetItemText(m_list, row, TargetColumn, TargetText(row));
-    LvSetItemText(m_list, row, LocationColumn, LocationText(entry.code));
+    for (int column : {TargetColumn, LocationColumn, PublisherColumn, DescriptionColumn}) {
+        LvSetItemText(m_list, row, column, ColumnText(entry, column));
+    }
 }
 
-void TEntryList::UpdateRow(int row, const Entry& entry) {
+void TEntryList::UpdateRow(int row, const Shown& shown) {
+    const Entry& entry = *shown.entry;
     Row& model = m_rows[static_cast<size_t>(row)];
     const Entry before = std::move(model.entry);
     model.entry = entry;
+    model.sortKey = shown.sortKey;
     model.newBox = true;
     const std::wstring key = IconKeyOf(entry);
     if (key != model.iconKey) {
@@ -207,6 +241,14 @@ void TEntryList::UpdateRow(int row, const Entry& entry) {
     }
     if (before.target != entry.target) {
         LvSetItemText(m_list, row, TargetColumn, TargetText(row));
+    }
+    if (before.publisher != entry.publisher) {
+        model.publisherWidth = TextWidth(entry.publisher);
+        LvSetItemText(m_list, row, PublisherColumn, entry.publisher);
+    }
+    if (before.fileDescription != entry.fileDescription) {
+        model.descriptionWidth = TextWidth(entry.fileDescription);
+        LvSetItemText(m_list, row, DescriptionColumn, entry.fileDescription);
     }
 }
 
@@ -227,13 +269,42 @@ void TEntryList::ApplyChecks(bool everyBox) {
 
 void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     NotReady notReady(m_ready);
+    m_all = entries;
+    m_programInfo.Fill(m_all);
+    ShowRows(everyBox);
+    notReady.Done();
+}
+
+void TEntryList::ShowRows(bool everyBox) {
+    // The entries to show, in the list's order; each sort key is made once.
+    std::vector<Shown> entries;
+    entries.reserve(m_all.size());
+    for (const Entry& entry : m_all) {
+        if (MatchesFilter(entry, m_filterKey)) {
+            entries.push_back({&entry, SortKeyOf(entry, m_sort.column)});
+        }
+    }
+    const bool descending = m_sort.descending;
+    std::sort(entries.begin(), entries.end(), [descending](const Shown& a, const Shown& b) {
+        return CompareEntries(a.sortKey, *a.entry, b.sortKey, *b.entry, descending) < 0;
+    });
+    // A selected row whose place in the order changes is removed and put in again: it stays selected.
+    std::set<std::pair<int, std::wstring>> selected;
+    for (int row : SelectedRows()) {
+        selected.emplace(RowEntry(row).code, RowEntry(row).name);
+    }
+    bool moved = false;
     {
         std::unique_ptr<RedrawSuspension> suspension;
         size_t next = 0;
         int row = 0;
         while (next < entries.size() || row < Count()) {
-            const int order = next == entries.size() ? 1 : row == Count() ? -1 : RowOrder(entries[next], RowEntry(row));
-            if (order == 0 && entries[next] == RowEntry(row)) {
+            const Row* model = row < Count() ? &m_rows[static_cast<size_t>(row)] : nullptr;
+            const int order = next == entries.size() ? 1
+                              : model == nullptr     ? -1
+                                                     : CompareEntries(entries[next].sortKey, *entries[next].entry,
+                                                                      model->sortKey, model->entry, descending);
+            if (order == 0 && *entries[next].entry == model->entry) {
                 ++next;
                 ++row;
                 continue; // an unchanged row is left alone
@@ -244,10 +315,19 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
             if (order == 0) {
                 UpdateRow(row++, entries[next++]);
             } else if (order < 0) {
+                moved = moved || selected.count({entries[next].entry->code, entries[next].entry->name}) != 0;
                 InsertRow(row++, entries[next++]);
             } else {
                 ListView_DeleteItem(m_list, row);
                 m_rows.erase(m_rows.begin() + row);
+            }
+        }
+        if (moved) {
+            for (int shown = 0; shown < Count(); ++shown) {
+                if (selected.count({RowEntry(shown).code, RowEntry(shown).name}) != 0 &&
+                    !ListView_GetItemState(m_list, shown, LVIS_SELECTED)) {
+                    ListView_SetItemState(m_list, shown, LVIS_SELECTED, LVIS_SELECTED);
+                }
             }
         }
         ApplyChecks(everyBox);
@@ -256,7 +336,96 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
             SizeColumns();
         }
     }
-    notReady.Done();
+    if (m_handlers.listed) {
+        m_handlers.listed();
+    }
+}
+
+void TEntryList::SetFilter(const std::wstring& text) {
+    if (text == m_filterText) {
+        return;
+    }
+    m_filterText = text;
+    m_filterKey = FilterKeyOf(text);
+    const bool wasReady = std::exchange(m_ready, false);
+    ShowRows(false);
+    m_ready = wasReady;
+}
+
+void TEntryList::SortBy(int column) {
+    SetSort(SortOrder{column, m_sort.column == column && !m_sort.descending});
+}
+
+void TEntryList::SetSort(SortOrder order) {
+    if (!IsListColumn(order.column) || order == m_sort) {
+        return;
+    }
+    m_sort = order;
+    ShowSortArrow();
+    if (m_rows.empty()) {
+        return;
+    }
+    // The rows are put in again in the new order; the selection and the focus go with their entries, and the
+    // focused row stays in view.
+    std::set<std::pair<int, std::wstring>> selected;
+    for (int row : SelectedRows()) {
+        selected.emplace(RowEntry(row).code, RowEntry(row).name);
+    }
+    const int focusedRow = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);
+    std::optional<std::pair<int, std::wstring>> focused;
+    if (focusedRow >= 0 && focusedRow < Count()) {
+        focused.emplace(RowEntry(focusedRow).code, RowEntry(focusedRow).name);
+    }
+    const bool wasReady = std::exchange(m_ready, false);
+    {
+        RedrawSuspension suspension(m_list);
+        ListView_DeleteAllItems(m_list);
+        m_rows.clear();
+        ShowRows(false);
+        for (int row = 0; row < Count(); ++row) {
+            const std::pair<int, std::wstring> key(RowEntry(row).code, RowEntry(row).name);
+            UINT state = selected.count(key) != 0 ? LVIS_SELECTED : 0;
+            if (focused && *focused == key) {
+                state |= LVIS_FOCUSED;
+                ListView_EnsureVisible(m_list, row, FALSE);
+            }
+            if (state != 0) {
+                ListView_SetItemState(m_list, row, state, state);
+            }
+        }
+    }
+    m_ready = wasReady;
+}
+
+void TEntryList::ShowSortArrow() {
+    const HWND header = ListView_GetHeader(m_list);
+    for (int column = 0; column < kColumnCount; ++column) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, column, &item)) {
+            continue;
+        }
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == m_sort.column) {
+            item.fmt |= m_sort.descending ? HDF_SORTDOWN : HDF_SORTUP;
+        }
+        Header_SetItem(header, column, &item);
+    }
+}
+
+std::vector<int> TEntryList::ColumnWidths() const {
+    std::vector<int> widths;
+    for (int column = 0; column < kColumnCount; ++column) {
+        widths.push_back(ListView_GetColumnWidth(m_list, column));
+    }
+    return widths;
+}
+
+void TEntryList::SetColumnWidths(const std::vector<int>& widths) {
+    for (int column = 0; column < kColumnCount && column < static_cast<int>(widths.size()); ++column) {
+        ListView_SetColumnWidth(m_list, column, widths[static_cast<size_t>(column)]);
+    }
+    m_fixedWidths = true;
 }
 
 void TEntryList::MakeImages() {
@@ -301,9 +470,17 @@ int TEntryList::Selected() const {
     return LvGetSelected(m_list);
 }
 
+std::vector<int> TEntryList::SelectedRows() const {
+    std::vector<int> rows;
+    for (int row = ListView_GetNextItem(m_list, -1, LVNI_SELECTED); row >= 0 && row < Count();
+         row = ListView_GetNextItem(m_list, row, LVNI_SELECTED)) {
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 std::wstring TEntryList::TargetText(int row) const {
-    const std::wstring& target = RowEntry(row).target;
-    return target.size() >= 2 ? target : std::wstring(text::kNotFound);
+    return ColumnText(RowEntry(row), TargetColumn);
 }
 
 LRESULT TEntryList::HandleNotify(const NMHDR& header) {
@@ -346,6 +523,9 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
         }
         return CDRF_DODEFAULT;
     }
+    case LVN_COLUMNCLICK:
+        SortBy(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+        return 0;
     case NM_DBLCLK: // ListDblClick
         if (m_handlers.doubleClicked) {
             m_handlers.doubleClicked();
@@ -359,13 +539,17 @@ void TEntryList::SizeColumns() {
     RECT client{};
     ::GetClientRect(m_list, &client);
     const int width = client.right - client.left;
-    if (width <= 0 || m_rows.empty()) {
+    if (width <= 0 || m_rows.empty() || m_fixedWidths) {
         return;
     }
     int widestName = ListView_GetStringWidth(m_list, text::kNameColumn);
+    int widestPublisher = ListView_GetStringWidth(m_list, text::kPublisherColumn);
+    int widestDescription = ListView_GetStringWidth(m_list, text::kFileDescriptionColumn);
     std::set<int> codes;
     for (const Row& row : m_rows) {
         widestName = std::max(widestName, row.nameWidth);
+        widestPublisher = std::max(widestPublisher, row.publisherWidth);
+        widestDescription = std::max(widestDescription, row.descriptionWidth);
         codes.insert(row.entry.code);
     }
     int widestLocation = ListView_GetStringWidth(m_list, text::kLocationColumn);
@@ -382,14 +566,28 @@ void TEntryList::SizeColumns() {
     }
     const int location = widestLocation + m_locationExtra;
     int name = widestName + m_nameExtra;
-    // Target keeps at least its share; a long name is cut short rather than pushing "Found in..." out of view.
+    int publisher = std::min(widestPublisher + m_locationExtra, ScaleToDpi(kMaximumPublisher, m_dpi));
+    int description = std::min(widestDescription + m_locationExtra, ScaleToDpi(kMaximumDescription, m_dpi));
+    // Target keeps at least its share; Description, Publisher and then a long name are cut short rather than
+    // pushing "Found in..." out of view.
     const int leastTarget = ScaleToDpi(kMinimumTarget, m_dpi);
-    if (name + location + leastTarget > width) {
-        name = std::max(ScaleToDpi(kMinimumName, m_dpi), width - location - leastTarget);
+    int over = name + publisher + description + location + leastTarget - width;
+    const int leastDetail = ScaleToDpi(kMinimumDetail, m_dpi);
+    for (const auto& [column, least] : {std::pair<int*, int>{&description, leastDetail},
+                                        {&publisher, leastDetail},
+                                        {&name, ScaleToDpi(kMinimumName, m_dpi)},
+                                        {&description, 0},
+                                        {&publisher, 0}}) {
+        const int given = std::clamp(*column - least, 0, std::max(over, 0));
+        *column -= given;
+        over -= given;
     }
     ListView_SetColumnWidth(m_list, NameColumn, name);
+    ListView_SetColumnWidth(m_list, PublisherColumn, publisher);
+    ListView_SetColumnWidth(m_list, DescriptionColumn, description);
     ListView_SetColumnWidth(m_list, LocationColumn, location);
-    ListView_SetColumnWidth(m_list, TargetColumn, std::max(width - name - location, ScaleToDpi(40, m_dpi)));
+    ListView_SetColumnWidth(m_list, TargetColumn,
+                            std::max(width - name - publisher - description - location, ScaleToDpi(40, m_dpi)));
 }
 
 } // namespace bw

@@ -1,0 +1,52 @@
+#include "store/ProgramInfo.h"
+
+#include "platform/VersionInfo.h"
+#include "resources/Texts.h"
+
+#include <set>
+
+namespace bw {
+
+ProgramInfo TProgramInfoCache::Of(const std::wstring& path) {
+    if (path.empty()) {
+        return {};
+    }
+    const std::optional<FileStamp> stamp = StampAt(path);
+    const std::wstring key = FoldedName(path);
+    if (!stamp || (stamp->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        m_known.erase(key);
+        return {};
+    }
+    const auto known = m_known.find(key);
+    if (known != m_known.end() && known->second.stamp == *stamp) {
+        return known->second.info;
+    }
+    // New to the cache, or changed since it was read (an update replaced it): its resource is read (again).
+    ProgramInfo info;
+    info.found = true;
+    if (const auto strings = ReadVersionStrings(path)) {
+        info.publisher = strings->companyName;
+        info.description = strings->fileDescription;
+    }
+    m_known[key] = Known{*stamp, info};
+    return info;
+}
+
+void TProgramInfoCache::Fill(std::vector<Entry>& entries) {
+    std::map<std::wstring, ProgramInfo> looked; // by folded path: this call's answers
+    for (Entry& entry : entries) {
+        const std::wstring key = FoldedName(entry.target);
+        auto answer = looked.find(key);
+        if (answer == looked.end()) {
+            answer = looked.emplace(key, Of(entry.target)).first;
+        }
+        const ProgramInfo& info = answer->second;
+        entry.publisher = info.found ? info.publisher : std::wstring(text::kProgramNotFound);
+        entry.fileDescription = info.description;
+    }
+    for (auto known = m_known.begin(); known != m_known.end();) {
+        known = looked.count(known->first) != 0 ? std::next(known) : m_known.erase(known);
+    }
+}
+
+} // namespace bw
