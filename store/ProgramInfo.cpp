@@ -13,9 +13,12 @@ ProgramInfo TProgramInfoCache::Of(const std::wstring& path) {
     }
     const std::optional<FileStamp> stamp = StampAt(path);
     const std::wstring key = FoldedName(path);
-    if (!stamp || (stamp->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (!stamp) {
         m_known.erase(key);
         return {};
+    }
+    if ((stamp->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return ProgramInfo{true, {}, {}}; // a folder (a shortcut may start one) is there, but names nobody
     }
     const auto known = m_known.find(key);
     if (known != m_known.end() && known->second.stamp == *stamp) {

@@ -20,8 +20,8 @@ struct ProgramInfo {
 // kept across refreshes: a program whose file did not change is not opened again.
 class TProgramInfoCache {
 public:
-    // What the version resource of the program at `path` says; not found for "" and for a path where no file
-    // stands. Looks at the file's stamp at each call.
+    // What the version resource of the program at `path` says; not found for "" and for a path where nothing
+    // stands (a folder is found, and says nothing). Looks at the file's stamp at each call.
     ProgramInfo Of(const std::wstring& path);
 
     // Sets the publisher and file description of every entry from the program its Target names: "Program not
