@@ -20,6 +20,7 @@ namespace {
 constexpr int kEntryIconSize = 32;  // at 96 DPI
 constexpr int kMinimumTarget = 120; // the least width left to Target, at 96 DPI
 constexpr int kMinimumName = 60;
+constexpr int kShortenedName = 150; // where a long name stops giving way to Publisher
 constexpr int kMaximumPublisher = 150;
 constexpr int kMaximumDescription = 220;
 constexpr int kMinimumDetail = 60;         // the least that Publisher and Description keep while Name can give way
@@ -56,6 +57,10 @@ private:
 
 std::wstring IconKeyOf(const Entry& entry) {
     return entry.iconSource.empty() ? std::wstring() : std::to_wstring(entry.iconIndex) + L"|" + entry.iconSource;
+}
+
+bool IsContextMenuKey(WPARAM key) {
+    return key == VK_APPS || (key == VK_F10 && ::GetKeyState(VK_SHIFT) < 0);
 }
 
 // A box is set for an entry that starts: enabled, and not kept from starting by Windows' own switch.
@@ -111,6 +116,9 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if ((lParam & kKeyWasDown) == 0) {
             m_pressed.insert(wParam);
         }
+        if (IsContextMenuKey(wParam)) {
+            return 0; // the menu opens at the release
+        }
         break;
     case WM_NOTIFY: {
         // The header tells its parent, the list view, when the user has sized a column; from then on the
@@ -129,6 +137,14 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_KEYUP:
     case WM_SYSKEYUP: // Alt held at the release, whether or not at the press: the modifiers are not examined
+        if (IsContextMenuKey(wParam)) {
+            // The Menu key and Shift+F10 open the context menu, as the system's window procedure would; it does
+            // not see them, so the menu opens once (Wine's list view does not pass them on at all).
+            if (m_pressed.erase(wParam) != 0) {
+                ::SendMessageW(m_list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_list), -1);
+            }
+            return 0;
+        }
         if (m_pressed.erase(wParam) != 0) {
             ::SendMessageW(::GetParent(m_list), WM_LISTKEYUP, wParam, 0);
             if (!::IsWindow(m_list)) {
@@ -294,6 +310,7 @@ void TEntryList::ShowRows(bool everyBox) {
         selected.emplace(RowEntry(row).code, RowEntry(row).name);
     }
     bool moved = false;
+    const int top = Count() > 0 ? ListView_GetTopIndex(m_list) : 0;
     {
         std::unique_ptr<RedrawSuspension> suspension;
         size_t next = 0;
@@ -334,6 +351,12 @@ void TEntryList::ShowRows(bool everyBox) {
         if (suspension) {
             CompactImages();
             SizeColumns();
+            // Rows removed and put in again elsewhere do not scroll the list: the rows in view stay in view.
+            const int nowTop = Count() > 0 ? ListView_GetTopIndex(m_list) : 0;
+            RECT first{};
+            if (nowTop != top && Count() > 0 && ListView_GetItemRect(m_list, 0, &first, LVIR_BOUNDS)) {
+                ListView_Scroll(m_list, 0, (top - nowTop) * (first.bottom - first.top));
+            }
         }
     }
     if (m_handlers.listed) {
@@ -574,6 +597,7 @@ void TEntryList::SizeColumns() {
     int over = name + publisher + description + location + leastTarget - width;
     const int leastDetail = ScaleToDpi(kMinimumDetail, m_dpi);
     for (const auto& [column, least] : {std::pair<int*, int>{&description, leastDetail},
+                                        {&name, ScaleToDpi(kShortenedName, m_dpi)},
                                         {&publisher, leastDetail},
                                         {&name, ScaleToDpi(kMinimumName, m_dpi)},
                                         {&description, 0},

@@ -460,6 +460,11 @@ void TMainForm::ListKeyUp(WPARAM key) {
     case VK_F1:
         HelpButtonClick();
         break;
+    case 'F':
+        if (::GetKeyState(VK_CONTROL) < 0) {
+            m_filterBox.Focus(); // Ctrl+F
+        }
+        break;
     }
 }
 
