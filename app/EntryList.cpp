@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <iterator>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace bw {
@@ -304,12 +304,18 @@ void TEntryList::ShowRows(bool everyBox) {
     std::sort(entries.begin(), entries.end(), [descending](const Shown& a, const Shown& b) {
         return CompareEntries(a.sortKey, *a.entry, b.sortKey, *b.entry, descending) < 0;
     });
-    // A selected row whose place in the order changes is removed and put in again: it stays selected.
-    std::set<std::pair<int, std::wstring>> selected;
+    // The selected entries and the one with the focus keep them wherever their rows move; some list views let
+    // the focus go when rows are inserted or deleted before it.
+    std::vector<std::pair<std::wstring, int>> selected;
     for (int row : SelectedRows()) {
-        selected.emplace(RowEntry(row).code, RowEntry(row).name);
+        selected.emplace_back(RowEntry(row).name, RowEntry(row).code);
     }
-    bool moved = false;
+    const int focusedRow = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);
+    std::optional<std::pair<std::wstring, int>> focused;
+    if (focusedRow >= 0 && focusedRow < Count()) {
+        focused.emplace(RowEntry(focusedRow).name, RowEntry(focusedRow).code);
+    }
+    bool changed = false;
     const int top = Count() > 0 ? ListView_GetTopIndex(m_list) : 0;
     {
         std::unique_ptr<RedrawSuspension> suspension;
@@ -328,35 +334,40 @@ void TEntryList::ShowRows(bool everyBox) {
             }
             if (!suspension) {
                 suspension = std::make_unique<RedrawSuspension>(m_list);
+                changed = true;
             }
             if (order == 0) {
                 UpdateRow(row++, entries[next++]);
             } else if (order < 0) {
-                moved = moved || selected.count({entries[next].entry->code, entries[next].entry->name}) != 0;
                 InsertRow(row++, entries[next++]);
             } else {
                 ListView_DeleteItem(m_list, row);
                 m_rows.erase(m_rows.begin() + row);
             }
         }
-        if (moved) {
-            for (int shown = 0; shown < Count(); ++shown) {
-                if (selected.count({RowEntry(shown).code, RowEntry(shown).name}) != 0 &&
-                    !ListView_GetItemState(m_list, shown, LVIS_SELECTED)) {
-                    ListView_SetItemState(m_list, shown, LVIS_SELECTED, LVIS_SELECTED);
-                }
-            }
-        }
         ApplyChecks(everyBox);
         if (suspension) {
             CompactImages();
             SizeColumns();
-            // Rows removed and put in again elsewhere do not scroll the list: the rows in view stay in view.
-            const int nowTop = Count() > 0 ? ListView_GetTopIndex(m_list) : 0;
-            RECT first{};
-            if (nowTop != top && Count() > 0 && ListView_GetItemRect(m_list, 0, &first, LVIR_BOUNDS)) {
-                ListView_Scroll(m_list, 0, (top - nowTop) * (first.bottom - first.top));
+        }
+    }
+    if (changed) {
+        for (const auto& [name, code] : selected) {
+            const int row = FindRow(name, code);
+            if (row >= 0 && !(ListView_GetItemState(m_list, row, LVIS_SELECTED) & LVIS_SELECTED)) {
+                ListView_SetItemState(m_list, row, LVIS_SELECTED, LVIS_SELECTED);
             }
+        }
+        const int row = focused ? FindRow(focused->first, focused->second) : -1;
+        if (row >= 0 && ListView_GetNextItem(m_list, -1, LVNI_FOCUSED) != row) {
+            ListView_SetItemState(m_list, row, LVIS_FOCUSED, LVIS_FOCUSED);
+        }
+        // Rows removed and put in again elsewhere, and the selection set again, do not scroll the list: the rows
+        // in view stay in view.
+        const int nowTop = Count() > 0 ? ListView_GetTopIndex(m_list) : 0;
+        RECT first{};
+        if (nowTop != top && Count() > 0 && ListView_GetItemRect(m_list, 0, &first, LVIR_BOUNDS)) {
+            ListView_Scroll(m_list, 0, (top - nowTop) * (first.bottom - first.top));
         }
     }
     if (m_handlers.listed) {
@@ -502,19 +513,19 @@ std::vector<int> TEntryList::SelectedRows() const {
     return rows;
 }
 
+void TEntryList::SelectRow(int row) {
+    ListView_SetItemState(m_list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(m_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetSelectionMark(m_list, row);
+    ListView_EnsureVisible(m_list, row, FALSE);
+}
+
 std::wstring TEntryList::TargetText(int row) const {
     return ColumnText(RowEntry(row), TargetColumn);
 }
 
 LRESULT TEntryList::HandleNotify(const NMHDR& header) {
     switch (header.code) {
-    case LVN_ITEMCHANGING: { // ListChanging
-        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
-        if (change.iItem >= 0) {
-            m_checkedBeforeChange = LvGetCheck(m_list, change.iItem);
-        }
-        return FALSE; // every change goes ahead
-    }
     case LVN_ITEMCHANGED: {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
         if (change.iItem < 0 || change.iItem >= Count()) {
@@ -524,12 +535,14 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
             m_handlers.selected) {
             m_handlers.selected(change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
         }
-        // ListChange: only a change of the box, made while the list is ready, is the user's toggle.
-        if (m_ready) {
-            const bool checked = LvGetCheck(m_list, change.iItem);
-            if (checked != m_checkedBeforeChange && m_handlers.toggled) {
-                m_handlers.toggled(change.iItem, checked);
-            }
+        // A toggle is a change of this item's box in this very notification, and nothing else: a notification
+        // about the selection or the focus says nothing of the box, whatever the box shows, and no state kept
+        // from an earlier notification (which may have been about another item) takes part.
+        const UINT oldBox = change.uOldState & LVIS_STATEIMAGEMASK;
+        const UINT newBox = change.uNewState & LVIS_STATEIMAGEMASK;
+        if (m_ready && (change.uChanged & LVIF_STATE) && oldBox != 0 && newBox != 0 && oldBox != newBox &&
+            m_handlers.toggled) {
+            m_handlers.toggled(change.iItem, newBox == INDEXTOSTATEIMAGEMASK(2));
         }
         return 0;
     }

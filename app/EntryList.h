@@ -85,6 +85,8 @@ public:
     int Selected() const;
     // Every selected row, upwards.
     std::vector<int> SelectedRows() const;
+    // Makes `row` the one selected row and the one with the keyboard focus, scrolled into view.
+    void SelectRow(int row);
     // The text that the Target column shows for a row.
     std::wstring TargetText(int row) const;
 
@@ -140,7 +142,6 @@ private:
     bool m_fixedWidths = false;
     std::map<std::wstring, int> m_textWidths; // of publishers and descriptions, in the list's font
     bool m_ready = false;
-    bool m_checkedBeforeChange = false;
     std::set<WPARAM> m_pressed; // keys pressed while the list had the focus and not yet released
 
     UniqueImageList m_images;
