@@ -24,6 +24,7 @@ constexpr int kShortenedName = 150; // where a long name stops giving way to Pub
 constexpr int kMaximumPublisher = 150;
 constexpr int kMaximumDescription = 220;
 constexpr int kMinimumDetail = 60;         // the least that Publisher and Description keep while Name can give way
+constexpr DWORD kDetailsBudget = 150;      // milliseconds of reading version resources in one go
 constexpr LPARAM kKeyWasDown = 0x40000000; // of a key message: the key was down before it, the press repeats
 
 // Suspends the list's redrawing for its lifetime and resumes it on every exit.
@@ -286,9 +287,19 @@ void TEntryList::ApplyChecks(bool everyBox) {
 void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     NotReady notReady(m_ready);
     m_all = entries;
-    m_programInfo.Fill(m_all);
+    m_detailsPending = !m_programInfo.Fill(m_all, kDetailsBudget);
     ShowRows(everyBox);
     notReady.Done();
+}
+
+void TEntryList::ReadMoreDetails() {
+    if (!m_detailsPending) {
+        return;
+    }
+    m_detailsPending = !m_programInfo.Fill(m_all, kDetailsBudget);
+    const bool wasReady = std::exchange(m_ready, false);
+    ShowRows(false);
+    m_ready = wasReady;
 }
 
 void TEntryList::ShowRows(bool everyBox) {

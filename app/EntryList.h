@@ -53,6 +53,10 @@ public:
     // last, so that the check changes it makes itself are never taken for the user's.
     // The entries get their publisher and description first, from the programs' version resources.
     void MakeList(const std::vector<Entry>& entries, bool everyBox = false);
+    // True while some rows wait for their programs' version resources; ReadMoreDetails reads on for a while and
+    // shows what it read.
+    bool DetailsPending() const { return m_detailsPending; }
+    void ReadMoreDetails();
 
     // Shows only the entries whose name, command line, publisher or description hold `text` (any case); ""
     // shows every entry.
@@ -140,6 +144,7 @@ private:
     std::wstring m_filterKey;
     SortOrder m_sort;
     bool m_fixedWidths = false;
+    bool m_detailsPending = false;
     std::map<std::wstring, int> m_textWidths; // of publishers and descriptions, in the list's font
     bool m_ready = false;
     std::set<WPARAM> m_pressed; // keys pressed while the list had the focus and not yet released

@@ -33,6 +33,8 @@ constexpr int kCountsPart = 150;
 constexpr UINT_PTR kImportTimer = 1;
 constexpr DWORD kFirstImportPart = 200; // milliseconds; most refreshes end within it
 constexpr DWORD kImportPart = 60;
+// The programs' version resources that a large first start did not read at once are read from this timer.
+constexpr UINT_PTR kDetailsTimer = 2;
 
 UINT WindowDpi(HWND window) {
     // GetDpiForWindow exists from Windows 10 1607 on; earlier systems scale nothing for us.
@@ -232,6 +234,13 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ContinueImport();
             return 0;
         }
+        if (wParam == kDetailsTimer) {
+            m_list.ReadMoreDetails();
+            if (!m_list.DetailsPending()) {
+                ::KillTimer(m_window, kDetailsTimer);
+            }
+            return 0;
+        }
         break;
     case WM_DPICHANGED: {
         ApplyDpi(HIWORD(wParam));
@@ -248,6 +257,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_DESTROY:
         ::KillTimer(m_window, kImportTimer);
+        ::KillTimer(m_window, kDetailsTimer);
         ::PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY: {
@@ -694,6 +704,9 @@ void TMainForm::ShowRowDetails(int row) {
 }
 
 void TMainForm::ShowCounts() {
+    if (m_list.DetailsPending() && m_window != nullptr) {
+        ::SetTimer(m_window, kDetailsTimer, 10, nullptr); // the rest of the publishers and descriptions
+    }
     const std::wstring all = std::to_wstring(m_list.TotalCount());
     const std::wstring counts = m_list.FilterText().empty()
                                     ? FormatMessageText(text::kEntryCount, all)

@@ -8,6 +8,11 @@
 namespace bw {
 
 ProgramInfo TProgramInfoCache::Of(const std::wstring& path) {
+    bool pending = false;
+    return Look(path, true, pending);
+}
+
+ProgramInfo TProgramInfoCache::Look(const std::wstring& path, bool mayRead, bool& pending) {
     if (path.empty()) {
         return {};
     }
@@ -24,6 +29,10 @@ ProgramInfo TProgramInfoCache::Of(const std::wstring& path) {
     if (known != m_known.end() && known->second.stamp == *stamp) {
         return known->second.info;
     }
+    if (!mayRead) {
+        pending = true;
+        return ProgramInfo{true, {}, {}};
+    }
     // New to the cache, or changed since it was read (an update replaced it): its resource is read (again).
     ProgramInfo info;
     info.found = true;
@@ -35,13 +44,17 @@ ProgramInfo TProgramInfoCache::Of(const std::wstring& path) {
     return info;
 }
 
-void TProgramInfoCache::Fill(std::vector<Entry>& entries) {
+bool TProgramInfoCache::Fill(std::vector<Entry>& entries, DWORD budgetMs) {
+    // A first start with hundreds of programs reads for seconds; with a budget, the window answers meanwhile.
+    const ULONGLONG start = ::GetTickCount64();
+    bool pending = false;
     std::map<std::wstring, ProgramInfo> looked; // by folded path: this call's answers
     for (Entry& entry : entries) {
         const std::wstring key = FoldedName(entry.target);
         auto answer = looked.find(key);
         if (answer == looked.end()) {
-            answer = looked.emplace(key, Of(entry.target)).first;
+            const bool mayRead = budgetMs == 0 || ::GetTickCount64() - start < budgetMs;
+            answer = looked.emplace(key, Look(entry.target, mayRead, pending)).first;
         }
         const ProgramInfo& info = answer->second;
         entry.publisher = info.found ? info.publisher : std::wstring(text::kProgramNotFound);
@@ -50,6 +63,7 @@ void TProgramInfoCache::Fill(std::vector<Entry>& entries) {
     for (auto known = m_known.begin(); known != m_known.end();) {
         known = looked.count(known->first) != 0 ? std::next(known) : m_known.erase(known);
     }
+    return !pending;
 }
 
 } // namespace bw

@@ -26,10 +26,13 @@ public:
 
     // Sets the publisher and file description of every entry from the program its Target names: "Program not
     // found" as the publisher when that does not exist. Each program's stamp is looked at once per call, and
-    // programs no entry names any more are forgotten.
-    void Fill(std::vector<Entry>& entries);
+    // programs no entry names any more are forgotten. With `budgetMs` above 0, no new version resource is read
+    // once that long has passed: those entries show no publisher or description yet, and Fill returns false
+    // (call it again for the rest).
+    bool Fill(std::vector<Entry>& entries, DWORD budgetMs = 0);
 
 private:
+    ProgramInfo Look(const std::wstring& path, bool mayRead, bool& pending);
     struct Known {
         FileStamp stamp;
         ProgramInfo info;

@@ -120,5 +120,25 @@ TEST_F(ProgramInfoCacheTest, EntriesGetTheirProgramsStringsOrProgramNotFound) {
     EXPECT_EQ(entries[0].publisher, L"Fabrikam Two");
 }
 
+// With a budget, Fill reads what fits and says so; called again, it reads the rest, and the entries end as a Fill
+// without a budget leaves them.
+TEST_F(ProgramInfoCacheTest, ABudgetedFillReadsTheRestWhenCalledAgain) {
+    std::vector<Entry> entries(30);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].target = m_folder / (L"Program" + std::to_wstring(i) + L".exe");
+        ASSERT_TRUE(::CopyFileW(m_program.c_str(), entries[i].target.c_str(), FALSE));
+    }
+    int calls = 1;
+    while (!m_cache.Fill(entries, 1) && calls < 100) {
+        ++calls;
+    }
+    EXPECT_LT(calls, 100);
+    for (const Entry& entry : entries) {
+        EXPECT_EQ(entry.publisher, L"Fabrikam One");
+        EXPECT_EQ(entry.fileDescription, L"Fabrikam Updater");
+    }
+    EXPECT_TRUE(m_cache.Fill(entries, 1)); // everything known: nothing left to read
+}
+
 } // namespace
 } // namespace bw::test
