@@ -6,6 +6,9 @@
 #include "store/Locations.h"
 #include "store/StartupApproved.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace bw {
 
 namespace {
@@ -68,33 +71,345 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
+// True when a Startup shortcut differs from what its store link was mirrored from (one that cannot be read
+// counts as changed).
+bool ShortcutChanged(const std::wstring& shortcutPath, const MirrorBase& base) {
+    const auto bytes = ReadWholeFile(shortcutPath, kLinkFileLimit);
+    return !bytes || BytesDigest(*bytes) != base.linkDigest;
+}
+
+std::wstring ShortcutTargetOf(const std::wstring& shortcutPath) {
+    TShellLink link;
+    return link.Load(shortcutPath) ? link.Path() : std::wstring();
+}
+
 std::wstring EntryNameOfShortcut(const std::wstring& fileName) {
     return fileName.substr(0, fileName.size() - std::wcslen(kLinkExtension));
 }
 
 } // namespace
 
+bool MirrorBase::operator==(const MirrorBase& other) const {
+    return link == other.link && linkSettled == other.linkSettled && value == other.value &&
+           shortcut == other.shortcut && linkDigest == other.linkDigest;
+}
+
 const MirrorBase* TMirror::Find(const std::wstring& storeLinkPath) const {
     const auto at = m_bases.find(FoldedName(storeLinkPath));
-    return at == m_bases.end() ? nullptr : &at->second;
+    return at == m_bases.end() ? nullptr : &at->second.base;
 }
 
 void TMirror::Set(const std::wstring& storeLinkPath, MirrorBase base) {
-    m_bases[FoldedName(storeLinkPath)] = std::move(base);
+    Held& held = m_bases[FoldedName(storeLinkPath)];
+    m_changed = m_changed || held.path != storeLinkPath || held.base != base;
+    held.path = storeLinkPath;
+    held.base = std::move(base);
 }
 
 void TMirror::Erase(const std::wstring& storeLinkPath) {
-    m_bases.erase(FoldedName(storeLinkPath));
+    m_changed = m_bases.erase(FoldedName(storeLinkPath)) != 0 || m_changed;
 }
+
+void TMirror::Clear() {
+    m_changed = m_changed || !m_bases.empty();
+    m_bases.clear();
+}
+
+std::wstring StoreBaseFile() {
+    return ProgramDir() + L"StoreBase.dat";
+}
+
+namespace {
+
+// The file of bases: UTF-16 text, a first line that names the format, then a line per base of fields
+// separated by "|": the location code, the store link's file name (in hexadecimal, as every text is, so that
+// no character of a name can break a line), its stamp and whether it was settled, then "R", the value's
+// name, type and data, or "S", the shortcut's stamp and the digest of the link's bytes.
+constexpr const wchar_t* kBaseFileStart = L"Bootwarden store base 1";
+
+std::wstring HexOfBytes(const std::string& bytes) {
+    std::wstring text;
+    text.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += L"0123456789abcdef"[byte >> 4];
+        text += L"0123456789abcdef"[byte & 0xF];
+    }
+    return text;
+}
+
+std::optional<std::string> BytesOfHex(const std::wstring& text) {
+    if (text.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(text.size() / 2);
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int pair = 0;
+        for (size_t j = i; j < i + 2; ++j) {
+            const wchar_t c = text[j];
+            const int digit = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+            if (digit < 0) {
+                return std::nullopt;
+            }
+            pair = pair * 16 + digit;
+        }
+        bytes += static_cast<char>(pair);
+    }
+    return bytes;
+}
+
+std::wstring HexOfText(const std::wstring& text) {
+    return HexOfBytes(std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+}
+
+std::optional<std::wstring> TextOfHex(const std::wstring& hex) {
+    const auto bytes = BytesOfHex(hex);
+    if (!bytes || bytes->size() % sizeof(wchar_t) != 0) {
+        return std::nullopt;
+    }
+    std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
+    std::copy(bytes->begin(), bytes->end(), reinterpret_cast<char*>(text.data()));
+    return text;
+}
+
+std::wstring NumberText(ULONGLONG number) {
+    return std::to_wstring(number);
+}
+
+bool NumberOfText(const std::wstring& text, ULONGLONG& number, ULONGLONG largest) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        return false;
+    }
+    number = 0;
+    for (wchar_t digit : text) {
+        const ULONGLONG value = static_cast<ULONGLONG>(digit - L'0');
+        if (number > (largest - value) / 10) {
+            return false;
+        }
+        number = number * 10 + value;
+    }
+    return true;
+}
+
+std::wstring StampText(const FileStamp& stamp) {
+    const auto time = [](const FILETIME& t) {
+        return NumberText((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return time(stamp.written) + L"|" + time(stamp.created) + L"|" + NumberText(stamp.size) + L"|" +
+           NumberText(stamp.attributes);
+}
+
+// Reads a stamp from four fields starting at `at`.
+bool StampOfFields(const std::vector<std::wstring>& fields, size_t at, FileStamp& stamp) {
+    ULONGLONG written = 0, created = 0, size = 0, attributes = 0;
+    if (fields.size() < at + 4 || !NumberOfText(fields[at], written, ~0ULL) ||
+        !NumberOfText(fields[at + 1], created, ~0ULL) || !NumberOfText(fields[at + 2], size, ~0ULL) ||
+        !NumberOfText(fields[at + 3], attributes, MAXDWORD)) {
+        return false;
+    }
+    stamp.written = {static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};
+    stamp.created = {static_cast<DWORD>(created), static_cast<DWORD>(created >> 32)};
+    stamp.size = size;
+    stamp.attributes = static_cast<DWORD>(attributes);
+    return true;
+}
+
+std::vector<std::wstring> FieldsOf(const std::wstring& line) {
+    std::vector<std::wstring> fields;
+    for (size_t start = 0;;) {
+        const size_t mark = line.find(L'|', start);
+        fields.push_back(line.substr(start, mark == std::wstring::npos ? std::wstring::npos : mark - start));
+        if (mark == std::wstring::npos) {
+            return fields;
+        }
+        start = mark + 1;
+    }
+}
+
+// One base of the file; nothing when its line is not well formed or names no enabled store link.
+std::optional<std::pair<std::wstring, MirrorBase>> BaseOfLine(const std::wstring& line) {
+    const std::vector<std::wstring> fields = FieldsOf(line);
+    ULONGLONG code = 0, settled = 0;
+    if (fields.size() < 8 || !NumberOfText(fields[0], code, kLastCode) || !IsEnabledCode(static_cast<int>(code)) ||
+        !NumberOfText(fields[6], settled, 1)) {
+        return std::nullopt;
+    }
+    const auto fileName = TextOfHex(fields[1]);
+    MirrorBase base;
+    if (!fileName || fileName->empty() || fileName->find_first_of(L"\\/:") != std::wstring::npos || *fileName == L"." ||
+        *fileName == L".." || !StampOfFields(fields, 2, base.link)) {
+        return std::nullopt;
+    }
+    base.linkSettled = settled == 1;
+    const bool registry = IsRegistryCode(static_cast<int>(code));
+    if (registry && fields[7] == L"R" && fields.size() == 11) {
+        ULONGLONG type = 0;
+        const auto name = TextOfHex(fields[8]);
+        const auto data = BytesOfHex(fields[10]);
+        if (!name || !data || !NumberOfText(fields[9], type, MAXDWORD)) {
+            return std::nullopt;
+        }
+        base.value = RegistryValue{*name, static_cast<DWORD>(type), *data};
+    } else if (!registry && fields[7] == L"S" && fields.size() == 13) {
+        ULONGLONG digest = 0;
+        if (!StampOfFields(fields, 8, base.shortcut) || !NumberOfText(fields[12], digest, ~0ULL)) {
+            return std::nullopt;
+        }
+        base.linkDigest = digest;
+    } else {
+        return std::nullopt;
+    }
+    return std::make_pair(StoreFolderPath(static_cast<int>(code)) + *fileName, std::move(base));
+}
+
+} // namespace
+
+void TMirror::Load() {
+    m_bases.clear();
+    m_changed = false;
+    const auto bytes = ReadWholeFile(StoreBaseFile(), 64u << 20);
+    if (!bytes || bytes->size() % sizeof(wchar_t) != 0) {
+        return;
+    }
+    std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
+    std::copy(bytes->begin(), bytes->end(), reinterpret_cast<char*>(text.data()));
+    size_t start = 0;
+    bool first = true;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find(L'\n', start), text.size());
+        const std::wstring line = text.substr(start, end - start);
+        start = end + 1;
+        if (std::exchange(first, false)) {
+            if (line != kBaseFileStart) {
+                return; // no file of ours: no bases
+            }
+            continue;
+        }
+        if (auto base = BaseOfLine(line)) {
+            m_bases[FoldedName(base->first)] = {base->first, std::move(base->second)};
+        }
+    }
+}
+
+bool TMirror::Save() {
+    if (!m_changed) {
+        return true;
+    }
+    std::wstring text = kBaseFileStart;
+    text += L'\n';
+    for (const auto& [key, held] : m_bases) {
+        int code = 0;
+        for (int candidate : AllCodes()) {
+            const std::wstring folder = StoreFolderPath(candidate);
+            if (IsEnabledCode(candidate) && SameFileName(held.path.substr(0, folder.size()), folder) &&
+                held.path.find(L'\\', folder.size()) == std::wstring::npos) {
+                code = candidate;
+            }
+        }
+        if (code == 0) {
+            continue; // not an enabled store link of this store
+        }
+        const MirrorBase& base = held.base;
+        text += NumberText(static_cast<ULONGLONG>(code)) + L"|" + HexOfText(FileNamePart(held.path)) + L"|" +
+                StampText(base.link) + L"|" + (base.linkSettled ? L"1" : L"0");
+        if (base.value) {
+            text += L"|R|" + HexOfText(base.value->name) + L"|" + NumberText(base.value->type) + L"|" +
+                    HexOfBytes(base.value->data);
+        } else {
+            text += L"|S|" + StampText(base.shortcut) + L"|" + NumberText(base.linkDigest);
+        }
+        text += L'\n';
+    }
+    try {
+        WriteFileReplacing(StoreBaseFile(),
+                           std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+    } catch (const EBootwarden&) {
+        return false;
+    }
+    m_changed = false;
+    return true;
+}
+
+namespace {
+
+// The target a link keeps of `target`: the target itself, or, where the link object cannot keep it as given
+// (Wine's takes an environment reference for part of a relative path, and keeps only characters of the ANSI
+// code page), its expansion; else none.
+std::wstring SetLinkTarget(TShellLink& link, const std::wstring& target) {
+    if (!target.empty()) {
+        if (link.SetPath(target) && link.RawPath() == target) {
+            return target;
+        }
+        const std::wstring expanded = ExpandedText(target);
+        if (expanded != target && link.SetPath(expanded) && link.RawPath() == expanded) {
+            return expanded;
+        }
+    }
+    (void)link.SetPath(L"");
+    return {};
+}
+
+} // namespace
 
 std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value) {
     const std::wstring commandLine = value.Text();
-    const std::wstring description = DescriptionFor(commandLine);
-    (void)link.SetDescription(description);
-    // No target: a command line is no path, and what the shell made of it as one was shown nowhere but
-    // mangled (and under Wine, making it costs milliseconds a link). The description is the entry.
-    (void)link.SetArguments(RecordArguments(RecordOfValue(value.type, commandLine), description));
+    const ValueRecord valueRecord = RecordOfValue(value);
+    std::wstring target;
+    std::wstring arguments;
+    // A cut line's program may be whole, but its arguments are not: such a link starts nothing.
+    if (!valueRecord.cut) {
+        if (const auto parts = SplitCommandLine(commandLine)) {
+            target = LinkTargetOf(*parts, value.type);
+            arguments = parts->arguments;
+        }
+    }
+    (void)link.SetDescription(DescriptionFor(commandLine));
+    target = SetLinkTarget(link, target);
+    (void)link.SetArguments(target.empty() ? std::wstring() : arguments);
+    (void)link.SetIconLocation(target, 0);
+    LinkRecord record;
+    record.value = valueRecord;
+    const auto stored = StoredNameOf(value.name);
+    record.nameEncoded = stored && *stored != value.name;
+    record.description = TextDigest(link.Description());
+    record.target = TextDigest(link.RawPath());
+    record.arguments = TextDigest(link.Arguments());
+    link.SetDataBlock(kRecordBlockSignature, RecordBlockData(record));
     return link.SaveBytes();
+}
+
+RegistryLinkReading ReadRegistryLink(const StoreLink& link) {
+    RegistryLinkReading reading;
+    reading.commandLine = link.description;
+    const auto record = link.recordBlock ? RecordOfBlock(*link.recordBlock) : std::nullopt;
+    if (!record || !IsRecordOfRunValue(record->value, link.description)) {
+        reading.record = RecordOfLink(link.description, link.arguments);
+        return reading;
+    }
+    reading.recorded = true;
+    reading.record = record->value;
+    const bool descriptionEdited = TextDigest(link.description) != record->description;
+    const bool targetEdited = TextDigest(link.rawTarget) != record->target;
+    if (!targetEdited && TextDigest(link.arguments) == record->arguments) {
+        reading.edit = descriptionEdited ? LinkEdit::Description : LinkEdit::None;
+        return reading;
+    }
+    // The target or the arguments were changed: they make the command line, which keeps the program as the
+    // line spelt it (quotes, references, a bare name) while the target is the one written.
+    const auto before = descriptionEdited ? std::nullopt : SplitCommandLine(link.description);
+    CommandParts parts;
+    parts.program = !targetEdited && before ? before->program : link.rawTarget;
+    parts.arguments = link.arguments;
+    parts.quoted = NeedsQuotes(parts.program) || (!targetEdited && before && before->quoted);
+    const std::wstring joined = parts.program.empty() ? parts.arguments : JoinCommandLine(parts);
+    if (descriptionEdited && joined != link.description) {
+        reading.edit = LinkEdit::Disagreeing;
+        return reading;
+    }
+    reading.commandLine = joined;
+    reading.edit = LinkEdit::Fields;
+    return reading;
 }
 
 bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
@@ -102,13 +417,31 @@ bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
         return true;
     }
     // A stamp taken within a step of the clock of its change may stay the same through a second change.
-    return link.readWhole && (base.value ? StoreLinkMirrors(link, *base.value) : link.bytes == base.linkBytes);
+    return link.readWhole &&
+           (base.value ? StoreLinkMirrors(link, *base.value) : BytesDigest(link.bytes) == base.linkDigest);
 }
 
 bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
-    const std::wstring commandLine = value.Text();
-    return link.readWhole && link.description == DescriptionFor(commandLine) &&
-           RecordOfLink(link.description, link.arguments) == RecordOfValue(value.type, commandLine);
+    if (!link.readWhole) {
+        return false;
+    }
+    const RegistryLinkReading reading = ReadRegistryLink(link);
+    if (!reading.recorded) {
+        return false; // written before records were kept in a block: the import writes it anew
+    }
+    const auto stored = StoredNameOf(value.name);
+    const auto record = RecordOfBlock(*link.recordBlock);
+    return reading.edit == LinkEdit::None && record && record->nameEncoded == (stored && *stored != value.name) &&
+           link.description == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
+}
+
+bool StoreLinkSays(const StoreLink& link, const RegistryValue& value) {
+    if (!link.readWhole) {
+        return false;
+    }
+    const RegistryLinkReading reading = ReadRegistryLink(link);
+    return reading.edit != LinkEdit::Disagreeing && reading.commandLine == DescriptionFor(value.Text()) &&
+           reading.record == RecordOfValue(value);
 }
 
 TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror, bool removeLeftovers)
@@ -167,11 +500,16 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         if (link && link->fileName == fileName && IsPlain(link->stamp) && StoreLinkMirrors(*link, value)) {
-            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, {}});
+            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0});
             entry.mirrored = true;
         } else if (link && base && base->value == value && !LinkAsMirrored(*link, *base)) {
             // Only the store link changed since the last import: an edit that the write-back carries into the
             // system. It is left as it is.
+        } else if (link && base && base->value && !LinkAsMirrored(*link, *base)) {
+            // Both changed: the value stays, and so does the edit, until the user has chosen between them.
+            entry.bothChanged = true;
+            m_conflicts.push_back(
+                {entry.code, entry.name, entry.storeLinkPath, value.Text(), ReadRegistryLink(*link).commandLine});
         } else {
             m_work.push_back(m_entries.size());
         }
@@ -208,6 +546,14 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
             entry.mirrored = true; // neither side changed since both were compared
         } else if (link && shortcutAsBefore && !linkAsBefore) {
             // An edit of the store link, for the write-back to carry into the Startup folder.
+        } else if (link && base && link->readWhole && !linkAsBefore) {
+            if (ShortcutChanged(entry.shortcutPath, *base)) {
+                // Both changed: the shortcut stays, and so does the edit, until the user has chosen.
+                entry.bothChanged = true;
+                m_conflicts.push_back({entry.code, entry.name, entry.storeLinkPath,
+                                       ShortcutTargetOf(entry.shortcutPath), link->linkTarget});
+            }
+            // Otherwise only the shortcut's stamp moved, not what it holds: an edit of the store link as above.
         } else {
             m_shortcuts[m_entries.size()] = file;
             m_work.push_back(m_entries.size());
@@ -247,7 +593,7 @@ bool TImportJob::Step(DWORD budgetMs) {
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, {}});
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0});
     }
 }
 
@@ -272,13 +618,15 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
     const std::wstring fileName = FileNamePart(entry.storeLinkPath);
     if (existing && existing->readWhole && existing->bytes == *bytes && existing->fileName == fileName &&
         IsPlain(existing->stamp)) {
-        m_mirror.Set(entry.storeLinkPath, {existing->stamp, existing->settled, std::nullopt, shortcutBase, *bytes});
+        m_mirror.Set(entry.storeLinkPath,
+                     {existing->stamp, existing->settled, std::nullopt, shortcutBase, BytesDigest(*bytes)});
         entry.mirrored = true;
         return;
     }
     // The mirror is the shortcut's very bytes: nothing of it is lost or changed on the way.
     if (WriteStoreLink(entry, *bytes, existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, std::nullopt, shortcutBase, *bytes});
+        m_mirror.Set(entry.storeLinkPath,
+                     {m_written.back().stamp, false, std::nullopt, shortcutBase, BytesDigest(*bytes)});
     }
 }
 
@@ -302,7 +650,7 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
         written.code = entry.code;
         written.path = entry.storeLinkPath;
         written.fileName = FileNamePart(entry.storeLinkPath);
-        written.name = entry.name;
+        written.name = entry.name; // as the system names it, whatever the link's own record would say
         written.stamp = StampAt(entry.storeLinkPath).value_or(FileStamp{});
         written.bytes = bytes;
         ParseStoreLink(*m_reader, written);
