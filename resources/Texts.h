@@ -87,7 +87,8 @@ inline constexpr const wchar_t* kCannotDisableHidden =
     L"be switched off without losing that data. Nothing was changed.";
 inline constexpr const wchar_t* kCannotEnableDisagreeing =
     L"The shortcut that keeps \"%s\" in the store says one command line in its Comment and another in its Target "
-    L"and arguments, so it cannot be switched on. Make both say the same, or change only one. Nothing was changed.";
+    L"and arguments (or has arguments and no Target), so it cannot be switched on. Make both say the same, or change "
+    L"only one. Nothing was changed.";
 
 // Edits of store links that are not written back, and entries changed on both sides (each told once).
 inline constexpr const wchar_t* kEditsNotCarried = L"These edits of store shortcuts were not written back:%s";
@@ -98,6 +99,9 @@ inline constexpr const wchar_t* kEditOfCutLine =
 inline constexpr const wchar_t* kEditsDisagree =
     L"its Comment was changed one way and its Target or arguments another, so it cannot be told which is meant. "
     L"Make both say the same, or change only one.";
+inline constexpr const wchar_t* kEditWithoutProgram =
+    L"its arguments were changed, but it has no Target, so they name no program. Give it a Target, or change its "
+    L"Comment instead.";
 inline constexpr const wchar_t* kBothChangedQuestion =
     L"\"%s\" was changed by another program while its shortcut in the store was edited.\n\nStarts now: %s\n"
     L"Edited in the store: %s\n\nKeep what starts now? (Yes keeps it and drops the edit; No uses the edit.)";

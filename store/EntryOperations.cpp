@@ -140,7 +140,7 @@ bool EnableRunValue(const Entry& entry, const StoreLink& link) {
     if (record.cut) {
         Refuse(text::kCannotEnableCut, {entry.name});
     }
-    if (reading.edit == LinkEdit::Disagreeing) {
+    if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram) {
         Refuse(text::kCannotEnableDisagreeing, {entry.name});
     }
     TRegistry registry;
@@ -279,8 +279,9 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 continue;
             }
             const RegistryLinkReading reading = ReadRegistryLink(link);
-            if (reading.edit == LinkEdit::Disagreeing) {
-                notCarried(link, text::kEditsDisagree);
+            if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram) {
+                notCarried(link,
+                           reading.edit == LinkEdit::NoProgram ? text::kEditWithoutProgram : text::kEditsDisagree);
                 continue;
             }
             if (reading.commandLine == base->value->Text() && !RecordOfValue(*base->value).cut) {
@@ -347,8 +348,8 @@ bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) 
         read.code = entry.code;
         const RegistryLinkReading reading = ReadRegistryLink(read);
         TRegistry registry;
-        if (reading.edit == LinkEdit::Disagreeing || reading.record.cut || reading.commandLine != entry.storeSide ||
-            !OpenRunKey(registry, entry.code)) {
+        if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram || reading.record.cut ||
+            reading.commandLine != entry.storeSide || !OpenRunKey(registry, entry.code)) {
             return false;
         }
         const auto current = registry.Value(entry.name);

@@ -402,7 +402,11 @@ RegistryLinkReading ReadRegistryLink(const StoreLink& link) {
     parts.program = !targetEdited && before ? before->program : link.rawTarget;
     parts.arguments = link.arguments;
     parts.quoted = NeedsQuotes(parts.program) || (!targetEdited && before && before->quoted);
-    const std::wstring joined = parts.program.empty() ? parts.arguments : JoinCommandLine(parts);
+    if (parts.program.empty()) {
+        reading.edit = LinkEdit::NoProgram;
+        return reading;
+    }
+    const std::wstring joined = JoinCommandLine(parts);
     if (descriptionEdited && joined != link.description) {
         reading.edit = LinkEdit::Disagreeing;
         return reading;
@@ -440,8 +444,8 @@ bool StoreLinkSays(const StoreLink& link, const RegistryValue& value) {
         return false;
     }
     const RegistryLinkReading reading = ReadRegistryLink(link);
-    return reading.edit != LinkEdit::Disagreeing && reading.commandLine == DescriptionFor(value.Text()) &&
-           reading.record == RecordOfValue(value);
+    return reading.edit != LinkEdit::Disagreeing && reading.edit != LinkEdit::NoProgram &&
+           reading.commandLine == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
 }
 
 TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror, bool removeLeftovers)

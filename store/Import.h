@@ -175,6 +175,7 @@ enum class LinkEdit {
     Description, // the description alone: it is the command line
     Fields,      // the target or the arguments (the description not, or to the same line): they make it
     Disagreeing, // the description one way, the target or arguments another: nothing can be carried
+    NoProgram,   // the target or arguments, to a link that now has no target: they name no program
 };
 
 // What a registry entry's store link stands for: the command line and its record, read as the fields the user
