@@ -5,6 +5,8 @@
 #include "store/Import.h"
 #include "store/StoreReader.h"
 
+#include <shellapi.h>
+
 namespace bw::test {
 namespace {
 
@@ -248,6 +250,24 @@ TEST_F(RegistryStoreLinkTest, AnEditIsReadFromTheFieldThatChanged) {
     const StoreLink unsplit = Written(Value(L"Odd", L"\"c:\\open.exe -x"));
     EXPECT_EQ(ReadRegistryLink(Edited(unsplit, [](TShellLink& l) { l.SetArguments(L"-y"); })).edit,
               LinkEdit::NoProgram);
+}
+
+// Opened from the shell (a double click in Explorer), a store link starts its entry's program with its arguments.
+TEST_F(RegistryStoreLinkTest, OpeningItStartsTheEntry) {
+    const std::wstring out = m_root / L"started.txt";
+    const std::wstring line = L"C:\\windows\\system32\\cmd.exe /c echo started>\"" + out + L"\"";
+    TShellLink maker;
+    WriteFileBytes(m_root / L"Open.lnk", RegistryStoreLinkBytes(maker, Value(L"Open", line)));
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, nullptr, (m_root / L"Open.lnk").c_str(), nullptr, nullptr, SW_HIDE));
+    EXPECT_GT(result, 32);
+    for (int i = 0; i < 100 && !FileExists(out); ++i) {
+        ::Sleep(50);
+    }
+    EXPECT_TRUE(FileExists(out));
+    for (int i = 0; i < 40 && !RemoveName(out); ++i) {
+        ::Sleep(50); // the program may still hold it
+    }
 }
 
 } // namespace
