@@ -299,6 +299,9 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
             if (!current || !current->IsText()) {
                 continue; // a value that went is not made again; one of another type is not turned into text
             }
+            if (reading.commandLine == current->Text()) {
+                continue; // the system says it already (a base left stale by a run that ended before saving it)
+            }
             if (!(*current == *base->value)) {
                 if (report != nullptr) {
                     report->bothChanged.push_back(
@@ -317,6 +320,10 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
             const std::wstring shortcut = StartupLinkPath(link.name);
             if (!FileExists(shortcut)) {
                 continue; // a shortcut that went is not made again
+            }
+            const auto now = ReadWholeFile(shortcut, kLinkFileLimit);
+            if (now && *now == link.bytes) {
+                continue; // the shortcut holds the link already
             }
             if (!ShortcutAsMirrored(shortcut, *base)) {
                 if (report != nullptr) {

@@ -78,6 +78,12 @@ bool ShortcutChanged(const std::wstring& shortcutPath, const MirrorBase& base) {
     return !bytes || BytesDigest(*bytes) != base.linkDigest;
 }
 
+// True unless the shortcut holds these very bytes (a link that mirrors it, whatever its base says).
+bool ShortcutDiffersFrom(const std::wstring& shortcutPath, const std::string& bytes) {
+    const auto held = ReadWholeFile(shortcutPath, kLinkFileLimit);
+    return !held || *held != bytes;
+}
+
 std::wstring ShortcutTargetOf(const std::wstring& shortcutPath) {
     TShellLink link;
     return link.Load(shortcutPath) ? link.Path() : std::wstring();
@@ -550,7 +556,8 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
             entry.mirrored = true; // neither side changed since both were compared
         } else if (link && shortcutAsBefore && !linkAsBefore) {
             // An edit of the store link, for the write-back to carry into the Startup folder.
-        } else if (link && base && link->readWhole && !linkAsBefore) {
+        } else if (link && base && link->readWhole && !linkAsBefore &&
+                   ShortcutDiffersFrom(entry.shortcutPath, link->bytes)) {
             if (ShortcutChanged(entry.shortcutPath, *base)) {
                 // Both changed: the shortcut stays, and so does the edit, until the user has chosen.
                 entry.bothChanged = true;

@@ -293,6 +293,27 @@ TEST_F(RefreshCycleTest, AnEditMadeWhileClosedIsWrittenBackAtTheNextStart) {
     }
 }
 
+// A run that ended after the import wrote its links but before it kept their bases leaves bases older than the
+// links; a link that says what the system says is then no edit, and nothing is asked or written.
+TEST_F(RefreshCycleTest, AStaleBaseMakesNoEditOfAMirror) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"first");
+    {
+        TStoreSession first;
+        ASSERT_TRUE(first.Refresh(true, nullptr));
+        const std::string stale = ReadFileBytes(StoreBaseFile());
+        m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-2.exe");
+        WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"second");
+        ASSERT_TRUE(first.Refresh(true, nullptr));
+        WriteFileBytes(StoreBaseFile(), stale);
+    }
+    TStoreSession next;
+    ASSERT_TRUE(next.Refresh(true, nullptr));
+    EXPECT_THAT(next.TakeBothChanged(), IsEmpty());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-2.exe");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"second");
+}
+
 // When the store link and the system both changed since the last import, neither is written over the other
 // until the user chooses; each such entry is told once.
 TEST_F(RefreshCycleTest, BothSidesChangedLeavesBothUntilTheUserChooses) {
