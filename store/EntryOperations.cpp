@@ -240,14 +240,15 @@ void EnableEntry(const Entry& entry, ProgressControl* progress) {
 
 namespace {
 
-// True when the Startup shortcut is still what the store link was mirrored from.
-bool ShortcutAsMirrored(const std::wstring& shortcut, const MirrorBase& base) {
+// True when the Startup shortcut was changed since the store link was mirrored from it. One that cannot be read
+// now counts as unchanged: the copy onto it then fails and says so, as it always did.
+bool ShortcutChangedSince(const std::wstring& shortcut, const MirrorBase& base) {
     const auto stamp = StampAt(shortcut);
     if (stamp && *stamp == base.shortcut && base.shortcut != FileStamp{}) {
-        return true;
+        return false;
     }
     const auto bytes = ReadWholeFile(shortcut, kLinkFileLimit);
-    return bytes && BytesDigest(*bytes) == base.linkDigest;
+    return bytes && BytesDigest(*bytes) != base.linkDigest;
 }
 
 std::wstring ShortcutTarget(const std::wstring& path) {
@@ -325,7 +326,7 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
             if (now && *now == link.bytes) {
                 continue; // the shortcut holds the link already
             }
-            if (!ShortcutAsMirrored(shortcut, *base)) {
+            if (ShortcutChangedSince(shortcut, *base)) {
                 if (report != nullptr) {
                     report->bothChanged.push_back(
                         {link.code, link.name, link.path, ShortcutTarget(shortcut), link.linkTarget});

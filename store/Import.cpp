@@ -71,17 +71,11 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
-// True when a Startup shortcut differs from what its store link was mirrored from (one that cannot be read
-// counts as changed).
-bool ShortcutChanged(const std::wstring& shortcutPath, const MirrorBase& base) {
-    const auto bytes = ReadWholeFile(shortcutPath, kLinkFileLimit);
-    return !bytes || BytesDigest(*bytes) != base.linkDigest;
-}
-
-// True unless the shortcut holds these very bytes (a link that mirrors it, whatever its base says).
-bool ShortcutDiffersFrom(const std::wstring& shortcutPath, const std::string& bytes) {
+// True when a Startup shortcut holds something else than its store link and than what that link was mirrored
+// from: it was changed since, and so was the link. A shortcut that cannot be read now tells nothing.
+bool ShortcutChangedBesides(const std::wstring& shortcutPath, const std::string& linkBytes, const MirrorBase& base) {
     const auto held = ReadWholeFile(shortcutPath, kLinkFileLimit);
-    return !held || *held != bytes;
+    return held && *held != linkBytes && BytesDigest(*held) != base.linkDigest;
 }
 
 std::wstring ShortcutTargetOf(const std::wstring& shortcutPath) {
@@ -315,14 +309,11 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
         } else if (link && shortcutAsBefore && !linkAsBefore) {
             // An edit of the store link, for the write-back to carry into the Startup folder.
         } else if (link && base && link->readWhole && !linkAsBefore &&
-                   ShortcutDiffersFrom(entry.shortcutPath, link->bytes)) {
-            if (ShortcutChanged(entry.shortcutPath, *base)) {
-                // Both changed: the shortcut stays, and so does the edit, until the user has chosen.
-                entry.bothChanged = true;
-                m_conflicts.push_back({entry.code, entry.name, entry.storeLinkPath,
-                                       ShortcutTargetOf(entry.shortcutPath), link->linkTarget});
-            }
-            // Otherwise only the shortcut's stamp moved, not what it holds: an edit of the store link as above.
+                   ShortcutChangedBesides(entry.shortcutPath, link->bytes, *base)) {
+            // Both changed: the shortcut stays, and so does the edit, until the user has chosen.
+            entry.bothChanged = true;
+            m_conflicts.push_back(
+                {entry.code, entry.name, entry.storeLinkPath, ShortcutTargetOf(entry.shortcutPath), link->linkTarget});
         } else {
             m_shortcuts[m_entries.size()] = file;
             m_work.push_back(m_entries.size());
