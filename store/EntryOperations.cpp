@@ -219,9 +219,9 @@ Occupant OccupantOf(const Entry& entry, const StoreLink& link) {
         }
         occupant.text = value->Text();
         occupant.readable = true;
-        const ValueRecord record = RecordOfLink(link.description, link.arguments);
-        occupant.same = value->type == record.type && occupant.text == link.description;
-        if (!occupant.same && !RecordOfValue(value->type, occupant.text).cut) {
+        const RegistryLinkReading reading = ReadRegistryLink(link);
+        occupant.same = value->type == reading.record.type && occupant.text == reading.commandLine;
+        if (!occupant.same && !RecordOfValue(*value).cut) {
             TShellLink maker;
             occupant.storeLinkBytes = RegistryStoreLinkBytes(maker, *value);
         }
@@ -249,7 +249,8 @@ Occupant OccupantOf(const Entry& entry, const StoreLink& link) {
 }
 
 std::wstring SwitchedOffText(const Entry& entry, const StoreLink& link) {
-    return IsRegistryCode(entry.code) ? link.description : ShortcutText(link.linkTarget, link.arguments);
+    return IsRegistryCode(entry.code) ? ReadRegistryLink(link).commandLine
+                                      : ShortcutText(link.linkTarget, link.arguments);
 }
 
 // A free path in the entry's disabled folder for the one that starts now, while the two change places.

@@ -166,6 +166,22 @@ TEST_F(EntryOperationsTest, DataAfterAnEmbeddedZeroIsNeverLost) {
     EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Zeros.lnk"));
 }
 
+// A switched-off link is compared with what starts now as it reads (its record, the fields the user changed): the
+// same entry re-added by its program is no other entry, and an edited one is.
+TEST_F(EntryOperationsTest, TheEntryThatStartsAlreadyIsComparedAsTheLinkReads) {
+    m_registry.SetRunValue(Location::User, L"Same", L"c:\\same.exe -a", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Edited", L"c:\\edited.exe -a");
+    DisableEntry(Row(kUser, L"Same"));
+    DisableEntry(Row(kUser, L"Edited"));
+    m_registry.SetRunValue(Location::User, L"Same", L"c:\\same.exe -a", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Edited", L"c:\\edited.exe -a");
+    EditShortcut(StorePath(kUserOff, L"Edited"), [](TShellLink& link) { link.SetArguments(L"-b"); });
+    EXPECT_FALSE(StartingTwinOf(Row(kUserOff, L"Same")));
+    const auto edited = StartingTwinOf(Row(kUserOff, L"Edited"));
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(edited->switchedOff, L"c:\\edited.exe -b");
+}
+
 // A record is obeyed only when the program could have written it; a name is decoded only when a record says so.
 TEST_F(EntryOperationsTest, RecordsAreReadNeverObeyedBlindly) {
     const auto writeOld = [&](const std::wstring& fileName, const std::wstring& description,
