@@ -420,6 +420,7 @@ void TMainForm::ShowEntries(bool everyBox) {
     const int selected = m_list.Selected();
     ListSelectItem(selected, selected >= 0);
     ReportImportProblems();
+    ReportStoreEdits();
 }
 
 void TMainForm::ReportImportProblems() {
@@ -432,6 +433,29 @@ void TMainForm::ReportImportProblems() {
         lines += FormatMessageText(text::kImportProblemLine, {problem.name, ProgramDir() + problem.folder});
     }
     ShowException(FormatMessageText(text::kImportProblems, lines)); // once per entry and run, never at each refresh
+}
+
+void TMainForm::ReportStoreEdits() {
+    const std::vector<EditNotCarried> edits = m_session.TakeEditsNotCarried();
+    const std::vector<BothChanged> both = m_session.TakeBothChanged();
+    if (!edits.empty()) {
+        std::wstring lines;
+        for (const EditNotCarried& edit : edits) {
+            lines += FormatMessageText(text::kEditNotCarriedLine, {edit.name, edit.storeLinkPath, edit.reason});
+        }
+        ShowException(FormatMessageText(text::kEditsNotCarried, lines));
+    }
+    bool settled = false;
+    for (const BothChanged& entry : both) {
+        // "Yes", the default, keeps what starts now; the edit is used only when asked for.
+        const bool keep = m_desktop.Confirm(
+            m_window, FormatMessageText(text::kBothChangedQuestion, {entry.name, entry.systemSide, entry.storeSide}));
+        m_session.Settle(entry, !keep);
+        settled = true;
+    }
+    if (settled) {
+        ::PostMessageW(m_window, WM_APP_ACTIVATE, 0, 0); // the entries are mirrored afresh
+    }
 }
 
 void TMainForm::ListSelectItem(int row, bool selected) {

@@ -101,6 +101,7 @@ private:
     void ContinueImport();
     void ShowEntries(bool everyBox = false);
     void ReportImportProblems();
+    void ReportStoreEdits();
 
     void ListSelectItem(int row, bool selected);
     void ListChange(int row, bool checked);

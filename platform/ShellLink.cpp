@@ -5,6 +5,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -44,6 +45,94 @@ std::wstring OleErrorText(HRESULT hr) {
         message = text;
     }
     return message;
+}
+
+// The parts of a .lnk file that come before its extra data, in order, by the flag of the header that says
+// each is there: the target's ID list (sized in 16 bits), the link info (sized in 32 bits), and five strings
+// (each a 16-bit count of characters, of two bytes each in a Unicode link).
+constexpr DWORD kHasIdList = 0x1;
+constexpr DWORD kHasLinkInfo = 0x2;
+constexpr DWORD kStringFlags[] = {0x4, 0x8, 0x10, 0x20, 0x40};
+constexpr DWORD kIsUnicode = 0x80;
+constexpr size_t kHeaderSize = 0x4C;
+constexpr size_t kFlagsOffset = 0x14;
+
+std::optional<DWORD> NumberAt(const std::string& bytes, size_t at, size_t width) {
+    if (at > bytes.size() || bytes.size() - at < width) {
+        return std::nullopt;
+    }
+    DWORD number = 0;
+    for (size_t i = width; i-- > 0;) {
+        number = (number << 8) | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return number;
+}
+
+std::string NumberBytes(DWORD number) {
+    std::string bytes(4, '\0');
+    for (size_t i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+
+// Where the extra data of a .lnk file begins; nothing when the bytes are not laid out as a link.
+std::optional<size_t> ExtraDataStart(const std::string& bytes) {
+    const auto headerSize = NumberAt(bytes, 0, 4);
+    const auto flags = NumberAt(bytes, kFlagsOffset, 4);
+    if (!headerSize || *headerSize != kHeaderSize || !flags) {
+        return std::nullopt;
+    }
+    size_t at = kHeaderSize;
+    if (*flags & kHasIdList) {
+        const auto size = NumberAt(bytes, at, 2);
+        if (!size) {
+            return std::nullopt;
+        }
+        at += 2 + *size;
+    }
+    if (*flags & kHasLinkInfo) {
+        const auto size = NumberAt(bytes, at, 4);
+        if (!size || *size < 4) {
+            return std::nullopt;
+        }
+        at += *size;
+    }
+    for (DWORD flag : kStringFlags) {
+        if (*flags & flag) {
+            const auto count = NumberAt(bytes, at, 2);
+            if (!count) {
+                return std::nullopt;
+            }
+            at += 2 + *count * ((*flags & kIsUnicode) ? 2 : 1);
+        }
+    }
+    if (at > bytes.size()) {
+        return std::nullopt;
+    }
+    return at;
+}
+
+// Calls `each(start, size, signature)` for every extra data block before the terminal one; false when a block
+// runs past the end of the bytes. `end` is set to where the terminal block (or the bytes) end.
+template <typename Each> bool ForEachBlock(const std::string& bytes, size_t start, size_t& end, Each each) {
+    size_t at = start;
+    for (;;) {
+        const auto size = NumberAt(bytes, at, 4);
+        if (!size) {
+            end = bytes.size(); // no terminal block: the blocks end with the bytes
+            return at == bytes.size();
+        }
+        if (*size < 8) {
+            end = at + 4; // the terminal block
+            return true;
+        }
+        if (bytes.size() - at < *size) {
+            return false;
+        }
+        each(at, static_cast<size_t>(*size), *NumberAt(bytes, at + 4, 4));
+        at += *size;
+    }
 }
 
 template <typename Getter> std::wstring ReadText(Getter get) {
@@ -103,7 +192,67 @@ std::string TShellLink::SaveBytes() const {
     if (FAILED(hr)) {
         throw EOleError(OleErrorText(hr));
     }
+    if (m_blockSignature != 0 && DataBlockOf(bytes, m_blockSignature).value_or(std::string()) != m_blockData) {
+        // The object keeps no block of its own (Wine's does not): it goes into the bytes themselves.
+        auto withBlock = WithDataBlock(bytes, m_blockSignature, m_blockData);
+        if (!withBlock) {
+            throw EOleError(OleErrorText(E_UNEXPECTED));
+        }
+        bytes = std::move(*withBlock);
+    }
     return bytes;
+}
+
+void TShellLink::SetDataBlock(DWORD signature, const std::string& data) {
+    m_blockSignature = signature;
+    m_blockData = data;
+    ComPtr<IShellLinkDataList> list;
+    if (FAILED(m_link.As(&list))) {
+        return;
+    }
+    (void)list->RemoveDataBlock(signature); // none there is fine
+    if (!data.empty()) {
+        std::string block = NumberBytes(static_cast<DWORD>(data.size() + 8)) + NumberBytes(signature) + data;
+        (void)list->AddDataBlock(block.data()); // refused: SaveBytes writes it into the bytes
+    }
+}
+
+std::optional<std::string> DataBlockOf(const std::string& linkBytes, DWORD signature) {
+    const auto start = ExtraDataStart(linkBytes);
+    if (!start) {
+        return std::nullopt;
+    }
+    std::optional<std::string> found;
+    size_t end = 0;
+    const bool whole = ForEachBlock(linkBytes, *start, end, [&](size_t at, size_t size, DWORD blockSignature) {
+        if (blockSignature == signature && !found) {
+            found = linkBytes.substr(at + 8, size - 8);
+        }
+    });
+    return whole ? found : std::nullopt;
+}
+
+std::optional<std::string> WithDataBlock(const std::string& linkBytes, DWORD signature, const std::string& data) {
+    const auto start = ExtraDataStart(linkBytes);
+    if (!start) {
+        return std::nullopt;
+    }
+    std::string result = linkBytes.substr(0, *start);
+    size_t end = 0;
+    const bool whole = ForEachBlock(linkBytes, *start, end, [&](size_t at, size_t size, DWORD blockSignature) {
+        if (blockSignature != signature) {
+            result += linkBytes.substr(at, size);
+        }
+    });
+    if (!whole) {
+        return std::nullopt;
+    }
+    if (!data.empty()) {
+        result += NumberBytes(static_cast<DWORD>(data.size() + 8)) + NumberBytes(signature) + data;
+    }
+    result += NumberBytes(0); // the terminal block
+    result += linkBytes.substr(std::min(end, linkBytes.size()));
+    return result;
 }
 
 bool TShellLink::Load(const std::wstring& path) {
@@ -126,6 +275,11 @@ bool TShellLink::Save(const std::wstring& path) const {
 
 std::wstring TShellLink::Path() const {
     return ReadText([this](wchar_t* buffer, int length) { return m_link->GetPath(buffer, length, nullptr, 0); });
+}
+
+std::wstring TShellLink::RawPath() const {
+    return ReadText(
+        [this](wchar_t* buffer, int length) { return m_link->GetPath(buffer, length, nullptr, SLGP_RAWPATH); });
 }
 
 std::wstring TShellLink::Description() const {
@@ -151,6 +305,10 @@ bool TShellLink::SetPath(const std::wstring& path) {
 
 bool TShellLink::SetArguments(const std::wstring& arguments) {
     return SUCCEEDED(m_link->SetArguments(arguments.c_str()));
+}
+
+bool TShellLink::SetIconLocation(const std::wstring& path, int index) {
+    return SUCCEEDED(m_link->SetIconLocation(path.c_str(), index));
 }
 
 bool TShellLink::SetDescription(const std::wstring& description) {

@@ -37,6 +37,8 @@ public:
     bool Save(const std::wstring& path) const;
 
     std::wstring Path() const;
+    // The target as the link keeps it: environment references unexpanded.
+    std::wstring RawPath() const;
     std::wstring Description() const;
     std::wstring Arguments() const;
     int IconIndex() const;
@@ -44,10 +46,27 @@ public:
     bool SetPath(const std::wstring& path);
     bool SetDescription(const std::wstring& description);
     bool SetArguments(const std::wstring& arguments);
+    bool SetIconLocation(const std::wstring& path, int index);
+
+    // The extra data block of `signature` that the next SaveBytes writes (replacing one of that signature the
+    // link holds); "" writes none. Such a block is shown nowhere by the shell, and the shell's link object
+    // keeps the blocks it loaded when it saves the link again (its property sheet included).
+    void SetDataBlock(DWORD signature, const std::string& data);
 
 private:
     ComPtr<IShellLinkW> m_link;
     ComPtr<IPersistStream> m_stream;
+    DWORD m_blockSignature = 0;
+    std::string m_blockData;
 };
+
+// The data of the extra data block of `signature` in the bytes of a .lnk file (the layout Microsoft documents
+// for shell links: header, target ID list, link info, strings, then blocks each led by its size and its
+// signature); nothing when there is none or the bytes are not laid out so.
+std::optional<std::string> DataBlockOf(const std::string& linkBytes, DWORD signature);
+
+// The bytes of a .lnk file with the block of `signature` replaced by one holding `data` (or removed, for "");
+// nothing when the bytes are not laid out as a link.
+std::optional<std::string> WithDataBlock(const std::string& linkBytes, DWORD signature, const std::string& data);
 
 } // namespace bw

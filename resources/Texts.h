@@ -119,6 +119,30 @@ inline constexpr const wchar_t* kCannotDeleteFile = L"Cannot delete file %s";
 inline constexpr const wchar_t* kCannotDeleteValue = L"Cannot delete the value '%s'";
 inline constexpr const wchar_t* kNameRefused = L"The name \"%s\" cannot be used as a file name";
 
+inline constexpr const wchar_t* kCannotDisableHidden =
+    L"The value \"%s\" holds more data after the end of its command line than a shortcut can keep, so it cannot "
+    L"be switched off without losing that data. Nothing was changed.";
+inline constexpr const wchar_t* kCannotEnableDisagreeing =
+    L"The shortcut that keeps \"%s\" in the store says one command line in its Comment and another in its Target "
+    L"and arguments (or has arguments and no Target), so it cannot be switched on. Make both say the same, or change "
+    L"only one. Nothing was changed.";
+
+// Edits of store links that are not written back, and entries changed on both sides (each told once).
+inline constexpr const wchar_t* kEditsNotCarried = L"These edits of store shortcuts were not written back:%s";
+inline constexpr const wchar_t* kEditNotCarriedLine = L"\n\n\"%s\" (%s): %s";
+inline constexpr const wchar_t* kEditOfCutLine =
+    L"its command line is longer than a shortcut can keep whole, so the shortcut holds only its start, and writing "
+    L"it back would cut the command line. Change the value in the registry instead.";
+inline constexpr const wchar_t* kEditsDisagree =
+    L"its Comment was changed one way and its Target or arguments another, so it cannot be told which is meant. "
+    L"Make both say the same, or change only one.";
+inline constexpr const wchar_t* kEditWithoutProgram =
+    L"its arguments were changed, but it has no Target, so they name no program. Give it a Target, or change its "
+    L"Comment instead.";
+inline constexpr const wchar_t* kBothChangedQuestion =
+    L"\"%s\" was changed by another program while its shortcut in the store was edited.\n\nStarts now: %s\n"
+    L"Edited in the store: %s\n\nKeep what starts now? (Yes keeps it and drops the edit; No uses the edit.)";
+
 // Why a listed entry cannot be switched off (the status bar shows it when the row is selected).
 inline constexpr const wchar_t* kNameNotStorable =
     L"This entry starts, but its name is too long to keep it in the store, so it cannot be switched off here.";

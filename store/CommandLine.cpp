@@ -43,10 +43,42 @@ bool TypeOfName(const std::wstring& name, DWORD& type) {
             return true;
         }
     }
+    // A number of the type's 32 bits at most, read without a conversion that could throw.
     if (name.empty() || name.size() > 10 || name.find_first_not_of(L"0123456789") != std::wstring::npos) {
         return false;
     }
-    type = static_cast<DWORD>(std::stoul(name));
+    ULONGLONG number = 0;
+    for (wchar_t digit : name) {
+        number = number * 10 + static_cast<ULONGLONG>(digit - L'0');
+    }
+    if (number > MAXDWORD) {
+        return false;
+    }
+    type = static_cast<DWORD>(number);
+    return true;
+}
+
+constexpr const wchar_t* kBlockStart = L"Bootwarden record 1";
+constexpr wchar_t kFieldMark = L'|';
+
+std::wstring HexOf(std::uint64_t number) {
+    wchar_t text[17];
+    for (int i = 15; i >= 0; --i) {
+        text[i] = L"0123456789abcdef"[number & 0xF];
+        number >>= 4;
+    }
+    text[16] = L'\0';
+    return text;
+}
+
+bool NumberOfHex(const std::wstring& text, std::uint64_t& number) {
+    if (text.size() != 16 || text.find_first_not_of(L"0123456789abcdef") != std::wstring::npos) {
+        return false;
+    }
+    number = 0;
+    for (wchar_t digit : text) {
+        number = (number << 4) | static_cast<std::uint64_t>(digit <= L'9' ? digit - L'0' : digit - L'a' + 10);
+    }
     return true;
 }
 
@@ -54,6 +86,10 @@ bool TypeOfName(const std::wstring& name, DWORD& type) {
 ValueRecord RecordFromDescription(const std::wstring& description) {
     return {HasEnvironmentReference(description) ? static_cast<DWORD>(REG_EXPAND_SZ) : static_cast<DWORD>(REG_SZ),
             description.size() >= kLinkDescriptionLimit};
+}
+
+bool IsBlank(wchar_t c) {
+    return c == L' ';
 }
 
 std::wstring Expanded(const std::wstring& text) {
@@ -129,6 +165,156 @@ ValueRecord RecordOfValue(DWORD type, const std::wstring& commandLine) {
     return {type, commandLine.size() > kLinkDescriptionLimit};
 }
 
+ValueRecord RecordOfValue(const RegistryValue& value) {
+    const std::wstring commandLine = value.Text();
+    ValueRecord record = RecordOfValue(value.type, commandLine);
+    if (value.IsText()) {
+        // The text ends at its first zero; anything but zeros after it is data the command line does not hold.
+        const size_t end = (commandLine.size() + 1) * sizeof(wchar_t);
+        record.cut =
+            record.cut || (value.data.size() > end && value.data.find_first_not_of('\0', end) != std::string::npos);
+    }
+    return record;
+}
+
+bool IsRecordOfRunValue(const ValueRecord& record, const std::wstring& description) {
+    if (record.type == REG_SZ || record.type == REG_EXPAND_SZ) {
+        return true;
+    }
+    return record.type != REG_LINK && description.empty() && !record.cut;
+}
+
+std::uint64_t TextDigest(const std::wstring& text) {
+    // FNV-1a over the UTF-16 code units: enough to tell an edit, which nobody makes to collide.
+    std::uint64_t digest = 14695981039346656037ULL;
+    for (wchar_t c : text) {
+        digest = (digest ^ static_cast<std::uint64_t>(static_cast<std::uint16_t>(c))) * 1099511628211ULL;
+    }
+    return digest;
+}
+
+std::uint64_t BytesDigest(const std::string& bytes) {
+    std::uint64_t digest = 14695981039346656037ULL;
+    for (char c : bytes) {
+        digest = (digest ^ static_cast<std::uint64_t>(static_cast<unsigned char>(c))) * 1099511628211ULL;
+    }
+    return digest;
+}
+
+std::wstring ExpandedText(const std::wstring& text) {
+    return Expanded(text);
+}
+
+std::string RecordBlockData(const LinkRecord& record) {
+    std::wstring text = kBlockStart;
+    text += kFieldMark + NameOfType(record.value.type);
+    text += kFieldMark + std::wstring(record.value.cut ? kCut : kWhole);
+    text += kFieldMark + std::wstring(record.nameEncoded ? L"encoded" : L"literal");
+    text += kFieldMark + HexOf(record.description);
+    text += kFieldMark + HexOf(record.target);
+    text += kFieldMark + HexOf(record.arguments);
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+std::optional<LinkRecord> RecordOfBlock(const std::string& data) {
+    if (data.size() % sizeof(wchar_t) != 0) {
+        return std::nullopt;
+    }
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::copy(data.begin(), data.end(), reinterpret_cast<char*>(text.data()));
+    std::vector<std::wstring> fields;
+    for (size_t start = 0;;) {
+        const size_t mark = text.find(kFieldMark, start);
+        fields.push_back(text.substr(start, mark == std::wstring::npos ? std::wstring::npos : mark - start));
+        if (mark == std::wstring::npos) {
+            break;
+        }
+        start = mark + 1;
+    }
+    LinkRecord record;
+    if (fields.size() != 7 || fields[0] != kBlockStart || !TypeOfName(fields[1], record.value.type) ||
+        (fields[2] != kWhole && fields[2] != kCut) || (fields[3] != L"encoded" && fields[3] != L"literal") ||
+        !NumberOfHex(fields[4], record.description) || !NumberOfHex(fields[5], record.target) ||
+        !NumberOfHex(fields[6], record.arguments)) {
+        return std::nullopt;
+    }
+    record.value.cut = fields[2] == kCut;
+    record.nameEncoded = fields[3] == L"encoded";
+    return record;
+}
+
+bool NeedsQuotes(const std::wstring& program) {
+    return program.find_first_of(L" \t") != std::wstring::npos;
+}
+
+std::wstring JoinCommandLine(const CommandParts& parts) {
+    std::wstring line = parts.quoted ? L"\"" + parts.program + L"\"" : parts.program;
+    if (!parts.arguments.empty()) {
+        line += L' ';
+        line += parts.arguments;
+    }
+    return line;
+}
+
+std::optional<CommandParts> SplitCommandLine(const std::wstring& commandLine) {
+    CommandParts parts;
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        const size_t end = commandLine.find(L'"', 1);
+        if (end == std::wstring::npos) {
+            return std::nullopt;
+        }
+        parts.program = commandLine.substr(1, end - 1);
+        parts.quoted = true;
+        if (end + 1 < commandLine.size()) {
+            if (!IsBlank(commandLine[end + 1])) {
+                return std::nullopt;
+            }
+            parts.arguments = commandLine.substr(end + 2);
+        }
+    } else {
+        // Like the system, the shortest prefix that names a file; else the text up to the first blank.
+        size_t end = std::wstring::npos;
+        for (size_t blank = commandLine.find(L' '); blank != std::wstring::npos;
+             blank = commandLine.find(L' ', blank + 1)) {
+            if (blank > 0 && !ExistingProgram(Expanded(commandLine.substr(0, blank))).empty()) {
+                end = blank;
+                break;
+            }
+        }
+        if (end == std::wstring::npos && ExistingProgram(Expanded(commandLine)).empty()) {
+            end = commandLine.find(L' ');
+        }
+        parts.program = commandLine.substr(0, end);
+        if (end != std::wstring::npos) {
+            parts.arguments = commandLine.substr(end + 1);
+        }
+    }
+    if (parts.program.empty() || parts.program.find_first_not_of(L" \t") == std::wstring::npos ||
+        JoinCommandLine(parts) != commandLine) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
+std::wstring LinkTargetOf(const CommandParts& parts, DWORD type) {
+    const bool keepReferences = type == REG_EXPAND_SZ && HasEnvironmentReference(parts.program);
+    const std::wstring program = type == REG_EXPAND_SZ ? Expanded(parts.program) : parts.program;
+    std::wstring found = ExistingProgram(program);
+    if (found.empty()) {
+        found = SearchedProgram(program);
+    }
+    if (found.empty()) {
+        return parts.program;
+    }
+    if (keepReferences) {
+        // The program as spelt, with the ".exe" the system would have added.
+        return found.size() == program.size() + 4 && found.compare(0, program.size(), program) == 0
+                   ? parts.program + found.substr(program.size())
+                   : parts.program;
+    }
+    return found;
+}
+
 std::wstring RecordArguments(const ValueRecord& record, const std::wstring& description) {
     if (RecordFromDescription(description) == record) {
         return {};
@@ -137,6 +323,14 @@ std::wstring RecordArguments(const ValueRecord& record, const std::wstring& desc
 }
 
 ValueRecord RecordOfLink(const std::wstring& description, const std::wstring& arguments) {
+    if (const auto record = ArgumentsRecord(description, arguments)) {
+        return *record;
+    }
+    // No record, or arguments the user put there: the link reads as every link read before records were kept.
+    return RecordFromDescription(description);
+}
+
+std::optional<ValueRecord> ArgumentsRecord(const std::wstring& description, const std::wstring& arguments) {
     const std::wstring start = kRecordStart;
     const std::wstring end = kRecordEnd;
     if (arguments.size() > start.size() + end.size() && arguments.compare(0, start.size(), start) == 0 &&
@@ -146,13 +340,13 @@ ValueRecord RecordOfLink(const std::wstring& description, const std::wstring& ar
         DWORD type = REG_NONE;
         if (comma != std::wstring::npos && TypeOfName(body.substr(0, comma), type)) {
             const std::wstring length = body.substr(comma + 2);
-            if (length == kWhole || length == kCut) {
-                return {type, length == kCut};
+            const ValueRecord record{type, length == kCut};
+            if ((length == kWhole || length == kCut) && IsRecordOfRunValue(record, description)) {
+                return record;
             }
         }
     }
-    // No record, or arguments the user put there: the link reads as every link read before records were kept.
-    return RecordFromDescription(description);
+    return std::nullopt;
 }
 
 std::wstring ProgramPathOf(const std::wstring& commandLine) {

@@ -80,13 +80,14 @@ void DisableRunValue(const Entry& entry) {
     if (!value || (!value->IsText() && !value->data.empty())) {
         return; // gone meanwhile, or nothing that starts: there is nothing to switch off
     }
-    if (RecordOfValue(value->type, value->Text()).cut) {
+    if (RecordOfValue(*value).cut) {
         // Once the value is deleted, the store link would be the only record of a command line it cut.
-        Refuse(text::kCannotDisableCut, {entry.name});
+        Refuse(RecordOfValue(value->type, value->Text()).cut ? text::kCannotDisableCut : text::kCannotDisableHidden,
+               {entry.name});
     }
     const std::wstring disabled = StoreLinkPath(DisabledCodeOf(entry.code), entry.name);
-    const auto before = ClaimDisabledSlot(disabled, entry.name,
-                                          [&](const StoreLink& there) { return StoreLinkMirrors(there, *value); });
+    const auto before =
+        ClaimDisabledSlot(disabled, entry.name, [&](const StoreLink& there) { return StoreLinkSays(there, *value); });
     TShellLink link;
     WriteFileReplacing(disabled, RegistryStoreLinkBytes(link, *value));
     if (!registry.RemoveValue(entry.name) && registry.HasValue(entry.name)) {
@@ -134,9 +135,13 @@ void DisableShortcut(const Entry& entry) {
 }
 
 bool EnableRunValue(const Entry& entry, const StoreLink& link) {
-    const ValueRecord record = RecordOfLink(link.description, link.arguments);
+    const RegistryLinkReading reading = ReadRegistryLink(link);
+    const ValueRecord record = reading.record;
     if (record.cut) {
         Refuse(text::kCannotEnableCut, {entry.name});
+    }
+    if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram) {
+        Refuse(text::kCannotEnableDisagreeing, {entry.name});
     }
     TRegistry registry;
     if (!OpenRunKey(registry, EnabledCodeOf(entry.code))) {
@@ -144,9 +149,10 @@ bool EnableRunValue(const Entry& entry, const StoreLink& link) {
     }
     const auto before = registry.Value(entry.name);
     RegistryValue value{entry.name, record.type, {}};
-    if (value.IsText() || !link.description.empty()) {
-        const auto* text = reinterpret_cast<const char*>(link.description.c_str());
-        value.data.assign(text, (link.description.size() + 1) * sizeof(wchar_t));
+    const std::wstring& commandLine = reading.commandLine;
+    if (value.IsText() || !commandLine.empty()) {
+        const auto* text = reinterpret_cast<const char*>(commandLine.c_str());
+        value.data.assign(text, (commandLine.size() + 1) * sizeof(wchar_t));
     }
     registry.WriteValue(value);
     if (!RemoveName(link.path)) {
@@ -213,9 +219,9 @@ Occupant OccupantOf(const Entry& entry, const StoreLink& link) {
         }
         occupant.text = value->Text();
         occupant.readable = true;
-        const ValueRecord record = RecordOfLink(link.description, link.arguments);
-        occupant.same = value->type == record.type && occupant.text == link.description;
-        if (!occupant.same && !RecordOfValue(value->type, occupant.text).cut) {
+        const RegistryLinkReading reading = ReadRegistryLink(link);
+        occupant.same = value->type == reading.record.type && occupant.text == reading.commandLine;
+        if (!occupant.same && !RecordOfValue(*value).cut) {
             TShellLink maker;
             occupant.storeLinkBytes = RegistryStoreLinkBytes(maker, *value);
         }
@@ -243,7 +249,8 @@ Occupant OccupantOf(const Entry& entry, const StoreLink& link) {
 }
 
 std::wstring SwitchedOffText(const Entry& entry, const StoreLink& link) {
-    return IsRegistryCode(entry.code) ? link.description : ShortcutText(link.linkTarget, link.arguments);
+    return IsRegistryCode(entry.code) ? ReadRegistryLink(link).commandLine
+                                      : ShortcutText(link.linkTarget, link.arguments);
 }
 
 // A free path in the entry's disabled folder for the one that starts now, while the two change places.
@@ -367,9 +374,34 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
     (void)AllowToStart(EnabledCodeOf(entry.code), entry.name);
 }
 
-bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress) {
+namespace {
+
+// True when the Startup shortcut was changed since the store link was mirrored from it. One that cannot be read
+// now counts as unchanged: the copy onto it then fails and says so, as it always did.
+bool ShortcutChangedSince(const std::wstring& shortcut, const MirrorBase& base) {
+    const auto stamp = StampAt(shortcut);
+    if (stamp && *stamp == base.shortcut && base.shortcut != FileStamp{}) {
+        return false;
+    }
+    const auto bytes = ReadWholeFile(shortcut, kLinkFileLimit);
+    return bytes && BytesDigest(*bytes) != base.linkDigest;
+}
+
+std::wstring ShortcutTarget(const std::wstring& path) {
+    TShellLink link;
+    return link.Load(path) ? link.Path() : std::wstring();
+}
+
+} // namespace
+
+bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressControl* progress, WriteBackReport* report) {
     bool wrote = false;
     TRegistry registry;
+    const auto notCarried = [&](const StoreLink& link, const wchar_t* reason) {
+        if (report != nullptr) {
+            report->notCarried.push_back({link.code, link.name, link.path, reason});
+        }
+    };
     for (const auto& shared : store.Links()) {
         const StoreLink& link = *shared;
         if (!IsEnabledCode(link.code)) {
@@ -380,9 +412,21 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
             continue; // not a confirmed mirror, not read whole, or not changed on the store's side
         }
         if (IsRegistryCode(link.code)) {
-            if (!base->value || link.description == base->value->Text() ||
-                RecordOfLink(link.description, link.arguments).cut) {
-                continue; // the command line is as imported, or only its start is known
+            if (!base->value) {
+                continue;
+            }
+            const RegistryLinkReading reading = ReadRegistryLink(link);
+            if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram) {
+                notCarried(link,
+                           reading.edit == LinkEdit::NoProgram ? text::kEditWithoutProgram : text::kEditsDisagree);
+                continue;
+            }
+            if (reading.commandLine == base->value->Text() && !RecordOfValue(*base->value).cut) {
+                continue; // the command line is as imported
+            }
+            if (reading.record.cut || RecordOfValue(*base->value).cut) {
+                notCarried(link, text::kEditOfCutLine); // only the start of the command line is known
+                continue;
             }
             // Opened afresh for every link: the one before may have left another root's key open.
             if (!OpenRunKey(registry, link.code)) {
@@ -392,8 +436,19 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
             if (!current || !current->IsText()) {
                 continue; // a value that went is not made again; one of another type is not turned into text
             }
+            if (reading.commandLine == current->Text()) {
+                continue; // the system says it already (a base left stale by a run that ended before saving it)
+            }
+            if (!(*current == *base->value)) {
+                if (report != nullptr) {
+                    report->bothChanged.push_back(
+                        {link.code, link.name, link.path, current->Text(), reading.commandLine});
+                }
+                continue;
+            }
             // Windows expands %NAME% references only in an expandable value, so the type is kept.
-            registry.WriteText(link.name, link.description, current->type);
+            registry.WriteText(link.name, reading.commandLine, current->type);
+            mirror.Erase(link.path);
             wrote = true;
         } else {
             if (!IsSafeEntryName(link.name) || !IsStartupDirKnown()) {
@@ -403,11 +458,61 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
             if (!FileExists(shortcut)) {
                 continue; // a shortcut that went is not made again
             }
+            const auto now = ReadWholeFile(shortcut, kLinkFileLimit);
+            if (now && *now == link.bytes) {
+                continue; // the shortcut holds the link already
+            }
+            if (ShortcutChangedSince(shortcut, *base)) {
+                if (report != nullptr) {
+                    report->bothChanged.push_back(
+                        {link.code, link.name, link.path, ShortcutTarget(shortcut), link.linkTarget});
+                }
+                continue;
+            }
             CopyWithProgress(link.path, shortcut, progress);
+            mirror.Erase(link.path);
             wrote = true;
         }
     }
     return wrote;
+}
+
+bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) {
+    // Whatever the choice, the entry is mirrored afresh from the system as it then is.
+    mirror.Erase(entry.storeLinkPath);
+    if (!useEdit) {
+        return false;
+    }
+    const auto link = ReadStoreLink(entry.storeLinkPath);
+    if (!link) {
+        return false;
+    }
+    if (IsRegistryCode(entry.code)) {
+        StoreLink read = *link;
+        read.code = entry.code;
+        const RegistryLinkReading reading = ReadRegistryLink(read);
+        TRegistry registry;
+        if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram || reading.record.cut ||
+            reading.commandLine != entry.storeSide || !OpenRunKey(registry, entry.code)) {
+            return false;
+        }
+        const auto current = registry.Value(entry.name);
+        if (!current || !current->IsText() || current->Text() != entry.systemSide || RecordOfValue(*current).cut) {
+            return false; // changed again since the question: the system's stays
+        }
+        registry.WriteText(entry.name, reading.commandLine, current->type);
+        return true;
+    }
+    if (!IsSafeEntryName(entry.name) || !IsStartupDirKnown()) {
+        return false;
+    }
+    const std::wstring shortcut = StartupLinkPath(entry.name);
+    if (!FileExists(shortcut) || IsLink(shortcut) || ShortcutTarget(shortcut) != entry.systemSide ||
+        link->linkTarget != entry.storeSide) {
+        return false;
+    }
+    WriteFileReplacing(shortcut, link->bytes);
+    return true;
 }
 
 std::wstring EntryNameForProgram(const std::wstring& programPath) {

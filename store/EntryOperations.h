@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "store/CommandLine.h"
+#include "store/Import.h"
 
 #include <optional>
 #include <string>
@@ -70,12 +71,37 @@ std::optional<StartingTwin> StartingTwinOf(const Entry& entry);
 // nothing else changes. Raises ERegistryException when the flag cannot be written.
 void AllowEntryToStart(const Entry& entry);
 
+// An edit of an enabled store link that cannot be carried into the system, and why (a text of resources/Texts.h
+// with one "%s" for the entry's name).
+struct EditNotCarried {
+    int code = 0;
+    std::wstring name;
+    std::wstring storeLinkPath;
+    const wchar_t* reason = nullptr;
+};
+
+// What a write-back left for the user: edits it could not carry, and entries changed on both sides.
+struct WriteBackReport {
+    std::vector<EditNotCarried> notCarried;
+    std::vector<BothChanged> bothChanged;
+};
+
 // Carries edits of enabled store links into the system: a link whose file changed since the last import wrote
-// or confirmed it (an edit through its property sheet) is written back: its command line into its Run value
-// (keeping the value's type, and only into a string value that still exists), or the link into the Startup
-// shortcut (only one that still exists, replaced in one step). Links the last import did not confirm, links
-// not read whole, and cut command lines are never written. True when anything was written.
-bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress);
+// or confirmed it (an edit through its property sheet) is written back: its command line (as the fields the
+// user changed say) into its Run value (keeping the value's type, and only into a string value that still
+// exists), or the link into the Startup shortcut (only one that still exists, replaced in one step). Before
+// each write the system side is compared with the base: one that changed as well is left as it is, and so is
+// the edit, and `report` names both. Links the last import did not confirm, links not read whole, cut command
+// lines and links whose fields disagree are never written (the last two named in `report`). A link written back
+// loses its base: the next import mirrors the system, which now says what it says. True when anything was
+// written.
+bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressControl* progress,
+                      WriteBackReport* report = nullptr);
+
+// Settles an entry changed on both sides as the user chose: with `useEdit`, the edit in the store is written
+// into the system, but only while the system side is still what the question named; either way the entry's
+// base goes, so that the next import mirrors the system as it then is. True when the edit was written.
+bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror);
 
 // The entry name of a program added by the user: its file name cut before its first dot, unless the name
 // begins with that dot.

@@ -8,6 +8,9 @@
 #include "store/Locations.h"
 #include "store/StartupApproved.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace bw {
 
 namespace {
@@ -76,33 +79,117 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
+// True when a Startup shortcut holds something else than its store link and than what that link was mirrored
+// from: it was changed since, and so was the link. A shortcut that cannot be read now tells nothing.
+bool ShortcutChangedBesides(const std::wstring& shortcutPath, const std::string& linkBytes, const MirrorBase& base) {
+    const auto held = ReadWholeFile(shortcutPath, kLinkFileLimit);
+    return held && *held != linkBytes && BytesDigest(*held) != base.linkDigest;
+}
+
+std::wstring ShortcutTargetOf(const std::wstring& shortcutPath) {
+    TShellLink link;
+    return link.Load(shortcutPath) ? link.Path() : std::wstring();
+}
+
 std::wstring EntryNameOfShortcut(const std::wstring& fileName) {
     return fileName.substr(0, fileName.size() - std::wcslen(kLinkExtension));
 }
 
 } // namespace
 
-const MirrorBase* TMirror::Find(const std::wstring& storeLinkPath) const {
-    const auto at = m_bases.find(FoldedName(storeLinkPath));
-    return at == m_bases.end() ? nullptr : &at->second;
+namespace {
+
+// The target a link keeps of `target`: the target itself, or, where the link object cannot keep it as given
+// (Wine's takes an environment reference for part of a relative path, and keeps only characters of the ANSI
+// code page), its expansion; else none.
+std::wstring SetLinkTarget(TShellLink& link, const std::wstring& target) {
+    if (!target.empty()) {
+        if (link.SetPath(target) && link.RawPath() == target) {
+            return target;
+        }
+        const std::wstring expanded = ExpandedText(target);
+        if (expanded != target && link.SetPath(expanded) && link.RawPath() == expanded) {
+            return expanded;
+        }
+    }
+    (void)link.SetPath(L"");
+    return {};
 }
 
-void TMirror::Set(const std::wstring& storeLinkPath, MirrorBase base) {
-    m_bases[FoldedName(storeLinkPath)] = std::move(base);
-}
-
-void TMirror::Erase(const std::wstring& storeLinkPath) {
-    m_bases.erase(FoldedName(storeLinkPath));
-}
+} // namespace
 
 std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value) {
     const std::wstring commandLine = value.Text();
-    const std::wstring description = DescriptionFor(commandLine);
-    (void)link.SetDescription(description);
-    // No target: a command line is no path, and what the shell made of it as one was shown nowhere but
-    // mangled (and under Wine, making it costs milliseconds a link). The description is the entry.
-    (void)link.SetArguments(RecordArguments(RecordOfValue(value.type, commandLine), description));
+    const ValueRecord valueRecord = RecordOfValue(value);
+    std::wstring target;
+    std::wstring arguments;
+    // A cut line's program may be whole, but its arguments are not: such a link starts nothing.
+    if (!valueRecord.cut) {
+        if (const auto parts = SplitCommandLine(commandLine)) {
+            target = LinkTargetOf(*parts, value.type);
+            arguments = parts->arguments;
+        }
+    }
+    (void)link.SetDescription(DescriptionFor(commandLine));
+    target = SetLinkTarget(link, target);
+    if (!target.empty()) {
+        // The target must come back from the file as it was set (Wine's link object keeps it in the ANSI code
+        // page only); one that comes back otherwise would read as an edit of the target and be written into the
+        // value. Such a link keeps no target, as a line that cannot be split.
+        TShellLink saved;
+        if (!saved.LoadBytes(link.SaveBytes()) || saved.RawPath() != target) {
+            (void)link.SetPath(L"");
+            target.clear();
+        }
+    }
+    (void)link.SetArguments(target.empty() ? std::wstring() : arguments);
+    (void)link.SetIconLocation(target, 0);
+    LinkRecord record;
+    record.value = valueRecord;
+    const auto stored = StoredNameOf(value.name);
+    record.nameEncoded = stored && *stored != value.name;
+    record.description = TextDigest(link.Description());
+    record.target = TextDigest(link.RawPath());
+    record.arguments = TextDigest(link.Arguments());
+    link.SetDataBlock(kRecordBlockSignature, RecordBlockData(record));
     return link.SaveBytes();
+}
+
+RegistryLinkReading ReadRegistryLink(const StoreLink& link) {
+    RegistryLinkReading reading;
+    reading.commandLine = link.description;
+    const auto record = link.recordBlock ? RecordOfBlock(*link.recordBlock) : std::nullopt;
+    if (!record || !IsRecordOfRunValue(record->value, link.description)) {
+        reading.record = RecordOfLink(link.description, link.arguments);
+        return reading;
+    }
+    reading.recorded = true;
+    reading.record = record->value;
+    const bool descriptionEdited = TextDigest(link.description) != record->description;
+    const bool targetEdited = TextDigest(link.rawTarget) != record->target;
+    if (!targetEdited && TextDigest(link.arguments) == record->arguments) {
+        reading.edit = descriptionEdited ? LinkEdit::Description : LinkEdit::None;
+        return reading;
+    }
+    // The target or the arguments were changed: they make the command line, which keeps the program as the
+    // line spelt it (quotes, references, a bare name) while the target is the one written.
+    const auto before = descriptionEdited ? std::nullopt : SplitCommandLine(link.description);
+    CommandParts parts;
+    parts.program = !targetEdited && before ? before->program : link.rawTarget;
+    parts.arguments = link.arguments;
+    parts.quoted = NeedsQuotes(parts.program) || (!targetEdited && before && before->quoted);
+    if (parts.program.empty()) {
+        reading.edit = LinkEdit::NoProgram;
+        return reading;
+    }
+    const std::wstring joined = JoinCommandLine(parts);
+    if (descriptionEdited && joined != link.description) {
+        reading.edit = LinkEdit::Disagreeing;
+        return reading;
+    }
+    reading.commandLine = joined;
+    reading.edit = LinkEdit::Fields;
+    return reading;
 }
 
 bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
@@ -110,13 +197,31 @@ bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
         return true;
     }
     // A stamp taken within a step of the clock of its change may stay the same through a second change.
-    return link.readWhole && (base.value ? StoreLinkMirrors(link, *base.value) : link.bytes == base.linkBytes);
+    return link.readWhole &&
+           (base.value ? StoreLinkMirrors(link, *base.value) : BytesDigest(link.bytes) == base.linkDigest);
 }
 
 bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
-    const std::wstring commandLine = value.Text();
-    return link.readWhole && link.description == DescriptionFor(commandLine) &&
-           RecordOfLink(link.description, link.arguments) == RecordOfValue(value.type, commandLine);
+    if (!link.readWhole) {
+        return false;
+    }
+    const RegistryLinkReading reading = ReadRegistryLink(link);
+    if (!reading.recorded) {
+        return false; // written before records were kept in a block: the import writes it anew
+    }
+    const auto stored = StoredNameOf(value.name);
+    const auto record = RecordOfBlock(*link.recordBlock);
+    return reading.edit == LinkEdit::None && record && record->nameEncoded == (stored && *stored != value.name) &&
+           link.description == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
+}
+
+bool StoreLinkSays(const StoreLink& link, const RegistryValue& value) {
+    if (!link.readWhole) {
+        return false;
+    }
+    const RegistryLinkReading reading = ReadRegistryLink(link);
+    return reading.edit != LinkEdit::Disagreeing && reading.edit != LinkEdit::NoProgram &&
+           reading.commandLine == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
 }
 
 TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror, bool removeLeftovers)
@@ -181,11 +286,16 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         if (link && link->fileName == fileName && IsPlain(link->stamp) && StoreLinkMirrors(*link, value)) {
-            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, {}});
+            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0});
             entry.mirrored = true;
         } else if (link && base && base->value == value && !LinkAsMirrored(*link, *base)) {
             // Only the store link changed since the last import: an edit that the write-back carries into the
             // system. It is left as it is.
+        } else if (link && base && base->value && !LinkAsMirrored(*link, *base)) {
+            // Both changed: the value stays, and so does the edit, until the user has chosen between them.
+            entry.bothChanged = true;
+            m_conflicts.push_back(
+                {entry.code, entry.name, entry.storeLinkPath, value.Text(), ReadRegistryLink(*link).commandLine});
         } else {
             m_work.push_back(m_entries.size());
         }
@@ -222,6 +332,12 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
             entry.mirrored = true; // neither side changed since both were compared
         } else if (link && shortcutAsBefore && !linkAsBefore) {
             // An edit of the store link, for the write-back to carry into the Startup folder.
+        } else if (link && base && link->readWhole && !linkAsBefore &&
+                   ShortcutChangedBesides(entry.shortcutPath, link->bytes, *base)) {
+            // Both changed: the shortcut stays, and so does the edit, until the user has chosen.
+            entry.bothChanged = true;
+            m_conflicts.push_back(
+                {entry.code, entry.name, entry.storeLinkPath, ShortcutTargetOf(entry.shortcutPath), link->linkTarget});
         } else {
             m_shortcuts[m_entries.size()] = file;
             m_work.push_back(m_entries.size());
@@ -261,7 +377,7 @@ bool TImportJob::Step(DWORD budgetMs) {
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, {}});
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0});
     }
 }
 
@@ -286,13 +402,15 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
     const std::wstring fileName = FileNamePart(entry.storeLinkPath);
     if (existing && existing->readWhole && existing->bytes == *bytes && existing->fileName == fileName &&
         IsPlain(existing->stamp)) {
-        m_mirror.Set(entry.storeLinkPath, {existing->stamp, existing->settled, std::nullopt, shortcutBase, *bytes});
+        m_mirror.Set(entry.storeLinkPath,
+                     {existing->stamp, existing->settled, std::nullopt, shortcutBase, BytesDigest(*bytes)});
         entry.mirrored = true;
         return;
     }
     // The mirror is the shortcut's very bytes: nothing of it is lost or changed on the way.
     if (WriteStoreLink(entry, *bytes, existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, std::nullopt, shortcutBase, *bytes});
+        m_mirror.Set(entry.storeLinkPath,
+                     {m_written.back().stamp, false, std::nullopt, shortcutBase, BytesDigest(*bytes)});
     }
 }
 
@@ -316,7 +434,7 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
         written.code = entry.code;
         written.path = entry.storeLinkPath;
         written.fileName = FileNamePart(entry.storeLinkPath);
-        written.name = entry.name;
+        written.name = entry.name; // as the system names it, whatever the link's own record would say
         written.stamp = StampAt(entry.storeLinkPath).value_or(FileStamp{});
         written.bytes = bytes;
         ParseStoreLink(*m_reader, written);

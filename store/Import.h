@@ -2,9 +2,12 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
+#include "store/CommandLine.h"
+#include "store/Mirror.h"
 #include "store/StoreReader.h"
 #include "store/SystemReader.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,30 +19,18 @@ namespace bw {
 
 class TShellLink;
 
-// What the import last wrote into or confirmed in an enabled folder, for one store link: the base against
-// which a later change is told to be the store's (an edit of the link through its properties, which the
-// write-back carries into the system) or the system's (an updater, which the import carries into the store).
-struct MirrorBase {
-    FileStamp link;                     // the store link as the import left it
-    bool linkSettled = false;           // that stamp was read well after its change: a later one moves it
-    std::optional<RegistryValue> value; // a registry entry's value as it was mirrored
-    FileStamp shortcut;                 // a Startup entry's shortcut as it was mirrored
-    std::string linkBytes;              // a Startup entry's store link as it was mirrored
-};
-
 // True when the store link is still what the import left, told by its stamp where that can tell, else by what
 // it holds.
 bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base);
 
-class TMirror {
-public:
-    const MirrorBase* Find(const std::wstring& storeLinkPath) const;
-    void Set(const std::wstring& storeLinkPath, MirrorBase base);
-    void Erase(const std::wstring& storeLinkPath);
-    void Clear() { m_bases.clear(); }
-
-private:
-    std::map<std::wstring, MirrorBase> m_bases; // by folded path
+// An entry whose store link and whose system side both changed since the last import: neither is written
+// over the other until the user has chosen.
+struct BothChanged {
+    int code = 0;
+    std::wstring name;
+    std::wstring storeLinkPath;
+    std::wstring systemSide; // what starts now: the command line, or the shortcut's target
+    std::wstring storeSide;  // the edit in the store, told the same way
 };
 
 // One entry that starts, as the import found it, and what became of its store link.
@@ -51,6 +42,7 @@ struct SystemEntry {
     std::wstring storeLinkPath;         // "" when no store link can keep it
     bool mirrored = false;              // its store link was written or confirmed by this import
     bool switchedOffInWindows = false;  // Windows' own switch keeps it from starting
+    bool bothChanged = false;           // its store link and the system both changed: left for the user
     std::wstring problem;               // why it cannot be switched off here; "" when it can
 };
 
@@ -89,6 +81,7 @@ public:
 
     const std::vector<SystemEntry>& Entries() const { return m_entries; }
     const std::vector<ImportProblem>& Problems() const { return m_problems; }
+    const std::vector<BothChanged>& Conflicts() const { return m_conflicts; }
     // True when a store link was written or removed.
     bool Wrote() const { return m_wrote; }
     // The store links it wrote, as written, and those it removed.
@@ -118,6 +111,7 @@ private:
     bool m_removeLeftovers = true;
     std::map<int, std::set<std::wstring>> m_kept; // folded file names to keep, by enabled code
     std::vector<ImportProblem> m_problems;
+    std::vector<BothChanged> m_conflicts;
     std::vector<StoreLink> m_written;
     std::vector<std::wstring> m_removed;
     TShellLink* m_maker = nullptr;  // makes every Run value's link: it only ever gets the fields each sets
@@ -126,13 +120,37 @@ private:
     std::unique_ptr<TShellLink> m_ownReader;
 };
 
-// The bytes of a store link for a Run value: its command line as description (cut to what a link keeps), and
-// the record of its type and length wherever the description alone would read otherwise. `link` may be used
+// The bytes of a store link for a Run value: a shortcut to the program of its command line with the rest as
+// arguments and the program's icon (no target when the line cannot be taken apart, or is cut), its command
+// line as description (cut to what a link keeps), and its record in the record block. `link` may be used
 // again for the next value: every field that is read back is set each time.
 std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value);
 
-// True when a store link says what a link written for `value` would say.
+// How the fields of a registry entry's store link were changed since the program wrote it.
+enum class LinkEdit {
+    None,        // not at all (or the link holds no record that could tell)
+    Description, // the description alone: it is the command line
+    Fields,      // the target or the arguments (the description not, or to the same line): they make it
+    Disagreeing, // the description one way, the target or arguments another: nothing can be carried
+    NoProgram,   // the target or arguments, to a link that now has no target: they name no program
+};
+
+// What a registry entry's store link stands for: the command line and its record, read as the fields the user
+// changed say (links without a record block read as they always did: the description and the record in the
+// arguments, or what the description tells).
+struct RegistryLinkReading {
+    std::wstring commandLine;
+    ValueRecord record;
+    bool recorded = false; // the link holds a record block
+    LinkEdit edit = LinkEdit::None;
+};
+RegistryLinkReading ReadRegistryLink(const StoreLink& link);
+
+// True when a store link is what a link written for `value` now would be, unedited.
 bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value);
+
+// True when a store link stands for `value`'s command line and record, in whatever form it was written.
+bool StoreLinkSays(const StoreLink& link, const RegistryValue& value);
 
 // Reads the system and the store afresh and runs a whole import with no base from an earlier one.
 void ImportSystemEntries();

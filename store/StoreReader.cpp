@@ -1,6 +1,7 @@
 #include "store/StoreReader.h"
 
 #include "platform/ShellLink.h"
+#include "store/CommandLine.h"
 #include "store/Locations.h"
 
 #include <algorithm>
@@ -10,13 +11,33 @@ namespace bw {
 bool ParseStoreLink(TShellLink& loader, StoreLink& link) {
     link.readWhole = loader.LoadBytes(link.bytes);
     if (!link.readWhole) {
+        link.description.clear();
+        link.arguments.clear();
+        link.linkTarget.clear();
+        link.rawTarget.clear();
+        link.recordBlock.reset();
         return false;
     }
     link.description = loader.Description();
     link.arguments = loader.Arguments();
     link.linkTarget = loader.Path();
+    link.rawTarget = loader.RawPath();
     link.iconIndex = loader.IconIndex();
+    link.recordBlock = DataBlockOf(link.bytes, kRecordBlockSignature);
     return true;
+}
+
+std::wstring EntryNameOfLink(int code, const std::wstring& storedName, const StoreLink& link) {
+    if (!IsRegistryCode(code)) {
+        return EntryNameOf(storedName); // a shortcut's own bytes hold no record of ours
+    }
+    if (link.recordBlock) {
+        const auto record = RecordOfBlock(*link.recordBlock);
+        if (record && IsRecordOfRunValue(record->value, link.description)) {
+            return record->nameEncoded ? EntryNameOf(storedName) : storedName;
+        }
+    }
+    return ArgumentsRecord(link.description, link.arguments) ? EntryNameOf(storedName) : storedName;
 }
 
 TStoreReader::TStoreReader() = default;
@@ -35,7 +56,6 @@ std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_D
     auto link = std::make_shared<StoreLink>();
     link->code = code;
     link->fileName = found.cFileName;
-    link->name = EntryNameOf(link->fileName.substr(0, link->fileName.size() - 4));
     link->path = path;
     link->stamp = StampOf(found);
     if (const auto bytes = ReadWholeFile(path, kLinkFileLimit)) {
@@ -49,13 +69,16 @@ std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_D
         }
         ParseStoreLink(*m_loader, *link);
     }
+    link->name = EntryNameOfLink(code, link->fileName.substr(0, link->fileName.size() - 4), *link);
     // A link that could not be read is read again next time: nothing about its stamp tells when that works.
     link->settled = link->readWhole && !IsWithinClockStep(link->stamp.written, readAt, step);
     return link;
 }
 
 void TStoreReader::Remember(StoreLink link) {
-    link.settled = true; // its bytes are ours, read back from nothing that could have changed them
+    // Its bytes are ours; but an edit that lands within a step of the clock of our write would keep the stamp,
+    // so until that step has passed the link is read again.
+    link.settled = !IsWithinClockStep(link.stamp.written, SystemTimeNow(), StepOf(FolderPart(link.path)));
     const std::wstring key = FoldedName(link.path); // before the link is moved from
     m_known[key] = std::make_shared<const StoreLink>(std::move(link));
 }

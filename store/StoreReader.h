@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,7 +26,9 @@ struct StoreLink {
     std::wstring description;
     std::wstring arguments;
     std::wstring linkTarget; // the target the link records
+    std::wstring rawTarget;  // the same with its environment references unexpanded
     int iconIndex = 0;
+    std::optional<std::string> recordBlock; // the data of the record block of a registry entry's link
 };
 
 using StoreLinks = std::vector<std::shared_ptr<const StoreLink>>;
@@ -49,7 +52,8 @@ public:
     // The link at `path`, as the last read found it; null when there was none.
     const StoreLink* Find(const std::wstring& path) const;
 
-    // Takes a link that was just written with these very bytes, so that the next read need not load it again.
+    // Takes a link that was just written with these very bytes, so that the next read need not load it again
+    // (once a step of the file clock has passed since the write).
     void Remember(StoreLink link);
     // Takes it that the link at `path` was just removed.
     void ForgetLink(const std::wstring& path);
@@ -72,8 +76,14 @@ private:
     std::unique_ptr<TShellLink> m_loader;
 };
 
-// Takes a store link's content from its bytes: description, arguments, target and icon index. False (and the
-// texts empty) when the bytes are no shell link.
+// Takes a store link's content from its bytes: description, arguments, target, icon index and record block.
+// False (and the texts empty) when the bytes are no shell link.
 bool ParseStoreLink(TShellLink& loader, StoreLink& link);
+
+// The entry name that a store link of `code` named `storedName` (without ".lnk") keeps, once its content is
+// parsed. A registry entry's link decodes its file name only when its record says the name is encoded (or
+// when it holds the record that the program wrote in its arguments before, which came with the encoding);
+// otherwise the name is the file name as it stands.
+std::wstring EntryNameOfLink(int code, const std::wstring& storedName, const StoreLink& link);
 
 } // namespace bw

@@ -17,14 +17,21 @@ bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
     // Until an import has run to its end, the next refresh runs whole, whatever it finds: a read or a write-back
     // that failed here has taken in the changes it saw without acting on them.
     const bool retry = std::exchange(m_retry, true);
+    if (!std::exchange(m_mirrorLoaded, true)) {
+        m_mirror.Load(); // what the last run mirrored: an edit made since is told from an outside change
+    }
     const bool systemChanged = m_system.Read();
     const bool storeChanged = m_store.Read(AllCodes());
     if (m_hasEntries && !systemChanged && !storeChanged && !retry) {
         m_retry = false;
         return false;
     }
-    if (writeBack && WriteBackEntries(m_store, m_mirror, progress)) {
+    WriteBackReport report;
+    const bool wrote = writeBack && WriteBackEntries(m_store, m_mirror, progress, &report);
+    TakeReport(report);
+    if (wrote) {
         (void)m_system.Read(); // the write-back changed the system: the import mirrors it as it now is
+        (void)m_mirror.Save();
     }
     m_job = std::make_unique<TImportJob>(m_system.Last(), m_store, m_mirror, !std::exchange(m_leftoversRemoved, true));
     if (!m_maker) {
@@ -56,11 +63,53 @@ bool TStoreSession::Refresh(bool writeBack, ProgressControl* progress) {
 
 void TStoreSession::WriteBack(ProgressControl* progress) {
     (void)m_store.Read(AllCodes());
-    (void)WriteBackEntries(m_store, m_mirror, progress);
+    WriteBackReport report;
+    (void)WriteBackEntries(m_store, m_mirror, progress, &report);
+    TakeReport(report);
+    (void)m_mirror.Save(); // what cannot be saved now leaves the bases as the last import saved them
 }
 
 std::vector<ImportProblem> TStoreSession::TakeNewProblems() {
     return std::exchange(m_newProblems, {});
+}
+
+std::vector<EditNotCarried> TStoreSession::TakeEditsNotCarried() {
+    return std::exchange(m_newEdits, {});
+}
+
+std::vector<BothChanged> TStoreSession::TakeBothChanged() {
+    return std::exchange(m_newBoth, {});
+}
+
+void TStoreSession::Settle(const BothChanged& entry, bool useEdit) {
+    (void)SettleBothChanged(entry, useEdit, m_mirror);
+    (void)m_mirror.Save();
+    m_toldBoth.erase(std::to_wstring(entry.code) + L"|" + FoldedName(entry.name) + L"|" + entry.systemSide + L"|" +
+                     entry.storeSide);
+    m_retry = true; // nothing that a read sees may have changed, yet the entry is to be mirrored afresh
+}
+
+void TStoreSession::TakeReport(const WriteBackReport& report) {
+    for (const EditNotCarried& edit : report.notCarried) {
+        const StoreLink* link = m_store.Find(edit.storeLinkPath);
+        // Once for each content of the link: an edit made again is told again.
+        const std::wstring key =
+            FoldedName(edit.storeLinkPath) + L"|" + (link ? std::to_wstring(BytesDigest(link->bytes)) : L"");
+        if (m_toldEdits.insert(key).second) {
+            m_newEdits.push_back(edit);
+        }
+    }
+    for (const BothChanged& entry : report.bothChanged) {
+        AddBothChanged(entry);
+    }
+}
+
+void TStoreSession::AddBothChanged(const BothChanged& entry) {
+    const std::wstring key =
+        std::to_wstring(entry.code) + L"|" + FoldedName(entry.name) + L"|" + entry.systemSide + L"|" + entry.storeSide;
+    if (m_toldBoth.insert(key).second) {
+        m_newBoth.push_back(entry);
+    }
 }
 
 void TStoreSession::FinishRefresh() {
@@ -76,6 +125,10 @@ void TStoreSession::FinishRefresh() {
         m_store.TakeChanges(AllCodes());
     }
     BuildEntries(*job);
+    for (const BothChanged& entry : job->Conflicts()) {
+        AddBothChanged(entry);
+    }
+    (void)m_mirror.Save(); // tried again at the next change when it cannot be written now
     m_retry = !job->Problems().empty();
     for (const ImportProblem& problem : job->Problems()) {
         if (m_reported.insert(std::to_wstring(problem.code) + L"|" + FoldedName(problem.name)).second) {
@@ -111,8 +164,11 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
         entry.description = link.description;
         entry.readWhole = link.readWhole;
         if (IsRegistryCode(entry.code)) {
-            entry.record = RecordOfLink(link.description, link.arguments);
-            const Program& program = ProgramOf(link.description, used);
+            // A switched-off entry is what its link stands for, as the fields the user changed say.
+            const RegistryLinkReading reading = ReadRegistryLink(link);
+            entry.description = reading.commandLine;
+            entry.record = reading.record;
+            const Program& program = ProgramOf(reading.commandLine, used);
             entry.target = program.exists ? program.path : std::wstring();
             entry.iconSource = program.path;
         } else {
@@ -160,7 +216,7 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
                 // What starts is the value itself, whatever became of its store link.
                 const std::wstring commandLine = system.value->Text();
                 entry.description = commandLine;
-                entry.record = RecordOfValue(system.value->type, commandLine);
+                entry.record = RecordOfValue(*system.value);
                 entry.readWhole = system.mirrored;
                 const Program& program = ProgramOf(commandLine, used);
                 entry.target = program.exists ? program.path : std::wstring();

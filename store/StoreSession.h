@@ -54,12 +54,25 @@ public:
     // reported once in a run).
     std::vector<ImportProblem> TakeNewProblems();
 
+    // Edits of store links that the write-backs could not carry, each told once for each state of its link.
+    std::vector<EditNotCarried> TakeEditsNotCarried();
+
+    // Entries whose store link and system side both changed since the last import, each told once: until the
+    // user settles one, neither side is written over the other.
+    std::vector<BothChanged> TakeBothChanged();
+
+    // Settles an entry changed on both sides as the user chose (SettleBothChanged); the next refresh runs whole
+    // and mirrors the system as it then is.
+    void Settle(const BothChanged& entry, bool useEdit);
+
 private:
     struct Program {
         std::wstring path;
         bool exists = false;
     };
     void FinishRefresh();
+    void TakeReport(const WriteBackReport& report);
+    void AddBothChanged(const BothChanged& entry);
     void BuildEntries(const TImportJob& job);
     const Program& ProgramOf(const std::wstring& commandLine, std::map<std::wstring, Program>& used);
 
@@ -76,6 +89,11 @@ private:
     std::map<std::wstring, Program> m_programs; // by command line
     std::set<std::wstring> m_reported;
     std::vector<ImportProblem> m_newProblems;
+    bool m_mirrorLoaded = false;
+    std::set<std::wstring> m_toldEdits;
+    std::vector<EditNotCarried> m_newEdits;
+    std::set<std::wstring> m_toldBoth;
+    std::vector<BothChanged> m_newBoth;
 };
 
 } // namespace bw

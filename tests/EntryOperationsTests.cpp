@@ -3,7 +3,9 @@
 #include "platform/Errors.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSystem.h"
+#include "platform/ShellLink.h"
 #include "platform/UniqueHandle.h"
+#include "resources/Texts.h"
 #include "store/EntryOperations.h"
 #include "store/StoreSession.h"
 
@@ -148,6 +150,92 @@ TEST_F(EntryOperationsTest, ACommandLineALinkCannotKeepIsNeverSwitchedOff) {
               L"off without losing it.");
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
     EXPECT_THAT(StoreNames(kUserOff), IsEmpty());
+}
+
+// Data after the zero that ends a REG_SZ's command line would be lost by a store link: such a value stays on.
+TEST_F(EntryOperationsTest, DataAfterAnEmbeddedZeroIsNeverLost) {
+    const wchar_t tailed[] = L"c:\\tailed.exe\0tail";
+    m_registry.SetValue(ScratchRegistry::Root(Location::User), kRunKeyPath, L"Tailed", REG_SZ, tailed, sizeof tailed);
+    const wchar_t zeros[] = L"c:\\zeros.exe\0\0";
+    m_registry.SetValue(ScratchRegistry::Root(Location::User), kRunKeyPath, L"Zeros", REG_SZ, zeros, sizeof zeros);
+    EXPECT_EQ(MessageOf<EEntryRefused>([&] { DisableEntry(Row(kUser, L"Tailed")); }),
+              FormatMessageText(text::kCannotDisableHidden, L"Tailed"));
+    ASSERT_TRUE(m_registry.RunValue(Location::User, L"Tailed"));
+    EXPECT_THAT(StoreNames(kUserOff), IsEmpty());
+    DisableEntry(Row(kUser, L"Zeros")); // only zeros after the end: nothing to lose
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Zeros.lnk"));
+}
+
+// A switched-off link is compared with what starts now as it reads (its record, the fields the user changed): the
+// same entry re-added by its program is no other entry, and an edited one is.
+TEST_F(EntryOperationsTest, TheEntryThatStartsAlreadyIsComparedAsTheLinkReads) {
+    m_registry.SetRunValue(Location::User, L"Same", L"c:\\same.exe -a", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Edited", L"c:\\edited.exe -a");
+    DisableEntry(Row(kUser, L"Same"));
+    DisableEntry(Row(kUser, L"Edited"));
+    m_registry.SetRunValue(Location::User, L"Same", L"c:\\same.exe -a", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Edited", L"c:\\edited.exe -a");
+    EditShortcut(StorePath(kUserOff, L"Edited"), [](TShellLink& link) { link.SetArguments(L"-b"); });
+    EXPECT_FALSE(StartingTwinOf(Row(kUserOff, L"Same")));
+    const auto edited = StartingTwinOf(Row(kUserOff, L"Edited"));
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(edited->switchedOff, L"c:\\edited.exe -b");
+}
+
+// A record is obeyed only when the program could have written it; a name is decoded only when a record says so.
+TEST_F(EntryOperationsTest, RecordsAreReadNeverObeyedBlindly) {
+    const auto writeOld = [&](const std::wstring& fileName, const std::wstring& description,
+                              const std::wstring& arguments) {
+        TShellLink link;
+        link.SetDescription(description);
+        link.SetArguments(arguments);
+        ASSERT_TRUE(link.Save(StoreFolderPath(kUserOff) + fileName));
+    };
+    writeOld(L"Big.lnk", L"c:\\big.exe", L"[Bootwarden value: 4294967296, whole]");
+    writeOld(L"Linky.lnk", L"c:\\linky.exe", L"[Bootwarden value: REG_LINK, whole]");
+    writeOld(L"Dword.lnk", L"c:\\dword.exe", L"[Bootwarden value: REG_DWORD, whole]");
+    writeOld(L"=CON.lnk", L"c:\\literal.exe", L"");
+    writeOld(L"=AUX.lnk", L"%SystemRoot%\\encoded.exe", L"[Bootwarden value: REG_SZ, whole]");
+    EXPECT_NO_THROW(m_session.Refresh(false, nullptr));
+    for (const wchar_t* name : {L"Big", L"Linky", L"Dword"}) {
+        EnableEntry(Row(kUserOff, name), nullptr);
+        const auto value = m_registry.RunValue(Location::User, name);
+        ASSERT_TRUE(value) << name;
+        EXPECT_EQ(value->type, DWORD{REG_SZ}) << name;
+    }
+    // Written before names were encoded, from a value named "=CON": it keeps that name.
+    EnableEntry(Row(kUserOff, L"=CON"), nullptr);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"=CON")->text, L"c:\\literal.exe");
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"CON"));
+    // Its record in the arguments came with the encoding: that name is decoded, and its type obeyed.
+    EnableEntry(Row(kUserOff, L"AUX"), nullptr);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"AUX")->type, DWORD{REG_SZ});
+    // The program's own links say when a name is encoded.
+    m_registry.SetRunValue(Location::User, L"NUL", L"c:\\nul.exe");
+    DisableEntry(Row(kUser, L"NUL"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"=NUL.lnk"));
+    EnableEntry(Row(kUserOff, L"NUL"), nullptr);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"NUL")->text, L"c:\\nul.exe");
+}
+
+// A switched-off entry edited through its store link's target or arguments is switched on as edited.
+TEST_F(EntryOperationsTest, ASwitchedOffEntryIsSwitchedOnAsItsFieldsSay) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe -a");
+    m_registry.SetRunValue(Location::User, L"Both", L"c:\\both.exe -a");
+    DisableEntry(Row(kUser, L"Tool"));
+    DisableEntry(Row(kUser, L"Both"));
+    EditShortcut(StorePath(kUserOff, L"Tool"), [](TShellLink& link) { link.SetArguments(L"-b"); });
+    EditShortcut(StorePath(kUserOff, L"Both"), [](TShellLink& link) {
+        link.SetArguments(L"-b");
+        link.SetDescription(L"c:\\else.exe");
+    });
+    EXPECT_EQ(Row(kUserOff, L"Tool").description, L"c:\\tool.exe -b");
+    EnableEntry(Row(kUserOff, L"Tool"), nullptr);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe -b");
+    EXPECT_EQ(MessageOf<EEntryRefused>([&] { EnableEntry(Row(kUserOff, L"Both"), nullptr); }),
+              FormatMessageText(text::kCannotEnableDisagreeing, L"Both"));
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Both"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Both.lnk"));
 }
 
 // Each toggle either finishes or leaves the system and the store as they were, and says what holds.

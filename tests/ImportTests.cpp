@@ -20,9 +20,11 @@ class ImportSystemEntriesTest : public StoreTest {
 protected:
     // What the link of a Run value records beside its description.
     ValueRecord RecordAt(int code, const std::wstring& name) const {
-        TShellLink link;
-        EXPECT_TRUE(link.Load(StorePath(code, name)));
-        return RecordOfLink(link.Description(), link.Arguments());
+        StoreLink link;
+        link.bytes = ReadFileBytes(StorePath(code, name));
+        TShellLink loader;
+        EXPECT_TRUE(ParseStoreLink(loader, link));
+        return ReadRegistryLink(link).record;
     }
 };
 
@@ -200,12 +202,14 @@ TEST_F(ImportSystemEntriesTest, TypesAndLengthsAreRecordedNotGuessed) {
     EXPECT_EQ(RecordAt(kUser, L"ExpandNoPercent"), (ValueRecord{REG_EXPAND_SZ, false}));
     EXPECT_EQ(RecordAt(kUser, L"Expand"), (ValueRecord{REG_EXPAND_SZ, false}));
     EXPECT_EQ(RecordAt(kUser, L"Binary"), (ValueRecord{REG_BINARY, false}));
-    // Only where the description alone would be read wrong does a link carry a record; the others stay as
-    // links were always written.
+    // The record is kept where the property sheet shows nothing: the arguments are the command line's own.
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Expand")).description, L"%SystemRoot%\\tool.exe");
     TShellLink plain;
     ASSERT_TRUE(plain.Load(StorePath(kUser, L"Thousand")));
-    EXPECT_EQ(plain.Arguments(), L"");
+    EXPECT_EQ(plain.Arguments(), std::wstring(1000 - 12, L'a'));
+    ASSERT_TRUE(plain.Load(StorePath(kUser, L"Huge")));
+    EXPECT_EQ(plain.Arguments(), L"") << "a cut line starts nothing";
+    EXPECT_EQ(plain.Path(), L"");
 
     // A link written before records were kept reads as it always did.
     EXPECT_EQ(RecordOfLink(L"%SystemRoot%\\x.exe", L""), (ValueRecord{REG_EXPAND_SZ, false}));

@@ -3,7 +3,10 @@
 #include "platform/Errors.h"
 #include "platform/Registry.h"
 #include "platform/ShellLink.h"
+#include "resources/Texts.h"
 #include "store/StoreSession.h"
+
+#include <map>
 
 #include <algorithm>
 
@@ -110,7 +113,8 @@ TEST_F(RefreshCycleTest, SeesEveryKindOfChangeAndOnlyThen) {
     EXPECT_TRUE(Refresh());
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-3.exe");
     const FileStamp toolSeen = *StampAt(StorePath(kUser, L"Tool"));
-    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool-4.exe", L"c:\\tool-4.exe");
+    // (The first edit was written back, and the import then wrote the link anew: the second is an edit of that.)
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool-4.exe"); });
     {
         UniqueFile file(::CreateFileW(StorePath(kUser, L"Tool").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
@@ -201,6 +205,161 @@ TEST_F(RefreshCycleTest, NothingUnreadOrUnmirroredIsWrittenBack) {
     Refresh();
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Stale")).description, L"c:\\app\\v2.exe");
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Held")).description, L"c:\\held.exe");
+}
+
+// An edit through the store link's property sheet reaches the value from the field the user changed; edits that
+// cannot be carried are told once, and nothing of them is written.
+TEST_F(RefreshCycleTest, EditsReachTheValueFromTheFieldChanged) {
+    ::CreateDirectoryW((m_root / L"Tool Box").c_str(), nullptr);
+    const std::wstring tool = m_root / L"Tool Box\\tool.exe";
+    WriteFileBytes(tool, "MZ");
+    const std::wstring longLine = L"c:\\e.exe " + std::wstring(2000, L'e');
+    m_registry.SetRunValue(Location::User, L"Args", L"\"" + tool + L"\" -a");
+    m_registry.SetRunValue(Location::User, L"Target", L"c:\\b.exe -b");
+    m_registry.SetRunValue(Location::User, L"Comment", L"c:\\c.exe");
+    m_registry.SetRunValue(Location::User, L"Both", L"c:\\d.exe -d");
+    m_registry.SetRunValue(Location::User, L"Long", longLine);
+    ASSERT_TRUE(Refresh());
+    Settle();
+
+    EditShortcut(StorePath(kUser, L"Args"), [](TShellLink& link) { link.SetArguments(L"-x \"y z\""); });
+    EditShortcut(StorePath(kUser, L"Target"), [&](TShellLink& link) { link.SetPath(tool); });
+    EditShortcut(StorePath(kUser, L"Comment"), [](TShellLink& link) { link.SetDescription(L"c:\\c2.exe /n"); });
+    EditShortcut(StorePath(kUser, L"Both"), [](TShellLink& link) {
+        link.SetArguments(L"-e");
+        link.SetDescription(L"c:\\other.exe");
+    });
+    EditShortcut(StorePath(kUser, L"Long"), [](TShellLink& link) { link.SetDescription(L"c:\\short.exe"); });
+    EXPECT_TRUE(Refresh());
+
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Args")->text, L"\"" + tool + L"\" -x \"y z\"");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Target")->text, L"\"" + tool + L"\" -b");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Comment")->text, L"c:\\c2.exe /n");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Both")->text, L"c:\\d.exe -d");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
+    // The links written back are mirrors of what now starts; the others keep the edit.
+    TShellLink link;
+    ASSERT_TRUE(link.Load(StorePath(kUser, L"Target")));
+    EXPECT_EQ(link.Description(), L"\"" + tool + L"\" -b");
+    EXPECT_EQ(link.Arguments(), L"-b");
+    ASSERT_TRUE(link.Load(StorePath(kUser, L"Both")));
+    EXPECT_EQ(link.Arguments(), L"-e");
+
+    const std::vector<EditNotCarried> told = m_session.TakeEditsNotCarried();
+    ASSERT_THAT(told, SizeIs(2));
+    std::vector<std::pair<std::wstring, std::wstring>> reasons;
+    for (const EditNotCarried& edit : told) {
+        reasons.emplace_back(edit.name, edit.reason);
+    }
+    EXPECT_THAT(reasons, ::testing::UnorderedElementsAre(std::make_pair(L"Both", std::wstring(text::kEditsDisagree)),
+                                                         std::make_pair(L"Long", std::wstring(text::kEditOfCutLine))));
+    Settle();
+    EXPECT_THAT(m_session.TakeEditsNotCarried(), IsEmpty()) << "told once";
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Both")->text, L"c:\\d.exe -d");
+}
+
+// What the last import mirrored outlives the program: an edit made while it was closed is written back at the
+// next start; a store without that record keeps the old rule, the system wins.
+TEST_F(RefreshCycleTest, AnEditMadeWhileClosedIsWrittenBackAtTheNextStart) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other-1.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"first");
+    {
+        TStoreSession first;
+        ASSERT_TRUE(first.Refresh(true, nullptr));
+    }
+    ASSERT_TRUE(FileExists(StoreBaseFile()));
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool-2.exe"); });
+    EditShortcut(StorePath(kStartUp, L"Notes"), [](TShellLink& link) { link.SetDescription(L"edited"); });
+    {
+        TStoreSession next;
+        ASSERT_TRUE(next.Refresh(true, nullptr));
+    }
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-2.exe");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
+
+    // A base file that is not ours, or gone, gives no base: the system wins, as before bases were kept.
+    for (const std::string& content : {std::string("garbage"), std::string()}) {
+        if (content.empty()) {
+            ASSERT_TRUE(RemoveName(StoreBaseFile()));
+        } else {
+            WriteFileBytes(StoreBaseFile(), content);
+        }
+        EditShortcut(StorePath(kUser, L"Other"), [](TShellLink& link) { link.SetDescription(L"c:\\mine.exe"); });
+        TStoreSession next;
+        ASSERT_TRUE(next.Refresh(true, nullptr));
+        EXPECT_EQ(m_registry.RunValue(Location::User, L"Other")->text, L"c:\\other-1.exe");
+        EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Other")).description, L"c:\\other-1.exe");
+    }
+}
+
+// A run that ended after the import wrote its links but before it kept their bases leaves bases older than the
+// links; a link that says what the system says is then no edit, and nothing is asked or written.
+TEST_F(RefreshCycleTest, AStaleBaseMakesNoEditOfAMirror) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"first");
+    {
+        TStoreSession first;
+        ASSERT_TRUE(first.Refresh(true, nullptr));
+        const std::string stale = ReadFileBytes(StoreBaseFile());
+        m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-2.exe");
+        WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"second");
+        ASSERT_TRUE(first.Refresh(true, nullptr));
+        WriteFileBytes(StoreBaseFile(), stale);
+    }
+    TStoreSession next;
+    ASSERT_TRUE(next.Refresh(true, nullptr));
+    EXPECT_THAT(next.TakeBothChanged(), IsEmpty());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-2.exe");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"second");
+}
+
+// When the store link and the system both changed since the last import, neither is written over the other
+// until the user chooses; each such entry is told once.
+TEST_F(RefreshCycleTest, BothSidesChangedLeavesBothUntilTheUserChooses) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
+    m_registry.SetRunValue(Location::User, L"Keep", L"c:\\keep-1.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"first");
+    ASSERT_TRUE(Refresh());
+    Settle();
+
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\mine.exe"); });
+    EditShortcut(StorePath(kUser, L"Keep"), [](TShellLink& link) { link.SetDescription(L"c:\\mine-too.exe"); });
+    EditShortcut(StorePath(kStartUp, L"Notes"), [](TShellLink& link) { link.SetPath(L"c:\\mine.exe"); });
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\theirs.exe");
+    m_registry.SetRunValue(Location::User, L"Keep", L"c:\\theirs-too.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\theirs.exe", L"theirs");
+    EXPECT_TRUE(Refresh());
+    Refresh(); // and again: still nothing is written either way
+
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\theirs.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\mine.exe");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).path, L"c:\\theirs.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).path, L"c:\\mine.exe");
+    const std::vector<BothChanged> told = m_session.TakeBothChanged();
+    ASSERT_THAT(told, SizeIs(3));
+    std::map<std::wstring, BothChanged> byName;
+    for (const BothChanged& entry : told) {
+        byName[entry.name] = entry;
+    }
+    EXPECT_EQ(byName[L"Tool"].systemSide, L"c:\\theirs.exe");
+    EXPECT_EQ(byName[L"Tool"].storeSide, L"c:\\mine.exe");
+    EXPECT_EQ(byName[L"Notes"].systemSide, L"c:\\theirs.exe");
+    EXPECT_EQ(byName[L"Notes"].storeSide, L"c:\\mine.exe");
+    Settle();
+    EXPECT_THAT(m_session.TakeBothChanged(), IsEmpty()) << "told once";
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Keep")->text, L"c:\\theirs-too.exe");
+
+    m_session.Settle(byName[L"Tool"], true);
+    m_session.Settle(byName[L"Keep"], false);
+    m_session.Settle(byName[L"Notes"], true);
+    EXPECT_TRUE(Refresh());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\mine.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\mine.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Keep")->text, L"c:\\theirs-too.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Keep")).description, L"c:\\theirs-too.exe");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).path, L"c:\\mine.exe");
+    EXPECT_THAT(m_session.TakeBothChanged(), IsEmpty());
 }
 
 // A first start that must copy thousands of entries does so in parts, so that a window can answer between them.

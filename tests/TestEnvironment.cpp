@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include "store/CommandLine.h"
+
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
 #include "platform/UniqueHandle.h"
@@ -215,6 +217,21 @@ LinkContent ReadShortcut(const std::wstring& path) {
         throw std::runtime_error("cannot read a shortcut");
     }
     return {link.Path(), link.Description()};
+}
+
+void EditShortcut(const std::wstring& path, const std::function<void(TShellLink&)>& edit) {
+    const std::string bytes = ReadFileBytes(path);
+    TShellLink link;
+    ASSERT_TRUE(link.LoadBytes(bytes));
+    edit(link);
+    std::string saved = link.SaveBytes();
+    // The record block, where the new file lacks it.
+    if (const auto record = DataBlockOf(bytes, kRecordBlockSignature)) {
+        if (DataBlockOf(saved, kRecordBlockSignature) != record) {
+            saved = *WithDataBlock(saved, kRecordBlockSignature, *record);
+        }
+    }
+    WriteFileBytes(path, saved);
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {

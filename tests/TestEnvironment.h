@@ -8,9 +8,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace bw {
+class TShellLink;
+}
 
 namespace bw::test {
 
@@ -114,6 +119,11 @@ template <typename E, typename Action> std::wstring MessageOf(Action action) {
     }
     return L"(no error)";
 }
+
+// Edits a shortcut as the shell's property sheet does: loads it, lets `edit` change its fields, and saves it
+// with every extra data block it held (Windows' link object keeps them; Wine's drops those it does not know,
+// so here they are put back by hand).
+void EditShortcut(const std::wstring& path, const std::function<void(TShellLink&)>& edit);
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);

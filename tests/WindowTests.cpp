@@ -1,7 +1,10 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/ShellLink.h"
+#include "resources/Texts.h"
 #include "store/Import.h"
 #include "store/Locations.h"
 
@@ -60,6 +63,36 @@ TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
     // A refresh in which nothing changed gives the same rows.
     m_form->RefreshAll();
     EXPECT_EQ(Rows(), rows);
+}
+
+// An entry changed by another program while its store link was edited is asked about once; "Yes" (the default)
+// keeps what starts now, "No" uses the edit.
+TEST_F(MainWindowTest, BothSidesChangedIsAskedOnceAndAnsweredAsChosen) {
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept-1.exe");
+    m_registry.SetRunValue(Location::User, L"Used", L"c:\\used-1.exe");
+    Open();
+    EditShortcut(StorePath(kUser, L"Kept"), [](TShellLink& link) { link.SetDescription(L"c:\\kept-mine.exe"); });
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept-theirs.exe");
+    m_desktop.confirmAnswer = true;
+    m_form->RefreshAll();
+    Pump();
+    ASSERT_EQ(m_desktop.questions.size(), 1u);
+    EXPECT_EQ(m_desktop.questions[0],
+              FormatMessageText(text::kBothChangedQuestion, {L"Kept", L"c:\\kept-theirs.exe", L"c:\\kept-mine.exe"}));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Kept")->text, L"c:\\kept-theirs.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Kept")).description, L"c:\\kept-theirs.exe");
+
+    EditShortcut(StorePath(kUser, L"Used"), [](TShellLink& link) { link.SetDescription(L"c:\\used-mine.exe"); });
+    m_registry.SetRunValue(Location::User, L"Used", L"c:\\used-theirs.exe");
+    m_desktop.confirmAnswer = false;
+    m_form->RefreshAll();
+    Pump();
+    ASSERT_EQ(m_desktop.questions.size(), 2u);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Used")->text, L"c:\\used-mine.exe");
+    m_form->RefreshAll();
+    Pump();
+    EXPECT_EQ(m_desktop.questions.size(), 2u) << "asked once";
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Kept")->text, L"c:\\kept-theirs.exe");
 }
 
 // The Target column shows the program that a command line starts, as Windows finds it.

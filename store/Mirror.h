@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+#include "platform/Registry.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace bw {
+
+// What the import last wrote into or confirmed in an enabled folder, for one store link: the base against
+// which a later change is told to be the store's (an edit of the link through its properties, which the
+// write-back carries into the system) or the system's (an updater, which the import carries into the store).
+struct MirrorBase {
+    FileStamp link;                     // the store link as the import left it
+    bool linkSettled = false;           // that stamp was read well after its change: a later one moves it
+    std::optional<RegistryValue> value; // a registry entry's value as it was mirrored
+    FileStamp shortcut;                 // a Startup entry's shortcut as it was mirrored
+    std::uint64_t linkDigest = 0;       // a Startup entry's store link (the shortcut's bytes) as it was mirrored
+
+    bool operator==(const MirrorBase& other) const;
+    bool operator!=(const MirrorBase& other) const { return !(*this == other); }
+};
+
+// The bases of the enabled store links, kept in memory and in one file of the store (StoreBaseFile), so that a
+// store link edited while the program is not running, or not yet written back when it ended, is told from an
+// outside change at the next start like any other edit.
+class TMirror {
+public:
+    const MirrorBase* Find(const std::wstring& storeLinkPath) const;
+    void Set(const std::wstring& storeLinkPath, MirrorBase base);
+    void Erase(const std::wstring& storeLinkPath);
+    void Clear();
+
+    // Takes the bases from the store's file in place of those held; a line that is not well formed gives no
+    // base for its link (whose system side then wins, as for a link without one). Nothing when the file is
+    // not there.
+    void Load();
+    // Writes the bases held into the store's file in one step, when they changed since it was loaded or last
+    // written. False when it could not be written (it is tried again at the next change or call).
+    bool Save();
+
+private:
+    struct Held {
+        std::wstring path;
+        MirrorBase base;
+    };
+    std::map<std::wstring, Held> m_bases; // by folded path
+    bool m_changed = false;
+};
+
+// The file beside the store folders in which TMirror keeps the bases.
+std::wstring StoreBaseFile();
+
+} // namespace bw
