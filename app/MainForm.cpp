@@ -29,6 +29,12 @@ constexpr UINT_PTR kImportTimer = 1;
 constexpr DWORD kFirstImportPart = 200; // milliseconds; most refreshes end within it
 constexpr DWORD kImportPart = 60;
 
+// While another process (bwcli) works on the store, a refresh waits this long for it, and otherwise runs again
+// from a timer after a while; a command waits the store lock's own time, then says that the store is busy.
+constexpr UINT_PTR kBusyTimer = 2;
+constexpr DWORD kRefreshLockWait = 250;
+constexpr DWORD kBusyRetry = 500;
+
 UINT WindowDpi(HWND window) {
     // GetDpiForWindow exists from Windows 10 1607 on; earlier systems scale nothing for us.
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -212,6 +218,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ContinueImport();
             return 0;
         }
+        if (wParam == kBusyTimer) {
+            ::KillTimer(m_window, kBusyTimer);
+            RefreshAll();
+            return 0;
+        }
         break;
     case WM_DPICHANGED: {
         ApplyDpi(HIWORD(wParam));
@@ -227,6 +238,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_DESTROY:
         ::KillTimer(m_window, kImportTimer);
+        ::KillTimer(m_window, kBusyTimer);
         ::PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY: {
@@ -291,6 +303,14 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;
     }
+    std::unique_ptr<TStoreLock> lock = TStoreLock::TryTake(kRefreshLockWait);
+    if (!lock) {
+        ::SetTimer(m_window, kBusyTimer, kBusyRetry, nullptr);
+        if (afterToggle) {
+            m_list.MakeList(m_session.Entries(), true); // the box clicked shows its entry's state again
+        }
+        return;
+    }
     if (!m_session.BeginRefresh(writeBack, &m_toolBar.Progress())) {
         // Nothing changed: the list stays as it is. After a toggle that changed nothing, the box the user
         // clicked shows its entry's state again.
@@ -306,6 +326,7 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
     // Many entries to copy (the first start with a large system): the window answers meanwhile, and no
     // command reaches the store until the import has ended.
     m_importing = true;
+    m_importLock = std::move(lock);
     m_list.HoldToggles();
     SbSetText(m_statusBar, FormatMessageText(text::kImportProgress, {std::to_wstring(m_session.ImportDone()),
                                                                      std::to_wstring(m_session.ImportTotal())}));
@@ -323,6 +344,7 @@ void TMainForm::ContinueImport() {
     } catch (...) {
         ::KillTimer(m_window, kImportTimer);
         m_importing = false;
+        m_importLock.reset();
         m_session.AbandonRefresh();
         throw;
     }
@@ -333,6 +355,7 @@ void TMainForm::ContinueImport() {
     }
     ::KillTimer(m_window, kImportTimer);
     m_importing = false;
+    m_importLock.reset();
     SbSetText(m_statusBar, L"");
     ShowEntries(true); // commands waited meanwhile, but a box may have been clicked
     if (std::exchange(m_refreshAfterImport, false)) {
@@ -390,6 +413,7 @@ void TMainForm::ToggleEntry() {
     const PendingToggle toggle = *std::exchange(m_pendingToggle, std::nullopt);
     std::exception_ptr failure;
     try {
+        const TStoreLock lock;
         if (toggle.enable && IsEnabledCode(toggle.entry.code)) {
             AllowEntryToStart(toggle.entry); // a box set on an entry that Windows kept from starting
         } else if (toggle.enable) {
@@ -456,6 +480,7 @@ void TMainForm::AddButtonClick() {
     if (!program) {
         return; // cancelled: nothing changes, no refresh
     }
+    const TStoreLock lock;
     (void)AddStartupShortcut(*program);
     RefreshAll();
 }
@@ -473,6 +498,7 @@ void TMainForm::DeleteEntry(Entry entry) {
     if (!m_desktop.Confirm(m_window, FormatMessageText(text::kDeleteQuestion, entry.name))) {
         return;
     }
+    const TStoreLock lock;
     bw::DeleteEntry(entry);
     RefreshAll();
 }
@@ -482,8 +508,10 @@ bool TMainForm::FormClose() {
         // What the import copied so far stays; the rest is done at the next start.
         ::KillTimer(m_window, kImportTimer);
         m_importing = false;
+        m_importLock.reset();
         m_session.AbandonRefresh();
     }
+    const TStoreLock lock;
     m_session.WriteBack(&m_toolBar.Progress()); // an error here keeps the window open; closing again retries
     return true;
 }

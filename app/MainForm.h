@@ -4,11 +4,13 @@
 #include "app/EntryList.h"
 #include "app/ToolBar.h"
 #include "platform/UniqueHandle.h"
+#include "store/StoreLock.h"
 #include "store/StoreSession.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -104,6 +106,7 @@ private:
 
     TStoreSession m_session;
     bool m_importing = false;
+    std::unique_ptr<TStoreLock> m_importLock; // held from the start of a long import to its end
     bool m_refreshAfterImport = false;
     std::optional<PendingToggle> m_pendingToggle;
     bool m_errorBoxOpen = false;

@@ -1,0 +1,99 @@
+#include "WindowTestSupport.h"
+
+#include "app/SingleInstance.h"
+#include "platform/NamedObjects.h"
+#include "store/StoreLock.h"
+
+#include <thread>
+
+namespace bw::test {
+
+namespace {
+
+// The store's lock held by another thread, as bwcli holds it from another process: the window's own thread could
+// take a lock it holds itself again.
+class OtherHolder {
+public:
+    OtherHolder() : m_release(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        UniqueObject taken(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        m_thread = std::thread([this, &taken] {
+            TNamedMutex mutex(StoreLockName(ProgramDir()));
+            const bool held = mutex.Acquire(0);
+            ::SetEvent(taken.Get());
+            if (held) {
+                ::WaitForSingleObject(m_release.Get(), INFINITE);
+            }
+        });
+        ::WaitForSingleObject(taken.Get(), INFINITE);
+    }
+    ~OtherHolder() { Release(); }
+    void Release() {
+        if (m_thread.joinable()) {
+            ::SetEvent(m_release.Get());
+            m_thread.join();
+        }
+    }
+
+private:
+    UniqueObject m_release;
+    std::thread m_thread;
+};
+
+class StoreLockWindowTest : public WindowTest {};
+
+} // namespace
+
+TEST_F(StoreLockWindowTest, ToggleWhileAnotherProcessWorksSaysTheStoreIsBusyAndChangesNothing) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    OtherHolder other;
+    ToggleRow(RowOf(L"Tool", kUser));
+    Pump();
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_EQ(m_desktop.errors[0].text, ErrorBoxText(text::kStoreBusy));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+    EXPECT_TRUE(Rows().at(static_cast<size_t>(RowOf(L"Tool", kUser))).checked); // the box shows it still starts
+}
+
+TEST_F(StoreLockWindowTest, RefreshWhileAnotherProcessWorksRunsOnceItIsDone) {
+    Open();
+    auto other = std::make_unique<OtherHolder>();
+    m_registry.SetRunValue(Location::User, L"Late", L"c:\\late.exe");
+    m_form->RefreshAll();
+    Pump();
+    EXPECT_TRUE(Rows().empty()); // it waited briefly, and let the other finish
+    EXPECT_TRUE(m_desktop.errors.empty());
+    other.reset();
+    for (int i = 0; i < 40 && Rows().empty(); ++i) {
+        ::Sleep(50);
+        Pump();
+    }
+    EXPECT_EQ(Rows().size(), 1u);
+    EXPECT_THAT(StoreNames(kUser), ::testing::ElementsAre(L"Late.lnk"));
+}
+
+TEST_F(StoreLockWindowTest, ASecondStartOnTheStoreBringsTheFirstWindowBack) {
+    Open();
+    TNamedValue first(StoreWindowName(m_programDir));
+    ASSERT_FALSE(first.Existed());
+    PublishWindow(first, m_form->Handle());
+    ::ShowWindow(m_form->Handle(), SW_MINIMIZE);
+    Pump();
+    ASSERT_TRUE(::IsIconic(m_form->Handle()));
+
+    // What main does at a second start, before it reads anything.
+    TNamedValue second(StoreWindowName(m_programDir));
+    ASSERT_TRUE(second.Existed());
+    EXPECT_TRUE(BringFirstWindowToFront(second, 1000));
+    Pump();
+    EXPECT_FALSE(::IsIconic(m_form->Handle()));
+
+    // Another store has a window of its own.
+    TempFolder elsewhere;
+    TNamedValue other(StoreWindowName(elsewhere.Path()));
+    EXPECT_FALSE(other.Existed());
+    EXPECT_FALSE(BringFirstWindowToFront(other, 0));
+}
+
+} // namespace bw::test
