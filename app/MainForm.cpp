@@ -294,6 +294,7 @@ void TMainForm::LayOutControls() {
 
 void TMainForm::FormCreate() {
     SetProgramDir(m_programDir.empty() ? ProgramDirOf(ModulePath()) : m_programDir);
+    m_storeWatch = std::make_unique<TStoreWatch>();
     CreateStoreFolders();
     Refresh(false);
 }
@@ -311,6 +312,11 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
         }
         return;
     }
+    // After another process's import, a store link that differs from this window's last one is no edit.
+    if (m_storeWatch->OthersWorked()) {
+        m_session.ForgetBases();
+    }
+    m_storeWatch->Seen();
     if (!m_session.BeginRefresh(writeBack, &m_toolBar.Progress())) {
         // Nothing changed: the list stays as it is. After a toggle that changed nothing, the box the user
         // clicked shows its entry's state again.
@@ -512,6 +518,9 @@ bool TMainForm::FormClose() {
         m_session.AbandonRefresh();
     }
     const TStoreLock lock;
+    if (m_storeWatch && m_storeWatch->OthersWorked()) {
+        m_session.ForgetBases();
+    }
     m_session.WriteBack(&m_toolBar.Progress()); // an error here keeps the window open; closing again retries
     return true;
 }

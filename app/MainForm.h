@@ -107,6 +107,7 @@ private:
     TStoreSession m_session;
     bool m_importing = false;
     std::unique_ptr<TStoreLock> m_importLock; // held from the start of a long import to its end
+    std::unique_ptr<TStoreWatch> m_storeWatch;
     bool m_refreshAfterImport = false;
     std::optional<PendingToggle> m_pendingToggle;
     bool m_errorBoxOpen = false;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -378,6 +379,7 @@ private:
             return Done(text::kCliAllowed, entry);
         }
         const Entry& entry = OneOf(name, off);
+        RefuseReplacing(entry, found);
         if (dryRun) {
             return Done(text::kCliWouldEnable, entry);
         }
@@ -386,6 +388,26 @@ private:
             RefuseUnchanged(entry);
         }
         return Done(text::kCliEnabled, entry);
+    }
+
+    // Switching on never overwrites what starts now: an entry of the same name in the place the switched-off one
+    // would go (a program that added itself again) is replaced only when it is the very same.
+    void RefuseReplacing(const Entry& entry, const std::vector<Entry>& found) {
+        for (const Entry& now : found) {
+            if (now.code != EnabledCodeOf(entry.code) || FoldedName(now.name) != FoldedName(entry.name)) {
+                continue;
+            }
+            const std::vector<ListedEntry> both = Listed({now, entry});
+            const bool same = IsRegistryCode(entry.code)
+                                  ? now.description == entry.description && now.record.type == entry.record.type
+                                  : ReadWholeFile(StartupLinkPath(now.name), kLinkFileLimit) ==
+                                        ReadWholeFile(entry.storeLinkPath, kLinkFileLimit);
+            if (!same) {
+                throw Refusal{kRefused,
+                              FormatMessageText(text::kCliWouldReplace,
+                                                {entry.name, Where(entry), both[0].commandLine, both[1].commandLine})};
+            }
+        }
     }
 
     int Delete(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {
@@ -515,6 +537,11 @@ int RunCommandLine(const std::vector<std::wstring>& arguments, TStreams& streams
         }
         // The whole command, from the first read to the last write, is one piece of work on the store.
         const TStoreLock lock;
+        // However it ends, a window open on the store learns that this process worked on it.
+        struct Told {
+            TStoreWatch watch;
+            ~Told() { watch.Seen(); }
+        } told;
         TCommandRun run(streams);
         return run.Run(request);
     } catch (const EUsage& error) {

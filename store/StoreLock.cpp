@@ -12,6 +12,17 @@ std::wstring StoreWindowName(const std::wstring& programDir) {
     return SessionNameForFolder(L"Bootwarden-Window", programDir);
 }
 
+std::wstring StoreWatchName(const std::wstring& programDir) {
+    return SessionNameForFolder(L"Bootwarden-Work", programDir);
+}
+
+TStoreWatch::TStoreWatch() : m_value(StoreWatchName(ProgramDir())), m_seen(m_value.Get()) {}
+
+void TStoreWatch::Seen() {
+    m_seen = m_value.Get() + 1;
+    m_value.Set(m_seen);
+}
+
 TStoreLock::TStoreLock(Untaken) : m_mutex(StoreLockName(ProgramDir())) {}
 
 TStoreLock::TStoreLock(DWORD waitMs) : TStoreLock(Untaken{}) {

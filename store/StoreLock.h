@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -39,8 +40,30 @@ private:
     TNamedMutex m_mutex;
 };
 
+// What one process knows of the work of others on the store beside ProgramDir: a count, shared by every process
+// that has the store open, that each one moves on when it has worked on the store. A window that finds it moved
+// since its own last refresh knows that another process (bwcli) imported meanwhile, so a store link that differs
+// from what the window's last import left may be that import rather than an edit. Used with the lock held.
+class TStoreWatch {
+public:
+    TStoreWatch();
+
+    // True when another process moved the count on since this one last called Seen.
+    bool OthersWorked() const { return m_value.Get() != m_seen; }
+
+    // Moves the count on (this process worked on the store) and remembers where it stands.
+    void Seen();
+
+private:
+    TNamedValue m_value;
+    std::uint64_t m_seen = 0;
+};
+
 // The name of the store's lock for the store beside `programDir`.
 std::wstring StoreLockName(const std::wstring& programDir);
+
+// The name of the count of TStoreWatch for the store beside `programDir`.
+std::wstring StoreWatchName(const std::wstring& programDir);
 
 // The name under which the window of the store beside `programDir` makes itself known to a second start.
 std::wstring StoreWindowName(const std::wstring& programDir);

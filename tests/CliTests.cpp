@@ -353,6 +353,35 @@ TEST_F(CliTest, RefusalsAndMistakesHaveTheirExitCodesAndOneLineEach) {
     EXPECT_EQ(result.out.rfind("bwcli 1.", 0), 0u) << result.out;
 }
 
+// A program that added itself again after it was switched off: switching the old one on would overwrite it.
+TEST_F(CliTest, EnableNeverOverwritesWhatStartsNow) {
+    SeedThree();
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 0u);
+    m_registry.SetRunValue(Location::User, L"Monitor", L"c:\\monitor\\v2.exe");
+    CliResult result = Run(L"enable Monitor");
+    EXPECT_EQ(result.exitCode, 2u);
+    ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+    EXPECT_NE(result.err.find("c:\\monitor\\v2.exe"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("%SystemRoot%\\system32\\taskmgr.exe"), std::string::npos) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Monitor")->text, L"c:\\monitor\\v2.exe");
+    EXPECT_THAT(StoreNames(kUserOff), ::testing::ElementsAre(L"Monitor.lnk"));
+
+    // The very same entry starting again: the switched-off copy only goes.
+    m_registry.SetRunValue(Location::User, L"Monitor", L"%SystemRoot%\\system32\\taskmgr.exe", REG_EXPAND_SZ);
+    result = Run(L"enable Monitor");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+
+    // The same for a Startup shortcut.
+    ASSERT_EQ(Run(L"disable Clock").exitCode, 0u);
+    WriteShortcut(StartupPath(L"Clock.lnk"), L"c:\\clock\\v2.exe", L"Clock 2");
+    const std::string theirs = ReadFileBytes(StartupPath(L"Clock.lnk"));
+    result = Run(L"enable Clock");
+    EXPECT_EQ(result.exitCode, 2u);
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Clock.lnk")), theirs);
+    EXPECT_THAT(StoreNames(kStartUpOff), ::testing::ElementsAre(L"Clock.lnk"));
+}
+
 TEST_F(CliTest, AmbiguousNameIsRefusedListingItsPlaces) {
     SeedThree();
     m_registry.SetRunValue(Location::User, L"clock", L"c:\\tools\\clock.exe");
@@ -477,6 +506,20 @@ TEST_F(CliTest, TwoProcessesAtOnceBothFinishAndLoseNothing) {
     EXPECT_EQ(SessionEntries().size(), 3u + 6u);
 }
 
+TEST_F(CliTest, EveryCommandTellsAWindowOnTheStoreThatItWorkedThere) {
+    SeedThree();
+    TStoreWatch window;
+    EXPECT_FALSE(window.OthersWorked());
+    EXPECT_EQ(Run(L"list").exitCode, 0u);
+    EXPECT_TRUE(window.OthersWorked());
+    window.Seen();
+    EXPECT_EQ(Run(L"disable Nothing").exitCode, 1u); // its import ran all the same
+    EXPECT_TRUE(window.OthersWorked());
+    window.Seen();
+    EXPECT_EQ(Run(L"--version").exitCode, 0u); // reads nothing, changes nothing
+    EXPECT_FALSE(window.OthersWorked());
+}
+
 TEST(StoreLock, GoesWhenItsHolderEndsWithoutReleasingIt) {
     const std::wstring name = L"Local\\Bootwarden-Test-" + std::to_wstring(::GetCurrentProcessId());
     std::thread holder([&] {
@@ -496,6 +539,11 @@ TEST(StoreLock, IsOneForEveryPathOfTheStoreFolder) {
     EXPECT_EQ(StoreLockName(folder.Path()), StoreLockName(FoldedName(folder.Path())));
     TempFolder other;
     EXPECT_NE(StoreLockName(folder.Path()), StoreLockName(other.Path()));
+    // The same folder reached through a link.
+    const std::wstring link = other / L"link";
+    if (MakeFileSymlink(link, folder.Path())) {
+        EXPECT_EQ(StoreLockName(link), StoreLockName(folder.Path()));
+    }
     EXPECT_NE(StoreLockName(folder.Path()), StoreWindowName(folder.Path()));
 }
 

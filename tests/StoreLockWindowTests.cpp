@@ -3,6 +3,7 @@
 #include "app/SingleInstance.h"
 #include "platform/NamedObjects.h"
 #include "store/StoreLock.h"
+#include "store/StoreSession.h"
 
 #include <thread>
 
@@ -39,6 +40,28 @@ private:
     std::thread m_thread;
 };
 
+// A refresh of the store as bwcli runs it, from another thread of its own: the lock, a session of its own, and
+// the count of work moved on.
+void RefreshAsAnotherProcess() {
+    std::thread other([] {
+        (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            const TStoreLock lock;
+            TStoreWatch watch;
+            TStoreSession session;
+            (void)session.Refresh(false, nullptr);
+            watch.Seen();
+        }
+        ::CoUninitialize();
+    });
+    other.join();
+}
+
+// Lets every stamp settle, so that each change below is told from the one before by its stamp.
+void Settle() {
+    ::Sleep(250);
+}
+
 class StoreLockWindowTest : public WindowTest {};
 
 } // namespace
@@ -71,6 +94,33 @@ TEST_F(StoreLockWindowTest, RefreshWhileAnotherProcessWorksRunsOnceItIsDone) {
     }
     EXPECT_EQ(Rows().size(), 1u);
     EXPECT_THAT(StoreNames(kUser), ::testing::ElementsAre(L"Late.lnk"));
+}
+
+// The window's last import left "Tool" at v1; an updater wrote v2, bwcli's import carried v2 into the store link,
+// and the updater wrote v3. The store link differs from what the window left, but it is no edit: v3 stays.
+TEST_F(StoreLockWindowTest, AnImportByAnotherProcessIsNotTakenForAnEdit) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool\\v1.exe");
+    Open();
+    Settle();
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool\\v2.exe");
+    Settle();
+    RefreshAsAnotherProcess();
+    ASSERT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool\\v2.exe");
+    Settle();
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool\\v3.exe");
+    Settle();
+    m_form->RefreshAll();
+    Pump();
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool\\v3.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool\\v3.exe");
+
+    // The window's own imports are bases again: an edit of the store link now is carried into the system.
+    Settle();
+    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool\\mine.exe", L"c:\\tool\\mine.exe");
+    Settle();
+    m_form->RefreshAll();
+    Pump();
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool\\mine.exe");
 }
 
 TEST_F(StoreLockWindowTest, ASecondStartOnTheStoreBringsTheFirstWindowBack) {
