@@ -19,8 +19,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         claim = std::make_unique<bw::TNamedValue>(bw::StoreWindowName(bw::ProgramDirOf(bw::ModulePath())));
     } catch (const bw::EBootwarden&) {
     }
-    if (claim && claim->Existed()) {
-        (void)bw::BringFirstWindowToFront(*claim, bw::kFirstWindowWait);
+    // A first start whose window is gone (it is ending) or never came is no reason to start no window at all;
+    // the store's lock keeps the two apart meanwhile.
+    if (claim && claim->Existed() && bw::BringFirstWindowToFront(*claim, bw::kFirstWindowWait)) {
         return 0;
     }
     // The shell's link objects need the component system on this, the only, thread.
