@@ -539,9 +539,9 @@ TEST(StoreLock, IsOneForEveryPathOfTheStoreFolder) {
     EXPECT_EQ(StoreLockName(folder.Path()), StoreLockName(FoldedName(folder.Path())));
     TempFolder other;
     EXPECT_NE(StoreLockName(folder.Path()), StoreLockName(other.Path()));
-    // The same folder reached through a link.
+    // The same folder reached through a link (where this system lets the test make one that opens as a folder).
     const std::wstring link = other / L"link";
-    if (MakeFileSymlink(link, folder.Path())) {
+    if (MakeFileSymlink(link, folder.Path()) && DirectoryExists(link)) {
         EXPECT_EQ(StoreLockName(link), StoreLockName(folder.Path()));
     }
     EXPECT_NE(StoreLockName(folder.Path()), StoreWindowName(folder.Path()));
