@@ -41,6 +41,7 @@ struct Request {
     std::vector<std::wstring> operands;
     std::optional<Location> location;
     std::optional<std::wstring> name;
+    std::optional<bool> enabled; // --state on|off: which of two entries of one name in one place
     bool json = false;
     bool csv = false;
     bool dryRun = false;
@@ -81,6 +82,12 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
             }
         } else if (option == L"--name") {
             request.name = value();
+        } else if (option == L"--state") {
+            const std::wstring state = value();
+            if (state != L"on" && state != L"off") {
+                throw EUsage(FormatMessageText(text::kCliUnknownState, state));
+            }
+            request.enabled = state == L"on";
         } else if (equals != std::wstring::npos) {
             throw EUsage(FormatMessageText(text::kCliUnknownOption, argument));
         } else if (option == L"--json") {
@@ -121,6 +128,7 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     refuseOption((request.json || request.csv) && !isList, request.json ? L"--json" : L"--csv");
     refuseOption(request.location.has_value() && !namesEntry, L"--location");
     refuseOption(request.name.has_value() && !isAdd, L"--name");
+    refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
     refuseOption(request.dryRun && !namesEntry && !isAdd, L"--dry-run");
     if (request.json && request.csv) {
         throw EUsage(text::kCliJsonAndCsv);
@@ -258,7 +266,16 @@ private:
             list += (list.empty() ? L"" : L", ") +
                     FormatMessageText(text::kCliAmbiguousOne, {Where(entry), StateText(entry)});
         }
-        throw Refusal{kRefused, FormatMessageText(text::kCliAmbiguous, {name, std::to_wstring(entries.size()), list})};
+        // Two entries of one name in one place, one starting and one kept switched off: --state tells them apart.
+        const bool onePlace = std::all_of(entries.begin(), entries.end(), [&](const Entry& entry) {
+            return LocationOf(entry.code) == LocationOf(entries.front().code);
+        });
+        const bool bothStates = std::any_of(entries.begin(), entries.end(), [&](const Entry& entry) {
+            return IsEnabledCode(entry.code) != IsEnabledCode(entries.front().code);
+        });
+        throw Refusal{kRefused,
+                      FormatMessageText(onePlace && bothStates ? text::kCliAmbiguousState : text::kCliAmbiguous,
+                                        {name, std::to_wstring(entries.size()), list})};
     }
 
     // One of `candidates`: the only one, or the only one whose name is spelt exactly so (a folder that tells case
@@ -295,7 +312,10 @@ private:
 
     int Act(const Request& request) {
         const std::wstring& name = request.operands.front();
-        const std::vector<Entry> found = Named(name, request.location);
+        std::vector<Entry> found = Named(name, request.location);
+        if (request.enabled) {
+            found = InState(found, *request.enabled);
+        }
         if (found.empty()) {
             m_streams.Error(request.location
                                 ? FormatMessageText(text::kCliNoSuchEntryThere, {name, LocationKey(*request.location)})

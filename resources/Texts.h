@@ -116,12 +116,14 @@ inline constexpr const wchar_t* kCliUsage =
     L"  list [--json | --csv]          every entry: name, location, state, command line, target\n"
     L"  disable NAME [--location LOC]  switches an entry off (it is kept in the store)\n"
     L"  enable NAME [--location LOC]   switches an entry on again\n"
-    L"  delete NAME [--location LOC]   removes an entry, without asking\n"
+    L"  delete NAME [--location LOC] [--state on|off]\n"
+    L"                                 removes an entry, without asking\n"
     L"  add PATH [--name NAME]         adds a shortcut to a program to the Startup folder\n"
     L"  refresh                        carries edits of the store into Windows and imports what changed\n"
     L"\n"
     L"Options:\n"
     L"  --location LOC   hklm, hklm32, hkcu or startup: where the entry is, when its name is in several places\n"
+    L"  --state on|off   for delete: the entry that starts, or the one kept switched off, when a place has both\n"
     L"  --dry-run        says what disable, enable, delete or add would do, and changes no entry\n"
     L"  --help           shows this text;  --version  shows the version\n"
     L"\n"
@@ -135,6 +137,7 @@ inline constexpr const wchar_t* kCliNoCommand = L"no command given; see bwcli --
 inline constexpr const wchar_t* kCliUnknownOption = L"unknown option \"%s\"; see bwcli --help";
 inline constexpr const wchar_t* kCliOptionNeedsValue = L"option %s needs a value";
 inline constexpr const wchar_t* kCliUnknownLocation = L"unknown location \"%s\"; use hklm, hklm32, hkcu or startup";
+inline constexpr const wchar_t* kCliUnknownState = L"unknown state \"%s\"; use on or off";
 inline constexpr const wchar_t* kCliOptionNotHere = L"option %s does not go with %s";
 inline constexpr const wchar_t* kCliOperands = L"%s takes %s";
 inline constexpr const wchar_t* kCliOneName = L"one name";
@@ -144,6 +147,8 @@ inline constexpr const wchar_t* kCliJsonAndCsv = L"--json and --csv exclude each
 inline constexpr const wchar_t* kCliNoSuchEntry = L"no entry named \"%s\"";
 inline constexpr const wchar_t* kCliNoSuchEntryThere = L"no entry named \"%s\" in %s";
 inline constexpr const wchar_t* kCliAmbiguous = L"\"%s\" names %s entries: %s; choose one with --location";
+inline constexpr const wchar_t* kCliAmbiguousState =
+    L"\"%s\" names %s entries: %s; choose one with --state on or --state off";
 inline constexpr const wchar_t* kCliAmbiguousOne = L"%s (%s)";
 inline constexpr const wchar_t* kCliNoSuchFile = L"no such program file: %s";
 inline constexpr const wchar_t* kCliNotChanged =

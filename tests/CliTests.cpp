@@ -338,8 +338,9 @@ TEST_F(CliTest, RefusalsAndMistakesHaveTheirExitCodesAndOneLineEach) {
     EXPECT_NE(result.err.find("already kept"), std::string::npos) << result.err;
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Monitor"));
 
-    for (const wchar_t* wrong : {L"", L"frobnicate", L"list --location hkcu", L"disable", L"disable a b",
-                                 L"list --json --csv", L"enable x --location hkxx", L"list --bogus"}) {
+    for (const wchar_t* wrong :
+         {L"", L"frobnicate", L"list --location hkcu", L"disable", L"disable a b", L"list --json --csv",
+          L"enable x --location hkxx", L"list --bogus", L"disable x --state off", L"delete x --state maybe"}) {
         result = Run(wrong);
         EXPECT_EQ(result.exitCode, 2u) << Utf8(wrong);
         EXPECT_EQ(result.ErrLines().size(), 1u) << Utf8(wrong) << result.err;
@@ -365,6 +366,16 @@ TEST_F(CliTest, EnableNeverOverwritesWhatStartsNow) {
     EXPECT_NE(result.err.find("%SystemRoot%\\system32\\taskmgr.exe"), std::string::npos) << result.err;
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Monitor")->text, L"c:\\monitor\\v2.exe");
     EXPECT_THAT(StoreNames(kUserOff), ::testing::ElementsAre(L"Monitor.lnk"));
+
+    // Both are there now; delete tells them apart by their state.
+    result = Run(L"delete Monitor");
+    EXPECT_EQ(result.exitCode, 2u);
+    EXPECT_NE(result.err.find("hkcu (on), hkcu (off); choose one with --state on or --state off"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(Run(L"delete Monitor --state off --dry-run").out, "Would delete \"Monitor\" (hkcu).\n");
+    EXPECT_THAT(StoreNames(kUserOff), ::testing::ElementsAre(L"Monitor.lnk"));
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 2u); // the switched-off twin differs: refused, as in the window
+    ASSERT_EQ(Run(L"enable Monitor").exitCode, 2u);
 
     // The very same entry starting again: the switched-off copy only goes.
     m_registry.SetRunValue(Location::User, L"Monitor", L"%SystemRoot%\\system32\\taskmgr.exe", REG_EXPAND_SZ);
