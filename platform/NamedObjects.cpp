@@ -10,8 +10,8 @@ namespace bw {
 
 namespace {
 
-[[noreturn]] void RaiseFor(const std::wstring& name, DWORD error) {
-    throw EBootwarden(FormatMessageText(text::kNamedObjectFailed, {name, SystemMessage(error)}));
+EBootwarden FailureOf(const std::wstring& name, DWORD error) {
+    return EBootwarden(FormatMessageText(text::kNamedObjectFailed, {name, SystemMessage(error)}));
 }
 
 // The path that the folder really has, or nothing when it cannot be opened and asked.
@@ -81,7 +81,7 @@ TNamedMutex::TNamedMutex(const std::wstring& name) : m_name(name) {
     // Created unowned: ownership is taken by a wait, which also reports a mutex its last owner abandoned.
     m_mutex.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
     if (!m_mutex) {
-        RaiseFor(name, ::GetLastError());
+        throw FailureOf(name, ::GetLastError());
     }
 }
 
@@ -101,7 +101,7 @@ bool TNamedMutex::Acquire(DWORD waitMs) {
     case WAIT_TIMEOUT:
         return false;
     default:
-        RaiseFor(m_name, ::GetLastError());
+        throw FailureOf(m_name, ::GetLastError());
     }
 }
 
@@ -116,12 +116,12 @@ TNamedValue::TNamedValue(const std::wstring& name) {
     m_mapping.Reset(
         ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG64), name.c_str()));
     if (!m_mapping) {
-        RaiseFor(name, ::GetLastError());
+        throw FailureOf(name, ::GetLastError());
     }
     m_existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
     void* view = ::MapViewOfFile(m_mapping.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG64));
     if (view == nullptr) {
-        RaiseFor(name, ::GetLastError());
+        throw FailureOf(name, ::GetLastError());
     }
     m_value = static_cast<volatile LONG64*>(view); // a new mapping's page is zero
 }
