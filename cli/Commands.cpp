@@ -232,7 +232,7 @@ private:
         (void)m_session.Refresh(writeBack, nullptr);
         for (const ImportProblem& problem : m_session.TakeNewProblems()) {
             m_streams.Warning(
-                FormatMessageText(text::kImportProblemLine, {problem.name, ProgramDir() + problem.folder}).substr(1));
+                FormatMessageText(text::kCliImportProblem, {problem.name, ProgramDir() + problem.folder}));
         }
     }
 

@@ -157,6 +157,8 @@ inline constexpr const wchar_t* kCliWouldReplace =
     L"\"%s\" (%s) is not switched on: an entry of that name starts there now, and differs from the one kept "
     L"switched off (starts now: %s; kept: %s). Delete or switch off one of them first.";
 inline constexpr const wchar_t* kCliNotAdded = L"no shortcut could be written into the Startup folder for %s";
+inline constexpr const wchar_t* kCliImportProblem =
+    L"\"%s\" could not be copied into the store folder %s, so it cannot be switched off for now";
 inline constexpr const wchar_t* kCliTestSeamMissing =
     L"this is a test build of bwcli; it runs only on a scratch registry named in BOOTWARDEN_TEST_REGISTRY";
 
