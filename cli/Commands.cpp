@@ -45,6 +45,7 @@ struct Request {
     bool json = false;
     bool csv = false;
     bool dryRun = false;
+    bool replace = false;
     bool help = false;
     bool version = false;
 };
@@ -96,6 +97,8 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
             request.csv = true;
         } else if (option == L"--dry-run") {
             request.dryRun = true;
+        } else if (option == L"--replace") {
+            request.replace = true;
         } else if (option == L"--help" || option == L"-h" || option == L"-?") {
             request.help = true;
         } else if (option == L"--version") {
@@ -129,6 +132,7 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     refuseOption(request.location.has_value() && !namesEntry, L"--location");
     refuseOption(request.name.has_value() && !isAdd, L"--name");
     refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
+    refuseOption(request.replace && command != L"enable", L"--replace");
     refuseOption(request.dryRun && !namesEntry && !isAdd, L"--dry-run");
     if (request.json && request.csv) {
         throw EUsage(text::kCliJsonAndCsv);
@@ -334,7 +338,7 @@ private:
                 return Disable(name, found, request.dryRun);
             }
             if (request.command == L"enable") {
-                return Enable(name, found, request.dryRun);
+                return Enable(name, found, request.dryRun, request.replace);
             }
             return Delete(name, found, request.dryRun);
         } catch (const Refusal& refusal) {
@@ -378,7 +382,7 @@ private:
         return Done(text::kCliDisabled, entry);
     }
 
-    int Enable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {
+    int Enable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun, bool replace) {
         const std::vector<Entry> off = InState(found, false);
         if (off.empty()) {
             std::vector<Entry> kept;
@@ -399,35 +403,30 @@ private:
             return Done(text::kCliAllowed, entry);
         }
         const Entry& entry = OneOf(name, off);
-        RefuseReplacing(entry, found);
-        if (dryRun) {
-            return Done(text::kCliWouldEnable, entry);
+        // Switching on never overwrites what starts now: a different entry of that name in its place (a program
+        // that added itself again) is exchanged for it only when asked for with --replace.
+        const std::optional<StartingTwin> twin = StartingTwinOf(entry);
+        if (twin && !replace) {
+            throw Refusal{kRefused, FormatMessageText(text::kCliWouldReplace,
+                                                      {entry.name, Where(entry), twin->startsNow, twin->switchedOff})};
         }
-        EnableEntry(entry, nullptr);
-        if (StillThere(entry, [](const Entry&) { return true; })) {
+        if (dryRun) {
+            return Done(twin ? text::kCliWouldExchange : text::kCliWouldEnable, entry);
+        }
+        EnableEntry(entry, nullptr, twin.has_value());
+        if (twin) {
+            // The two changed places: what was switched off starts now, and the other is kept under its name.
+            Entry started = entry;
+            started.code = EnabledCodeOf(entry.code);
+            if (!StillThere(started, [&](const Entry& now) {
+                    return !IsRegistryCode(entry.code) || now.description == entry.description;
+                })) {
+                RefuseUnchanged(entry);
+            }
+        } else if (StillThere(entry, [](const Entry&) { return true; })) {
             RefuseUnchanged(entry);
         }
         return Done(text::kCliEnabled, entry);
-    }
-
-    // Switching on never overwrites what starts now: an entry of the same name in the place the switched-off one
-    // would go (a program that added itself again) is replaced only when it is the very same.
-    void RefuseReplacing(const Entry& entry, const std::vector<Entry>& found) {
-        for (const Entry& now : found) {
-            if (now.code != EnabledCodeOf(entry.code) || FoldedName(now.name) != FoldedName(entry.name)) {
-                continue;
-            }
-            const std::vector<ListedEntry> both = Listed({now, entry});
-            const bool same = IsRegistryCode(entry.code)
-                                  ? now.description == entry.description && now.record.type == entry.record.type
-                                  : ReadWholeFile(StartupLinkPath(now.name), kLinkFileLimit) ==
-                                        ReadWholeFile(entry.storeLinkPath, kLinkFileLimit);
-            if (!same) {
-                throw Refusal{kRefused,
-                              FormatMessageText(text::kCliWouldReplace,
-                                                {entry.name, Where(entry), both[0].commandLine, both[1].commandLine})};
-            }
-        }
     }
 
     int Delete(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {

@@ -75,6 +75,22 @@ inline constexpr const wchar_t* kEnableUndone =
 inline constexpr const wchar_t* kEnableNotUndone =
     L"%s could not be removed from the store, and \"%s\" could not be switched off again: it is switched on "
     L"now and also kept switched off in the store. Delete the switched-off copy.";
+inline constexpr const wchar_t* kEnableNotRemoved =
+    L"%s could not be removed from the store. \"%s\" starts already as it is kept there.";
+inline constexpr const wchar_t* kEnableWouldReplace =
+    L"\"%s\" starts already with another command line, which switching it on would replace. Nothing was "
+    L"changed.\n\nStarts now: %s\nSwitched off: %s";
+inline constexpr const wchar_t* kCloseAnyway =
+    L"An edit of a store shortcut could not be written back: %s\n\nClose Bootwarden anyway? The edit stays in the "
+    L"store shortcut and is tried again at the next start.";
+inline constexpr const wchar_t* kEnableOccupied =
+    L"Something named \"%s\" that cannot be read as a command line or a shortcut stands where switching it on "
+    L"would put it, and it is not replaced. Nothing was changed.";
+inline constexpr const wchar_t* kEnableReplaceQuestion =
+    L"\"%s\" starts already with another command line.\n\nStarts now: %s\nSwitched off: %s\n\nSwitch on the "
+    L"switched-off one, and keep the one that starts now switched off in its place?";
+inline constexpr const wchar_t* kSwapKeptAside =
+    L"\"%s\" was switched on. The entry that started before it is kept switched off as %s.";
 inline constexpr const wchar_t* kStartupFolderUnknown =
     L"The Startup folder is not known (the \"Startup\" value of \"Shell Folders\" is empty or missing), so \"%s\" "
     L"cannot be put into it.";
@@ -115,7 +131,9 @@ inline constexpr const wchar_t* kCliUsage =
     L"Commands:\n"
     L"  list [--json | --csv]          every entry: name, location, state, command line, target\n"
     L"  disable NAME [--location LOC]  switches an entry off (it is kept in the store)\n"
-    L"  enable NAME [--location LOC]   switches an entry on again\n"
+    L"  enable NAME [--location LOC] [--replace]\n"
+    L"                                 switches an entry on again (--replace: also over a different entry of that\n"
+    L"                                 name that starts now, which is then kept switched off instead)\n"
     L"  delete NAME [--location LOC] [--state on|off]\n"
     L"                                 removes an entry, without asking\n"
     L"  add PATH [--name NAME]         adds a shortcut to a program to the Startup folder\n"
@@ -155,7 +173,7 @@ inline constexpr const wchar_t* kCliNotChanged =
     L"\"%s\" in %s was not changed: its place cannot be written (administrator rights are needed for HKLM)";
 inline constexpr const wchar_t* kCliWouldReplace =
     L"\"%s\" (%s) is not switched on: an entry of that name starts there now, and differs from the one kept "
-    L"switched off (starts now: %s; kept: %s). Delete or switch off one of them first.";
+    L"switched off (starts now: %s; kept: %s). Exchange them with --replace, or delete one of them first.";
 inline constexpr const wchar_t* kCliNotAdded = L"no shortcut could be written into the Startup folder for %s";
 inline constexpr const wchar_t* kCliImportProblem =
     L"\"%s\" could not be copied into the store folder %s, so it cannot be switched off for now";
@@ -171,6 +189,8 @@ inline constexpr const wchar_t* kCliAdded = L"Added \"%s\" (startup): %s";
 inline constexpr const wchar_t* kCliWouldDisable = L"Would switch off \"%s\" (%s).";
 inline constexpr const wchar_t* kCliWouldEnable = L"Would switch on \"%s\" (%s).";
 inline constexpr const wchar_t* kCliWouldAllow = L"Would switch on \"%s\" (%s) in Windows' startup settings.";
+inline constexpr const wchar_t* kCliWouldExchange =
+    L"Would switch on \"%s\" (%s), keeping the one that starts now switched off in its place.";
 inline constexpr const wchar_t* kCliWouldDelete = L"Would delete \"%s\" (%s).";
 inline constexpr const wchar_t* kCliWouldAdd = L"Would add \"%s\" (startup) for %s.";
 inline constexpr const wchar_t* kCliAlreadyOff = L"\"%s\" (%s) is switched off already.";

@@ -377,8 +377,19 @@ TEST_F(CliTest, EnableNeverOverwritesWhatStartsNow) {
     ASSERT_EQ(Run(L"disable Monitor").exitCode, 2u); // the switched-off twin differs: refused, as in the window
     ASSERT_EQ(Run(L"enable Monitor").exitCode, 2u);
 
+    // Asked for, the two change places: the one that started so far is kept switched off instead.
+    EXPECT_EQ(Run(L"enable Monitor --replace --dry-run").out,
+              "Would switch on \"Monitor\" (hkcu), keeping the one that starts now switched off in its place.\n");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Monitor")->text, L"c:\\monitor\\v2.exe");
+    result = Run(L"enable Monitor --replace");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    const auto value = m_registry.RunValue(Location::User, L"Monitor");
+    EXPECT_EQ(value->text, L"%SystemRoot%\\system32\\taskmgr.exe");
+    EXPECT_EQ(value->type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(ReadShortcut(StorePath(kUserOff, L"Monitor")).description, L"c:\\monitor\\v2.exe");
+
     // The very same entry starting again: the switched-off copy only goes.
-    m_registry.SetRunValue(Location::User, L"Monitor", L"%SystemRoot%\\system32\\taskmgr.exe", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Monitor", L"c:\\monitor\\v2.exe");
     result = Run(L"enable Monitor");
     EXPECT_EQ(result.exitCode, 0u) << result.err;
     EXPECT_TRUE(StoreNames(kUserOff).empty());
