@@ -6,11 +6,20 @@
 
 #include <commdlg.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
 namespace bw {
+
+namespace {
+void FreeGlobal(HGLOBAL memory) {
+    ::GlobalFree(memory);
+}
+using UniqueGlobal = UniqueHandle<HGLOBAL, FreeGlobal>;
+} // namespace
 
 std::wstring ApplicationTitle(const std::wstring& executablePath) {
     std::wstring title = FileNamePart(executablePath);
@@ -76,6 +85,60 @@ INT_PTR TSystemDesktop::OpenWithShell(HWND owner, const std::wstring& file, cons
     return reinterpret_cast<INT_PTR>(::ShellExecuteW(owner, nullptr, file.c_str(),
                                                      parameters.empty() ? nullptr : parameters.c_str(),
                                                      folder.empty() ? nullptr : folder.c_str(), showCommand));
+}
+
+UINT TDesktop::ChooseFromMenu(HWND, HMENU, POINT) {
+    return 0;
+}
+
+void TDesktop::ShowInFolder(HWND, const std::wstring&) {}
+
+void TDesktop::OpenRegistryEditor(HWND, const std::wstring&) {}
+
+void TDesktop::CopyText(HWND, const std::wstring&) {}
+
+UINT TSystemDesktop::ChooseFromMenu(HWND owner, HMENU menu, POINT screenPoint) {
+    // The owner must be in front, or the menu does not close when the user clicks elsewhere.
+    ::SetForegroundWindow(owner);
+    return static_cast<UINT>(::TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, screenPoint.x,
+                                                screenPoint.y, owner, nullptr));
+}
+
+void TSystemDesktop::ShowInFolder(HWND owner, const std::wstring& path) {
+    // The shell's own call, not "explorer /select": it reuses a window already open on the folder and needs no
+    // quoting of the path.
+    PIDLIST_ABSOLUTE item = ::ILCreateFromPathW(path.c_str());
+    if (item == nullptr) {
+        (void)OpenWithShell(owner, FolderPart(path), L"", L"", SW_SHOWNORMAL); // the folder at least
+        return;
+    }
+    (void)::SHOpenFolderAndSelectItems(item, 0, nullptr, 0); // the shell shows its own message on failure
+    ::ILFree(item);
+}
+
+void TSystemDesktop::OpenRegistryEditor(HWND owner, const std::wstring& key) {
+    // The Registry Editor opens at the key its "LastKey" names; an editor already open stays where it is.
+    const auto size = static_cast<DWORD>((key.size() + 1) * sizeof(wchar_t));
+    (void)::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Regedit",
+                            L"LastKey", REG_SZ, key.c_str(), size); // without it, the editor opens where it was
+    (void)OpenWithShell(owner, L"regedit.exe", L"", L"", SW_SHOWNORMAL);
+}
+
+void TSystemDesktop::CopyText(HWND owner, const std::wstring& text) {
+    if (!::OpenClipboard(owner)) {
+        return; // another program holds the clipboard
+    }
+    ::EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    UniqueGlobal memory(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+    if (void* locked = memory ? ::GlobalLock(memory.Get()) : nullptr) {
+        std::copy(text.c_str(), text.c_str() + text.size() + 1, static_cast<wchar_t*>(locked));
+        ::GlobalUnlock(memory.Get());
+        if (::SetClipboardData(CF_UNICODETEXT, memory.Get()) != nullptr) {
+            (void)memory.Release(); // the clipboard owns it now
+        }
+    }
+    ::CloseClipboard();
 }
 
 } // namespace bw

@@ -29,6 +29,22 @@ public:
     // The default action of the shell on a file; returns what the shell returns (above 32 on success).
     virtual INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
                                   const std::wstring& folder, int showCommand) = 0;
+
+    // The following have a default that does nothing, so that a desktop that needs none of them says nothing
+    // of them.
+
+    // Shows a pop-up menu at `screenPoint` and returns the command the user chose; 0 when none.
+    virtual UINT ChooseFromMenu(HWND owner, HMENU menu, POINT screenPoint);
+
+    // Opens the folder of `path` in the shell's file window with `path` selected.
+    virtual void ShowInFolder(HWND owner, const std::wstring& path);
+
+    // Opens the Registry Editor at `key` ("Computer\HKEY_CURRENT_USER\..."): where it opens is the key its own
+    // setting names, written just before it starts.
+    virtual void OpenRegistryEditor(HWND owner, const std::wstring& key);
+
+    // Puts `text` on the clipboard as Unicode text.
+    virtual void CopyText(HWND owner, const std::wstring& text);
 };
 
 class TSystemDesktop : public TDesktop {
@@ -40,6 +56,10 @@ public:
     void ShowProperties(HWND owner, const std::wstring& file) override;
     INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
                           const std::wstring& folder, int showCommand) override;
+    UINT ChooseFromMenu(HWND owner, HMENU menu, POINT screenPoint) override;
+    void ShowInFolder(HWND owner, const std::wstring& path) override;
+    void OpenRegistryEditor(HWND owner, const std::wstring& key) override;
+    void CopyText(HWND owner, const std::wstring& text) override;
 };
 
 // The error box's title: the executable's file name without its folder, cut at its first ".", every

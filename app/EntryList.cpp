@@ -8,6 +8,7 @@
 #include "store/Locations.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -19,6 +20,11 @@ namespace {
 constexpr int kEntryIconSize = 32;  // at 96 DPI
 constexpr int kMinimumTarget = 120; // the least width left to Target, at 96 DPI
 constexpr int kMinimumName = 60;
+constexpr int kShortenedName = 150; // where a long name stops giving way to Publisher
+constexpr int kMaximumPublisher = 150;
+constexpr int kMaximumDescription = 220;
+constexpr int kMinimumDetail = 60;         // the least that Publisher and Description keep while Name can give way
+constexpr DWORD kDetailsBudget = 150;      // milliseconds of reading version resources in one go
 constexpr LPARAM kKeyWasDown = 0x40000000; // of a key message: the key was down before it, the press repeats
 
 // Suspends the list's redrawing for its lifetime and resumes it on every exit.
@@ -50,22 +56,12 @@ private:
     bool m_done = false;
 };
 
-// Rows stand in the order of their folders, then by name as the file system compares names, then by exact
-// spelling.
-int RowOrder(const Entry& a, const Entry& b) {
-    if (a.code != b.code) {
-        return ListRankOf(a.code) < ListRankOf(b.code) ? -1 : 1;
-    }
-    const std::wstring first = FoldedName(a.name);
-    const std::wstring second = FoldedName(b.name);
-    if (first != second) {
-        return first < second ? -1 : 1;
-    }
-    return a.name == b.name ? 0 : (a.name < b.name ? -1 : 1);
-}
-
 std::wstring IconKeyOf(const Entry& entry) {
     return entry.iconSource.empty() ? std::wstring() : std::to_wstring(entry.iconIndex) + L"|" + entry.iconSource;
+}
+
+bool IsContextMenuKey(WPARAM key) {
+    return key == VK_APPS || (key == VK_F10 && ::GetKeyState(VK_SHIFT) < 0);
 }
 
 // A box is set for an entry that starts: enabled, and not kept from starting by Windows' own switch.
@@ -86,8 +82,8 @@ TEntryList::~TEntryList() {
 
 void TEntryList::Create(HWND parent, UINT dpi) {
     m_list = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, nullptr,
-                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_NOSORTHEADER, 0, 0,
-                               0, 0, parent, nullptr, m_instance, nullptr);
+                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 0, 0, parent,
+                               nullptr, m_instance, nullptr);
     ListView_SetExtendedListViewStyle(m_list, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     // A plain window-procedure subclass: the list gets no notification of a key's release. (The common
     // controls' subclass helper costs two server round trips per message under Wine.)
@@ -97,7 +93,14 @@ void TEntryList::Create(HWND parent, UINT dpi) {
     LvInsertColumn(m_list, NameColumn, text::kNameColumn, 100);
     LvInsertColumn(m_list, TargetColumn, text::kTargetColumn, 200);
     LvInsertColumn(m_list, LocationColumn, text::kLocationColumn, 120);
+    LvInsertColumn(m_list, PublisherColumn, text::kPublisherColumn, 100);
+    LvInsertColumn(m_list, DescriptionColumn, text::kFileDescriptionColumn, 120);
+    // The columns keep their indices (Target is 1, "Found in..." 2); only the order they are shown in changes.
+    int order[kColumnCount];
+    std::copy(std::begin(kColumnDisplayOrder), std::end(kColumnDisplayOrder), std::begin(order));
+    ListView_SetColumnOrderArray(m_list, kColumnCount, order);
     m_dpi = dpi;
+    ShowSortArrow();
 }
 
 LRESULT CALLBACK TEntryList::ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -114,7 +117,20 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if ((lParam & kKeyWasDown) == 0) {
             m_pressed.insert(wParam);
         }
+        if (IsContextMenuKey(wParam)) {
+            return 0; // the menu opens at the release
+        }
         break;
+    case WM_NOTIFY: {
+        // The header tells its parent, the list view, when the user has sized a column; from then on the
+        // columns keep the widths the user gave them.
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->hwndFrom == ListView_GetHeader(m_list) &&
+            (header->code == HDN_ENDTRACKW || header->code == HDN_DIVIDERDBLCLICKW)) {
+            m_fixedWidths = true;
+        }
+        break;
+    }
     case WM_KILLFOCUS:
         // Whatever takes the focus (a dialog, another window) takes the presses with it: their releases are
         // not the list's.
@@ -122,6 +138,14 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_KEYUP:
     case WM_SYSKEYUP: // Alt held at the release, whether or not at the press: the modifiers are not examined
+        if (IsContextMenuKey(wParam)) {
+            // The Menu key and Shift+F10 open the context menu, as the system's window procedure would; it does
+            // not see them, so the menu opens once (Wine's list view does not pass them on at all).
+            if (m_pressed.erase(wParam) != 0) {
+                ::SendMessageW(m_list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_list), -1);
+            }
+            return 0;
+        }
         if (m_pressed.erase(wParam) != 0) {
             ::SendMessageW(::GetParent(m_list), WM_LISTKEYUP, wParam, 0);
             if (!::IsWindow(m_list)) {
@@ -145,8 +169,11 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
         ::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_DEFAULT_ENTRY), IMAGE_ICON, iconSize, iconSize, 0));
     m_defIcon.Reset(defIcon != nullptr ? defIcon : ::CopyIcon(::LoadIconW(nullptr, IDI_APPLICATION)));
     // The rows' icons are made anew at the new size, and the texts measured in the new font.
+    m_textWidths.clear();
     for (Row& row : m_rows) {
         row.nameWidth = ListView_GetStringWidth(m_list, row.entry.name.c_str());
+        row.publisherWidth = TextWidth(row.entry.publisher);
+        row.descriptionWidth = TextWidth(row.entry.fileDescription);
     }
     m_nameExtra = m_locationExtra = -1;
     m_icons.clear();
@@ -183,19 +210,42 @@ int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
     return image;
 }
 
-void TEntryList::InsertRow(int row, const Entry& entry) {
-    Row model{entry, IconKeyOf(entry), ListView_GetStringWidth(m_list, entry.name.c_str())};
+int TEntryList::TextWidth(const std::wstring& text) {
+    if (text.empty()) {
+        return 0;
+    }
+    const auto known = m_textWidths.find(text);
+    if (known != m_textWidths.end()) {
+        return known->second;
+    }
+    const int width = ListView_GetStringWidth(m_list, text.c_str());
+    m_textWidths.emplace(text, width);
+    return width;
+}
+
+void TEntryList::InsertRow(int row, const Shown& shown) {
+    const Entry& entry = *shown.entry;
+    Row model;
+    model.entry = entry;
+    model.iconKey = IconKeyOf(entry);
+    model.nameWidth = ListView_GetStringWidth(m_list, entry.name.c_str());
+    model.sortKey = shown.sortKey;
+    model.publisherWidth = TextWidth(entry.publisher);
+    model.descriptionWidth = TextWidth(entry.fileDescription);
     const int image = ImageOf(model.iconKey, entry);
     m_rows.insert(m_rows.begin() + row, std::move(model));
     LvInsertItem(m_list, row, entry.name, image, 0);
-    LvSetItemText(m_list, row, TargetColumn, TargetText(row));
-    LvSetItemText(m_list, row, LocationColumn, LocationText(entry.code));
+    for (int column : {TargetColumn, LocationColumn, PublisherColumn, DescriptionColumn}) {
+        LvSetItemText(m_list, row, column, ColumnText(entry, column));
+    }
 }
 
-void TEntryList::UpdateRow(int row, const Entry& entry) {
+void TEntryList::UpdateRow(int row, const Shown& shown) {
+    const Entry& entry = *shown.entry;
     Row& model = m_rows[static_cast<size_t>(row)];
     const Entry before = std::move(model.entry);
     model.entry = entry;
+    model.sortKey = shown.sortKey;
     model.newBox = true;
     const std::wstring key = IconKeyOf(entry);
     if (key != model.iconKey) {
@@ -208,6 +258,14 @@ void TEntryList::UpdateRow(int row, const Entry& entry) {
     }
     if (before.target != entry.target) {
         LvSetItemText(m_list, row, TargetColumn, TargetText(row));
+    }
+    if (before.publisher != entry.publisher) {
+        model.publisherWidth = TextWidth(entry.publisher);
+        LvSetItemText(m_list, row, PublisherColumn, entry.publisher);
+    }
+    if (before.fileDescription != entry.fileDescription) {
+        model.descriptionWidth = TextWidth(entry.fileDescription);
+        LvSetItemText(m_list, row, DescriptionColumn, entry.fileDescription);
     }
 }
 
@@ -228,11 +286,39 @@ void TEntryList::ApplyChecks(bool everyBox) {
 
 void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     NotReady notReady(m_ready);
+    m_all = entries;
+    m_detailsPending = !m_programInfo.Fill(m_all, kDetailsBudget);
+    ShowRows(everyBox);
+    notReady.Done();
+}
+
+void TEntryList::ReadMoreDetails() {
+    if (!m_detailsPending) {
+        return;
+    }
+    m_detailsPending = !m_programInfo.Fill(m_all, kDetailsBudget);
+    const bool wasReady = std::exchange(m_ready, false);
+    ShowRows(false);
+    m_ready = wasReady;
+}
+
+void TEntryList::ShowRows(bool everyBox) {
+    // The entries to show, in the list's order; each sort key is made once.
+    std::vector<Shown> entries;
+    entries.reserve(m_all.size());
+    for (const Entry& entry : m_all) {
+        if (MatchesFilter(entry, m_filterKey)) {
+            entries.push_back({&entry, SortKeyOf(entry, m_sort.column)});
+        }
+    }
+    const bool descending = m_sort.descending;
+    std::sort(entries.begin(), entries.end(), [descending](const Shown& a, const Shown& b) {
+        return CompareEntries(a.sortKey, *a.entry, b.sortKey, *b.entry, descending) < 0;
+    });
     // The selected entries and the one with the focus keep them wherever their rows move; some list views let
     // the focus go when rows are inserted or deleted before it.
     std::vector<std::pair<std::wstring, int>> selected;
-    for (int row = ListView_GetNextItem(m_list, -1, LVNI_SELECTED); row >= 0 && row < Count();
-         row = ListView_GetNextItem(m_list, row, LVNI_SELECTED)) {
+    for (int row : SelectedRows()) {
         selected.emplace_back(RowEntry(row).name, RowEntry(row).code);
     }
     const int focusedRow = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);
@@ -241,13 +327,18 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
         focused.emplace(RowEntry(focusedRow).name, RowEntry(focusedRow).code);
     }
     bool changed = false;
+    const int top = Count() > 0 ? ListView_GetTopIndex(m_list) : 0;
     {
         std::unique_ptr<RedrawSuspension> suspension;
         size_t next = 0;
         int row = 0;
         while (next < entries.size() || row < Count()) {
-            const int order = next == entries.size() ? 1 : row == Count() ? -1 : RowOrder(entries[next], RowEntry(row));
-            if (order == 0 && entries[next] == RowEntry(row)) {
+            const Row* model = row < Count() ? &m_rows[static_cast<size_t>(row)] : nullptr;
+            const int order = next == entries.size() ? 1
+                              : model == nullptr     ? -1
+                                                     : CompareEntries(entries[next].sortKey, *entries[next].entry,
+                                                                      model->sortKey, model->entry, descending);
+            if (order == 0 && *entries[next].entry == model->entry) {
                 ++next;
                 ++row;
                 continue; // an unchanged row is left alone
@@ -282,8 +373,104 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
         if (row >= 0 && ListView_GetNextItem(m_list, -1, LVNI_FOCUSED) != row) {
             ListView_SetItemState(m_list, row, LVIS_FOCUSED, LVIS_FOCUSED);
         }
+        // Rows removed and put in again elsewhere, and the selection set again, do not scroll the list: the rows
+        // in view stay in view.
+        const int nowTop = Count() > 0 ? ListView_GetTopIndex(m_list) : 0;
+        RECT first{};
+        if (nowTop != top && Count() > 0 && ListView_GetItemRect(m_list, 0, &first, LVIR_BOUNDS)) {
+            ListView_Scroll(m_list, 0, (top - nowTop) * (first.bottom - first.top));
+        }
     }
-    notReady.Done();
+    if (m_handlers.listed) {
+        m_handlers.listed();
+    }
+}
+
+void TEntryList::SetFilter(const std::wstring& text) {
+    if (text == m_filterText) {
+        return;
+    }
+    m_filterText = text;
+    m_filterKey = FilterKeyOf(text);
+    const bool wasReady = std::exchange(m_ready, false);
+    ShowRows(false);
+    m_ready = wasReady;
+}
+
+void TEntryList::SortBy(int column) {
+    SetSort(SortOrder{column, m_sort.column == column && !m_sort.descending});
+}
+
+void TEntryList::SetSort(SortOrder order) {
+    if (!IsListColumn(order.column) || order == m_sort) {
+        return;
+    }
+    m_sort = order;
+    ShowSortArrow();
+    if (m_rows.empty()) {
+        return;
+    }
+    // The rows are put in again in the new order; the selection and the focus go with their entries, and the
+    // focused row stays in view.
+    std::set<std::pair<int, std::wstring>> selected;
+    for (int row : SelectedRows()) {
+        selected.emplace(RowEntry(row).code, RowEntry(row).name);
+    }
+    const int focusedRow = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);
+    std::optional<std::pair<int, std::wstring>> focused;
+    if (focusedRow >= 0 && focusedRow < Count()) {
+        focused.emplace(RowEntry(focusedRow).code, RowEntry(focusedRow).name);
+    }
+    const bool wasReady = std::exchange(m_ready, false);
+    {
+        RedrawSuspension suspension(m_list);
+        ListView_DeleteAllItems(m_list);
+        m_rows.clear();
+        ShowRows(false);
+        for (int row = 0; row < Count(); ++row) {
+            const std::pair<int, std::wstring> key(RowEntry(row).code, RowEntry(row).name);
+            UINT state = selected.count(key) != 0 ? LVIS_SELECTED : 0;
+            if (focused && *focused == key) {
+                state |= LVIS_FOCUSED;
+                ListView_EnsureVisible(m_list, row, FALSE);
+            }
+            if (state != 0) {
+                ListView_SetItemState(m_list, row, state, state);
+            }
+        }
+    }
+    m_ready = wasReady;
+}
+
+void TEntryList::ShowSortArrow() {
+    const HWND header = ListView_GetHeader(m_list);
+    for (int column = 0; column < kColumnCount; ++column) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, column, &item)) {
+            continue;
+        }
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == m_sort.column) {
+            item.fmt |= m_sort.descending ? HDF_SORTDOWN : HDF_SORTUP;
+        }
+        Header_SetItem(header, column, &item);
+    }
+}
+
+std::vector<int> TEntryList::ColumnWidths() const {
+    std::vector<int> widths;
+    for (int column = 0; column < kColumnCount; ++column) {
+        widths.push_back(ListView_GetColumnWidth(m_list, column));
+    }
+    return widths;
+}
+
+void TEntryList::SetColumnWidths(const std::vector<int>& widths) {
+    for (int column = 0; column < kColumnCount && column < static_cast<int>(widths.size()); ++column) {
+        ListView_SetColumnWidth(m_list, column, widths[static_cast<size_t>(column)]);
+    }
+    m_fixedWidths = true;
 }
 
 void TEntryList::MakeImages() {
@@ -328,6 +515,15 @@ int TEntryList::Selected() const {
     return LvGetSelected(m_list);
 }
 
+std::vector<int> TEntryList::SelectedRows() const {
+    std::vector<int> rows;
+    for (int row = ListView_GetNextItem(m_list, -1, LVNI_SELECTED); row >= 0 && row < Count();
+         row = ListView_GetNextItem(m_list, row, LVNI_SELECTED)) {
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 void TEntryList::SelectRow(int row) {
     ListView_SetItemState(m_list, -1, 0, LVIS_SELECTED);
     ListView_SetItemState(m_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -336,8 +532,7 @@ void TEntryList::SelectRow(int row) {
 }
 
 std::wstring TEntryList::TargetText(int row) const {
-    const std::wstring& target = RowEntry(row).target;
-    return target.size() >= 2 ? target : std::wstring(text::kNotFound);
+    return ColumnText(RowEntry(row), TargetColumn);
 }
 
 LRESULT TEntryList::HandleNotify(const NMHDR& header) {
@@ -375,6 +570,9 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
         }
         return CDRF_DODEFAULT;
     }
+    case LVN_COLUMNCLICK:
+        SortBy(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+        return 0;
     case NM_DBLCLK: // ListDblClick
         if (m_handlers.doubleClicked) {
             m_handlers.doubleClicked();
@@ -388,13 +586,17 @@ void TEntryList::SizeColumns() {
     RECT client{};
     ::GetClientRect(m_list, &client);
     const int width = client.right - client.left;
-    if (width <= 0 || m_rows.empty()) {
+    if (width <= 0 || m_rows.empty() || m_fixedWidths) {
         return;
     }
     int widestName = ListView_GetStringWidth(m_list, text::kNameColumn);
+    int widestPublisher = ListView_GetStringWidth(m_list, text::kPublisherColumn);
+    int widestDescription = ListView_GetStringWidth(m_list, text::kFileDescriptionColumn);
     std::set<int> codes;
     for (const Row& row : m_rows) {
         widestName = std::max(widestName, row.nameWidth);
+        widestPublisher = std::max(widestPublisher, row.publisherWidth);
+        widestDescription = std::max(widestDescription, row.descriptionWidth);
         codes.insert(row.entry.code);
     }
     int widestLocation = ListView_GetStringWidth(m_list, text::kLocationColumn);
@@ -411,14 +613,29 @@ void TEntryList::SizeColumns() {
     }
     const int location = widestLocation + m_locationExtra;
     int name = widestName + m_nameExtra;
-    // Target keeps at least its share; a long name is cut short rather than pushing "Found in..." out of view.
+    int publisher = std::min(widestPublisher + m_locationExtra, ScaleToDpi(kMaximumPublisher, m_dpi));
+    int description = std::min(widestDescription + m_locationExtra, ScaleToDpi(kMaximumDescription, m_dpi));
+    // Target keeps at least its share; Description, Publisher and then a long name are cut short rather than
+    // pushing "Found in..." out of view.
     const int leastTarget = ScaleToDpi(kMinimumTarget, m_dpi);
-    if (name + location + leastTarget > width) {
-        name = std::max(ScaleToDpi(kMinimumName, m_dpi), width - location - leastTarget);
+    int over = name + publisher + description + location + leastTarget - width;
+    const int leastDetail = ScaleToDpi(kMinimumDetail, m_dpi);
+    for (const auto& [column, least] : {std::pair<int*, int>{&description, leastDetail},
+                                        {&name, ScaleToDpi(kShortenedName, m_dpi)},
+                                        {&publisher, leastDetail},
+                                        {&name, ScaleToDpi(kMinimumName, m_dpi)},
+                                        {&description, 0},
+                                        {&publisher, 0}}) {
+        const int given = std::clamp(*column - least, 0, std::max(over, 0));
+        *column -= given;
+        over -= given;
     }
     ListView_SetColumnWidth(m_list, NameColumn, name);
+    ListView_SetColumnWidth(m_list, PublisherColumn, publisher);
+    ListView_SetColumnWidth(m_list, DescriptionColumn, description);
     ListView_SetColumnWidth(m_list, LocationColumn, location);
-    ListView_SetColumnWidth(m_list, TargetColumn, std::max(width - name - location, ScaleToDpi(40, m_dpi)));
+    ListView_SetColumnWidth(m_list, TargetColumn,
+                            std::max(width - name - publisher - description - location, ScaleToDpi(40, m_dpi)));
 }
 
 } // namespace bw

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "app/EntryOrder.h"
 #include "platform/UniqueHandle.h"
 #include "store/EntryOperations.h"
+#include "store/ProgramInfo.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -14,13 +16,14 @@
 
 namespace bw {
 
-// The entry list: a report-style list view with a check box, an icon and three columns per entry. Its rows
+// The entry list: a report-style list view with a check box, an icon and five columns per entry. Its rows
 // are a model of entries owned here; nothing is ever read back out of the list view to learn what a row is.
 // A new set of entries changes only the rows that differ, and each distinct icon is added to the image list
-// once, its image shared by every row that shows it.
+// once, its image shared by every row that shows it. The rows shown are the entries that match the filter,
+// in the order of the sort column.
 class TEntryList {
 public:
-    enum Column { NameColumn = 0, TargetColumn = 1, LocationColumn = 2 };
+    using Column = ListColumn;
 
     // Sent to the parent window when a key is released in the list after it was also pressed there; wParam
     // is the virtual-key code.
@@ -30,6 +33,7 @@ public:
         std::function<void(int row, bool checked)> toggled;   // the user changed a row's box while ready
         std::function<void(int row, bool selected)> selected; // a row was selected or deselected
         std::function<void()> doubleClicked;
+        std::function<void()> listed; // the rows shown, or their order, changed
     };
 
     TEntryList(HINSTANCE instance, Handlers handlers);
@@ -47,7 +51,30 @@ public:
     // updated, and their boxes show their entries' state (every box, with `everyBox`: after a toggle, whose
     // click changed a box of an entry that may not have changed). ListReady is false from its first line to its
     // last, so that the check changes it makes itself are never taken for the user's.
+    // The entries get their publisher and description first, from the programs' version resources.
     void MakeList(const std::vector<Entry>& entries, bool everyBox = false);
+    // True while some rows wait for their programs' version resources; ReadMoreDetails reads on for a while and
+    // shows what it read.
+    bool DetailsPending() const { return m_detailsPending; }
+    void ReadMoreDetails();
+
+    // Shows only the entries whose name, command line, publisher or description hold `text` (any case); ""
+    // shows every entry.
+    void SetFilter(const std::wstring& text);
+    const std::wstring& FilterText() const { return m_filterText; }
+    // Every entry of the last MakeList, shown or not.
+    int TotalCount() const { return static_cast<int>(m_all.size()); }
+
+    // Sorts by a column: upwards, or the other way when it is already sorted by it upwards (a header click).
+    void SortBy(int column);
+    void SetSort(SortOrder order);
+    SortOrder Sort() const { return m_sort; }
+
+    // The widths of the columns, by column index. Once set here or by the user dragging a divider, the widths
+    // stay as they are; until then the list sizes its columns to their texts and its width.
+    std::vector<int> ColumnWidths() const;
+    void SetColumnWidths(const std::vector<int>& widths);
+    bool ColumnsSizedByUser() const { return m_fixedWidths; }
 
     // True while a change of a box counts as the user's toggle.
     bool ListReady() const { return m_ready; }
@@ -60,6 +87,8 @@ public:
     int FindRow(const std::wstring& name, int code) const;
     // The selected row, or -1.
     int Selected() const;
+    // Every selected row, upwards.
+    std::vector<int> SelectedRows() const;
     // Makes `row` the one selected row and the one with the keyboard focus, scrolled into view.
     void SelectRow(int row);
     // The text that the Target column shows for a row.
@@ -71,8 +100,8 @@ public:
     // Handles a notification of the list view (WM_NOTIFY from it).
     LRESULT HandleNotify(const NMHDR& header);
 
-    // Sizes the columns to the list's width: Name and "Found in..." as wide as their texts, as far as the
-    // width allows; Target takes the rest, so all three stay in view.
+    // Sizes the columns to the list's width: Name and "Found in..." as wide as their texts, Publisher and
+    // Description too up to a limit, as far as the width allows; Target takes the rest, so all five stay in view.
     void SizeColumns();
 
 private:
@@ -81,13 +110,23 @@ private:
         std::wstring iconKey;
         int nameWidth = 0;  // of the caption's text, measured once
         bool newBox = true; // its box may not show its entry's state yet
+        std::wstring sortKey;
+        int publisherWidth = 0;
+        int descriptionWidth = 0;
+    };
+    struct Shown {
+        const Entry* entry;
+        std::wstring sortKey;
     };
     static LRESULT CALLBACK ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnListMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     int ImageOf(const std::wstring& key, const Entry& entry);
-    void InsertRow(int row, const Entry& entry);
-    void UpdateRow(int row, const Entry& entry);
+    void ShowRows(bool everyBox);
+    void InsertRow(int row, const Shown& shown);
+    void UpdateRow(int row, const Shown& shown);
+    void ShowSortArrow();
+    int TextWidth(const std::wstring& text);
     void ApplyChecks(bool everyBox);
     void CompactImages();
     void MakeImages();
@@ -99,6 +138,14 @@ private:
     WNDPROC m_listProc = nullptr;
 
     std::vector<Row> m_rows;
+    std::vector<Entry> m_all; // the entries of the last MakeList, shown or not
+    TProgramInfoCache m_programInfo;
+    std::wstring m_filterText;
+    std::wstring m_filterKey;
+    SortOrder m_sort;
+    bool m_fixedWidths = false;
+    bool m_detailsPending = false;
+    std::map<std::wstring, int> m_textWidths; // of publishers and descriptions, in the list's font
     bool m_ready = false;
     std::set<WPARAM> m_pressed; // keys pressed while the list had the focus and not yet released
 

@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/ContextMenu.h"
 #include "app/Controls.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -8,6 +9,7 @@
 #include "store/Locations.h"
 
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <exception>
@@ -22,16 +24,21 @@ constexpr const wchar_t* kHelpFile = L"help.html";
 // Pixel sizes at 96 DPI.
 constexpr RECT kRestoredBounds{196, 122, 196 + 544, 122 + 387};
 constexpr int kFontPoints = 8;
+constexpr int kFilterWidth = 200;
+constexpr int kDetailsPart = 300; // the status bar's part for a program's description and publisher
+constexpr int kCountsPart = 150;
 
 // A long import runs in parts of this length from a timer, so that the window answers in between. (A timer,
 // not posted messages: those would come before the user's input every time.)
 constexpr UINT_PTR kImportTimer = 1;
 constexpr DWORD kFirstImportPart = 200; // milliseconds; most refreshes end within it
 constexpr DWORD kImportPart = 60;
+// The programs' version resources that a large first start did not read at once are read from this timer.
+constexpr UINT_PTR kDetailsTimer = 2;
 
 // While another process (bwcli) works on the store, a refresh waits this long for it, and otherwise runs again
 // from a timer after a while; a command waits the store lock's own time, then says that the store is busy.
-constexpr UINT_PTR kBusyTimer = 2;
+constexpr UINT_PTR kBusyTimer = 3;
 constexpr DWORD kRefreshLockWait = 250;
 constexpr DWORD kBusyRetry = 500;
 
@@ -80,7 +87,8 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
     : m_instance(instance), m_desktop(desktop), m_programDir(std::move(programDir)), m_toolBar(instance),
       m_list(instance, TEntryList::Handlers{[this](int row, bool checked) { ListChange(row, checked); },
                                             [this](int row, bool selected) { ListSelectItem(row, selected); },
-                                            [this] { PropButtonClick(); }}) {}
+                                            [this] { PropButtonClick(); }, [this] { ShowCounts(); }}),
+      m_filterBox(instance) {}
 
 TMainForm::~TMainForm() {
     if (m_window != nullptr && ::IsWindow(m_window)) {
@@ -107,6 +115,7 @@ bool TMainForm::Create(int showCommand) {
             return false;
         }
     }
+    m_settings = LoadSettings(SettingsPath());
     m_window =
         ::CreateWindowExW(0, kWindowClass, text::kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, kRestoredBounds.left,
                           kRestoredBounds.top, kRestoredBounds.right - kRestoredBounds.left,
@@ -122,6 +131,7 @@ bool TMainForm::Create(int showCommand) {
                                   ScaleToDpi(kRestoredBounds.right, m_dpi), ScaleToDpi(kRestoredBounds.bottom, m_dpi)};
     placement.showCmd = SW_HIDE;
     ::SetWindowPlacement(m_window, &placement);
+    PlaceFromSettings(showCommand);
     ::ShowWindow(m_window, showCommand);
     ::UpdateWindow(m_window);
     ::SetFocus(m_list.Handle());
@@ -159,6 +169,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         CreateControls();
+        ApplyListSettings();
         FormCreate();
         return 0;
     case WM_SIZE:
@@ -183,6 +194,17 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case HelpButton:
             HelpButtonClick();
+            return 0;
+        case TFilterBox::kControlId:
+            if (HIWORD(wParam) == EN_CHANGE) {
+                FilterChanged();
+            }
+            return 0;
+        }
+        break;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == m_list.Handle()) {
+            ShowContextMenu(lParam);
             return 0;
         }
         break;
@@ -223,6 +245,13 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             RefreshAll();
             return 0;
         }
+        if (wParam == kDetailsTimer) {
+            m_list.ReadMoreDetails();
+            if (!m_list.DetailsPending()) {
+                ::KillTimer(m_window, kDetailsTimer);
+            }
+            return 0;
+        }
         break;
     case WM_DPICHANGED: {
         ApplyDpi(HIWORD(wParam));
@@ -233,12 +262,14 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
         if (FormClose()) {
+            SaveWindowSettings();
             ::DestroyWindow(m_window);
         }
         return 0;
     case WM_DESTROY:
         ::KillTimer(m_window, kImportTimer);
         ::KillTimer(m_window, kBusyTimer);
+        ::KillTimer(m_window, kDetailsTimer);
         ::PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY: {
@@ -257,9 +288,7 @@ void TMainForm::CreateControls() {
     m_list.Create(m_window, m_dpi);
     m_statusBar = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
                                     m_window, nullptr, m_instance, nullptr);
-    // One panel of width 50 which, as the only one, stretches over the whole bar.
-    int parts[] = {-1};
-    ::SendMessageW(m_statusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+    m_filterBox.Create(m_window, [this] { ::SetFocus(m_list.Handle()); });
     ApplyDpi(m_dpi);
 }
 
@@ -270,7 +299,7 @@ void TMainForm::ApplyDpi(UINT dpi) {
     font.lfCharSet = DEFAULT_CHARSET;
     wcscpy_s(font.lfFaceName, L"MS Sans Serif");
     m_font.Reset(::CreateFontIndirectW(&font));
-    for (HWND control : {m_toolBar.Handle(), m_statusBar}) {
+    for (HWND control : {m_toolBar.Handle(), m_statusBar, m_filterBox.Handle()}) {
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.Get()), TRUE);
     }
     m_toolBar.ApplyDpi(dpi);
@@ -284,8 +313,18 @@ void TMainForm::LayOutControls() {
     }
     RECT client{};
     ::GetClientRect(m_window, &client);
-    const int toolBarHeight = m_toolBar.LayOut(client.right);
+    // The filter box stands at the tool bar's right end, the bar's buttons to its left.
+    const int filterWidth = std::min<int>(ScaleToDpi(kFilterWidth, m_dpi), client.right / 3);
+    const int toolBarHeight = m_toolBar.LayOut(client.right - filterWidth - ScaleToDpi(4, m_dpi));
+    const int margin = ScaleToDpi(2, m_dpi);
+    m_filterBox.Move(client.right - filterWidth - margin, margin, filterWidth, toolBarHeight - 2 * margin);
     ::SendMessageW(m_statusBar, WM_SIZE, 0, 0);
+    // The first part (the selected row's target, or why it cannot be switched off) takes what the others leave.
+    const int counts = ScaleToDpi(kCountsPart, m_dpi);
+    const int details = std::min<int>(ScaleToDpi(kDetailsPart, m_dpi), std::max(0L, client.right - counts) / 2);
+    int parts[] = {std::max(0, static_cast<int>(client.right) - counts - details),
+                   std::max(0, static_cast<int>(client.right) - counts), -1};
+    ::SendMessageW(m_statusBar, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
     RECT status{};
     ::GetWindowRect(m_statusBar, &status);
     const int statusHeight = status.bottom - status.top;
@@ -425,6 +464,11 @@ void TMainForm::ReportImportProblems() {
 }
 
 void TMainForm::ListSelectItem(int row, bool selected) {
+    if (!selected && m_list.Selected() >= 0) {
+        row = m_list.Selected(); // of several rows, one was deselected: the status tells of the first left
+        selected = true;
+    }
+    ShowRowDetails(selected ? row : -1);
     std::wstring status;
     if (selected && row >= 0 && row < m_list.Count()) {
         const Entry& entry = m_list.RowEntry(row);
@@ -507,6 +551,11 @@ void TMainForm::ListKeyUp(WPARAM key) {
     case VK_F1:
         HelpButtonClick();
         break;
+    case 'F':
+        if (::GetKeyState(VK_CONTROL) < 0) {
+            m_filterBox.Focus(); // Ctrl+F
+        }
+        break;
     }
 }
 
@@ -547,25 +596,39 @@ void TMainForm::AddButtonClick() {
 }
 
 void TMainForm::DeleteButtonClick() {
-    const int row = m_list.Selected();
-    if (row >= 0 && row < m_list.Count()) {
-        // The entry is taken (copied) before the question: a refresh while the dialog is open may change the
-        // rows, and whatever row then stands at this place is not what the user was asked about.
-        DeleteEntry(m_list.RowEntry(row));
-    }
+    // The entries are taken (copied) before the question: a refresh while the dialog is open may change the
+    // rows, and whatever row then stands at this place is not what the user was asked about.
+    DeleteEntries(SelectedEntries());
 }
 
-void TMainForm::DeleteEntry(Entry entry) {
-    if (!m_desktop.Confirm(m_window, FormatMessageText(text::kDeleteQuestion, entry.name))) {
+void TMainForm::DeleteEntries(const std::vector<Entry>& entries) {
+    if (entries.empty()) {
+        return;
+    }
+    const std::wstring question = entries.size() == 1
+                                      ? FormatMessageText(text::kDeleteQuestion, entries[0].name)
+                                      : FormatMessageText(text::kDeleteManyQuestion, std::to_wstring(entries.size()));
+    if (!m_desktop.Confirm(m_window, question)) {
         return;
     }
     const TStoreLock lock;
-    // The row that takes the entry's place is selected afterwards (the last row, when it was the last); a
+    // The row that takes the (first) entry's place is selected afterwards (the last row, when it was the last); a
     // delete that failed leaves the entry itself selected.
-    const int row = m_list.FindRow(entry.name, entry.code);
-    RowChoice choice{entry.name, {entry.code}, row >= 0 ? row : m_list.Selected()};
-    bw::DeleteEntry(entry);
+    const int row = m_list.FindRow(entries[0].name, entries[0].code);
+    RowChoice choice{entries[0].name, {entries[0].code}, row >= 0 ? row : m_list.Selected()};
+    // Each entry is removed or left as it was; one that cannot be removed does not keep the others.
+    std::wstring failures;
+    for (const Entry& entry : entries) {
+        try {
+            bw::DeleteEntry(entry);
+        } catch (const EBootwarden& error) {
+            failures += (failures.empty() ? L"" : L"\n") + error.Message();
+        }
+    }
     RefreshAndSelect(true, false, std::move(choice));
+    if (!failures.empty()) {
+        ShowException(failures);
+    }
 }
 
 bool TMainForm::FormClose() {
@@ -589,6 +652,189 @@ bool TMainForm::FormClose() {
                                           FormatMessageText(text::kCloseAnyway, ErrorBoxText(error.Message())));
     }
     return true;
+}
+
+std::vector<Entry> TMainForm::SelectedEntries() const {
+    std::vector<Entry> entries;
+    for (int row : m_list.SelectedRows()) {
+        entries.push_back(m_list.RowEntry(row));
+    }
+    return entries;
+}
+
+void TMainForm::ShowContextMenu(LPARAM at) {
+    if (m_importing || m_pendingToggle) {
+        return; // no command reaches the store while an import or a toggle is under way
+    }
+    // The entries are taken before the menu opens, as for a question: the command acts on what it was shown for.
+    const std::vector<Entry> entries = SelectedEntries();
+    if (entries.empty()) {
+        return;
+    }
+    POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+    if (at == -1) {
+        // From the keyboard: below the focused row, or the first selected one.
+        const HWND list = m_list.Handle();
+        int row = ListView_GetNextItem(list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+        row = row >= 0 ? row : m_list.Selected();
+        ListView_EnsureVisible(list, row, FALSE);
+        RECT bounds{};
+        ListView_GetItemRect(list, row, &bounds, LVIR_LABEL);
+        point = {bounds.left, bounds.bottom};
+        ::ClientToScreen(list, &point);
+    }
+    const UniqueMenu menu = MakeEntryMenu(entries);
+    RunMenuCommand(m_desktop.ChooseFromMenu(m_window, menu.Get(), point), entries);
+}
+
+void TMainForm::RunMenuCommand(UINT command, const std::vector<Entry>& entries) {
+    if (!MenuCommandApplies(command, entries)) {
+        return; // nothing chosen, or a greyed command
+    }
+    switch (command) {
+    case SwitchOnCommand:
+    case SwitchOffCommand:
+        SwitchEntries(entries, command == SwitchOnCommand);
+        break;
+    case PropertiesCommand:
+        ShowEntryProperties(entries[0]);
+        break;
+    case DeleteCommand:
+        DeleteEntries(entries);
+        break;
+    case OpenFileLocationCommand:
+        m_desktop.ShowInFolder(m_window, entries[0].target);
+        break;
+    case OpenInRegistryEditorCommand:
+        OpenInRegistryEditor(entries[0]);
+        break;
+    case CopyCommandLineCommand:
+        m_desktop.CopyText(m_window, CommandLinesOf(entries));
+        break;
+    }
+}
+
+void TMainForm::SwitchEntries(const std::vector<Entry>& entries, bool on) {
+    // Each entry goes the way a click on its box sends it, one after the other; each is switched or left as it
+    // was, and one that fails does not keep the others.
+    std::wstring failures;
+    for (const Entry& entry : entries) {
+        const bool starts = IsEnabledCode(entry.code) && !entry.switchedOffInWindows;
+        if (starts == on || (!on && !entry.problem.empty()) || m_importing) {
+            continue;
+        }
+        m_pendingToggle = PendingToggle{entry, on};
+        try {
+            ToggleEntry();
+        } catch (const EBootwarden& error) {
+            failures += (failures.empty() ? L"" : L"\n") + error.Message();
+        }
+    }
+    if (!failures.empty()) {
+        ShowException(failures);
+    }
+}
+
+void TMainForm::OpenInRegistryEditor(const Entry& entry) {
+    if (IsRegistryCode(entry.code)) {
+        m_desktop.OpenRegistryEditor(m_window, RegistryEditorKeyOf(entry));
+    } else {
+        m_desktop.ShowInFolder(m_window, StartupLinkPath(entry.name)); // the Startup folder, the shortcut selected
+    }
+}
+
+void TMainForm::ShowRowDetails(int row) {
+    std::wstring details;
+    if (row >= 0 && row < m_list.Count()) {
+        const Entry& entry = m_list.RowEntry(row);
+        if (!entry.fileDescription.empty() && !entry.publisher.empty()) {
+            details = FormatMessageText(text::kProgramDetails, {entry.fileDescription, entry.publisher});
+        } else {
+            details = entry.fileDescription + entry.publisher;
+        }
+    }
+    ::SendMessageW(m_statusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(details.c_str()));
+}
+
+void TMainForm::ShowCounts() {
+    if (m_list.DetailsPending() && m_window != nullptr) {
+        ::SetTimer(m_window, kDetailsTimer, 10, nullptr); // the rest of the publishers and descriptions
+    }
+    const std::wstring all = std::to_wstring(m_list.TotalCount());
+    const std::wstring counts = m_list.FilterText().empty()
+                                    ? FormatMessageText(text::kEntryCount, all)
+                                    : FormatMessageText(text::kShownCount, {std::to_wstring(m_list.Count()), all});
+    ::SendMessageW(m_statusBar, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(counts.c_str()));
+}
+
+void TMainForm::FilterChanged() {
+    m_list.SetFilter(m_filterBox.Text());
+    const int selected = m_list.Selected();
+    ListSelectItem(selected, selected >= 0);
+    ShowCounts();
+}
+
+void TMainForm::PlaceFromSettings(int& showCommand) {
+    if (!m_settings.bounds) {
+        return; // the defaults
+    }
+    // The placement's coordinates are the work area's of the main monitor; the bounds are kept on whichever
+    // monitor is nearest, so a monitor unplugged since does not leave the window out of reach.
+    HMONITOR primary = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO primaryInfo{};
+    primaryInfo.cbSize = sizeof primaryInfo;
+    ::GetMonitorInfoW(primary, &primaryInfo);
+    const POINT offset{primaryInfo.rcWork.left, primaryInfo.rcWork.top};
+    RECT bounds = *m_settings.bounds;
+    ::OffsetRect(&bounds, offset.x, offset.y);
+    MONITORINFO nearest{};
+    nearest.cbSize = sizeof nearest;
+    ::GetMonitorInfoW(::MonitorFromRect(&bounds, MONITOR_DEFAULTTONEAREST), &nearest);
+    bounds = KeepOnWorkArea(bounds, nearest.rcWork);
+    ::OffsetRect(&bounds, -offset.x, -offset.y);
+
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    ::GetWindowPlacement(m_window, &placement);
+    placement.rcNormalPosition = bounds;
+    placement.showCmd = SW_HIDE;
+    ::SetWindowPlacement(m_window, &placement);
+    // Of the usual ways to start, the one the window was closed in wins; minimised or hidden starts stay so.
+    if (showCommand == SW_SHOWNORMAL || showCommand == SW_SHOWMAXIMIZED || showCommand == SW_SHOWDEFAULT) {
+        showCommand = m_settings.maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    }
+}
+
+void TMainForm::ApplyListSettings() {
+    if (m_settings.sort) {
+        m_list.SetSort(*m_settings.sort);
+    }
+    if (m_settings.columnWidths.size() == static_cast<size_t>(kColumnCount)) {
+        std::vector<int> widths;
+        for (int width : m_settings.columnWidths) {
+            widths.push_back(ScaleToDpi(width, m_dpi));
+        }
+        m_list.SetColumnWidths(widths);
+    }
+}
+
+void TMainForm::SaveWindowSettings() {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    if (!::GetWindowPlacement(m_window, &placement)) {
+        return;
+    }
+    WindowSettings settings;
+    settings.bounds = placement.rcNormalPosition;
+    settings.maximized = placement.showCmd == SW_SHOWMAXIMIZED ||
+                         (placement.showCmd == SW_SHOWMINIMIZED && (placement.flags & WPF_RESTORETOMAXIMIZED) != 0);
+    if (m_list.ColumnsSizedByUser()) {
+        for (int width : m_list.ColumnWidths()) {
+            settings.columnWidths.push_back(::MulDiv(width, USER_DEFAULT_SCREEN_DPI, static_cast<int>(m_dpi)));
+        }
+    }
+    settings.sort = m_list.Sort();
+    (void)SaveSettings(SettingsPath(), settings); // not kept where the folder cannot be written: no box for that
 }
 
 } // namespace bw

@@ -2,6 +2,8 @@
 
 #include "app/Desktop.h"
 #include "app/EntryList.h"
+#include "app/FilterBox.h"
+#include "app/Settings.h"
 #include "app/ToolBar.h"
 #include "platform/UniqueHandle.h"
 #include "store/StoreLock.h"
@@ -49,6 +51,7 @@ public:
     HWND ToolBar() const { return m_toolBar.Handle(); }
     HWND StatusBar() const { return m_statusBar; }
     HWND ProgressBar() const { return m_toolBar.ProgressBar(); }
+    HWND FilterBox() const { return m_filterBox.Handle(); }
     const TEntryList& EntryList() const { return m_list; }
     bool ListReady() const { return m_list.ListReady(); }
     // True while a long import copies entries into the store, a part at a time.
@@ -63,6 +66,11 @@ public:
     void DeleteButtonClick();
     void HelpButtonClick();
     bool FormClose(); // false keeps the window open
+
+    // The list's context menu, as a right click, the Menu key or Shift+F10 open it (WM_CONTEXTMENU from the
+    // list; `at` -1 for the keyboard): the desktop shows it for the selected entries, and the chosen command acts
+    // on them.
+    void ShowContextMenu(LPARAM at);
 
 private:
     struct PendingToggle {
@@ -99,8 +107,22 @@ private:
     void ListSelectItem(int row, bool selected);
     void ListChange(int row, bool checked);
     void ToggleEntry();
-    void DeleteEntry(Entry entry);
+    void DeleteEntries(const std::vector<Entry>& entries);
     void ShowEntryProperties(const Entry& entry);
+    // The list's context menu and the commands only it has; the selected entries, copied.
+    std::vector<Entry> SelectedEntries() const;
+    void RunMenuCommand(UINT command, const std::vector<Entry>& entries);
+    void SwitchEntries(const std::vector<Entry>& entries, bool on);
+    void OpenInRegistryEditor(const Entry& entry);
+    // The status bar's other parts: what the selected row's program says of itself, and the count of rows.
+    void ShowRowDetails(int row);
+    void ShowCounts();
+    void FilterChanged();
+    // The window as the settings file left it, and the settings as the window now is.
+    void PlaceFromSettings(int& showCommand);
+    void ApplyListSettings();
+    void SaveWindowSettings();
+
     INT_PTR OpenWithShell(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder,
                           int showCommand);
 
@@ -112,6 +134,8 @@ private:
     HWND m_window = nullptr;
     TToolBar m_toolBar;
     TEntryList m_list;
+    TFilterBox m_filterBox;
+    WindowSettings m_settings;
     HWND m_statusBar = nullptr;
     UniqueFont m_font;
 

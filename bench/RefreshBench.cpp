@@ -73,7 +73,9 @@ const wchar_t* const kPrograms[] = {L"C:\\windows\\notepad.exe", L"C:\\windows\\
 // A scratch world like the tests': entries spread over the three locations, two in five in each Run key and one
 // in five as a Startup shortcut, pointing at programs that exist (so icons are real work).
 struct World {
-    explicit World(int entries) {
+    // `distinct` > 0: the entries start that many distinct programs (links to one that carries a version
+    // resource), so that the first start reads that many version resources.
+    explicit World(int entries, int distinct = 0) {
         programDir = root / L"Program\\";
         ::CreateDirectoryW((root / L"Program").c_str(), nullptr);
         startup = root / L"Startup";
@@ -81,9 +83,19 @@ struct World {
         registry.CreateRunKey(Location::Local);
         registry.CreateRunKey(Location::User);
         registry.SetStartupFolder(startup);
+        const std::wstring programs = root / L"Programs";
+        ::CreateDirectoryW(programs.c_str(), nullptr);
+        for (int i = 0; i < distinct; ++i) {
+            const std::wstring copy = programs + L"\\Program" + std::to_wstring(i) + L".exe";
+            if (!::CreateHardLinkW(copy.c_str(), L"C:\\windows\\system32\\taskmgr.exe", nullptr)) {
+                ::CopyFileW(L"C:\\windows\\system32\\taskmgr.exe", copy.c_str(), FALSE);
+            }
+        }
         for (int i = 0; i < entries; ++i) {
             const std::wstring name = L"Entry" + std::to_wstring(i);
-            const std::wstring program = kPrograms[i % 4];
+            const std::wstring program = distinct > 0
+                                             ? programs + L"\\Program" + std::to_wstring(i % distinct) + L".exe"
+                                             : std::wstring(kPrograms[i % 4]);
             switch (i % 5) {
             case 0:
             case 1:
@@ -109,7 +121,8 @@ struct World {
 };
 
 struct Session {
-    explicit Session(int entries) : world(entries), form(::GetModuleHandleW(nullptr), desktop, world.programDir) {}
+    explicit Session(int entries, int distinct = 0)
+        : world(entries, distinct), form(::GetModuleHandleW(nullptr), desktop, world.programDir) {}
     int Rows() const { return ListView_GetItemCount(form.List()); }
     int Images() const { return ::ImageList_GetImageCount(ListView_GetImageList(form.List(), LVSIL_SMALL)); }
     World world;
@@ -126,8 +139,8 @@ SIZE_T PrivateBytes() {
 
 // The first start on an empty store: how long until every entry is listed, and the longest stretch in which the
 // window could not answer (creating it, or any one message after).
-void FirstStart(int entries) {
-    Session session(entries);
+void FirstStart(int entries, int distinct = 0) {
+    Session session(entries, distinct);
     const auto start = Clock::now();
     session.form.Create(SW_SHOWNORMAL);
     double frozen = Milliseconds(start);
@@ -135,18 +148,33 @@ void FirstStart(int entries) {
         frozen = std::max(frozen, Pump());
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
-    std::printf("  first start, empty store, %5d entries: all listed after %8.0f ms, window unanswering at most "
-                "%8.0f ms at a time\n",
-                session.Rows(), Milliseconds(start), frozen);
+    std::printf("  first start, empty store, %5d entries (%4d distinct programs): all listed after %8.0f ms, "
+                "window unanswering at most %8.0f ms at a time\n",
+                session.Rows(), distinct > 0 ? distinct : 4, Milliseconds(start), frozen);
     std::fflush(stdout);
 }
 
-void Refreshes(int entries, int cycles) {
+// A click on a column's header, as the list view reports it to the window (a build without sorting ignores it).
+void ClickColumn(Session& session, int column) {
+    NMLISTVIEW click{};
+    click.hdr.hwndFrom = session.form.List();
+    click.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(session.form.List()));
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = column;
+    ::SendMessageW(session.form.Handle(), WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
+}
+
+void Refreshes(int entries, int cycles, bool sorted = false) {
     Session session(entries);
     session.form.Create(SW_SHOWNORMAL);
     while (session.Rows() < entries) {
         Pump();
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    if (sorted) {
+        ClickColumn(session, 1); // Target: an order other than the store's
+        ClickColumn(session, 1); // and downwards
     }
     // Every file written while the store was made lies more than a clock step back before timing starts.
     ::Sleep(2500);
@@ -168,8 +196,9 @@ void Refreshes(int entries, int cycles) {
         session.form.RefreshAll();
         changed.push_back(Milliseconds(start));
     }
-    std::printf("  %5d entries: refresh, nothing changed %8.2f ms; after one outside change %8.2f ms (median of %d)\n",
-                session.Rows(), Median(unchanged), Median(changed), cycles);
+    std::printf("  %5d entries%s: refresh, nothing changed %8.2f ms; after one outside change %8.2f ms (median of "
+                "%d)\n",
+                session.Rows(), sorted ? ", sorted by Target" : "", Median(unchanged), Median(changed), cycles);
     std::fflush(stdout);
 }
 
@@ -209,10 +238,13 @@ int main(int argc, char** argv) {
     const int largest = argc > 2 ? std::atoi(argv[2]) : 2000;
     Refreshes(100, 15);
     Refreshes(1000, 9);
+    Refreshes(100, 15, true);
+    Refreshes(1000, 9, true);
     FirstStart(100);
     FirstStart(1000);
     if (largest >= 2000) {
         FirstStart(2000);
+        FirstStart(2000, 500);
     }
     LongRun(100, longRun);
     ::CoUninitialize();

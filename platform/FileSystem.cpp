@@ -333,6 +333,27 @@ bool IsTemporaryFileName(const std::wstring& fileName) {
            SameFileName(fileName.substr(fileName.size() - extension), kTemporaryExtension);
 }
 
+DWORD TemporaryFileWriter(const std::wstring& fileName) {
+    if (!IsTemporaryFileName(fileName)) {
+        return 0;
+    }
+    const size_t start = std::wcslen(kTemporaryPrefix);
+    const size_t dash = fileName.find(L'-', start);
+    if (dash == std::wstring::npos || dash == start || dash - start > 8) {
+        return 0;
+    }
+    DWORD id = 0;
+    for (size_t at = start; at < dash; ++at) {
+        const wchar_t c = fileName[at];
+        const int digit = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+        if (digit < 0) {
+            return 0;
+        }
+        id = id * 16 + static_cast<DWORD>(digit);
+    }
+    return id;
+}
+
 static size_t AfterLastSeparator(const std::wstring& path) {
     const size_t at = path.find_last_of(L"\\:");
     return at == std::wstring::npos ? 0 : at + 1;

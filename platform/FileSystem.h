@@ -103,6 +103,10 @@ private:
 // was stopped between writing and renaming it.
 bool IsTemporaryFileName(const std::wstring& fileName);
 
+// The id of the process that named a temporary file of TReplacement's, read from its name; 0 when the name is
+// none of those or holds no id.
+DWORD TemporaryFileWriter(const std::wstring& fileName);
+
 // The part of a path after its last "\" or ":".
 std::wstring FileNamePart(const std::wstring& path);
 

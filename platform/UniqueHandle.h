@@ -82,6 +82,8 @@ inline void CloseFont(HFONT h) {
 } // namespace detail
 
 using UniqueFile = UniqueHandle<HANDLE, detail::CloseFile, detail::InvalidHandle>;
+// A process, thread or other kernel object, whose "no handle" is null (a file's is INVALID_HANDLE_VALUE).
+using UniqueKernelHandle = UniqueHandle<HANDLE, detail::CloseFile>;
 using UniqueFind = UniqueHandle<HANDLE, detail::CloseFind, detail::InvalidHandle>;
 using UniqueHkey = UniqueHandle<HKEY, detail::CloseKey>;
 using UniqueHicon = UniqueHandle<HICON, detail::CloseIcon>;

@@ -11,6 +11,26 @@ inline constexpr const wchar_t* kNameColumn = L"Name";
 inline constexpr const wchar_t* kTargetColumn = L"Target";
 inline constexpr const wchar_t* kLocationColumn = L"Found in...";
 inline constexpr const wchar_t* kNotFound = L"Not Found";
+inline constexpr const wchar_t* kPublisherColumn = L"Publisher";
+inline constexpr const wchar_t* kFileDescriptionColumn = L"Description";
+inline constexpr const wchar_t* kProgramNotFound = L"Program not found";
+
+// The status bar: how many entries the list shows, and of a selected row what its program says of itself.
+inline constexpr const wchar_t* kEntryCount = L"%s entries";
+inline constexpr const wchar_t* kShownCount = L"%s of %s entries shown";
+inline constexpr const wchar_t* kProgramDetails = L"%s (%s)"; // the description, then the publisher
+
+// The filter box's hint while it is empty.
+inline constexpr const wchar_t* kFilterCue = L"Filter (Ctrl+F)";
+
+// The list's context menu.
+inline constexpr const wchar_t* kMenuSwitchOn = L"Switch &on";
+inline constexpr const wchar_t* kMenuSwitchOff = L"Switch o&ff";
+inline constexpr const wchar_t* kMenuProperties = L"&Properties";
+inline constexpr const wchar_t* kMenuDelete = L"&Delete";
+inline constexpr const wchar_t* kMenuOpenFileLocation = L"Open file &location";
+inline constexpr const wchar_t* kMenuOpenInRegistryEditor = L"Open in &Registry Editor";
+inline constexpr const wchar_t* kMenuCopyCommandLine = L"&Copy command line";
 
 // Tool bar hints.
 inline constexpr const wchar_t* kPropButtonHint = L"View Properties";
@@ -30,6 +50,7 @@ inline constexpr const wchar_t* kConfirmCaption = L"Confirm";
 inline constexpr const wchar_t* kYes = L"&Yes";
 inline constexpr const wchar_t* kNo = L"&No";
 inline constexpr const wchar_t* kDeleteQuestion = L"Are you sure you want to delete \"%s\"";
+inline constexpr const wchar_t* kDeleteManyQuestion = L"Are you sure you want to delete these %s entries";
 inline constexpr const wchar_t* kBrowseTitle = L"Browse";
 inline constexpr const wchar_t* kBrowseFolder = L"c:\\";
 // Pairs of a filter's name and its patterns, separated by zeros and ended by two.
@@ -101,6 +122,9 @@ inline constexpr const wchar_t* kNameRefused = L"The name \"%s\" cannot be used 
 // Why a listed entry cannot be switched off (the status bar shows it when the row is selected).
 inline constexpr const wchar_t* kNameNotStorable =
     L"This entry starts, but its name is too long to keep it in the store, so it cannot be switched off here.";
+inline constexpr const wchar_t* kNameTakenInOtherCase =
+    L"This entry starts, but another entry here has the same name in other letter case, and the store keeps only "
+    L"one of them, so this one cannot be switched off here.";
 inline constexpr const wchar_t* kNotMirrored =
     L"This entry starts, but it could not be copied into the store (%s), so it cannot be switched off now.";
 inline constexpr const wchar_t* kShortcutUnreadable =

@@ -25,7 +25,10 @@ struct Entry {
     std::wstring target;               // the program or file it starts; "" when that does not exist
     std::wstring iconSource;
     int iconIndex = 0;
-    std::wstring problem; // why it cannot be switched off here; "" when it can
+    std::wstring problem;         // why it cannot be switched off here; "" when it can
+    std::wstring arguments;       // a Startup entry's arguments, as its shortcut records them
+    std::wstring publisher;       // the CompanyName of the program's version resource, or "Program not found"
+    std::wstring fileDescription; // its FileDescription
 
     bool operator==(const Entry& other) const;
     bool operator!=(const Entry& other) const { return !(*this == other); }

@@ -1,5 +1,7 @@
 #include "store/Import.h"
 
+#include "platform/Process.h"
+
 #include "platform/Errors.h"
 #include "platform/ShellLink.h"
 #include "store/CommandLine.h"
@@ -61,8 +63,14 @@ bool EmptyDirectoryExcept(const std::wstring& folder, const std::set<std::wstrin
 void RemoveLeftovers(const std::wstring& folder) {
     const FILETIME now = SystemTimeNow();
     ForEachMatch(JoinPath(folder, L"~bw*.tmp"), [&](const WIN32_FIND_DATAW& found) {
-        if (IsTemporaryFileName(found.cFileName) && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !IsWithinClockStep(found.ftLastWriteTime, now, kLeftoverAge)) {
+        if (!IsTemporaryFileName(found.cFileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return; // not one of ours
+        }
+        // Its writer is named in it: once that process has ended, nobody finishes the file, however young it is.
+        // (An id taken again by a new process keeps it until it is old.)
+        const DWORD writer = TemporaryFileWriter(found.cFileName);
+        const bool writerEnded = writer != 0 && writer != ::GetCurrentProcessId() && ProcessHasEnded(writer);
+        if (writerEnded || !IsWithinClockStep(found.ftLastWriteTime, now, kLeftoverAge)) {
             (void)RemoveName(JoinPath(folder, found.cFileName)); // one that stays is tried again next time
         }
     });
@@ -145,8 +153,14 @@ std::wstring TImportJob::PlaceInStore(SystemEntry& entry) {
         return {};
     }
     const std::wstring fileName = *stored + kLinkExtension;
+    if (!m_kept[entry.code].insert(FoldedName(fileName)).second) {
+        // A folder that tells names apart by case (Wine's, or one marked so on Windows) can hold Foo.lnk and
+        // FOO.lnk; the store, which does not, would keep both in one link, and an edit of one would replace the
+        // other. The first keeps the link; the second is listed, and says why it cannot be switched off.
+        entry.problem = text::kNameTakenInOtherCase;
+        return {};
+    }
     entry.storeLinkPath = StoreFolderPath(entry.code) + fileName;
-    m_kept[entry.code].insert(FoldedName(fileName));
     return fileName;
 }
 

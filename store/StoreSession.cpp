@@ -117,6 +117,7 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
             entry.iconSource = program.path;
         } else {
             entry.target = link.linkTarget;
+            entry.arguments = link.arguments;
             entry.iconSource = link.linkTarget;
             entry.iconIndex = link.iconIndex;
         }

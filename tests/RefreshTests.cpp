@@ -220,5 +220,80 @@ TEST_F(RefreshCycleTest, ALongImportRunsInParts) {
     EXPECT_THAT(StoreNames(kUser), SizeIs(150));
 }
 
+// A Startup folder that tells names apart by case holds Foo.lnk and FOO.lnk: never one store link for both, so an edit
+// through one never replaces the other.
+TEST_F(RefreshCycleTest, NamesThatDifferOnlyInCaseNeverShareAStoreLink) {
+    WriteShortcut(StartupPath(L"Foo.lnk"), L"c:\\foo.exe", L"foo");
+    WriteShortcut(StartupPath(L"other.tmp"), L"c:\\other.exe", L"other");
+    if (!CopyUnderOtherCase(m_startup, L"other.tmp", L"FOO.lnk")) {
+        GTEST_SKIP() << "this file system keeps no two names that differ only in case";
+    }
+    const std::string other = ReadFileBytes(StartupPath(L"other.tmp"));
+    ASSERT_TRUE(::DeleteFileW(StartupPath(L"other.tmp").c_str()));
+    const std::string foo = ReadFileBytes(StartupPath(L"Foo.lnk"));
+    Refresh();
+    EXPECT_THAT(StoreNames(kStartUp), SizeIs(1));
+    const Entry* lower = Find(kStartUp, L"Foo");
+    const Entry* upper = Find(kStartUp, L"FOO");
+    ASSERT_TRUE(lower && upper) << "both are listed";
+    // Which one the folder lists first keeps the store link; the other says why it has none.
+    const bool lowerKept = !lower->storeLinkPath.empty();
+    const Entry& kept = lowerKept ? *lower : *upper;
+    const Entry& refused = lowerKept ? *upper : *lower;
+    EXPECT_EQ(kept.problem, L"");
+    EXPECT_EQ(refused.storeLinkPath, L"");
+    EXPECT_THAT(refused.problem, ::testing::HasSubstr(L"same name in other letter case"));
+    EXPECT_THROW(DisableEntry(refused), EEntryRefused);
+
+    // An edit of the one store link reaches its own shortcut only.
+    WriteShortcut(kept.storeLinkPath, L"c:\\kept.exe", L"edited");
+    const std::wstring keptShortcut = StartupPath(kept.name + L".lnk");
+    const std::wstring refusedShortcut = StartupPath(refused.name + L".lnk");
+    Refresh();
+    EXPECT_EQ(ReadShortcut(keptShortcut).description, L"edited");
+    EXPECT_EQ(ReadFileBytes(refusedShortcut), lowerKept ? other : foo) << "the other shortcut is as it was";
+}
+
+// The temporary files of a run that was ended halfway through a write go at the next start once the process that wrote
+// them has ended, however young; those of a process that still runs stay until they are old, and files that are not
+// the program's own are never touched.
+TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
+    // A process that ran and has ended (its handle held, so that its id is not given to another meanwhile), and
+    // one that runs (suspended).
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const auto start = [&](DWORD flags) {
+        std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_list_tests";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        EXPECT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, flags | CREATE_NO_WINDOW,
+                                     nullptr, nullptr, &startup, &process));
+        ::CloseHandle(process.hThread);
+        return std::pair{UniqueKernelHandle(process.hProcess), process.dwProcessId};
+    };
+    auto [ended, endedId] = start(0);
+    ASSERT_EQ(::WaitForSingleObject(ended.Get(), 30000), WAIT_OBJECT_0);
+    auto [running, runningId] = start(CREATE_SUSPENDED);
+    const auto hex = [](DWORD id) {
+        wchar_t text[16];
+        swprintf(text, 16, L"%lx", static_cast<unsigned long>(id));
+        return std::wstring(text);
+    };
+    const std::wstring ofEnded = L"~bw" + hex(endedId) + L"-1-1.tmp";
+    const std::wstring ofRunning = L"~bw" + hex(runningId) + L"-1-1.tmp";
+    // (An enabled store folder keeps nothing but its mirrors anyway; a disabled one keeps what is not ours.)
+    for (const std::wstring& folder : {m_startup, StoreFolderPath(kUserOff)}) {
+        for (const std::wstring& name : {ofEnded, ofRunning, std::wstring(L"~bwnotours.tmp"), std::wstring(L"x.tmp")}) {
+            WriteFileBytes(folder + L"\\" + name, "half written");
+        }
+    }
+    Refresh();
+    ::TerminateProcess(running.Get(), 0);
+    EXPECT_THAT(FolderNames(m_startup), ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
+    EXPECT_THAT(FolderNames(StoreFolderPath(kUserOff)),
+                ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
+}
+
 } // namespace
 } // namespace bw::test

@@ -3,6 +3,7 @@
 #include "app/Controls.h"
 
 #include <ostream>
+#include <utility>
 
 namespace bw::test {
 
@@ -42,6 +43,35 @@ void FakeDesktop::ShowProperties(HWND, const std::wstring& file) {
 INT_PTR FakeDesktop::OpenWithShell(HWND, const std::wstring& file, const std::wstring&, const std::wstring&, int) {
     shellOpened.push_back(file);
     return 42;
+}
+
+UINT FakeDesktop::ChooseFromMenu(HWND, HMENU menu, POINT) {
+    std::vector<MenuItem> items;
+    for (int item = 0; item < ::GetMenuItemCount(menu); ++item) {
+        wchar_t caption[128]{};
+        ::GetMenuStringW(menu, static_cast<UINT>(item), caption, 128, MF_BYPOSITION);
+        const UINT state = ::GetMenuState(menu, static_cast<UINT>(item), MF_BYPOSITION);
+        if ((state & MF_SEPARATOR) == 0) {
+            items.push_back({caption, ::GetMenuItemID(menu, item), (state & (MF_GRAYED | MF_DISABLED)) == 0});
+        }
+    }
+    menus.push_back(std::move(items));
+    if (whileDialogOpen) {
+        whileDialogOpen();
+    }
+    return std::exchange(menuAnswer, 0);
+}
+
+void FakeDesktop::ShowInFolder(HWND, const std::wstring& path) {
+    foldersShown.push_back(path);
+}
+
+void FakeDesktop::OpenRegistryEditor(HWND, const std::wstring& key) {
+    registryKeysOpened.push_back(key);
+}
+
+void FakeDesktop::CopyText(HWND, const std::wstring& text) {
+    copied.push_back(text);
 }
 
 void PrintTo(const Row& row, std::ostream* out) {
@@ -134,12 +164,36 @@ void WindowTest::Click(int command) {
 }
 
 void WindowTest::Select(int item) {
-    if (item < 0) {
-        ListView_SetItemState(m_form->List(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-    } else {
+    // As a click does: the row alone is selected.
+    ListView_SetItemState(m_form->List(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    if (item >= 0) {
         LvSelect(m_form->List(), item);
     }
     Pump();
+}
+
+void WindowTest::SelectAlso(int item) {
+    ListView_SetItemState(m_form->List(), item, LVIS_SELECTED, LVIS_SELECTED);
+    Pump();
+}
+
+void WindowTest::ClickHeader(int column) {
+    const HWND header = ListView_GetHeader(m_form->List());
+    RECT bounds{};
+    ASSERT_TRUE(Header_GetItemRect(header, column, &bounds));
+    const LPARAM at = MAKELPARAM((bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
+    ::SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(header, WM_LBUTTONUP, 0, at);
+    Pump();
+}
+
+std::wstring WindowTest::StatusPart(int part) const {
+    const HWND bar = m_form->StatusBar();
+    const auto length = LOWORD(::SendMessageW(bar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0));
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    ::SendMessageW(bar, SB_GETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(length);
+    return text;
 }
 
 } // namespace bw::test

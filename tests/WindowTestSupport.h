@@ -20,6 +20,10 @@ public:
     void ShowProperties(HWND owner, const std::wstring& file) override;
     INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
                           const std::wstring& folder, int showCommand) override;
+    UINT ChooseFromMenu(HWND owner, HMENU menu, POINT screenPoint) override;
+    void ShowInFolder(HWND owner, const std::wstring& path) override;
+    void OpenRegistryEditor(HWND owner, const std::wstring& key) override;
+    void CopyText(HWND owner, const std::wstring& text) override;
 
     bool confirmAnswer = true;
     std::optional<std::wstring> browseAnswer;
@@ -35,6 +39,18 @@ public:
     std::vector<Error> errors;
     std::vector<std::wstring> propertiesShown;
     std::vector<std::wstring> shellOpened;
+
+    // The pop-up menus shown, each as its items; the command the next one answers with (0: none chosen).
+    struct MenuItem {
+        std::wstring caption;
+        UINT command;
+        bool enabled;
+    };
+    std::vector<std::vector<MenuItem>> menus;
+    UINT menuAnswer = 0;
+    std::vector<std::wstring> foldersShown;
+    std::vector<std::wstring> registryKeysOpened;
+    std::vector<std::wstring> copied;
 };
 
 struct Row {
@@ -63,6 +79,9 @@ protected:
     void KeyUp(WPARAM key, bool shift = false, bool control = false); // pressed and released in the list
     void Click(int command);
     void Select(int item);
+    void SelectAlso(int item);    // adds a row to the selection, as a Ctrl+click does
+    void ClickHeader(int column); // the mouse pressed and released on the column's header
+    std::wstring StatusPart(int part) const;
 
     FakeDesktop m_desktop;
     std::unique_ptr<TMainForm> m_form;

@@ -41,6 +41,8 @@ const RunValue kRunValues[] = {
     {HKEY_CURRENT_USER, 0, L"Reading List", REG_SZ,
      L"\"C:\\Program Files\\Windows NT\\Accessories\\wordpad.exe\" "
      L"\"C:\\users\\Public\\Documents\\Reading list.rtf\""},
+    {HKEY_CURRENT_USER, 0, L"Northwind Sync", REG_SZ,
+     L"\"C:\\Program Files\\Northwind\\Sync\\nwsync.exe\" /background"},
     {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, L"Update Checker", REG_SZ,
      L"\"C:\\Program Files (x86)\\Internet Explorer\\iexplore.exe\" -nohome"},
 };
@@ -131,7 +133,27 @@ std::wstring StartupFolder() {
     return folder.get();
 }
 
+// The demo's own program (tools/demo/DemoSync.c, built beside this seeder) goes where its Run value says; its
+// version resource names Northwind Traders. (Wine's own programs carry Wine's version resources.)
+constexpr const wchar_t* kSyncFolder = L"C:\\Program Files\\Northwind\\Sync";
+
+void InstallSyncProgram() {
+    wchar_t self[MAX_PATH]{};
+    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring source(self, length);
+    source = source.substr(0, source.find_last_of(L'\\') + 1) + L"nwsync.exe";
+    const int created = ::SHCreateDirectoryExW(nullptr, kSyncFolder, nullptr);
+    if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS) {
+        throw SeedError{L"create " + std::wstring(kSyncFolder), created};
+    }
+    const std::wstring target = std::wstring(kSyncFolder) + L"\\nwsync.exe";
+    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+        throw SeedError{L"copy " + source + L" to " + target, static_cast<long>(::GetLastError())};
+    }
+}
+
 void Seed(const std::wstring& programFolder) {
+    InstallSyncProgram();
     for (const RunValue& value : kRunValues) {
         WriteRunValue(value);
     }

@@ -1,0 +1,80 @@
+#include "app/ContextMenu.h"
+
+#include "app/EntryOrder.h"
+#include "resources/Texts.h"
+#include "store/Locations.h"
+
+#include <algorithm>
+
+namespace bw {
+
+namespace {
+
+// A box is set for an entry that starts: enabled, and not kept from starting by Windows' own switch.
+bool Starts(const Entry& entry) {
+    return IsEnabledCode(entry.code) && !entry.switchedOffInWindows;
+}
+
+} // namespace
+
+bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected) {
+    const bool one = selected.size() == 1;
+    switch (command) {
+    case SwitchOnCommand:
+        return std::any_of(selected.begin(), selected.end(), [](const Entry& entry) { return !Starts(entry); });
+    case SwitchOffCommand:
+        return std::any_of(selected.begin(), selected.end(),
+                           [](const Entry& entry) { return Starts(entry) && entry.problem.empty(); });
+    case PropertiesCommand:
+        return one && !selected[0].storeLinkPath.empty();
+    case DeleteCommand:
+    case CopyCommandLineCommand:
+        return !selected.empty();
+    case OpenFileLocationCommand:
+        return one && selected[0].target.size() >= 2;
+    case OpenInRegistryEditorCommand:
+        return one && IsEnabledCode(selected[0].code);
+    }
+    return false;
+}
+
+UniqueMenu MakeEntryMenu(const std::vector<Entry>& selected) {
+    UniqueMenu menu(::CreatePopupMenu());
+    const auto add = [&](UINT command, const wchar_t* caption) {
+        const UINT state = MenuCommandApplies(command, selected) ? MF_ENABLED : MF_GRAYED;
+        ::AppendMenuW(menu.Get(), MF_STRING | state, command, caption);
+    };
+    add(SwitchOnCommand, text::kMenuSwitchOn);
+    add(SwitchOffCommand, text::kMenuSwitchOff);
+    ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+    add(PropertiesCommand, text::kMenuProperties);
+    add(DeleteCommand, text::kMenuDelete);
+    ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+    add(OpenFileLocationCommand, text::kMenuOpenFileLocation);
+    add(OpenInRegistryEditorCommand, text::kMenuOpenInRegistryEditor);
+    add(CopyCommandLineCommand, text::kMenuCopyCommandLine);
+    ::SetMenuDefaultItem(menu.Get(), PropertiesCommand, FALSE);
+    return menu;
+}
+
+std::wstring RegistryEditorKeyOf(const Entry& entry) {
+    if (!IsRegistryCode(entry.code) || !IsEnabledCode(entry.code)) {
+        return {};
+    }
+    const wchar_t* root = LocationOf(entry.code) == Location::User ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE";
+    // The 32-bit view of HKLM's Run key is where the Registry Editor shows it, under WOW6432Node.
+    const std::wstring path = LocationOf(entry.code) == Location::Local32
+                                  ? L"Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"
+                                  : kRunKeyPath;
+    return std::wstring(L"Computer\\") + root + L"\\" + path;
+}
+
+std::wstring CommandLinesOf(const std::vector<Entry>& entries) {
+    std::wstring lines;
+    for (const Entry& entry : entries) {
+        lines += (lines.empty() ? L"" : L"\r\n") + CommandLineOf(entry);
+    }
+    return lines;
+}
+
+} // namespace bw

@@ -1,0 +1,143 @@
+#include "app/Settings.h"
+
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "store/Locations.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+namespace bw {
+
+namespace {
+
+constexpr const wchar_t* kSettingsFile = L"Bootwarden.ini";
+constexpr size_t kLargestFile = 64 * 1024;
+constexpr long kLargestCoordinate = 100000;
+constexpr long kLargestColumn = 4000;
+constexpr long kLeastVisible = 100; // pixels of the title that stay on a monitor, across and down
+
+// The whole text as integers separated by commas; nothing when any part is not one, or one is out of range.
+std::optional<std::vector<long>> NumbersOf(const std::string& text, size_t count, long least, long most) {
+    std::vector<long> numbers;
+    std::stringstream parts(text);
+    std::string part;
+    while (std::getline(parts, part, ',')) {
+        if (part.empty() || part.size() > 7 || part.find_first_not_of("-0123456789") != std::string::npos ||
+            part.find('-', 1) != std::string::npos) {
+            return std::nullopt;
+        }
+        const long number = std::strtol(part.c_str(), nullptr, 10);
+        if (number < least || number > most) {
+            return std::nullopt;
+        }
+        numbers.push_back(number);
+    }
+    if (numbers.size() != count) {
+        return std::nullopt;
+    }
+    return numbers;
+}
+
+std::string Joined(const std::vector<long>& numbers) {
+    std::string text;
+    for (long number : numbers) {
+        text += (text.empty() ? "" : ",") + std::to_string(number);
+    }
+    return text;
+}
+
+} // namespace
+
+std::wstring SettingsPath() {
+    return ProgramDir() + kSettingsFile;
+}
+
+WindowSettings ParseSettings(const std::string& text) {
+    WindowSettings settings;
+    std::stringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const size_t equals = line.find('=');
+        if (line.empty() || line[0] == '#' || equals == std::string::npos) {
+            continue;
+        }
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if (key == "window") {
+            const auto numbers = NumbersOf(value, 4, -kLargestCoordinate, kLargestCoordinate);
+            if (numbers && (*numbers)[2] > (*numbers)[0] && (*numbers)[3] > (*numbers)[1]) {
+                settings.bounds = RECT{(*numbers)[0], (*numbers)[1], (*numbers)[2], (*numbers)[3]};
+            }
+        } else if (key == "maximized") {
+            settings.maximized = value == "1";
+        } else if (key == "columns") {
+            if (const auto numbers = NumbersOf(value, kColumnCount, 0, kLargestColumn)) {
+                settings.columnWidths.assign(numbers->begin(), numbers->end());
+            }
+        } else if (key == "sort") {
+            const size_t comma = value.find(',');
+            const auto column = NumbersOf(value.substr(0, comma), 1, 0, kColumnCount - 1);
+            const std::string way = comma == std::string::npos ? std::string() : value.substr(comma + 1);
+            if (column && (way == "up" || way == "down")) {
+                settings.sort = SortOrder{static_cast<int>((*column)[0]), way == "down"};
+            }
+        }
+    }
+    return settings;
+}
+
+std::string FormatSettings(const WindowSettings& settings) {
+    std::string text = "# Bootwarden's window as it was last closed. Delete this file to start from the defaults.\r\n";
+    if (settings.bounds) {
+        const RECT& r = *settings.bounds;
+        text += "window=" + Joined({r.left, r.top, r.right, r.bottom}) + "\r\n";
+    }
+    text += std::string("maximized=") + (settings.maximized ? "1" : "0") + "\r\n";
+    if (!settings.columnWidths.empty()) {
+        text +=
+            "columns=" + Joined(std::vector<long>(settings.columnWidths.begin(), settings.columnWidths.end())) + "\r\n";
+    }
+    if (settings.sort) {
+        text +=
+            "sort=" + std::to_string(settings.sort->column) + (settings.sort->descending ? ",down" : ",up") + "\r\n";
+    }
+    return text;
+}
+
+WindowSettings LoadSettings(const std::wstring& path) {
+    const std::optional<std::string> text = ReadWholeFile(path, kLargestFile);
+    return text ? ParseSettings(*text) : WindowSettings{};
+}
+
+bool SaveSettings(const std::wstring& path, const WindowSettings& settings) {
+    try {
+        WriteFileReplacing(path, FormatSettings(settings));
+        return true;
+    } catch (const EBootwarden&) {
+        return false; // a folder we may not write: the window simply opens with its defaults next time
+    }
+}
+
+RECT KeepOnWorkArea(const RECT& bounds, const RECT& workArea) {
+    RECT visible{};
+    const RECT title{bounds.left, bounds.top, bounds.right, std::min(bounds.bottom, bounds.top + kLeastVisible)};
+    const long areaWidth = workArea.right - workArea.left;
+    const long areaHeight = workArea.bottom - workArea.top;
+    if (::IntersectRect(&visible, &title, &workArea) &&
+        visible.right - visible.left >= std::min(kLeastVisible, areaWidth) &&
+        visible.bottom - visible.top >= std::min(kLeastVisible / 4, areaHeight)) {
+        return bounds;
+    }
+    const long width = std::min(bounds.right - bounds.left, areaWidth);
+    const long height = std::min(bounds.bottom - bounds.top, areaHeight);
+    const long left = std::clamp(bounds.left, workArea.left, workArea.right - width);
+    const long top = std::clamp(bounds.top, workArea.top, workArea.bottom - height);
+    return RECT{left, top, left + width, top + height};
+}
+
+} // namespace bw
