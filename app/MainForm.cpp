@@ -36,6 +36,12 @@ constexpr DWORD kImportPart = 60;
 // The programs' version resources that a large first start did not read at once are read from this timer.
 constexpr UINT_PTR kDetailsTimer = 2;
 
+// While another process (bwcli) works on the store, a refresh waits this long for it, and otherwise runs again
+// from a timer after a while; a command waits the store lock's own time, then says that the store is busy.
+constexpr UINT_PTR kBusyTimer = 3;
+constexpr DWORD kRefreshLockWait = 250;
+constexpr DWORD kBusyRetry = 500;
+
 UINT WindowDpi(HWND window) {
     // GetDpiForWindow exists from Windows 10 1607 on; earlier systems scale nothing for us.
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -234,6 +240,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ContinueImport();
             return 0;
         }
+        if (wParam == kBusyTimer) {
+            ::KillTimer(m_window, kBusyTimer);
+            RefreshAll();
+            return 0;
+        }
         if (wParam == kDetailsTimer) {
             m_list.ReadMoreDetails();
             if (!m_list.DetailsPending()) {
@@ -257,6 +268,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_DESTROY:
         ::KillTimer(m_window, kImportTimer);
+        ::KillTimer(m_window, kBusyTimer);
         ::KillTimer(m_window, kDetailsTimer);
         ::PostQuitMessage(0);
         return 0;
@@ -321,6 +333,7 @@ void TMainForm::LayOutControls() {
 
 void TMainForm::FormCreate() {
     SetProgramDir(m_programDir.empty() ? ProgramDirOf(ModulePath()) : m_programDir);
+    m_storeWatch = std::make_unique<TStoreWatch>();
     CreateStoreFolders();
     Refresh(false);
 }
@@ -330,6 +343,19 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;
     }
+    std::unique_ptr<TStoreLock> lock = TStoreLock::TryTake(kRefreshLockWait);
+    if (!lock) {
+        ::SetTimer(m_window, kBusyTimer, kBusyRetry, nullptr);
+        if (afterToggle) {
+            m_list.MakeList(m_session.Entries(), true); // the box clicked shows its entry's state again
+        }
+        return;
+    }
+    // After another process's import, a store link that differs from this window's last one is no edit.
+    if (m_storeWatch->OthersWorked()) {
+        m_session.ForgetBases();
+    }
+    m_storeWatch->Seen();
     if (!m_session.BeginRefresh(writeBack, &m_toolBar.Progress())) {
         // Nothing changed: the list stays as it is. After a toggle that changed nothing, the box the user
         // clicked shows its entry's state again.
@@ -345,6 +371,7 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
     // Many entries to copy (the first start with a large system): the window answers meanwhile, and no
     // command reaches the store until the import has ended.
     m_importing = true;
+    m_importLock = std::move(lock);
     m_list.HoldToggles();
     SbSetText(m_statusBar, FormatMessageText(text::kImportProgress, {std::to_wstring(m_session.ImportDone()),
                                                                      std::to_wstring(m_session.ImportTotal())}));
@@ -397,6 +424,7 @@ void TMainForm::ContinueImport() {
     } catch (...) {
         ::KillTimer(m_window, kImportTimer);
         m_importing = false;
+        m_importLock.reset();
         m_session.AbandonRefresh();
         throw;
     }
@@ -407,6 +435,7 @@ void TMainForm::ContinueImport() {
     }
     ::KillTimer(m_window, kImportTimer);
     m_importing = false;
+    m_importLock.reset();
     SbSetText(m_statusBar, L"");
     ShowEntries(true); // commands waited meanwhile, but a box may have been clicked
     ApplyRowChoice();
@@ -498,6 +527,7 @@ void TMainForm::ToggleEntry() {
     RowChoice choice{toggle.entry.name, {code}};
     std::exception_ptr failure;
     try {
+        const TStoreLock lock;
         if (toggle.enable && IsEnabledCode(code)) {
             AllowEntryToStart(toggle.entry); // a box set on an entry that Windows kept from starting
         } else if (toggle.enable) {
@@ -580,6 +610,7 @@ void TMainForm::AddButtonClick() {
     if (!program) {
         return; // cancelled: nothing changes, no refresh
     }
+    const TStoreLock lock;
     const std::wstring shortcut = AddStartupShortcut(*program);
     // The new entry is selected: its name is the shortcut's file name without ".lnk".
     const size_t slash = shortcut.find_last_of(L'\\');
@@ -604,6 +635,7 @@ void TMainForm::DeleteEntries(const std::vector<Entry>& entries) {
     if (!m_desktop.Confirm(m_window, question)) {
         return;
     }
+    const TStoreLock lock;
     // The row that takes the (first) entry's place is selected afterwards (the last row, when it was the last); a
     // delete that failed leaves the entry itself selected.
     const int row = m_list.FindRow(entries[0].name, entries[0].code);
@@ -628,7 +660,12 @@ bool TMainForm::FormClose() {
         // What the import copied so far stays; the rest is done at the next start.
         ::KillTimer(m_window, kImportTimer);
         m_importing = false;
+        m_importLock.reset();
         m_session.AbandonRefresh();
+    }
+    const TStoreLock lock;
+    if (m_storeWatch && m_storeWatch->OthersWorked()) {
+        m_session.ForgetBases();
     }
     try {
         m_session.WriteBack(&m_toolBar.Progress());

@@ -6,11 +6,13 @@
 #include "app/Settings.h"
 #include "app/ToolBar.h"
 #include "platform/UniqueHandle.h"
+#include "store/StoreLock.h"
 #include "store/StoreSession.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -140,6 +142,8 @@ private:
 
     TStoreSession m_session;
     bool m_importing = false;
+    std::unique_ptr<TStoreLock> m_importLock; // held from the start of a long import to its end
+    std::unique_ptr<TStoreWatch> m_storeWatch;
     bool m_refreshAfterImport = false;
     std::optional<PendingToggle> m_pendingToggle;
     std::optional<RowChoice> m_rowChoice;

@@ -1,5 +1,5 @@
 # CTest: the stage folder holds the portable program and nothing else: no build files beside it.
-# Shortcuts inside the six store folders are allowed, since the program run from there keeps its entries
+# Shortcuts inside the store folders are allowed, since the program run from there keeps its entries
 # in them. Arguments: -DSTAGE_DIR, -DCONTENTS (packaging/contents.txt).
 cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/Contents.cmake)
@@ -15,8 +15,10 @@ foreach(entry IN LISTS folders)
         list(APPEND actual "${entry}/")
     endif()
 endforeach()
-# The store's own entries.
-list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/(Local|User|StartUp)/[^/]+\\.[lL][nN][kK]$")
+# The store's own entries, and the folders of the 32-bit view that the program (or bwcli) makes at its first start
+# on a 64-bit system.
+list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/(Local|User|StartUp|Local32)/[^/]+\\.[lL][nN][kK]$")
+list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/Local32/$")
 # The window's settings, which the program run from there writes when it closes.
 list(FILTER actual EXCLUDE REGEX "^Bootwarden\\.ini$")
 list(REMOVE_ITEM actual StoreBase.dat) # the store's record of what its mirrors held

@@ -166,4 +166,95 @@ inline constexpr const wchar_t* kImportProblems =
     L"These start-up entries could not be copied into the store, so they cannot be switched off for now:%s";
 inline constexpr const wchar_t* kImportProblemLine = L"\n\"%s\" in %s";
 
+// One program at a time on a store.
+inline constexpr const wchar_t* kNamedObjectFailed = L"Cannot open the lock %s: %s";
+inline constexpr const wchar_t* kStoreBusy =
+    L"The store is busy: another Bootwarden program is changing it. Try again in a moment.";
+
+// The console program, bwcli. Each error is one line on the error output.
+inline constexpr const wchar_t* kCliUsage =
+    L"Usage: bwcli COMMAND [OPTIONS]\n"
+    L"Lists and switches the programs that start at log-on, with the store beside bwcli.exe.\n"
+    L"\n"
+    L"Commands:\n"
+    L"  list [--json | --csv]          every entry: name, location, state, command line, target\n"
+    L"  disable NAME [--location LOC]  switches an entry off (it is kept in the store)\n"
+    L"  enable NAME [--location LOC] [--replace]\n"
+    L"                                 switches an entry on again (--replace: also over a different entry of that\n"
+    L"                                 name that starts now, which is then kept switched off instead)\n"
+    L"  delete NAME [--location LOC] [--state on|off]\n"
+    L"                                 removes an entry, without asking\n"
+    L"  add PATH [--name NAME]         adds a shortcut to a program to the Startup folder\n"
+    L"  refresh                        carries edits of the store into Windows and imports what changed\n"
+    L"\n"
+    L"Options:\n"
+    L"  --location LOC   hklm, hklm32, hkcu or startup: where the entry is, when its name is in several places\n"
+    L"  --state on|off   for delete: the entry that starts, or the one kept switched off, when a place has both\n"
+    L"  --dry-run        says what disable, enable, delete or add would do, and changes no entry\n"
+    L"  --help           shows this text;  --version  shows the version\n"
+    L"\n"
+    L"Exit codes: 0 done, 1 no such entry, 2 refused (rights, an ambiguous name, a rule of the store, a wrong\n"
+    L"command line), 3 failed (the reason follows on the error output).\n";
+inline constexpr const wchar_t* kCliVersion = L"bwcli %s";
+inline constexpr const wchar_t* kCliErrorPrefix = L"bwcli: ";
+inline constexpr const wchar_t* kCliWarningPrefix = L"bwcli: warning: ";
+inline constexpr const wchar_t* kCliUnknownCommand = L"unknown command \"%s\"; see bwcli --help";
+inline constexpr const wchar_t* kCliNoCommand = L"no command given; see bwcli --help";
+inline constexpr const wchar_t* kCliUnknownOption = L"unknown option \"%s\"; see bwcli --help";
+inline constexpr const wchar_t* kCliOptionNeedsValue = L"option %s needs a value";
+inline constexpr const wchar_t* kCliUnknownLocation = L"unknown location \"%s\"; use hklm, hklm32, hkcu or startup";
+inline constexpr const wchar_t* kCliUnknownState = L"unknown state \"%s\"; use on or off";
+inline constexpr const wchar_t* kCliOptionNotHere = L"option %s does not go with %s";
+inline constexpr const wchar_t* kCliOperands = L"%s takes %s";
+inline constexpr const wchar_t* kCliOneName = L"one name";
+inline constexpr const wchar_t* kCliOnePath = L"one path";
+inline constexpr const wchar_t* kCliNothing = L"no name or path";
+inline constexpr const wchar_t* kCliJsonAndCsv = L"--json and --csv exclude each other";
+inline constexpr const wchar_t* kCliNoSuchEntry = L"no entry named \"%s\"";
+inline constexpr const wchar_t* kCliNoSuchEntryThere = L"no entry named \"%s\" in %s";
+inline constexpr const wchar_t* kCliAmbiguous = L"\"%s\" names %s entries: %s; choose one with --location";
+inline constexpr const wchar_t* kCliAmbiguousState =
+    L"\"%s\" names %s entries: %s; choose one with --state on or --state off";
+inline constexpr const wchar_t* kCliAmbiguousOne = L"%s (%s)";
+inline constexpr const wchar_t* kCliNoSuchFile = L"no such program file: %s";
+inline constexpr const wchar_t* kCliNotChanged =
+    L"\"%s\" in %s was not changed: its place cannot be written (administrator rights are needed for HKLM)";
+inline constexpr const wchar_t* kCliWouldReplace =
+    L"\"%s\" (%s) is not switched on: an entry of that name starts there now, and differs from the one kept "
+    L"switched off (starts now: %s; kept: %s). Exchange them with --replace, or delete one of them first.";
+inline constexpr const wchar_t* kCliNotAdded = L"no shortcut could be written into the Startup folder for %s";
+inline constexpr const wchar_t* kCliImportProblem =
+    L"\"%s\" could not be copied into the store folder %s, so it cannot be switched off for now";
+inline constexpr const wchar_t* kCliTestSeamMissing =
+    L"this is a test build of bwcli; it runs only on a scratch registry named in BOOTWARDEN_TEST_REGISTRY";
+
+// What bwcli says it did (or, with --dry-run, would do).
+inline constexpr const wchar_t* kCliDisabled = L"Switched off \"%s\" (%s).";
+inline constexpr const wchar_t* kCliEnabled = L"Switched on \"%s\" (%s).";
+inline constexpr const wchar_t* kCliAllowed = L"Switched on \"%s\" (%s) in Windows' startup settings.";
+inline constexpr const wchar_t* kCliDeleted = L"Deleted \"%s\" (%s).";
+inline constexpr const wchar_t* kCliAdded = L"Added \"%s\" (startup): %s";
+inline constexpr const wchar_t* kCliWouldDisable = L"Would switch off \"%s\" (%s).";
+inline constexpr const wchar_t* kCliWouldEnable = L"Would switch on \"%s\" (%s).";
+inline constexpr const wchar_t* kCliWouldAllow = L"Would switch on \"%s\" (%s) in Windows' startup settings.";
+inline constexpr const wchar_t* kCliWouldExchange =
+    L"Would switch on \"%s\" (%s), keeping the one that starts now switched off in its place.";
+inline constexpr const wchar_t* kCliWouldDelete = L"Would delete \"%s\" (%s).";
+inline constexpr const wchar_t* kCliWouldAdd = L"Would add \"%s\" (startup) for %s.";
+inline constexpr const wchar_t* kCliAlreadyOff = L"\"%s\" (%s) is switched off already.";
+inline constexpr const wchar_t* kCliAlreadyOn = L"\"%s\" (%s) is switched on already.";
+inline constexpr const wchar_t* kCliStored = L"Stored \"%s\" (%s): new in Windows.";
+inline constexpr const wchar_t* kCliRestored = L"Stored \"%s\" (%s) again: changed in Windows.";
+inline constexpr const wchar_t* kCliDropped = L"Dropped \"%s\" (%s) from the store: gone from Windows.";
+inline constexpr const wchar_t* kCliWroteBack = L"Wrote \"%s\" (%s) into Windows: edited in the store.";
+inline constexpr const wchar_t* kCliNothingChanged = L"Nothing changed.";
+
+// The table of bwcli list.
+inline constexpr const wchar_t* kCliStateColumn = L"State";
+inline constexpr const wchar_t* kCliCommandColumn = L"Command line";
+inline constexpr const wchar_t* kCliStateOn = L"on";
+inline constexpr const wchar_t* kCliStateOff = L"off";
+inline constexpr const wchar_t* kCliStateOffInWindows = L"off in Windows";
+inline constexpr const wchar_t* kCliNoEntries = L"No entries.";
+
 } // namespace bw::text

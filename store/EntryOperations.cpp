@@ -525,7 +525,10 @@ std::wstring EntryNameForProgram(const std::wstring& programPath) {
 }
 
 std::wstring AddStartupShortcut(const std::wstring& programPath) {
-    const std::wstring name = EntryNameForProgram(programPath);
+    return AddStartupShortcut(programPath, EntryNameForProgram(programPath));
+}
+
+std::wstring AddStartupShortcut(const std::wstring& programPath, const std::wstring& name) {
     if (!IsStartupDirKnown()) {
         Refuse(text::kStartupFolderUnknown, {name});
     }

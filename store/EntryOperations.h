@@ -111,6 +111,8 @@ std::wstring EntryNameForProgram(const std::wstring& programPath);
 // name(1).lnk, name(2).lnk ...), never over a file that is there. Returns the path it was saved to; a save that
 // fails is not reported. Refuses while the Startup folder is not known.
 std::wstring AddStartupShortcut(const std::wstring& programPath);
+// The same under the entry name `name` instead of the one made from the program's file name.
+std::wstring AddStartupShortcut(const std::wstring& programPath, const std::wstring& name);
 
 // Removes an entry: a disabled entry's store link, an enabled Startup entry's shortcut, or an enabled
 // registry entry's Run value. Raises EEntryRefused when it cannot be removed; something already gone is fine.

@@ -45,6 +45,11 @@ public:
     size_t ImportDone() const { return m_job ? m_job->Done() : 0; }
     size_t ImportTotal() const { return m_job ? m_job->Total() : 0; }
 
+    // Forgets what this session's imports wrote or confirmed: another process worked on the store since, so a store
+    // link that differs from it may be that process's import rather than an edit. The next refresh then writes
+    // nothing back and imports the system as it is.
+    void ForgetBases() { m_mirror.Clear(); }
+
     // Carries the edits of store links into the system, without an import (the window closing).
     void WriteBack(ProgressControl* progress);
 

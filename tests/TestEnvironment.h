@@ -78,6 +78,9 @@ public:
     // Points the "Startup" value of "Shell Folders" at `folder`.
     void SetStartupFolder(const std::wstring& folder);
 
+    // The key below the real HKEY_CURRENT_USER that holds both scratch roots ("Machine" and "User").
+    const std::wstring& ScratchPath() const { return m_scratchPath; }
+
 private:
     std::wstring m_scratchPath;
 };

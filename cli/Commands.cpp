@@ -1,0 +1,581 @@
+#include "cli/Commands.h"
+
+#include "BootwardenVersion.h"
+#include "cli/EntryFormats.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/ShellLink.h"
+#include "resources/Texts.h"
+#include "store/EntryOperations.h"
+#include "store/Locations.h"
+#include "store/StoreLock.h"
+#include "store/StoreReader.h"
+#include "store/StoreSession.h"
+#include "store/SystemReader.h"
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <set>
+
+namespace bw::cli {
+
+namespace {
+
+// A command line that bwcli does not take.
+class EUsage : public EBootwarden {
+public:
+    using EBootwarden::EBootwarden;
+};
+
+// A command that ends with an exit code and a message on the error output.
+struct Outcome {
+    int code;
+    std::wstring message;
+};
+
+struct Request {
+    std::wstring command;
+    std::vector<std::wstring> operands;
+    std::optional<Location> location;
+    std::optional<std::wstring> name;
+    std::optional<bool> enabled; // --state on|off: which of two entries of one name in one place
+    bool json = false;
+    bool csv = false;
+    bool dryRun = false;
+    bool replace = false;
+    bool help = false;
+    bool version = false;
+};
+
+Request ParseRequest(const std::vector<std::wstring>& arguments) {
+    Request request;
+    bool optionsEnded = false;
+    std::vector<std::wstring> words;
+    for (size_t at = 0; at < arguments.size(); ++at) {
+        const std::wstring& argument = arguments[at];
+        if (optionsEnded || argument.size() < 2 || argument[0] != L'-') {
+            words.push_back(argument);
+            continue;
+        }
+        if (argument == L"--") {
+            optionsEnded = true; // what follows is a name or a path, even when it begins with "-"
+            continue;
+        }
+        const size_t equals = argument.find(L'=');
+        const std::wstring option = argument.substr(0, equals);
+        const auto value = [&]() -> std::wstring {
+            if (equals != std::wstring::npos) {
+                return argument.substr(equals + 1);
+            }
+            if (at + 1 >= arguments.size()) {
+                throw EUsage(FormatMessageText(text::kCliOptionNeedsValue, option));
+            }
+            return arguments[++at];
+        };
+        if (option == L"--location") {
+            const std::wstring key = value();
+            request.location = LocationOfKey(key);
+            if (!request.location) {
+                throw EUsage(FormatMessageText(text::kCliUnknownLocation, key));
+            }
+        } else if (option == L"--name") {
+            request.name = value();
+        } else if (option == L"--state") {
+            const std::wstring state = value();
+            if (state != L"on" && state != L"off") {
+                throw EUsage(FormatMessageText(text::kCliUnknownState, state));
+            }
+            request.enabled = state == L"on";
+        } else if (equals != std::wstring::npos) {
+            throw EUsage(FormatMessageText(text::kCliUnknownOption, argument));
+        } else if (option == L"--json") {
+            request.json = true;
+        } else if (option == L"--csv") {
+            request.csv = true;
+        } else if (option == L"--dry-run") {
+            request.dryRun = true;
+        } else if (option == L"--replace") {
+            request.replace = true;
+        } else if (option == L"--help" || option == L"-h" || option == L"-?") {
+            request.help = true;
+        } else if (option == L"--version") {
+            request.version = true;
+        } else {
+            throw EUsage(FormatMessageText(text::kCliUnknownOption, argument));
+        }
+    }
+    if (request.help || request.version) {
+        return request;
+    }
+    if (words.empty()) {
+        throw EUsage(text::kCliNoCommand);
+    }
+    request.command = words.front();
+    request.operands.assign(words.begin() + 1, words.end());
+
+    const std::wstring& command = request.command;
+    const bool isList = command == L"list";
+    const bool namesEntry = command == L"disable" || command == L"enable" || command == L"delete";
+    const bool isAdd = command == L"add";
+    if (!isList && !namesEntry && !isAdd && command != L"refresh") {
+        throw EUsage(FormatMessageText(text::kCliUnknownCommand, command));
+    }
+    const auto refuseOption = [&](bool given, const wchar_t* option) {
+        if (given) {
+            throw EUsage(FormatMessageText(text::kCliOptionNotHere, {option, command}));
+        }
+    };
+    refuseOption((request.json || request.csv) && !isList, request.json ? L"--json" : L"--csv");
+    refuseOption(request.location.has_value() && !namesEntry, L"--location");
+    refuseOption(request.name.has_value() && !isAdd, L"--name");
+    refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
+    refuseOption(request.replace && command != L"enable", L"--replace");
+    refuseOption(request.dryRun && !namesEntry && !isAdd, L"--dry-run");
+    if (request.json && request.csv) {
+        throw EUsage(text::kCliJsonAndCsv);
+    }
+    const size_t wanted = namesEntry || isAdd ? 1 : 0;
+    if (request.operands.size() != wanted) {
+        throw EUsage(FormatMessageText(text::kCliOperands, {command, namesEntry ? text::kCliOneName
+                                                                     : isAdd    ? text::kCliOnePath
+                                                                                : text::kCliNothing}));
+    }
+    return request;
+}
+
+std::wstring Quoted(const std::wstring& path) {
+    return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
+}
+
+// What a Startup entry starts, as its store link (a copy of its shortcut) says: the target and its arguments.
+std::wstring ShortcutCommandLine(const Entry& entry, TShellLink& loader) {
+    if (entry.storeLinkPath.empty()) {
+        return {};
+    }
+    StoreLink link;
+    link.path = entry.storeLinkPath;
+    const auto bytes = ReadWholeFile(entry.storeLinkPath, kLinkFileLimit);
+    if (!bytes) {
+        return {};
+    }
+    link.bytes = *bytes;
+    if (!ParseStoreLink(loader, link) || link.linkTarget.empty()) {
+        return {};
+    }
+    return link.arguments.empty() ? Quoted(link.linkTarget) : Quoted(link.linkTarget) + L" " + link.arguments;
+}
+
+std::wstring LabelOf(int code) {
+    std::wstring label = LocationLabel(code);
+    const std::wstring lead = L" - ";
+    return label.compare(0, lead.size(), lead) == 0 ? label.substr(lead.size()) : label;
+}
+
+std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
+    std::unique_ptr<TShellLink> loader;
+    std::vector<ListedEntry> listed;
+    for (const Entry& entry : entries) {
+        ListedEntry item;
+        item.name = entry.name;
+        item.location = LocationKeyOf(entry.code);
+        item.code = entry.code;
+        item.label = LabelOf(entry.code);
+        item.enabled = IsEnabledCode(entry.code);
+        item.switchedOffInWindows = entry.switchedOffInWindows;
+        if (IsRegistryCode(entry.code)) {
+            item.commandLine = entry.description;
+        } else {
+            if (!loader) {
+                loader = std::make_unique<TShellLink>();
+            }
+            item.commandLine = ShortcutCommandLine(entry, *loader);
+        }
+        item.target = entry.target.size() >= 2 ? entry.target : std::wstring();
+        item.problem = entry.problem;
+        item.storeLink = entry.storeLinkPath;
+        listed.push_back(std::move(item));
+    }
+    return listed;
+}
+
+std::wstring StateText(const Entry& entry) {
+    return !IsEnabledCode(entry.code)   ? text::kCliStateOff
+           : entry.switchedOffInWindows ? text::kCliStateOffInWindows
+                                        : text::kCliStateOn;
+}
+
+std::wstring Where(const Entry& entry) {
+    return LocationKeyOf(entry.code);
+}
+
+// Everything bwcli does on the store, in one session of the store.
+class TCommandRun {
+public:
+    explicit TCommandRun(TStreams& streams) : m_streams(streams) {}
+
+    int Run(const Request& request) {
+        CreateStoreFolders();
+        if (request.command == L"refresh") {
+            return Refresh();
+        }
+        RefreshStore(false);
+        if (request.command == L"list") {
+            return List(request);
+        }
+        if (request.command == L"add") {
+            return Add(request);
+        }
+        return Act(request);
+    }
+
+private:
+    void RefreshStore(bool writeBack) {
+        (void)m_session.Refresh(writeBack, nullptr);
+        for (const ImportProblem& problem : m_session.TakeNewProblems()) {
+            m_streams.Warning(
+                FormatMessageText(text::kCliImportProblem, {problem.name, ProgramDir() + problem.folder}));
+        }
+    }
+
+    int List(const Request& request) {
+        const std::vector<ListedEntry> listed = Listed(m_session.Entries());
+        if (request.json) {
+            m_streams.Out(WideOf(JsonOf(listed)));
+        } else if (request.csv) {
+            m_streams.Out(CsvOf(listed));
+        } else {
+            m_streams.Out(TableOf(listed));
+        }
+        return kDone;
+    }
+
+    // The entries that the name names, within the location asked for.
+    std::vector<Entry> Named(const std::wstring& name, const std::optional<Location>& location) const {
+        std::vector<Entry> found;
+        const std::wstring folded = FoldedName(name);
+        for (const Entry& entry : m_session.Entries()) {
+            if (FoldedName(entry.name) == folded && (!location || LocationOf(entry.code) == *location)) {
+                found.push_back(entry);
+            }
+        }
+        return found;
+    }
+
+    [[noreturn]] static void RefuseAmbiguous(const std::wstring& name, const std::vector<Entry>& entries) {
+        std::wstring list;
+        for (const Entry& entry : entries) {
+            list += (list.empty() ? L"" : L", ") +
+                    FormatMessageText(text::kCliAmbiguousOne, {Where(entry), StateText(entry)});
+        }
+        // Two entries of one name in one place, one starting and one kept switched off: --state tells them apart.
+        const bool onePlace = std::all_of(entries.begin(), entries.end(), [&](const Entry& entry) {
+            return LocationOf(entry.code) == LocationOf(entries.front().code);
+        });
+        const bool bothStates = std::any_of(entries.begin(), entries.end(), [&](const Entry& entry) {
+            return IsEnabledCode(entry.code) != IsEnabledCode(entries.front().code);
+        });
+        throw Refusal{kRefused,
+                      FormatMessageText(onePlace && bothStates ? text::kCliAmbiguousState : text::kCliAmbiguous,
+                                        {name, std::to_wstring(entries.size()), list})};
+    }
+
+    // One of `candidates`: the only one, or the only one whose name is spelt exactly so (a folder that tells case
+    // apart can hold both "Tool" and "TOOL").
+    static const Entry& OneOf(const std::wstring& name, const std::vector<Entry>& candidates) {
+        if (candidates.size() == 1) {
+            return candidates.front();
+        }
+        std::vector<Entry> exact;
+        std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(exact),
+                     [&](const Entry& entry) { return entry.name == name; });
+        if (exact.size() != 1) {
+            RefuseAmbiguous(name, candidates);
+        }
+        for (const Entry& entry : candidates) {
+            if (entry.name == name) {
+                return entry;
+            }
+        }
+        return candidates.front();
+    }
+
+    struct Refusal {
+        int code;
+        std::wstring message;
+    };
+
+    bool StillThere(const Entry& entry, const std::function<bool(const Entry&)>& unchanged) {
+        RefreshStore(false);
+        return std::any_of(m_session.Entries().begin(), m_session.Entries().end(), [&](const Entry& now) {
+            return now.code == entry.code && now.name == entry.name && unchanged(now);
+        });
+    }
+
+    int Act(const Request& request) {
+        const std::wstring& name = request.operands.front();
+        std::vector<Entry> found = Named(name, request.location);
+        if (request.enabled) {
+            found = InState(found, *request.enabled);
+        }
+        if (found.empty()) {
+            m_streams.Error(request.location
+                                ? FormatMessageText(text::kCliNoSuchEntryThere, {name, LocationKey(*request.location)})
+                                : FormatMessageText(text::kCliNoSuchEntry, name));
+            return kNoSuchEntry;
+        }
+        std::set<Location> locations;
+        for (const Entry& entry : found) {
+            locations.insert(LocationOf(entry.code));
+        }
+        try {
+            if (locations.size() > 1) {
+                RefuseAmbiguous(name, found);
+            }
+            if (request.command == L"disable") {
+                return Disable(name, found, request.dryRun);
+            }
+            if (request.command == L"enable") {
+                return Enable(name, found, request.dryRun, request.replace);
+            }
+            return Delete(name, found, request.dryRun);
+        } catch (const Refusal& refusal) {
+            m_streams.Error(refusal.message);
+            return refusal.code;
+        }
+    }
+
+    static std::vector<Entry> InState(const std::vector<Entry>& entries, bool enabled) {
+        std::vector<Entry> chosen;
+        std::copy_if(entries.begin(), entries.end(), std::back_inserter(chosen),
+                     [&](const Entry& entry) { return IsEnabledCode(entry.code) == enabled; });
+        return chosen;
+    }
+
+    int Done(const wchar_t* pattern, const Entry& entry) {
+        m_streams.Line(FormatMessageText(pattern, {entry.name, Where(entry)}));
+        return kDone;
+    }
+
+    [[noreturn]] static void RefuseUnchanged(const Entry& entry) {
+        throw Refusal{kRefused, FormatMessageText(text::kCliNotChanged, {entry.name, Where(entry)})};
+    }
+
+    int Disable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {
+        const std::vector<Entry> on = InState(found, true);
+        if (on.empty()) {
+            return Done(text::kCliAlreadyOff, OneOf(name, found));
+        }
+        const Entry& entry = OneOf(name, on);
+        if (!entry.problem.empty()) {
+            throw Refusal{kRefused, FormatMessageText(text::kEntryNotAvailable, {entry.name, entry.problem})};
+        }
+        if (dryRun) {
+            return Done(text::kCliWouldDisable, entry);
+        }
+        DisableEntry(entry);
+        if (StillThere(entry, [](const Entry&) { return true; })) {
+            RefuseUnchanged(entry);
+        }
+        return Done(text::kCliDisabled, entry);
+    }
+
+    int Enable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun, bool replace) {
+        const std::vector<Entry> off = InState(found, false);
+        if (off.empty()) {
+            std::vector<Entry> kept;
+            std::copy_if(found.begin(), found.end(), std::back_inserter(kept),
+                         [](const Entry& entry) { return entry.switchedOffInWindows; });
+            if (kept.empty()) {
+                return Done(text::kCliAlreadyOn, OneOf(name, found));
+            }
+            // Listed as starting but kept from it by Windows' own switch: the flag goes, nothing else changes.
+            const Entry& entry = OneOf(name, kept);
+            if (dryRun) {
+                return Done(text::kCliWouldAllow, entry);
+            }
+            AllowEntryToStart(entry);
+            if (StillThere(entry, [](const Entry& now) { return now.switchedOffInWindows; })) {
+                RefuseUnchanged(entry);
+            }
+            return Done(text::kCliAllowed, entry);
+        }
+        const Entry& entry = OneOf(name, off);
+        // Switching on never overwrites what starts now: a different entry of that name in its place (a program
+        // that added itself again) is exchanged for it only when asked for with --replace.
+        const std::optional<StartingTwin> twin = StartingTwinOf(entry);
+        if (twin && !replace) {
+            throw Refusal{kRefused, FormatMessageText(text::kCliWouldReplace,
+                                                      {entry.name, Where(entry), twin->startsNow, twin->switchedOff})};
+        }
+        if (dryRun) {
+            return Done(twin ? text::kCliWouldExchange : text::kCliWouldEnable, entry);
+        }
+        EnableEntry(entry, nullptr, twin.has_value());
+        if (twin) {
+            // The two changed places: what was switched off starts now, and the other is kept under its name.
+            Entry started = entry;
+            started.code = EnabledCodeOf(entry.code);
+            if (!StillThere(started, [&](const Entry& now) {
+                    return !IsRegistryCode(entry.code) || now.description == entry.description;
+                })) {
+                RefuseUnchanged(entry);
+            }
+        } else if (StillThere(entry, [](const Entry&) { return true; })) {
+            RefuseUnchanged(entry);
+        }
+        return Done(text::kCliEnabled, entry);
+    }
+
+    int Delete(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {
+        const Entry& entry = OneOf(name, found);
+        if (dryRun) {
+            return Done(text::kCliWouldDelete, entry);
+        }
+        bw::DeleteEntry(entry);
+        if (StillThere(entry, [](const Entry&) { return true; })) {
+            RefuseUnchanged(entry);
+        }
+        return Done(text::kCliDeleted, entry);
+    }
+
+    int Add(const Request& request) {
+        const std::wstring program = FullPath(request.operands.front());
+        if (!FileExists(program)) {
+            m_streams.Error(FormatMessageText(text::kCliNoSuchFile, program));
+            return kNoSuchEntry;
+        }
+        const std::wstring name = request.name ? *request.name : EntryNameForProgram(program);
+        if (request.dryRun) {
+            // The name the shortcut would get is refused here as it would be then.
+            (void)StartupLinkPath(name);
+            m_streams.Line(FormatMessageText(text::kCliWouldAdd, {name, program}));
+            return kDone;
+        }
+        const std::wstring shortcut = AddStartupShortcut(program, name);
+        if (!FileExists(shortcut)) {
+            m_streams.Error(FormatMessageText(text::kCliNotAdded, program));
+            return kFailed;
+        }
+        RefreshStore(false);
+        const std::wstring fileName = FileNamePart(shortcut);
+        m_streams.Line(FormatMessageText(text::kCliAdded, {fileName.substr(0, fileName.size() - 4), program}));
+        return kDone;
+    }
+
+    // What the store folders and the system hold, enough to tell what a refresh changed.
+    struct Snapshot {
+        std::map<std::wstring, std::pair<int, std::wstring>> links; // by folded path: code and entry name
+        std::map<std::wstring, std::string> linkBytes;
+        std::map<std::wstring, std::string> system; // by code and folded name: what the entry holds
+        std::map<std::wstring, std::pair<int, std::wstring>> systemNames;
+    };
+
+    static Snapshot Take() {
+        Snapshot snapshot;
+        TStoreReader store;
+        (void)store.Read(AllCodes());
+        for (const auto& link : store.Links()) {
+            if (IsEnabledCode(link->code)) {
+                const std::wstring key = FoldedName(link->path);
+                snapshot.links[key] = {link->code, link->name};
+                snapshot.linkBytes[key] = link->bytes;
+            }
+        }
+        TSystemReader system;
+        (void)system.Read();
+        for (const RunKeyRead& key : system.Last().keys) {
+            for (const RegistryValue& value : key.values) {
+                const std::wstring id = std::to_wstring(key.code) + L"|" + FoldedName(value.name);
+                snapshot.system[id] = std::to_string(value.type) + "|" + value.data;
+                snapshot.systemNames[id] = {key.code, value.name};
+            }
+        }
+        for (const StartupFile& file : system.Last().startupFiles) {
+            const std::wstring id = L"3|" + FoldedName(file.fileName);
+            const FileStamp& stamp = file.stamp;
+            snapshot.system[id] = std::to_string(stamp.written.dwHighDateTime) + ":" +
+                                  std::to_string(stamp.written.dwLowDateTime) + ":" + std::to_string(stamp.size);
+            snapshot.systemNames[id] = {3, file.fileName.substr(0, file.fileName.size() - 4)};
+        }
+        return snapshot;
+    }
+
+    int Refresh() {
+        const Snapshot before = Take();
+        RefreshStore(true);
+        const Snapshot after = Take();
+        bool changed = false;
+        const auto say = [&](const wchar_t* pattern, const std::pair<int, std::wstring>& entry) {
+            m_streams.Line(FormatMessageText(pattern, {entry.second, LocationKeyOf(entry.first)}));
+            changed = true;
+        };
+        for (const auto& [id, bytes] : after.system) {
+            const auto was = before.system.find(id);
+            if (was != before.system.end() && was->second != bytes) {
+                say(text::kCliWroteBack, after.systemNames.at(id));
+            }
+        }
+        for (const auto& [path, entry] : after.links) {
+            const auto was = before.linkBytes.find(path);
+            if (was == before.linkBytes.end()) {
+                say(text::kCliStored, entry);
+            } else if (was->second != after.linkBytes.at(path)) {
+                say(text::kCliRestored, entry);
+            }
+        }
+        for (const auto& [path, entry] : before.links) {
+            if (after.links.count(path) == 0) {
+                say(text::kCliDropped, entry);
+            }
+        }
+        if (!changed) {
+            m_streams.Line(text::kCliNothingChanged);
+        }
+        return kDone;
+    }
+
+    TStreams& m_streams;
+    TStoreSession m_session;
+};
+
+} // namespace
+
+int RunCommandLine(const std::vector<std::wstring>& arguments, TStreams& streams) {
+    try {
+        const Request request = ParseRequest(arguments);
+        if (request.help) {
+            streams.Out(text::kCliUsage);
+            return kDone;
+        }
+        if (request.version) {
+            streams.Line(FormatMessageText(text::kCliVersion, WideOf(BOOTWARDEN_VERSION_TEXT)));
+            return kDone;
+        }
+        // The whole command, from the first read to the last write, is one piece of work on the store.
+        const TStoreLock lock;
+        // However it ends, a window open on the store learns that this process worked on it.
+        struct Told {
+            TStoreWatch watch;
+            ~Told() { watch.Seen(); }
+        } told;
+        TCommandRun run(streams);
+        return run.Run(request);
+    } catch (const EUsage& error) {
+        streams.Error(error.Message());
+        return kRefused;
+    } catch (const EEntryRefused& error) {
+        streams.Error(error.Message());
+        return kRefused;
+    } catch (const EBootwarden& error) {
+        streams.Error(error.Message());
+        return kFailed;
+    } catch (const std::exception& error) {
+        streams.Error(WideOf(error.what()));
+        return kFailed;
+    }
+}
+
+} // namespace bw::cli

@@ -1,0 +1,13 @@
+#pragma once
+
+namespace bw::cli {
+
+// Built only into the copy of bwcli that the tests run (BwcliUnderTest.exe), never into bwcli.exe. A test
+// process cannot lend its own redirection of the registry to a child, so the child redirects itself:
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER go to the keys "Machine" and "User" below the key of
+// HKEY_CURRENT_USER that the environment variable BOOTWARDEN_TEST_REGISTRY names (the test's scratch keys).
+// False, and nothing redirected, when the variable is missing or its keys do not exist: the test build then
+// refuses to run rather than touch the real start-up entries.
+bool UseScratchRegistry();
+
+} // namespace bw::cli

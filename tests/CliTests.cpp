@@ -1,0 +1,572 @@
+#include "TestEnvironment.h"
+
+#include "cli/EntryFormats.h"
+#include "cli/Output.h"
+#include "platform/FileSystem.h"
+#include "platform/NamedObjects.h"
+#include "store/StoreLock.h"
+#include "store/StoreSession.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+namespace bw::test {
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct CliResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out; // bytes as written
+    std::string err;
+
+    std::vector<std::string> ErrLines() const {
+        std::vector<std::string> lines;
+        std::istringstream stream(err);
+        for (std::string line; std::getline(stream, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+std::string Utf8(const std::wstring& text) {
+    return cli::Utf8Of(text);
+}
+
+// A pipe whose read end the test keeps and whose write end the child inherits.
+struct Pipe {
+    UniqueFile read;
+    UniqueFile write;
+    Pipe() {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE readEnd = nullptr;
+        HANDLE writeEnd = nullptr;
+        if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+            throw std::runtime_error("cannot create a pipe");
+        }
+        read.Reset(readEnd);
+        write.Reset(writeEnd);
+        ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    }
+};
+
+std::string ReadAll(HANDLE pipe) {
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+// A bwcli process under way, its outputs read as it writes them.
+class TCliProcess {
+public:
+    TCliProcess(const std::wstring& exe, const std::wstring& arguments) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = m_out.write.Get();
+        startup.hStdError = m_err.write.Get();
+        std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                              nullptr, &startup, &process)) {
+            throw std::runtime_error("cannot start bwcli");
+        }
+        m_process.Reset(process.hProcess);
+        UniqueFile thread(process.hThread);
+        m_out.write.Reset();
+        m_err.write.Reset();
+        m_outReader = std::thread([this] { m_result.out = ReadAll(m_out.read.Get()); });
+        m_errReader = std::thread([this] { m_result.err = ReadAll(m_err.read.Get()); });
+    }
+    ~TCliProcess() {
+        if (m_outReader.joinable()) {
+            (void)Finish();
+        }
+    }
+
+    CliResult Finish() {
+        if (::WaitForSingleObject(m_process.Get(), 60000) != WAIT_OBJECT_0) {
+            ::TerminateProcess(m_process.Get(), 99);
+            ::WaitForSingleObject(m_process.Get(), 5000);
+        }
+        m_outReader.join();
+        m_errReader.join();
+        ::GetExitCodeProcess(m_process.Get(), &m_result.exitCode);
+        return m_result;
+    }
+
+private:
+    Pipe m_out;
+    Pipe m_err;
+    UniqueFile m_process;
+    std::thread m_outReader;
+    std::thread m_errReader;
+    CliResult m_result;
+};
+
+// A scratch store with bwcli beside it, as it ships: the test build of bwcli, copied into the store's program
+// folder and pointed at this test's scratch registry.
+class CliTest : public StoreTest {
+protected:
+    CliTest() {
+        const std::wstring built = FolderPart(ModulePath()) + L"BwcliUnderTest.exe";
+        m_exe = m_programDir + L"bwcli.exe";
+        if (!::CopyFileW(built.c_str(), m_exe.c_str(), FALSE)) {
+            throw std::runtime_error("cannot copy BwcliUnderTest.exe beside the scratch store");
+        }
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", m_registry.ScratchPath().c_str());
+    }
+    ~CliTest() override { ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr); }
+
+    CliResult Run(const std::wstring& arguments) { return TCliProcess(m_exe, arguments).Finish(); }
+
+    // The entries as the store's own session lists them, in this process.
+    std::vector<Entry> SessionEntries() {
+        TStoreSession session;
+        (void)session.Refresh(false, nullptr);
+        return session.Entries();
+    }
+
+    void SeedThree() {
+        m_registry.SetRunValue(Location::Local, L"Backup Agent", L"\"c:\\Program Files\\Backup\\agent.exe\" --quiet");
+        m_registry.SetRunValue(Location::User, L"Monitor", L"%SystemRoot%\\system32\\taskmgr.exe", REG_EXPAND_SZ);
+        WriteShortcut(StartupPath(L"Clock.lnk"), L"c:\\windows\\system32\\notepad.exe", L"Clock");
+    }
+
+    std::wstring m_exe;
+};
+
+const Json* Find(const Json& entries, const std::string& name, const std::string& location) {
+    for (const Json& entry : entries) {
+        if (entry.at("name") == name && entry.at("location") == location) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// --- list, in its three formats -------------------------------------------------------------------------
+
+TEST_F(CliTest, ListAsJsonHoldsEveryEntryOfTheStoreWithItsFields) {
+    SeedThree();
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 0u);
+
+    const CliResult result = Run(L"list --json");
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.err, "");
+    const Json document = Json::parse(result.out);
+    EXPECT_EQ(document.at("format"), 1);
+    const Json& entries = document.at("entries");
+
+    // The same entries, in the same order, as the store's session in this process lists them.
+    const std::vector<Entry> expected = SessionEntries();
+    ASSERT_EQ(entries.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(entries[i].at("name"), Utf8(expected[i].name));
+        EXPECT_EQ(entries[i].at("code"), expected[i].code);
+        EXPECT_EQ(entries[i].at("storeLink"), Utf8(expected[i].storeLinkPath));
+    }
+
+    const Json* backup = Find(entries, "Backup Agent", "hklm");
+    ASSERT_NE(backup, nullptr);
+    EXPECT_EQ(backup->at("label"), "Registry (HKLM)");
+    EXPECT_EQ(backup->at("enabled"), true);
+    EXPECT_EQ(backup->at("starts"), true);
+    EXPECT_EQ(backup->at("switchedOffInWindows"), false);
+    EXPECT_EQ(backup->at("commandLine"), "\"c:\\Program Files\\Backup\\agent.exe\" --quiet");
+    EXPECT_TRUE(backup->at("target").is_null()); // not installed here
+    EXPECT_TRUE(backup->at("problem").is_null());
+
+    const Json* monitor = Find(entries, "Monitor", "hkcu");
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_EQ(monitor->at("code"), kUserOff);
+    EXPECT_EQ(monitor->at("enabled"), false);
+    EXPECT_EQ(monitor->at("starts"), false);
+    EXPECT_EQ(monitor->at("commandLine"), "%SystemRoot%\\system32\\taskmgr.exe");
+
+    const Json* clock = Find(entries, "Clock", "startup");
+    ASSERT_NE(clock, nullptr);
+    EXPECT_EQ(clock->at("label"), "Startup Folder");
+    EXPECT_EQ(clock->at("commandLine"), "c:\\windows\\system32\\notepad.exe");
+}
+
+TEST_F(CliTest, ListAsTableAndCsv) {
+    SeedThree();
+    m_registry.SetRunValue(Location::User, L"Quoted, \"odd\"", L"c:\\a.exe --x=\"1,2\"");
+
+    const CliResult table = Run(L"list");
+    ASSERT_EQ(table.exitCode, 0u) << table.err;
+    std::vector<std::string> lines;
+    std::istringstream stream(table.out);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 5u) << table.out;
+    // Every column starts at the same place on every line.
+    const size_t stateColumn = lines[0].find("State");
+    const size_t locationColumn = lines[0].find("Found in...");
+    ASSERT_NE(stateColumn, std::string::npos);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].compare(stateColumn, 2, "on") == 0) << lines[i];
+        EXPECT_TRUE(lines[i][locationColumn] >= '1' && lines[i][locationColumn] <= '3') << lines[i];
+    }
+    EXPECT_NE(table.out.find("1 - Registry (HKLM)  \"c:\\Program Files\\Backup\\agent.exe\" --quiet\n"),
+              std::string::npos)
+        << table.out;
+
+    const CliResult csv = Run(L"list --csv");
+    ASSERT_EQ(csv.exitCode, 0u) << csv.err;
+    EXPECT_EQ(csv.out.rfind("name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,"
+                            "problem,storeLink\r\n",
+                            0),
+              0u)
+        << csv.out;
+    // A field with a comma or a quote is quoted, its quotes doubled.
+    EXPECT_NE(csv.out.find("\"Quoted, \"\"odd\"\"\",hkcu,2,Registry (HKCU),true,false,true,"
+                           "\"c:\\a.exe --x=\"\"1,2\"\"\",,,"),
+              std::string::npos)
+        << csv.out;
+    size_t records = 0;
+    for (size_t at = 0; (at = csv.out.find("\r\n", at)) != std::string::npos; at += 2) {
+        ++records;
+    }
+    EXPECT_EQ(records, 5u);
+}
+
+// --- operations and their exit codes --------------------------------------------------------------------
+
+TEST_F(CliTest, DisableAndEnableRoundTripKeepsTheValueAndItsType) {
+    SeedThree();
+    CliResult result = Run(L"disable Monitor");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "Switched off \"Monitor\" (hkcu).\n");
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Monitor"));
+    EXPECT_THAT(StoreNames(kUserOff), ::testing::ElementsAre(L"Monitor.lnk"));
+
+    result = Run(L"disable monitor"); // the name as the registry compares it
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "\"Monitor\" (hkcu) is switched off already.\n");
+
+    result = Run(L"enable Monitor");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "Switched on \"Monitor\" (hkcu).\n");
+    const auto value = m_registry.RunValue(Location::User, L"Monitor");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(value->text, L"%SystemRoot%\\system32\\taskmgr.exe");
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+
+    // A Startup shortcut goes into the store and comes back byte for byte.
+    const std::string shortcut = ReadFileBytes(StartupPath(L"Clock.lnk"));
+    EXPECT_EQ(Run(L"disable Clock").exitCode, 0u);
+    EXPECT_FALSE(PathExists(StartupPath(L"Clock.lnk")));
+    EXPECT_EQ(Run(L"enable Clock").exitCode, 0u);
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Clock.lnk")), shortcut);
+}
+
+TEST_F(CliTest, DryRunSaysWhatItWouldDoAndChangesNothing) {
+    SeedThree();
+    CliResult result = Run(L"disable --dry-run \"Backup Agent\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "Would switch off \"Backup Agent\" (hklm).\n");
+    EXPECT_TRUE(m_registry.RunValue(Location::Local, L"Backup Agent"));
+    EXPECT_TRUE(StoreNames(kLocalOff).empty());
+
+    result = Run(L"delete Clock --dry-run");
+    EXPECT_EQ(result.out, "Would delete \"Clock\" (startup).\n");
+    EXPECT_TRUE(PathExists(StartupPath(L"Clock.lnk")));
+
+    const std::wstring program = m_root / L"tool.exe";
+    WriteFileBytes(program, "MZ");
+    result = Run(L"add --dry-run \"" + program + L"\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_FALSE(PathExists(StartupPath(L"tool.lnk")));
+}
+
+TEST_F(CliTest, DeleteAndAddAsTheButtonsDo) {
+    SeedThree();
+    CliResult result = Run(L"delete \"Backup Agent\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Backup Agent"));
+    result = Run(L"delete \"Backup Agent\"");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.err, "bwcli: no entry named \"Backup Agent\"\n");
+
+    // A switched-off entry is deleted from the store.
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 0u);
+    EXPECT_EQ(Run(L"delete Monitor").exitCode, 0u);
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+
+    const std::wstring program = m_root / L"tool.v2.exe";
+    WriteFileBytes(program, "MZ");
+    result = Run(L"add \"" + program + L"\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(ReadShortcut(StartupPath(L"tool.lnk")).path, program);
+    EXPECT_THAT(StoreNames(kStartUp), ::testing::Contains(L"tool.lnk")); // listed at once
+    result = Run(L"add \"" + program + L"\" --name \"My tool\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "Added \"My tool\" (startup): " + Utf8(program) + "\n");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"My tool.lnk")).path, program);
+
+    result = Run(L"add \"" + (m_root / L"missing.exe") + L"\"");
+    EXPECT_EQ(result.exitCode, 1u);
+    result = Run(L"add \"" + program + L"\" --name ..\\evil");
+    EXPECT_EQ(result.exitCode, 2u) << result.out;
+    EXPECT_EQ(result.ErrLines().size(), 1u);
+}
+
+TEST_F(CliTest, RefusalsAndMistakesHaveTheirExitCodesAndOneLineEach) {
+    SeedThree();
+    // A switched-off twin of other contents would be lost: the store's own rule refuses.
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 0u);
+    m_registry.SetRunValue(Location::User, L"Monitor", L"c:\\other\\monitor.exe");
+    CliResult result = Run(L"disable Monitor --location hkcu");
+    EXPECT_EQ(result.exitCode, 2u) << result.out;
+    ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+    EXPECT_NE(result.err.find("already kept"), std::string::npos) << result.err;
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Monitor"));
+
+    for (const wchar_t* wrong :
+         {L"", L"frobnicate", L"list --location hkcu", L"disable", L"disable a b", L"list --json --csv",
+          L"enable x --location hkxx", L"list --bogus", L"disable x --state off", L"delete x --state maybe"}) {
+        result = Run(wrong);
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(wrong);
+        EXPECT_EQ(result.ErrLines().size(), 1u) << Utf8(wrong) << result.err;
+        EXPECT_EQ(result.out, "") << Utf8(wrong);
+    }
+    result = Run(L"--help");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.out.rfind("Usage: bwcli", 0), 0u);
+    result = Run(L"--version");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.out.rfind("bwcli 1.", 0), 0u) << result.out;
+}
+
+// A program that added itself again after it was switched off: switching the old one on would overwrite it.
+TEST_F(CliTest, EnableNeverOverwritesWhatStartsNow) {
+    SeedThree();
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 0u);
+    m_registry.SetRunValue(Location::User, L"Monitor", L"c:\\monitor\\v2.exe");
+    CliResult result = Run(L"enable Monitor");
+    EXPECT_EQ(result.exitCode, 2u);
+    ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+    EXPECT_NE(result.err.find("c:\\monitor\\v2.exe"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("%SystemRoot%\\system32\\taskmgr.exe"), std::string::npos) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Monitor")->text, L"c:\\monitor\\v2.exe");
+    EXPECT_THAT(StoreNames(kUserOff), ::testing::ElementsAre(L"Monitor.lnk"));
+
+    // Both are there now; delete tells them apart by their state.
+    result = Run(L"delete Monitor");
+    EXPECT_EQ(result.exitCode, 2u);
+    EXPECT_NE(result.err.find("hkcu (on), hkcu (off); choose one with --state on or --state off"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(Run(L"delete Monitor --state off --dry-run").out, "Would delete \"Monitor\" (hkcu).\n");
+    EXPECT_THAT(StoreNames(kUserOff), ::testing::ElementsAre(L"Monitor.lnk"));
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 2u); // the switched-off twin differs: refused, as in the window
+    ASSERT_EQ(Run(L"enable Monitor").exitCode, 2u);
+
+    // Asked for, the two change places: the one that started so far is kept switched off instead.
+    EXPECT_EQ(Run(L"enable Monitor --replace --dry-run").out,
+              "Would switch on \"Monitor\" (hkcu), keeping the one that starts now switched off in its place.\n");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Monitor")->text, L"c:\\monitor\\v2.exe");
+    result = Run(L"enable Monitor --replace");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    const auto value = m_registry.RunValue(Location::User, L"Monitor");
+    EXPECT_EQ(value->text, L"%SystemRoot%\\system32\\taskmgr.exe");
+    EXPECT_EQ(value->type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(ReadShortcut(StorePath(kUserOff, L"Monitor")).description, L"c:\\monitor\\v2.exe");
+
+    // The very same entry starting again: the switched-off copy only goes.
+    m_registry.SetRunValue(Location::User, L"Monitor", L"c:\\monitor\\v2.exe");
+    result = Run(L"enable Monitor");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+
+    // The same for a Startup shortcut.
+    ASSERT_EQ(Run(L"disable Clock").exitCode, 0u);
+    WriteShortcut(StartupPath(L"Clock.lnk"), L"c:\\clock\\v2.exe", L"Clock 2");
+    const std::string theirs = ReadFileBytes(StartupPath(L"Clock.lnk"));
+    result = Run(L"enable Clock");
+    EXPECT_EQ(result.exitCode, 2u);
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Clock.lnk")), theirs);
+    EXPECT_THAT(StoreNames(kStartUpOff), ::testing::ElementsAre(L"Clock.lnk"));
+}
+
+TEST_F(CliTest, AmbiguousNameIsRefusedListingItsPlaces) {
+    SeedThree();
+    m_registry.SetRunValue(Location::User, L"clock", L"c:\\tools\\clock.exe");
+    CliResult result = Run(L"disable Clock");
+    EXPECT_EQ(result.exitCode, 2u);
+    ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+    EXPECT_NE(result.err.find("hkcu (on)"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("startup (on)"), std::string::npos) << result.err;
+    EXPECT_TRUE(PathExists(StartupPath(L"Clock.lnk")));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"clock"));
+
+    result = Run(L"disable Clock --location startup");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_FALSE(PathExists(StartupPath(L"Clock.lnk")));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"clock"));
+
+    result = Run(L"enable Clock --location hkcu");
+    EXPECT_EQ(result.out, "\"clock\" (hkcu) is switched on already.\n");
+    result = Run(L"enable Nothing --location hklm");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.err, "bwcli: no entry named \"Nothing\" in hklm\n");
+}
+
+TEST_F(CliTest, UnicodeNamesArriveWholeThroughAPipe) {
+    const std::wstring name = L"Календарь \u65e5\u5386 \U0001F4C5";
+    const std::wstring command = L"c:\\Programme\\K\u00e4lender\\\u65e5\u5386.exe /tray";
+    m_registry.SetRunValue(Location::User, name, command);
+
+    CliResult result = Run(L"list --json");
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    const Json document = Json::parse(result.out);
+    const Json* entry = Find(document.at("entries"), Utf8(name), "hkcu");
+    ASSERT_NE(entry, nullptr) << result.out;
+    EXPECT_EQ(entry->at("commandLine"), Utf8(command));
+    result = Run(L"list");
+    EXPECT_NE(result.out.find(Utf8(name)), std::string::npos);
+    EXPECT_NE(result.out.find(Utf8(command)), std::string::npos);
+
+    result = Run(L"disable \"" + name + L"\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "Switched off \"" + Utf8(name) + "\" (hkcu).\n");
+    EXPECT_FALSE(m_registry.RunValue(Location::User, name));
+    result = Run(L"enable \"" + name + L"\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    const auto value = m_registry.RunValue(Location::User, name);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->text, command);
+}
+
+TEST_F(CliTest, RefreshSaysWhatItChanged) {
+    SeedThree();
+    ASSERT_EQ(Run(L"list").exitCode, 0u);
+    m_registry.SetRunValue(Location::User, L"Updater", L"c:\\updater.exe");
+    m_registry.SetRunValue(Location::User, L"Monitor", L"c:\\monitor2.exe");
+    m_registry.RemoveRunValue(Location::Local, L"Backup Agent");
+
+    CliResult result = Run(L"refresh");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_NE(result.out.find("Stored \"Updater\" (hkcu): new in Windows.\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Stored \"Monitor\" (hkcu) again: changed in Windows.\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("Dropped \"Backup Agent\" (hklm) from the store: gone from Windows.\n"),
+              std::string::npos)
+        << result.out;
+    result = Run(L"refresh");
+    EXPECT_EQ(result.out, "Nothing changed.\n");
+}
+
+// --- the test build never reaches the real entries ------------------------------------------------------
+
+TEST_F(CliTest, TestBuildRefusesToRunWithoutAScratchRegistry) {
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr);
+    const CliResult result = Run(L"list");
+    EXPECT_EQ(result.exitCode, 3u);
+    EXPECT_NE(result.err.find("test build"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(FolderNames(StoreFolderPath(kStartUp)).empty());
+}
+
+// --- one program at a time on a store -------------------------------------------------------------------
+
+TEST_F(CliTest, AStoreHeldByAnotherProcessIsBusyAfterAWait) {
+    SeedThree();
+    const TStoreLock held; // the window, working
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult result = Run(L"disable Monitor");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.exitCode, 3u);
+    EXPECT_EQ(result.err, "bwcli: " + Utf8(text::kStoreBusy) + "\n");
+    EXPECT_GE(waited, std::chrono::milliseconds(kStoreLockWait - 500));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Monitor"));
+}
+
+TEST_F(CliTest, AStoreReleasedWithinTheWaitIsWorkedOn) {
+    SeedThree();
+    auto held = std::make_unique<TStoreLock>();
+    TCliProcess waiting(m_exe, L"disable Monitor");
+    ::Sleep(1000);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Monitor")) << "worked on a store held by another process";
+    held.reset();
+    const CliResult result = waiting.Finish();
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Monitor"));
+}
+
+TEST_F(CliTest, TwoProcessesAtOnceBothFinishAndLoseNothing) {
+    SeedThree();
+    for (int i = 0; i < 6; ++i) {
+        m_registry.SetRunValue(Location::User, L"Extra " + std::to_wstring(i), L"c:\\extra.exe " + std::to_wstring(i));
+    }
+    TCliProcess first(m_exe, L"disable \"Extra 1\"");
+    TCliProcess second(m_exe, L"disable \"Extra 4\"");
+    TCliProcess third(m_exe, L"list --json");
+    EXPECT_EQ(first.Finish().exitCode, 0u);
+    EXPECT_EQ(second.Finish().exitCode, 0u);
+    const CliResult listed = third.Finish();
+    EXPECT_EQ(listed.exitCode, 0u) << listed.err;
+    EXPECT_TRUE(Json::accept(listed.out)) << listed.out;
+
+    EXPECT_THAT(StoreNames(kUserOff), ::testing::UnorderedElementsAre(L"Extra 1.lnk", L"Extra 4.lnk"));
+    EXPECT_EQ(m_registry.RunValueNames(Location::User).size(), 5u); // Monitor and four extras
+    EXPECT_EQ(SessionEntries().size(), 3u + 6u);
+}
+
+TEST_F(CliTest, EveryCommandTellsAWindowOnTheStoreThatItWorkedThere) {
+    SeedThree();
+    TStoreWatch window;
+    EXPECT_FALSE(window.OthersWorked());
+    EXPECT_EQ(Run(L"list").exitCode, 0u);
+    EXPECT_TRUE(window.OthersWorked());
+    window.Seen();
+    EXPECT_EQ(Run(L"disable Nothing").exitCode, 1u); // its import ran all the same
+    EXPECT_TRUE(window.OthersWorked());
+    window.Seen();
+    EXPECT_EQ(Run(L"--version").exitCode, 0u); // reads nothing, changes nothing
+    EXPECT_FALSE(window.OthersWorked());
+}
+
+TEST(StoreLock, GoesWhenItsHolderEndsWithoutReleasingIt) {
+    const std::wstring name = L"Local\\Bootwarden-Test-" + std::to_wstring(::GetCurrentProcessId());
+    std::thread holder([&] {
+        // Never destroyed, so never released: the thread ends owning it, and Windows abandons it, as it does
+        // when a process dies holding it.
+        auto* mutex = new TNamedMutex(name);
+        EXPECT_TRUE(mutex->Acquire(0));
+    });
+    holder.join();
+    TNamedMutex mutex(name);
+    EXPECT_TRUE(mutex.Acquire(1000));
+}
+
+TEST(StoreLock, IsOneForEveryPathOfTheStoreFolder) {
+    TempFolder folder;
+    EXPECT_EQ(StoreLockName(folder.Path()), StoreLockName(folder.Path() + L"\\"));
+    EXPECT_EQ(StoreLockName(folder.Path()), StoreLockName(FoldedName(folder.Path())));
+    TempFolder other;
+    EXPECT_NE(StoreLockName(folder.Path()), StoreLockName(other.Path()));
+    // The same folder reached through a link (where this system lets the test make one that opens as a folder).
+    const std::wstring link = other / L"link";
+    if (MakeFileSymlink(link, folder.Path()) && DirectoryExists(link)) {
+        EXPECT_EQ(StoreLockName(link), StoreLockName(folder.Path()));
+    }
+    EXPECT_NE(StoreLockName(folder.Path()), StoreWindowName(folder.Path()));
+}
+
+} // namespace bw::test
