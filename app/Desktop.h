@@ -27,6 +27,11 @@ public:
     // The default action of the shell on a file; returns what the shell returns (above 32 on success).
     virtual INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
                                   const std::wstring& folder, int showCommand) = 0;
+
+    // Starts `program` anew with an administrator's rights (the shell's "runas" verb: the UAC prompt), with
+    // `folder` as its current folder; true when it started, false when it did not (the user declined). A desktop
+    // that cannot start programs starts none.
+    virtual bool RunAsAdministrator(HWND, const std::wstring&, const std::wstring&) { return false; }
 };
 
 class TSystemDesktop : public TDesktop {
@@ -37,6 +42,7 @@ public:
     void ShowProperties(HWND owner, const std::wstring& file) override;
     INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
                           const std::wstring& folder, int showCommand) override;
+    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) override;
 };
 
 // The error box's title: the executable's file name without its folder, cut at its first ".", every

@@ -24,6 +24,7 @@ public:
     static constexpr Command AddButton = TToolBar::AddButton;
     static constexpr Command DeleteButton = TToolBar::DeleteButton;
     static constexpr Command HelpButton = TToolBar::HelpButton;
+    static constexpr Command RestartButton = TToolBar::RestartButton;
 
     // Window messages of our own.
     enum : UINT {
@@ -61,6 +62,12 @@ public:
     void HelpButtonClick();
     bool FormClose(); // false keeps the window open
 
+    // A change needed rights the program lacks: says so, and offers to start the program anew as administrator
+    // (only where it does not run as one already).
+    void OfferRestartAsAdministrator(const std::wstring& message);
+    // Starts the program anew as administrator; the window closes once the new one has started.
+    void RestartAsAdministrator();
+
 private:
     struct PendingToggle {
         Entry entry;
@@ -82,6 +89,8 @@ private:
     void ContinueImport();
     void ShowEntries(bool everyBox = false);
     void ReportImportProblems();
+    void ReportWriteBackFailures();
+    void ShowAccountInTitle();
 
     void ListSelectItem(int row, bool selected);
     void ListChange(int row, bool checked);
@@ -108,6 +117,7 @@ private:
     std::optional<PendingToggle> m_pendingToggle;
     bool m_errorBoxOpen = false;
     bool m_refreshAfterErrorBox = false;
+    bool m_endAtStart = false; // FormCreate found that the program must not go on (started inside its zip)
 };
 
 } // namespace bw

@@ -82,6 +82,8 @@ inline void CloseFont(HFONT h) {
 } // namespace detail
 
 using UniqueFile = UniqueHandle<HANDLE, detail::CloseFile, detail::InvalidHandle>;
+// Process and token handles, which are null when there is none.
+using UniqueKernelHandle = UniqueHandle<HANDLE, detail::CloseFile>;
 using UniqueFind = UniqueHandle<HANDLE, detail::CloseFind, detail::InvalidHandle>;
 using UniqueHkey = UniqueHandle<HKEY, detail::CloseKey>;
 using UniqueHicon = UniqueHandle<HICON, detail::CloseIcon>;

@@ -17,11 +17,19 @@ namespace bw {
 
 namespace {
 
-// Opens the Run key of a registry code's location; false when it cannot be opened with full access, which
-// every caller takes as "nothing to do on the registry side".
-bool OpenRunKey(TRegistry& registry, int code) {
+// Opens the Run key of a registry code's location for a change of the entry `name`; false when the key is
+// missing, which every caller takes as "nothing to do on the registry side". A key that is there but that the
+// user may not change (HKLM's, without administrator rights) raises ERightsMissing: callers open it before they
+// change anything anywhere, so nothing has changed then.
+bool OpenRunKeyToChange(TRegistry& registry, int code, const std::wstring& name) {
     registry.SelectRoot(RegistryRoot(code));
-    return registry.OpenExistingKey(kRunKeyPath, RegistryView(code));
+    if (registry.OpenExistingKey(kRunKeyPath, RegistryView(code), KeyAccess::Write)) {
+        return true;
+    }
+    if (registry.Refused()) {
+        throw ERightsMissing(FormatMessageText(text::kNeedsAdministrator, name));
+    }
+    return false;
 }
 
 [[noreturn]] void Refuse(const wchar_t* message, std::initializer_list<std::wstring> arguments) {
@@ -73,7 +81,7 @@ bool PutBack(const std::wstring& path, const std::optional<std::string>& before)
 
 void DisableRunValue(const Entry& entry) {
     TRegistry registry;
-    if (!OpenRunKey(registry, entry.code)) {
+    if (!OpenRunKeyToChange(registry, entry.code, entry.name)) {
         return; // nothing moves; the refresh shows the entry as it still is
     }
     const auto value = registry.Value(entry.name);
@@ -139,7 +147,7 @@ bool EnableRunValue(const Entry& entry, const StoreLink& link) {
         Refuse(text::kCannotEnableCut, {entry.name});
     }
     TRegistry registry;
-    if (!OpenRunKey(registry, EnabledCodeOf(entry.code))) {
+    if (!OpenRunKeyToChange(registry, EnabledCodeOf(entry.code), entry.name)) {
         return false; // nothing moves; the refresh shows the entry as it still is
     }
     const auto before = registry.Value(entry.name);
@@ -192,6 +200,7 @@ bool Entry::operator==(const Entry& other) const {
 }
 
 void AllowEntryToStart(const Entry& entry) {
+    RequireChangeableStore(entry.name);
     if (IsEnabledCode(entry.code)) {
         (void)AllowToStart(entry.code, entry.name);
     }
@@ -201,6 +210,7 @@ void DisableEntry(const Entry& entry) {
     if (!IsEnabledCode(entry.code)) {
         return;
     }
+    RequireChangeableStore(entry.name);
     if (!entry.problem.empty()) {
         Refuse(text::kEntryNotAvailable, {entry.name, entry.problem});
     }
@@ -215,12 +225,15 @@ void EnableEntry(const Entry& entry, ProgressControl* progress) {
     if (!IsValidCode(entry.code) || IsEnabledCode(entry.code)) {
         return;
     }
+    RequireChangeableStore(entry.name);
     // Read afresh: the link may have been edited since the list was made, and nothing is written into the
     // system that was not read whole.
     const auto link = ReadStoreLink(entry.storeLinkPath);
     if (!link) {
         Refuse(text::kCannotEnableUnread, {entry.name});
     }
+    // The flag is written last; whether it may be is known before anything is.
+    CheckRightsToAllow(EnabledCodeOf(entry.code), entry.name);
     if (IsRegistryCode(entry.code)) {
         if (!EnableRunValue(entry, *link)) {
             return;
@@ -232,11 +245,13 @@ void EnableEntry(const Entry& entry, ProgressControl* progress) {
     (void)AllowToStart(EnabledCodeOf(entry.code), entry.name);
 }
 
-bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress) {
+bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress,
+                      std::vector<WriteBackFailure>* failures) {
     bool wrote = false;
     TRegistry registry;
     for (const auto& shared : store.Links()) {
         const StoreLink& link = *shared;
+        try {
         if (!IsEnabledCode(link.code)) {
             continue; // disabled entries have no place in the system to write to
         }
@@ -250,7 +265,7 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
                 continue; // the command line is as imported, or only its start is known
             }
             // Opened afresh for every link: the one before may have left another root's key open.
-            if (!OpenRunKey(registry, link.code)) {
+            if (!OpenRunKeyToChange(registry, link.code, link.name)) {
                 continue;
             }
             const auto current = registry.Value(link.name);
@@ -271,6 +286,14 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
             CopyWithProgress(link.path, shortcut, progress);
             wrote = true;
         }
+        } catch (const EBootwarden& error) {
+            // One entry that cannot be written keeps its edit in the store; the others are written all the same.
+            if (failures == nullptr) {
+                throw;
+            }
+            failures->push_back({link.name, link.code, error.Message(),
+                                 dynamic_cast<const ERightsMissing*>(&error) != nullptr});
+        }
     }
     return wrote;
 }
@@ -286,6 +309,7 @@ std::wstring EntryNameForProgram(const std::wstring& programPath) {
 
 std::wstring AddStartupShortcut(const std::wstring& programPath) {
     const std::wstring name = EntryNameForProgram(programPath);
+    RequireChangeableStore(name);
     if (!IsStartupDirKnown()) {
         Refuse(text::kStartupFolderUnknown, {name});
     }
@@ -321,6 +345,7 @@ void DeleteEntry(const Entry& entry) {
     if (!IsValidCode(entry.code)) {
         return;
     }
+    RequireChangeableStore(entry.name);
     if (!IsEnabledCode(entry.code)) {
         if (!RemoveName(entry.storeLinkPath)) {
             Refuse(text::kCannotDeleteFile, {entry.storeLinkPath});
@@ -336,7 +361,8 @@ void DeleteEntry(const Entry& entry) {
         return;
     }
     TRegistry registry;
-    if (OpenRunKey(registry, entry.code) && !registry.RemoveValue(entry.name) && registry.HasValue(entry.name)) {
+    if (OpenRunKeyToChange(registry, entry.code, entry.name) && !registry.RemoveValue(entry.name) &&
+        registry.HasValue(entry.name)) {
         Refuse(text::kCannotDeleteValue, {entry.name});
     }
 }

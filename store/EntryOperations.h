@@ -55,7 +55,16 @@ void AllowEntryToStart(const Entry& entry);
 // (keeping the value's type, and only into a string value that still exists), or the link into the Startup
 // shortcut (only one that still exists, replaced in one step). Links the last import did not confirm, links
 // not read whole, and cut command lines are never written. True when anything was written.
-bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress);
+// With `failures`, a link that cannot be written (a value the user may not change, a shortcut held open) is
+// added there and the others are written all the same; without, its error is raised.
+struct WriteBackFailure {
+    std::wstring name;
+    int code = 0;
+    std::wstring message;
+    bool needsRights = false; // ERightsMissing: an administrator could write it
+};
+bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress,
+                      std::vector<WriteBackFailure>* failures = nullptr);
 
 // The entry name of a program added by the user: its file name cut before its first dot, unless the name
 // begins with that dot.

@@ -121,6 +121,8 @@ TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMir
     for (const RunKeyRead& key : system.keys) {
         if (key.opened) {
             PlanRunKey(key, system);
+        } else if (key.refused) {
+            m_kept.erase(key.code); // a key the user may not read says nothing of its entries: the mirrors stay
         }
     }
     PlanStartupFolder(system);
@@ -145,6 +147,10 @@ std::wstring TImportJob::PlaceInStore(SystemEntry& entry) {
         return {};
     }
     const std::wstring fileName = *stored + kLinkExtension;
+    if (!StorePathFits(StoreFolderPath(entry.code) + fileName)) {
+        entry.problem = text::kStorePathTooLong; // said on its row, rather than failing at every copy
+        return {};
+    }
     entry.storeLinkPath = StoreFolderPath(entry.code) + fileName;
     m_kept[entry.code].insert(FoldedName(fileName));
     return fileName;

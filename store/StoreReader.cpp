@@ -16,6 +16,7 @@ bool ParseStoreLink(TShellLink& loader, StoreLink& link) {
     link.arguments = loader.Arguments();
     link.linkTarget = loader.Path();
     link.iconIndex = loader.IconIndex();
+    link.iconLocation = loader.IconLocation();
     return true;
 }
 

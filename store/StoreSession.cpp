@@ -1,6 +1,7 @@
 #include "store/StoreSession.h"
 
 #include "resources/Texts.h"
+#include "platform/Errors.h"
 #include "platform/ShellLink.h"
 #include "store/Locations.h"
 
@@ -23,8 +24,18 @@ bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
         m_retry = false;
         return false;
     }
-    if (writeBack && WriteBackEntries(m_store, m_mirror, progress)) {
+    std::vector<WriteBackFailure> failures;
+    if (writeBack && !IsStoreReadOnly() && WriteBackEntries(m_store, m_mirror, progress, &failures)) {
         (void)m_system.Read(); // the write-back changed the system: the import mirrors it as it now is
+    }
+    // An edit that cannot be carried stays in the store (the import leaves it), is named once in the run, and is
+    // tried again by the next refresh, though nothing changed.
+    m_writeBackFailed = !failures.empty();
+    for (WriteBackFailure& failure : failures) {
+        if (m_reported.insert(L"w|" + std::to_wstring(failure.code) + L"|" + failure.name + L"|" + failure.message)
+                .second) {
+            m_newWriteBackFailures.push_back(std::move(failure));
+        }
     }
     m_job = std::make_unique<TImportJob>(m_system.Last(), m_store, m_mirror, !std::exchange(m_leftoversRemoved, true));
     if (!m_maker) {
@@ -39,7 +50,8 @@ bool TStoreSession::ContinueRefresh(DWORD budgetMs) {
     if (!m_job) {
         return true;
     }
-    if (!m_job->Step(budgetMs)) {
+    // A store that cannot be written is listed as the import found it, and nothing is written into it.
+    if (!IsStoreReadOnly() && !m_job->Step(budgetMs)) {
         return false;
     }
     FinishRefresh();
@@ -55,12 +67,27 @@ bool TStoreSession::Refresh(bool writeBack, ProgressControl* progress) {
 }
 
 void TStoreSession::WriteBack(ProgressControl* progress) {
+    if (IsStoreReadOnly()) {
+        return;
+    }
     (void)m_store.Read(AllCodes());
-    (void)WriteBackEntries(m_store, m_mirror, progress);
+    std::vector<WriteBackFailure> failures;
+    (void)WriteBackEntries(m_store, m_mirror, progress, &failures);
+    for (const WriteBackFailure& failure : failures) {
+        // An edit that needs rights the program lacks was named at the refresh; it stays in the store, and
+        // keeping the window open would not give the rights.
+        if (!failure.needsRights) {
+            throw EBootwarden(FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message}));
+        }
+    }
 }
 
 std::vector<ImportProblem> TStoreSession::TakeNewProblems() {
     return std::exchange(m_newProblems, {});
+}
+
+std::vector<WriteBackFailure> TStoreSession::TakeWriteBackFailures() {
+    return std::exchange(m_newWriteBackFailures, {});
 }
 
 void TStoreSession::FinishRefresh() {
@@ -76,7 +103,7 @@ void TStoreSession::FinishRefresh() {
         m_store.TakeChanges(AllCodes());
     }
     BuildEntries(*job);
-    m_retry = !job->Problems().empty();
+    m_retry = !job->Problems().empty() || m_writeBackFailed;
     for (const ImportProblem& problem : job->Problems()) {
         if (m_reported.insert(std::to_wstring(problem.code) + L"|" + FoldedName(problem.name)).second) {
             m_newProblems.push_back(problem);
@@ -117,8 +144,9 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
             entry.iconSource = program.path;
         } else {
             entry.target = link.linkTarget;
-            entry.iconSource = link.linkTarget;
-            entry.iconIndex = link.iconIndex;
+            // The icon the shortcut names for itself, as the shell shows it; else its program's first.
+            entry.iconSource = link.iconLocation.empty() ? link.linkTarget : link.iconLocation;
+            entry.iconIndex = link.iconLocation.empty() ? 0 : link.iconIndex;
         }
     };
     for (int code : AllCodes()) {

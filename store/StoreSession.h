@@ -45,7 +45,8 @@ public:
     size_t ImportDone() const { return m_job ? m_job->Done() : 0; }
     size_t ImportTotal() const { return m_job ? m_job->Total() : 0; }
 
-    // Carries the edits of store links into the system, without an import (the window closing).
+    // Carries the edits of store links into the system, without an import (the window closing). Raises for the
+    // first edit that could not be carried, except one that needs rights the program lacks.
     void WriteBack(ProgressControl* progress);
 
     const std::vector<Entry>& Entries() const { return m_entries; }
@@ -53,6 +54,9 @@ public:
     // The entries the last imports could not copy into the store that were not reported before (each entry is
     // reported once in a run).
     std::vector<ImportProblem> TakeNewProblems();
+
+    // The edits of store links that the last refreshes could not carry into the system, each named once in a run.
+    std::vector<WriteBackFailure> TakeWriteBackFailures();
 
 private:
     struct Program {
@@ -72,10 +76,12 @@ private:
     std::vector<Entry> m_entries;
     bool m_hasEntries = false;
     bool m_retry = false; // the last import left something to try again even when nothing changes
+    bool m_writeBackFailed = false; // the last write-back left an edit in the store
     bool m_leftoversRemoved = false;
     std::map<std::wstring, Program> m_programs; // by command line
     std::set<std::wstring> m_reported;
     std::vector<ImportProblem> m_newProblems;
+    std::vector<WriteBackFailure> m_newWriteBackFailures;
 };
 
 } // namespace bw

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
+#include "platform/Token.h"
 #include "platform/UniqueHandle.h"
 
 #include <atomic>
@@ -160,6 +161,19 @@ std::vector<std::wstring> ScratchRegistry::RunValueNames(Location location) cons
 void ScratchRegistry::SetStartupFolder(const std::wstring& folder) {
     SetText(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, folder);
 }
+
+StandardUser::StandardUser()
+    : m_registry(seam::OpenRegistryKey.Replace([](HKEY root, const std::wstring& path, REGSAM access, HKEY* key) {
+          const REGSAM beyondReading = access & ~(KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+          if (root == HKEY_LOCAL_MACHINE && beyondReading != 0) {
+              // A missing key is missing for everyone; one that is there refuses the change.
+              UniqueHkey probe;
+              const LONG status = seam::OpenRegistryKey.Real(root, path, access & ~beyondReading, probe.Put());
+              return status == ERROR_SUCCESS ? static_cast<LONG>(ERROR_ACCESS_DENIED) : status;
+          }
+          return seam::OpenRegistryKey.Real(root, path, access, key);
+      })),
+      m_elevated(seam::Elevated.Replace([] { return false; })) {}
 
 StoreTest::StoreTest() {
     m_programDir = m_root / L"Program\\";

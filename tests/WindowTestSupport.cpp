@@ -40,6 +40,11 @@ INT_PTR FakeDesktop::OpenWithShell(HWND, const std::wstring& file, const std::ws
     return 42;
 }
 
+bool FakeDesktop::RunAsAdministrator(HWND, const std::wstring& program, const std::wstring& folder) {
+    restarts.push_back({program, folder});
+    return restartAnswer;
+}
+
 void PrintTo(const Row& row, std::ostream* out) {
     const auto narrow = [](const std::wstring& text) {
         std::string result;

@@ -19,6 +19,7 @@ public:
     void ShowProperties(HWND owner, const std::wstring& file) override;
     INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
                           const std::wstring& folder, int showCommand) override;
+    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) override;
 
     bool confirmAnswer = true;
     std::optional<std::wstring> browseAnswer;
@@ -34,6 +35,12 @@ public:
     std::vector<Error> errors;
     std::vector<std::wstring> propertiesShown;
     std::vector<std::wstring> shellOpened;
+    bool restartAnswer = true; // the elevated program started (the user said Yes to Windows' prompt)
+    struct Restart {
+        std::wstring program;
+        std::wstring folder;
+    };
+    std::vector<Restart> restarts;
 };
 
 struct Row {
