@@ -84,11 +84,12 @@ private:
 };
 
 // Windows as a standard user (or an administrator's unelevated token) sees it, for the object's life: every open
-// of a key under HKLM that asks for more than reading is answered ERROR_ACCESS_DENIED, and the program runs
-// without an administrator's rights.
+// of a key under HKLM that asks for more than reading is answered ERROR_ACCESS_DENIED (a missing key stays
+// missing), and the program runs without an administrator's rights. With `separate32BitView`, HKLM's keys
+// opened in the 32-bit view are those below "Software\WOW6432Node", as on 64-bit Windows.
 class StandardUser {
 public:
-    StandardUser();
+    explicit StandardUser(bool separate32BitView = false);
 
 private:
     TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)>::TScope m_registry;
