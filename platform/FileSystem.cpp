@@ -280,8 +280,10 @@ bool IsLink(const std::wstring& given) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // Only a name surrogate (symbolic link, junction, mount point) names another file. Cloud files, dedup
         // and other filters carry reparse points on files that are very much their own.
+        // A tag that cannot be read, or reads as none (Wine's answer for a host's link to a folder), cannot be
+        // told from a link: never followed.
         const auto tag = seam::ReparseTag(path);
-        return !tag || IsReparseTagNameSurrogate(*tag); // a tag that cannot be read: never followed
+        return !tag || *tag == 0 || IsReparseTagNameSurrogate(*tag);
     }
     return LeavesFolder(FullPath(path), [](const std::wstring& name, bool follow, DWORD volume) {
         return seam::FinalPath(name, follow, volume);

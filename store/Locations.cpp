@@ -340,8 +340,9 @@ StoreStart PrepareStore() {
         }
     }
     for (int code : codes) {
-        if (!g_linkedCodes.count(code) && IsLink(StoreFolderPath(code))) {
-            start.linkedFolders.push_back(StoreFolderPath(code));
+        const std::wstring folder = StoreFolderPath(code);
+        if (!g_linkedCodes.count(code) && IsLink(folder)) {
+            start.linkedFolders.push_back(folder.substr(0, folder.size() - 1)); // named without its last "\\"
             g_linkedCodes.insert(code);
         }
     }
