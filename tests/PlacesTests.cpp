@@ -127,6 +127,7 @@ TEST_F(PlacesTest, AStoreEditDoesNotOutweighAnUpdatersChangeMadeMeanwhile) {
     WriteShortcut(StorePath(kUser, L"Tool"), L"", L"c:\\tool.exe --edited");
     ::Sleep(250);
     m_session.Refresh(false, nullptr);
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe"); // the next refresh runs whole
     m_session.Refresh(true, nullptr);
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --v2");
 }
