@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/ShellLink.h"
+#include "platform/UniqueHandle.h"
 #include "store/EntryOperations.h"
 #include "store/StoreSession.h"
 
@@ -189,6 +190,31 @@ TEST_F(PlacesTest, TheProgramsFolderReachedThroughALinkIsFine) {
     EXPECT_THAT(Listed(), ElementsAre(L"2 Tool"));
     DisableEntry(Row(kUser, L"Tool"));
     EXPECT_TRUE(PathExists(m_programDir + L"NoRun\\User\\Tool.lnk"));
+}
+
+// A Startup shortcut that Explorer or a scanner holds cannot take an edit: the write-back names that entry and
+// goes on with the others, and the import and the list go on as well.
+TEST_F(PlacesTest, AWriteBackThatFailsForOneEntryNamesItAndGoesOn) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"notes");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    ::Sleep(250); // the shortcut's stamp settled: the import keeps it as the base
+    m_session.Refresh(true, nullptr);
+    WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\notes.exe", L"edited");
+    WriteShortcut(StorePath(kUser, L"Tool"), L"", L"c:\\tool.exe /edited");
+    m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
+    ::Sleep(250);
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+        m_session.Refresh(true, nullptr);
+    }
+    const auto failures = m_session.TakeWriteBackFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].name, L"Notes");
+    EXPECT_FALSE(failures[0].needsRights);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe /edited");
+    EXPECT_THAT(Listed(), UnorderedElementsAre(L"2 New", L"2 Tool", L"3 Notes"));
+    EXPECT_TRUE(PathExists(StorePath(kUser, L"New")));
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited") << "carried once it is free";
 }
 
 } // namespace
