@@ -435,7 +435,8 @@ void TMainForm::ReportWriteBackFailures() {
     std::wstring needRights;
     for (const WriteBackFailure& failure : m_session.TakeWriteBackFailures()) {
         std::wstring& text = failure.needsRights ? needRights : others;
-        text += (text.empty() ? L"" : L"\n") + FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message});
+        text +=
+            (text.empty() ? L"" : L"\n") + FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message});
     }
     if (!others.empty()) {
         ShowException(others);

@@ -57,8 +57,7 @@ std::optional<std::wstring> FinalPathOf(HANDLE handle, DWORD volume) {
 UniqueFile OpenForAttributes(const std::wstring& path, bool follow = false) {
     return UniqueFile(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-                                    nullptr));
+                                    FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
 }
 
 std::optional<DWORD> RealReparseTag(const std::wstring& path) {
@@ -105,8 +104,9 @@ std::wstring Hex(unsigned long long value) {
 } // namespace
 
 namespace seam {
-TSeam<DWORD(const std::wstring&)> LinkAttributes(
-    [](const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); });
+TSeam<DWORD(const std::wstring&)> LinkAttributes([](const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str());
+});
 TSeam<std::optional<DWORD>(const std::wstring&)> ReparseTag(&RealReparseTag);
 TSeam<std::optional<std::wstring>(const std::wstring&, bool, DWORD)> FinalPath(&RealFinalPath);
 } // namespace seam
@@ -133,8 +133,8 @@ bool RealLongPathsAccepted() {
 } // namespace
 
 namespace seam {
-TSeam<DWORD(const std::wstring&, const std::wstring&, DWORD)> RenameFile(
-    [](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
+TSeam<DWORD(const std::wstring&, const std::wstring&, DWORD)>
+    RenameFile([](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
         return ::MoveFileExW(from.c_str(), to.c_str(), flags) ? ERROR_SUCCESS : ::GetLastError();
     });
 TSeam<bool(const std::wstring&)> FolderAcceptsWrites(&RealFolderAcceptsWrites);
@@ -249,8 +249,7 @@ namespace {
 // redirected or synced folder) stays a file. A name whose final path cannot be asked is no link; one whose
 // folder cannot be asked is compared with the path as given, and where that is no help either it cannot be told
 // from a link, and is handled as one: never followed.
-template <typename FinalPath>
-bool LeavesFolder(const std::wstring& full, FinalPath finalPath) {
+template <typename FinalPath> bool LeavesFolder(const std::wstring& full, FinalPath finalPath) {
     const std::wstring folder = TrimmedFolder(FolderPart(full));
     bool asked = false;
     for (DWORD volume : {VOLUME_NAME_DOS, VOLUME_NAME_NONE}) {
@@ -420,12 +419,11 @@ void TReplacement::Commit(bool replace, bool flush) {
     // A file of its own at the destination (not a link, which goes as a name) is replaced as the same file:
     // a hidden or read-only shortcut stays so, and it keeps the time it was made.
     WIN32_FILE_ATTRIBUTE_DATA before{};
-    const bool replacing = replace &&
-                           ::GetFileAttributesExW(m_destination.c_str(), GetFileExInfoStandard, &before) &&
+    const bool replacing = replace && ::GetFileAttributesExW(m_destination.c_str(), GetFileExInfoStandard, &before) &&
                            !(before.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
                            !IsLink(m_destination);
-    constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    constexpr DWORD kKept =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD kept = replacing ? before.dwFileAttributes & kKept : 0;
     if (replacing) {
         (void)::SetFileTime(m_file, &before.ftCreationTime, nullptr, nullptr); // a time not kept is no harm

@@ -23,10 +23,10 @@ bool KeyStamp::operator==(const KeyStamp& other) const {
 }
 
 namespace seam {
-TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)> OpenRegistryKey(
-    [](HKEY root, const std::wstring& path, REGSAM access, HKEY* key) {
-        return ::RegOpenKeyExW(root, path.c_str(), 0, access, key);
-    });
+TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)> OpenRegistryKey([](HKEY root, const std::wstring& path,
+                                                                         REGSAM access, HKEY* key) {
+    return ::RegOpenKeyExW(root, path.c_str(), 0, access, key);
+});
 } // namespace seam
 
 bool TRegistry::OpenExistingKey(const std::wstring& path, REGSAM view, KeyAccess access) {

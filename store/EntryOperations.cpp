@@ -252,47 +252,47 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
     for (const auto& shared : store.Links()) {
         const StoreLink& link = *shared;
         try {
-        if (!IsEnabledCode(link.code)) {
-            continue; // disabled entries have no place in the system to write to
-        }
-        const MirrorBase* base = mirror.Find(link.path);
-        if (base == nullptr || !link.readWhole || LinkAsMirrored(link, *base)) {
-            continue; // not a confirmed mirror, not read whole, or not changed on the store's side
-        }
-        if (IsRegistryCode(link.code)) {
-            if (!base->value || link.description == base->value->Text() ||
-                RecordOfLink(link.description, link.arguments).cut) {
-                continue; // the command line is as imported, or only its start is known
+            if (!IsEnabledCode(link.code)) {
+                continue; // disabled entries have no place in the system to write to
             }
-            // Opened afresh for every link: the one before may have left another root's key open.
-            if (!OpenRunKeyToChange(registry, link.code, link.name)) {
-                continue;
+            const MirrorBase* base = mirror.Find(link.path);
+            if (base == nullptr || !link.readWhole || LinkAsMirrored(link, *base)) {
+                continue; // not a confirmed mirror, not read whole, or not changed on the store's side
             }
-            const auto current = registry.Value(link.name);
-            if (!current || !current->IsText()) {
-                continue; // a value that went is not made again; one of another type is not turned into text
+            if (IsRegistryCode(link.code)) {
+                if (!base->value || link.description == base->value->Text() ||
+                    RecordOfLink(link.description, link.arguments).cut) {
+                    continue; // the command line is as imported, or only its start is known
+                }
+                // Opened afresh for every link: the one before may have left another root's key open.
+                if (!OpenRunKeyToChange(registry, link.code, link.name)) {
+                    continue;
+                }
+                const auto current = registry.Value(link.name);
+                if (!current || !current->IsText()) {
+                    continue; // a value that went is not made again; one of another type is not turned into text
+                }
+                // Windows expands %NAME% references only in an expandable value, so the type is kept.
+                registry.WriteText(link.name, link.description, current->type);
+                wrote = true;
+            } else {
+                if (!IsSafeEntryName(link.name) || !IsStartupDirKnown()) {
+                    continue;
+                }
+                const std::wstring shortcut = StartupLinkPath(link.name);
+                if (!FileExists(shortcut)) {
+                    continue; // a shortcut that went is not made again
+                }
+                CopyWithProgress(link.path, shortcut, progress);
+                wrote = true;
             }
-            // Windows expands %NAME% references only in an expandable value, so the type is kept.
-            registry.WriteText(link.name, link.description, current->type);
-            wrote = true;
-        } else {
-            if (!IsSafeEntryName(link.name) || !IsStartupDirKnown()) {
-                continue;
-            }
-            const std::wstring shortcut = StartupLinkPath(link.name);
-            if (!FileExists(shortcut)) {
-                continue; // a shortcut that went is not made again
-            }
-            CopyWithProgress(link.path, shortcut, progress);
-            wrote = true;
-        }
         } catch (const EBootwarden& error) {
             // One entry that cannot be written keeps its edit in the store; the others are written all the same.
             if (failures == nullptr) {
                 throw;
             }
-            failures->push_back({link.name, link.code, error.Message(),
-                                 dynamic_cast<const ERightsMissing*>(&error) != nullptr});
+            failures->push_back(
+                {link.name, link.code, error.Message(), dynamic_cast<const ERightsMissing*>(&error) != nullptr});
         }
     }
     return wrote;

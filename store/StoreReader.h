@@ -24,7 +24,7 @@ struct StoreLink {
     std::string bytes;
     std::wstring description;
     std::wstring arguments;
-    std::wstring linkTarget; // the target the link records
+    std::wstring linkTarget;   // the target the link records
     std::wstring iconLocation; // the file the link names for its icon; "" for its target's
     int iconIndex = 0;
 };

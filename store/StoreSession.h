@@ -75,7 +75,7 @@ private:
     std::unique_ptr<TShellLink> m_reader;
     std::vector<Entry> m_entries;
     bool m_hasEntries = false;
-    bool m_retry = false; // the last import left something to try again even when nothing changes
+    bool m_retry = false;           // the last import left something to try again even when nothing changes
     bool m_writeBackFailed = false; // the last write-back left an edit in the store
     bool m_leftoversRemoved = false;
     std::map<std::wstring, Program> m_programs; // by command line

@@ -134,9 +134,8 @@ TEST_F(LinkAnswersTest, ACloudFileIsAFileOfItsOwn) {
 // point, and a reparse point whose tag cannot be read (never followed). None is read through.
 TEST_F(LinkAnswersTest, NameSurrogatesAndUnreadableTagsAreLinks) {
     const std::wstring file = m_folder / L"entry.lnk";
-    for (const std::optional<DWORD> tag :
-         {std::optional<DWORD>(IO_REPARSE_TAG_SYMLINK), std::optional<DWORD>(IO_REPARSE_TAG_MOUNT_POINT),
-          std::optional<DWORD>()}) {
+    for (const std::optional<DWORD> tag : {std::optional<DWORD>(IO_REPARSE_TAG_SYMLINK),
+                                           std::optional<DWORD>(IO_REPARSE_TAG_MOUNT_POINT), std::optional<DWORD>()}) {
         ReparsePoint(file, 0, tag);
         EXPECT_TRUE(IsLink(file)) << (tag ? *tag : 0);
         EXPECT_EQ(ReadWholeFile(file, 100), std::nullopt);
@@ -227,7 +226,8 @@ TEST(ReplaceAttributesTest, AReadOnlyOrBrieflyHeldDestinationIsReplaced) {
     EXPECT_THROW(WriteFileReplacing(folder / L"ro.lnk", "newer"), EFCreateError);
     EXPECT_EQ(ReadFileBytes(folder / L"ro.lnk"), "new");
     EXPECT_TRUE(HasAttribute(folder / L"ro.lnk", FILE_ATTRIBUTE_READONLY)) << "made read-only again";
-    ForEachMatch(folder / L"*", [&](const WIN32_FIND_DATAW& found) { EXPECT_FALSE(IsTemporaryFileName(found.cFileName)); });
+    ForEachMatch(folder / L"*",
+                 [&](const WIN32_FIND_DATAW& found) { EXPECT_FALSE(IsTemporaryFileName(found.cFileName)); });
 }
 
 } // namespace

@@ -83,8 +83,7 @@ TEST_F(PlacesTest, AStorePathLongerThanTheSystemTakesIsSaidOnTheRow) {
 TEST_F(PlacesTest, AShortcutsOwnIconIsTheEntrysIcon) {
     WriteShortcut(StartupPath(L"Plain.lnk"), L"c:\\windows\\notepad.exe");
     Microsoft::WRL::ComPtr<IShellLinkW> link;
-    ASSERT_HRESULT_SUCCEEDED(
-        ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link)));
+    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link)));
     link->SetPath(L"c:\\windows\\notepad.exe");
     link->SetIconLocation(L"%SystemRoot%\\system32\\shell32.dll", 12);
     Microsoft::WRL::ComPtr<IPersistFile> file;
@@ -174,7 +173,6 @@ TEST_F(PlacesTest, AStoreFolderThatIsALinkIsLeftAlone) {
     EXPECT_TRUE(PathExists(StartupPath(L"Notes.lnk")));
     EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk"));
     EXPECT_EQ(ReadFileBytes(other + L"\\precious.txt"), "precious");
-
 }
 
 // The program's own folder reached through a link (it works today, and stays so): nothing of the store is a link

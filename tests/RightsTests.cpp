@@ -80,11 +80,12 @@ TEST_F(StandardUserTest, AKeyThatRefusesReadingLeavesItsMirrorsAlone) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
     m_session.Refresh(false, nullptr);
     const std::string mirror = ReadFileBytes(StorePath(kLocal, L"Agent"));
-    const auto refuse = seam::OpenRegistryKey.Replace([](HKEY root, const std::wstring& path, REGSAM access,
-                                                         HKEY* key) {
-        return root == HKEY_LOCAL_MACHINE && path == kRunKeyPath ? static_cast<LONG>(ERROR_ACCESS_DENIED)
-                                                                 : seam::OpenRegistryKey.Real(root, path, access, key);
-    });
+    const auto refuse =
+        seam::OpenRegistryKey.Replace([](HKEY root, const std::wstring& path, REGSAM access, HKEY* key) {
+            return root == HKEY_LOCAL_MACHINE && path == kRunKeyPath
+                       ? static_cast<LONG>(ERROR_ACCESS_DENIED)
+                       : seam::OpenRegistryKey.Real(root, path, access, key);
+        });
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe"); // something changed: the import runs
     m_session.Refresh(false, nullptr);
     ASSERT_TRUE(PathExists(StorePath(kLocal, L"Agent")));
@@ -115,8 +116,7 @@ TEST_F(StandardUserTest, ChangesThatNeedRightsChangeNothingAndSaySo) {
     EXPECT_TRUE(PathExists(StorePath(kLocalOff, L"Old"))) << "the store link stays where it was";
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Old"));
 
-    EXPECT_THAT(MessageOf<ERightsMissing>([&] { AllowEntryToStart(Row(kLocal, L"Held")); }),
-                HasSubstr(L"\"Held\""));
+    EXPECT_THAT(MessageOf<ERightsMissing>([&] { AllowEntryToStart(Row(kLocal, L"Held")); }), HasSubstr(L"\"Held\""));
     EXPECT_EQ(ApprovalFlag(HKEY_LOCAL_MACHINE, L"Run", L"Held"), heldFlag);
 
     EXPECT_THAT(MessageOf<ERightsMissing>([&] { bw::DeleteEntry(Row(kLocal, L"Agent")); }), HasSubstr(needsRights));
@@ -135,11 +135,11 @@ TEST_F(StandardUserTest, AFlagThatMayNotBeChangedStopsTheSwitchingOnFirst) {
     WriteShortcut(StorePath(kUserOff, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe");
     SetApprovalFlag(HKEY_CURRENT_USER, L"Run", L"Tool", 0x03);
     m_session.Refresh(false, nullptr);
-    const auto refuseFlags = seam::OpenRegistryKey.Replace([](HKEY root, const std::wstring& path, REGSAM access,
-                                                              HKEY* key) {
-        const bool flags = path.find(L"StartupApproved") != std::wstring::npos && (access & KEY_SET_VALUE);
-        return flags ? static_cast<LONG>(ERROR_ACCESS_DENIED) : seam::OpenRegistryKey.Real(root, path, access, key);
-    });
+    const auto refuseFlags =
+        seam::OpenRegistryKey.Replace([](HKEY root, const std::wstring& path, REGSAM access, HKEY* key) {
+            const bool flags = path.find(L"StartupApproved") != std::wstring::npos && (access & KEY_SET_VALUE);
+            return flags ? static_cast<LONG>(ERROR_ACCESS_DENIED) : seam::OpenRegistryKey.Real(root, path, access, key);
+        });
     EXPECT_THROW(EnableEntry(Row(kUserOff, L"Tool"), nullptr), ERightsMissing);
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
     EXPECT_TRUE(PathExists(StorePath(kUserOff, L"Tool")));
