@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace bw {
@@ -227,6 +228,19 @@ void TEntryList::ApplyChecks(bool everyBox) {
 
 void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     NotReady notReady(m_ready);
+    // The selected entries and the one with the focus keep them wherever their rows move; some list views let
+    // the focus go when rows are inserted or deleted before it.
+    std::vector<std::pair<std::wstring, int>> selected;
+    for (int row = ListView_GetNextItem(m_list, -1, LVNI_SELECTED); row >= 0 && row < Count();
+         row = ListView_GetNextItem(m_list, row, LVNI_SELECTED)) {
+        selected.emplace_back(RowEntry(row).name, RowEntry(row).code);
+    }
+    const int focusedRow = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);
+    std::optional<std::pair<std::wstring, int>> focused;
+    if (focusedRow >= 0 && focusedRow < Count()) {
+        focused.emplace(RowEntry(focusedRow).name, RowEntry(focusedRow).code);
+    }
+    bool changed = false;
     {
         std::unique_ptr<RedrawSuspension> suspension;
         size_t next = 0;
@@ -240,6 +254,7 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
             }
             if (!suspension) {
                 suspension = std::make_unique<RedrawSuspension>(m_list);
+                changed = true;
             }
             if (order == 0) {
                 UpdateRow(row++, entries[next++]);
@@ -254,6 +269,18 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
         if (suspension) {
             CompactImages();
             SizeColumns();
+        }
+    }
+    if (changed) {
+        for (const auto& [name, code] : selected) {
+            const int row = FindRow(name, code);
+            if (row >= 0 && !(ListView_GetItemState(m_list, row, LVIS_SELECTED) & LVIS_SELECTED)) {
+                ListView_SetItemState(m_list, row, LVIS_SELECTED, LVIS_SELECTED);
+            }
+        }
+        const int row = focused ? FindRow(focused->first, focused->second) : -1;
+        if (row >= 0 && ListView_GetNextItem(m_list, -1, LVNI_FOCUSED) != row) {
+            ListView_SetItemState(m_list, row, LVIS_FOCUSED, LVIS_FOCUSED);
         }
     }
     notReady.Done();
@@ -301,6 +328,13 @@ int TEntryList::Selected() const {
     return LvGetSelected(m_list);
 }
 
+void TEntryList::SelectRow(int row) {
+    ListView_SetItemState(m_list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(m_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetSelectionMark(m_list, row);
+    ListView_EnsureVisible(m_list, row, FALSE);
+}
+
 std::wstring TEntryList::TargetText(int row) const {
     const std::wstring& target = RowEntry(row).target;
     return target.size() >= 2 ? target : std::wstring(text::kNotFound);
@@ -308,13 +342,6 @@ std::wstring TEntryList::TargetText(int row) const {
 
 LRESULT TEntryList::HandleNotify(const NMHDR& header) {
     switch (header.code) {
-    case LVN_ITEMCHANGING: { // ListChanging
-        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
-        if (change.iItem >= 0) {
-            m_checkedBeforeChange = LvGetCheck(m_list, change.iItem);
-        }
-        return FALSE; // every change goes ahead
-    }
     case LVN_ITEMCHANGED: {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
         if (change.iItem < 0 || change.iItem >= Count()) {
@@ -324,12 +351,14 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
             m_handlers.selected) {
             m_handlers.selected(change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
         }
-        // ListChange: only a change of the box, made while the list is ready, is the user's toggle.
-        if (m_ready) {
-            const bool checked = LvGetCheck(m_list, change.iItem);
-            if (checked != m_checkedBeforeChange && m_handlers.toggled) {
-                m_handlers.toggled(change.iItem, checked);
-            }
+        // A toggle is a change of this item's box in this very notification, and nothing else: a notification
+        // about the selection or the focus says nothing of the box, whatever the box shows, and no state kept
+        // from an earlier notification (which may have been about another item) takes part.
+        const UINT oldBox = change.uOldState & LVIS_STATEIMAGEMASK;
+        const UINT newBox = change.uNewState & LVIS_STATEIMAGEMASK;
+        if (m_ready && (change.uChanged & LVIF_STATE) && oldBox != 0 && newBox != 0 && oldBox != newBox &&
+            m_handlers.toggled) {
+            m_handlers.toggled(change.iItem, newBox == INDEXTOSTATEIMAGEMASK(2));
         }
         return 0;
     }

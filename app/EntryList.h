@@ -60,6 +60,8 @@ public:
     int FindRow(const std::wstring& name, int code) const;
     // The selected row, or -1.
     int Selected() const;
+    // Makes `row` the one selected row and the one with the keyboard focus, scrolled into view.
+    void SelectRow(int row);
     // The text that the Target column shows for a row.
     std::wstring TargetText(int row) const;
 
@@ -98,7 +100,6 @@ private:
 
     std::vector<Row> m_rows;
     bool m_ready = false;
-    bool m_checkedBeforeChange = false;
     std::set<WPARAM> m_pressed; // keys pressed while the list had the focus and not yet released
 
     UniqueImageList m_images;

@@ -394,6 +394,41 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
     ::SetTimer(m_window, kImportTimer, 1, nullptr);
 }
 
+void TMainForm::RefreshAndSelect(bool writeBack, bool afterToggle, RowChoice choice) {
+    m_rowChoice = std::move(choice);
+    try {
+        Refresh(writeBack, afterToggle);
+    } catch (...) {
+        if (!m_importing) {
+            m_rowChoice.reset(); // the list was not rebuilt; what was selected stays so
+        }
+        throw;
+    }
+    if (!m_importing) {
+        ApplyRowChoice();
+    }
+}
+
+void TMainForm::ApplyRowChoice() {
+    if (!m_rowChoice) {
+        return;
+    }
+    const RowChoice choice = *std::exchange(m_rowChoice, std::nullopt);
+    int row = -1;
+    for (const int code : choice.codes) {
+        row = m_list.FindRow(choice.name, code);
+        if (row >= 0) {
+            break;
+        }
+    }
+    if (row < 0 && choice.fallbackRow >= 0 && m_list.Count() > 0) {
+        row = std::min(choice.fallbackRow, m_list.Count() - 1);
+    }
+    if (row >= 0) {
+        m_list.SelectRow(row);
+    }
+}
+
 void TMainForm::ContinueImport() {
     if (!m_importing) {
         ::KillTimer(m_window, kImportTimer);
@@ -417,6 +452,7 @@ void TMainForm::ContinueImport() {
     m_importing = false;
     SbSetText(m_statusBar, L"");
     ShowEntries(true); // commands waited meanwhile, but a box may have been clicked
+    ApplyRowChoice();
     if (std::exchange(m_refreshAfterImport, false)) {
         ::PostMessageW(m_window, WM_APP_ACTIVATE, 0, 0);
     }
@@ -487,20 +523,26 @@ void TMainForm::ToggleEntry() {
         return;
     }
     const PendingToggle toggle = *std::exchange(m_pendingToggle, std::nullopt);
+    const int code = toggle.entry.code;
+    // The entry stays selected in its new place (its old one when the toggle changed nothing), so that the
+    // next press of space undoes what this one did.
+    RowChoice choice{toggle.entry.name, {code}};
     std::exception_ptr failure;
     try {
-        if (toggle.enable && IsEnabledCode(toggle.entry.code)) {
+        if (toggle.enable && IsEnabledCode(code)) {
             AllowEntryToStart(toggle.entry); // a box set on an entry that Windows kept from starting
         } else if (toggle.enable) {
+            choice.codes.insert(choice.codes.begin(), EnabledCodeOf(code));
             EnableEntry(toggle.entry, &m_toolBar.Progress());
         } else {
+            choice.codes.insert(choice.codes.begin(), DisabledCodeOf(code));
             DisableEntry(toggle.entry);
         }
     } catch (...) {
         failure = std::current_exception();
     }
     // Whatever became of it, the list shows the store and the system as they now are.
-    Refresh(false, true);
+    RefreshAndSelect(false, true, std::move(choice));
     if (failure) {
         std::rethrow_exception(failure);
     }
@@ -555,8 +597,12 @@ void TMainForm::AddButtonClick() {
     if (!program) {
         return; // cancelled: nothing changes, no refresh
     }
-    (void)AddStartupShortcut(*program);
-    RefreshAll();
+    const std::wstring shortcut = AddStartupShortcut(*program);
+    // The new entry is selected: its name is the shortcut's file name without ".lnk".
+    const size_t slash = shortcut.find_last_of(L'\\');
+    std::wstring name = slash == std::wstring::npos ? shortcut : shortcut.substr(slash + 1);
+    name.resize(name.size() >= 4 ? name.size() - 4 : 0);
+    RefreshAndSelect(true, false, RowChoice{name, {static_cast<int>(Location::StartUp)}});
 }
 
 void TMainForm::DeleteButtonClick() {
@@ -572,8 +618,12 @@ void TMainForm::DeleteEntry(Entry entry) {
     if (!m_desktop.Confirm(m_window, FormatMessageText(text::kDeleteQuestion, entry.name))) {
         return;
     }
+    // The row that takes the entry's place is selected afterwards (the last row, when it was the last); a
+    // delete that failed leaves the entry itself selected.
+    const int row = m_list.FindRow(entry.name, entry.code);
+    RowChoice choice{entry.name, {entry.code}, row >= 0 ? row : m_list.Selected()};
     bw::DeleteEntry(entry);
-    RefreshAll();
+    RefreshAndSelect(true, false, std::move(choice));
 }
 
 bool TMainForm::FormClose() {

@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace bw {
 
@@ -73,6 +74,13 @@ private:
         Entry entry;
         bool enable;
     };
+    // The row a command leaves selected once the list shows its outcome: the first of `codes` under which
+    // `name` is listed, else the row at `fallbackRow` (the last row when the list has become shorter), else none.
+    struct RowChoice {
+        std::wstring name;
+        std::vector<int> codes;
+        int fallbackRow = -1;
+    };
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -86,6 +94,9 @@ private:
     // Refreshes the store (with the write-back or without) and shows the result; a long import goes on a part
     // at a time from the message loop.
     void Refresh(bool writeBack, bool afterToggle = false);
+    // Refresh, then selects the row `choice` names (once a long import has ended, when it had to run one).
+    void RefreshAndSelect(bool writeBack, bool afterToggle, RowChoice choice);
+    void ApplyRowChoice();
     void ContinueImport();
     void ShowEntries(bool everyBox = false);
     void ReportImportProblems();
@@ -115,6 +126,7 @@ private:
     bool m_importing = false;
     bool m_refreshAfterImport = false;
     std::optional<PendingToggle> m_pendingToggle;
+    std::optional<RowChoice> m_rowChoice;
     bool m_errorBoxOpen = false;
     bool m_refreshAfterErrorBox = false;
     bool m_endAtStart = false; // FormCreate found that the program must not go on (started inside its zip)

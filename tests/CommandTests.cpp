@@ -332,5 +332,95 @@ TEST_F(AddDeleteTest, ARefreshDuringTheQuestionDoesNotRedirectTheDelete) {
     EXPECT_EQ(Rows().size(), 3u);
 }
 
+// Where the selection and the keyboard focus stand after a command: on the entry it acted on, wherever its row now
+// is and scrolled into view; after a delete, on the row that took the entry's place.
+class SelectionTest : public WindowTest {
+protected:
+    int Focused() const { return ListView_GetNextItem(m_form->List(), -1, LVNI_FOCUSED); }
+    int SelectedCount() const { return ListView_GetSelectedCount(m_form->List()); }
+    bool InView(int row) const {
+        RECT item{};
+        RECT client{};
+        ListView_GetItemRect(m_form->List(), row, &item, LVIR_BOUNDS);
+        ::GetClientRect(m_form->List(), &client);
+        return item.top >= 0 && item.bottom <= client.bottom;
+    }
+    void ExpectChosen(const std::wstring& name, int code) {
+        const int row = RowOf(name, code);
+        ASSERT_GE(row, 0) << name << " " << code;
+        EXPECT_EQ(m_form->EntryList().Selected(), row) << name;
+        EXPECT_EQ(Focused(), row) << name;
+        EXPECT_EQ(SelectedCount(), 1) << name;
+        EXPECT_TRUE(InView(row)) << name;
+    }
+};
+
+TEST_F(SelectionTest, AToggledEntryStaysSelectedInItsNewPlace) {
+    // More rows than the window shows: the first HKCU entry's switched-off row is far below.
+    for (int i = 0; i < 40; ++i) {
+        m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(100 + i), L"c:\\e.exe");
+    }
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+    ASSERT_FALSE(InView(RowOf(L"Notes", kStartUp)));
+    Select(RowOf(L"Entry100", kUser));
+
+    ToggleRow(RowOf(L"Entry100", kUser));
+    ExpectChosen(L"Entry100", kUserOff);
+    ToggleRow(RowOf(L"Entry100", kUserOff));
+    ExpectChosen(L"Entry100", kUser);
+
+    // A toggle that cannot be done leaves the entry selected where it is.
+    Select(RowOf(L"Notes", kStartUp));
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+        ToggleRow(RowOf(L"Notes", kStartUp));
+    }
+    EXPECT_EQ(m_desktop.errors.size(), 1u);
+    ExpectChosen(L"Notes", kStartUp);
+}
+
+TEST_F(SelectionTest, AfterAddTheNewEntryAndAfterDeleteTheRowInItsPlace) {
+    for (const wchar_t* name : {L"A", L"B", L"C"}) {
+        m_registry.SetRunValue(Location::User, name, L"c:\\x.exe");
+    }
+    Open();
+    m_desktop.browseAnswer = L"c:\\windows\\notepad.exe";
+    Select(RowOf(L"A", kUser));
+    Click(TMainForm::AddButton);
+    ExpectChosen(L"notepad", kStartUp);
+    Click(TMainForm::AddButton);
+    ExpectChosen(L"notepad(1)", kStartUp);
+
+    Select(RowOf(L"B", kUser));
+    Click(TMainForm::DeleteButton);
+    ExpectChosen(L"C", kUser); // the row that took B's place
+    Select(RowOf(L"notepad(1)", kStartUp));
+    Click(TMainForm::DeleteButton);
+    ExpectChosen(L"notepad", kStartUp); // the last row was deleted: the new last row
+
+    // A delete that cannot be done leaves the entry selected.
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"notepad.lnk"), 0);
+        Click(TMainForm::DeleteButton);
+    }
+    EXPECT_EQ(m_desktop.errors.size(), 1u);
+    ExpectChosen(L"notepad", kStartUp);
+}
+
+TEST_F(SelectionTest, ARefreshThatMovesTheSelectedRowKeepsItSelected) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Zed", L"c:\\zed.exe");
+    Open();
+    Select(RowOf(L"Tool", kUser));
+    ASSERT_EQ(RowOf(L"Tool", kUser), 0);
+    m_registry.SetRunValue(Location::Local, L"A1", L"c:\\a1.exe");
+    m_registry.SetRunValue(Location::Local, L"A2", L"c:\\a2.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --changed");
+    KeyUp(VK_F5);
+    ASSERT_EQ(RowOf(L"Tool", kUser), 2) << ::testing::PrintToString(Rows()) << m_desktop.errors.size();
+    ExpectChosen(L"Tool", kUser);
+}
+
 } // namespace
 } // namespace bw::test

@@ -1,10 +1,12 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "store/StartupApproved.h"
 
 #include <dlgs.h>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 namespace bw::test {
@@ -112,6 +114,164 @@ protected:
     DialogDesktop m_dialogs;
 };
 
+// Sets Windows' own start-up switch of `name` in `subkey` (below StartupApproved) to "may not start".
+void SwitchOffInWindows(HKEY root, const std::wstring& subkey, const std::wstring& name, ScratchRegistry& registry) {
+    std::string off(12, '\0');
+    off[0] = 0x03;
+    registry.SetValue(root, std::wstring(kStartupApprovedPath) + subkey, name, REG_BINARY, off.data(), 12);
+}
+
+// Every value (type and bytes) of a key, by "key|name".
+void AddValues(HKEY root, const std::wstring& path, std::map<std::wstring, std::string>& into) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD nameLength = 16384;
+        BYTE data[65536];
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        if (::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) {
+            break;
+        }
+        into[(root == HKEY_CURRENT_USER ? L"HKCU\\" : L"HKLM\\") + path + L"|" + name] =
+            std::to_string(type) + ":" + std::string(reinterpret_cast<const char*>(data), size);
+    }
+    ::RegCloseKey(key);
+}
+
+// Every file (bytes) below a folder, by path.
+void AddFiles(const std::wstring& folder, std::map<std::wstring, std::string>& into) {
+    ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            return;
+        }
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            into[folder + L"\\" + name] = "<folder>";
+            AddFiles(folder + L"\\" + name, into);
+        } else {
+            into[folder + L"\\" + name] = ReadFileBytes(folder + L"\\" + name);
+        }
+    });
+}
+
+// Moving through the list and toggling with the keyboard, as a user does it.
+class ListKeyTest : public KeyTest {
+protected:
+    // What a toggle could change: the Run keys, Windows' own switches, the Startup folder and the store.
+    std::map<std::wstring, std::string> SystemAndStore() const {
+        std::map<std::wstring, std::string> state;
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            AddValues(root, kRunKeyPath, state);
+            for (const wchar_t* subkey : {L"Run", L"Run32", L"StartupFolder"}) {
+                AddValues(root, std::wstring(kStartupApprovedPath) + subkey, state);
+            }
+        }
+        AddFiles(m_root.Path(), state);
+        return state;
+    }
+
+    // A key as the keyboard delivers it to the window with the focus: the press, its character, the release.
+    void Type(WPARAM key) {
+        PostKey(WM_KEYDOWN, key, kFreshPress);
+        PostKey(WM_KEYUP, key, kRelease);
+        Pump();
+    }
+
+    int Focused() const { return ListView_GetNextItem(m_form->List(), -1, LVNI_FOCUSED); }
+};
+
+// Selection and focus moving over every kind of row switch nothing on or off.
+TEST_F(ListKeyTest, ArrowsThroughEveryKindOfRowChangeNothing) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    m_registry.SetRunValue(Location::Local, L"Service", L"c:\\service.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Flagged", L"c:\\flagged.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    WriteShortcut(StartupPath(L"Clock.lnk"), L"c:\\windows\\clock.exe", L"clock");
+    WriteShortcut(StorePath(kLocalOff, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
+    WriteShortcut(StorePath(kUserOff, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
+    WriteShortcut(StorePath(kStartUpOff, L"Gone"), L"c:\\gone.exe", L"gone");
+    // Windows keeps one entry of each place from starting; HKLM's 32-bit flags are set too (in this registry
+    // both views are one key, so they name no row of their own and must change nothing either).
+    SwitchOffInWindows(HKEY_LOCAL_MACHINE, L"Run", L"Service", m_registry);
+    SwitchOffInWindows(HKEY_LOCAL_MACHINE, L"Run32", L"Agent", m_registry);
+    SwitchOffInWindows(HKEY_CURRENT_USER, L"Run", L"Flagged", m_registry);
+    SwitchOffInWindows(HKEY_CURRENT_USER, L"StartupFolder", L"Clock.lnk", m_registry);
+    Open();
+    ASSERT_EQ(::GetFocus(), m_form->List());
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 9u);
+    // Set and clear boxes alternate, so that each arrow moves from one kind onto the other somewhere.
+    ASSERT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Service", kLocal)));
+    ASSERT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Flagged", kUser)));
+    ASSERT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Clock", kStartUp)));
+    const auto before = SystemAndStore();
+
+    Type(VK_HOME);
+    EXPECT_EQ(m_form->EntryList().Selected(), 0);
+    for (size_t i = 1; i < rows.size(); ++i) {
+        Type(VK_DOWN);
+        EXPECT_EQ(m_form->EntryList().Selected(), static_cast<int>(i));
+    }
+    for (size_t i = 1; i < rows.size(); ++i) {
+        Type(VK_UP);
+    }
+    EXPECT_EQ(m_form->EntryList().Selected(), 0);
+    Type(VK_END);
+    Type(VK_HOME);
+    Type(VK_NEXT);
+    Type(VK_PRIOR);
+
+    EXPECT_EQ(SystemAndStore(), before);
+    EXPECT_EQ(Rows(), rows);
+    EXPECT_TRUE(m_desktop.errors.empty());
+}
+
+// Space on a row acts on that row's entry, and the entry keeps the selection and the focus wherever its row goes, so
+// that each press acts on the same entry: switched on in Windows' settings, switched off into the store, back on.
+TEST_F(ListKeyTest, SpaceActsOnTheSameEntryEachTime) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    m_registry.SetRunValue(Location::User, L"Flagged", L"c:\\flagged.exe -x");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    SwitchOffInWindows(HKEY_CURRENT_USER, L"Run", L"Flagged", m_registry);
+    Open();
+    Type(VK_HOME);
+    Type(VK_DOWN);
+    ASSERT_EQ(m_form->EntryList().Selected(), RowOf(L"Flagged", kUser));
+    const std::wstring flagPath = std::wstring(kStartupApprovedPath) + L"Run";
+    std::map<std::wstring, std::string> flags;
+    const ScratchRegistry::Value gone{REG_NONE, L"(no value)"};
+
+    Type(VK_SPACE); // Windows' switch says "may start"; nothing else changes
+    AddValues(HKEY_CURRENT_USER, flagPath, flags);
+    EXPECT_EQ(flags[L"HKCU\\" + flagPath + L"|Flagged"], "3:" + std::string("\x02", 1) + std::string(11, '\0'));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Flagged").value_or(gone).text, L"c:\\flagged.exe -x");
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Flagged", kUser));
+    EXPECT_EQ(Focused(), RowOf(L"Flagged", kUser));
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Flagged", kUser)));
+
+    Type(VK_SPACE); // switched off into the store
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Flagged"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Flagged.lnk"));
+    ASSERT_GE(RowOf(L"Flagged", kUserOff), 0);
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Flagged", kUserOff));
+    EXPECT_EQ(Focused(), RowOf(L"Flagged", kUserOff));
+
+    Type(VK_SPACE); // and back
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Flagged").value_or(gone).text, L"c:\\flagged.exe -x");
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Flagged", kUser));
+    EXPECT_EQ(Focused(), RowOf(L"Flagged", kUser));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_TRUE(m_registry.RunValue(Location::Local, L"Agent"));
+    EXPECT_TRUE(m_desktop.errors.empty());
+}
+
 // Delete in the list asks; the Enter that answers is pressed in the dialog and released in the list again.
 TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     m_registry.SetRunValue(Location::User, L"Keep", L"c:\\keep.exe");
@@ -154,8 +314,8 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     EXPECT_EQ(m_dialogs.questions.size(), 2u);
     EXPECT_TRUE(m_dialogs.propertiesShown.empty());
 
-    // Enter on "Yes": the entry goes, once, and the release does nothing more. (No row is selected after a delete, so
-    // a release that acted would find nothing to open; this part guards the answer and the focus coming back.)
+    // Enter on "Yes": the entry goes, once, and the release does nothing more: the row that took its place is
+    // selected, and a release that acted would open its properties.
     StartDialogScript(L"Confirm", {[&](HWND dialog) {
                           EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDYES));
                           PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress);
@@ -168,6 +328,7 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Keep"));
     EXPECT_EQ(Rows().size(), 1u);
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Keep", 2));
     EXPECT_TRUE(m_dialogs.propertiesShown.empty());
     EXPECT_TRUE(m_dialogs.errors.empty());
 }
@@ -194,8 +355,8 @@ TEST_F(KeyTest, TheEnterThatChoosesTheProgramToAddDoesNothingInTheList) {
 
     EXPECT_EQ(m_dialogs.browseCount, 1);
     EXPECT_THAT(FolderNames(m_startup), ElementsAre(L"notepad.lnk"));
-    EXPECT_GE(RowOf(L"notepad", 3), 0);
-    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Tool", 2));
+    ASSERT_GE(RowOf(L"notepad", 3), 0);
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"notepad", 3)) << "the new entry is selected";
     EXPECT_TRUE(m_dialogs.propertiesShown.empty());
     EXPECT_TRUE(m_dialogs.errors.empty());
 }
