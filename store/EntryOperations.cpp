@@ -291,8 +291,8 @@ bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, Progress
             if (failures == nullptr) {
                 throw;
             }
-            failures->push_back(
-                {link.name, link.code, error.Message(), dynamic_cast<const ERightsMissing*>(&error) != nullptr});
+            failures->push_back({link.name, link.code, error.Message(),
+                                 dynamic_cast<const ERightsMissing*>(&error) != nullptr, link.path});
         }
     }
     return wrote;

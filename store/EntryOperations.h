@@ -62,6 +62,7 @@ struct WriteBackFailure {
     int code = 0;
     std::wstring message;
     bool needsRights = false; // ERightsMissing: an administrator could write it
+    std::wstring storeLinkPath;
 };
 bool WriteBackEntries(const TStoreReader& store, const TMirror& mirror, ProgressControl* progress,
                       std::vector<WriteBackFailure>* failures = nullptr);

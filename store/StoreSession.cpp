@@ -31,6 +31,12 @@ bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
     // An edit that cannot be carried stays in the store (the import leaves it), is named once in the run, and is
     // tried again by the next refresh, though nothing changed.
     m_writeBackFailed = !failures.empty();
+    m_pendingEdits.clear();
+    for (const WriteBackFailure& failure : failures) {
+        if (const MirrorBase* base = m_mirror.Find(failure.storeLinkPath)) {
+            m_pendingEdits.emplace(failure.storeLinkPath, *base);
+        }
+    }
     for (WriteBackFailure& failure : failures) {
         if (m_reported.insert(L"w|" + std::to_wstring(failure.code) + L"|" + failure.name + L"|" + failure.message)
                 .second) {
@@ -104,6 +110,16 @@ void TStoreSession::FinishRefresh() {
     }
     BuildEntries(*job);
     m_retry = !job->Problems().empty() || m_writeBackFailed;
+    // An edit that could not be written keeps its base, so that the next write-back still tells it from the
+    // system's side, even where the import could not read the entry now (a shortcut held open); unless the
+    // import wrote the store link anew.
+    for (const auto& [path, base] : std::exchange(m_pendingEdits, {})) {
+        const bool rewritten = std::any_of(job->Written().begin(), job->Written().end(),
+                                           [&](const StoreLink& link) { return SameFileName(link.path, path); });
+        if (!rewritten && m_mirror.Find(path) == nullptr) {
+            m_mirror.Set(path, base);
+        }
+    }
     for (const ImportProblem& problem : job->Problems()) {
         if (m_reported.insert(std::to_wstring(problem.code) + L"|" + FoldedName(problem.name)).second) {
             m_newProblems.push_back(problem);

@@ -77,6 +77,7 @@ private:
     bool m_hasEntries = false;
     bool m_retry = false;           // the last import left something to try again even when nothing changes
     bool m_writeBackFailed = false; // the last write-back left an edit in the store
+    std::map<std::wstring, MirrorBase> m_pendingEdits; // the bases of those edits, by store link path
     bool m_leftoversRemoved = false;
     std::map<std::wstring, Program> m_programs; // by command line
     std::set<std::wstring> m_reported;

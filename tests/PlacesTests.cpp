@@ -215,5 +215,21 @@ TEST_F(PlacesTest, AWriteBackThatFailsForOneEntryNamesItAndGoesOn) {
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited") << "carried once it is free";
 }
 
+// The edit of a store link whose shortcut is held keeps its base through the import that could not read the
+// shortcut, even where that base was taken right after the shortcut changed: the next write-back carries it.
+TEST_F(PlacesTest, AnEditThatCouldNotBeWrittenIsCarriedOnceTheShortcutIsFree) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"notes");
+    m_session.Refresh(true, nullptr); // at once: the shortcut's stamp is not yet settled
+    WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\notes.exe", L"edited");
+    ::Sleep(250);
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+        m_session.Refresh(true, nullptr);
+    }
+    EXPECT_EQ(m_session.TakeWriteBackFailures().size(), 1u);
+    m_session.Refresh(true, nullptr);
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
+}
+
 } // namespace
 } // namespace bw::test
