@@ -73,6 +73,27 @@ TEST_F(StartTest, AToggleThatNeedsRightsOffersTheRestart) {
     EXPECT_TRUE(m_registry.RunValue(Location::Local, L"Agent"));
 }
 
+// A property-sheet edit of an HKLM entry's store link cannot be written without rights: the refresh says so once,
+// offering the restart, and the value stays as it is.
+TEST_F(StartTest, AnEditThatNeedsRightsOffersTheRestartOnce) {
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    const StandardUser standardUser;
+    Open();
+    WriteShortcut(StorePath(kLocal, L"Agent"), L"", L"c:\\agent.exe /edited");
+    ::Sleep(250);
+    m_desktop.confirmAnswer = false;
+    KeyUp(VK_F5);
+    ASSERT_EQ(m_desktop.questions.size(), 1u);
+    EXPECT_THAT(m_desktop.questions[0], HasSubstr(L"The edit of \"Agent\" could not be carried"));
+    EXPECT_THAT(m_desktop.questions[0], HasSubstr(L"Restart Bootwarden as administrator?"));
+    EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\agent.exe");
+    KeyUp(VK_F5);
+    EXPECT_EQ(m_desktop.questions.size(), 1u) << "said once";
+    ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_FALSE(::IsWindow(m_form->Handle())) << "rights the window cannot get do not keep it open";
+}
+
 // Elevated with another account's password, the program sees that account's entries; the title says whose.
 TEST_F(StartTest, TheTitleNamesTheAccountWhenItIsNotTheDesktops) {
     const auto process = seam::ProcessAccount.Replace([] { return std::wstring(L"PC\\admin2"); });
