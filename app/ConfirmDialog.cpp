@@ -71,6 +71,7 @@ private:
 
 struct DialogState {
     const std::wstring* question;
+    int defaultButton;
 };
 
 // Grows the text to fit the question, moves the buttons under it and centres the dialog on the screen.
@@ -122,7 +123,8 @@ INT_PTR CALLBACK ConfirmProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                               reinterpret_cast<WPARAM>(::LoadIconW(nullptr, IDI_QUESTION)), 0);
         ::SetDlgItemTextW(dialog, kTextId, state->question->c_str());
         LayOut(dialog, *state->question);
-        ::SetFocus(::GetDlgItem(dialog, IDYES));
+        ::SendMessageW(dialog, DM_SETDEFID, static_cast<WPARAM>(state->defaultButton), 0);
+        ::SetFocus(::GetDlgItem(dialog, state->defaultButton));
         return FALSE; // the focus is set
     }
     case WM_COMMAND:
@@ -142,14 +144,17 @@ INT_PTR CALLBACK ConfirmProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 } // namespace
 
-int ShowConfirmDialog(HWND owner, const std::wstring& question) {
+int ShowConfirmDialog(HWND owner, const std::wstring& question, int defaultButton) {
     DialogTemplate dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 232, 62,
                           text::kConfirmCaption, 8, L"MS Shell Dlg");
     dialog.AddItem(SS_ICON, 10, 10, 20, 20, kIconId, kStaticClass, L"");
     dialog.AddItem(SS_LEFT | SS_NOPREFIX, 42, 14, 180, 16, kTextId, kStaticClass, L"");
-    dialog.AddItem(BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 64, 38, 50, 14, IDYES, kButtonClass, text::kYes);
-    dialog.AddItem(BS_PUSHBUTTON | WS_TABSTOP, 120, 38, 50, 14, IDNO, kButtonClass, text::kNo);
-    DialogState state{&question};
+    const bool yesIsDefault = defaultButton != IDNO;
+    dialog.AddItem((yesIsDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP | WS_GROUP, 64, 38, 50, 14, IDYES,
+                   kButtonClass, text::kYes);
+    dialog.AddItem((yesIsDefault ? BS_PUSHBUTTON : BS_DEFPUSHBUTTON) | WS_TABSTOP, 120, 38, 50, 14, IDNO, kButtonClass,
+                   text::kNo);
+    DialogState state{&question, yesIsDefault ? IDYES : IDNO};
     const INT_PTR result = ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), owner, ConfirmProc,
                                                      reinterpret_cast<LPARAM>(&state));
     return result == IDYES ? IDYES : IDNO;

@@ -32,6 +32,10 @@ bool TSystemDesktop::Confirm(HWND owner, const std::wstring& question) {
     return ShowConfirmDialog(owner, question) == IDYES;
 }
 
+bool TSystemDesktop::ConfirmDefaultNo(HWND owner, const std::wstring& question) {
+    return ShowConfirmDialog(owner, question, IDNO) == IDYES;
+}
+
 std::optional<std::wstring> TSystemDesktop::BrowseForProgram(HWND owner) {
     std::vector<wchar_t> file(32768, L'\0');
     OPENFILENAMEW dialog{};

@@ -15,6 +15,8 @@ public:
 
     // The modal "Confirm" question; true only when the user answers Yes.
     virtual bool Confirm(HWND owner, const std::wstring& question) = 0;
+    // The same question with "No" as its default, for a change the user should not make by a hasty Enter.
+    virtual bool ConfirmDefaultNo(HWND owner, const std::wstring& question) = 0;
 
     // The file-open dialog for a program to add; nothing when the user cancels.
     virtual std::optional<std::wstring> BrowseForProgram(HWND owner) = 0;
@@ -37,6 +39,7 @@ public:
 class TSystemDesktop : public TDesktop {
 public:
     bool Confirm(HWND owner, const std::wstring& question) override;
+    bool ConfirmDefaultNo(HWND owner, const std::wstring& question) override;
     std::optional<std::wstring> BrowseForProgram(HWND owner) override;
     void ShowError(HWND owner, const std::wstring& title, const std::wstring& text) override;
     void ShowProperties(HWND owner, const std::wstring& file) override;
@@ -52,8 +55,9 @@ std::wstring ApplicationTitle(const std::wstring& executablePath);
 // The error box's text: the message, with a full stop appended when its last character sorts after ".".
 std::wstring ErrorBoxText(const std::wstring& message);
 
-// The modal confirmation dialog: caption "Confirm", a question-mark icon, the question, "&Yes" (the
-// default) and "&No" (also Escape and closing). Centred on the screen. Returns IDYES or IDNO.
-int ShowConfirmDialog(HWND owner, const std::wstring& question);
+// The modal confirmation dialog: caption "Confirm", a question-mark icon, the question, "&Yes" and "&No" (also
+// Escape and closing), `defaultButton` (IDYES or IDNO) the default with the focus. Centred on the screen. Returns
+// IDYES or IDNO.
+int ShowConfirmDialog(HWND owner, const std::wstring& question, int defaultButton = IDYES);
 
 } // namespace bw

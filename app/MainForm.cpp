@@ -533,7 +533,16 @@ void TMainForm::ToggleEntry() {
             AllowEntryToStart(toggle.entry); // a box set on an entry that Windows kept from starting
         } else if (toggle.enable) {
             choice.codes.insert(choice.codes.begin(), EnabledCodeOf(code));
-            EnableEntry(toggle.entry, &m_toolBar.Progress());
+            // A different entry of that name that starts now is replaced only when the user says so; "No", the
+            // default, changes nothing.
+            const auto twin = StartingTwinOf(toggle.entry);
+            const bool replace =
+                twin && m_desktop.ConfirmDefaultNo(
+                            m_window, FormatMessageText(text::kEnableReplaceQuestion,
+                                                        {toggle.entry.name, twin->startsNow, twin->switchedOff}));
+            if (!twin || replace) {
+                EnableEntry(toggle.entry, &m_toolBar.Progress(), replace);
+            }
         } else {
             choice.codes.insert(choice.codes.begin(), DisabledCodeOf(code));
             DisableEntry(toggle.entry);
@@ -633,7 +642,14 @@ bool TMainForm::FormClose() {
         m_importing = false;
         m_session.AbandonRefresh();
     }
-    m_session.WriteBack(&m_toolBar.Progress()); // an error here keeps the window open; closing again retries
+    try {
+        m_session.WriteBack(&m_toolBar.Progress());
+    } catch (const EBootwarden& error) {
+        // A disk that is full or a shortcut held by another program must not trap the window: the user is told
+        // what failed and chooses. The edit stays in the store either way; closing again retries.
+        return m_desktop.ConfirmDefaultNo(m_window,
+                                          FormatMessageText(text::kCloseAnyway, ErrorBoxText(error.Message())));
+    }
     return true;
 }
 

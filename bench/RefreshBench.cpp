@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 class QuietDesktop : public TDesktop {
 public:
     bool Confirm(HWND, const std::wstring&) override { return false; }
+    bool ConfirmDefaultNo(HWND, const std::wstring&) override { return false; }
     std::optional<std::wstring> BrowseForProgram(HWND) override { return std::nullopt; }
     void ShowError(HWND, const std::wstring&, const std::wstring& text) override {
         ++errors;

@@ -79,6 +79,22 @@ inline constexpr const wchar_t* kEnableUndone =
 inline constexpr const wchar_t* kEnableNotUndone =
     L"%s could not be removed from the store, and \"%s\" could not be switched off again: it is switched on "
     L"now and also kept switched off in the store. Delete the switched-off copy.";
+inline constexpr const wchar_t* kEnableNotRemoved =
+    L"%s could not be removed from the store. \"%s\" starts already as it is kept there.";
+inline constexpr const wchar_t* kEnableWouldReplace =
+    L"\"%s\" starts already with another command line, which switching it on would replace. Nothing was "
+    L"changed.\n\nStarts now: %s\nSwitched off: %s";
+inline constexpr const wchar_t* kCloseAnyway =
+    L"An edit of a store shortcut could not be written back: %s\n\nClose Bootwarden anyway? The edit stays in the "
+    L"store shortcut and is tried again at the next start.";
+inline constexpr const wchar_t* kEnableOccupied =
+    L"Something named \"%s\" that cannot be read as a command line or a shortcut stands where switching it on "
+    L"would put it, and it is not replaced. Nothing was changed.";
+inline constexpr const wchar_t* kEnableReplaceQuestion =
+    L"\"%s\" starts already with another command line.\n\nStarts now: %s\nSwitched off: %s\n\nSwitch on the "
+    L"switched-off one, and keep the one that starts now switched off in its place?";
+inline constexpr const wchar_t* kSwapKeptAside =
+    L"\"%s\" was switched on. The entry that started before it is kept switched off as %s.";
 inline constexpr const wchar_t* kStartupFolderUnknown =
     L"The Startup folder is not known (the \"Startup\" value of \"Shell Folders\" is empty or missing), so \"%s\" "
     L"cannot be put into it.";

@@ -17,6 +17,12 @@ namespace bw {
 
 namespace {
 
+// Opens the Run key of a registry code's location for reading; false when it does not open.
+bool OpenRunKey(TRegistry& registry, int code) {
+    registry.SelectRoot(RegistryRoot(code));
+    return registry.OpenExistingKey(kRunKeyPath, RegistryView(code));
+}
+
 // Opens the Run key of a registry code's location for a change of the entry `name`; false when the key is
 // missing, which every caller takes as "nothing to do on the registry side". A key that is there but that the
 // user may not change (HKLM's, without administrator rights) raises ERightsMissing: callers open it before they
@@ -190,7 +196,106 @@ void EnableShortcut(const Entry& entry, const StoreLink& link, ProgressControl* 
     }
 }
 
+// What stands in a switched-off entry's place in the system now, as far as a toggle must know it.
+struct Occupant {
+    bool there = false;         // something of that name starts from there
+    bool same = false;          // and it is what the store link would put there
+    bool readable = false;      // a command line, or a shortcut read whole that loads
+    std::wstring text;          // its command line, or its shortcut's target and arguments
+    std::string storeLinkBytes; // what keeps it in the store once it is switched off
+};
+
+std::wstring ShortcutText(const std::wstring& path, const std::wstring& arguments) {
+    return arguments.empty() ? path : path + L" " + arguments;
+}
+
+Occupant OccupantOf(const Entry& entry, const StoreLink& link) {
+    Occupant occupant;
+    const int code = EnabledCodeOf(entry.code);
+    if (IsRegistryCode(code)) {
+        TRegistry registry;
+        if (!OpenRunKey(registry, code)) {
+            return occupant;
+        }
+        const auto value = registry.Value(entry.name);
+        if (!value) {
+            return occupant;
+        }
+        occupant.there = true;
+        if (!value->IsText()) {
+            return occupant; // no command line: never the same, and not kept as a switched-off link
+        }
+        occupant.text = value->Text();
+        occupant.readable = true;
+        const ValueRecord record = RecordOfLink(link.description, link.arguments);
+        occupant.same = value->type == record.type && occupant.text == link.description;
+        if (!occupant.same && !RecordOfValue(value->type, occupant.text).cut) {
+            TShellLink maker;
+            occupant.storeLinkBytes = RegistryStoreLinkBytes(maker, *value);
+        }
+        return occupant;
+    }
+    if (!IsStartupDirKnown()) {
+        return occupant;
+    }
+    const std::wstring shortcut = StartupLinkPath(entry.name);
+    if (!FileExists(shortcut)) {
+        return occupant; // a folder of that name starts nothing; the copy into its place fails and says so
+    }
+    occupant.there = true;
+    const auto bytes = IsLink(shortcut) ? std::nullopt : ReadWholeFile(shortcut, kLinkFileLimit);
+    TShellLink loaded;
+    if (!bytes || !loaded.LoadBytes(*bytes)) {
+        return occupant; // nothing that is read whole and loads is ever put into the store
+    }
+    occupant.text = ShortcutText(loaded.Path(), loaded.Arguments());
+    occupant.readable = true;
+    occupant.same = *bytes == link.bytes || (loaded.Path() == link.linkTarget && loaded.Arguments() == link.arguments &&
+                                             loaded.Description() == link.description);
+    occupant.storeLinkBytes = *bytes;
+    return occupant;
+}
+
+std::wstring SwitchedOffText(const Entry& entry, const StoreLink& link) {
+    return IsRegistryCode(entry.code) ? link.description : ShortcutText(link.linkTarget, link.arguments);
+}
+
+// A free path in the entry's disabled folder for the one that starts now, while the two change places.
+std::wstring AsidePath(const Entry& entry) {
+    for (unsigned n = 1;; ++n) {
+        const std::wstring path = StoreLinkPath(entry.code, entry.name + L"(" + std::to_wstring(n) + L")");
+        if (!PathExists(path)) {
+            return path;
+        }
+    }
+}
+
+void WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    TReplacement file(path);
+    DWORD written = 0;
+    if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+        throw EWriteError(FormatMessageText(text::kCannotCreateFile, path));
+    }
+    file.Commit(false);
+}
+
 } // namespace
+
+std::optional<StartingTwin> StartingTwinOf(const Entry& entry) {
+    if (!IsValidCode(entry.code) || IsEnabledCode(entry.code)) {
+        return std::nullopt;
+    }
+    const auto link = ReadStoreLink(entry.storeLinkPath);
+    if (!link) {
+        return std::nullopt; // enabling refuses it anyway
+    }
+    const Occupant occupant = OccupantOf(entry, *link);
+    if (!occupant.there || occupant.same || !occupant.readable) {
+        return std::nullopt; // nothing to exchange it with (switching on refuses what cannot be read)
+    }
+    return StartingTwin{occupant.text, SwitchedOffText(entry, *link)};
+}
 
 bool Entry::operator==(const Entry& other) const {
     return name == other.name && code == other.code && storeLinkPath == other.storeLinkPath &&
@@ -221,7 +326,7 @@ void DisableEntry(const Entry& entry) {
     }
 }
 
-void EnableEntry(const Entry& entry, ProgressControl* progress) {
+void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStarting) {
     if (!IsValidCode(entry.code) || IsEnabledCode(entry.code)) {
         return;
     }
@@ -234,12 +339,47 @@ void EnableEntry(const Entry& entry, ProgressControl* progress) {
     }
     // The flag is written last; whether it may be is known before anything is.
     CheckRightsToAllow(EnabledCodeOf(entry.code), entry.name);
-    if (IsRegistryCode(entry.code)) {
-        if (!EnableRunValue(entry, *link)) {
-            return;
+    const Occupant occupant = OccupantOf(entry, *link);
+    if (occupant.there && occupant.same) {
+        // It starts already: only the switched-off copy goes.
+        if (!RemoveName(link->path)) {
+            Refuse(text::kEnableNotRemoved, {link->path, entry.name});
         }
-    } else {
-        EnableShortcut(entry, *link, progress);
+        (void)AllowToStart(EnabledCodeOf(entry.code), entry.name);
+        return;
+    }
+    std::wstring aside;
+    if (occupant.there && !occupant.readable) {
+        Refuse(text::kEnableOccupied, {entry.name});
+    }
+    if (occupant.there) {
+        if (!replaceStarting || occupant.storeLinkBytes.empty()) {
+            Refuse(text::kEnableWouldReplace, {entry.name, occupant.text, SwitchedOffText(entry, *link)});
+        }
+        // What starts now is kept in the store before anything is written over it.
+        aside = AsidePath(entry);
+        WriteNewFile(aside, occupant.storeLinkBytes);
+    }
+    try {
+        if (IsRegistryCode(entry.code)) {
+            if (!EnableRunValue(entry, *link)) {
+                if (!aside.empty()) {
+                    (void)RemoveName(aside);
+                }
+                return;
+            }
+        } else {
+            EnableShortcut(entry, *link, progress);
+        }
+    } catch (...) {
+        if (!aside.empty()) {
+            (void)RemoveName(aside); // the entry that starts is still there; its copy goes again
+        }
+        throw;
+    }
+    if (!aside.empty() && !::MoveFileExW(aside.c_str(), link->path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        // Both are kept: the one that started so far stays switched off under the free name.
+        Refuse(text::kSwapKeptAside, {entry.name, aside});
     }
     // Switched on here means it starts: a flag of Windows' own that would keep it from starting goes too.
     (void)AllowToStart(EnabledCodeOf(entry.code), entry.name);

@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 #include "store/CommandLine.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,23 @@ void DisableEntry(const Entry& entry);
 // was and the error says so. A flag of Windows' own switch that would keep the entry from starting is set to
 // "may start". Refuses a link that cannot be read, a command line stored cut, and a Startup entry while the
 // Startup folder is not known.
-void EnableEntry(const Entry& entry, ProgressControl* progress);
+//
+// The entry's place may already hold an entry of the same name (a program that added itself again after it was
+// switched off). One that says the same only loses its switched-off copy. A different one is never overwritten
+// unasked: without `replaceStarting` the toggle is refused; with it the two change places, and the one that
+// started so far is kept switched off in the store instead. At every instant of that exchange both are kept
+// somewhere: the one that starts is first kept under a free name (name(1), name(2) ...) beside the switched-off
+// one, and only takes its name once the other has been switched on.
+void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStarting = false);
+
+// What a switched-off entry would replace if it were switched on: the command line (or the shortcut's target and
+// arguments) of a different entry of the same name that starts now, and the entry's own. Nothing when its place
+// is free or holds the same entry.
+struct StartingTwin {
+    std::wstring startsNow;
+    std::wstring switchedOff;
+};
+std::optional<StartingTwin> StartingTwinOf(const Entry& entry);
 
 // Switches on an enabled entry that Windows' own switch keeps from starting: its flag then says "may start";
 // nothing else changes. Raises ERegistryException when the flag cannot be written.

@@ -99,7 +99,7 @@ TEST_F(ToggleTest, ACutCommandLineIsNeitherSwitchedOffNorWrittenBack) {
 TEST_F(ToggleTest, AFailingEnableLosesNothing) {
     WriteShortcut(StorePath(6, L"Notes"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
-    // A shortcut of that name held open without sharing: the copy cannot replace it.
+    // A file of that name that cannot be read (held open without sharing) is never replaced.
     WriteFileBytes(StartupPath(L"Notes.lnk"), "in use");
     {
         UniqueFile held(
@@ -108,7 +108,10 @@ TEST_F(ToggleTest, AFailingEnableLosesNothing) {
         ToggleRow(RowOf(L"Notes", 6));
     }
     ASSERT_EQ(m_desktop.errors.size(), 1u);
-    EXPECT_EQ(m_desktop.errors[0].text, L"Cannot create file " + StartupPath(L"Notes.lnk") + L".");
+    EXPECT_EQ(m_desktop.errors[0].text, L"Something named \"Notes\" that cannot be read as a command line or a "
+                                        L"shortcut stands where switching it on would put it, and it is not replaced. "
+                                        L"Nothing was changed.");
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), "in use");
     EXPECT_THAT(StoreNames(6), ElementsAre(L"Notes.lnk"));
     EXPECT_EQ(ReadShortcut(StorePath(6, L"Notes")).description, L"notes");
     EXPECT_TRUE(m_form->ListReady());
@@ -228,6 +231,8 @@ TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
     EXPECT_TRUE(m_form->ListReady());
 }
 
+// A write-back that fails at close says what failed and asks: No (the default) keeps the window, Yes closes it
+// anyway, leaving the edit in the store; the window is never trapped.
 TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
@@ -237,15 +242,32 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
         UniqueFile held(
             ::CreateFileW(StartupPath(L"Notes.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
+        m_desktop.confirmAnswer = false;
         ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
         Pump();
         EXPECT_TRUE(::IsWindow(m_form->Handle()));
-        ASSERT_EQ(m_desktop.errors.size(), 1u);
+        ASSERT_EQ(m_desktop.questions.size(), 1u);
+        EXPECT_THAT(m_desktop.questions[0], ::testing::HasSubstr(L"Cannot create file " + StartupPath(L"Notes.lnk")));
+        EXPECT_THAT(m_desktop.questions[0], ::testing::HasSubstr(L"Close Bootwarden anyway?"));
+        EXPECT_TRUE(m_desktop.errors.empty());
     }
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
     ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(m_form->Handle()));
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
+}
+
+TEST_F(RefreshTest, AWriteBackThatKeepsFailingCanBeClosedAnyway) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    Open();
+    WriteShortcut(StorePath(3, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+    const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+    m_desktop.confirmAnswer = true;
+    ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_FALSE(::IsWindow(m_form->Handle()));
+    EXPECT_EQ(m_desktop.questions.size(), 1u);
+    EXPECT_EQ(ReadShortcut(StorePath(3, L"Notes")).description, L"edited") << "the edit stays in the store";
 }
 
 // A refresh whose write-back failed is run whole again next time, though nothing changed since.

@@ -172,7 +172,8 @@ TEST_F(EntryOperationsTest, ToggleFailuresUndoWhatTheyDid) {
     EXPECT_TRUE(PathExists(StartupPath(L"Held.lnk")));
     EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Boxed.lnk"));
 
-    // A disabled link that cannot leave its folder once the value is written: the value goes back as it was.
+    // A disabled link that cannot leave its folder once the value is written: the value goes back as it was (also
+    // when it replaced one that started, as asked).
     WriteOldRegistryLink(kUserOff, L"Back", L"c:\\back.exe");
     m_registry.SetRunValue(Location::User, L"Meanwhile", L"c:\\someone-else.exe");
     WriteOldRegistryLink(kUserOff, L"Meanwhile", L"c:\\meanwhile.exe");
@@ -183,7 +184,7 @@ TEST_F(EntryOperationsTest, ToggleFailuresUndoWhatTheyDid) {
         const UniqueFile holdMeanwhile = HoldFile(StorePath(kUserOff, L"Meanwhile"));
         EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(back, nullptr); }),
                     HasSubstr(L"so \"Back\" stays switched off"));
-        EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(meanwhile, nullptr); }),
+        EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(meanwhile, nullptr, true); }),
                     HasSubstr(L"so \"Meanwhile\" stays switched off"));
     }
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Back"));
@@ -197,7 +198,7 @@ TEST_F(EntryOperationsTest, ToggleFailuresUndoWhatTheyDid) {
     const Entry swap = Row(kStartUpOff, L"Swap");
     {
         const UniqueFile holder = HoldFile(StorePath(kStartUpOff, L"Swap"));
-        EXPECT_THROW(EnableEntry(swap, nullptr), EEntryRefused);
+        EXPECT_THROW(EnableEntry(swap, nullptr, true), EEntryRefused);
     }
     EXPECT_EQ(ReadFileBytes(StartupPath(L"Swap.lnk")), theirs);
     EXPECT_TRUE(PathExists(StorePath(kStartUpOff, L"Swap")));
@@ -215,9 +216,13 @@ TEST_F(EntryOperationsTest, ADifferentSwitchedOffEntryOfTheSameNameIsNeverLost) 
     DisableEntry(Row(kLocal, L"Agent"));
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
 
-    // Enabling replaces a value of that name that came back meanwhile, and keeps no switched-off copy.
+    // A value of that name that came back meanwhile is replaced only when asked, and no switched-off copy of the
+    // entry stays behind.
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\someone-else.exe", REG_EXPAND_SZ);
-    EnableEntry(Row(kLocalOff, L"Agent"), nullptr);
+    EXPECT_THROW(EnableEntry(Row(kLocalOff, L"Agent"), nullptr), EEntryRefused);
+    EnableEntry(Row(kLocalOff, L"Agent"), nullptr, true);
+    EXPECT_EQ(ReadShortcut(StorePath(kLocalOff, L"Agent")).description, L"c:\\someone-else.exe");
+    ASSERT_NO_THROW(DeleteEntry(Row(kLocalOff, L"Agent")));
     const auto agent = m_registry.RunValue(Location::Local, L"Agent");
     EXPECT_EQ(agent->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(agent->text, L"c:\\agent-new.exe");
@@ -321,6 +326,79 @@ TEST_F(EntryOperationsTest, DeleteRemovesOnlyTheEntrysOwnPlaceOrSaysWhyNot) {
               L"Cannot delete file " + StorePath(kUserOff, L"Held"));
     EXPECT_EQ(MessageOf<EEntryRefused>([&] { DeleteEntry(heldOn); }),
               L"Cannot delete file " + StartupPath(L"Held.lnk"));
+}
+
+// A program that added itself again after the user switched it off: switching the old one on never overwrites the
+// one that starts now unasked; asked, the two change places and both are kept; the same entry only loses its copy.
+TEST_F(EntryOperationsTest, SwitchingOnNeverOverwritesWhatStartsNow) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\old\\tool.exe --old-config");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\old\\notes.exe", L"old notes");
+    DisableEntry(Row(kUser, L"Tool"));
+    DisableEntry(Row(kStartUp, L"Notes"));
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\new\\tool.exe --new", REG_EXPAND_SZ);
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\new\\notes.exe", L"new notes");
+    const std::string newNotes = ReadFileBytes(StartupPath(L"Notes.lnk"));
+    const std::string oldTool = ReadFileBytes(StorePath(kUserOff, L"Tool"));
+    const std::string oldNotes = ReadFileBytes(StorePath(kStartUpOff, L"Notes"));
+
+    const Entry tool = Row(kUserOff, L"Tool");
+    const Entry notes = Row(kStartUpOff, L"Notes");
+    const auto toolTwin = StartingTwinOf(tool);
+    ASSERT_TRUE(toolTwin);
+    EXPECT_EQ(toolTwin->startsNow, L"c:\\new\\tool.exe --new");
+    EXPECT_EQ(toolTwin->switchedOff, L"c:\\old\\tool.exe --old-config");
+    const auto notesTwin = StartingTwinOf(notes);
+    ASSERT_TRUE(notesTwin);
+    EXPECT_EQ(notesTwin->startsNow, L"c:\\new\\notes.exe");
+    EXPECT_EQ(notesTwin->switchedOff, L"c:\\old\\notes.exe");
+
+    // Unasked: refused, and nothing changes on either side.
+    for (const Entry& entry : {tool, notes}) {
+        EXPECT_THAT(MessageOf<EEntryRefused>([&] { EnableEntry(entry, nullptr); }), HasSubstr(L"starts already"));
+    }
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\new\\tool.exe --new");
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), newNotes);
+    EXPECT_EQ(ReadFileBytes(StorePath(kUserOff, L"Tool")), oldTool);
+    EXPECT_EQ(ReadFileBytes(StorePath(kStartUpOff, L"Notes")), oldNotes);
+
+    // Asked: they change places, the one that started so far (type included) kept switched off.
+    EnableEntry(tool, nullptr, true);
+    EnableEntry(notes, nullptr, true);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\old\\tool.exe --old-config");
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"old notes");
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Tool.lnk"));
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Notes.lnk"));
+    EXPECT_EQ(ReadFileBytes(StorePath(kStartUpOff, L"Notes")), newNotes);
+    EnableEntry(Row(kUserOff, L"Tool"), nullptr, true);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\new\\tool.exe --new");
+
+    // The same entry starting already: only the switched-off copy goes.
+    m_registry.SetRunValue(Location::User, L"Same", L"%TEMP%\\same.exe", REG_EXPAND_SZ);
+    DisableEntry(Row(kUser, L"Same"));
+    m_registry.SetRunValue(Location::User, L"Same", L"%TEMP%\\same.exe", REG_EXPAND_SZ);
+    const Entry same = Row(kUserOff, L"Same");
+    EXPECT_FALSE(StartingTwinOf(same));
+    EnableEntry(same, nullptr);
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Tool.lnk"));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Same")->text, L"%TEMP%\\same.exe");
+}
+
+// An exchange that fails halfway keeps both entries: the one that starts stays, and its copy goes again.
+TEST_F(EntryOperationsTest, AnExchangeThatFailsKeepsBothEntries) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\old\\notes.exe", L"old notes");
+    DisableEntry(Row(kStartUp, L"Notes"));
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\new\\notes.exe", L"new notes");
+    const std::string newNotes = ReadFileBytes(StartupPath(L"Notes.lnk"));
+    const std::string oldNotes = ReadFileBytes(StorePath(kStartUpOff, L"Notes"));
+    const Entry notes = Row(kStartUpOff, L"Notes");
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0); // the shortcut cannot be replaced
+        EXPECT_NE(MessageOf<EBootwarden>([&] { EnableEntry(notes, nullptr, true); }), L"(no error)");
+    }
+    EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), newNotes);
+    EXPECT_EQ(ReadFileBytes(StorePath(kStartUpOff, L"Notes")), oldNotes);
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Notes.lnk")) << "no copy left beside it";
 }
 
 } // namespace

@@ -26,6 +26,10 @@ public:
         questions.push_back(question);
         return ShowConfirmDialog(owner, question) == IDYES;
     }
+    bool ConfirmDefaultNo(HWND owner, const std::wstring& question) override {
+        questions.push_back(question);
+        return ShowConfirmDialog(owner, question, IDNO) == IDYES;
+    }
     std::optional<std::wstring> BrowseForProgram(HWND owner) override {
         ++browseCount;
         return TSystemDesktop().BrowseForProgram(owner);
@@ -450,6 +454,38 @@ TEST_F(KeyTest, AReleaseWhosePressWentElsewhereDoesNothing) {
     }
     EXPECT_EQ(Commands(), 0u);
     EXPECT_EQ(RowOf(L"New", 2), -1) << "F5 refreshed";
+}
+
+// Switching on an entry whose name a different entry that starts now has taken asks first, and Enter there, on the
+// question's default, keeps everything as it is.
+TEST_F(KeyTest, EnterOnTheReplaceQuestionChangesNothing) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\new\\tool.exe --new");
+    WriteShortcut(StorePath(kUserOff, L"Tool"), L"c:\\old\\tool.exe", L"c:\\old\\tool.exe --old-config");
+    const std::string kept = ReadFileBytes(StorePath(kUserOff, L"Tool"));
+    OpenWithSystemDialogs();
+    StartDialogScript(L"Confirm", {[&](HWND dialog) {
+                          EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDNO)) << "No is the default";
+                          PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress);
+                      }});
+    ToggleRow(RowOf(L"Tool", kUserOff));
+    ASSERT_TRUE(EndDialogScript());
+    ASSERT_EQ(m_dialogs.questions.size(), 1u);
+    EXPECT_EQ(m_dialogs.questions[0], L"\"Tool\" starts already with another command line.\n\nStarts now: "
+                                      L"c:\\new\\tool.exe --new\nSwitched off: c:\\old\\tool.exe --old-config\n\n"
+                                      L"Switch on the switched-off one, and keep the one that starts now switched off "
+                                      L"in its place?");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\new\\tool.exe --new");
+    EXPECT_EQ(ReadFileBytes(StorePath(kUserOff, L"Tool")), kept);
+    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Tool", kUserOff))) << "the box shows the entry's state again";
+    EXPECT_TRUE(m_dialogs.errors.empty());
+
+    // Yes exchanges them.
+    StartDialogScript(L"Confirm", {[&](HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, IDYES, 0); }});
+    ToggleRow(RowOf(L"Tool", kUserOff));
+    ASSERT_TRUE(EndDialogScript());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\old\\tool.exe --old-config");
+    EXPECT_EQ(ReadShortcut(StorePath(kUserOff, L"Tool")).description, L"c:\\new\\tool.exe --new");
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Tool", kUser));
 }
 
 } // namespace

@@ -14,6 +14,10 @@ bool FakeDesktop::Confirm(HWND, const std::wstring& question) {
     return confirmAnswer;
 }
 
+bool FakeDesktop::ConfirmDefaultNo(HWND owner, const std::wstring& question) {
+    return Confirm(owner, question);
+}
+
 std::optional<std::wstring> FakeDesktop::BrowseForProgram(HWND) {
     ++browseCount;
     if (whileDialogOpen) {

@@ -14,6 +14,7 @@ namespace bw::test {
 class FakeDesktop : public TDesktop {
 public:
     bool Confirm(HWND owner, const std::wstring& question) override;
+    bool ConfirmDefaultNo(HWND owner, const std::wstring& question) override; // answers as Confirm does
     std::optional<std::wstring> BrowseForProgram(HWND owner) override;
     void ShowError(HWND owner, const std::wstring& title, const std::wstring& text) override;
     void ShowProperties(HWND owner, const std::wstring& file) override;
