@@ -127,6 +127,9 @@ inline constexpr const wchar_t* kStoreFolderIsLink =
 // Why a listed entry cannot be switched off (the status bar shows it when the row is selected).
 inline constexpr const wchar_t* kNameNotStorable =
     L"This entry starts, but its name is too long to keep it in the store, so it cannot be switched off here.";
+inline constexpr const wchar_t* kNameTakenInOtherCase =
+    L"This entry starts, but another entry here has the same name in other letter case, and the store keeps only "
+    L"one of them, so this one cannot be switched off here.";
 inline constexpr const wchar_t* kNotMirrored =
     L"This entry starts, but it could not be copied into the store (%s), so it cannot be switched off now.";
 inline constexpr const wchar_t* kShortcutUnreadable =

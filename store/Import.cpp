@@ -151,8 +151,14 @@ std::wstring TImportJob::PlaceInStore(SystemEntry& entry) {
         entry.problem = text::kStorePathTooLong; // said on its row, rather than failing at every copy
         return {};
     }
+    if (!m_kept[entry.code].insert(FoldedName(fileName)).second) {
+        // A folder that tells names apart by case (Wine's, or one marked so on Windows) can hold Foo.lnk and
+        // FOO.lnk; the store, which does not, would keep both in one link, and an edit of one would replace the
+        // other. The first keeps the link; the second is listed, and says why it cannot be switched off.
+        entry.problem = text::kNameTakenInOtherCase;
+        return {};
+    }
     entry.storeLinkPath = StoreFolderPath(entry.code) + fileName;
-    m_kept[entry.code].insert(FoldedName(fileName));
     return fileName;
 }
 

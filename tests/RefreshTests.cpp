@@ -220,5 +220,39 @@ TEST_F(RefreshCycleTest, ALongImportRunsInParts) {
     EXPECT_THAT(StoreNames(kUser), SizeIs(150));
 }
 
+// A Startup folder that tells names apart by case holds Foo.lnk and FOO.lnk: never one store link for both, so an edit
+// through one never replaces the other.
+TEST_F(RefreshCycleTest, NamesThatDifferOnlyInCaseNeverShareAStoreLink) {
+    WriteShortcut(StartupPath(L"Foo.lnk"), L"c:\\foo.exe", L"foo");
+    WriteShortcut(StartupPath(L"other.tmp"), L"c:\\other.exe", L"other");
+    if (!CopyUnderOtherCase(m_startup, L"other.tmp", L"FOO.lnk")) {
+        GTEST_SKIP() << "this file system keeps no two names that differ only in case";
+    }
+    const std::string other = ReadFileBytes(StartupPath(L"other.tmp"));
+    ASSERT_TRUE(::DeleteFileW(StartupPath(L"other.tmp").c_str()));
+    const std::string foo = ReadFileBytes(StartupPath(L"Foo.lnk"));
+    Refresh();
+    EXPECT_THAT(StoreNames(kStartUp), SizeIs(1));
+    const Entry* lower = Find(kStartUp, L"Foo");
+    const Entry* upper = Find(kStartUp, L"FOO");
+    ASSERT_TRUE(lower && upper) << "both are listed";
+    // Which one the folder lists first keeps the store link; the other says why it has none.
+    const bool lowerKept = !lower->storeLinkPath.empty();
+    const Entry& kept = lowerKept ? *lower : *upper;
+    const Entry& refused = lowerKept ? *upper : *lower;
+    EXPECT_EQ(kept.problem, L"");
+    EXPECT_EQ(refused.storeLinkPath, L"");
+    EXPECT_THAT(refused.problem, ::testing::HasSubstr(L"same name in other letter case"));
+    EXPECT_THROW(DisableEntry(refused), EEntryRefused);
+
+    // An edit of the one store link reaches its own shortcut only.
+    WriteShortcut(kept.storeLinkPath, L"c:\\kept.exe", L"edited");
+    const std::wstring keptShortcut = StartupPath(kept.name + L".lnk");
+    const std::wstring refusedShortcut = StartupPath(refused.name + L".lnk");
+    Refresh();
+    EXPECT_EQ(ReadShortcut(keptShortcut).description, L"edited");
+    EXPECT_EQ(ReadFileBytes(refusedShortcut), lowerKept ? other : foo) << "the other shortcut is as it was";
+}
+
 } // namespace
 } // namespace bw::test

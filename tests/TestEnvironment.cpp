@@ -6,6 +6,7 @@
 #include "platform/UniqueHandle.h"
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 
 namespace bw::test {
@@ -264,24 +265,24 @@ std::string ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
-bool MakeFileSymlink(const std::wstring& link, const std::wstring& target) {
-    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
-        PathExists(link)) {
-        return true;
-    }
+namespace {
+
+// The host's path of a Wine path; "" outside Wine.
+std::wstring HostPath(const std::wstring& path) {
     using UnixName = char*(CDECL*)(const wchar_t*);
     const auto unixName = reinterpret_cast<UnixName>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (unixName == nullptr) {
-        return false;
+        return {};
     }
-    const auto unix = [&](const std::wstring& path) {
-        char* name = unixName(path.c_str());
-        std::string text = name != nullptr ? name : "";
-        ::HeapFree(::GetProcessHeap(), 0, name);
-        return std::wstring(text.begin(), text.end()); // the test folders are plain ASCII
-    };
-    std::wstring command = L"/bin/ln -s \"" + unix(target) + L"\" \"" + unix(link) + L"\"";
+    char* name = unixName(path.c_str());
+    std::string text = name != nullptr ? name : "";
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return std::wstring(text.begin(), text.end()); // the test folders are plain ASCII
+}
+
+// Runs a host program under Wine and waits until `done` says that it did its work (false when it never does).
+bool RunOnHost(std::wstring command, const std::function<bool()>& done) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -290,12 +291,39 @@ bool MakeFileSymlink(const std::wstring& link, const std::wstring& target) {
     }
     UniqueFile processHandle(process.hProcess);
     UniqueFile threadHandle(process.hThread);
-    // The handle of a host program may be signalled before the program has run: wait for the link itself.
+    // The handle of a host program may be signalled before the program has run: wait for the file itself.
     ::WaitForSingleObject(process.hProcess, 10000);
-    for (int i = 0; i < 200 && !PathExists(link); ++i) {
+    for (int i = 0; i < 200 && !done(); ++i) {
         ::Sleep(10);
     }
-    return PathExists(link);
+    return done();
+}
+
+} // namespace
+
+bool MakeFileSymlink(const std::wstring& link, const std::wstring& target) {
+    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        PathExists(link)) {
+        return true;
+    }
+    const std::wstring hostTarget = HostPath(target);
+    const std::wstring hostLink = HostPath(link);
+    return !hostLink.empty() &&
+           RunOnHost(L"/bin/ln -s \"" + hostTarget + L"\" \"" + hostLink + L"\"", [&] { return PathExists(link); });
+}
+
+bool CopyUnderOtherCase(const std::wstring& folder, const std::wstring& from, const std::wstring& to) {
+    const std::wstring hostFolder = HostPath(folder);
+    if (hostFolder.empty()) {
+        return false;
+    }
+    // Wine finds either name under the other, so the copy is told by the folder's listing, which spells both.
+    const auto listed = [&] {
+        bool found = false;
+        ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& file) { found = found || to == file.cFileName; });
+        return found;
+    };
+    return RunOnHost(L"/bin/cp \"" + hostFolder + L"/" + from + L"\" \"" + hostFolder + L"/" + to + L"\"", listed);
 }
 
 void WriteDeviceNamedFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) {

@@ -143,6 +143,11 @@ std::string ReadFileBytes(const std::wstring& path);
 // by the host's `ln`. False when this system lets the test make no link at all.
 bool MakeFileSymlink(const std::wstring& link, const std::wstring& target);
 
+// Copies the file `from` in `folder` to `to`, a name that differs from it only in case, through the host's file
+// system, which tells such names apart (Wine on Linux): afterwards the folder holds both. False where the names
+// cannot stand side by side.
+bool CopyUnderOtherCase(const std::wstring& folder, const std::wstring& from, const std::wstring& to);
+
 // Creates a file whose name Windows reads as a device (COM1.lnk): only a "\\?\" path reaches such a name.
 void WriteDeviceNamedFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes);
 
