@@ -141,4 +141,18 @@ void TSystemDesktop::CopyText(HWND owner, const std::wstring& text) {
     ::CloseClipboard();
 }
 
+bool TSystemDesktop::RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI; // a declined prompt is no error to show
+    info.hwnd = owner;
+    info.lpVerb = L"runas";
+    info.lpFile = program.c_str();
+    info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    const bool started = ::ShellExecuteExW(&info) != FALSE;
+    UniqueKernelHandle process(info.hProcess);
+    return started;
+}
+
 } // namespace bw

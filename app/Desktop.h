@@ -45,6 +45,10 @@ public:
 
     // Puts `text` on the clipboard as Unicode text.
     virtual void CopyText(HWND owner, const std::wstring& text);
+    // Starts `program` anew with an administrator's rights (the shell's "runas" verb: the UAC prompt), with
+    // `folder` as its current folder; true when it started, false when it did not (the user declined). A desktop
+    // that cannot start programs starts none.
+    virtual bool RunAsAdministrator(HWND, const std::wstring&, const std::wstring&) { return false; }
 };
 
 class TSystemDesktop : public TDesktop {
@@ -60,6 +64,7 @@ public:
     void ShowInFolder(HWND owner, const std::wstring& path) override;
     void OpenRegistryEditor(HWND owner, const std::wstring& key) override;
     void CopyText(HWND owner, const std::wstring& text) override;
+    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) override;
 };
 
 // The error box's title: the executable's file name without its folder, cut at its first ".", every

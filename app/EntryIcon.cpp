@@ -7,10 +7,29 @@
 
 namespace bw {
 
-HICON LoadEntryIcon(HINSTANCE instance, const std::wstring& path, int index) {
-    if (path.empty()) {
+namespace {
+
+// A shortcut's icon location may name its file through references such as "%SystemRoot%".
+std::wstring Expanded(const std::wstring& path) {
+    if (path.find(L'%') == std::wstring::npos) {
+        return path;
+    }
+    const DWORD size = ::ExpandEnvironmentStringsW(path.c_str(), nullptr, 0);
+    if (size == 0) {
+        return path;
+    }
+    std::vector<wchar_t> buffer(size);
+    const DWORD length = ::ExpandEnvironmentStringsW(path.c_str(), buffer.data(), size);
+    return length == 0 || length > size ? path : std::wstring(buffer.data());
+}
+
+} // namespace
+
+HICON LoadEntryIcon(HINSTANCE instance, const std::wstring& given, int index) {
+    if (given.empty()) {
         return nullptr;
     }
+    const std::wstring path = Expanded(given);
     HICON icon = ::ExtractIconW(instance, path.c_str(), static_cast<UINT>(index));
     // 0: no icon there; 1: not a file that holds icons.
     if (reinterpret_cast<UINT_PTR>(icon) >= 2) {

@@ -4,6 +4,7 @@
 #include "app/Controls.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/Token.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "store/Locations.h"
@@ -23,7 +24,7 @@ constexpr const wchar_t* kHelpFile = L"help.html";
 
 // Pixel sizes at 96 DPI.
 constexpr RECT kRestoredBounds{196, 122, 196 + 544, 122 + 387};
-constexpr int kFontPoints = 8;
+constexpr int kFontPoints = 9; // Segoe UI's size where the system cannot tell its message font
 constexpr int kFilterWidth = 200;
 constexpr int kDetailsPart = 300; // the status bar's part for a program's description and publisher
 constexpr int kCountsPart = 150;
@@ -59,6 +60,36 @@ UINT WindowDpi(HWND window) {
     return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 
+// The font Windows uses for message boxes, at the size it has for `dpi`: the window's text looks like the rest of
+// the system and stays sharp at any scale (a bitmap font such as MS Sans Serif turns jagged past 100 %).
+LOGFONTW MessageFontFor(UINT dpi) {
+    // SystemParametersInfoForDpi exists from Windows 10 1607 on; before, the metrics are the primary monitor's,
+    // scaled from the system's DPI.
+    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi = reinterpret_cast<ForDpiFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (forDpi != nullptr && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+        return metrics.lfMessageFont;
+    }
+    metrics.cbSize = sizeof metrics;
+    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        HDC screen = ::GetDC(nullptr);
+        const int systemDpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
+        ::ReleaseDC(nullptr, screen);
+        LOGFONTW font = metrics.lfMessageFont;
+        font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi), systemDpi > 0 ? systemDpi : 96);
+        return font;
+    }
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(kFontPoints, static_cast<int>(dpi), 72);
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    wcscpy_s(font.lfFaceName, L"Segoe UI");
+    return font;
+}
+
 std::wstring Widen(const char* text) {
     std::wstring wide;
     for (; *text != '\0'; ++text) {
@@ -73,6 +104,8 @@ template <typename Handler>
 LRESULT Guarded(TMainForm& form, Handler handler, void (TMainForm::*show)(const std::wstring&)) {
     try {
         return handler();
+    } catch (const ERightsMissing& error) {
+        form.OfferRestartAsAdministrator(error.Message());
     } catch (const EBootwarden& error) {
         (form.*show)(error.Message());
     } catch (const std::exception& error) {
@@ -122,6 +155,10 @@ bool TMainForm::Create(int showCommand) {
                           kRestoredBounds.bottom - kRestoredBounds.top, nullptr, nullptr, m_instance, this);
     if (m_window == nullptr) {
         return false;
+    }
+    if (m_endAtStart) {
+        ::DestroyWindow(m_window); // the message loop ends at once
+        return true;
     }
     // The restored bounds are 96-DPI pixels and scale with the window's monitor.
     WINDOWPLACEMENT placement{};
@@ -194,6 +231,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case HelpButton:
             HelpButtonClick();
+            return 0;
+        case RestartButton:
+            RestartAsAdministrator();
             return 0;
         case TFilterBox::kControlId:
             if (HIWORD(wParam) == EN_CHANGE) {
@@ -294,10 +334,7 @@ void TMainForm::CreateControls() {
 
 void TMainForm::ApplyDpi(UINT dpi) {
     m_dpi = dpi;
-    LOGFONTW font{};
-    font.lfHeight = -::MulDiv(kFontPoints, static_cast<int>(dpi), 72);
-    font.lfCharSet = DEFAULT_CHARSET;
-    wcscpy_s(font.lfFaceName, L"MS Sans Serif");
+    const LOGFONTW font = MessageFontFor(dpi);
     m_font.Reset(::CreateFontIndirectW(&font));
     for (HWND control : {m_toolBar.Handle(), m_statusBar, m_filterBox.Handle()}) {
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.Get()), TRUE);
@@ -334,8 +371,53 @@ void TMainForm::LayOutControls() {
 void TMainForm::FormCreate() {
     SetProgramDir(m_programDir.empty() ? ProgramDirOf(ModulePath()) : m_programDir);
     m_storeWatch = std::make_unique<TStoreWatch>();
-    CreateStoreFolders();
+    m_toolBar.ShowRestart(!RunsAsAdministrator());
+    ShowAccountInTitle();
+    const StoreStart start = PrepareStore();
+    if (start.kind == StoreStart::Temporary) {
+        // Nothing was made and nothing is changed: the program ends once the user has read why.
+        m_endAtStart = true;
+        ShowException(FormatMessageText(text::kExtractFirst, ProgramDir()));
+        return;
+    }
+    if (!start.linkedFolders.empty()) {
+        std::wstring lines;
+        for (const std::wstring& folder : start.linkedFolders) {
+            lines += FormatMessageText(text::kStoreFolderLine, folder);
+        }
+        ShowException(FormatMessageText(text::kStoreFoldersAreLinks, lines));
+    }
+    if (start.kind == StoreStart::ReadOnly) {
+        ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
+    }
     Refresh(false);
+}
+
+void TMainForm::ShowAccountInTitle() {
+    // Elevated with another account's password, the program sees that account's HKCU and Startup folder.
+    const std::wstring process = ProcessAccountName();
+    const std::wstring desktop = DesktopAccountName();
+    if (process.empty() || desktop.empty() || SameFileName(process, desktop)) {
+        return;
+    }
+    ::SetWindowTextW(m_window, FormatMessageText(text::kCaptionOfAccount, FileNamePart(process)).c_str());
+}
+
+void TMainForm::OfferRestartAsAdministrator(const std::wstring& message) {
+    if (RunsAsAdministrator()) {
+        ShowException(message); // refused all the same: restarting would not help
+        return;
+    }
+    if (m_desktop.Confirm(m_window, FormatMessageText(text::kRestartQuestion, message))) {
+        RestartAsAdministrator();
+    }
+}
+
+void TMainForm::RestartAsAdministrator() {
+    // The same program, on the same store; this window closes only when the new one has started.
+    if (m_desktop.RunAsAdministrator(m_window, ModulePath(), ProgramDir())) {
+        ::PostMessageW(m_window, WM_CLOSE, 0, 0);
+    }
 }
 
 void TMainForm::Refresh(bool writeBack, bool afterToggle) {
@@ -450,6 +532,23 @@ void TMainForm::ShowEntries(bool everyBox) {
     ListSelectItem(selected, selected >= 0);
     ReportImportProblems();
     ReportStoreEdits();
+    ReportWriteBackFailures();
+}
+
+void TMainForm::ReportWriteBackFailures() {
+    std::wstring others;
+    std::wstring needRights;
+    for (const WriteBackFailure& failure : m_session.TakeWriteBackFailures()) {
+        std::wstring& text = failure.needsRights ? needRights : others;
+        text +=
+            (text.empty() ? L"" : L"\n") + FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message});
+    }
+    if (!others.empty()) {
+        ShowException(others);
+    }
+    if (!needRights.empty()) {
+        OfferRestartAsAdministrator(needRights);
+    }
 }
 
 void TMainForm::ReportImportProblems() {

@@ -29,6 +29,7 @@ public:
     static constexpr Command AddButton = TToolBar::AddButton;
     static constexpr Command DeleteButton = TToolBar::DeleteButton;
     static constexpr Command HelpButton = TToolBar::HelpButton;
+    static constexpr Command RestartButton = TToolBar::RestartButton;
 
     // Window messages of our own.
     enum : UINT {
@@ -71,6 +72,11 @@ public:
     // list; `at` -1 for the keyboard): the desktop shows it for the selected entries, and the chosen command acts
     // on them.
     void ShowContextMenu(LPARAM at);
+    // A change needed rights the program lacks: says so, and offers to start the program anew as administrator
+    // (only where it does not run as one already).
+    void OfferRestartAsAdministrator(const std::wstring& message);
+    // Starts the program anew as administrator; the window closes once the new one has started.
+    void RestartAsAdministrator();
 
 private:
     struct PendingToggle {
@@ -104,6 +110,8 @@ private:
     void ShowEntries(bool everyBox = false);
     void ReportImportProblems();
     void ReportStoreEdits();
+    void ReportWriteBackFailures();
+    void ShowAccountInTitle();
 
     void ListSelectItem(int row, bool selected);
     void ListChange(int row, bool checked);
@@ -149,6 +157,7 @@ private:
     std::optional<RowChoice> m_rowChoice;
     bool m_errorBoxOpen = false;
     bool m_refreshAfterErrorBox = false;
+    bool m_endAtStart = false; // FormCreate found that the program must not go on (started inside its zip)
 };
 
 } // namespace bw

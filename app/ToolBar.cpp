@@ -18,8 +18,11 @@ constexpr int kSeparator = 8;
 constexpr int kHelpSeparator = 109;
 constexpr int kProgressWidth = 11;
 
-// Glyph indices in the tool bar strip.
-enum Glyph { RefreshGlyph = 0, DeleteGlyph = 1, AddGlyph = 2, HelpGlyph = 3, PropertiesGlyph = 4 };
+// Glyph indices in the tool bar strip; the shield is the system's own, added after the strip.
+enum Glyph { RefreshGlyph = 0, DeleteGlyph = 1, AddGlyph = 2, HelpGlyph = 3, PropertiesGlyph = 4, ShieldGlyph = 5 };
+
+// The separator before the shield button goes and comes with it.
+constexpr int kRestartSeparator = 199;
 
 const wchar_t* HintOf(UINT_PTR command) {
     switch (command) {
@@ -33,6 +36,8 @@ const wchar_t* HintOf(UINT_PTR command) {
         return text::kDeleteButtonHint;
     case TToolBar::HelpButton:
         return text::kHelpButtonHint;
+    case TToolBar::RestartButton:
+        return text::kRestartButtonHint;
     }
     return L"";
 }
@@ -103,6 +108,8 @@ void TToolBar::Create(HWND parent, UINT dpi) {
         {kSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
         {AddGlyph, AddButton, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
         {DeleteGlyph, DeleteButton, 0, BTNS_BUTTON, {}, 0, 0},
+        {kSeparator, kRestartSeparator, TBSTATE_HIDDEN, BTNS_SEP, {}, 0, 0},
+        {ShieldGlyph, RestartButton, TBSTATE_ENABLED | TBSTATE_HIDDEN, BTNS_BUTTON, {}, 0, 0},
         {kHelpSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
         {HelpGlyph, HelpButton, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
     };
@@ -124,6 +131,20 @@ void TToolBar::ApplyDpi(UINT dpi) {
     if (bitmap) {
         UniqueBitmap faded(FadedCopy(bitmap.Get()));
         ::ImageList_AddMasked(m_disabledImages.Get(), faded ? faded.Get() : bitmap.Get(), RGB(255, 0, 255));
+    }
+    // The shield that Windows puts on every command that asks for an administrator's rights, at the glyph's size.
+    // LoadIconWithScaleDown (common controls 6) scales it down from a larger image; without it, the system scales.
+    using LoadScaledFn = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+    static const auto loadScaled = reinterpret_cast<LoadScaledFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"comctl32.dll"), "LoadIconWithScaleDown")));
+    HICON shield = nullptr;
+    if (loadScaled == nullptr || FAILED(loadScaled(nullptr, IDI_SHIELD, glyph, glyph, &shield))) {
+        shield = static_cast<HICON>(::LoadImageW(nullptr, IDI_SHIELD, IMAGE_ICON, glyph, glyph, 0));
+    }
+    if (shield != nullptr) {
+        const UniqueHicon owned(shield);
+        ::ImageList_AddIcon(m_images.Get(), shield);
+        ::ImageList_AddIcon(m_disabledImages.Get(), shield);
     }
     ::SendMessageW(m_bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_images.Get()));
     ::SendMessageW(m_bar, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(m_disabledImages.Get()));
@@ -148,6 +169,15 @@ void TToolBar::Enable(int command, bool enabled) {
 
 bool TToolBar::IsEnabled(int command) const {
     return TbIsEnabled(m_bar, command);
+}
+
+void TToolBar::ShowRestart(bool shown) {
+    ::SendMessageW(m_bar, TB_HIDEBUTTON, kRestartSeparator, MAKELPARAM(!shown, 0));
+    ::SendMessageW(m_bar, TB_HIDEBUTTON, RestartButton, MAKELPARAM(!shown, 0));
+}
+
+bool TToolBar::IsShown(int command) const {
+    return ::SendMessageW(m_bar, TB_ISBUTTONHIDDEN, static_cast<WPARAM>(command), 0) == 0;
 }
 
 bool TToolBar::HandleNotify(const NMHDR& header) {

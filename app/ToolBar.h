@@ -28,7 +28,7 @@ private:
 // strip is the one drawn for the window's DPI.
 class TToolBar {
 public:
-    enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton };
+    enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton, RestartButton };
 
     explicit TToolBar(HINSTANCE instance) : m_instance(instance) {}
     TToolBar(const TToolBar&) = delete;
@@ -45,6 +45,10 @@ public:
 
     void Enable(int command, bool enabled);
     bool IsEnabled(int command) const;
+
+    // Shows or hides the shield button "Restart as administrator" (shown only while the program lacks the rights).
+    void ShowRestart(bool shown);
+    bool IsShown(int command) const;
 
     // Answers the tooltips' request for a button's hint; true when the notification was one.
     bool HandleNotify(const NMHDR& header);

@@ -118,6 +118,8 @@ struct World {
     test::ScratchRegistry registry;
     std::wstring programDir;
     std::wstring startup;
+    // The world lies under the real temporary folder, where the program would refuse to keep a store.
+    TSeam<std::wstring()>::TScope temporary{seam::TempFolder.Replace([this] { return root / L"Temp"; })};
 };
 
 struct Session {

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
 #include "platform/NamedObjects.h"
 #include "resources/Texts.h"
 #include "store/Locations.h"
@@ -12,6 +13,7 @@
 #include "cli/TestSeam.h"
 #endif
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,8 @@ int wmain(int argc, wchar_t** argv) {
         ::CoUninitialize();
         return result;
     }
+    // The shell would name the real Startup folder; the scratch registry's "Shell Folders" names the test's.
+    const auto noShellStartup = bw::seam::StartupFolder.Replace([] { return std::optional<std::wstring>(); });
 #endif
     bw::SetProgramDir(bw::ProgramDirOf(bw::ModulePath()));
     result = bw::cli::RunCommandLine(std::vector<std::wstring>(argv + 1, argv + argc), streams);

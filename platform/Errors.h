@@ -41,6 +41,7 @@ BW_DECLARE_ERROR(EFCantMove)         // "Cannot move file %s"
 BW_DECLARE_ERROR(EOleError)          // the shell-link object could not be created
 BW_DECLARE_ERROR(EIntfCastError)     // "Interface not supported"
 BW_DECLARE_ERROR(EEntryRefused)      // an entry operation that would lose or corrupt data
+BW_DECLARE_ERROR(ERightsMissing)     // a change that needs rights (an administrator's) the program lacks
 
 #undef BW_DECLARE_ERROR
 

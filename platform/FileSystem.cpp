@@ -29,26 +29,58 @@ ULONGLONG Ticks(const FILETIME& time) {
     return (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
 }
 
-// The path that an open handle really names, in the form `volume` asks for.
-std::wstring FinalPathOf(HANDLE handle, DWORD volume) {
+// The path that an open handle really names, in the form `volume` asks for, without the "\\?\" that the
+// system puts before it ("\\?\UNC\server\share" becomes "\\server\share"); nothing when it cannot be asked.
+std::optional<std::wstring> FinalPathOf(HANDLE handle, DWORD volume) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
                                                          FILE_NAME_NORMALIZED | volume);
         if (length == 0) {
-            return {};
+            return std::nullopt;
         }
         if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
+            std::wstring path(buffer.data(), length);
+            if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+                path = L"\\\\" + path.substr(8);
+            } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
+                path = path.substr(4);
+            }
+            return path;
         }
         buffer.resize(length + 1);
     }
 }
 
-UniqueFile OpenForAttributes(const std::wstring& path) {
+// Opens a name for its attributes only; with `follow`, a link or junction is followed to what it names, else the
+// name itself is opened.
+UniqueFile OpenForAttributes(const std::wstring& path, bool follow = false) {
     return UniqueFile(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
+}
+
+std::optional<DWORD> RealReparseTag(const std::wstring& path) {
+    const UniqueFile file = OpenForAttributes(path);
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (file && ::GetFileInformationByHandleEx(file.Get(), FileAttributeTagInfo, &info, sizeof info)) {
+        return info.ReparseTag;
+    }
+    // A name that cannot be opened may still be listed: the search gives the tag too.
+    WIN32_FIND_DATAW found{};
+    const UniqueFind search(::FindFirstFileW(path.c_str(), &found));
+    if (search && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return found.dwReserved0;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::wstring> RealFinalPath(const std::wstring& path, bool follow, DWORD volume) {
+    const UniqueFile file = OpenForAttributes(path, follow);
+    if (!file) {
+        return std::nullopt;
+    }
+    return FinalPathOf(file.Get(), volume);
 }
 
 std::wstring TrimmedFolder(std::wstring folder) {
@@ -70,6 +102,71 @@ std::wstring Hex(unsigned long long value) {
 }
 
 } // namespace
+
+namespace seam {
+TSeam<DWORD(const std::wstring&)> LinkAttributes([](const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str());
+});
+TSeam<std::optional<DWORD>(const std::wstring&)> ReparseTag(&RealReparseTag);
+TSeam<std::optional<std::wstring>(const std::wstring&, bool, DWORD)> FinalPath(&RealFinalPath);
+} // namespace seam
+
+namespace {
+
+bool RealFolderAcceptsWrites(const std::wstring& folder) {
+    // Named as TReplacement names its files, so that a probe left by a run that was stopped is removed as theirs.
+    const std::wstring probe = JoinPath(folder, kTemporaryPrefix + Hex(::GetCurrentProcessId()) + L"-" +
+                                                    Hex(++g_temporaryCounter) + L"-probe" + kTemporaryExtension);
+    const UniqueFile file(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return static_cast<bool>(file) || ::GetLastError() == ERROR_FILE_EXISTS;
+}
+
+bool RealLongPathsAccepted() {
+    // Windows 10 1607 and later, where the manifest says longPathAware and the system's setting allows them.
+    using AreLongPathsEnabledFn = BOOLEAN(NTAPI*)();
+    static const auto areEnabled = reinterpret_cast<AreLongPathsEnabledFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlAreLongPathsEnabled")));
+    return areEnabled != nullptr && areEnabled() != 0;
+}
+
+} // namespace
+
+namespace seam {
+TSeam<DWORD(const std::wstring&, const std::wstring&, DWORD)>
+    RenameFile([](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
+        return ::MoveFileExW(from.c_str(), to.c_str(), flags) ? ERROR_SUCCESS : ::GetLastError();
+    });
+TSeam<bool(const std::wstring&)> FolderAcceptsWrites(&RealFolderAcceptsWrites);
+TSeam<bool()> LongPathsAccepted(&RealLongPathsAccepted);
+} // namespace seam
+
+bool CanWriteIn(const std::wstring& folder) {
+    return seam::FolderAcceptsWrites(folder);
+}
+
+size_t LongestPathAccepted() {
+    return seam::LongPathsAccepted() ? 32767 - 1 : MAX_PATH - 1;
+}
+
+std::wstring LongPathOf(const std::wstring& path) {
+    const std::wstring full = FullPath(path);
+    const DWORD size = ::GetLongPathNameW(full.c_str(), nullptr, 0);
+    if (size == 0) {
+        return full;
+    }
+    std::vector<wchar_t> buffer(size);
+    const DWORD length = ::GetLongPathNameW(full.c_str(), buffer.data(), size);
+    return length == 0 || length >= size ? full : std::wstring(buffer.data(), length);
+}
+
+bool IsInFolder(const std::wstring& path, const std::wstring& folder) {
+    const std::wstring base = TrimmedFolder(folder);
+    if (base.empty() || path.size() < base.size() || !SameFileName(path.substr(0, base.size()), base)) {
+        return false;
+    }
+    return path.size() == base.size() || base.back() == L'\\' || path[base.size()] == L'\\';
+}
 
 DWORD FileAttributes(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str());
@@ -144,33 +241,60 @@ bool IsWithinClockStep(const FILETIME& time, const FILETIME& readAt, ULONGLONG s
     return Ticks(time) + step > Ticks(readAt);
 }
 
-// True when `file`, opened at `path`, is not the file that `path` names itself but one a link leads to. Where the
-// system opens the link itself (Windows, asked so), its final path is the name's own; where it follows the link
-// anyway (Wine), the final path names the file at the other end.
-static bool ReachedThroughLink(HANDLE file, const std::wstring& path) {
-    const std::wstring full = FullPath(path);
-    const UniqueFile folder = OpenForAttributes(TrimmedFolder(FolderPart(full)));
-    // With its drive where the system can tell it; from the volume's root where it cannot (both alike).
+namespace {
+
+// True when the final path of a name (`own`, asked in the form `volume` asks for) leaves the folder it is named
+// in: the system followed a link that it does not report as one (Wine, for a host's symbolic link). The folder
+// is compared by the path it resolves to, so that every file of a folder that is itself a junction (a
+// redirected or synced folder) stays a file. A name whose final path cannot be asked is no link; one whose
+// folder cannot be asked is compared with the path as given, and where that is no help either it cannot be told
+// from a link, and is handled as one: never followed.
+template <typename FinalPath> bool LeavesFolder(const std::wstring& full, FinalPath finalPath) {
+    const std::wstring folder = TrimmedFolder(FolderPart(full));
+    bool asked = false;
     for (DWORD volume : {VOLUME_NAME_DOS, VOLUME_NAME_NONE}) {
-        const std::wstring finalFile = FinalPathOf(file, volume);
-        const std::wstring finalFolder = folder ? FinalPathOf(folder.Get(), volume) : std::wstring();
-        if (!finalFile.empty() && !finalFolder.empty()) {
-            return !SameFileName(finalFile, JoinPath(finalFolder, FileNamePart(full)));
+        const auto own = finalPath(full, false, volume);
+        if (!own) {
+            continue;
+        }
+        asked = true;
+        if (const auto resolved = finalPath(folder, true, volume)) {
+            return !SameFileName(*own, JoinPath(*resolved, FileNamePart(full)));
+        }
+        if (volume == VOLUME_NAME_DOS && SameFileName(*own, full)) {
+            return false;
         }
     }
-    return true; // what cannot be told from a link is handled as one: never followed
+    return asked;
 }
 
-bool IsLink(const std::wstring& path) {
-    const DWORD attributes = FileAttributes(path);
+} // namespace
+
+bool IsLink(const std::wstring& given) {
+    const std::wstring path = TrimmedFolder(given);
+    const DWORD attributes = seam::LinkAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return false;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return true;
+        // Only a name surrogate (symbolic link, junction, mount point) names another file. Cloud files, dedup
+        // and other filters carry reparse points on files that are very much their own.
+        // A tag that cannot be read, or reads as none (Wine's answer for a host's link to a folder), cannot be
+        // told from a link: never followed.
+        const auto tag = seam::ReparseTag(path);
+        return !tag || *tag == 0 || IsReparseTagNameSurrogate(*tag);
     }
-    const UniqueFile file = OpenForAttributes(path);
-    return file && ReachedThroughLink(file.Get(), path); // what cannot be opened cannot be reached through either
+    return LeavesFolder(FullPath(path), [](const std::wstring& name, bool follow, DWORD volume) {
+        return seam::FinalPath(name, follow, volume);
+    });
+}
+
+// True when `file`, opened at `path`, is not the file that `path` names itself but one a link leads to, by the
+// rule of IsLink. Asks the system directly: it guards against a link put in the name's place after IsLink.
+static bool ReachedThroughLink(HANDLE file, const std::wstring& path) {
+    return LeavesFolder(FullPath(path), [file](const std::wstring& name, bool follow, DWORD volume) {
+        return follow ? RealFinalPath(name, true, volume) : FinalPathOf(file, volume);
+    });
 }
 
 bool RemoveName(const std::wstring& path) {
@@ -228,7 +352,7 @@ void ForEachMatch(const std::wstring& pattern, const std::function<void(const WI
 }
 
 std::optional<std::string> ReadWholeFile(const std::wstring& path, size_t limit) {
-    if (HasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (IsLink(path)) {
         return std::nullopt;
     }
     UniqueFile file;
@@ -292,20 +416,48 @@ TReplacement::~TReplacement() {
 
 void TReplacement::Commit(bool replace, bool flush) {
     const auto fail = [&] { throw EFCreateError(FormatMessageText(text::kCannotCreateFile, m_destination)); };
+    // A file of its own at the destination (not a link, which goes as a name) is replaced as the same file:
+    // a hidden or read-only shortcut stays so, and it keeps the time it was made.
+    WIN32_FILE_ATTRIBUTE_DATA before{};
+    const bool replacing = replace && ::GetFileAttributesExW(m_destination.c_str(), GetFileExInfoStandard, &before) &&
+                           !(before.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                           !IsLink(m_destination);
+    constexpr DWORD kKept =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD kept = replacing ? before.dwFileAttributes & kKept : 0;
+    if (replacing) {
+        (void)::SetFileTime(m_file, &before.ftCreationTime, nullptr, nullptr); // a time not kept is no harm
+    }
     if (flush && !::FlushFileBuffers(m_file)) {
         fail();
     }
     ::CloseHandle(m_file);
     m_file = INVALID_HANDLE_VALUE;
-    ::SetFileAttributesW(m_temporary.c_str(), FILE_ATTRIBUTE_ARCHIVE); // no longer hidden once it has its name
+    // No longer hidden once it has its name, unless the file it replaces was.
+    ::SetFileAttributesW(m_temporary.c_str(), (kept & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
+    // Windows refuses to replace a read-only file: it is made writable for the rename, and made read-only again
+    // whatever the rename's outcome.
+    const bool readOnly = (kept & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) {
+        (void)::SetFileAttributesW(m_destination.c_str(), before.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    }
     // A rename replaces the name: a link at the destination goes, and what it pointed at is not touched.
+    const DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH;
     for (int attempt = 1;; ++attempt) {
-        if (::MoveFileExW(m_temporary.c_str(), m_destination.c_str(),
-                          (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = seam::RenameFile(m_temporary, m_destination, flags);
+        if (error == ERROR_SUCCESS) {
             m_committed = true;
+            if (readOnly) {
+                (void)::SetFileAttributesW(m_destination.c_str(), kept | FILE_ATTRIBUTE_ARCHIVE);
+            }
             return;
         }
-        if (!IsBrieflyHeld(::GetLastError()) || attempt == kBriefTries) {
+        // Explorer and virus scanners hold shortcuts open; Windows then answers access denied to a replace as
+        // often as a sharing violation.
+        if (!(IsBrieflyHeld(error) || (replace && error == ERROR_ACCESS_DENIED)) || attempt == kBriefTries) {
+            if (readOnly) {
+                (void)::SetFileAttributesW(m_destination.c_str(), before.dwFileAttributes);
+            }
             fail();
         }
         ::Sleep(kBriefPause);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Seam.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -48,10 +50,44 @@ ULONGLONG FileClockStep(const std::wstring& path);                  // of the fi
 // True when `time` lies within `step` of `readAt`, or after it.
 bool IsWithinClockStep(const FILETIME& time, const FILETIME& readAt, ULONGLONG step);
 
-// True when the name at `path` is a link of any kind (symbolic link, junction, mount point) rather than a file
-// or folder of its own. Wine reports a symbolic link to a file as a plain file, so a file whose final path
-// names another file than `path` counts as a link too. False for a path that does not exist.
+// True when the name at `path` (a file or a folder) is a link rather than a file or folder of its own: the file
+// system names it one (a reparse point whose tag is a name surrogate: symbolic link, junction, mount point), or
+// it reports no reparse point at all for the name (as Wine does for a host's symbolic link) and the name's final
+// path leaves its folder, compared by the path the folder resolves to. A reparse point of another kind (a cloud
+// file of a synced folder) is no link; a name whose final path cannot be asked is none; a tag that cannot be
+// read, or a final path that cannot be compared, is handled as a link: never followed. False for a path that
+// does not exist.
 bool IsLink(const std::wstring& path);
+
+namespace seam {
+// What IsLink asks the system: a name's attributes, its reparse tag, and its final path (opened as the name
+// itself, or with `follow` through a link to what it names, in the form VOLUME_NAME_DOS or VOLUME_NAME_NONE
+// asks for, without "\\?\"). Tests answer as Windows does for a cloud file, a share or a junction.
+extern TSeam<DWORD(const std::wstring&)> LinkAttributes;
+extern TSeam<std::optional<DWORD>(const std::wstring&)> ReparseTag;
+extern TSeam<std::optional<std::wstring>(const std::wstring&, bool follow, DWORD volume)> FinalPath;
+// MoveFileExW: the error it gives (ERROR_SUCCESS when the rename was done). Tests answer access denied as
+// Windows does for a read-only destination or one that a scanner holds.
+extern TSeam<DWORD(const std::wstring& from, const std::wstring& to, DWORD flags)> RenameFile;
+// Whether a new file can be made in a folder (tried with a temporary file of ours, removed at once).
+extern TSeam<bool(const std::wstring& folder)> FolderAcceptsWrites;
+// Whether this process may use paths longer than MAX_PATH (the manifest's longPathAware, and the system's
+// LongPathsEnabled setting).
+extern TSeam<bool()> LongPathsAccepted;
+} // namespace seam
+
+// True when a new file can be made in `folder`.
+bool CanWriteIn(const std::wstring& folder);
+
+// The longest full path that the file functions accept here, in characters.
+size_t LongestPathAccepted();
+
+// `path` in full and with the long form of every name that has one ("C:\Users\ADMINI~1" becomes
+// "C:\Users\Administrator"); the full path as given where the long form cannot be asked.
+std::wstring LongPathOf(const std::wstring& path);
+
+// True when `path` is `folder` or lies below it (compared by name, without regard to case).
+bool IsInFolder(const std::wstring& path, const std::wstring& folder);
 
 // Removes the file at `path`: a read-only file is made writable first, and a link is removed itself, never
 // what it points at. True when nothing stands at `path` afterwards. Never throws; folders are left alone.
@@ -87,9 +123,11 @@ public:
     const std::wstring& TemporaryPath() const { return m_temporary; }
 
     // Flushes (with `flush`) and closes the temporary file and renames it over the destination, replacing a file
-    // or a link (the link itself, never what it points at). Raises EFCreateError naming the destination when the
-    // destination is a folder or cannot be replaced (held open, read-only), or, with `replace` false, when
-    // anything stands there.
+    // or a link (the link itself, never what it points at). A file replaced keeps its attributes (read-only,
+    // hidden, system) and its creation time; a new file is plain and visible. A destination held open a moment
+    // (access denied or a sharing violation) is waited for briefly. Raises EFCreateError naming the destination
+    // when the destination is a folder or cannot be replaced (held open), or, with `replace` false, when anything
+    // stands there; it is then as it was.
     void Commit(bool replace = true, bool flush = true);
 
 private:

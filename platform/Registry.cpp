@@ -22,9 +22,20 @@ bool KeyStamp::operator==(const KeyStamp& other) const {
            longestName == other.longestName && longestData == other.longestData;
 }
 
-bool TRegistry::OpenExistingKey(const std::wstring& path, REGSAM view) {
+namespace seam {
+TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)> OpenRegistryKey([](HKEY root, const std::wstring& path,
+                                                                         REGSAM access, HKEY* key) {
+    return ::RegOpenKeyExW(root, path.c_str(), 0, access, key);
+});
+} // namespace seam
+
+bool TRegistry::OpenExistingKey(const std::wstring& path, REGSAM view, KeyAccess access) {
+    // Reading takes the values and the key's own name and stamp; writing sets and deletes values. Nothing asks
+    // for more, so that a key the user may change opens wherever Windows lets it.
+    const REGSAM rights = access == KeyAccess::Read ? KEY_READ : KEY_READ | KEY_SET_VALUE;
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(m_root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) {
+    m_lastOpen = seam::OpenRegistryKey(m_root, path, rights | view, &key);
+    if (m_lastOpen != ERROR_SUCCESS) {
         return false;
     }
     m_key.Reset(key);

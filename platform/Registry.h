@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Seam.h"
 #include "platform/UniqueHandle.h"
 
 #include <windows.h>
@@ -35,9 +36,12 @@ struct KeyStamp {
     bool operator!=(const KeyStamp& other) const { return !(*this == other); }
 };
 
-// Access to the values of one registry key. Keys are only ever opened, never created, and always with
-// full access: a key that the user may only read counts as one that cannot be opened. The open key is
-// closed when the object is destroyed or another key is opened.
+// What a key is opened for. Windows lets a standard user (and an administrator's unelevated token) read HKLM's
+// keys but not change them, so a key is opened for writing only where something is written.
+enum class KeyAccess { Read, Write };
+
+// Access to the values of one registry key. Keys are only ever opened, never created. The open key is closed
+// when the object is destroyed or another key is opened.
 class TRegistry {
 public:
     TRegistry() = default;
@@ -45,10 +49,13 @@ public:
     // Later opens start from this root.
     void SelectRoot(HKEY root) { m_root = root; }
 
-    // Opens `path` below the selected root with KEY_ALL_ACCESS (and `view`, KEY_WOW64_32KEY or KEY_WOW64_64KEY,
-    // to name one view of a redirected key explicitly); true when it is now the open key. A missing key or
-    // refused access gives false and leaves the key held before open. Never throws.
-    bool OpenExistingKey(const std::wstring& path, REGSAM view = 0);
+    // Opens `path` below the selected root for `access` (and `view`, KEY_WOW64_32KEY or KEY_WOW64_64KEY, to name
+    // one view of a redirected key explicitly); true when it is now the open key. A missing key or refused access
+    // gives false and leaves the key held before open (Refused() then tells which). Never throws.
+    bool OpenExistingKey(const std::wstring& path, REGSAM view = 0, KeyAccess access = KeyAccess::Read);
+
+    // True when the last open failed because the user lacks the rights for it, not because the key is missing.
+    bool Refused() const { return m_lastOpen == ERROR_ACCESS_DENIED; }
 
     // The name of every value of the open key, in the registry's enumeration order.
     std::vector<std::wstring> ListValueNames() const;
@@ -89,6 +96,13 @@ public:
 private:
     HKEY m_root = HKEY_CURRENT_USER;
     UniqueHkey m_key;
+    LONG m_lastOpen = ERROR_SUCCESS;
 };
+
+namespace seam {
+// RegOpenKeyExW: the root, the path below it, the access asked for (with the view), and where the key goes.
+// Tests answer ERROR_ACCESS_DENIED through it as Windows does to a standard user who asks to change HKLM.
+extern TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)> OpenRegistryKey;
+} // namespace seam
 
 } // namespace bw

@@ -299,6 +299,15 @@ int TShellLink::IconIndex() const {
     return index;
 }
 
+std::wstring TShellLink::IconLocation() const {
+    std::vector<wchar_t> buffer(kReadBufferLength, L'\0');
+    int index = 0;
+    if (FAILED(m_link->GetIconLocation(buffer.data(), kReadBufferLength, &index))) {
+        return {};
+    }
+    return std::wstring(buffer.data());
+}
+
 bool TShellLink::SetPath(const std::wstring& path) {
     return SUCCEEDED(m_link->SetPath(path.c_str()));
 }

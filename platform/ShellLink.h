@@ -42,6 +42,8 @@ public:
     std::wstring Description() const;
     std::wstring Arguments() const;
     int IconIndex() const;
+    // The file the link names for its icon ("" when it names none: the shell then shows its target's).
+    std::wstring IconLocation() const;
 
     bool SetPath(const std::wstring& path);
     bool SetDescription(const std::wstring& description);

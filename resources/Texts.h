@@ -38,6 +38,10 @@ inline constexpr const wchar_t* kRefreshButtonHint = L"Refresh";
 inline constexpr const wchar_t* kAddButtonHint = L"Add new shortcut";
 inline constexpr const wchar_t* kDeleteButtonHint = L"Delete shortcut";
 inline constexpr const wchar_t* kHelpButtonHint = L"Help";
+inline constexpr const wchar_t* kRestartButtonHint = L"Restart as administrator";
+
+// The caption when the program runs as another account than the one that owns the desktop.
+inline constexpr const wchar_t* kCaptionOfAccount = L"Bootwarden - entries of %s";
 
 // Location labels; each begins with a blank and follows the code's digit in the "Found in..." column.
 inline constexpr const wchar_t* kLocalLabel = L" - Registry (HKLM)";
@@ -142,6 +146,27 @@ inline constexpr const wchar_t* kEditWithoutProgram =
 inline constexpr const wchar_t* kBothChangedQuestion =
     L"\"%s\" was changed by another program while its shortcut in the store was edited.\n\nStarts now: %s\n"
     L"Edited in the store: %s\n\nKeep what starts now? (Yes keeps it and drops the edit; No uses the edit.)";
+// Rights, and where the program runs from.
+inline constexpr const wchar_t* kNeedsAdministrator =
+    L"Changing \"%s\" needs administrator rights, which Bootwarden does not have now. Nothing was changed.";
+inline constexpr const wchar_t* kRestartQuestion = L"%s\n\nRestart Bootwarden as administrator?";
+inline constexpr const wchar_t* kWriteBackFailed =
+    L"The edit of \"%s\" could not be carried into the system, so it stays in the store: %s";
+inline constexpr const wchar_t* kExtractFirst =
+    L"Bootwarden was started from a temporary folder (%s), as happens when it is opened inside its zip file. "
+    L"Entries switched off there would be lost when the folder is cleaned, so nothing was changed. Extract the "
+    L"whole folder first, then start Bootwarden from there.";
+inline constexpr const wchar_t* kStoreReadOnly =
+    L"Bootwarden cannot write in its folder %s, so the entries are only listed: nothing can be switched on or "
+    L"off, added or deleted. Copy the whole folder where you may write, for example into your Documents.";
+inline constexpr const wchar_t* kStoreReadOnlyRefused =
+    L"Bootwarden cannot write in its folder, so \"%s\" cannot be changed here. Nothing was changed.";
+inline constexpr const wchar_t* kStoreFoldersAreLinks =
+    L"These store folders are links to other folders, so Bootwarden neither reads nor writes them, and none of "
+    L"their entries are listed:%s";
+inline constexpr const wchar_t* kStoreFolderLine = L"\n%s";
+inline constexpr const wchar_t* kStoreFolderIsLink =
+    L"The store folder %s is a link to another folder, so \"%s\" cannot be kept there. Nothing was changed.";
 
 // Why a listed entry cannot be switched off (the status bar shows it when the row is selected).
 inline constexpr const wchar_t* kNameNotStorable =
@@ -156,6 +181,9 @@ inline constexpr const wchar_t* kShortcutUnreadable =
     L"switched off.";
 inline constexpr const wchar_t* kShortcutIsDevice =
     L"Windows takes this shortcut's name for a device, so it is never opened here and cannot be switched off.";
+inline constexpr const wchar_t* kStorePathTooLong =
+    L"This entry starts, but the path of its store link would be longer than Windows accepts here, so it cannot "
+    L"be switched off here.";
 inline constexpr const wchar_t* kShortcutIsLink =
     L"This shortcut is a link to another file, so it is not opened here and cannot be switched off.";
 inline constexpr const wchar_t* kEntryNotAvailable = L"\"%s\" cannot be switched off: %s";

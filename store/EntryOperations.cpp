@@ -17,11 +17,25 @@ namespace bw {
 
 namespace {
 
-// Opens the Run key of a registry code's location; false when it cannot be opened with full access, which
-// every caller takes as "nothing to do on the registry side".
+// Opens the Run key of a registry code's location for reading; false when it does not open.
 bool OpenRunKey(TRegistry& registry, int code) {
     registry.SelectRoot(RegistryRoot(code));
     return registry.OpenExistingKey(kRunKeyPath, RegistryView(code));
+}
+
+// Opens the Run key of a registry code's location for a change of the entry `name`; false when the key is
+// missing, which every caller takes as "nothing to do on the registry side". A key that is there but that the
+// user may not change (HKLM's, without administrator rights) raises ERightsMissing: callers open it before they
+// change anything anywhere, so nothing has changed then.
+bool OpenRunKeyToChange(TRegistry& registry, int code, const std::wstring& name) {
+    registry.SelectRoot(RegistryRoot(code));
+    if (registry.OpenExistingKey(kRunKeyPath, RegistryView(code), KeyAccess::Write)) {
+        return true;
+    }
+    if (registry.Refused()) {
+        throw ERightsMissing(FormatMessageText(text::kNeedsAdministrator, name));
+    }
+    return false;
 }
 
 [[noreturn]] void Refuse(const wchar_t* message, std::initializer_list<std::wstring> arguments) {
@@ -73,7 +87,7 @@ bool PutBack(const std::wstring& path, const std::optional<std::string>& before)
 
 void DisableRunValue(const Entry& entry) {
     TRegistry registry;
-    if (!OpenRunKey(registry, entry.code)) {
+    if (!OpenRunKeyToChange(registry, entry.code, entry.name)) {
         return; // nothing moves; the refresh shows the entry as it still is
     }
     const auto value = registry.Value(entry.name);
@@ -144,7 +158,7 @@ bool EnableRunValue(const Entry& entry, const StoreLink& link) {
         Refuse(text::kCannotEnableDisagreeing, {entry.name});
     }
     TRegistry registry;
-    if (!OpenRunKey(registry, EnabledCodeOf(entry.code))) {
+    if (!OpenRunKeyToChange(registry, EnabledCodeOf(entry.code), entry.name)) {
         return false; // nothing moves; the refresh shows the entry as it still is
     }
     const auto before = registry.Value(entry.name);
@@ -299,6 +313,7 @@ bool Entry::operator==(const Entry& other) const {
 }
 
 void AllowEntryToStart(const Entry& entry) {
+    RequireChangeableStore(entry.name);
     if (IsEnabledCode(entry.code)) {
         (void)AllowToStart(entry.code, entry.name);
     }
@@ -308,6 +323,7 @@ void DisableEntry(const Entry& entry) {
     if (!IsEnabledCode(entry.code)) {
         return;
     }
+    RequireChangeableStore(entry.name);
     if (!entry.problem.empty()) {
         Refuse(text::kEntryNotAvailable, {entry.name, entry.problem});
     }
@@ -322,12 +338,15 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
     if (!IsValidCode(entry.code) || IsEnabledCode(entry.code)) {
         return;
     }
+    RequireChangeableStore(entry.name);
     // Read afresh: the link may have been edited since the list was made, and nothing is written into the
     // system that was not read whole.
     const auto link = ReadStoreLink(entry.storeLinkPath);
     if (!link) {
         Refuse(text::kCannotEnableUnread, {entry.name});
     }
+    // The flag is written last; whether it may be is known before anything is.
+    CheckRightsToAllow(EnabledCodeOf(entry.code), entry.name);
     const Occupant occupant = OccupantOf(entry, *link);
     if (occupant.there && occupant.same) {
         // It starts already: only the switched-off copy goes.
@@ -394,7 +413,8 @@ std::wstring ShortcutTarget(const std::wstring& path) {
 
 } // namespace
 
-bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressControl* progress, WriteBackReport* report) {
+bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressControl* progress, WriteBackReport* report,
+                      std::vector<WriteBackFailure>* failures) {
     bool wrote = false;
     TRegistry registry;
     const auto notCarried = [&](const StoreLink& link, const wchar_t* reason) {
@@ -404,74 +424,83 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
     };
     for (const auto& shared : store.Links()) {
         const StoreLink& link = *shared;
-        if (!IsEnabledCode(link.code)) {
-            continue; // disabled entries have no place in the system to write to
-        }
-        const MirrorBase* base = mirror.Find(link.path);
-        if (base == nullptr || !link.readWhole || LinkAsMirrored(link, *base)) {
-            continue; // not a confirmed mirror, not read whole, or not changed on the store's side
-        }
-        if (IsRegistryCode(link.code)) {
-            if (!base->value) {
-                continue;
+        try {
+            if (!IsEnabledCode(link.code)) {
+                continue; // disabled entries have no place in the system to write to
             }
-            const RegistryLinkReading reading = ReadRegistryLink(link);
-            if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram) {
-                notCarried(link,
-                           reading.edit == LinkEdit::NoProgram ? text::kEditWithoutProgram : text::kEditsDisagree);
-                continue;
+            const MirrorBase* base = mirror.Find(link.path);
+            if (base == nullptr || !link.readWhole || LinkAsMirrored(link, *base)) {
+                continue; // not a confirmed mirror, not read whole, or not changed on the store's side
             }
-            if (reading.commandLine == base->value->Text() && !RecordOfValue(*base->value).cut) {
-                continue; // the command line is as imported
-            }
-            if (reading.record.cut || RecordOfValue(*base->value).cut) {
-                notCarried(link, text::kEditOfCutLine); // only the start of the command line is known
-                continue;
-            }
-            // Opened afresh for every link: the one before may have left another root's key open.
-            if (!OpenRunKey(registry, link.code)) {
-                continue;
-            }
-            const auto current = registry.Value(link.name);
-            if (!current || !current->IsText()) {
-                continue; // a value that went is not made again; one of another type is not turned into text
-            }
-            if (reading.commandLine == current->Text()) {
-                continue; // the system says it already (a base left stale by a run that ended before saving it)
-            }
-            if (!(*current == *base->value)) {
-                if (report != nullptr) {
-                    report->bothChanged.push_back(
-                        {link.code, link.name, link.path, current->Text(), reading.commandLine});
+            if (IsRegistryCode(link.code)) {
+                if (!base->value) {
+                    continue;
                 }
-                continue;
-            }
-            // Windows expands %NAME% references only in an expandable value, so the type is kept.
-            registry.WriteText(link.name, reading.commandLine, current->type);
-            mirror.Erase(link.path);
-            wrote = true;
-        } else {
-            if (!IsSafeEntryName(link.name) || !IsStartupDirKnown()) {
-                continue;
-            }
-            const std::wstring shortcut = StartupLinkPath(link.name);
-            if (!FileExists(shortcut)) {
-                continue; // a shortcut that went is not made again
-            }
-            const auto now = ReadWholeFile(shortcut, kLinkFileLimit);
-            if (now && *now == link.bytes) {
-                continue; // the shortcut holds the link already
-            }
-            if (ShortcutChangedSince(shortcut, *base)) {
-                if (report != nullptr) {
-                    report->bothChanged.push_back(
-                        {link.code, link.name, link.path, ShortcutTarget(shortcut), link.linkTarget});
+                const RegistryLinkReading reading = ReadRegistryLink(link);
+                if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram) {
+                    notCarried(link,
+                               reading.edit == LinkEdit::NoProgram ? text::kEditWithoutProgram : text::kEditsDisagree);
+                    continue;
                 }
-                continue;
+                if (reading.commandLine == base->value->Text() && !RecordOfValue(*base->value).cut) {
+                    continue; // the command line is as imported
+                }
+                if (reading.record.cut || RecordOfValue(*base->value).cut) {
+                    notCarried(link, text::kEditOfCutLine); // only the start of the command line is known
+                    continue;
+                }
+                // Opened afresh for every link: the one before may have left another root's key open.
+                if (!OpenRunKeyToChange(registry, link.code, link.name)) {
+                    continue;
+                }
+                const auto current = registry.Value(link.name);
+                if (!current || !current->IsText()) {
+                    continue; // a value that went is not made again; one of another type is not turned into text
+                }
+                if (reading.commandLine == current->Text()) {
+                    continue; // the system says it already (a base left stale by a run that ended before saving it)
+                }
+                if (!(*current == *base->value)) {
+                    if (report != nullptr) {
+                        report->bothChanged.push_back(
+                            {link.code, link.name, link.path, current->Text(), reading.commandLine});
+                    }
+                    continue;
+                }
+                // Windows expands %NAME% references only in an expandable value, so the type is kept.
+                registry.WriteText(link.name, reading.commandLine, current->type);
+                mirror.Erase(link.path);
+                wrote = true;
+            } else {
+                if (!IsSafeEntryName(link.name) || !IsStartupDirKnown()) {
+                    continue;
+                }
+                const std::wstring shortcut = StartupLinkPath(link.name);
+                if (!FileExists(shortcut)) {
+                    continue; // a shortcut that went is not made again
+                }
+                const auto now = ReadWholeFile(shortcut, kLinkFileLimit);
+                if (now && *now == link.bytes) {
+                    continue; // the shortcut holds the link already
+                }
+                if (ShortcutChangedSince(shortcut, *base)) {
+                    if (report != nullptr) {
+                        report->bothChanged.push_back(
+                            {link.code, link.name, link.path, ShortcutTarget(shortcut), link.linkTarget});
+                    }
+                    continue;
+                }
+                CopyWithProgress(link.path, shortcut, progress);
+                mirror.Erase(link.path);
+                wrote = true;
             }
-            CopyWithProgress(link.path, shortcut, progress);
-            mirror.Erase(link.path);
-            wrote = true;
+        } catch (const EBootwarden& error) {
+            // One entry that cannot be written keeps its edit in the store; the others are written all the same.
+            if (failures == nullptr) {
+                throw;
+            }
+            failures->push_back({link.name, link.code, error.Message(),
+                                 dynamic_cast<const ERightsMissing*>(&error) != nullptr, link.path});
         }
     }
     return wrote;
@@ -493,7 +522,7 @@ bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) 
         const RegistryLinkReading reading = ReadRegistryLink(read);
         TRegistry registry;
         if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram || reading.record.cut ||
-            reading.commandLine != entry.storeSide || !OpenRunKey(registry, entry.code)) {
+            reading.commandLine != entry.storeSide || !OpenRunKeyToChange(registry, entry.code, entry.name)) {
             return false;
         }
         const auto current = registry.Value(entry.name);
@@ -529,6 +558,7 @@ std::wstring AddStartupShortcut(const std::wstring& programPath) {
 }
 
 std::wstring AddStartupShortcut(const std::wstring& programPath, const std::wstring& name) {
+    RequireChangeableStore(name);
     if (!IsStartupDirKnown()) {
         Refuse(text::kStartupFolderUnknown, {name});
     }
@@ -564,6 +594,7 @@ void DeleteEntry(const Entry& entry) {
     if (!IsValidCode(entry.code)) {
         return;
     }
+    RequireChangeableStore(entry.name);
     if (!IsEnabledCode(entry.code)) {
         if (!RemoveName(entry.storeLinkPath)) {
             Refuse(text::kCannotDeleteFile, {entry.storeLinkPath});
@@ -579,7 +610,8 @@ void DeleteEntry(const Entry& entry) {
         return;
     }
     TRegistry registry;
-    if (OpenRunKey(registry, entry.code) && !registry.RemoveValue(entry.name) && registry.HasValue(entry.name)) {
+    if (OpenRunKeyToChange(registry, entry.code, entry.name) && !registry.RemoveValue(entry.name) &&
+        registry.HasValue(entry.name)) {
         Refuse(text::kCannotDeleteValue, {entry.name});
     }
 }

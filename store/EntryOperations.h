@@ -95,8 +95,18 @@ struct WriteBackReport {
 // lines and links whose fields disagree are never written (the last two named in `report`). A link written back
 // loses its base: the next import mirrors the system, which now says what it says. True when anything was
 // written.
+//
+// With `failures`, a link that cannot be written (a value the user may not change, a shortcut held open) is
+// added there and the others are written all the same; without, its error is raised.
+struct WriteBackFailure {
+    std::wstring name;
+    int code = 0;
+    std::wstring message;
+    bool needsRights = false; // ERightsMissing: an administrator could write it
+    std::wstring storeLinkPath;
+};
 bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressControl* progress,
-                      WriteBackReport* report = nullptr);
+                      WriteBackReport* report = nullptr, std::vector<WriteBackFailure>* failures = nullptr);
 
 // Settles an entry changed on both sides as the user chose: with `useEdit`, the edit in the store is written
 // into the system, but only while the system side is still what the question named; either way the entry's

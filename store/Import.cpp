@@ -234,6 +234,8 @@ TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMir
     for (const RunKeyRead& key : system.keys) {
         if (key.opened) {
             PlanRunKey(key, system);
+        } else if (key.refused) {
+            m_kept.erase(key.code); // a key the user may not read says nothing of its entries: the mirrors stay
         }
     }
     PlanStartupFolder(system);
@@ -258,6 +260,10 @@ std::wstring TImportJob::PlaceInStore(SystemEntry& entry) {
         return {};
     }
     const std::wstring fileName = *stored + kLinkExtension;
+    if (!StorePathFits(StoreFolderPath(entry.code) + fileName)) {
+        entry.problem = text::kStorePathTooLong; // said on its row, rather than failing at every copy
+        return {};
+    }
     if (!m_kept[entry.code].insert(FoldedName(fileName)).second) {
         // A folder that tells names apart by case (Wine's, or one marked so on Windows) can hold Foo.lnk and
         // FOO.lnk; the store, which does not, would keep both in one link, and an edit of one would replace the

@@ -2,10 +2,13 @@
 
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
 #include "platform/Registry.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <set>
 
 namespace bw {
 
@@ -58,6 +61,8 @@ bool g_separate32BitView = false;
 bool g_locationsKnown = false;
 std::wstring g_startupDir = L"c:";
 bool g_startupDirKnown = false;
+bool g_storeReadOnly = false;
+std::set<int> g_linkedCodes; // codes whose store folder (or its parent) is a link: left alone
 
 // A file name holds at most 255 characters, and every store link ends in ".lnk".
 constexpr size_t kLongestStoredName = 255 - 4;
@@ -123,10 +128,14 @@ std::vector<int> AllCodes() {
     if (!g_locationsKnown) {
         RecomputeLocations();
     }
-    if (g_separate32BitView) {
-        return {1, kLocal32Code, 2, 3, 4, kLocal32OffCode, 5, 6};
+    std::vector<int> codes = g_separate32BitView ? std::vector<int>{1, kLocal32Code, 2, 3, 4, kLocal32OffCode, 5, 6}
+                                                 : std::vector<int>{1, 2, 3, 4, 5, 6};
+    if (!g_linkedCodes.empty()) {
+        // A store folder that is a link is neither read nor written: for the rest of the program it is not there.
+        codes.erase(std::remove_if(codes.begin(), codes.end(), [](int code) { return g_linkedCodes.count(code); }),
+                    codes.end());
     }
-    return {1, 2, 3, 4, 5, 6};
+    return codes;
 }
 
 int ListRankOf(int code) {
@@ -136,9 +145,8 @@ int ListRankOf(int code) {
 
 void RecomputeLocations() {
     // The views are two keys where opening one path in each gives two keys of different names. On a 32-bit
-    // system, and in a registry whose HKLM is a key elsewhere, both give one key.
-    // Asked with full access like every key of the program: where HKLM's keys do not open so, neither view's
-    // entries are listed anyway.
+    // system, and in a registry whose HKLM is a key elsewhere, both give one key. Read access is all it takes,
+    // and all that Windows grants a standard user there.
     const auto nameIn = [](REGSAM view) {
         TRegistry registry;
         registry.SelectRoot(HKEY_LOCAL_MACHINE);
@@ -183,6 +191,8 @@ const std::wstring& ProgramDir() {
 }
 
 void SetProgramDir(const std::wstring& folder) {
+    g_storeReadOnly = false;
+    g_linkedCodes.clear();
     g_programDir = folder;
     if (!g_programDir.empty() && g_programDir.back() != L'\\') {
         g_programDir += L'\\';
@@ -202,6 +212,13 @@ bool IsStartupDirKnown() {
 }
 
 void RecomputeStartupDir() {
+    // The shell's answer follows folder redirection; the "Shell Folders" value is a copy kept for old programs,
+    // stale or missing once the folder moved, and is read only where the shell cannot tell.
+    if (const auto shell = ShellStartupFolder()) {
+        g_startupDir = *shell;
+        g_startupDirKnown = true;
+        return;
+    }
     g_startupDir = L"c:";
     g_startupDirKnown = false;
     TRegistry registry;
@@ -283,9 +300,12 @@ void CreateStoreFolders() {
             failed = folder;
         }
     };
-    create(ProgramDir() + L"Run");
-    create(ProgramDir() + L"NoRun");
-    for (int code : AllCodes()) {
+    for (const wchar_t* parent : {L"Run", L"NoRun"}) {
+        if (!IsLink(ProgramDir() + parent)) {
+            create(ProgramDir() + parent);
+        }
+    }
+    for (int code : AllCodes()) { // without the folders that are links
         create(StoreFolderPath(code));
     }
     if (!failed.empty()) {
@@ -293,8 +313,65 @@ void CreateStoreFolders() {
     }
 }
 
+StoreStart PrepareStore() {
+    RecomputeLocations(); // at the start of a run: which folders this system has
+    StoreStart start;
+    g_storeReadOnly = false;
+    g_linkedCodes.clear();
+    // Explorer runs a program opened inside a zip file from a folder below the user's temporary folder, which
+    // is cleaned sooner or later: a store there would lose every entry switched off.
+    const std::wstring temporary = TemporaryFolder();
+    if (!temporary.empty() && IsInFolder(LongPathOf(ProgramDir()), temporary)) {
+        start.kind = StoreStart::Temporary;
+        return start;
+    }
+    // A folder of links is found first, so that no folder is made inside one.
+    std::vector<int> codes = AllCodes();
+    for (const wchar_t* parent : {L"Run", L"NoRun"}) {
+        const std::wstring folder = ProgramDir() + parent;
+        if (IsLink(folder)) {
+            start.linkedFolders.push_back(folder);
+            for (int code : codes) {
+                if (std::wcsncmp(StoreFolder(code), parent, std::wcslen(parent)) == 0 &&
+                    StoreFolder(code)[std::wcslen(parent)] == L'\\') {
+                    g_linkedCodes.insert(code);
+                }
+            }
+        }
+    }
+    for (int code : codes) {
+        const std::wstring folder = StoreFolderPath(code);
+        if (!g_linkedCodes.count(code) && IsLink(folder)) {
+            start.linkedFolders.push_back(folder.substr(0, folder.size() - 1)); // named without its last "\\"
+            g_linkedCodes.insert(code);
+        }
+    }
+    // Asked of the folder itself: Program Files refuses a standard user, and a half-made store is worse than none.
+    if (!CanWriteIn(ProgramDir())) {
+        start.kind = StoreStart::ReadOnly;
+        g_storeReadOnly = true;
+        return start;
+    }
+    CreateStoreFolders();
+    return start;
+}
+
+bool IsStoreReadOnly() {
+    return g_storeReadOnly;
+}
+
+void RequireChangeableStore(const std::wstring& name) {
+    if (g_storeReadOnly) {
+        throw EEntryRefused(FormatMessageText(text::kStoreReadOnlyRefused, name));
+    }
+}
+
 std::wstring StoreFolderPath(int code) {
     return ProgramDir() + StoreFolder(code);
+}
+
+bool StorePathFits(const std::wstring& path) {
+    return path.size() <= LongestPathAccepted();
 }
 
 std::wstring StoreLinkPath(int code, const std::wstring& name) {
@@ -302,7 +379,14 @@ std::wstring StoreLinkPath(int code, const std::wstring& name) {
     if (!stored) {
         throw EEntryRefused(FormatMessageText(text::kNameRefused, name));
     }
-    return StoreFolderPath(code) + *stored + kLinkExtension;
+    if (g_linkedCodes.count(CheckedCode(code))) {
+        throw EEntryRefused(FormatMessageText(text::kStoreFolderIsLink, {StoreFolderPath(code), name}));
+    }
+    const std::wstring path = StoreFolderPath(code) + *stored + kLinkExtension;
+    if (!StorePathFits(path)) {
+        throw EEntryRefused(FormatMessageText(text::kEntryNotAvailable, {name, text::kStorePathTooLong}));
+    }
+    return path;
 }
 
 std::wstring StartupLinkPath(const std::wstring& name) {

@@ -113,15 +113,42 @@ std::wstring EntryNameOf(const std::wstring& storedName);
 // through the short names of files; those are no shortcuts.
 bool HasLinkExtension(const std::wstring& fileName);
 
-// Creates whichever of the store folders (and their parents "Run" and "NoRun") are missing. Raises
-// EFCreateError naming the first folder that could not be created, after trying every one.
+// Creates whichever of the store folders (and their parents "Run" and "NoRun") are missing, none inside a folder
+// that is a link. Raises EFCreateError naming the first folder that could not be created, after trying every one.
 void CreateStoreFolders();
+
+// Where the store can be kept, as PrepareStore found it.
+struct StoreStart {
+    enum Kind {
+        Usable,    // the store folders are there (made where missing)
+        Temporary, // ProgramDir lies under the user's temporary folder (a program opened inside its zip): no store
+        ReadOnly,  // ProgramDir cannot be written: entries are listed, nothing is changed
+    } kind = Usable;
+    std::vector<std::wstring> linkedFolders; // store folders that are links: never read, written or emptied
+};
+
+// Looks at ProgramDir at the start of a run, before anything is made there. Under the user's temporary folder
+// nothing is made. A store folder (or its parent "Run" or "NoRun") that is a link or junction leaves AllCodes for
+// the run: none of its entries are read or listed, nothing is written into or removed from it. A ProgramDir that
+// cannot be written makes the store read-only (IsStoreReadOnly); otherwise the missing store folders are made
+// (CreateStoreFolders, which raises as it does).
+StoreStart PrepareStore();
+
+// True after PrepareStore found a ProgramDir that cannot be written; SetProgramDir clears it.
+bool IsStoreReadOnly();
+
+// Raises EEntryRefused naming the entry while the store is read-only; a change of any entry asks this first.
+void RequireChangeableStore(const std::wstring& name);
 
 // ProgramDir + the code's store folder.
 std::wstring StoreFolderPath(int code);
 
+// True when a store path is no longer than the system accepts (MAX_PATH, unless long paths are enabled).
+bool StorePathFits(const std::wstring& path);
+
 // ProgramDir + store folder of the code + the stored name + ".lnk". Raises EEntryRefused for a name that no
-// file name can hold, so that no path built from a name ever leaves its folder.
+// file name can hold, so that no path built from a name ever leaves its folder, for a store folder that is a
+// link, and for a path longer than the system accepts.
 std::wstring StoreLinkPath(int code, const std::wstring& name);
 
 // StartupDir + "\" + name + ".lnk". Raises EEntryRefused for a name that is no safe file name: the path names

@@ -1,5 +1,6 @@
 #include "store/StartupApproved.h"
 
+#include "platform/Errors.h"
 #include "store/Locations.h"
 
 namespace bw {
@@ -32,23 +33,47 @@ bool KeepsFromStarting(const RegistryValue& flag) {
     return flag.type == REG_BINARY && flag.data.size() == kFlagSize && (flag.data[0] & 1) != 0;
 }
 
-bool AllowToStart(int enabledCode, const std::wstring& entryName) {
+namespace {
+
+// Opens the key of the entry's flag for writing when the flag keeps the entry from starting; false when no flag
+// keeps it. Raises ERightsMissing when the user may not change that key (HKLM's, for a standard user).
+bool OpenFlagToAllow(TRegistry& registry, int enabledCode, const std::wstring& entryName) {
     const auto place = ApprovalPlaceOf(enabledCode);
     if (!place) {
         return false;
     }
-    TRegistry registry;
     registry.SelectRoot(place->root);
-    if (!registry.OpenExistingKey(std::wstring(kStartupApprovedPath) + place->subkey)) {
+    const std::wstring path = std::wstring(kStartupApprovedPath) + place->subkey;
+    if (!registry.OpenExistingKey(path)) {
         return false; // no flags kept: nothing keeps the entry from starting
     }
-    const std::wstring name = ApprovalValueName(enabledCode, entryName);
-    const auto flag = registry.Value(name);
+    const auto flag = registry.Value(ApprovalValueName(enabledCode, entryName));
     if (!flag || !KeepsFromStarting(*flag)) {
         return false;
     }
+    if (!registry.OpenExistingKey(path, 0, KeyAccess::Write)) {
+        if (registry.Refused()) {
+            throw ERightsMissing(FormatMessageText(text::kNeedsAdministrator, entryName));
+        }
+        return false; // gone meanwhile
+    }
+    return true;
+}
+
+} // namespace
+
+void CheckRightsToAllow(int enabledCode, const std::wstring& entryName) {
+    TRegistry registry;
+    (void)OpenFlagToAllow(registry, enabledCode, entryName);
+}
+
+bool AllowToStart(int enabledCode, const std::wstring& entryName) {
+    TRegistry registry;
+    if (!OpenFlagToAllow(registry, enabledCode, entryName)) {
+        return false;
+    }
     // As Windows' own pages write it when an entry is switched on again.
-    RegistryValue allowed{name, REG_BINARY, std::string(kFlagSize, '\0')};
+    RegistryValue allowed{ApprovalValueName(enabledCode, entryName), REG_BINARY, std::string(kFlagSize, '\0')};
     allowed.data[0] = 0x02;
     registry.WriteValue(allowed);
     return true;

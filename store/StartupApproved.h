@@ -32,7 +32,11 @@ bool KeepsFromStarting(const RegistryValue& flag);
 
 // Lets an entry start where its flag keeps it from starting: the flag then says "may start" (its first byte
 // even, its time cleared). The only flag Bootwarden ever writes, and only for an entry the user switches on.
-// True when it wrote. Raises ERegistryException when the flag cannot be written.
+// True when it wrote. Raises ERegistryException when the flag cannot be written, ERightsMissing (writing
+// nothing) when the user may not change the key that holds it.
 bool AllowToStart(int enabledCode, const std::wstring& entryName);
+
+// Raises ERightsMissing when AllowToStart would need rights the user lacks; changes nothing.
+void CheckRightsToAllow(int enabledCode, const std::wstring& entryName);
 
 } // namespace bw

@@ -24,6 +24,7 @@ bool ParseStoreLink(TShellLink& loader, StoreLink& link) {
     link.rawTarget = loader.RawPath();
     link.iconIndex = loader.IconIndex();
     link.recordBlock = DataBlockOf(link.bytes, kRecordBlockSignature);
+    link.iconLocation = loader.IconLocation();
     return true;
 }
 

@@ -27,6 +27,7 @@ struct StoreLink {
     std::wstring arguments;
     std::wstring linkTarget; // the target the link records
     std::wstring rawTarget;  // the same with its environment references unexpanded
+    std::wstring iconLocation; // the file the link names for its icon; "" for its target's
     int iconIndex = 0;
     std::optional<std::string> recordBlock; // the data of the record block of a registry entry's link
 };

@@ -1,6 +1,7 @@
 #include "store/StoreSession.h"
 
 #include "resources/Texts.h"
+#include "platform/Errors.h"
 #include "platform/ShellLink.h"
 #include "store/Locations.h"
 
@@ -27,11 +28,28 @@ bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
         return false;
     }
     WriteBackReport report;
-    const bool wrote = writeBack && WriteBackEntries(m_store, m_mirror, progress, &report);
+    std::vector<WriteBackFailure> failures;
+    const bool wrote =
+        writeBack && !IsStoreReadOnly() && WriteBackEntries(m_store, m_mirror, progress, &report, &failures);
     TakeReport(report);
     if (wrote) {
         (void)m_system.Read(); // the write-back changed the system: the import mirrors it as it now is
         (void)m_mirror.Save();
+    }
+    // An edit that cannot be carried stays in the store (the import leaves it), is named once in the run, and is
+    // tried again by the next refresh, though nothing changed.
+    m_writeBackFailed = !failures.empty();
+    m_pendingEdits.clear();
+    for (const WriteBackFailure& failure : failures) {
+        if (const MirrorBase* base = m_mirror.Find(failure.storeLinkPath)) {
+            m_pendingEdits.emplace(failure.storeLinkPath, *base);
+        }
+    }
+    for (WriteBackFailure& failure : failures) {
+        if (m_reported.insert(L"w|" + std::to_wstring(failure.code) + L"|" + failure.name + L"|" + failure.message)
+                .second) {
+            m_newWriteBackFailures.push_back(std::move(failure));
+        }
     }
     m_job = std::make_unique<TImportJob>(m_system.Last(), m_store, m_mirror, !std::exchange(m_leftoversRemoved, true));
     if (!m_maker) {
@@ -46,7 +64,8 @@ bool TStoreSession::ContinueRefresh(DWORD budgetMs) {
     if (!m_job) {
         return true;
     }
-    if (!m_job->Step(budgetMs)) {
+    // A store that cannot be written is listed as the import found it, and nothing is written into it.
+    if (!IsStoreReadOnly() && !m_job->Step(budgetMs)) {
         return false;
     }
     FinishRefresh();
@@ -62,11 +81,22 @@ bool TStoreSession::Refresh(bool writeBack, ProgressControl* progress) {
 }
 
 void TStoreSession::WriteBack(ProgressControl* progress) {
+    if (IsStoreReadOnly()) {
+        return;
+    }
     (void)m_store.Read(AllCodes());
     WriteBackReport report;
-    (void)WriteBackEntries(m_store, m_mirror, progress, &report);
+    std::vector<WriteBackFailure> failures;
+    (void)WriteBackEntries(m_store, m_mirror, progress, &report, &failures);
     TakeReport(report);
     (void)m_mirror.Save(); // what cannot be saved now leaves the bases as the last import saved them
+    for (const WriteBackFailure& failure : failures) {
+        // An edit that needs rights the program lacks was named at the refresh; it stays in the store, and
+        // keeping the window open would not give the rights.
+        if (!failure.needsRights) {
+            throw EBootwarden(FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message}));
+        }
+    }
 }
 
 std::vector<ImportProblem> TStoreSession::TakeNewProblems() {
@@ -112,6 +142,10 @@ void TStoreSession::AddBothChanged(const BothChanged& entry) {
     }
 }
 
+std::vector<WriteBackFailure> TStoreSession::TakeWriteBackFailures() {
+    return std::exchange(m_newWriteBackFailures, {});
+}
+
 void TStoreSession::FinishRefresh() {
     const std::unique_ptr<TImportJob> job = std::move(m_job);
     if (job->Wrote()) {
@@ -128,8 +162,18 @@ void TStoreSession::FinishRefresh() {
     for (const BothChanged& entry : job->Conflicts()) {
         AddBothChanged(entry);
     }
+    m_retry = !job->Problems().empty() || m_writeBackFailed;
+    // An edit that could not be written keeps its base, so that the next write-back still tells it from the
+    // system's side, even where the import could not read the entry now (a shortcut held open); unless the
+    // import wrote the store link anew.
+    for (const auto& [path, base] : std::exchange(m_pendingEdits, {})) {
+        const bool rewritten = std::any_of(job->Written().begin(), job->Written().end(),
+                                           [&](const StoreLink& link) { return SameFileName(link.path, path); });
+        if (!rewritten && m_mirror.Find(path) == nullptr) {
+            m_mirror.Set(path, base);
+        }
+    }
     (void)m_mirror.Save(); // tried again at the next change when it cannot be written now
-    m_retry = !job->Problems().empty();
     for (const ImportProblem& problem : job->Problems()) {
         if (m_reported.insert(std::to_wstring(problem.code) + L"|" + FoldedName(problem.name)).second) {
             m_newProblems.push_back(problem);
@@ -174,8 +218,9 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
         } else {
             entry.target = link.linkTarget;
             entry.arguments = link.arguments;
-            entry.iconSource = link.linkTarget;
-            entry.iconIndex = link.iconIndex;
+            // The icon the shortcut names for itself, as the shell shows it; else its program's first.
+            entry.iconSource = link.iconLocation.empty() ? link.linkTarget : link.iconLocation;
+            entry.iconIndex = link.iconLocation.empty() ? 0 : link.iconIndex;
         }
     };
     for (int code : AllCodes()) {

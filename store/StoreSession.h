@@ -50,7 +50,8 @@ public:
     // nothing back and imports the system as it is.
     void ForgetBases() { m_mirror.Clear(); }
 
-    // Carries the edits of store links into the system, without an import (the window closing).
+    // Carries the edits of store links into the system, without an import (the window closing). Raises for the
+    // first edit that could not be carried, except one that needs rights the program lacks.
     void WriteBack(ProgressControl* progress);
 
     const std::vector<Entry>& Entries() const { return m_entries; }
@@ -69,6 +70,8 @@ public:
     // Settles an entry changed on both sides as the user chose (SettleBothChanged); the next refresh runs whole
     // and mirrors the system as it then is.
     void Settle(const BothChanged& entry, bool useEdit);
+    // The edits of store links that the last refreshes could not carry into the system, each named once in a run.
+    std::vector<WriteBackFailure> TakeWriteBackFailures();
 
 private:
     struct Program {
@@ -89,7 +92,9 @@ private:
     std::unique_ptr<TShellLink> m_reader;
     std::vector<Entry> m_entries;
     bool m_hasEntries = false;
-    bool m_retry = false; // the last import left something to try again even when nothing changes
+    bool m_retry = false;           // the last import left something to try again even when nothing changes
+    bool m_writeBackFailed = false; // the last write-back left an edit in the store
+    std::map<std::wstring, MirrorBase> m_pendingEdits; // the bases of those edits, by store link path
     bool m_leftoversRemoved = false;
     std::map<std::wstring, Program> m_programs; // by command line
     std::set<std::wstring> m_reported;
@@ -99,6 +104,7 @@ private:
     std::vector<EditNotCarried> m_newEdits;
     std::set<std::wstring> m_toldBoth;
     std::vector<BothChanged> m_newBoth;
+    std::vector<WriteBackFailure> m_newWriteBackFailures;
 };
 
 } // namespace bw

@@ -18,10 +18,13 @@ std::vector<int> RunKeyCodes() {
 }
 
 bool TSystemReader::ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, REGSAM view,
-                            std::vector<RegistryValue>& values, bool& changed) {
+                            std::vector<RegistryValue>& values, bool& changed, bool* refused) {
     TRegistry registry;
     registry.SelectRoot(root);
     if (!registry.OpenExistingKey(path, view)) {
+        if (refused != nullptr) {
+            *refused = registry.Refused();
+        }
         changed = changed || memo.opened;
         memo = KeyMemo{};
         return false;
@@ -51,7 +54,8 @@ bool TSystemReader::Read() {
     for (int code : RunKeyCodes()) {
         RunKeyRead key;
         key.code = code;
-        key.opened = ReadKey(m_keys[code], RegistryRoot(code), kRunKeyPath, RegistryView(code), key.values, changed);
+        key.opened = ReadKey(m_keys[code], RegistryRoot(code), kRunKeyPath, RegistryView(code), key.values, changed,
+                             &key.refused);
         read.keys.push_back(std::move(key));
     }
 
@@ -73,7 +77,11 @@ bool TSystemReader::Read() {
         }
     }
 
-    if (read.startupDirKnown) {
+    const std::vector<int> codes = AllCodes();
+    const bool startupStored =
+        std::find(codes.begin(), codes.end(), static_cast<int>(Location::StartUp)) != codes.end();
+    // Where the Startup folder's store folder is a link, none of its shortcuts is listed or mirrored.
+    if (read.startupDirKnown && startupStored) {
         const FILETIME readAt = SystemTimeNow();
         if (m_startupStepDir != read.startupDir) {
             m_startupStepDir = read.startupDir;

@@ -14,6 +14,7 @@ namespace bw {
 struct RunKeyRead {
     int code = 0; // the enabled code whose store folder mirrors it
     bool opened = false;
+    bool refused = false; // not opened because the user may not read it (not because it is missing)
     std::vector<RegistryValue> values;
 };
 
@@ -55,8 +56,9 @@ private:
     };
     // Reads a key's values into `values`, or takes them from `memo` when its stamp shows no change. False when
     // the key does not open. Sets `changed` when what it holds differs from the memo.
+    // `refused` (when given) tells whether a key that did not open refused the user.
     static bool ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, REGSAM view,
-                        std::vector<RegistryValue>& values, bool& changed);
+                        std::vector<RegistryValue>& values, bool& changed, bool* refused = nullptr);
 
     std::map<int, KeyMemo> m_keys;
     std::map<std::wstring, KeyMemo> m_flagKeys; // by root and subkey

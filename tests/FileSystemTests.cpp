@@ -90,5 +90,145 @@ TEST(WriteFileReplacingTest, ReplacesInOneStepOrNotAtAll) {
     EXPECT_EQ(names, 2);
 }
 
+// As a OneDrive file reports itself (winnt.h's FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS and IO_REPARSE_TAG_CLOUD_6,
+// which mingw-w64's headers may lack).
+constexpr DWORD kRecallOnDataAccess = 0x00400000;
+constexpr DWORD kCloudTag = 0x9000601A;
+
+// Windows' answers for names that Wine never gives: each test says which kind of name it stands for.
+class LinkAnswersTest : public ::testing::Test {
+protected:
+    LinkAnswersTest() { WriteFileBytes(m_folder / L"entry.lnk", "entry"); }
+
+    // Answers as Windows does for `path`: its attributes with `extra` added and `tag` as its reparse tag; other
+    // names as they are.
+    void ReparsePoint(const std::wstring& path, DWORD extra, std::optional<DWORD> tag) {
+        m_attributes.emplace(seam::LinkAttributes, [=](const std::wstring& name) {
+            const DWORD real = seam::LinkAttributes.Real(name);
+            return SameFileName(name, path) ? real | FILE_ATTRIBUTE_REPARSE_POINT | extra : real;
+        });
+        m_tag.emplace(seam::ReparseTag, [=](const std::wstring& name) {
+            return SameFileName(name, path) ? tag : seam::ReparseTag.Real(name);
+        });
+    }
+    void FinalPaths(std::function<std::optional<std::wstring>(const std::wstring&, bool, DWORD)> answer) {
+        m_final.emplace(seam::FinalPath, std::move(answer));
+    }
+
+    TempFolder m_folder;
+    std::optional<TSeam<DWORD(const std::wstring&)>::TScope> m_attributes;
+    std::optional<TSeam<std::optional<DWORD>(const std::wstring&)>::TScope> m_tag;
+    std::optional<TSeam<std::optional<std::wstring>(const std::wstring&, bool, DWORD)>::TScope> m_final;
+};
+
+// A file of a OneDrive-synced folder carries a reparse point of the cloud filter: it is a file of its own, read
+// like any other.
+TEST_F(LinkAnswersTest, ACloudFileIsAFileOfItsOwn) {
+    const std::wstring file = m_folder / L"entry.lnk";
+    ReparsePoint(file, kRecallOnDataAccess, kCloudTag);
+    EXPECT_FALSE(IsLink(file));
+    EXPECT_EQ(ReadWholeFile(file, 100), std::optional<std::string>("entry"));
+}
+
+// What the file system names a link is one, whatever its final path says: a symbolic link, a junction or mount
+// point, and a reparse point whose tag cannot be read (never followed). None is read through.
+TEST_F(LinkAnswersTest, NameSurrogatesAndUnreadableTagsAreLinks) {
+    const std::wstring file = m_folder / L"entry.lnk";
+    for (const std::optional<DWORD> tag : {std::optional<DWORD>(IO_REPARSE_TAG_SYMLINK),
+                                           std::optional<DWORD>(IO_REPARSE_TAG_MOUNT_POINT), std::optional<DWORD>()}) {
+        ReparsePoint(file, 0, tag);
+        EXPECT_TRUE(IsLink(file)) << (tag ? *tag : 0);
+        EXPECT_EQ(ReadWholeFile(file, 100), std::nullopt);
+    }
+}
+
+// Beneath a Startup folder redirected to a server, the final path of a file cannot be asked when a parent folder
+// cannot be read: with no reparse point, the file is no link.
+TEST_F(LinkAnswersTest, AFileWhoseFinalPathCannotBeAskedIsNoLink) {
+    FinalPaths([](const std::wstring&, bool, DWORD) { return std::optional<std::wstring>(); });
+    EXPECT_FALSE(IsLink(m_folder / L"entry.lnk"));
+    EXPECT_EQ(ReadWholeFile(m_folder / L"entry.lnk", 100), std::optional<std::string>("entry"));
+}
+
+// Where the file's final path names another place and its folder's cannot be asked, nothing tells that it is
+// not a link: it is handled as one.
+TEST_F(LinkAnswersTest, AFinalPathThatCannotBeComparedCountsAsALink) {
+    const std::wstring file = m_folder / L"entry.lnk";
+    FinalPaths([file](const std::wstring& name, bool, DWORD) {
+        return SameFileName(name, file) ? std::optional<std::wstring>(L"D:\\elsewhere\\precious.txt")
+                                        : std::optional<std::wstring>();
+    });
+    EXPECT_TRUE(IsLink(file));
+    EXPECT_EQ(ReadWholeFile(file, 100), std::nullopt);
+}
+
+// A Startup or store folder that is itself a junction (redirected, or moved with a link left in its place): its
+// files resolve to the target folder, and so does the folder; they are files, while the folder is a link.
+TEST_F(LinkAnswersTest, TheFilesOfAFolderThatIsAJunctionAreFiles) {
+    const std::wstring junction = m_folder.Path();
+    const std::wstring file = junction + L"\\entry.lnk";
+    ReparsePoint(junction, FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT);
+    FinalPaths([=](const std::wstring& name, bool follow, DWORD) -> std::optional<std::wstring> {
+        if (SameFileName(name, junction)) {
+            return follow ? L"E:\\Redirected\\Startup" : junction;
+        }
+        if (SameFileName(name, file)) {
+            return std::wstring(L"E:\\Redirected\\Startup\\entry.lnk"); // the file itself, reached through it
+        }
+        return std::nullopt;
+    });
+    EXPECT_TRUE(IsLink(junction));
+    EXPECT_FALSE(IsLink(file));
+}
+
+// A replace takes what the file it replaces was: a hidden or system shortcut stays so; a new file, or one that
+// replaces a plain file, ends plain and visible (the temporary file it was made in is hidden).
+TEST(ReplaceAttributesTest, AReplacedFileKeepsItsAttributesAndANewOneIsPlain) {
+    const TempFolder folder;
+    const DWORD notPlain = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
+    WriteFileReplacing(folder / L"new.lnk", "new");
+    EXPECT_EQ(FileAttributes(folder / L"new.lnk") & notPlain, 0u);
+    WriteFileReplacing(folder / L"new.lnk", "again");
+    EXPECT_EQ(FileAttributes(folder / L"new.lnk") & notPlain, 0u);
+
+    WriteFileBytes(folder / L"hidden.lnk", "old");
+    ::SetFileAttributesW((folder / L"hidden.lnk").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    WriteFileReplacing(folder / L"hidden.lnk", "new");
+    EXPECT_EQ(ReadFileBytes(folder / L"hidden.lnk"), "new");
+    EXPECT_EQ(FileAttributes(folder / L"hidden.lnk") & notPlain, DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
+}
+
+// Windows answers access denied to a rename over a read-only file, and, for a moment, over one that Explorer or
+// a scanner holds. A read-only file is replaced and stays read-only; one held briefly is waited for; one held
+// for good is left whole, with its attributes, and no temporary file stays.
+TEST(ReplaceAttributesTest, AReadOnlyOrBrieflyHeldDestinationIsReplaced) {
+    const TempFolder folder;
+    int refusals = 0;
+    const auto asWindows = seam::RenameFile.Replace([&](const std::wstring& from, const std::wstring& to, DWORD flags) {
+        if (HasAttribute(to, FILE_ATTRIBUTE_READONLY) || refusals > 0) {
+            --refusals;
+            return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+        }
+        return seam::RenameFile.Real(from, to, flags);
+    });
+    WriteFileBytes(folder / L"ro.lnk", "old");
+    ::SetFileAttributesW((folder / L"ro.lnk").c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteFileReplacing(folder / L"ro.lnk", "new");
+    EXPECT_EQ(ReadFileBytes(folder / L"ro.lnk"), "new");
+    EXPECT_TRUE(HasAttribute(folder / L"ro.lnk", FILE_ATTRIBUTE_READONLY));
+
+    WriteFileBytes(folder / L"held.lnk", "old");
+    refusals = 3;
+    WriteFileReplacing(folder / L"held.lnk", "new");
+    EXPECT_EQ(ReadFileBytes(folder / L"held.lnk"), "new");
+
+    refusals = 1000;
+    EXPECT_THROW(WriteFileReplacing(folder / L"ro.lnk", "newer"), EFCreateError);
+    EXPECT_EQ(ReadFileBytes(folder / L"ro.lnk"), "new");
+    EXPECT_TRUE(HasAttribute(folder / L"ro.lnk", FILE_ATTRIBUTE_READONLY)) << "made read-only again";
+    ForEachMatch(folder / L"*",
+                 [&](const WIN32_FIND_DATAW& found) { EXPECT_FALSE(IsTemporaryFileName(found.cFileName)); });
+}
+
 } // namespace
 } // namespace bw::test

@@ -16,10 +16,10 @@ protected:
         m_registry.SetValue(HKEY_CURRENT_USER, kKey, name, type, data, size);
     }
 
-    TRegistry Opened() {
+    TRegistry Opened(KeyAccess access = KeyAccess::Write) {
         TRegistry registry;
         registry.SelectRoot(HKEY_CURRENT_USER);
-        EXPECT_TRUE(registry.OpenExistingKey(kKey));
+        EXPECT_TRUE(registry.OpenExistingKey(kKey, 0, access));
         return registry;
     }
 
@@ -67,7 +67,7 @@ TEST_F(TRegistryTest, OpensWithoutCreatingAndOpensTwice) {
     EXPECT_FALSE(probe.OpenExistingKey(L"Software\\BootwardenNoSuchKey")) << "the first open created the key";
 
     EXPECT_TRUE(registry.OpenExistingKey(kKey));
-    EXPECT_TRUE(registry.OpenExistingKey(kKey));
+    EXPECT_TRUE(registry.OpenExistingKey(kKey, 0, KeyAccess::Write));
     registry.WriteText(L"Value", L"x");
     EXPECT_TRUE(registry.HasValue(L"Value"));
 }
@@ -138,6 +138,30 @@ TEST_F(TRegistryTest, AKeysStampMovesWithEveryChangeOfAValue) {
     registry.WriteText(L"A", L"2");
     EXPECT_NE(*registry.Stamp(), *one) << "same size, other data: only the time tells";
     EXPECT_FALSE(TRegistry().Stamp()) << "no key open";
+}
+
+// Windows grants a standard user read access to HKLM's keys and nothing more: every read opens, every change is
+// refused, and the refusal is told from a missing key.
+TEST_F(TRegistryTest, ReadsOpenForAStandardUserAndChangesAreRefusedAsSuch) {
+    m_registry.CreateKey(HKEY_LOCAL_MACHINE, kKey);
+    m_registry.SetText(HKEY_LOCAL_MACHINE, kKey, L"Tool", L"c:\\tool.exe");
+    const StandardUser standardUser;
+    TRegistry registry;
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(registry.OpenExistingKey(kKey)) << "reading asks for no more than a standard user has";
+    EXPECT_EQ(registry.ReadText(L"Tool"), L"c:\\tool.exe");
+    EXPECT_FALSE(registry.Refused());
+
+    EXPECT_FALSE(registry.OpenExistingKey(kKey, 0, KeyAccess::Write));
+    EXPECT_TRUE(registry.Refused());
+    EXPECT_EQ(registry.ReadText(L"Tool"), L"c:\\tool.exe") << "the key opened before stays open";
+    EXPECT_FALSE(registry.OpenExistingKey(L"Software\\BootwardenNoSuchKey", 0, KeyAccess::Write));
+    EXPECT_FALSE(registry.Refused()) << "a missing key is no refusal";
+
+    // HKCU stays the user's own.
+    TRegistry user;
+    user.SelectRoot(HKEY_CURRENT_USER);
+    EXPECT_TRUE(user.OpenExistingKey(kKey, 0, KeyAccess::Write));
 }
 
 } // namespace

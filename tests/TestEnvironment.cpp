@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
+#include "platform/Token.h"
 #include "platform/UniqueHandle.h"
 
 #include <atomic>
@@ -163,6 +164,26 @@ std::vector<std::wstring> ScratchRegistry::RunValueNames(Location location) cons
 void ScratchRegistry::SetStartupFolder(const std::wstring& folder) {
     SetText(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, folder);
 }
+
+StandardUser::StandardUser(bool separate32BitView)
+    : m_registry(seam::OpenRegistryKey.Replace(
+          [separate32BitView](HKEY root, const std::wstring& path, REGSAM access, HKEY* key) {
+              std::wstring target = path;
+              constexpr size_t kSoftware = 9; // "Software\"
+              if (separate32BitView && root == HKEY_LOCAL_MACHINE && (access & KEY_WOW64_32KEY) &&
+                  path.size() > kSoftware && SameFileName(path.substr(0, kSoftware), L"Software\\")) {
+                  target = L"Software\\WOW6432Node\\" + path.substr(kSoftware);
+              }
+              const REGSAM beyondReading = access & ~(KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+              if (root == HKEY_LOCAL_MACHINE && beyondReading != 0) {
+                  // A missing key is missing for everyone; one that is there refuses the change.
+                  UniqueHkey probe;
+                  const LONG status = seam::OpenRegistryKey.Real(root, target, access & ~beyondReading, probe.Put());
+                  return status == ERROR_SUCCESS ? static_cast<LONG>(ERROR_ACCESS_DENIED) : status;
+              }
+              return seam::OpenRegistryKey.Real(root, target, access, key);
+          })),
+      m_elevated(seam::Elevated.Replace([] { return false; })) {}
 
 StoreTest::StoreTest() {
     m_programDir = m_root / L"Program\\";

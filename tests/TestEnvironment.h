@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
+#include "platform/Registry.h"
 #include "platform/UniqueHandle.h"
 #include "store/Locations.h"
 
@@ -83,6 +85,23 @@ public:
 
 private:
     std::wstring m_scratchPath;
+    // The shell's own answer names the machine's real Startup folder: while the registry is a scratch one, the
+    // shell cannot tell, and the "Shell Folders" value above is what the program reads.
+    TSeam<std::optional<std::wstring>()>::TScope m_shellStartup{
+        seam::StartupFolder.Replace([] { return std::optional<std::wstring>(); })};
+};
+
+// Windows as a standard user (or an administrator's unelevated token) sees it, for the object's life: every open
+// of a key under HKLM that asks for more than reading is answered ERROR_ACCESS_DENIED (a missing key stays
+// missing), and the program runs without an administrator's rights. With `separate32BitView`, HKLM's keys
+// opened in the 32-bit view are those below "Software\WOW6432Node", as on 64-bit Windows.
+class StandardUser {
+public:
+    explicit StandardUser(bool separate32BitView = false);
+
+private:
+    TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)>::TScope m_registry;
+    TSeam<bool()>::TScope m_elevated;
 };
 
 // A complete scratch world: ProgramDir with its six store folders, a Startup folder, and both Run keys and
@@ -100,6 +119,8 @@ protected:
 
     TempFolder m_root;
     ScratchRegistry m_registry;
+    // The test folders lie under the real temporary folder; the program is told that the user's is elsewhere.
+    TSeam<std::wstring()>::TScope m_temporary{seam::TempFolder.Replace([this] { return m_root / L"Temp"; })};
     std::wstring m_programDir;
     std::wstring m_startup;
 };

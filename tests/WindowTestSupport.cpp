@@ -74,6 +74,11 @@ void FakeDesktop::CopyText(HWND, const std::wstring& text) {
     copied.push_back(text);
 }
 
+bool FakeDesktop::RunAsAdministrator(HWND, const std::wstring& program, const std::wstring& folder) {
+    restarts.push_back({program, folder});
+    return restartAnswer;
+}
+
 void PrintTo(const Row& row, std::ostream* out) {
     const auto narrow = [](const std::wstring& text) {
         std::string result;

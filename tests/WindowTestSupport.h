@@ -24,6 +24,7 @@ public:
     void ShowInFolder(HWND owner, const std::wstring& path) override;
     void OpenRegistryEditor(HWND owner, const std::wstring& key) override;
     void CopyText(HWND owner, const std::wstring& text) override;
+    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) override;
 
     bool confirmAnswer = true;
     std::optional<std::wstring> browseAnswer;
@@ -51,6 +52,12 @@ public:
     std::vector<std::wstring> foldersShown;
     std::vector<std::wstring> registryKeysOpened;
     std::vector<std::wstring> copied;
+    bool restartAnswer = true; // the elevated program started (the user said Yes to Windows' prompt)
+    struct Restart {
+        std::wstring program;
+        std::wstring folder;
+    };
+    std::vector<Restart> restarts;
 };
 
 struct Row {

@@ -1,0 +1,235 @@
+#include "TestEnvironment.h"
+
+#include "platform/Errors.h"
+#include "platform/ShellLink.h"
+#include "platform/UniqueHandle.h"
+#include "store/EntryOperations.h"
+#include "store/StoreSession.h"
+
+#include <shlobj.h>
+#include <wrl/client.h>
+
+namespace bw::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+class PlacesTest : public StoreTest {
+protected:
+    std::vector<std::wstring> Listed() {
+        m_session.Refresh(true, nullptr);
+        std::vector<std::wstring> rows;
+        for (const Entry& entry : m_session.Entries()) {
+            rows.push_back(std::to_wstring(entry.code) + L" " + entry.name);
+        }
+        return rows;
+    }
+    const Entry& Row(int code, const std::wstring& name) {
+        for (const Entry& entry : m_session.Entries()) {
+            if (entry.code == code && entry.name == name) {
+                return entry;
+            }
+        }
+        static const Entry none;
+        ADD_FAILURE() << "no entry " << code;
+        return none;
+    }
+
+    TStoreSession m_session;
+};
+
+// The shell names the Startup folder as it is after folder redirection; the "Shell Folders" value is a stale
+// copy, read only where the shell cannot tell.
+TEST_F(PlacesTest, TheStartupFolderIsTheShellsAndTheOldValueOnlyAFallback) {
+    const std::wstring redirected = m_root / L"Redirected";
+    ::CreateDirectoryW(redirected.c_str(), nullptr);
+    WriteShortcut(redirected + L"\\Synced.lnk", L"c:\\synced.exe");
+    WriteShortcut(StartupPath(L"Stale.lnk"), L"c:\\stale.exe");
+    {
+        const auto shell = seam::StartupFolder.Replace([&] { return std::optional<std::wstring>(redirected); });
+        EXPECT_THAT(Listed(), ElementsAre(L"3 Synced"));
+        EXPECT_EQ(StartupDir(), redirected);
+    }
+    EXPECT_THAT(Listed(), ElementsAre(L"3 Stale"));
+    EXPECT_EQ(StartupDir(), m_startup);
+}
+
+// Where long paths are not enabled, a store link's path may not pass MAX_PATH: the row says why its entry cannot
+// be switched off, and switching off refuses before anything changes.
+TEST_F(PlacesTest, AStorePathLongerThanTheSystemTakesIsSaidOnTheRow) {
+    const std::wstring name = std::wstring(256 - StoreFolderPath(kUserOff).size(), L'n') + L"-long";
+    m_registry.SetRunValue(Location::User, name, L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Short", L"c:\\short.exe");
+    const auto shortPaths = seam::LongPathsAccepted.Replace([] { return false; });
+    ASSERT_GT(StoreFolderPath(kUserOff).size() + name.size() + 4, size_t{MAX_PATH} - 1);
+
+    m_session.Refresh(false, nullptr);
+    EXPECT_EQ(Row(kUser, name).problem, text::kStorePathTooLong);
+    EXPECT_EQ(Row(kUser, L"Short").problem, L"");
+    EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Short.lnk"));
+    EXPECT_THROW(DisableEntry(Row(kUser, name)), EEntryRefused);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, name));
+
+    const auto longPaths = seam::LongPathsAccepted.Replace([] { return true; });
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
+    m_session.Refresh(false, nullptr);
+    EXPECT_EQ(Row(kUser, name).problem, L"") << "where the system takes long paths, so does the store";
+}
+
+// A Startup shortcut that names an icon of its own shows that one, as Explorer does; one that names none shows
+// its program's.
+TEST_F(PlacesTest, AShortcutsOwnIconIsTheEntrysIcon) {
+    WriteShortcut(StartupPath(L"Plain.lnk"), L"c:\\windows\\notepad.exe");
+    Microsoft::WRL::ComPtr<IShellLinkW> link;
+    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link)));
+    link->SetPath(L"c:\\windows\\notepad.exe");
+    link->SetIconLocation(L"%SystemRoot%\\system32\\shell32.dll", 12);
+    Microsoft::WRL::ComPtr<IPersistFile> file;
+    ASSERT_HRESULT_SUCCEEDED(link.As(&file));
+    ASSERT_HRESULT_SUCCEEDED(file->Save(StartupPath(L"Iconic.lnk").c_str(), TRUE));
+
+    m_session.Refresh(false, nullptr);
+    EXPECT_EQ(Row(kStartUp, L"Iconic").iconSource, L"%SystemRoot%\\system32\\shell32.dll");
+    EXPECT_EQ(Row(kStartUp, L"Iconic").iconIndex, 12);
+    EXPECT_EQ(Row(kStartUp, L"Plain").iconSource, L"c:\\windows\\notepad.exe");
+    EXPECT_EQ(Row(kStartUp, L"Plain").iconIndex, 0);
+}
+
+// A store kept in a OneDrive-synced folder: every file there carries the cloud filter's reparse point. Entries
+// are switched off and on again as anywhere else.
+TEST_F(PlacesTest, AStoreInASyncedFolderSwitchesEntriesOffAndOn) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    const std::wstring store = m_programDir;
+    const auto synced = [store](const std::wstring& path) { return IsInFolder(FullPath(path), store); };
+    const auto attributes = seam::LinkAttributes.Replace([=](const std::wstring& path) {
+        const DWORD real = seam::LinkAttributes.Real(path);
+        return real != INVALID_FILE_ATTRIBUTES && synced(path) ? real | FILE_ATTRIBUTE_REPARSE_POINT : real;
+    });
+    const auto tags = seam::ReparseTag.Replace([=](const std::wstring& path) {
+        return synced(path) ? std::optional<DWORD>(0x9000601A) : seam::ReparseTag.Real(path); // IO_REPARSE_TAG_CLOUD_6
+    });
+    m_session.Refresh(false, nullptr);
+    DisableEntry(Row(kUser, L"Tool"));
+    m_session.Refresh(false, nullptr);
+    EnableEntry(Row(kUserOff, L"Tool"), nullptr);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
+    EXPECT_THAT(StoreNames(kUserOff), IsEmpty());
+}
+
+// An updater changes a value while the user edits its store link: the import, run without a write-back (after a
+// toggle), must not take the edit for the only change, or the next write-back puts it over the updater's value.
+TEST_F(PlacesTest, AStoreEditDoesNotOutweighAnUpdatersChangeMadeMeanwhile) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --v1");
+    m_session.Refresh(true, nullptr);
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --v2");
+    WriteShortcut(StorePath(kUser, L"Tool"), L"", L"c:\\tool.exe --edited");
+    ::Sleep(250);
+    m_session.Refresh(false, nullptr);
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe"); // the next refresh runs whole
+    m_session.Refresh(true, nullptr);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --v2");
+}
+
+// A name with "%" and a character no file name may hold is stored encoded and read back as the very name.
+TEST_F(PlacesTest, APercentSignInAnEncodedNameComesBackAsItself) {
+    for (const std::wstring name : {L"50%/x", L"%0041/", L"=%"}) {
+        const auto stored = StoredNameOf(name);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(EntryNameOf(*stored), name);
+    }
+    m_registry.SetRunValue(Location::User, L"50%/x", L"c:\\half.exe");
+    m_session.Refresh(false, nullptr);
+    DisableEntry(Row(kUser, L"50%/x"));
+    EXPECT_THAT(Listed(), ElementsAre(L"5 50%/x"));
+    EnableEntry(Row(kUserOff, L"50%/x"), nullptr);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"50%/x"));
+}
+
+// A store folder that is a link to another folder is never emptied, written or read through; the program's
+// own folder reached through a link stays fine.
+TEST_F(PlacesTest, AStoreFolderThatIsALinkIsLeftAlone) {
+    const std::wstring other = m_root / L"Other";
+    ::CreateDirectoryW(other.c_str(), nullptr);
+    WriteFileBytes(other + L"\\precious.txt", "precious");
+    WriteShortcut(other + L"\\Looks.lnk", L"c:\\looks.exe", L"c:\\looks.exe");
+    ::RemoveDirectoryW(StoreFolderPath(kUser).c_str());
+    ::RemoveDirectoryW(StoreFolderPath(kStartUpOff).c_str());
+    if (!MakeFileSymlink(StoreFolderPath(kUser).substr(0, StoreFolderPath(kUser).size() - 1), other) ||
+        !MakeFileSymlink(StoreFolderPath(kStartUpOff).substr(0, StoreFolderPath(kStartUpOff).size() - 1), other)) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe");
+    const StoreStart start = PrepareStore();
+    EXPECT_EQ(start.kind, StoreStart::Usable);
+    EXPECT_THAT(start.linkedFolders,
+                UnorderedElementsAre(StoreFolderPath(kUser).substr(0, StoreFolderPath(kUser).size() - 1),
+                                     StoreFolderPath(kStartUpOff).substr(0, StoreFolderPath(kStartUpOff).size() - 1)));
+    EXPECT_THAT(Listed(), UnorderedElementsAre(L"1 Agent", L"3 Notes")) << "none of the linked folders' entries";
+    EXPECT_THROW(DisableEntry(Row(kStartUp, L"Notes")), EEntryRefused);
+    EXPECT_TRUE(PathExists(StartupPath(L"Notes.lnk")));
+    EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk"));
+    EXPECT_EQ(ReadFileBytes(other + L"\\precious.txt"), "precious");
+}
+
+// The program's own folder reached through a link (it works today, and stays so): nothing of the store is a link
+// of its own, and entries are switched off into the folder the link names.
+TEST_F(PlacesTest, TheProgramsFolderReachedThroughALinkIsFine) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    const std::wstring through = m_root / L"Through";
+    if (!MakeFileSymlink(through, m_programDir.substr(0, m_programDir.size() - 1))) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    SetProgramDir(through);
+    EXPECT_THAT(PrepareStore().linkedFolders, IsEmpty());
+    EXPECT_THAT(Listed(), ElementsAre(L"2 Tool"));
+    DisableEntry(Row(kUser, L"Tool"));
+    EXPECT_TRUE(PathExists(m_programDir + L"NoRun\\User\\Tool.lnk"));
+}
+
+// A Startup shortcut that Explorer or a scanner holds cannot take an edit: the write-back names that entry and
+// goes on with the others, and the import and the list go on as well.
+TEST_F(PlacesTest, AWriteBackThatFailsForOneEntryNamesItAndGoesOn) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"notes");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    ::Sleep(250); // the shortcut's stamp settled: the import keeps it as the base
+    m_session.Refresh(true, nullptr);
+    WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\notes.exe", L"edited");
+    WriteShortcut(StorePath(kUser, L"Tool"), L"", L"c:\\tool.exe /edited");
+    m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
+    ::Sleep(250);
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+        m_session.Refresh(true, nullptr);
+    }
+    const auto failures = m_session.TakeWriteBackFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].name, L"Notes");
+    EXPECT_FALSE(failures[0].needsRights);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe /edited");
+    EXPECT_THAT(Listed(), UnorderedElementsAre(L"2 New", L"2 Tool", L"3 Notes"));
+    EXPECT_TRUE(PathExists(StorePath(kUser, L"New")));
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited") << "carried once it is free";
+}
+
+// The edit of a store link whose shortcut is held keeps its base through the import that could not read the
+// shortcut, even where that base was taken right after the shortcut changed: the next write-back carries it.
+TEST_F(PlacesTest, AnEditThatCouldNotBeWrittenIsCarriedOnceTheShortcutIsFree) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe", L"notes");
+    m_session.Refresh(true, nullptr); // at once: the shortcut's stamp is not yet settled
+    WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\notes.exe", L"edited");
+    ::Sleep(250);
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+        m_session.Refresh(true, nullptr);
+    }
+    EXPECT_EQ(m_session.TakeWriteBackFailures().size(), 1u);
+    m_session.Refresh(true, nullptr);
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
+}
+
+} // namespace
+} // namespace bw::test
