@@ -8,6 +8,7 @@
 #include "resources/Texts.h"
 #include "store/EntryOperations.h"
 #include "store/Locations.h"
+#include "store/ProgramInfo.h"
 #include "store/StoreLock.h"
 #include "store/StoreReader.h"
 #include "store/StoreSession.h"
@@ -196,6 +197,8 @@ std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
         item.target = entry.target.size() >= 2 ? entry.target : std::wstring();
         item.problem = entry.problem;
         item.storeLink = entry.storeLinkPath;
+        item.publisher = entry.publisher;
+        item.description = entry.fileDescription;
         listed.push_back(std::move(item));
     }
     return listed;
@@ -241,7 +244,10 @@ private:
     }
 
     int List(const Request& request) {
-        const std::vector<ListedEntry> listed = Listed(m_session.Entries());
+        // Who made each program, as the window's Publisher and Description columns say it.
+        std::vector<Entry> entries = m_session.Entries();
+        (void)TProgramInfoCache().Fill(entries);
+        const std::vector<ListedEntry> listed = Listed(entries);
         if (request.json) {
             m_streams.Out(WideOf(JsonOf(listed)));
         } else if (request.csv) {

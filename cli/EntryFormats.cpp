@@ -132,6 +132,8 @@ std::string JsonOf(const std::vector<ListedEntry>& entries) {
             {"target", textOrNull(entry.target)},
             {"problem", textOrNull(entry.problem)},
             {"storeLink", textOrNull(entry.storeLink)},
+            {"publisher", textOrNull(entry.publisher)},
+            {"description", textOrNull(entry.description)},
         });
     }
     const Json document = {{"format", kJsonFormat}, {"entries", std::move(list)}};
@@ -140,12 +142,13 @@ std::string JsonOf(const std::vector<ListedEntry>& entries) {
 
 std::wstring CsvOf(const std::vector<ListedEntry>& entries) {
     std::wstring csv = L"name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,problem,"
-                       L"storeLink\r\n";
+                       L"storeLink,publisher,description\r\n";
     for (const ListedEntry& entry : entries) {
         csv += CsvField(entry.name) + L"," + entry.location + L"," + std::to_wstring(entry.code) + L"," +
                CsvField(entry.label) + L"," + CsvBool(entry.enabled) + L"," + CsvBool(entry.switchedOffInWindows) +
                L"," + CsvBool(entry.Starts()) + L"," + CsvField(entry.commandLine) + L"," + CsvField(entry.target) +
-               L"," + CsvField(entry.problem) + L"," + CsvField(entry.storeLink) + L"\r\n";
+               L"," + CsvField(entry.problem) + L"," + CsvField(entry.storeLink) + L"," + CsvField(entry.publisher) +
+               L"," + CsvField(entry.description) + L"\r\n";
     }
     return csv;
 }

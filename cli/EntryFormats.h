@@ -21,6 +21,8 @@ struct ListedEntry {
     std::wstring target;      // the program or file it starts; "" when that does not exist
     std::wstring problem;     // why it cannot be switched off; "" when it can
     std::wstring storeLink;   // the store link that keeps it; "" when none can
+    std::wstring publisher;   // of the program that starts, from its version resource ("Program not found")
+    std::wstring description; // the program's own description, from its version resource
 
     bool Starts() const { return enabled && !switchedOffInWindows; }
 };

@@ -188,6 +188,8 @@ TEST_F(CliTest, ListAsJsonHoldsEveryEntryOfTheStoreWithItsFields) {
     EXPECT_EQ(backup->at("commandLine"), "\"c:\\Program Files\\Backup\\agent.exe\" --quiet");
     EXPECT_TRUE(backup->at("target").is_null()); // not installed here
     EXPECT_TRUE(backup->at("problem").is_null());
+    EXPECT_EQ(backup->at("publisher"), "Program not found") << "its program is not installed";
+    EXPECT_TRUE(backup->at("description").is_null());
 
     const Json* monitor = Find(entries, "Monitor", "hkcu");
     ASSERT_NE(monitor, nullptr);
@@ -229,7 +231,7 @@ TEST_F(CliTest, ListAsTableAndCsv) {
     const CliResult csv = Run(L"list --csv");
     ASSERT_EQ(csv.exitCode, 0u) << csv.err;
     EXPECT_EQ(csv.out.rfind("name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,"
-                            "problem,storeLink\r\n",
+                            "problem,storeLink,publisher,description\r\n",
                             0),
               0u)
         << csv.out;
