@@ -16,29 +16,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-class PlacesTest : public StoreTest {
-protected:
-    std::vector<std::wstring> Listed() {
-        m_session.Refresh(true, nullptr);
-        std::vector<std::wstring> rows;
-        for (const Entry& entry : m_session.Entries()) {
-            rows.push_back(std::to_wstring(entry.code) + L" " + entry.name);
-        }
-        return rows;
-    }
-    const Entry& Row(int code, const std::wstring& name) {
-        for (const Entry& entry : m_session.Entries()) {
-            if (entry.code == code && entry.name == name) {
-                return entry;
-            }
-        }
-        static const Entry none;
-        ADD_FAILURE() << "no entry " << code;
-        return none;
-    }
-
-    TStoreSession m_session;
-};
+class PlacesTest : public SessionTest {};
 
 // The shell names the Startup folder as it is after folder redirection; the "Shell Folders" value is a stale
 // copy, read only where the shell cannot tell.

@@ -18,26 +18,8 @@ constexpr const wchar_t* kRun32Path = L"Software\\WOW6432Node\\Microsoft\\Window
 
 // Without an administrator's rights (a standard user, or an administrator under UAC, as Windows runs most
 // programs), HKLM's keys can be read but not changed.
-class StandardUserTest : public StoreTest {
+class StandardUserTest : public SessionTest {
 protected:
-    std::vector<std::wstring> Listed() {
-        m_session.Refresh(true, nullptr);
-        std::vector<std::wstring> rows;
-        for (const Entry& entry : m_session.Entries()) {
-            rows.push_back(std::to_wstring(entry.code) + L" " + entry.name);
-        }
-        return rows;
-    }
-    const Entry& Row(int code, const std::wstring& name) {
-        for (const Entry& entry : m_session.Entries()) {
-            if (entry.code == code && entry.name == name) {
-                return entry;
-            }
-        }
-        static const Entry none;
-        ADD_FAILURE() << "no entry " << code;
-        return none;
-    }
     void SetApprovalFlag(HKEY root, const wchar_t* subkey, const std::wstring& name, BYTE first) {
         std::string bytes(12, '\0');
         bytes[0] = static_cast<char>(first);
@@ -52,8 +34,6 @@ protected:
         const auto value = registry.Value(name);
         return value ? value->data : "(none)";
     }
-
-    TStoreSession m_session;
 };
 
 // Both views of HKLM are listed with their switched-off entries, as Windows' own settings list them to every

@@ -343,6 +343,26 @@ bool CopyUnderOtherCase(const std::wstring& folder, const std::wstring& from, co
     return RunOnHost(L"/bin/cp \"" + hostFolder + L"/" + from + L"\" \"" + hostFolder + L"/" + to + L"\"", listed);
 }
 
+std::vector<std::wstring> SessionTest::Listed() {
+    m_session.Refresh(true, nullptr);
+    std::vector<std::wstring> rows;
+    for (const Entry& entry : m_session.Entries()) {
+        rows.push_back(std::to_wstring(entry.code) + L" " + entry.name);
+    }
+    return rows;
+}
+
+const Entry& SessionTest::Row(int code, const std::wstring& name) const {
+    for (const Entry& entry : m_session.Entries()) {
+        if (entry.code == code && entry.name == name) {
+            return entry;
+        }
+    }
+    static const Entry none;
+    ADD_FAILURE() << "no entry " << code;
+    return none;
+}
+
 void WriteDeviceNamedFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) {
     WriteFileBytes(L"\\\\?\\" + FullPath(folder) + L"\\" + name, bytes);
 }

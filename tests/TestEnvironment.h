@@ -5,6 +5,7 @@
 #include "platform/Registry.h"
 #include "platform/UniqueHandle.h"
 #include "store/Locations.h"
+#include "store/StoreSession.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -123,6 +124,17 @@ protected:
     TSeam<std::wstring()>::TScope m_temporary{seam::TempFolder.Replace([this] { return m_root / L"Temp"; })};
     std::wstring m_programDir;
     std::wstring m_startup;
+};
+
+// StoreTest with a store session on it, as the window and the console program hold one.
+class SessionTest : public StoreTest {
+protected:
+    // Refreshes, and returns the entries as "code name".
+    std::vector<std::wstring> Listed();
+    // The entry of the last refresh with that code and name (a failure when there is none).
+    const Entry& Row(int code, const std::wstring& name) const;
+
+    TStoreSession m_session;
 };
 
 // Writes a shortcut with the given target and description through the shell's link object.
