@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/UniqueHandle.h"
-#include "store/EntryOperations.h"
+#include "store/Entry.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 
 #include "app/EntryOrder.h"
 #include "platform/UniqueHandle.h"
-#include "store/EntryOperations.h"
+#include "store/Entry.h"
 #include "store/ProgramInfo.h"
 
 #include <windows.h>

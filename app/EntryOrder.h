@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/EntryOperations.h"
+#include "store/Entry.h"
 
 #include <string>
 

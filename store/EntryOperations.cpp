@@ -304,14 +304,6 @@ std::optional<StartingTwin> StartingTwinOf(const Entry& entry) {
     return StartingTwin{occupant.text, SwitchedOffText(entry, *link)};
 }
 
-bool Entry::operator==(const Entry& other) const {
-    return name == other.name && code == other.code && storeLinkPath == other.storeLinkPath &&
-           description == other.description && record == other.record && readWhole == other.readWhole &&
-           switchedOffInWindows == other.switchedOffInWindows && target == other.target &&
-           iconSource == other.iconSource && iconIndex == other.iconIndex && problem == other.problem &&
-           arguments == other.arguments && publisher == other.publisher && fileDescription == other.fileDescription;
-}
-
 void AllowEntryToStart(const Entry& entry) {
     RequireChangeableStore(entry.name);
     if (IsEnabledCode(entry.code)) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/FileSystem.h"
-#include "store/EntryOperations.h"
+#include "store/Entry.h"
 
 #include <map>
 #include <string>
