@@ -24,7 +24,7 @@ bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected) {
         return std::any_of(selected.begin(), selected.end(), [](const Entry& entry) { return !Starts(entry); });
     case SwitchOffCommand:
         return std::any_of(selected.begin(), selected.end(),
-                           [](const Entry& entry) { return Starts(entry) && entry.problem.empty(); });
+                           [](const Entry& entry) { return Starts(entry) && entry.problem == EntryProblem::None; });
     case PropertiesCommand:
         return one && !selected[0].storeLinkPath.empty();
     case DeleteCommand:

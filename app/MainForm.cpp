@@ -595,9 +595,9 @@ void TMainForm::ListSelectItem(int row, bool selected) {
     std::wstring status;
     if (selected && row >= 0 && row < m_list.Count()) {
         const Entry& entry = m_list.RowEntry(row);
-        status = !entry.problem.empty()       ? entry.problem
-                 : entry.switchedOffInWindows ? std::wstring(text::kSwitchedOffInWindows)
-                                              : m_list.TargetText(row);
+        status = entry.problem != EntryProblem::None ? std::wstring(ProblemText(entry.problem))
+                 : entry.switchedOffInWindows        ? std::wstring(text::kSwitchedOffInWindows)
+                                                     : m_list.TargetText(row);
     }
     SbSetText(m_statusBar, status);
     m_toolBar.Enable(PropButton, selected);
@@ -843,7 +843,7 @@ void TMainForm::SwitchEntries(const std::vector<Entry>& entries, bool on) {
     std::wstring failures;
     for (const Entry& entry : entries) {
         const bool starts = IsEnabledCode(entry.code) && !entry.switchedOffInWindows;
-        if (starts == on || (!on && !entry.problem.empty()) || m_importing) {
+        if (starts == on || (!on && entry.problem != EntryProblem::None) || m_importing) {
             continue;
         }
         m_pendingToggle = PendingToggle{entry, on};

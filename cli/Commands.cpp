@@ -195,7 +195,7 @@ std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
             item.commandLine = ShortcutCommandLine(entry, *loader);
         }
         item.target = entry.target.size() >= 2 ? entry.target : std::wstring();
-        item.problem = entry.problem;
+        item.problem = ProblemText(entry.problem);
         item.storeLink = entry.storeLinkPath;
         item.publisher = entry.publisher;
         item.description = entry.fileDescription;
@@ -375,8 +375,9 @@ private:
             return Done(text::kCliAlreadyOff, OneOf(name, found));
         }
         const Entry& entry = OneOf(name, on);
-        if (!entry.problem.empty()) {
-            throw Refusal{kRefused, FormatMessageText(text::kEntryNotAvailable, {entry.name, entry.problem})};
+        if (entry.problem != EntryProblem::None) {
+            throw Refusal{kRefused,
+                          FormatMessageText(text::kEntryNotAvailable, {entry.name, ProblemText(entry.problem)})};
         }
         if (dryRun) {
             return Done(text::kCliWouldDisable, entry);

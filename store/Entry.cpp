@@ -1,6 +1,28 @@
 #include "store/Entry.h"
 
+#include "resources/Texts.h"
+
 namespace bw {
+
+const wchar_t* ProblemText(EntryProblem problem) {
+    switch (problem) {
+    case EntryProblem::None:
+        break;
+    case EntryProblem::NameNotStorable:
+        return text::kNameNotStorable;
+    case EntryProblem::StorePathTooLong:
+        return text::kStorePathTooLong;
+    case EntryProblem::NameTakenInOtherCase:
+        return text::kNameTakenInOtherCase;
+    case EntryProblem::ShortcutIsDevice:
+        return text::kShortcutIsDevice;
+    case EntryProblem::ShortcutIsLink:
+        return text::kShortcutIsLink;
+    case EntryProblem::ShortcutUnreadable:
+        return text::kShortcutUnreadable;
+    }
+    return L"";
+}
 
 bool Entry::operator==(const Entry& other) const {
     return name == other.name && code == other.code && storeLinkPath == other.storeLinkPath &&

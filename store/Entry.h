@@ -6,6 +6,21 @@
 
 namespace bw {
 
+// Why an entry cannot be switched off here. The list and bwcli show the sentence for it (ProblemText); the
+// session decides by the kind alone.
+enum class EntryProblem {
+    None,                 // it can be switched off
+    NameNotStorable,      // no file name can hold its name
+    StorePathTooLong,     // its store link's path would be longer than the system accepts
+    NameTakenInOtherCase, // another entry of its place has the same name in other letter case
+    ShortcutIsDevice,     // the system takes the shortcut's name for a device
+    ShortcutIsLink,       // the shortcut is a link to another file
+    ShortcutUnreadable,   // the shortcut does not load (in use, damaged, or no shortcut)
+};
+
+// The sentence that tells the user why the entry cannot be switched off; "" for None.
+const wchar_t* ProblemText(EntryProblem problem);
+
 // One entry as the list shows it and the commands act on it.
 struct Entry {
     std::wstring name;
@@ -18,8 +33,8 @@ struct Entry {
     std::wstring target;               // the program or file it starts; "" when that does not exist
     std::wstring iconSource;
     int iconIndex = 0;
-    std::wstring problem;         // why it cannot be switched off here; "" when it can
-    std::wstring arguments;       // a Startup entry's arguments, as its shortcut records them
+    EntryProblem problem = EntryProblem::None; // why it cannot be switched off here
+    std::wstring arguments;                    // a Startup entry's arguments, as its shortcut records them
     std::wstring publisher;       // the CompanyName of the program's version resource, or "Program not found"
     std::wstring fileDescription; // its FileDescription
 

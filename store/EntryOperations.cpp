@@ -117,7 +117,7 @@ void DisableShortcut(const Entry& entry) {
     const bool inStartupFolder = PathExists(shortcut);
     if (inStartupFolder) {
         if (IsLink(shortcut)) {
-            Refuse(text::kEntryNotAvailable, {entry.name, text::kShortcutIsLink});
+            Refuse(text::kEntryNotAvailable, {entry.name, ProblemText(EntryProblem::ShortcutIsLink)});
         }
         const auto read = ReadWholeFile(shortcut, kLinkFileLimit);
         if (!read) {
@@ -316,8 +316,8 @@ void DisableEntry(const Entry& entry) {
         return;
     }
     RequireChangeableStore(entry.name);
-    if (!entry.problem.empty()) {
-        Refuse(text::kEntryNotAvailable, {entry.name, entry.problem});
+    if (entry.problem != EntryProblem::None) {
+        Refuse(text::kEntryNotAvailable, {entry.name, ProblemText(entry.problem)});
     }
     if (IsRegistryCode(entry.code)) {
         DisableRunValue(entry);

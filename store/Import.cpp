@@ -256,19 +256,19 @@ void TImportJob::UseLinks(TShellLink& maker, TShellLink& reader) {
 std::wstring TImportJob::PlaceInStore(SystemEntry& entry) {
     const auto stored = StoredNameOf(entry.name);
     if (!stored) {
-        entry.problem = text::kNameNotStorable;
+        entry.problem = EntryProblem::NameNotStorable;
         return {};
     }
     const std::wstring fileName = *stored + kLinkExtension;
     if (!StorePathFits(StoreFolderPath(entry.code) + fileName)) {
-        entry.problem = text::kStorePathTooLong; // said on its row, rather than failing at every copy
+        entry.problem = EntryProblem::StorePathTooLong; // said on its row, rather than failing at every copy
         return {};
     }
     if (!m_kept[entry.code].insert(FoldedName(fileName)).second) {
         // A folder that tells names apart by case (Wine's, or one marked so on Windows) can hold Foo.lnk and
         // FOO.lnk; the store, which does not, would keep both in one link, and an edit of one would replace the
         // other. The first keeps the link; the second is listed, and says why it cannot be switched off.
-        entry.problem = text::kNameTakenInOtherCase;
+        entry.problem = EntryProblem::NameTakenInOtherCase;
         return {};
     }
     entry.storeLinkPath = StoreFolderPath(entry.code) + fileName;
@@ -321,7 +321,7 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
         entry.shortcutPath = JoinPath(system.startupDir, file.fileName);
         if (!IsSafeEntryName(entry.name)) {
             // Windows opens a device for such a name (COM1.lnk): the file is never opened, not even to read it.
-            entry.problem = text::kShortcutIsDevice;
+            entry.problem = EntryProblem::ShortcutIsDevice;
             m_entries.push_back(std::move(entry));
             continue;
         }
@@ -392,13 +392,13 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
     // A shortcut that cannot be taken is never written to, and its last good mirror stays until a new one is
     // written; but that mirror no longer counts as one, so nothing is written back from it.
     if (IsLink(entry.shortcutPath)) {
-        entry.problem = text::kShortcutIsLink;
+        entry.problem = EntryProblem::ShortcutIsLink;
         m_mirror.Erase(entry.storeLinkPath);
         return;
     }
     const auto bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
     if (!bytes || !m_reader->LoadBytes(*bytes)) {
-        entry.problem = text::kShortcutUnreadable;
+        entry.problem = EntryProblem::ShortcutUnreadable;
         m_mirror.Erase(entry.storeLinkPath);
         return;
     }

@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "store/CommandLine.h"
+#include "store/Entry.h"
 #include "store/Mirror.h"
 #include "store/StoreReader.h"
 #include "store/SystemReader.h"
@@ -37,13 +38,13 @@ struct BothChanged {
 struct SystemEntry {
     int code = 0;
     std::wstring name;
-    std::optional<RegistryValue> value; // a Run value
-    std::wstring shortcutPath;          // a Startup shortcut
-    std::wstring storeLinkPath;         // "" when no store link can keep it
-    bool mirrored = false;              // its store link was written or confirmed by this import
-    bool switchedOffInWindows = false;  // Windows' own switch keeps it from starting
-    bool bothChanged = false;           // its store link and the system both changed: left for the user
-    std::wstring problem;               // why it cannot be switched off here; "" when it can
+    std::optional<RegistryValue> value;        // a Run value
+    std::wstring shortcutPath;                 // a Startup shortcut
+    std::wstring storeLinkPath;                // "" when no store link can keep it
+    bool mirrored = false;                     // its store link was written or confirmed by this import
+    bool switchedOffInWindows = false;         // Windows' own switch keeps it from starting
+    bool bothChanged = false;                  // its store link and the system both changed: left for the user
+    EntryProblem problem = EntryProblem::None; // why it cannot be switched off here
 };
 
 // An entry that the import could not copy into its store folder.

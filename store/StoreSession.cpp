@@ -181,7 +181,7 @@ void TStoreSession::FinishRefresh() {
     }
     for (const SystemEntry& entry : job->Entries()) {
         // A shortcut that could not be read may be readable next time without any stamp moving.
-        m_retry = m_retry || entry.problem == text::kShortcutUnreadable;
+        m_retry = m_retry || entry.problem == EntryProblem::ShortcutUnreadable;
     }
 }
 
@@ -266,7 +266,7 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
                 const Program& program = ProgramOf(commandLine, used);
                 entry.target = program.exists ? program.path : std::wstring();
                 entry.iconSource = program.path;
-            } else if (const StoreLink* link = m_store.Find(system.storeLinkPath); link && system.problem.empty()) {
+            } else if (const StoreLink* link = m_store.Find(system.storeLinkPath); link && system.problem == EntryProblem::None) {
                 fillFromLink(entry, *link);
                 entry.readWhole = system.mirrored;
             }

@@ -273,7 +273,7 @@ TEST_F(ImportSystemEntriesTest, EveryNameIsStoredAndNothingLeavesTheStoreFolder)
     const auto listed = std::find_if(session.Entries().begin(), session.Entries().end(),
                                      [&](const Entry& entry) { return entry.name == tooLong; });
     ASSERT_NE(listed, session.Entries().end());
-    EXPECT_NE(listed->problem, L"");
+    EXPECT_NE(listed->problem, EntryProblem::None);
     EXPECT_EQ(listed->storeLinkPath, L"");
     EXPECT_THROW(StartupLinkPath(L"a\\b"), EEntryRefused);
 }
@@ -326,7 +326,7 @@ TEST_F(ImportSystemEntriesTest, StartupFilesThatDoNotLoadAreLeftAlone) {
     EXPECT_THAT(StoreNames(kStartUp), UnorderedElementsAre(L"Good.lnk", L"Held.lnk", L"Spoilt.lnk"));
     std::vector<std::wstring> troubled;
     for (const Entry& entry : session.Entries()) {
-        if (!entry.problem.empty()) {
+        if (entry.problem != EntryProblem::None) {
             troubled.push_back(entry.name);
         }
     }

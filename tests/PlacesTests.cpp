@@ -44,8 +44,8 @@ TEST_F(PlacesTest, AStorePathLongerThanTheSystemTakesIsSaidOnTheRow) {
     ASSERT_GT(StoreFolderPath(kUserOff).size() + name.size() + 4, size_t{MAX_PATH} - 1);
 
     m_session.Refresh(false, nullptr);
-    EXPECT_EQ(Row(kUser, name).problem, text::kStorePathTooLong);
-    EXPECT_EQ(Row(kUser, L"Short").problem, L"");
+    EXPECT_EQ(ProblemText(Row(kUser, name).problem), std::wstring(text::kStorePathTooLong));
+    EXPECT_EQ(Row(kUser, L"Short").problem, EntryProblem::None);
     EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Short.lnk"));
     EXPECT_THROW(DisableEntry(Row(kUser, name)), EEntryRefused);
     EXPECT_TRUE(m_registry.RunValue(Location::User, name));
@@ -53,7 +53,7 @@ TEST_F(PlacesTest, AStorePathLongerThanTheSystemTakesIsSaidOnTheRow) {
     const auto longPaths = seam::LongPathsAccepted.Replace([] { return true; });
     m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
     m_session.Refresh(false, nullptr);
-    EXPECT_EQ(Row(kUser, name).problem, L"") << "where the system takes long paths, so does the store";
+    EXPECT_EQ(Row(kUser, name).problem, EntryProblem::None) << "where the system takes long paths, so does the store";
 }
 
 // A Startup shortcut that names an icon of its own shows that one, as Explorer does; one that names none shows

@@ -399,9 +399,9 @@ TEST_F(RefreshCycleTest, NamesThatDifferOnlyInCaseNeverShareAStoreLink) {
     const bool lowerKept = !lower->storeLinkPath.empty();
     const Entry& kept = lowerKept ? *lower : *upper;
     const Entry& refused = lowerKept ? *upper : *lower;
-    EXPECT_EQ(kept.problem, L"");
+    EXPECT_EQ(kept.problem, EntryProblem::None);
     EXPECT_EQ(refused.storeLinkPath, L"");
-    EXPECT_THAT(refused.problem, ::testing::HasSubstr(L"same name in other letter case"));
+    EXPECT_THAT(ProblemText(refused.problem), ::testing::HasSubstr(L"same name in other letter case"));
     EXPECT_THROW(DisableEntry(refused), EEntryRefused);
 
     // An edit of the one store link reaches its own shortcut only.
