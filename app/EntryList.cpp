@@ -573,7 +573,7 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
     case LVN_COLUMNCLICK:
         SortBy(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
         return 0;
-    case NM_DBLCLK: // ListDblClick
+    case NM_DBLCLK: // a double click on a row opens its properties, as Enter does
         if (m_handlers.doubleClicked) {
             m_handlers.doubleClicked();
         }

@@ -265,7 +265,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ::PostMessageW(m_window, WM_APP_ACTIVATE, 0, 0);
         }
         return 0;
-    case WM_APP_ACTIVATE: // AppEvents1Activate
+    case WM_APP_ACTIVATE:
+        // Coming back to the window: carry the store's edits into the system and show what others changed.
+        // While the error box is open the refresh waits for it, so that the box is not stacked on another.
         if (m_errorBoxOpen) {
             m_refreshAfterErrorBox = true;
             return 0;
