@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/EntryOrder.h"
-#include "platform/UniqueHandle.h"
+#include "app/UiHandles.h"
 #include "store/Entry.h"
 #include "store/ProgramInfo.h"
 

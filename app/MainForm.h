@@ -5,7 +5,7 @@
 #include "app/FilterBox.h"
 #include "app/Settings.h"
 #include "app/ToolBar.h"
-#include "platform/UniqueHandle.h"
+#include "app/UiHandles.h"
 #include "store/StoreLock.h"
 #include "store/StoreSession.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/FileCopy.h"
-#include "platform/UniqueHandle.h"
+#include "app/UiHandles.h"
 
 #include <windows.h>
 #include <commctrl.h>

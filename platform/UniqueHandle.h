@@ -1,7 +1,6 @@
 #pragma once
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <utility>
 
@@ -67,18 +66,6 @@ inline void CloseFind(HANDLE h) {
 inline void CloseKey(HKEY h) {
     ::RegCloseKey(h);
 }
-inline void CloseIcon(HICON h) {
-    ::DestroyIcon(h);
-}
-inline void CloseImageList(HIMAGELIST h) {
-    ::ImageList_Destroy(h);
-}
-inline void CloseBitmap(HBITMAP h) {
-    ::DeleteObject(h);
-}
-inline void CloseFont(HFONT h) {
-    ::DeleteObject(h);
-}
 } // namespace detail
 
 using UniqueFile = UniqueHandle<HANDLE, detail::CloseFile, detail::InvalidHandle>;
@@ -86,9 +73,5 @@ using UniqueFile = UniqueHandle<HANDLE, detail::CloseFile, detail::InvalidHandle
 using UniqueKernelHandle = UniqueHandle<HANDLE, detail::CloseFile>;
 using UniqueFind = UniqueHandle<HANDLE, detail::CloseFind, detail::InvalidHandle>;
 using UniqueHkey = UniqueHandle<HKEY, detail::CloseKey>;
-using UniqueHicon = UniqueHandle<HICON, detail::CloseIcon>;
-using UniqueImageList = UniqueHandle<HIMAGELIST, detail::CloseImageList>;
-using UniqueBitmap = UniqueHandle<HBITMAP, detail::CloseBitmap>;
-using UniqueFont = UniqueHandle<HFONT, detail::CloseFont>;
 
 } // namespace bw

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/UniqueHandle.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+namespace bw {
+
+// Owners of the window's own handles: icons, image lists, bitmaps and fonts. They live beside the window code,
+// so that nothing below app/ needs comctl32 or the window headers.
+namespace detail {
+inline void CloseIcon(HICON h) {
+    ::DestroyIcon(h);
+}
+inline void CloseImageList(HIMAGELIST h) {
+    ::ImageList_Destroy(h);
+}
+inline void CloseBitmap(HBITMAP h) {
+    ::DeleteObject(h);
+}
+inline void CloseFont(HFONT h) {
+    ::DeleteObject(h);
+}
+} // namespace detail
+
+using UniqueHicon = UniqueHandle<HICON, detail::CloseIcon>;
+using UniqueImageList = UniqueHandle<HIMAGELIST, detail::CloseImageList>;
+using UniqueBitmap = UniqueHandle<HBITMAP, detail::CloseBitmap>;
+using UniqueFont = UniqueHandle<HFONT, detail::CloseFont>;
+
+} // namespace bw
