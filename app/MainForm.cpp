@@ -7,6 +7,7 @@
 #include "platform/Token.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
+#include "store/ErrorText.h"
 #include "store/Locations.h"
 
 #include <shellapi.h>
@@ -105,9 +106,9 @@ LRESULT Guarded(TMainForm& form, Handler handler, void (TMainForm::*show)(const 
     try {
         return handler();
     } catch (const ERightsMissing& error) {
-        form.OfferRestartAsAdministrator(error.Message());
+        form.OfferRestartAsAdministrator(ErrorText(error));
     } catch (const EBootwarden& error) {
-        (form.*show)(error.Message());
+        (form.*show)(ErrorText(error));
     } catch (const std::exception& error) {
         (form.*show)(Widen(error.what()));
     }
@@ -747,7 +748,7 @@ void TMainForm::DeleteEntries(const std::vector<Entry>& entries) {
         try {
             bw::DeleteEntry(entry);
         } catch (const EBootwarden& error) {
-            failures += (failures.empty() ? L"" : L"\n") + error.Message();
+            failures += (failures.empty() ? L"" : L"\n") + ErrorText(error);
         }
     }
     RefreshAndSelect(true, false, std::move(choice));
@@ -774,7 +775,7 @@ bool TMainForm::FormClose() {
         // A disk that is full or a shortcut held by another program must not trap the window: the user is told
         // what failed and chooses. The edit stays in the store either way; closing again retries.
         return m_desktop.ConfirmDefaultNo(m_window,
-                                          FormatMessageText(text::kCloseAnyway, ErrorBoxText(error.Message())));
+                                          FormatMessageText(text::kCloseAnyway, ErrorBoxText(ErrorText(error))));
     }
     return true;
 }
@@ -852,7 +853,7 @@ void TMainForm::SwitchEntries(const std::vector<Entry>& entries, bool on) {
         try {
             ToggleEntry();
         } catch (const EBootwarden& error) {
-            failures += (failures.empty() ? L"" : L"\n") + error.Message();
+            failures += (failures.empty() ? L"" : L"\n") + ErrorText(error);
         }
     }
     if (!failures.empty()) {

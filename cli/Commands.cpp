@@ -7,6 +7,7 @@
 #include "platform/ShellLink.h"
 #include "resources/Texts.h"
 #include "store/EntryOperations.h"
+#include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/ProgramInfo.h"
 #include "store/StoreLock.h"
@@ -571,13 +572,13 @@ int RunCommandLine(const std::vector<std::wstring>& arguments, TStreams& streams
         TCommandRun run(streams);
         return run.Run(request);
     } catch (const EUsage& error) {
-        streams.Error(error.Message());
+        streams.Error(ErrorText(error));
         return kRefused;
     } catch (const EEntryRefused& error) {
-        streams.Error(error.Message());
+        streams.Error(ErrorText(error));
         return kRefused;
     } catch (const EBootwarden& error) {
-        streams.Error(error.Message());
+        streams.Error(ErrorText(error));
         return kFailed;
     } catch (const std::exception& error) {
         streams.Error(WideOf(error.what()));

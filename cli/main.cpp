@@ -4,6 +4,7 @@
 #include "platform/KnownFolders.h"
 #include "platform/NamedObjects.h"
 #include "resources/Texts.h"
+#include "store/ErrorText.h"
 #include "store/Locations.h"
 
 #include <windows.h>
@@ -21,7 +22,9 @@ int wmain(int argc, wchar_t** argv) {
     bw::cli::TStandardStreams streams;
     // The shell's link objects need the component system on this, the only, thread.
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
-        streams.Error(bw::SystemMessage(static_cast<DWORD>(E_FAIL))); // no shell links, so nothing can be done
+        streams.Error(
+            bw::ErrorText(bw::EOleError(bw::Operation::LinkObject, {},
+                                        static_cast<DWORD>(E_FAIL)))); // no shell links, so nothing can be done
         return bw::cli::kFailed;
     }
     int result = bw::cli::kFailed;

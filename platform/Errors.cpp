@@ -1,15 +1,29 @@
 #include "platform/Errors.h"
 
-#include <cwchar>
+#include <windows.h>
 
 namespace bw {
 
-EBootwarden::EBootwarden(std::wstring message) : m_message(std::move(message)) {
-    m_narrow.reserve(m_message.size());
-    for (wchar_t c : m_message) {
-        m_narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+namespace {
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    narrow.reserve(text.size());
+    for (wchar_t c : text) {
+        narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     }
+    return narrow;
 }
+
+} // namespace
+
+EBootwarden::EBootwarden(Operation operation, std::wstring subject, unsigned long systemError)
+    : m_operation(operation), m_subject(std::move(subject)), m_systemError(systemError) {
+    m_narrow = "operation " + std::to_string(static_cast<int>(m_operation)) + " on " + Narrow(m_subject) + ", error " +
+               std::to_string(m_systemError);
+}
+
+EBootwarden::EBootwarden(std::wstring text) : m_text(std::move(text)), m_narrow(Narrow(m_text)) {}
 
 std::wstring FormatMessageText(const wchar_t* pattern, std::initializer_list<std::wstring> arguments) {
     std::wstring text = pattern;
@@ -23,6 +37,24 @@ std::wstring FormatMessageText(const wchar_t* pattern, std::initializer_list<std
         from = at + argument.size(); // a "%s" inside an argument stays as it is
     }
     return text;
+}
+
+std::wstring SystemMessage(unsigned long error) {
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring message = length != 0 && buffer != nullptr ? std::wstring(buffer, length) : std::wstring();
+    ::LocalFree(buffer);
+    for (wchar_t& c : message) {
+        if (c == L'\r' || c == L'\n') {
+            c = L' ';
+        }
+    }
+    while (!message.empty() && message.back() == L' ') {
+        message.pop_back();
+    }
+    return message;
 }
 
 } // namespace bw

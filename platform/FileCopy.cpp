@@ -76,7 +76,7 @@ UniqueFile OpenBriefly(const std::wstring& path, DWORD access, DWORD share, DWOR
 UniqueFile OpenSource(const std::wstring& source) {
     UniqueFile file = OpenBriefly(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (!file) {
-        throw EFOpenError(FormatMessageText(text::kCannotOpenFile, source));
+        throw EFOpenError(Operation::FileOpen, source, ::GetLastError());
     }
     return file;
 }
@@ -89,13 +89,13 @@ void CopyChunks(HANDLE source, HANDLE destination, std::vector<char>& buffer, Pr
     for (;;) {
         DWORD count = 0;
         if (!::ReadFile(source, buffer.data(), kChunkSize, &count, nullptr)) {
-            throw EReadError(text::kStreamReadError);
+            throw EReadError(Operation::StreamRead, {}, ::GetLastError());
         }
         total += count;
         if (count > 0) {
             DWORD written = 0;
             if (!::WriteFile(destination, buffer.data(), count, &written, nullptr) || written != count) {
-                throw EWriteError(text::kStreamWriteError);
+                throw EWriteError(Operation::StreamWrite, {}, ::GetLastError());
             }
         }
         if (progress) {
@@ -126,7 +126,7 @@ void CopyWithProgress(const std::wstring& source, const std::wstring& destinatio
     // The destination is used as given, not expanded: callers pass full paths. A folder there is an error:
     // a copy "into" it would put the entry where nobody looks for it.
     if (DirectoryExists(destination)) {
-        throw EFCreateError(FormatMessageText(text::kCannotCreateFile, destination));
+        throw EFCreateError(Operation::FileCreate, destination, ERROR_DIRECTORY);
     }
     std::vector<char> buffer(kChunkSize);
     const int size = SizeFromSearch(source);
@@ -159,7 +159,7 @@ void RelocateFile(const std::wstring& source, const std::wstring& destination) {
         return;
     }
     if (HasAttribute(source, FILE_ATTRIBUTE_READONLY)) {
-        throw EFCantMove(FormatMessageText(text::kCannotMoveFile, source));
+        throw EFCantMove(Operation::FileMove, source, ERROR_ACCESS_DENIED);
     }
     CopyFileContent(source, target);
 }

@@ -401,7 +401,7 @@ TReplacement::TReplacement(const std::wstring& destination) : m_destination(dest
         }
     }
     if (m_file == INVALID_HANDLE_VALUE) {
-        throw EFCreateError(FormatMessageText(text::kCannotCreateFile, destination));
+        throw EFCreateError(Operation::FileCreate, destination, ::GetLastError());
     }
 }
 
@@ -415,7 +415,7 @@ TReplacement::~TReplacement() {
 }
 
 void TReplacement::Commit(bool replace, bool flush) {
-    const auto fail = [&] { throw EFCreateError(FormatMessageText(text::kCannotCreateFile, m_destination)); };
+    const auto fail = [&](DWORD error) { throw EFCreateError(Operation::FileCreate, m_destination, error); };
     // A file of its own at the destination (not a link, which goes as a name) is replaced as the same file:
     // a hidden or read-only shortcut stays so, and it keeps the time it was made.
     WIN32_FILE_ATTRIBUTE_DATA before{};
@@ -429,7 +429,7 @@ void TReplacement::Commit(bool replace, bool flush) {
         (void)::SetFileTime(m_file, &before.ftCreationTime, nullptr, nullptr); // a time not kept is no harm
     }
     if (flush && !::FlushFileBuffers(m_file)) {
-        fail();
+        fail(::GetLastError());
     }
     ::CloseHandle(m_file);
     m_file = INVALID_HANDLE_VALUE;
@@ -458,7 +458,7 @@ void TReplacement::Commit(bool replace, bool flush) {
             if (readOnly) {
                 (void)::SetFileAttributesW(m_destination.c_str(), before.dwFileAttributes);
             }
-            fail();
+            fail(error);
         }
         ::Sleep(kBriefPause);
     }
@@ -471,7 +471,7 @@ void WriteFileReplacing(const std::wstring& path, const std::string& bytes, bool
         DWORD written = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
         if (!::WriteFile(replacement.File(), bytes.data() + done, want, &written, nullptr) || written != want) {
-            throw EWriteError(text::kStreamWriteError);
+            throw EWriteError(Operation::StreamWrite, path, ::GetLastError());
         }
         done += written;
     }

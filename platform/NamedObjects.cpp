@@ -11,7 +11,7 @@ namespace bw {
 namespace {
 
 EBootwarden FailureOf(const std::wstring& name, DWORD error) {
-    return EBootwarden(FormatMessageText(text::kNamedObjectFailed, {name, SystemMessage(error)}));
+    return EBootwarden(Operation::NamedObject, name, error);
 }
 
 // The path that the folder really has, or nothing when it cannot be opened and asked.
@@ -57,24 +57,6 @@ std::wstring SessionNameForFolder(const std::wstring& kind, const std::wstring& 
     wchar_t digits[17];
     (void)swprintf(digits, 17, L"%016llx", static_cast<unsigned long long>(hash));
     return L"Local\\" + kind + L"-" + digits;
-}
-
-std::wstring SystemMessage(DWORD error) {
-    wchar_t* buffer = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring message = length != 0 && buffer != nullptr ? std::wstring(buffer, length) : std::wstring();
-    ::LocalFree(buffer);
-    for (wchar_t& c : message) {
-        if (c == L'\r' || c == L'\n') {
-            c = L' ';
-        }
-    }
-    while (!message.empty() && message.back() == L' ') {
-        message.pop_back();
-    }
-    return message.empty() ? L"error " + std::to_wstring(error) : message;
 }
 
 TNamedMutex::TNamedMutex(const std::wstring& name) : m_name(name) {

@@ -74,8 +74,4 @@ private:
 // name and no path gives a name too long or with a character that object names forbid.
 std::wstring SessionNameForFolder(const std::wstring& kind, const std::wstring& folder);
 
-// The system's message for an error code, on one line, without the full stop's trailing blanks; "error N" when
-// the system has no text for it.
-std::wstring SystemMessage(DWORD error);
-
 } // namespace bw

@@ -129,10 +129,10 @@ std::wstring TRegistry::ReadText(const std::wstring& name) const {
     }
     const auto value = Value(name);
     if (!value) {
-        throw ERegistryException(FormatMessageText(text::kFailedToGetData, name));
+        throw ERegistryException(Operation::RegistryGet, name);
     }
     if (!value->data.empty() && !value->IsText()) {
-        throw ERegistryException(FormatMessageText(text::kInvalidDataType, name));
+        throw ERegistryException(Operation::RegistryType, name, ERROR_INVALID_DATATYPE);
     }
     return value->Text();
 }
@@ -143,10 +143,12 @@ void TRegistry::WriteText(const std::wstring& name, const std::wstring& text, DW
 }
 
 void TRegistry::WriteValue(const RegistryValue& value) {
-    if (!m_key || ::RegSetValueExW(m_key.Get(), value.name.c_str(), 0, value.type,
-                                   reinterpret_cast<const BYTE*>(value.data.data()),
-                                   static_cast<DWORD>(value.data.size())) != ERROR_SUCCESS) {
-        throw ERegistryException(FormatMessageText(text::kFailedToSetData, value.name));
+    const LONG error = !m_key ? ERROR_INVALID_HANDLE
+                              : ::RegSetValueExW(m_key.Get(), value.name.c_str(), 0, value.type,
+                                                 reinterpret_cast<const BYTE*>(value.data.data()),
+                                                 static_cast<DWORD>(value.data.size()));
+    if (error != ERROR_SUCCESS) {
+        throw ERegistryException(Operation::RegistrySet, value.name, static_cast<unsigned long>(error));
     }
 }
 

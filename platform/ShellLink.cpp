@@ -26,27 +26,6 @@ ComPtr<IStream> MemoryStream(const std::string& bytes) {
     return stream;
 }
 
-std::wstring OleErrorText(HRESULT hr) {
-    wchar_t* text = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message;
-    if (length != 0 && text != nullptr) {
-        message.assign(text, length);
-        ::LocalFree(text);
-        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
-            message.pop_back();
-        }
-    }
-    if (message.empty()) {
-        wchar_t text[64];
-        std::swprintf(text, 64, text::kOleError, static_cast<unsigned>(hr));
-        message = text;
-    }
-    return message;
-}
-
 // The parts of a .lnk file that come before its extra data, in order, by the flag of the header that says
 // each is there: the target's ID list (sized in 16 bits), the link info (sized in 32 bits), and five strings
 // (each a 16-bit count of characters, of two bytes each in a Unicode link).
@@ -151,10 +130,10 @@ TShellLink::TShellLink() {
     const HRESULT hr =
         ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&object));
     if (FAILED(hr)) {
-        throw EOleError(OleErrorText(hr));
+        throw EOleError(Operation::LinkObject, {}, static_cast<unsigned long>(hr));
     }
     if (FAILED(object.As(&m_link)) || FAILED(object.As(&m_stream))) {
-        throw EIntfCastError(text::kInterfaceNotSupported);
+        throw EIntfCastError(Operation::LinkInterface, {}, static_cast<unsigned long>(E_NOINTERFACE));
     }
 }
 
@@ -190,13 +169,13 @@ std::string TShellLink::SaveBytes() const {
         }
     }
     if (FAILED(hr)) {
-        throw EOleError(OleErrorText(hr));
+        throw EOleError(Operation::LinkObject, {}, static_cast<unsigned long>(hr));
     }
     if (m_blockSignature != 0 && DataBlockOf(bytes, m_blockSignature).value_or(std::string()) != m_blockData) {
         // The object keeps no block of its own (Wine's does not): it goes into the bytes themselves.
         auto withBlock = WithDataBlock(bytes, m_blockSignature, m_blockData);
         if (!withBlock) {
-            throw EOleError(OleErrorText(E_UNEXPECTED));
+            throw EOleError(Operation::LinkObject, {}, static_cast<unsigned long>(E_UNEXPECTED));
         }
         bytes = std::move(*withBlock);
     }

@@ -74,6 +74,7 @@ inline constexpr const wchar_t* kStreamReadError = L"Stream read error";
 inline constexpr const wchar_t* kStreamWriteError = L"Stream write error";
 inline constexpr const wchar_t* kCannotMoveFile = L"Cannot move file %s";
 inline constexpr const wchar_t* kOleError = L"OLE error %.8x";
+inline constexpr const wchar_t* kErrorNumber = L"error %s"; // a system error code without a text of its own
 inline constexpr const wchar_t* kInterfaceNotSupported = L"Interface not supported";
 
 // Switching entries off and on, deleting and adding.

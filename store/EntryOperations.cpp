@@ -4,6 +4,8 @@
 #include "platform/FileCopy.h"
 #include "platform/Registry.h"
 #include "platform/ShellLink.h"
+#include "resources/Texts.h"
+#include "store/ErrorText.h"
 #include "store/Import.h"
 #include "store/Locations.h"
 #include "store/StartupApproved.h"
@@ -491,7 +493,7 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
             if (failures == nullptr) {
                 throw;
             }
-            failures->push_back({link.name, link.code, error.Message(),
+            failures->push_back({link.name, link.code, ErrorText(error),
                                  dynamic_cast<const ERightsMissing*>(&error) != nullptr, link.path});
         }
     }

@@ -1,9 +1,9 @@
 #include "store/Import.h"
 
-#include "platform/Process.h"
-
 #include "platform/Errors.h"
+#include "platform/Process.h"
 #include "platform/ShellLink.h"
+#include "resources/Texts.h"
 #include "store/CommandLine.h"
 #include "store/Locations.h"
 #include "store/StartupApproved.h"

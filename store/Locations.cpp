@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
+#include "resources/Texts.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -1,6 +1,7 @@
 #include "store/StartupApproved.h"
 
 #include "platform/Errors.h"
+#include "resources/Texts.h"
 #include "store/Locations.h"
 
 namespace bw {

@@ -1,5 +1,6 @@
 #include "store/StoreLock.h"
 
+#include "resources/Texts.h"
 #include "store/Locations.h"
 
 namespace bw {

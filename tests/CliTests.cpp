@@ -4,6 +4,7 @@
 #include "cli/Output.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
+#include "resources/Texts.h"
 #include "store/StoreLock.h"
 #include "store/StoreSession.h"
 

@@ -69,7 +69,7 @@ TEST(WriteFileReplacingTest, ReplacesInOneStepOrNotAtAll) {
             WriteFileReplacing(folder / L"new.lnk", "other");
             FAIL() << "a held file was replaced";
         } catch (const EFCreateError& error) {
-            EXPECT_EQ(error.Message(), L"Cannot create file " + folder / L"new.lnk");
+            EXPECT_EQ(ErrorText(error), L"Cannot create file " + folder / L"new.lnk");
         }
         // Reading goes on meanwhile; nothing was cut.
         EXPECT_EQ(ReadWholeFile(folder / L"new.lnk", 100000), std::optional<std::string>(std::string(50000, 'n')));

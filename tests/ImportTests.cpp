@@ -153,7 +153,7 @@ TEST_F(ImportSystemEntriesTest, StartupValueOfAnotherTypeStopsTheImport) {
         ImportSystemEntries();
         FAIL() << "the import went on";
     } catch (const ERegistryException& error) {
-        EXPECT_EQ(error.Message(), L"Invalid data type for 'Startup'");
+        EXPECT_EQ(ErrorText(error), L"Invalid data type for 'Startup'");
     }
     EXPECT_TRUE(StoreNames(kUser).empty());
 }

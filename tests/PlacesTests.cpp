@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/ShellLink.h"
 #include "platform/UniqueHandle.h"
+#include "resources/Texts.h"
 #include "store/EntryOperations.h"
 #include "store/StoreSession.h"
 

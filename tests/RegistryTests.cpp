@@ -27,7 +27,7 @@ protected:
         try {
             registry.ReadText(name);
         } catch (const ERegistryException& error) {
-            return error.Message();
+            return ErrorText(error);
         }
         return L"(no error)";
     }
@@ -91,7 +91,7 @@ TEST_F(TRegistryTest, WriteRemoveAndHasValue) {
         unopened.WriteText(L"Name", L"x");
         FAIL();
     } catch (const ERegistryException& error) {
-        EXPECT_EQ(error.Message(), L"Failed to set data for 'Name'");
+        EXPECT_EQ(ErrorText(error), L"Failed to set data for 'Name'");
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/SingleInstance.h"
 #include "platform/NamedObjects.h"
+#include "resources/Texts.h"
 #include "store/StoreLock.h"
 #include "store/StoreSession.h"
 

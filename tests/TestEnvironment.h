@@ -4,6 +4,7 @@
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
 #include "platform/UniqueHandle.h"
+#include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/StoreSession.h"
 
@@ -151,7 +152,7 @@ template <typename E, typename Action> std::wstring MessageOf(Action action) {
     try {
         action();
     } catch (const E& error) {
-        return error.Message();
+        return ErrorText(error);
     }
     return L"(no error)";
 }
