@@ -57,22 +57,6 @@ int SizeFromSearch(const std::wstring& path) {
 }
 
 // Others may go on reading the source during the copy, but nobody may change it under us.
-// Opens a file, waiting a moment while someone else briefly holds it: virus scanners, indexers and the
-// shell open new files for a few milliseconds. A file held for longer counts as one that cannot be opened;
-// the wait is bounded, so nothing hangs on it.
-UniqueFile OpenBriefly(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
-    constexpr int kTries = 10;
-    constexpr DWORD kPause = 30; // milliseconds
-    for (int attempt = 1;; ++attempt) {
-        UniqueFile file(
-            ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION || attempt == kTries) {
-            return file;
-        }
-        ::Sleep(kPause);
-    }
-}
-
 UniqueFile OpenSource(const std::wstring& source) {
     UniqueFile file = OpenBriefly(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (!file) {
@@ -107,17 +91,6 @@ void CopyChunks(HANDLE source, HANDLE destination, std::vector<char>& buffer, Pr
     }
 }
 
-// The copy behind RelocateFile: no progress, no folders created, no time carried over, and the source stays.
-// Like every copy onto a path it goes to a temporary file first, so the file in the way stays whole until the
-// copy is.
-void CopyFileContent(const std::wstring& source, const std::wstring& destination) {
-    std::vector<char> buffer(kChunkSize);
-    const UniqueFile from = OpenSource(source);
-    TReplacement to(destination);
-    CopyChunks(from.Get(), to.File(), buffer, nullptr);
-    to.Commit();
-}
-
 } // namespace
 
 void CopyWithProgress(const std::wstring& source, const std::wstring& destination, ProgressControl* progress) {
@@ -149,19 +122,6 @@ void CopyWithProgress(const std::wstring& source, const std::wstring& destinatio
     }
     to.Commit();
     // The temporary file goes before the source closes, then the buffer is freed, then the position is reset.
-}
-
-void RelocateFile(const std::wstring& source, const std::wstring& destination) {
-    const std::wstring target = FullPath(destination);
-    // No replace flag: a file already at the destination makes the rename fail, and the copy then
-    // replaces it instead.
-    if (::MoveFileW(source.c_str(), target.c_str())) {
-        return;
-    }
-    if (HasAttribute(source, FILE_ATTRIBUTE_READONLY)) {
-        throw EFCantMove(Operation::FileMove, source, ERROR_ACCESS_DENIED);
-    }
-    CopyFileContent(source, target);
 }
 
 } // namespace bw

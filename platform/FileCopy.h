@@ -21,9 +21,4 @@ public:
 // and the position is back at 0.
 void CopyWithProgress(const std::wstring& source, const std::wstring& destination, ProgressControl* progress);
 
-// Moves `source` to `destination` by renaming it, or, where the rename fails (a file of that name already
-// lies there), by copying it over that file in one step and leaving the source in place. Raises EFCantMove for
-// a read-only source that cannot be renamed, and the errors of the copy.
-void RelocateFile(const std::wstring& source, const std::wstring& destination);
-
 } // namespace bw

@@ -16,12 +16,6 @@ namespace {
 constexpr int kBriefTries = 10;
 constexpr DWORD kBriefPause = 30; // milliseconds
 
-// Scanners, indexers and the shell open new files for a few milliseconds; a file held that briefly is waited
-// for. Anything held for longer counts as held: the wait is bounded, so nothing hangs on it.
-bool IsBrieflyHeld(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
 constexpr ULONGLONG kFatClockStep = 2ULL * 10'000'000ULL; // two seconds, in 100-nanosecond units
 constexpr ULONGLONG kTickClockStep = 100ULL * 10'000ULL;  // 100 ms: the system clock's tick, with room to spare
 
@@ -297,6 +291,29 @@ static bool ReachedThroughLink(HANDLE file, const std::wstring& path) {
     });
 }
 
+DWORD RetryWhileBrieflyHeld(const std::function<DWORD()>& attempt, DWORD alsoHeld) {
+    for (int tries = 1;; ++tries) {
+        const DWORD error = attempt();
+        const bool held =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || (error != 0 && error == alsoHeld);
+        if (!held || tries == kBriefTries) {
+            return error;
+        }
+        ::Sleep(kBriefPause);
+    }
+}
+
+UniqueFile OpenBriefly(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    UniqueFile file;
+    const DWORD error = RetryWhileBrieflyHeld([&]() -> DWORD {
+        file.Reset(
+            ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+        return file ? ERROR_SUCCESS : ::GetLastError();
+    });
+    ::SetLastError(error); // what the last try gave, for the caller's report
+    return file;
+}
+
 bool RemoveName(const std::wstring& path) {
     const DWORD attributes = FileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -321,18 +338,15 @@ bool RemoveName(const std::wstring& path) {
     } else if (attributes & FILE_ATTRIBUTE_READONLY) {
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
     }
-    for (int attempt = 1;; ++attempt) {
+    const DWORD error = RetryWhileBrieflyHeld([&]() -> DWORD {
         if (::DeleteFileW(target.c_str())) {
-            return true;
+            return ERROR_SUCCESS;
         }
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return true;
-        }
-        if (!IsBrieflyHeld(error) || attempt == kBriefTries) {
-            break;
-        }
-        ::Sleep(kBriefPause);
+        const DWORD failure = ::GetLastError();
+        return failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : failure;
+    });
+    if (error == ERROR_SUCCESS) {
+        return true;
     }
     if ((attributes & FILE_ATTRIBUTE_READONLY) && !own) {
         ::SetFileAttributesW(path.c_str(), attributes); // left as it was found
@@ -355,15 +369,7 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path, size_t limit)
     if (IsLink(path)) {
         return std::nullopt;
     }
-    UniqueFile file;
-    for (int attempt = 1;; ++attempt) {
-        file.Reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (file || !IsBrieflyHeld(::GetLastError()) || attempt == kBriefTries) {
-            break;
-        }
-        ::Sleep(kBriefPause);
-    }
+    UniqueFile file = OpenBriefly(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     LARGE_INTEGER size{};
     if (!file || ReachedThroughLink(file.Get(), path) || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
         static_cast<ULONGLONG>(size.QuadPart) > limit) {
@@ -443,24 +449,19 @@ void TReplacement::Commit(bool replace, bool flush) {
     }
     // A rename replaces the name: a link at the destination goes, and what it pointed at is not touched.
     const DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH;
-    for (int attempt = 1;; ++attempt) {
-        const DWORD error = seam::RenameFile(m_temporary, m_destination, flags);
-        if (error == ERROR_SUCCESS) {
-            m_committed = true;
-            if (readOnly) {
-                (void)::SetFileAttributesW(m_destination.c_str(), kept | FILE_ATTRIBUTE_ARCHIVE);
-            }
-            return;
+    // Explorer and virus scanners hold shortcuts open; Windows then answers access denied to a replace as
+    // often as a sharing violation.
+    const DWORD error = RetryWhileBrieflyHeld([&] { return seam::RenameFile(m_temporary, m_destination, flags); },
+                                              replace ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+    if (error != ERROR_SUCCESS) {
+        if (readOnly) {
+            (void)::SetFileAttributesW(m_destination.c_str(), before.dwFileAttributes);
         }
-        // Explorer and virus scanners hold shortcuts open; Windows then answers access denied to a replace as
-        // often as a sharing violation.
-        if (!(IsBrieflyHeld(error) || (replace && error == ERROR_ACCESS_DENIED)) || attempt == kBriefTries) {
-            if (readOnly) {
-                (void)::SetFileAttributesW(m_destination.c_str(), before.dwFileAttributes);
-            }
-            fail(error);
-        }
-        ::Sleep(kBriefPause);
+        fail(error);
+    }
+    m_committed = true;
+    if (readOnly) {
+        (void)::SetFileAttributesW(m_destination.c_str(), kept | FILE_ATTRIBUTE_ARCHIVE);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Seam.h"
+#include "platform/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -88,6 +89,16 @@ std::wstring LongPathOf(const std::wstring& path);
 
 // True when `path` is `folder` or lies below it (compared by name, without regard to case).
 bool IsInFolder(const std::wstring& path, const std::wstring& folder);
+
+// Runs `attempt` (which gives ERROR_SUCCESS or the error of its failure) again while what it works on is held only
+// briefly: scanners, indexers and the shell open new files for a few milliseconds. A sharing or lock violation is
+// such a hold, and so is `alsoHeld` where it is given. Up to ten tries, 30 ms apart: a file held for longer counts
+// as held, and nothing hangs on it. Returns the error of the last try.
+DWORD RetryWhileBrieflyHeld(const std::function<DWORD()>& attempt, DWORD alsoHeld = ERROR_SUCCESS);
+
+// Opens a file (CreateFileW with these arguments and `flags` beside FILE_ATTRIBUTE_NORMAL), waiting while someone
+// else holds it briefly. An owner without a handle when it cannot; GetLastError then tells why.
+UniqueFile OpenBriefly(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0);
 
 // Removes the file at `path`: a read-only file is made writable first, and a link is removed itself, never
 // what it points at. True when nothing stands at `path` afterwards. Never throws; folders are left alone.

@@ -488,19 +488,4 @@ void TImportJob::EmptyEnabledFolders() {
     }
 }
 
-void ImportSystemEntries() {
-    TSystemReader system;
-    (void)system.Read();
-    TStoreReader store;
-    (void)store.Read(AllCodes());
-    TMirror mirror;
-    TImportJob job(system.Last(), store, mirror);
-    (void)job.Step(0);
-}
-
-bool EmptyDirectory(const std::wstring& folder) {
-    bool removed = false;
-    return EmptyDirectoryExcept(folder, {}, removed);
-}
-
 } // namespace bw

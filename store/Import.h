@@ -153,13 +153,4 @@ bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value);
 // True when a store link stands for `value`'s command line and record, in whatever form it was written.
 bool StoreLinkSays(const StoreLink& link, const RegistryValue& value);
 
-// Reads the system and the store afresh and runs a whole import with no base from an earlier one.
-void ImportSystemEntries();
-
-// Deletes every file below `folder` (read-only ones included; a link is removed itself, never what it points
-// at) and keeps every folder, emptied, and every name that begins with a dot unless it ends in ".lnk" (such a
-// name is a store link like any other). Never follows a junction or link out of the folder. True when the
-// folder existed and every deletion succeeded.
-bool EmptyDirectory(const std::wstring& folder);
-
 } // namespace bw

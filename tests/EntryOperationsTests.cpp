@@ -20,14 +20,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-class RecordingProgress : public ProgressControl {
-public:
-    void SetMax(int value) override { max = value; }
-    void SetMin(int) override {}
-    void SetPosition(int) override {}
-    int max = -1;
-};
-
 class EntryOperationsTest : public StoreTest {
 protected:
     // Imports, and returns the entry as the list would show it.

@@ -16,15 +16,6 @@ namespace {
 using ::testing::_;
 using ::testing::ElementsAre;
 
-// Keeps every call the copy makes on its control, in order.
-class RecordingProgress : public ProgressControl {
-public:
-    void SetMax(int value) override { calls.push_back("max " + std::to_string(value)); }
-    void SetMin(int value) override { calls.push_back("min " + std::to_string(value)); }
-    void SetPosition(int value) override { calls.push_back("pos " + std::to_string(value)); }
-    std::vector<std::string> calls;
-};
-
 // Bytes that differ from chunk to chunk, so a chunk written twice or out of order shows.
 std::string Content(size_t size) {
     std::string bytes(size, '\0');
@@ -85,12 +76,11 @@ TEST(CopyWithProgressTest, CopiesChunkByChunkAndReportsEachChunk) {
 // The names a folder holds besides ".", "..", and what the test put there itself.
 std::vector<std::wstring> Leftovers(const std::wstring& folder, const std::vector<std::wstring>& expected) {
     std::vector<std::wstring> names;
-    ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& found) {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L".." && std::find(expected.begin(), expected.end(), name) == expected.end()) {
+    for (const std::wstring& name : NamesIn(folder)) {
+        if (std::find(expected.begin(), expected.end(), name) == expected.end()) {
             names.push_back(name);
         }
-    });
+    }
     return names;
 }
 
@@ -136,7 +126,7 @@ TEST(CopyWithProgressTest, NeverWritesIntoAFolderOrThroughALink) {
     if (!MakeFileSymlink(folder / L"Soft.lnk", outside / L"target.txt")) {
         GTEST_SKIP() << "this system lets the test make no symbolic link";
     }
-    RelocateFile(source, folder / L"Soft.lnk");
+    CopyWithProgress(source, folder / L"Soft.lnk", nullptr);
     EXPECT_EQ(ReadFileBytes(folder / L"Soft.lnk"), "link");
     EXPECT_EQ(ReadFileBytes(outside / L"target.txt"), "target");
     EXPECT_FALSE(IsLink(folder / L"Soft.lnk"));
@@ -199,88 +189,6 @@ TEST(CopyWithProgressTest, ReplacesAReadOnlyDestinationAndKeepsItReadOnly) {
     EXPECT_TRUE(HasAttribute(readOnly, FILE_ATTRIBUTE_READONLY));
 }
 
-TEST(RelocateFileTest, RenamesWhereItCan) {
-    const TempFolder folder;
-    ::CreateDirectoryW((folder / L"Run").c_str(), nullptr);
-    ::CreateDirectoryW((folder / L"NoRun").c_str(), nullptr);
-    const std::wstring source = folder / L"Run\\Entry.lnk";
-    WriteFileBytes(source, "link");
-    SetLastWriteTime(source, kOldTime);
-    ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_HIDDEN);
-    const DWORD attributes = ::GetFileAttributesW(source.c_str());
-    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
-
-    RelocateFile(source, folder / L"NoRun\\Entry.lnk");
-    EXPECT_FALSE(PathExists(source));
-    EXPECT_EQ(ReadFileBytes(folder / L"NoRun\\Entry.lnk"), "link");
-    EXPECT_EQ(LastWriteTime(folder / L"NoRun\\Entry.lnk"), kOldTime);
-    EXPECT_EQ(::GetFileAttributesW((folder / L"NoRun\\Entry.lnk").c_str()), attributes);
-
-    // Read-only is no obstacle to a rename.
-    const std::wstring readOnly = folder / L"Run\\ReadOnly.lnk";
-    WriteFileBytes(readOnly, "ro");
-    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
-    RelocateFile(readOnly, folder / L"NoRun\\ReadOnly.lnk");
-    EXPECT_FALSE(PathExists(readOnly));
-    EXPECT_EQ(ReadFileBytes(folder / L"NoRun\\ReadOnly.lnk"), "ro");
-}
-
-TEST(RelocateFileTest, CopiesOverWhatIsInTheWayAndKeepsTheSource) {
-    const TempFolder folder;
-    const std::wstring source = folder / L"Entry.lnk";
-    WriteFileBytes(source, Content(10000));
-    WriteFileBytes(folder / L"Taken.lnk", std::string(30000, 'x'));
-
-    RelocateFile(source, folder / L"Taken.lnk");
-    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), Content(10000));
-    EXPECT_EQ(ReadFileBytes(source), Content(10000));
-
-    // A folder in the way is an error, and nothing lands inside it.
-    ::CreateDirectoryW((folder / L"Box").c_str(), nullptr);
-    EXPECT_EQ(MessageOf<EFCreateError>([&] { RelocateFile(source, folder / L"Box"); }),
-              L"Cannot create file " + folder / L"Box");
-    EXPECT_FALSE(PathExists(folder / L"Box\\Entry.lnk"));
-    EXPECT_TRUE(PathExists(source));
-}
-
-TEST(RelocateFileTest, RefusesAndChangesNothing) {
-    const TempFolder folder;
-    ::CreateDirectoryW((folder / L"Run").c_str(), nullptr);
-
-    // The message names the source as it was passed, not expanded.
-    const std::wstring readOnly = folder / L"Run\\..\\ReadOnly.lnk";
-    WriteFileBytes(readOnly, "ro");
-    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
-    WriteFileBytes(folder / L"Taken.lnk", "taken");
-    EXPECT_EQ(MessageOf<EFCantMove>([&] { RelocateFile(readOnly, folder / L"Taken.lnk"); }),
-              L"Cannot move file " + readOnly);
-    EXPECT_EQ(ReadFileBytes(folder / L"ReadOnly.lnk"), "ro");
-    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), "taken");
-
-    const std::wstring missing = folder / L"Missing.lnk";
-    EXPECT_EQ(MessageOf<EFOpenError>([&] { RelocateFile(missing, folder / L"Run\\Missing.lnk"); }),
-              L"Cannot open file " + missing);
-    EXPECT_FALSE(PathExists(folder / L"Run\\Missing.lnk"));
-
-    // No folder is made for a move; the message names the expanded destination.
-    const std::wstring source = folder / L"Entry.lnk";
-    WriteFileBytes(source, "link");
-    EXPECT_EQ(MessageOf<EFCreateError>([&] { RelocateFile(source, folder / L"Run\\..\\Gone\\Entry.lnk"); }),
-              L"Cannot create file " + folder / L"Gone\\Entry.lnk");
-    EXPECT_FALSE(PathExists(folder / L"Gone"));
-
-    // A file in the way that someone holds open stays as it was.
-    {
-        const UniqueFile holder(
-            ::CreateFileW((folder / L"Taken.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(holder);
-        EXPECT_EQ(MessageOf<EFCreateError>([&] { RelocateFile(source, folder / L"Taken.lnk"); }),
-                  L"Cannot create file " + folder / L"Taken.lnk");
-    }
-    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), "taken");
-    EXPECT_EQ(ReadFileBytes(source), "link");
-}
-
 // A source that sends one whole chunk and then breaks off, as a share does that drops off the network in the
 // middle of a copy: a pipe whose writer leaves. Each of `readers` openings gets its own writer (a rename tried
 // on the pipe opens it too).
@@ -338,14 +246,7 @@ TEST(FileCopyReadFailureTest, LeavesNoCutCopyAndTheOldFileWhole) {
                   L"Stream read error");
     }
     EXPECT_EQ(ReadFileBytes(folder / L"Shortcut.lnk"), "the user's shortcut");
-    WriteFileBytes(folder / L"Taken.lnk", "taken");
-    {
-        const BrokenOffSource source(2);
-        EXPECT_EQ(MessageOf<EReadError>([&] { RelocateFile(source.Path(), folder / L"Taken.lnk"); }),
-                  L"Stream read error");
-    }
-    EXPECT_EQ(ReadFileBytes(folder / L"Taken.lnk"), "taken");
-    EXPECT_THAT(Leftovers(folder.Path(), {L"Shortcut.lnk", L"Taken.lnk"}), ::testing::IsEmpty());
+    EXPECT_THAT(Leftovers(folder.Path(), {L"Shortcut.lnk"}), ::testing::IsEmpty());
 }
 
 } // namespace

@@ -79,15 +79,11 @@ TEST(WriteFileReplacingTest, ReplacesInOneStepOrNotAtAll) {
     EXPECT_THROW(WriteFileReplacing(folder / L"dir.lnk", "x"), EFCreateError);
 
     // Nothing but the file itself and the folder stands there: no temporary file is left behind.
-    int names = 0;
-    ForEachMatch(folder / L"*", [&](const WIN32_FIND_DATAW& found) {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") {
-            ++names;
-            EXPECT_FALSE(IsTemporaryFileName(name)) << "left behind";
-        }
-    });
-    EXPECT_EQ(names, 2);
+    const std::vector<std::wstring> names = NamesIn(folder.Path());
+    for (const std::wstring& name : names) {
+        EXPECT_FALSE(IsTemporaryFileName(name)) << "left behind";
+    }
+    EXPECT_EQ(names.size(), 2u);
 }
 
 // As a OneDrive file reports itself (winnt.h's FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS and IO_REPARSE_TAG_CLOUD_6,
@@ -226,8 +222,9 @@ TEST(ReplaceAttributesTest, AReadOnlyOrBrieflyHeldDestinationIsReplaced) {
     EXPECT_THROW(WriteFileReplacing(folder / L"ro.lnk", "newer"), EFCreateError);
     EXPECT_EQ(ReadFileBytes(folder / L"ro.lnk"), "new");
     EXPECT_TRUE(HasAttribute(folder / L"ro.lnk", FILE_ATTRIBUTE_READONLY)) << "made read-only again";
-    ForEachMatch(folder / L"*",
-                 [&](const WIN32_FIND_DATAW& found) { EXPECT_FALSE(IsTemporaryFileName(found.cFileName)); });
+    for (const std::wstring& name : NamesIn(folder.Path())) {
+        EXPECT_FALSE(IsTemporaryFileName(name));
+    }
 }
 
 } // namespace

@@ -338,19 +338,23 @@ TEST_F(ImportSystemEntriesTest, StartupFilesThatDoNotLoadAreLeftAlone) {
     EXPECT_EQ(ReadFileBytes(StartupPath(L"Text.lnk")), "not a shortcut at all");
 }
 
-TEST(EmptyDirectoryTest, ReportsAMissingFolderAndFilesThatStay) {
-    TempFolder root;
-    EXPECT_FALSE(EmptyDirectory(root / L"missing"));
-    EXPECT_TRUE(EmptyDirectory(root.Path()));
-
-    // A file held open without delete sharing cannot be deleted: the rest goes, and the result says so.
-    WriteFileBytes(root / L"held.lnk", "x");
-    WriteFileBytes(root / L"free.lnk", "x");
-    UniqueFile held(::CreateFileW((root / L"held.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
-    EXPECT_FALSE(EmptyDirectory(root.Path()));
-    EXPECT_TRUE(PathExists(root / L"held.lnk"));
-    EXPECT_FALSE(PathExists(root / L"free.lnk"));
+// A store link that cannot be deleted (held open without delete sharing) stays for the next import; the others
+// still go, and a store folder that is missing stops nothing.
+TEST_F(ImportSystemEntriesTest, ALinkThatCannotGoStaysAndTheRestGo) {
+    WriteFileBytes(StorePath(kUser, L"Held"), "x");
+    WriteFileBytes(StorePath(kUser, L"Free"), "x");
+    ASSERT_TRUE(::RemoveDirectoryW(StoreFolderPath(kStartUp).c_str()));
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    {
+        const UniqueFile held(
+            ::CreateFileW(StorePath(kUser, L"Held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        ImportSystemEntries();
+        EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Held.lnk"));
+        EXPECT_THAT(StoreNames(kLocal), ElementsAre(L"Agent.lnk"));
+    }
+    ImportSystemEntries();
+    EXPECT_THAT(StoreNames(kUser), IsEmpty());
 }
 
 // A link found in the store is removed as a name; what it points at, outside the store, is never touched.

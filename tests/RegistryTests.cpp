@@ -23,15 +23,6 @@ protected:
         return registry;
     }
 
-    static std::wstring ReadError(const TRegistry& registry, const std::wstring& name) {
-        try {
-            registry.ReadText(name);
-        } catch (const ERegistryException& error) {
-            return ErrorText(error);
-        }
-        return L"(no error)";
-    }
-
     ScratchRegistry m_registry;
 };
 
@@ -54,8 +45,8 @@ TEST_F(TRegistryTest, ReadTextByValueType) {
     EXPECT_EQ(registry.ReadText(L"EmptyNumber"), L"");
     EXPECT_EQ(registry.ReadText(L"Embedded"), L"before");
     EXPECT_EQ(registry.ReadText(L"NoTerminator"), L"abc");
-    EXPECT_EQ(ReadError(registry, L"Multi"), L"Invalid data type for 'Multi'");
-    EXPECT_EQ(ReadError(registry, L"Number"), L"Invalid data type for 'Number'");
+    EXPECT_EQ(MessageOf<ERegistryException>([&] { registry.ReadText(L"Multi"); }), L"Invalid data type for 'Multi'");
+    EXPECT_EQ(MessageOf<ERegistryException>([&] { registry.ReadText(L"Number"); }), L"Invalid data type for 'Number'");
 }
 
 TEST_F(TRegistryTest, OpensWithoutCreatingAndOpensTwice) {

@@ -25,15 +25,6 @@ protected:
         bytes[0] = static_cast<char>(first);
         m_registry.SetValue(root, std::wstring(kStartupApprovedPath) + subkey, name, REG_BINARY, bytes.data(), 12);
     }
-    std::string ApprovalFlag(HKEY root, const wchar_t* subkey, const std::wstring& name) {
-        TRegistry registry;
-        registry.SelectRoot(root);
-        if (!registry.OpenExistingKey(std::wstring(kStartupApprovedPath) + subkey)) {
-            return "(no key)";
-        }
-        const auto value = registry.Value(name);
-        return value ? value->data : "(none)";
-    }
 };
 
 // Both views of HKLM are listed with their switched-off entries, as Windows' own settings list them to every
@@ -84,7 +75,7 @@ TEST_F(StandardUserTest, ChangesThatNeedRightsChangeNothingAndSaySo) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     const StandardUser standardUser;
     m_session.Refresh(false, nullptr);
-    const std::string heldFlag = ApprovalFlag(HKEY_LOCAL_MACHINE, L"Run", L"Held");
+    const std::string heldFlag = ApprovalFlagAt(HKEY_LOCAL_MACHINE, L"Run", L"Held");
 
     const std::wstring needsRights = L"Changing \"Agent\" needs administrator rights";
     EXPECT_THAT(MessageOf<ERightsMissing>([&] { DisableEntry(Row(kLocal, L"Agent")); }), HasSubstr(needsRights));
@@ -97,7 +88,7 @@ TEST_F(StandardUserTest, ChangesThatNeedRightsChangeNothingAndSaySo) {
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Old"));
 
     EXPECT_THAT(MessageOf<ERightsMissing>([&] { AllowEntryToStart(Row(kLocal, L"Held")); }), HasSubstr(L"\"Held\""));
-    EXPECT_EQ(ApprovalFlag(HKEY_LOCAL_MACHINE, L"Run", L"Held"), heldFlag);
+    EXPECT_EQ(ApprovalFlagAt(HKEY_LOCAL_MACHINE, L"Run", L"Held"), heldFlag);
 
     EXPECT_THAT(MessageOf<ERightsMissing>([&] { bw::DeleteEntry(Row(kLocal, L"Agent")); }), HasSubstr(needsRights));
     EXPECT_TRUE(m_registry.RunValue(Location::Local, L"Agent"));

@@ -26,15 +26,6 @@ protected:
         m_registry.SetValue(root, std::wstring(kStartupApprovedPath) + subkey, name, type, bytes.data(),
                             static_cast<DWORD>(bytes.size()));
     }
-    std::string FlagOf(HKEY root, const wchar_t* subkey, const std::wstring& name) const {
-        TRegistry registry;
-        registry.SelectRoot(root);
-        if (!registry.OpenExistingKey(std::wstring(kStartupApprovedPath) + subkey)) {
-            return "(no key)";
-        }
-        const auto value = registry.Value(name);
-        return value ? value->data : "(none)";
-    }
     std::map<std::wstring, bool> SwitchedOff() {
         m_session.Refresh(false, nullptr);
         std::map<std::wstring, bool> off;
@@ -115,9 +106,9 @@ TEST_F(StartupApprovedTest, OnlyTheEntrysOwnFlagIsEverWritten) {
     AllowEntryToStart(tool);
     std::string allowed(12, '\0');
     allowed[0] = 0x02;
-    EXPECT_EQ(FlagOf(HKEY_CURRENT_USER, L"Run", L"Tool"), allowed);
-    EXPECT_EQ(FlagOf(HKEY_CURRENT_USER, L"Run", L"Other"), Flag(0x07));
-    EXPECT_EQ(FlagOf(HKEY_LOCAL_MACHINE, L"Run", L"Tool"), Flag(0x03)) << "another location's flag";
+    EXPECT_EQ(ApprovalFlagAt(HKEY_CURRENT_USER, L"Run", L"Tool"), allowed);
+    EXPECT_EQ(ApprovalFlagAt(HKEY_CURRENT_USER, L"Run", L"Other"), Flag(0x07));
+    EXPECT_EQ(ApprovalFlagAt(HKEY_LOCAL_MACHINE, L"Run", L"Tool"), Flag(0x03)) << "another location's flag";
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
     EXPECT_FALSE(SwitchedOff()[L"2 Tool"]);
 
@@ -129,7 +120,7 @@ TEST_F(StartupApprovedTest, OnlyTheEntrysOwnFlagIsEverWritten) {
             DisableEntry(entry);
         }
     }
-    EXPECT_EQ(FlagOf(HKEY_CURRENT_USER, L"Run", L"Plain"), "(none)");
+    EXPECT_EQ(ApprovalFlagAt(HKEY_CURRENT_USER, L"Run", L"Plain"), "(none)");
     SetFlag(HKEY_CURRENT_USER, L"Run", L"Plain", Flag(0x03));
     m_session.Refresh(false, nullptr);
     for (const Entry& entry : m_session.Entries()) {
@@ -137,8 +128,8 @@ TEST_F(StartupApprovedTest, OnlyTheEntrysOwnFlagIsEverWritten) {
             EnableEntry(entry, nullptr);
         }
     }
-    EXPECT_EQ(FlagOf(HKEY_CURRENT_USER, L"Run", L"Plain"), allowed);
-    EXPECT_EQ(FlagOf(HKEY_CURRENT_USER, L"StartupFolder", L"Notes.lnk"), allowed);
+    EXPECT_EQ(ApprovalFlagAt(HKEY_CURRENT_USER, L"Run", L"Plain"), allowed);
+    EXPECT_EQ(ApprovalFlagAt(HKEY_CURRENT_USER, L"StartupFolder", L"Notes.lnk"), allowed);
     EXPECT_THAT(m_registry.RunValueNames(Location::User), UnorderedElementsAre(L"Tool", L"Other", L"Plain"));
 }
 

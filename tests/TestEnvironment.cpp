@@ -1,6 +1,7 @@
 #include "TestEnvironment.h"
 
 #include "store/CommandLine.h"
+#include "store/StartupApproved.h"
 
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
@@ -203,14 +204,7 @@ StoreTest::StoreTest() {
 }
 
 std::vector<std::wstring> StoreTest::FolderNames(const std::wstring& folder) const {
-    std::vector<std::wstring> names;
-    ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& found) {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") {
-            names.push_back(name);
-        }
-    });
-    return names;
+    return NamesIn(folder);
 }
 
 std::vector<std::wstring> StoreTest::StoreNames(int code, bool all) const {
@@ -221,6 +215,37 @@ std::vector<std::wstring> StoreTest::StoreNames(int code, bool all) const {
         }
     }
     return names;
+}
+
+std::vector<std::wstring> NamesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    ForEachMatch(folder + L"\\*", [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    });
+    return names;
+}
+
+std::string ApprovalFlagAt(HKEY root, const wchar_t* subkey, const std::wstring& name) {
+    TRegistry registry;
+    registry.SelectRoot(root);
+    if (!registry.OpenExistingKey(std::wstring(kStartupApprovedPath) + subkey)) {
+        return "(no key)";
+    }
+    const auto value = registry.Value(name);
+    return value ? value->data : "(none)";
+}
+
+void ImportSystemEntries() {
+    TSystemReader system;
+    (void)system.Read();
+    TStoreReader store;
+    (void)store.Read(AllCodes());
+    TMirror mirror;
+    TImportJob job(system.Last(), store, mirror);
+    (void)job.Step(0);
 }
 
 void WriteShortcut(const std::wstring& path, const std::wstring& target, const std::wstring& description) {

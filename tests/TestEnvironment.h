@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileCopy.h"
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
@@ -137,6 +138,30 @@ protected:
 
     TStoreSession m_session;
 };
+
+// Reads the system and the store afresh and runs one whole import with no base from an earlier one, as the first
+// refresh of a store that has never been imported does (nothing is written back, no base is kept).
+void ImportSystemEntries();
+
+// Keeps every call a copy makes on its progress control, in order, and the last maximum set.
+class RecordingProgress : public ProgressControl {
+public:
+    void SetMax(int value) override {
+        max = value;
+        calls.push_back("max " + std::to_string(value));
+    }
+    void SetMin(int value) override { calls.push_back("min " + std::to_string(value)); }
+    void SetPosition(int value) override { calls.push_back("pos " + std::to_string(value)); }
+    std::vector<std::string> calls;
+    int max = -1;
+};
+
+// The names a folder holds, without "." and "..".
+std::vector<std::wstring> NamesIn(const std::wstring& folder);
+
+// The bytes of a flag of Windows' own start-up switch: "(no key)" when its key is missing, "(none)" when the
+// value is.
+std::string ApprovalFlagAt(HKEY root, const wchar_t* subkey, const std::wstring& name);
 
 // Writes a shortcut with the given target and description through the shell's link object.
 void WriteShortcut(const std::wstring& path, const std::wstring& target, const std::wstring& description = {});
