@@ -718,7 +718,7 @@ void TMainForm::AddButtonClick() {
     const size_t slash = shortcut.find_last_of(L'\\');
     std::wstring name = slash == std::wstring::npos ? shortcut : shortcut.substr(slash + 1);
     name.resize(name.size() >= 4 ? name.size() - 4 : 0);
-    RefreshAndSelect(true, false, RowChoice{name, {static_cast<int>(Location::StartUp)}});
+    RefreshAndSelect(true, false, RowChoice{name, {kStartUpCode}});
 }
 
 void TMainForm::DeleteButtonClick() {

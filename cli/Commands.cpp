@@ -502,11 +502,11 @@ private:
             }
         }
         for (const StartupFile& file : system.Last().startupFiles) {
-            const std::wstring id = L"3|" + FoldedName(file.fileName);
+            const std::wstring id = std::to_wstring(kStartUpCode) + L"|" + FoldedName(file.fileName);
             const FileStamp& stamp = file.stamp;
             snapshot.system[id] = std::to_string(stamp.written.dwHighDateTime) + ":" +
                                   std::to_string(stamp.written.dwLowDateTime) + ":" + std::to_string(stamp.size);
-            snapshot.systemNames[id] = {3, file.fileName.substr(0, file.fileName.size() - 4)};
+            snapshot.systemNames[id] = {kStartUpCode, file.fileName.substr(0, file.fileName.size() - 4)};
         }
         return snapshot;
     }

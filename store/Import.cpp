@@ -313,7 +313,7 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
     if (!system.startupDirKnown) {
         return; // a folder that merely stands in for the Startup folder holds no entries of it
     }
-    const int code = static_cast<int>(Location::StartUp);
+    const int code = kStartUpCode;
     for (const StartupFile& file : system.startupFiles) {
         SystemEntry entry;
         entry.code = code;

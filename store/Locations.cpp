@@ -9,51 +9,70 @@
 #include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 #include <set>
 
 namespace bw {
 
-const wchar_t* const LocationTable::StoreFolders[kLastCode + 1] = {
-    L"",
-    L"Run\\Local\\",
-    L"Run\\User\\",
-    L"Run\\StartUp\\",
-    L"NoRun\\Local\\",
-    L"NoRun\\User\\",
-    L"NoRun\\StartUp\\",
-    L"Run\\Local32\\",
-    L"NoRun\\Local32\\",
+const LocationInfo kLocations[4] = {
+    {Location::Local, kLocalCode, kLocalOffCode, L"Run\\Local\\", L"NoRun\\Local\\", HKEY_LOCAL_MACHINE,
+     KEY_WOW64_64KEY, text::kLocalLabel},
+    {Location::Local32, kLocal32Code, kLocal32OffCode, L"Run\\Local32\\", L"NoRun\\Local32\\", HKEY_LOCAL_MACHINE,
+     KEY_WOW64_32KEY, text::kLocal32Label},
+    // HKCU's Run key is one key in both views.
+    {Location::User, kUserCode, kUserOffCode, L"Run\\User\\", L"NoRun\\User\\", HKEY_CURRENT_USER, 0, text::kUserLabel},
+    {Location::StartUp, kStartUpCode, kStartUpOffCode, L"Run\\StartUp\\", L"NoRun\\StartUp\\", nullptr, 0,
+     text::kStartUpLabel},
 };
 
-const wchar_t* const LocationTable::Labels[5] = {
-    L"", text::kLocalLabel, text::kUserLabel, text::kStartUpLabel, text::kLocal32Label,
-};
+const LocationInfo& InfoOf(Location location) {
+    for (const LocationInfo& info : kLocations) {
+        if (info.location == location) {
+            return info;
+        }
+    }
+    throw EEntryRefused(L"Invalid location code");
+}
 
-HKEY LocationTable::Root(Location location) {
-    switch (location) {
-    case Location::Local:
-    case Location::Local32:
-        return HKEY_LOCAL_MACHINE;
-    case Location::User:
-        return HKEY_CURRENT_USER;
-    case Location::StartUp:
-        break;
+namespace {
+// The row whose enabled or disabled code is `code`, or null.
+const LocationInfo* FindCode(int code) {
+    for (const LocationInfo& info : kLocations) {
+        if (info.code == code || info.disabledCode == code) {
+            return &info;
+        }
     }
     return nullptr;
 }
+} // namespace
 
-REGSAM LocationTable::View(Location location) {
-    // Each view is named, whatever the program's own is: HKCU's Run key is one key in both.
-    switch (location) {
-    case Location::Local:
-        return KEY_WOW64_64KEY;
-    case Location::Local32:
-        return KEY_WOW64_32KEY;
-    case Location::User:
-    case Location::StartUp:
-        break;
+const LocationInfo& InfoOfCode(int code) {
+    if (const LocationInfo* info = FindCode(code)) {
+        return *info;
     }
-    return 0;
+    throw EEntryRefused(L"Invalid location code");
+}
+
+bool IsEnabledCode(int code) {
+    const LocationInfo* info = FindCode(code);
+    return info != nullptr && info->code == code;
+}
+
+Location LocationOf(int code) {
+    return InfoOfCode(code).location;
+}
+
+bool IsRegistryCode(int code) {
+    const LocationInfo* info = FindCode(code);
+    return info != nullptr && info->root != nullptr;
+}
+
+int DisabledCodeOf(int code) {
+    return InfoOfCode(code).disabledCode;
+}
+
+int EnabledCodeOf(int code) {
+    return InfoOfCode(code).code;
 }
 
 namespace {
@@ -68,13 +87,6 @@ std::set<int> g_linkedCodes; // codes whose store folder (or its parent) is a li
 // A file name holds at most 255 characters, and every store link ends in ".lnk".
 constexpr size_t kLongestStoredName = 255 - 4;
 constexpr wchar_t kEncodingMark = L'=';
-
-int CheckedCode(int code) {
-    if (!IsValidCode(code)) {
-        throw EEntryRefused(L"Invalid location code");
-    }
-    return code;
-}
 
 // Characters that an encoded name writes as "%" and four hexadecimal digits: those no file name may hold, and
 // the "%" itself.
@@ -129,8 +141,15 @@ std::vector<int> AllCodes() {
     if (!g_locationsKnown) {
         RecomputeLocations();
     }
-    std::vector<int> codes = g_separate32BitView ? std::vector<int>{1, kLocal32Code, 2, 3, 4, kLocal32OffCode, 5, 6}
-                                                 : std::vector<int>{1, 2, 3, 4, 5, 6};
+    // The enabled folders, then the disabled ones, each in the table's order.
+    std::vector<int> codes;
+    for (const bool enabled : {true, false}) {
+        for (const LocationInfo& info : kLocations) {
+            if (info.location != Location::Local32 || g_separate32BitView) {
+                codes.push_back(enabled ? info.code : info.disabledCode);
+            }
+        }
+    }
     if (!g_linkedCodes.empty()) {
         // A store folder that is a link is neither read nor written: for the rest of the program it is not there.
         codes.erase(std::remove_if(codes.begin(), codes.end(), [](int code) { return g_linkedCodes.count(code); }),
@@ -140,8 +159,12 @@ std::vector<int> AllCodes() {
 }
 
 int ListRankOf(int code) {
-    static const int kRanks[kLastCode + 1] = {0, 1, 3, 4, 5, 7, 8, 2, 6};
-    return IsValidCode(code) ? kRanks[code] : 0;
+    const LocationInfo* info = FindCode(code);
+    if (info == nullptr) {
+        return 0;
+    }
+    const int place = static_cast<int>(info - kLocations) + 1;
+    return info->code == code ? place : place + static_cast<int>(std::size(kLocations));
 }
 
 void RecomputeLocations() {
@@ -168,23 +191,24 @@ bool HasSeparate32BitView() {
 }
 
 const wchar_t* StoreFolder(int code) {
-    return LocationTable::StoreFolders[CheckedCode(code)];
+    const LocationInfo& info = InfoOfCode(code);
+    return info.code == code ? info.storeFolder : info.disabledStoreFolder;
 }
 
 const wchar_t* LocationLabel(int code) {
-    return LocationTable::Labels[static_cast<int>(LocationOf(CheckedCode(code)))];
+    return InfoOfCode(code).label;
 }
 
 HKEY RegistryRoot(int code) {
-    return LocationTable::Root(LocationOf(CheckedCode(code)));
+    return InfoOfCode(code).root;
 }
 
 REGSAM RegistryView(int code) {
-    return LocationTable::View(LocationOf(CheckedCode(code)));
+    return InfoOfCode(code).view;
 }
 
 std::wstring LocationText(int code) {
-    return std::to_wstring(CheckedCode(code)) + LocationLabel(code);
+    return std::to_wstring(code) + LocationLabel(code); // the label raises for a code that is none
 }
 
 const std::wstring& ProgramDir() {
@@ -380,7 +404,8 @@ std::wstring StoreLinkPath(int code, const std::wstring& name) {
     if (!stored) {
         throw EEntryRefused(FormatMessageText(text::kNameRefused, name));
     }
-    if (g_linkedCodes.count(CheckedCode(code))) {
+    (void)InfoOfCode(code); // a code that is none is refused before any path is made of it
+    if (g_linkedCodes.count(code)) {
         throw EEntryRefused(FormatMessageText(text::kStoreFolderIsLink, {StoreFolderPath(code), name}));
     }
     const std::wstring path = StoreFolderPath(code) + *stored + kLinkExtension;

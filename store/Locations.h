@@ -8,16 +8,23 @@
 
 namespace bw {
 
-// The start-up locations, in their fixed order. Local32 is the 32-bit view of HKLM's Run key, where 32-bit
-// installers put their entries on 64-bit Windows; a system without a separate view of it has no such location.
+// The start-up locations. Local32 is the 32-bit view of HKLM's Run key, where 32-bit installers put their entries
+// on 64-bit Windows; a system without a separate view of it has no such location.
 enum class Location { Local = 1, User = 2, StartUp = 3, Local32 = 4 };
 
-// Location codes name the store folders: 1 to 3 the enabled folders of Local, User and StartUp, 4 to 6 the
-// disabled folders of the same locations; 7 and 8 the enabled and the disabled folder of Local32.
-inline constexpr int kFirstCode = 1;
-inline constexpr int kLastCode = 8;
+// Location codes name the store folders, each location's enabled folder and its disabled twin. They stand in
+// stored files (the store's record of its bases, link records) and in the list's "Found in..." text, so each
+// keeps its number for good; code computes with them only through LocationInfo.
+inline constexpr int kLocalCode = 1;
+inline constexpr int kUserCode = 2;
+inline constexpr int kStartUpCode = 3;
+inline constexpr int kLocalOffCode = 4;
+inline constexpr int kUserOffCode = 5;
+inline constexpr int kStartUpOffCode = 6;
 inline constexpr int kLocal32Code = 7;
 inline constexpr int kLocal32OffCode = 8;
+inline constexpr int kFirstCode = 1;
+inline constexpr int kLastCode = 8;
 
 inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const wchar_t* kShellFoldersKeyPath =
@@ -25,36 +32,37 @@ inline constexpr const wchar_t* kShellFoldersKeyPath =
 inline constexpr const wchar_t* kStartupValueName = L"Startup";
 inline constexpr const wchar_t* kLinkExtension = L".lnk";
 
-// The constant table of store folders, location labels and registry roots.
-struct LocationTable {
-    // Indexed by location code 1 to 8 (index 0 unused); relative to ProgramDir, ending in "\".
-    static const wchar_t* const StoreFolders[kLastCode + 1];
-    // Indexed by location 1 to 4 (index 0 unused); each begins with a blank.
-    static const wchar_t* const Labels[5];
-    // The registry root of a registry location (Local, User, Local32); null for StartUp.
-    static HKEY Root(Location location);
-    // The view of the registry that a registry location's Run key is opened in.
-    static REGSAM View(Location location);
+// What the program knows of one location: its two codes and store folders, where Windows keeps its entries,
+// and the label the list shows.
+struct LocationInfo {
+    Location location;
+    int code;                           // its enabled folder's code
+    int disabledCode;                   // its disabled twin's code
+    const wchar_t* storeFolder;         // relative to ProgramDir, ending in "\"
+    const wchar_t* disabledStoreFolder; // the same for the disabled twin
+    HKEY root;                          // the registry root of its Run key; null for the Startup folder
+    REGSAM view;                        // the view its Run key is opened in (0: the program's own)
+    const wchar_t* label;               // begins with a blank
 };
+
+// The one table of locations, in the order the list shows them: HKLM's Run key, its 32-bit view, HKCU's, the
+// Startup folder.
+extern const LocationInfo kLocations[4];
+
+// The row of a location, and the row of a code's location (a code outside 1 to 8 raises EEntryRefused).
+const LocationInfo& InfoOf(Location location);
+const LocationInfo& InfoOfCode(int code);
 
 inline bool IsValidCode(int code) {
     return code >= kFirstCode && code <= kLastCode;
 }
-inline bool IsEnabledCode(int code) {
-    return (code >= kFirstCode && code <= 3) || code == kLocal32Code;
-}
-inline Location LocationOf(int code) {
-    return code >= kLocal32Code ? Location::Local32 : static_cast<Location>((code - 1) % 3 + 1);
-}
-inline bool IsRegistryCode(int code) {
-    return IsValidCode(code) && LocationOf(code) != Location::StartUp;
-}
-inline int DisabledCodeOf(int code) {
-    return code == kLocal32Code ? kLocal32OffCode : code + 3;
-}
-inline int EnabledCodeOf(int code) {
-    return code == kLocal32OffCode ? kLocal32Code : code - 3;
-}
+// True for a location's enabled code, false for its disabled twin and for anything else.
+bool IsEnabledCode(int code);
+Location LocationOf(int code);
+bool IsRegistryCode(int code);
+// The disabled twin of an enabled code, and the enabled code of a disabled one.
+int DisabledCodeOf(int code);
+int EnabledCodeOf(int code);
 
 // Every code of this system, in the order the list shows its folder: the enabled ones, then the disabled
 // ones, each HKLM's (and its 32-bit view's), HKCU's, the Startup folder's. The 32-bit view's codes are there only

@@ -79,7 +79,7 @@ bool TSystemReader::Read() {
 
     const std::vector<int> codes = AllCodes();
     const bool startupStored =
-        std::find(codes.begin(), codes.end(), static_cast<int>(Location::StartUp)) != codes.end();
+        std::find(codes.begin(), codes.end(), kStartUpCode) != codes.end();
     // Where the Startup folder's store folder is a link, none of its shortcuts is listed or mirrored.
     if (read.startupDirKnown && startupStored) {
         const FILETIME readAt = SystemTimeNow();

@@ -21,9 +21,9 @@ TEST_F(ToggleTest, ClearingAndSettingTheBoxCarriesEachLocationOutAndBack) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
 
-    ToggleRow(RowOf(L"Agent", 1));
-    ToggleRow(RowOf(L"\u0417\u0430\u043f\u0443\u0441\u043a", 2));
-    ToggleRow(RowOf(L"Notes", 3));
+    ToggleRow(RowOf(L"Agent", kLocal));
+    ToggleRow(RowOf(L"\u0417\u0430\u043f\u0443\u0441\u043a", kUser));
+    ToggleRow(RowOf(L"Notes", kStartUp));
 
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"\u0417\u0430\u043f\u0443\u0441\u043a"));
@@ -33,9 +33,9 @@ TEST_F(ToggleTest, ClearingAndSettingTheBoxCarriesEachLocationOutAndBack) {
                             Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"Not Found", L"5 - Registry (HKCU)", false},
                             Row{L"Notes", L"c:\\windows\\notepad.exe", L"6 - Startup Folder", false}));
 
-    ToggleRow(RowOf(L"Agent", 4));
-    ToggleRow(RowOf(L"\u0417\u0430\u043f\u0443\u0441\u043a", 5));
-    ToggleRow(RowOf(L"Notes", 6));
+    ToggleRow(RowOf(L"Agent", kLocalOff));
+    ToggleRow(RowOf(L"\u0417\u0430\u043f\u0443\u0441\u043a", kUserOff));
+    ToggleRow(RowOf(L"Notes", kStartUpOff));
 
     EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\agent.exe -q");
     EXPECT_EQ(m_registry.RunValue(Location::User, L"\u0417\u0430\u043f\u0443\u0441\u043a")->text, L"c:\\tool.exe");
@@ -44,7 +44,7 @@ TEST_F(ToggleTest, ClearingAndSettingTheBoxCarriesEachLocationOutAndBack) {
                 ElementsAre(Row{L"Agent", L"Not Found", L"1 - Registry (HKLM)", true},
                             Row{L"\u0417\u0430\u043f\u0443\u0441\u043a", L"Not Found", L"2 - Registry (HKCU)", true},
                             Row{L"Notes", L"c:\\windows\\notepad.exe", L"3 - Startup Folder", true}));
-    for (int code = 4; code <= 6; ++code) {
+    for (int code : {kLocalOff, kUserOff, kStartUpOff}) {
         EXPECT_TRUE(StoreNames(code).empty()) << code;
     }
     EXPECT_TRUE(m_desktop.errors.empty());
@@ -57,10 +57,10 @@ TEST_F(ToggleTest, AKeyThatDoesNotOpenMovesNothingAndTheBoxComesBack) {
     m_registry.DeleteRunKey(Location::Local); // gone, as for a user who may not open it
     ASSERT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
 
-    ToggleRow(RowOf(L"Agent", 1));
+    ToggleRow(RowOf(L"Agent", kLocal));
 
     // The rebuild shows what the system holds now: the key is gone, so is the entry; nothing was moved.
-    EXPECT_TRUE(StoreNames(4).empty());
+    EXPECT_TRUE(StoreNames(kLocalOff).empty());
     EXPECT_TRUE(m_desktop.errors.empty());
     EXPECT_TRUE(m_form->ListReady());
 }
@@ -68,9 +68,9 @@ TEST_F(ToggleTest, AKeyThatDoesNotOpenMovesNothingAndTheBoxComesBack) {
 TEST_F(ToggleTest, ExpandableCommandLinesComeBackExpandable) {
     m_registry.SetRunValue(Location::User, L"Tool", L"%SystemRoot%\\system32\\tool.exe /x", REG_EXPAND_SZ);
     Open();
-    ToggleRow(RowOf(L"Tool", 2));
+    ToggleRow(RowOf(L"Tool", kUser));
     ASSERT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
-    ToggleRow(RowOf(L"Tool", 5));
+    ToggleRow(RowOf(L"Tool", kUserOff));
     const auto value = m_registry.RunValue(Location::User, L"Tool");
     ASSERT_TRUE(value);
     EXPECT_EQ(value->type, DWORD{REG_EXPAND_SZ});
@@ -82,22 +82,22 @@ TEST_F(ToggleTest, ACutCommandLineIsNeitherSwitchedOffNorWrittenBack) {
     m_registry.SetRunValue(Location::User, L"Long", longLine);
     Open();
 
-    ToggleRow(RowOf(L"Long", 2));
+    ToggleRow(RowOf(L"Long", kUser));
 
     ASSERT_EQ(m_desktop.errors.size(), 1u);
     EXPECT_NE(m_desktop.errors[0].text.find(L"Long"), std::wstring::npos);
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
-    EXPECT_TRUE(StoreNames(5).empty());
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
 
     // Neither a refresh nor closing writes the cut text over the whole one, not even after an edit of its link.
-    WriteShortcut(StorePath(2, L"Long"), L"c:\\tool.exe", DescriptionFor(longLine) + L"!");
+    WriteShortcut(StorePath(kUser, L"Long"), L"c:\\tool.exe", DescriptionFor(longLine) + L"!");
     KeyUp(VK_F5);
     m_form->FormClose();
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Long")->text, longLine);
 }
 
 TEST_F(ToggleTest, AFailingEnableLosesNothing) {
-    WriteShortcut(StorePath(6, L"Notes"), L"c:\\windows\\notepad.exe", L"notes");
+    WriteShortcut(StorePath(kStartUpOff, L"Notes"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     // A file of that name that cannot be read (held open without sharing) is never replaced.
     WriteFileBytes(StartupPath(L"Notes.lnk"), "in use");
@@ -105,15 +105,15 @@ TEST_F(ToggleTest, AFailingEnableLosesNothing) {
         UniqueFile held(
             ::CreateFileW(StartupPath(L"Notes.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
-        ToggleRow(RowOf(L"Notes", 6));
+        ToggleRow(RowOf(L"Notes", kStartUpOff));
     }
     ASSERT_EQ(m_desktop.errors.size(), 1u);
     EXPECT_EQ(m_desktop.errors[0].text, L"Something named \"Notes\" that cannot be read as a command line or a "
                                         L"shortcut stands where switching it on would put it, and it is not replaced. "
                                         L"Nothing was changed.");
     EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), "in use");
-    EXPECT_THAT(StoreNames(6), ElementsAre(L"Notes.lnk"));
-    EXPECT_EQ(ReadShortcut(StorePath(6, L"Notes")).description, L"notes");
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Notes.lnk"));
+    EXPECT_EQ(ReadShortcut(StorePath(kStartUpOff, L"Notes")).description, L"notes");
     EXPECT_TRUE(m_form->ListReady());
 }
 
@@ -123,20 +123,20 @@ TEST_F(ToggleTest, ChangesBeforeTheRebuildAndOtherChangesDoNothing) {
     Open();
 
     // A second box changed before the first toggle's rebuild has run counts for nothing.
-    LvSetCheck(m_form->List(), RowOf(L"First", 2), false);
+    LvSetCheck(m_form->List(), RowOf(L"First", kUser), false);
     EXPECT_FALSE(m_form->ListReady());
-    LvSetCheck(m_form->List(), RowOf(L"Second", 2), false);
+    LvSetCheck(m_form->List(), RowOf(L"Second", kUser), false);
     Pump();
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"First"));
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Second"));
-    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Second", 2))) << "the rebuild shows the true state";
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Second", kUser))) << "the rebuild shows the true state";
 
     // Texts and the selection change nothing in the system.
-    Select(RowOf(L"Second", 2));
-    LvSetItemText(m_form->List(), RowOf(L"Second", 2), 1, L"another text");
+    Select(RowOf(L"Second", kUser));
+    LvSetItemText(m_form->List(), RowOf(L"Second", kUser), 1, L"another text");
     Pump();
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Second")->text, L"c:\\second.exe");
-    EXPECT_THAT(StoreNames(5), ElementsAre(L"First.lnk"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"First.lnk"));
 }
 
 // An entry that Windows' own switch keeps from starting shows its box clear and says why; setting the box lets it
@@ -150,18 +150,18 @@ TEST_F(ToggleTest, AnEntrySwitchedOffInWindowsIsShownSoAndSwitchedOnByItsBox) {
     m_registry.SetValue(HKEY_CURRENT_USER, approved, L"Tool", REG_BINARY, off.data(), 12);
     m_registry.SetValue(HKEY_CURRENT_USER, approved, L"Other", REG_BINARY, off.data(), 12);
     Open();
-    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Tool", 2)));
-    Select(RowOf(L"Tool", 2));
+    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Tool", kUser)));
+    Select(RowOf(L"Tool", kUser));
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"Switched off in Windows' startup settings");
 
-    ToggleRow(RowOf(L"Tool", 2));
+    ToggleRow(RowOf(L"Tool", kUser));
 
     EXPECT_TRUE(m_desktop.errors.empty());
-    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Tool", 2)));
-    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Other", 2)));
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Tool", kUser)));
+    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(L"Other", kUser)));
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\windows\\notepad.exe");
-    EXPECT_THAT(StoreNames(5), ::testing::IsEmpty()) << "switched on, not moved";
-    Select(RowOf(L"Tool", 2));
+    EXPECT_THAT(StoreNames(kUserOff), ::testing::IsEmpty()) << "switched on, not moved";
+    Select(RowOf(L"Tool", kUser));
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"c:\\windows\\notepad.exe");
 }
 
@@ -174,19 +174,19 @@ TEST_F(RefreshTest, RefreshShowsOutsideChangesAndCarriesEditsIntoTheSystem) {
     m_registry.SetRunValue(Location::User, L"Gone", L"c:\\gone.exe");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     WriteShortcut(StartupPath(L"Vanish.lnk"), L"c:\\v.exe", L"v");
-    WriteShortcut(StorePath(5, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
+    WriteShortcut(StorePath(kUserOff, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
     Open();
 
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\app\\v2\\agent.exe");
     m_registry.RemoveRunValue(Location::User, L"Gone");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\replaced.exe", L"replaced");
     ::DeleteFileW(StartupPath(L"Vanish.lnk").c_str());
-    WriteShortcut(StorePath(2, L"Expand"), L"c:\\x.exe", L"%TEMP%\\edited.exe"); // through its property sheet
+    WriteShortcut(StorePath(kUser, L"Expand"), L"c:\\x.exe", L"%TEMP%\\edited.exe"); // through its property sheet
 
     KeyUp(VK_F5, false, true); // Ctrl+F5 refreshes as F5 does
 
     EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text, L"c:\\app\\v2\\agent.exe");
-    EXPECT_EQ(m_form->EntryList().RowEntry(RowOf(L"Agent", 1)).description, L"c:\\app\\v2\\agent.exe");
+    EXPECT_EQ(m_form->EntryList().RowEntry(RowOf(L"Agent", kLocal)).description, L"c:\\app\\v2\\agent.exe");
     const auto expand = m_registry.RunValue(Location::User, L"Expand");
     EXPECT_EQ(expand->text, L"%TEMP%\\edited.exe");
     EXPECT_EQ(expand->type, DWORD{REG_EXPAND_SZ});
@@ -194,8 +194,8 @@ TEST_F(RefreshTest, RefreshShowsOutsideChangesAndCarriesEditsIntoTheSystem) {
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Off"));
     EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"replaced");
     EXPECT_FALSE(PathExists(StartupPath(L"Vanish.lnk")));
-    EXPECT_EQ(RowOf(L"Gone", 2), -1);
-    EXPECT_EQ(RowOf(L"Vanish", 3), -1);
+    EXPECT_EQ(RowOf(L"Gone", kUser), -1);
+    EXPECT_EQ(RowOf(L"Vanish", kStartUp), -1);
     EXPECT_EQ(Rows().size(), 4u);
 }
 
@@ -205,16 +205,16 @@ TEST_F(RefreshTest, ActivationButtonsAndClosingRefreshOrWriteBack) {
 
     m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
     ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
-    EXPECT_EQ(RowOf(L"New", 2), -1) << "the refresh runs after the activation has been handled";
+    EXPECT_EQ(RowOf(L"New", kUser), -1) << "the refresh runs after the activation has been handled";
     Pump();
-    EXPECT_GE(RowOf(L"New", 2), 0);
+    EXPECT_GE(RowOf(L"New", kUser), 0);
 
     m_registry.SetRunValue(Location::User, L"Button", L"c:\\b.exe");
     Click(TMainForm::RefreshButton);
-    EXPECT_GE(RowOf(L"Button", 2), 0);
+    EXPECT_GE(RowOf(L"Button", kUser), 0);
 
     // Closing carries an edit of a store link into the system.
-    WriteShortcut(StorePath(2, L"Tool"), L"c:\\tool.exe", L"c:\\edited.exe");
+    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool.exe", L"c:\\edited.exe");
     ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(m_form->Handle()));
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\edited.exe");
@@ -223,11 +223,11 @@ TEST_F(RefreshTest, ActivationButtonsAndClosingRefreshOrWriteBack) {
 TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
-    ::DeleteFileW(StorePath(3, L"Notes").c_str());
+    ::DeleteFileW(StorePath(kStartUp, L"Notes").c_str());
 
     KeyUp(VK_F5);
     EXPECT_TRUE(m_desktop.errors.empty());
-    EXPECT_GE(RowOf(L"Notes", 3), 0); // the import mirrors the shortcut again
+    EXPECT_GE(RowOf(L"Notes", kStartUp), 0); // the import mirrors the shortcut again
     EXPECT_TRUE(m_form->ListReady());
 }
 
@@ -237,7 +237,7 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     // The store link is edited, and the shortcut it goes to cannot be replaced: it is held open.
-    WriteShortcut(StorePath(3, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+    WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
     {
         UniqueFile held(
             ::CreateFileW(StartupPath(L"Notes.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -260,21 +260,21 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
 TEST_F(RefreshTest, AWriteBackThatKeepsFailingCanBeClosedAnyway) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
-    WriteShortcut(StorePath(3, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+    WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
     const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
     m_desktop.confirmAnswer = true;
     ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
     Pump();
     EXPECT_FALSE(::IsWindow(m_form->Handle()));
     EXPECT_EQ(m_desktop.questions.size(), 1u);
-    EXPECT_EQ(ReadShortcut(StorePath(3, L"Notes")).description, L"edited") << "the edit stays in the store";
+    EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).description, L"edited") << "the edit stays in the store";
 }
 
 // A refresh whose write-back failed is run whole again next time, though nothing changed since.
 TEST_F(RefreshTest, AFailedWriteBackIsTriedAgainByTheNextRefresh) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
-    WriteShortcut(StorePath(3, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+    WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
     ::Sleep(250); // every stamp settled: the refresh below is the last to see a change
     {
         const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
@@ -300,7 +300,7 @@ TEST_F(AddDeleteTest, AddPutsShortcutsUnderFreeNamesAndCancelChangesNothing) {
     }
     EXPECT_THAT(FolderNames(m_startup), UnorderedElementsAre(L"notepad.lnk", L"notepad(1).lnk", L"notepad(2).lnk"));
     EXPECT_EQ(ReadShortcut(StartupPath(L"notepad(1).lnk")).description, L"c:\\windows\\notepad.exe");
-    EXPECT_GE(RowOf(L"notepad(2)", 3), 0);
+    EXPECT_GE(RowOf(L"notepad(2)", kStartUp), 0);
     EXPECT_EQ(m_desktop.browseCount, 4);
 }
 
@@ -308,14 +308,14 @@ TEST_F(AddDeleteTest, DeleteAsksAndRemovesOnlyThatEntry) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
-    WriteShortcut(StorePath(5, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
+    WriteShortcut(StorePath(kUserOff, L"Off"), L"c:\\off.exe", L"c:\\off.exe");
     Open();
 
     KeyUp(VK_DELETE); // nothing selected: nothing asked
     EXPECT_TRUE(m_desktop.questions.empty());
 
     m_desktop.confirmAnswer = false;
-    Select(RowOf(L"Tool", 2));
+    Select(RowOf(L"Tool", kUser));
     Click(TMainForm::DeleteButton);
     EXPECT_THAT(m_desktop.questions, ElementsAre(L"Are you sure you want to delete \"Tool\""));
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
@@ -328,7 +328,7 @@ TEST_F(AddDeleteTest, DeleteAsksAndRemovesOnlyThatEntry) {
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
     EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
-    EXPECT_TRUE(StoreNames(5).empty());
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
     EXPECT_TRUE(Rows().empty());
 }
 
@@ -336,8 +336,8 @@ TEST_F(AddDeleteTest, ARefreshDuringTheQuestionDoesNotRedirectTheDelete) {
     m_registry.SetRunValue(Location::User, L"B", L"c:\\b.exe");
     m_registry.SetRunValue(Location::User, L"C", L"c:\\c.exe");
     Open();
-    Select(RowOf(L"C", 2));
-    ASSERT_EQ(RowOf(L"C", 2), 1);
+    Select(RowOf(L"C", kUser));
+    ASSERT_EQ(RowOf(L"C", kUser), 1);
     // While the question is open, other programs add entries before it and the window is activated: the rows
     // are rebuilt, and at C's place now stands another entry.
     m_desktop.whileDialogOpen = [&] {

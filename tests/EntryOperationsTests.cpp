@@ -51,7 +51,7 @@ TEST_F(EntryOperationsTest, DisableAndEnableCarryEachLocationBetweenSystemAndSto
 
     for (const auto& [code, name] : {std::pair{kLocal, L"Agent"}, {kUser, L"Tool"}, {kStartUp, L"Notes"}}) {
         DisableEntry(Row(code, name));
-        EXPECT_TRUE(PathExists(StorePath(code + 3, name))) << code;
+        EXPECT_TRUE(PathExists(StorePath(DisabledCodeOf(code), name))) << code;
     }
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent"));
     EXPECT_THAT(m_registry.RunValueNames(Location::User), ElementsAre(L"Other"));

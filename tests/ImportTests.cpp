@@ -36,7 +36,7 @@ TEST_F(ImportSystemEntriesTest, MirrorsBothRunKeysAndTheStartupFolder) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"my notes");
     WriteFileBytes(StartupPath(L"readme.txt"), "not a shortcut");
     WriteFileBytes(StartupPath(L"tool.exe"), "MZ");
-    WriteShortcut(StorePath(5, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
+    WriteShortcut(StorePath(kUserOff, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
 
     ImportSystemEntries();
 
@@ -56,9 +56,9 @@ TEST_F(ImportSystemEntriesTest, MirrorsBothRunKeysAndTheStartupFolder) {
     EXPECT_EQ(ReadFileBytes(StorePath(kStartUp, L"Notes")), ReadFileBytes(StartupPath(L"Notes.lnk")));
 
     // Disabled folders are never touched.
-    EXPECT_THAT(StoreNames(5), ElementsAre(L"Old.lnk"));
-    EXPECT_TRUE(StoreNames(4).empty());
-    EXPECT_TRUE(StoreNames(6).empty());
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Old.lnk"));
+    EXPECT_TRUE(StoreNames(kLocalOff).empty());
+    EXPECT_TRUE(StoreNames(kStartUpOff).empty());
 }
 
 TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersOfEverythingThatMirrorsNothing) {

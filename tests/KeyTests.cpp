@@ -281,7 +281,7 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     m_registry.SetRunValue(Location::User, L"Keep", L"c:\\keep.exe");
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     OpenWithSystemDialogs();
-    Select(RowOf(L"Tool", 2));
+    Select(RowOf(L"Tool", kUser));
     ASSERT_EQ(::GetFocus(), m_form->List());
     const HWND list = m_form->List();
 
@@ -303,7 +303,7 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     EXPECT_THAT(m_dialogs.questions, ElementsAre(L"Are you sure you want to delete \"Tool\""));
     EXPECT_TRUE(m_dialogs.propertiesShown.empty());
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
-    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Tool", 2));
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Tool", kUser));
 
     // Enter held on "No" until the dialog has gone: its repeats reach the list, but its press did not.
     StartDialogScript(L"Confirm", {[&](HWND) { PostKey(WM_KEYDOWN, VK_TAB, kFreshPress); },
@@ -332,7 +332,7 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Keep"));
     EXPECT_EQ(Rows().size(), 1u);
-    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Keep", 2));
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Keep", kUser));
     EXPECT_TRUE(m_dialogs.propertiesShown.empty());
     EXPECT_TRUE(m_dialogs.errors.empty());
 }
@@ -341,7 +341,7 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
 TEST_F(KeyTest, TheEnterThatChoosesTheProgramToAddDoesNothingInTheList) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     OpenWithSystemDialogs();
-    Select(RowOf(L"Tool", 2));
+    Select(RowOf(L"Tool", kUser));
     ASSERT_EQ(::GetFocus(), m_form->List());
 
     // The file name typed into the box that has the focus, and Enter pressed there.
@@ -359,8 +359,8 @@ TEST_F(KeyTest, TheEnterThatChoosesTheProgramToAddDoesNothingInTheList) {
 
     EXPECT_EQ(m_dialogs.browseCount, 1);
     EXPECT_THAT(FolderNames(m_startup), ElementsAre(L"notepad.lnk"));
-    ASSERT_GE(RowOf(L"notepad", 3), 0);
-    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"notepad", 3)) << "the new entry is selected";
+    ASSERT_GE(RowOf(L"notepad", kStartUp), 0);
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"notepad", kStartUp)) << "the new entry is selected";
     EXPECT_TRUE(m_dialogs.propertiesShown.empty());
     EXPECT_TRUE(m_dialogs.errors.empty());
 }
@@ -375,8 +375,8 @@ TEST_F(KeyTest, KeysPressedAndReleasedInTheListActOnRelease) {
     PressAndRelease(VK_DELETE);
     EXPECT_EQ(Commands(), 0u);
 
-    Select(RowOf(L"Tool", 2));
-    const std::wstring tool = StorePath(2, L"Tool");
+    Select(RowOf(L"Tool", kUser));
+    const std::wstring tool = StorePath(kUser, L"Tool");
     Press(VK_RETURN);
     EXPECT_TRUE(m_desktop.propertiesShown.empty()) << "a press alone does nothing";
     Release(VK_RETURN);
@@ -390,9 +390,9 @@ TEST_F(KeyTest, KeysPressedAndReleasedInTheListActOnRelease) {
 
     m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
     Press(VK_F5);
-    EXPECT_EQ(RowOf(L"New", 2), -1);
+    EXPECT_EQ(RowOf(L"New", kUser), -1);
     Release(VK_F5);
-    EXPECT_GE(RowOf(L"New", 2), 0);
+    EXPECT_GE(RowOf(L"New", kUser), 0);
 
     Press(VK_F1);
     EXPECT_TRUE(m_desktop.shellOpened.empty());
@@ -400,7 +400,7 @@ TEST_F(KeyTest, KeysPressedAndReleasedInTheListActOnRelease) {
     EXPECT_THAT(m_desktop.shellOpened, ElementsAre(m_programDir + L"help.html"));
 
     // A key held until it repeats is one press, and acts once.
-    Select(RowOf(L"Tool", 2));
+    Select(RowOf(L"Tool", kUser));
     Press(VK_RETURN, 5);
     Release(VK_RETURN);
     Press(VK_DELETE, 5);
@@ -427,7 +427,7 @@ TEST_F(KeyTest, KeysPressedAndReleasedInTheListActOnRelease) {
 TEST_F(KeyTest, AReleaseWhosePressWentElsewhereDoesNothing) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     Open();
-    Select(RowOf(L"Tool", 2));
+    Select(RowOf(L"Tool", kUser));
     const HWND list = m_form->List();
     ASSERT_EQ(::GetFocus(), list);
     m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
@@ -436,7 +436,7 @@ TEST_F(KeyTest, AReleaseWhosePressWentElsewhereDoesNothing) {
         Release(key);
     }
     EXPECT_EQ(Commands(), 0u);
-    EXPECT_EQ(RowOf(L"New", 2), -1) << "F5 refreshed";
+    EXPECT_EQ(RowOf(L"New", kUser), -1) << "F5 refreshed";
 
     // Pressed in the list; another window takes the focus before the release, and gives it back.
     for (const WPARAM key : {VK_RETURN, VK_DELETE, VK_F5, VK_F1}) {
@@ -453,7 +453,7 @@ TEST_F(KeyTest, AReleaseWhosePressWentElsewhereDoesNothing) {
         Release(key);
     }
     EXPECT_EQ(Commands(), 0u);
-    EXPECT_EQ(RowOf(L"New", 2), -1) << "F5 refreshed";
+    EXPECT_EQ(RowOf(L"New", kUser), -1) << "F5 refreshed";
 }
 
 // Switching on an entry whose name a different entry that starts now has taken asks first, and Enter there, on the

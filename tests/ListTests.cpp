@@ -52,18 +52,18 @@ TEST_F(ListTest, PublisherAndDescriptionComeFromTheProgramThatStarts) {
     int order[kColumnCount]{};
     ASSERT_TRUE(ListView_GetColumnOrderArray(m_form->List(), kColumnCount, order));
     EXPECT_THAT(order, ElementsAre(NameColumn, PublisherColumn, DescriptionColumn, TargetColumn, LocationColumn));
-    const int ours = RowOf(L"Ours", 2);
+    const int ours = RowOf(L"Ours", kUser);
     EXPECT_EQ(Cell(ours, PublisherColumn), kOurPublisher);
     EXPECT_EQ(Cell(ours, DescriptionColumn), kOurDescription);
-    EXPECT_EQ(Cell(RowOf(L"Linked", 3), PublisherColumn), kOurPublisher);
-    EXPECT_EQ(Cell(RowOf(L"Gone", 2), PublisherColumn), L"Program not found");
-    EXPECT_EQ(Cell(RowOf(L"Gone", 2), DescriptionColumn), L"");
+    EXPECT_EQ(Cell(RowOf(L"Linked", kStartUp), PublisherColumn), kOurPublisher);
+    EXPECT_EQ(Cell(RowOf(L"Gone", kUser), PublisherColumn), L"Program not found");
+    EXPECT_EQ(Cell(RowOf(L"Gone", kUser), DescriptionColumn), L"");
 
     // The status bar: the target, and beside it what the program says of itself.
     Select(ours);
     EXPECT_TRUE(SameFileName(StatusPart(0), Ours()));
     EXPECT_EQ(StatusPart(1), std::wstring(kOurDescription) + L" (" + kOurPublisher + L")");
-    Select(RowOf(L"Gone", 2));
+    Select(RowOf(L"Gone", kUser));
     EXPECT_EQ(StatusPart(1), L"Program not found");
     EXPECT_EQ(StatusPart(2), L"3 entries");
 }
@@ -134,7 +134,7 @@ TEST_F(ListTest, OrderSelectionAndScrollSurviveARefreshThatMovesARow) {
         return std::is_sorted(targets.rbegin(), targets.rend());
     };
     ASSERT_TRUE(targetsInOrder());
-    Select(RowOf(L"Mover", 2));
+    Select(RowOf(L"Mover", kUser));
     ListView_EnsureVisible(m_form->List(), LvGetItemCount(m_form->List()) - 1, FALSE);
     Pump();
     const int top = ListView_GetTopIndex(m_form->List());
@@ -146,12 +146,12 @@ TEST_F(ListTest, OrderSelectionAndScrollSurviveARefreshThatMovesARow) {
     Pump();
     EXPECT_TRUE(targetsInOrder());
     EXPECT_EQ(m_form->EntryList().Sort(), (SortOrder{TargetColumn, true}));
-    EXPECT_EQ(m_form->EntryList().SelectedRows(), std::vector<int>{RowOf(L"Mover", 2)});
-    EXPECT_LT(RowOf(L"Mover", 2), 21);
+    EXPECT_EQ(m_form->EntryList().SelectedRows(), std::vector<int>{RowOf(L"Mover", kUser)});
+    EXPECT_LT(RowOf(L"Mover", kUser), 21);
     EXPECT_EQ(ListView_GetTopIndex(m_form->List()), top);
 
     // A toggle keeps the order too.
-    ToggleRow(RowOf(L"Entry03", 2));
+    ToggleRow(RowOf(L"Entry03", kUser));
     EXPECT_NE(RowOf(L"Entry03", kUserOff), -1);
     EXPECT_TRUE(targetsInOrder());
     EXPECT_EQ(HeaderFormat(TargetColumn), HDF_SORTDOWN);

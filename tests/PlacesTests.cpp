@@ -19,6 +19,49 @@ using ::testing::UnorderedElementsAre;
 
 class PlacesTest : public SessionTest {};
 
+// The codes and store folders stand in files a store already holds (its record of bases, link records) and in the
+// "Found in..." text: each location keeps its numbers, folders and order for good, whatever the table looks like.
+TEST(LocationTableTest, CodesFoldersAndTwinsStayAsStoresHaveThem) {
+    struct Known {
+        int code;
+        const wchar_t* folder;
+        const wchar_t* text;
+        int twin;
+        int rank;
+    };
+    const Known known[] = {
+        {1, L"Run\\Local\\", L"1 - Registry (HKLM)", 4, 1},
+        {2, L"Run\\User\\", L"2 - Registry (HKCU)", 5, 3},
+        {3, L"Run\\StartUp\\", L"3 - Startup Folder", 6, 4},
+        {4, L"NoRun\\Local\\", L"4 - Registry (HKLM)", 1, 5},
+        {5, L"NoRun\\User\\", L"5 - Registry (HKCU)", 2, 7},
+        {6, L"NoRun\\StartUp\\", L"6 - Startup Folder", 3, 8},
+        {7, L"Run\\Local32\\", L"7 - Registry (HKLM 32-bit)", 8, 2},
+        {8, L"NoRun\\Local32\\", L"8 - Registry (HKLM 32-bit)", 7, 6},
+    };
+    for (const Known& k : known) {
+        const bool enabled = k.code <= 3 || k.code == 7;
+        EXPECT_EQ(StoreFolder(k.code), std::wstring(k.folder)) << k.code;
+        EXPECT_EQ(LocationText(k.code), k.text) << k.code;
+        EXPECT_EQ(IsEnabledCode(k.code), enabled) << k.code;
+        EXPECT_EQ(enabled ? DisabledCodeOf(k.code) : EnabledCodeOf(k.code), k.twin) << k.code;
+        EXPECT_EQ(ListRankOf(k.code), k.rank) << k.code;
+        EXPECT_EQ(IsRegistryCode(k.code), k.code % 3 != 0 || k.code > 6) << k.code;
+    }
+    EXPECT_EQ(RegistryRoot(kUser), HKEY_CURRENT_USER);
+    EXPECT_EQ(RegistryRoot(kLocalOff), HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(RegistryRoot(kStartUp), nullptr);
+    EXPECT_EQ(RegistryView(kLocal), static_cast<REGSAM>(KEY_WOW64_64KEY));
+    EXPECT_EQ(RegistryView(kUserOff), 0u);
+    for (int notACode : {0, 9, -1}) {
+        EXPECT_FALSE(IsEnabledCode(notACode));
+        EXPECT_FALSE(IsRegistryCode(notACode));
+        EXPECT_EQ(ListRankOf(notACode), 0);
+        EXPECT_THROW(StoreFolder(notACode), EEntryRefused);
+        EXPECT_THROW(LocationText(notACode), EEntryRefused);
+    }
+}
+
 // The shell names the Startup folder as it is after folder redirection; the "Shell Folders" value is a stale
 // copy, read only where the shell cannot tell.
 TEST_F(PlacesTest, TheStartupFolderIsTheShellsAndTheOldValueOnlyAFallback) {

@@ -161,7 +161,7 @@ TEST_F(StartupApprovedTest, WithoutASeparateViewNothingOfItAppears) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
     m_session.Refresh(false, nullptr);
     EXPECT_FALSE(HasSeparate32BitView());
-    EXPECT_EQ(AllCodes(), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(AllCodes(), (std::vector<int>{kLocal, kUser, kStartUp, kLocalOff, kUserOff, kStartUpOff}));
     ASSERT_EQ(m_session.Entries().size(), 1u);
     EXPECT_EQ(m_session.Entries()[0].code, kLocal);
     CreateStoreFolders();
@@ -184,7 +184,7 @@ TEST_F(StartupApprovedTest, The32BitViewsEntriesRoundTripThroughTheirOwnFolders)
     EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Updater"));
     EXPECT_EQ(ReadShortcut(StorePath(kLocal32OffCode, L"Updater")).description,
               L"%ProgramFiles(x86)%\\Vendor\\update.exe /tray");
-    EXPECT_FALSE(PathExists(StorePath(4, L"Updater"))) << "kept with the 64-bit view's entries";
+    EXPECT_FALSE(PathExists(StorePath(kLocalOff, L"Updater"))) << "kept with the 64-bit view's entries";
 
     updater.code = kLocal32OffCode;
     updater.storeLinkPath = StorePath(kLocal32OffCode, L"Updater");

@@ -90,7 +90,7 @@ ScratchRegistry::~ScratchRegistry() {
 }
 
 HKEY ScratchRegistry::Root(Location location) {
-    return LocationTable::Root(location);
+    return InfoOf(location).root;
 }
 
 void ScratchRegistry::CreateKey(HKEY root, const std::wstring& path) {

@@ -24,13 +24,15 @@ class TShellLink;
 
 namespace bw::test {
 
-// Location codes as the tests write them: the enabled folders, then the disabled ones.
-inline constexpr int kLocal = 1;
-inline constexpr int kUser = 2;
-inline constexpr int kStartUp = 3;
-inline constexpr int kLocalOff = 4;
-inline constexpr int kUserOff = 5;
-inline constexpr int kStartUpOff = 6;
+// Location codes as the tests write them: each location's enabled folder and its disabled twin.
+inline constexpr int kLocal = kLocalCode;
+inline constexpr int kUser = kUserCode;
+inline constexpr int kStartUp = kStartUpCode;
+inline constexpr int kLocalOff = kLocalOffCode;
+inline constexpr int kUserOff = kUserOffCode;
+inline constexpr int kStartUpOff = kStartUpOffCode;
+inline constexpr int kLocal32 = kLocal32Code;
+inline constexpr int kLocal32Off = kLocal32OffCode;
 
 // A fresh folder under the temporary folder, removed with everything in it (read-only files included).
 class TempFolder {

@@ -33,12 +33,12 @@ TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"C:\\windows\\notepad.exe");
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /q");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
-    WriteShortcut(StorePath(4, L"OldAgent"), L"c:\\old.exe", L"c:\\old.exe");
-    WriteShortcut(StorePath(5, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe");
-    WriteShortcut(StorePath(6, L"Blank"), L"", L""); // records no target
+    WriteShortcut(StorePath(kLocalOff, L"OldAgent"), L"c:\\old.exe", L"c:\\old.exe");
+    WriteShortcut(StorePath(kUserOff, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe");
+    WriteShortcut(StorePath(kStartUpOff, L"Blank"), L"", L""); // records no target
     // Hidden, system and read-only store links are listed like any other.
-    WriteShortcut(StorePath(5, L"Hidden"), L"c:\\h.exe", L"c:\\h.exe");
-    ::SetFileAttributesW(StorePath(5, L"Hidden").c_str(),
+    WriteShortcut(StorePath(kUserOff, L"Hidden"), L"c:\\h.exe", L"c:\\h.exe");
+    ::SetFileAttributesW(StorePath(kUserOff, L"Hidden").c_str(),
                          FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
 
     Open();
@@ -56,9 +56,9 @@ TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
     EXPECT_EQ(rows[6], (Row{L"Blank", L"Not Found", L"6 - Startup Folder", false}));
 
     // The row remembers its command line and its store link.
-    const Entry& agent = m_form->EntryList().RowEntry(RowOf(L"Agent", 1));
+    const Entry& agent = m_form->EntryList().RowEntry(RowOf(L"Agent", kLocal));
     EXPECT_EQ(agent.description, L"C:\\windows\\notepad.exe");
-    EXPECT_EQ(agent.storeLinkPath, StorePath(1, L"Agent"));
+    EXPECT_EQ(agent.storeLinkPath, StorePath(kLocal, L"Agent"));
 
     // A refresh in which nothing changed gives the same rows.
     m_form->RefreshAll();
@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, TargetsNameTheProgramThatStarts) {
     m_registry.SetRunValue(Location::User, L"Bare", L"notepad.exe /a");
     m_registry.SetRunValue(Location::User, L"Missing", L"\"C:\\no such folder\\tool.exe\" /b");
     Open();
-    const auto target = [&](const wchar_t* name) { return Rows()[static_cast<size_t>(RowOf(name, 2))].target; };
+    const auto target = [&](const wchar_t* name) { return Rows()[static_cast<size_t>(RowOf(name, kUser))].target; };
     EXPECT_TRUE(SameFileName(target(L"Quoted"), L"C:\\windows\\notepad.exe")) << target(L"Quoted").c_str();
     EXPECT_TRUE(SameFileName(target(L"Slash"), L"C:\\windows\\regedit.exe"));
     EXPECT_TRUE(SameFileName(target(L"Expand"), L"C:\\windows\\notepad.exe"));
@@ -163,19 +163,19 @@ TEST_F(MainWindowTest, AnEmptyStoreGivesAnEmptyReadyList) {
 
 TEST_F(MainWindowTest, SelectionDrivesTheStatusBarAndTheRowCommands) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\windows\\notepad.exe");
-    WriteShortcut(StorePath(6, L"Blank"), L"", L"");
+    WriteShortcut(StorePath(kStartUpOff, L"Blank"), L"", L"");
     Open();
     const HWND toolBar = m_form->ToolBar();
     EXPECT_FALSE(TbIsEnabled(toolBar, TMainForm::PropButton));
     EXPECT_FALSE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"");
 
-    Select(RowOf(L"Tool", 2));
+    Select(RowOf(L"Tool", kUser));
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"c:\\windows\\notepad.exe");
     EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::PropButton));
     EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
 
-    Select(RowOf(L"Blank", 6)); // moving the selection ends with the new row
+    Select(RowOf(L"Blank", kStartUpOff)); // moving the selection ends with the new row
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"Not Found");
     EXPECT_TRUE(TbIsEnabled(toolBar, TMainForm::DeleteButton));
 
@@ -186,21 +186,21 @@ TEST_F(MainWindowTest, SelectionDrivesTheStatusBarAndTheRowCommands) {
 
     // Selecting changes nothing in the system or the store.
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\windows\\notepad.exe");
-    EXPECT_THAT(StoreNames(6), ElementsAre(L"Blank.lnk"));
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"Blank.lnk"));
 }
 
 TEST_F(MainWindowTest, PropertiesAndHelpGoToTheStoreLinkAndTheHelpPage) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
-    WriteShortcut(StorePath(4, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
+    WriteShortcut(StorePath(kLocalOff, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
     Open();
 
     Click(TMainForm::PropButton); // no selection: nothing
     EXPECT_TRUE(m_desktop.propertiesShown.empty());
-    Select(RowOf(L"Old", 4));
+    Select(RowOf(L"Old", kLocalOff));
     Click(TMainForm::PropButton);
-    Select(RowOf(L"Tool", 2));
+    Select(RowOf(L"Tool", kUser));
     KeyUp(VK_RETURN);
-    EXPECT_THAT(m_desktop.propertiesShown, ElementsAre(StorePath(4, L"Old"), StorePath(2, L"Tool")));
+    EXPECT_THAT(m_desktop.propertiesShown, ElementsAre(StorePath(kLocalOff, L"Old"), StorePath(kUser, L"Tool")));
 
     Click(TMainForm::HelpButton);
     KeyUp(VK_F1, true);
@@ -213,11 +213,11 @@ TEST_F(MainWindowTest, ImagesAreSharedAndStayBounded) {
     m_registry.SetRunValue(Location::User, L"One", L"c:\\windows\\notepad.exe");
     m_registry.SetRunValue(Location::User, L"Two", L"c:\\windows\\notepad.exe /b");
     m_registry.SetRunValue(Location::User, L"Three", L"c:\\windows\\regedit.exe");
-    WriteShortcut(StorePath(6, L"Blank"), L"", L"");
+    WriteShortcut(StorePath(kStartUpOff, L"Blank"), L"", L"");
     Open();
     const HWND list = m_form->List();
-    EXPECT_EQ(LvGetItemImage(list, RowOf(L"One", 2)), LvGetItemImage(list, RowOf(L"Two", 2)));
-    EXPECT_NE(LvGetItemImage(list, RowOf(L"One", 2)), LvGetItemImage(list, RowOf(L"Three", 2)));
+    EXPECT_EQ(LvGetItemImage(list, RowOf(L"One", kUser)), LvGetItemImage(list, RowOf(L"Two", kUser)));
+    EXPECT_NE(LvGetItemImage(list, RowOf(L"One", kUser)), LvGetItemImage(list, RowOf(L"Three", kUser)));
     EXPECT_EQ(::ImageList_GetImageCount(m_form->EntryList().Images()), 3);
 
     const wchar_t* programs[] = {L"notepad", L"regedit", L"winecfg", L"cmd", L"explorer", L"winhlp32"};
@@ -278,17 +278,17 @@ TEST_F(MainWindowTest, EveryRowKeepsAVisibleIconWhenRowsMove) {
 }
 
 TEST_F(MainWindowTest, MissingStoreFoldersAreMadeAtStart) {
-    ::RemoveDirectoryW(StoreFolderPath(5).c_str());
-    ::RemoveDirectoryW(StoreFolderPath(1).c_str());
+    ::RemoveDirectoryW(StoreFolderPath(kUserOff).c_str());
+    ::RemoveDirectoryW(StoreFolderPath(kLocal).c_str());
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
     Open();
-    EXPECT_TRUE(DirectoryExists(StoreFolderPath(5)));
+    EXPECT_TRUE(DirectoryExists(StoreFolderPath(kUserOff)));
     EXPECT_EQ(Rows().size(), 1u);
     EXPECT_TRUE(m_desktop.errors.empty());
 }
 
 TEST_F(MainWindowTest, AStoreFolderThatCannotBeMadeIsNamedInTheErrorBox) {
-    for (int code = 4; code <= 6; ++code) {
+    for (int code : {kLocalOff, kUserOff, kStartUpOff}) {
         ::RemoveDirectoryW(StoreFolderPath(code).c_str());
     }
     ::RemoveDirectoryW((m_programDir + L"NoRun").c_str());
@@ -338,7 +338,7 @@ TEST_F(MainWindowTest, ComingBackWhileTheErrorBoxIsOpenRefreshesOnceItCloses) {
     };
     KeyUp(VK_F5);
     EXPECT_EQ(m_desktop.errors.size(), 1u);
-    EXPECT_GE(RowOf(L"New", 2), 0) << "the deferred refresh ran after the box closed";
+    EXPECT_GE(RowOf(L"New", kUser), 0) << "the deferred refresh ran after the box closed";
     EXPECT_TRUE(m_form->ListReady());
 }
 
@@ -376,18 +376,18 @@ TEST_F(MainWindowTest, ARefreshTouchesOnlyWhatChanged) {
 TEST_F(MainWindowTest, AnEntryTheStoreCannotTakeIsSaidOnce) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
     ImportSystemEntries();
-    const UniqueFile held = HoldFile(StorePath(2, L"Tool"), 0);
+    const UniqueFile held = HoldFile(StorePath(kUser, L"Tool"), 0);
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-2.exe");
     Open();
     ASSERT_EQ(m_desktop.errors.size(), 1u);
-    EXPECT_NE(m_desktop.errors[0].text.find(L"\"Tool\" in " + StoreFolderPath(2)), std::wstring::npos)
+    EXPECT_NE(m_desktop.errors[0].text.find(L"\"Tool\" in " + StoreFolderPath(kUser)), std::wstring::npos)
         << m_desktop.errors[0].text.c_str();
     for (int i = 0; i < 3; ++i) {
         ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
         Pump();
     }
     EXPECT_EQ(m_desktop.errors.size(), 1u);
-    EXPECT_EQ(m_form->EntryList().RowEntry(RowOf(L"Tool", 2)).description, L"c:\\tool-2.exe");
+    EXPECT_EQ(m_form->EntryList().RowEntry(RowOf(L"Tool", kUser)).description, L"c:\\tool-2.exe");
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-2.exe");
 }
 
@@ -396,7 +396,7 @@ TEST_F(MainWindowTest, ARowThatCannotBeSwitchedOffSaysWhy) {
     const std::wstring longName(252, L'L');
     m_registry.SetRunValue(Location::User, longName, L"c:\\windows\\notepad.exe");
     Open();
-    const int row = RowOf(longName, 2);
+    const int row = RowOf(longName, kUser);
     ASSERT_GE(row, 0);
     Select(row);
     EXPECT_NE(SbGetText(m_form->StatusBar()).find(L"cannot be switched off"), std::wstring::npos);
@@ -404,7 +404,7 @@ TEST_F(MainWindowTest, ARowThatCannotBeSwitchedOffSaysWhy) {
     ASSERT_EQ(m_desktop.errors.size(), 1u);
     EXPECT_NE(m_desktop.errors[0].text.find(L"cannot be switched off"), std::wstring::npos);
     EXPECT_TRUE(m_registry.RunValue(Location::User, longName));
-    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(longName, 2))) << "the box shows the entry as it is";
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(longName, kUser))) << "the box shows the entry as it is";
     EXPECT_TRUE(m_form->ListReady());
 }
 
