@@ -28,12 +28,6 @@ std::string Content(size_t size) {
 // An odd second and a fraction, which a copy that rounded the time would lose.
 constexpr ULONGLONG kOldTime = 126'269'595'071'234'567ULL;
 
-void SetLastWriteTime(const std::wstring& path, ULONGLONG time) {
-    UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    const FILETIME value{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
-    ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &value));
-}
-
 ULONGLONG LastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {

@@ -338,6 +338,25 @@ TEST_F(ImportSystemEntriesTest, StartupFilesThatDoNotLoadAreLeftAlone) {
     EXPECT_EQ(ReadFileBytes(StartupPath(L"Text.lnk")), "not a shortcut at all");
 }
 
+// A shortcut that could not be read is read again at the next refresh, though nothing about it has changed since:
+// its file is long settled, so only the kind of problem it had says to try again.
+TEST_F(ImportSystemEntriesTest, AShortcutThatCouldNotBeReadIsTriedAgain) {
+    WriteShortcut(StartupPath(L"Held.lnk"), L"c:\\held.exe", L"held");
+    SetLastWriteTime(StartupPath(L"Held.lnk"), 126'269'595'071'234'567ULL); // in 2001
+    TStoreSession session;
+    {
+        const UniqueFile held = HoldFile(StartupPath(L"Held.lnk"), 0);
+        session.Refresh(true, nullptr);
+    }
+    ASSERT_EQ(session.Entries().size(), 1u);
+    EXPECT_EQ(session.Entries()[0].problem, EntryProblem::ShortcutUnreadable);
+    EXPECT_FALSE(PathExists(StorePath(kStartUp, L"Held")));
+
+    EXPECT_TRUE(session.Refresh(true, nullptr));
+    EXPECT_EQ(session.Entries()[0].problem, EntryProblem::None);
+    EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Held")).description, L"held");
+}
+
 // A store link that cannot be deleted (held open without delete sharing) stays for the next import; the others
 // still go, and a store folder that is missing stops nothing.
 TEST_F(ImportSystemEntriesTest, ALinkThatCannotGoStaysAndTheRestGo) {

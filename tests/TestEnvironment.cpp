@@ -392,6 +392,12 @@ void WriteDeviceNamedFile(const std::wstring& folder, const std::wstring& name, 
     WriteFileBytes(L"\\\\?\\" + FullPath(folder) + L"\\" + name, bytes);
 }
 
+void SetLastWriteTime(const std::wstring& path, ULONGLONG time) {
+    UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const FILETIME value{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &value));
+}
+
 UniqueFile HoldFile(const std::wstring& path, DWORD share) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) {

@@ -204,6 +204,9 @@ bool CopyUnderOtherCase(const std::wstring& folder, const std::wstring& from, co
 // Creates a file whose name Windows reads as a device (COM1.lnk): only a "\\?\" path reaches such a name.
 void WriteDeviceNamedFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes);
 
+// Sets a file's last-write time (in 100-nanosecond units since 1601).
+void SetLastWriteTime(const std::wstring& path, ULONGLONG time);
+
 // A file opened so that others may read it but neither write nor delete nor rename it, for its lifetime.
 UniqueFile HoldFile(const std::wstring& path, DWORD share = FILE_SHARE_READ);
 
