@@ -486,6 +486,8 @@ void TImportJob::EmptyEnabledFolders() {
     if (IsStartupDirKnown()) {
         RemoveLeftovers(StartupDir());
     }
+    // The file of bases and the settings are replaced through temporary files beside the store folders.
+    RemoveLeftovers(ProgramDir());
 }
 
 void ImportSystemEntries() {

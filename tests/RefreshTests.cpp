@@ -441,8 +441,11 @@ TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
     };
     const std::wstring ofEnded = L"~bw" + hex(endedId) + L"-1-1.tmp";
     const std::wstring ofRunning = L"~bw" + hex(runningId) + L"-1-1.tmp";
-    // (An enabled store folder keeps nothing but its mirrors anyway; a disabled one keeps what is not ours.)
-    for (const std::wstring& folder : {m_startup, StoreFolderPath(kUserOff)}) {
+    // (An enabled store folder keeps nothing but its mirrors anyway; a disabled one keeps what is not ours. The
+    // program's folder gets the temporary files of the file of bases and of the settings.)
+    std::wstring programDir = ProgramDir();
+    programDir.pop_back();
+    for (const std::wstring& folder : {m_startup, StoreFolderPath(kUserOff), programDir}) {
         for (const std::wstring& name : {ofEnded, ofRunning, std::wstring(L"~bwnotours.tmp"), std::wstring(L"x.tmp")}) {
             WriteFileBytes(folder + L"\\" + name, "half written");
         }
@@ -452,6 +455,10 @@ TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
     EXPECT_THAT(FolderNames(m_startup), ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
     EXPECT_THAT(FolderNames(StoreFolderPath(kUserOff)),
                 ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
+    EXPECT_FALSE(FileExists(JoinPath(programDir, ofEnded)));
+    for (const std::wstring& name : {ofRunning, std::wstring(L"~bwnotours.tmp"), std::wstring(L"x.tmp")}) {
+        EXPECT_TRUE(FileExists(JoinPath(programDir, name))) << "kept in the program's folder: " << name;
+    }
 }
 
 } // namespace
