@@ -95,7 +95,7 @@ private:
     std::wstring NewName();
     Content NewCommandLine(bw::Location location);
     std::wstring NewArguments();
-    const ModelEntry* AnyEntry(bool registryOnly = false);
+    const ModelEntry* AnyEntry(bool switchedOff = false);
 
     // The world.
     void Seed();
@@ -206,16 +206,10 @@ Content TSoak::NewCommandLine(bw::Location location) {
     return {static_cast<DWORD>(expandable ? REG_EXPAND_SZ : REG_SZ), line};
 }
 
-const ModelEntry* TSoak::AnyEntry(bool registryOnly) {
-    std::vector<const ModelEntry*> entries = m_model.Entries();
-    if (registryOnly) {
-        std::vector<const ModelEntry*> registry;
-        for (const ModelEntry* entry : entries) {
-            if (entry->location != bw::Location::StartUp) {
-                registry.push_back(entry);
-            }
-        }
-        entries = registry;
+const ModelEntry* TSoak::AnyEntry(bool switchedOff) {
+    std::vector<const ModelEntry*> entries = m_model.Entries(switchedOff);
+    if (entries.empty()) {
+        entries = m_model.Entries();
     }
     return entries.empty() ? nullptr : entries[Below(static_cast<unsigned>(entries.size()))];
 }
@@ -447,12 +441,21 @@ void TSoak::ToggleRow(const Child& window, HWND list) {
     if (!::SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &rows) || rows == 0) {
         return;
     }
-    const int row = static_cast<int>(Below(static_cast<unsigned>(rows)));
-    DWORD_PTR state = 0;
-    if (!::SendMessageTimeoutW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK, SMTO_ABORTIFHUNG, 2000, &state)) {
-        return;
+    // Most rows are checked: half the time one that is not is looked for, so that both ways are toggled often.
+    const bool wantUnchecked = Chance(50);
+    int row = static_cast<int>(Below(static_cast<unsigned>(rows)));
+    bool checked = false;
+    for (unsigned tries = 0; tries < (wantUnchecked ? rows : 1); ++tries) {
+        DWORD_PTR state = 0;
+        if (!::SendMessageTimeoutW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK, SMTO_ABORTIFHUNG, 2000, &state)) {
+            return;
+        }
+        checked = ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+        if (!checked || !wantUnchecked) {
+            break;
+        }
+        row = static_cast<int>((row + 1) % rows);
     }
-    const bool checked = ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
     LVITEMW item{};
     item.stateMask = LVIS_STATEIMAGEMASK;
     item.state = INDEXTOSTATEIMAGEMASK(checked ? 1 : 2);
@@ -472,7 +475,8 @@ void TSoak::RunCli(bool whileWindow) {
     std::wstring arguments;
     std::string kind;
     const unsigned pick = Below(100);
-    const ModelEntry* entry = AnyEntry();
+    // Most entries start: switching on is asked mostly of those the last check found switched off.
+    const ModelEntry* entry = AnyEntry(pick >= 57 && pick < 85 && Chance(80));
     auto named = [&](const wchar_t* command) {
         return std::wstring(command) + L" --location " + LocationKey(entry->location) + L" -- " + Quoted(entry->name);
     };

@@ -89,10 +89,12 @@ const ModelEntry* TModel::Find(bw::Location location, const std::wstring& name) 
     return found == m_entries.end() ? nullptr : &found->second;
 }
 
-std::vector<const ModelEntry*> TModel::Entries() const {
+std::vector<const ModelEntry*> TModel::Entries(bool switchedOff) const {
     std::vector<const ModelEntry*> entries;
     for (const auto& [key, entry] : m_entries) {
-        entries.push_back(&entry);
+        if (!switchedOff || entry.seenOff) {
+            entries.push_back(&entry);
+        }
     }
     return entries;
 }
@@ -181,6 +183,7 @@ std::vector<std::wstring> TModel::Check(const Observation& seen) {
         entry.pendingEdits = pending;
         entry.mayBeGone = false;
         entry.twinAllowed = inSystem > 0 && switchedOff > 0;
+        entry.seenOff = switchedOff > 0;
         ++it;
     }
 

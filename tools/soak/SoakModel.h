@@ -19,6 +19,7 @@ struct ModelEntry {
     std::set<Content> pendingEdits; // edits of its enabled store link that the program may still carry
     bool mayBeGone = false;         // deleted since the last check: it may be anywhere or nowhere
     bool twinAllowed = false;       // may be in its system place and switched off at once (re-added outside)
+    bool seenOff = false;           // the last check found it switched off in the store
 };
 
 class TModel {
@@ -28,8 +29,8 @@ public:
     void EditedInStore(bw::Location location, const std::wstring& name, const Content& content);
     void Deleted(bw::Location location, const std::wstring& name);
     const ModelEntry* Find(bw::Location location, const std::wstring& name) const;
-    // The entries, for choosing one at random.
-    std::vector<const ModelEntry*> Entries() const;
+    // The entries, for choosing one at random; with `switchedOff`, those the last check found switched off.
+    std::vector<const ModelEntry*> Entries(bool switchedOff = false) const;
     size_t Size() const { return m_entries.size(); }
 
     // Compares what was seen with what may be, says every difference (one line each), and takes what was seen
