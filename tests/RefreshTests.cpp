@@ -449,6 +449,13 @@ TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
         for (const std::wstring& name : {ofEnded, ofRunning, std::wstring(L"~bwnotours.tmp"), std::wstring(L"x.tmp")}) {
             WriteFileBytes(folder + L"\\" + name, "half written");
         }
+        // A name of the program's form without its writer's id is someone else's, however old it is.
+        const UniqueFile old(::CreateFileW((folder + L"\\~bwnotours.tmp").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ULARGE_INTEGER time{};
+        time.QuadPart = 130000000000000000ULL; // in 2012
+        const FILETIME written{time.LowPart, time.HighPart};
+        EXPECT_TRUE(::SetFileTime(old.Get(), nullptr, nullptr, &written));
     }
     Refresh();
     ::TerminateProcess(running.Get(), 0);
