@@ -66,13 +66,15 @@ bool EmptyDirectoryExcept(const std::wstring& folder, const std::set<std::wstrin
 void RemoveLeftovers(const std::wstring& folder) {
     const FILETIME now = SystemTimeNow();
     ForEachMatch(JoinPath(folder, L"~bw*.tmp"), [&](const WIN32_FIND_DATAW& found) {
-        if (!IsTemporaryFileName(found.cFileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        // Every temporary file the program writes names its writer; one that does not is someone else's, however
+        // old it is.
+        const DWORD writer = TemporaryFileWriter(found.cFileName);
+        if (writer == 0 || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             return; // not one of ours
         }
-        // Its writer is named in it: once that process has ended, nobody finishes the file, however young it is.
-        // (An id taken again by a new process keeps it until it is old.)
-        const DWORD writer = TemporaryFileWriter(found.cFileName);
-        const bool writerEnded = writer != 0 && writer != ::GetCurrentProcessId() && ProcessHasEnded(writer);
+        // Once its writer has ended, nobody finishes the file, however young it is. (An id taken again by a new
+        // process keeps it until it is old.)
+        const bool writerEnded = writer != ::GetCurrentProcessId() && ProcessHasEnded(writer);
         if (writerEnded || !IsWithinClockStep(found.ftLastWriteTime, now, kLeftoverAge)) {
             (void)RemoveName(JoinPath(folder, found.cFileName)); // one that stays is tried again next time
         }
@@ -486,6 +488,8 @@ void TImportJob::EmptyEnabledFolders() {
     if (IsStartupDirKnown()) {
         RemoveLeftovers(StartupDir());
     }
+    // The file of bases and the settings are replaced through temporary files beside the store folders.
+    RemoveLeftovers(ProgramDir());
 }
 
 } // namespace bw

@@ -441,17 +441,31 @@ TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
     };
     const std::wstring ofEnded = L"~bw" + hex(endedId) + L"-1-1.tmp";
     const std::wstring ofRunning = L"~bw" + hex(runningId) + L"-1-1.tmp";
-    // (An enabled store folder keeps nothing but its mirrors anyway; a disabled one keeps what is not ours.)
-    for (const std::wstring& folder : {m_startup, StoreFolderPath(kUserOff)}) {
+    // (An enabled store folder keeps nothing but its mirrors anyway; a disabled one keeps what is not ours. The
+    // program's folder gets the temporary files of the file of bases and of the settings.)
+    std::wstring programDir = ProgramDir();
+    programDir.pop_back();
+    for (const std::wstring& folder : {m_startup, StoreFolderPath(kUserOff), programDir}) {
         for (const std::wstring& name : {ofEnded, ofRunning, std::wstring(L"~bwnotours.tmp"), std::wstring(L"x.tmp")}) {
             WriteFileBytes(folder + L"\\" + name, "half written");
         }
+        // A name of the program's form without its writer's id is someone else's, however old it is.
+        const UniqueFile old(::CreateFileW((folder + L"\\~bwnotours.tmp").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ULARGE_INTEGER time{};
+        time.QuadPart = 130000000000000000ULL; // in 2012
+        const FILETIME written{time.LowPart, time.HighPart};
+        EXPECT_TRUE(::SetFileTime(old.Get(), nullptr, nullptr, &written));
     }
     Refresh();
     ::TerminateProcess(running.Get(), 0);
     EXPECT_THAT(FolderNames(m_startup), ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
     EXPECT_THAT(FolderNames(StoreFolderPath(kUserOff)),
                 ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
+    EXPECT_FALSE(FileExists(JoinPath(programDir, ofEnded)));
+    for (const std::wstring& name : {ofRunning, std::wstring(L"~bwnotours.tmp"), std::wstring(L"x.tmp")}) {
+        EXPECT_TRUE(FileExists(JoinPath(programDir, name))) << "kept in the program's folder: " << name;
+    }
 }
 
 } // namespace
