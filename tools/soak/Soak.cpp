@@ -10,6 +10,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
+#include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/StoreReader.h"
 #include "tools/soak/SoakModel.h"
@@ -795,7 +796,7 @@ int wmain(int argc, wchar_t** argv) {
         soak::TSoak soak(options);
         result = soak.Run();
     } catch (const bw::EBootwarden& error) {
-        soak::Print(L"BootwardenSoak: " + error.Message());
+        soak::Print(L"BootwardenSoak: " + ErrorText(error));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "BootwardenSoak: %s\n", error.what());
     }
