@@ -1,7 +1,7 @@
-# The layers include one way only: app/ -> store/ -> platform/. Run as the test LayersIncludeOneWay:
-# nothing under platform/ includes anything of store/, app/, cli/ or resources/; nothing under store/ includes
-# anything of app/ or cli/; neither includes the common controls' header. Fails naming each include that breaks
-# this.
+# The layers include one way only: app/ -> store/ -> platform/, and cli/ beside app/. Run as the test
+# LayersIncludeOneWay: nothing under platform/ includes anything of store/, app/, cli/ or resources/; nothing
+# under store/ includes anything of app/ or cli/; nothing under cli/ includes anything of app/; neither platform/
+# nor store/ includes the common controls' header. Fails naming each include that breaks this.
 if(NOT SOURCE_DIR)
     message(FATAL_ERROR "CheckLayering.cmake needs -DSOURCE_DIR=<the source tree>")
 endif()
@@ -23,6 +23,7 @@ endfunction()
 
 check_layer(platform "[\"<](store|app|cli|resources)/|[\"<][Cc]ommctrl\\.h[\">]")
 check_layer(store "[\"<](app|cli)/|[\"<][Cc]ommctrl\\.h[\">]")
+check_layer(cli "[\"<]app/")
 
 list(LENGTH failures count)
 if(count GREATER 0)
