@@ -162,6 +162,11 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
     const bool wasReady = std::exchange(m_ready, false);
     m_dpi = dpi;
     ::SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    LOGFONTW bold{};
+    if (font != nullptr && ::GetObjectW(font, sizeof bold, &bold) == sizeof bold) {
+        bold.lfWeight = FW_BOLD;
+        m_boldFont.Reset(::CreateFontIndirectW(&bold));
+    }
     const int iconSize = ScaleToDpi(kEntryIconSize, dpi);
     m_images.Reset(::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 0, 16));
     ListView_SetImageList(m_list, m_images.Get(), LVSIL_SMALL);
@@ -558,15 +563,22 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
         return 0;
     }
     case NM_CUSTOMDRAW: {
-        // An entry that Windows' own switch keeps from starting is drawn in the grey of what is not in force.
+        // An entry that Windows' own switch keeps from starting is drawn in the grey of what is not in force; one
+        // marked new, in bold.
         auto& draw = const_cast<NMLVCUSTOMDRAW&>(reinterpret_cast<const NMLVCUSTOMDRAW&>(header));
         if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) {
             return CDRF_NOTIFYITEMDRAW;
         }
         const auto row = static_cast<int>(draw.nmcd.dwItemSpec);
-        if (draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT && row >= 0 && row < Count() &&
-            RowEntry(row).switchedOffInWindows) {
+        if (draw.nmcd.dwDrawStage != CDDS_ITEMPREPAINT || row < 0 || row >= Count()) {
+            return CDRF_DODEFAULT;
+        }
+        if (RowEntry(row).switchedOffInWindows) {
             draw.clrText = ::GetSysColor(COLOR_GRAYTEXT);
+        }
+        if (m_boldFont && m_handlers.isNew && m_handlers.isNew(RowEntry(row))) {
+            ::SelectObject(draw.nmcd.hdc, m_boldFont.Get());
+            return CDRF_NEWFONT;
         }
         return CDRF_DODEFAULT;
     }

@@ -33,7 +33,8 @@ public:
         std::function<void(int row, bool checked)> toggled;   // the user changed a row's box while ready
         std::function<void(int row, bool selected)> selected; // a row was selected or deselected
         std::function<void()> doubleClicked;
-        std::function<void()> listed; // the rows shown, or their order, changed
+        std::function<void()> listed;            // the rows shown, or their order, changed
+        std::function<bool(const Entry&)> isNew; // the entry is marked new (drawn in bold)
     };
 
     TEntryList(HINSTANCE instance, Handlers handlers);
@@ -149,6 +150,7 @@ private:
     bool m_ready = false;
     std::set<WPARAM> m_pressed; // keys pressed while the list had the focus and not yet released
 
+    UniqueFont m_boldFont; // the list's font, bold: the rows of new entries
     UniqueImageList m_images;
     UniqueHicon m_defIcon;
     std::map<std::wstring, UniqueHicon> m_icons; // by icon key: the icons the rows show

@@ -121,7 +121,8 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
     : m_instance(instance), m_desktop(desktop), m_programDir(std::move(programDir)), m_toolBar(instance),
       m_list(instance, TEntryList::Handlers{[this](int row, bool checked) { ListChange(row, checked); },
                                             [this](int row, bool selected) { ListSelectItem(row, selected); },
-                                            [this] { PropButtonClick(); }, [this] { ShowCounts(); }}),
+                                            [this] { PropButtonClick(); }, [this] { ShowCounts(); },
+                                            [this](const Entry& entry) { return m_seen.IsNew(entry); }}),
       m_filterBox(instance) {}
 
 TMainForm::~TMainForm() {
@@ -278,7 +279,16 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_APP_TOGGLE:
         ToggleEntry();
         return 0;
+    case TLiveWatch::kChangedMessage:
+        if (m_live) {
+            m_live->Changed();
+        }
+        return 0;
     case WM_TIMER:
+        if (m_live && m_live->TimerFired(wParam)) {
+            RefreshChanged();
+            return 0;
+        }
         if (wParam == kImportTimer) {
             ContinueImport();
             return 0;
@@ -313,6 +323,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ::KillTimer(m_window, kImportTimer);
         ::KillTimer(m_window, kBusyTimer);
         ::KillTimer(m_window, kDetailsTimer);
+        m_live.reset();
         ::PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY: {
@@ -393,6 +404,8 @@ void TMainForm::FormCreate() {
     if (start.kind == StoreStart::ReadOnly) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
     }
+    m_seen.Load(ProgramDir() + kSeenEntriesFile);
+    m_live = std::make_unique<TLiveWatch>(m_window);
     Refresh(false);
 }
 
@@ -403,7 +416,34 @@ void TMainForm::ShowAccountInTitle() {
     if (process.empty() || desktop.empty() || SameFileName(process, desktop)) {
         return;
     }
-    ::SetWindowTextW(m_window, FormatMessageText(text::kCaptionOfAccount, FileNamePart(process)).c_str());
+    m_account = FileNamePart(process);
+    ShowTitle();
+}
+
+void TMainForm::ShowTitle() {
+    const size_t marked = m_seen.NewCount();
+    const std::wstring count = std::to_wstring(marked);
+    const std::wstring title =
+        m_account.empty() ? (marked == 0 ? std::wstring(text::kCaption) : FormatMessageText(text::kCaptionNew, count))
+        : marked == 0     ? FormatMessageText(text::kCaptionOfAccount, m_account)
+                          : FormatMessageText(text::kCaptionOfAccountNew, {m_account, count});
+    ::SetWindowTextW(m_window, title.c_str());
+}
+
+void TMainForm::LookAtEntries() {
+    if (m_seen.Look(m_session.Entries())) {
+        ::InvalidateRect(m_list.Handle(), nullptr, FALSE); // the bold rows
+    }
+    ShowTitle(); // at the first look too, which may find the marks of the last run as they were
+}
+
+bool TMainForm::SeeRow(int row) {
+    if (row < 0 || row >= m_list.Count() || !m_seen.See(m_list.RowEntry(row))) {
+        return false;
+    }
+    ShowTitle();
+    ::InvalidateRect(m_list.Handle(), nullptr, FALSE);
+    return true;
 }
 
 void TMainForm::OfferRestartAsAdministrator(const std::wstring& message) {
@@ -423,7 +463,18 @@ void TMainForm::RestartAsAdministrator() {
     }
 }
 
-void TMainForm::Refresh(bool writeBack, bool afterToggle) {
+void TMainForm::RefreshChanged() {
+    if (m_errorBoxOpen) {
+        m_refreshAfterErrorBox = true; // as on activation: once the box is closed
+        return;
+    }
+    const TLiveWatch::Scope scope = m_live->MustRead(false);
+    if (scope.Any()) {
+        Refresh(true, false, scope);
+    }
+}
+
+void TMainForm::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scope) {
     if (m_importing) {
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;
@@ -441,15 +492,24 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle) {
         m_session.ForgetBases();
     }
     m_storeWatch->Seen();
-    if (!m_session.BeginRefresh(writeBack, &m_toolBar.Progress())) {
+    if (m_live) {
+        m_live->CycleStarts(scope);
+    }
+    if (!m_session.BeginRefresh(writeBack, &m_toolBar.Progress(), scope.system, scope.store)) {
         // Nothing changed: the list stays as it is. After a toggle that changed nothing, the box the user
         // clicked shows its entry's state again.
         if (afterToggle) {
             m_list.MakeList(m_session.Entries(), true);
         }
+        if (m_live) {
+            m_live->CycleEnds(m_session.Settled());
+        }
         return;
     }
     if (m_session.ContinueRefresh(kFirstImportPart)) {
+        if (m_live) {
+            m_live->CycleEnds(m_session.Settled());
+        }
         ShowEntries(afterToggle);
         return;
     }
@@ -521,6 +581,9 @@ void TMainForm::ContinueImport() {
     ::KillTimer(m_window, kImportTimer);
     m_importing = false;
     m_importLock.reset();
+    if (m_live) {
+        m_live->CycleEnds(m_session.Settled());
+    }
     SbSetText(m_statusBar, L"");
     ShowEntries(true); // commands waited meanwhile, but a box may have been clicked
     ApplyRowChoice();
@@ -531,6 +594,7 @@ void TMainForm::ContinueImport() {
 
 void TMainForm::ShowEntries(bool everyBox) {
     m_list.MakeList(m_session.Entries(), everyBox);
+    LookAtEntries();
     const int selected = m_list.Selected();
     ListSelectItem(selected, selected >= 0);
     ReportImportProblems();
@@ -601,6 +665,11 @@ void TMainForm::ListSelectItem(int row, bool selected) {
         status = entry.problem != EntryProblem::None ? std::wstring(ProblemText(entry.problem))
                  : entry.switchedOffInWindows        ? std::wstring(text::kSwitchedOffInWindows)
                                                      : m_list.TargetText(row);
+        // A marked entry is seen once selected; the status bar says what it was.
+        if (SeeRow(row)) {
+            status = status.empty() ? std::wstring(text::kNewEntryStatusAlone)
+                                    : FormatMessageText(text::kNewEntryStatus, status);
+        }
     }
     SbSetText(m_statusBar, status);
     m_toolBar.Enable(PropButton, selected);
@@ -659,7 +728,12 @@ void TMainForm::ToggleEntry() {
 }
 
 void TMainForm::RefreshAll() {
-    Refresh(true);
+    // Where every place is watched and none changed since a cycle that ran to its end, there is nothing to read.
+    // (A refresh that left something to try again, or an entry settled since, reads everything.)
+    const TLiveWatch::Scope scope = m_live && m_session.Settled() ? m_live->MustRead(true) : TLiveWatch::Scope{};
+    if (scope.Any()) {
+        Refresh(true, false, scope);
+    }
 }
 
 void TMainForm::ListKeyUp(WPARAM key) {

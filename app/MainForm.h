@@ -3,9 +3,11 @@
 #include "app/Desktop.h"
 #include "app/EntryList.h"
 #include "app/FilterBox.h"
+#include "app/LiveWatch.h"
 #include "app/Settings.h"
 #include "app/ToolBar.h"
 #include "app/UiHandles.h"
+#include "store/SeenEntries.h"
 #include "store/StoreLock.h"
 #include "store/StoreSession.h"
 
@@ -102,7 +104,10 @@ private:
 
     // Refreshes the store (with the write-back or without) and shows the result; a long import goes on a part
     // at a time from the message loop.
-    void Refresh(bool writeBack, bool afterToggle = false);
+    // `scope`: what is read (all of it, after a command).
+    void Refresh(bool writeBack, bool afterToggle = false, TLiveWatch::Scope scope = {});
+    // The refresh after a place changed, for what changed.
+    void RefreshChanged();
     // Refresh, then selects the row `choice` names (once a long import has ended, when it had to run one).
     void RefreshAndSelect(bool writeBack, bool afterToggle, RowChoice choice);
     void ApplyRowChoice();
@@ -112,6 +117,12 @@ private:
     void ReportStoreEdits();
     void ReportWriteBackFailures();
     void ShowAccountInTitle();
+    // The title: the account whose entries are shown (where it is not the desktop's) and the count of new entries.
+    void ShowTitle();
+    // The entries listed are looked at: those that came since the last look are marked new.
+    void LookAtEntries();
+    // The entry in `row` has been seen: its mark goes. True when it was marked.
+    bool SeeRow(int row);
 
     void ListSelectItem(int row, bool selected);
     void ListChange(int row, bool checked);
@@ -157,7 +168,10 @@ private:
     std::optional<RowChoice> m_rowChoice;
     bool m_errorBoxOpen = false;
     bool m_refreshAfterErrorBox = false;
-    bool m_endAtStart = false; // FormCreate found that the program must not go on (started inside its zip)
+    bool m_endAtStart = false;          // FormCreate found that the program must not go on (started inside its zip)
+    std::unique_ptr<TLiveWatch> m_live; // the places watched, so that the list follows them by itself
+    TSeenEntries m_seen;
+    std::wstring m_account; // the account whose entries are shown, where it is not the desktop's
 };
 
 } // namespace bw

@@ -1,7 +1,8 @@
 // Times the refresh cycle of the real main window: a refresh in which nothing changed, a refresh after one
-// outside change, and the first start on an empty store; then checks a long run of refreshes for images and
-// memory left behind. Not a test: it prints figures. Run with `tools/dev bench [cycles]`, which also builds this
-// same file against an earlier release of the program and prints both.
+// outside change, and the first start on an empty store; how soon the list follows an outside change and the
+// registry a store link's edit with no key pressed, and the CPU time of a window left alone; then checks a long run
+// of refreshes for images and memory left behind. Not a test: it prints figures. Run with `tools/dev bench [cycles]`,
+// which also builds this same file against an earlier release of the program and prints both.
 //
 // It uses only what the main window has offered from the first release on (create, refresh, the list), so that
 // the figures of both builds come from the very same measurement.
@@ -15,6 +16,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <psapi.h>
+
+#include <string>
 
 #include <algorithm>
 #include <chrono>
@@ -65,6 +68,23 @@ double Pump() {
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// Runs the message loop for `milliseconds`, as a window left alone does; true when `done` held before the end.
+template <typename Done> bool PumpUntil(Done done, double milliseconds) {
+    const auto start = Clock::now();
+    while (!done()) {
+        if (Milliseconds(start) >= milliseconds) {
+            return false;
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        Pump();
+    }
+    return true;
+}
+
+void PumpFor(double milliseconds) {
+    (void)PumpUntil([] { return false; }, milliseconds);
 }
 
 const wchar_t* const kPrograms[] = {L"C:\\windows\\notepad.exe", L"C:\\windows\\regedit.exe",
@@ -197,10 +217,111 @@ void Refreshes(int entries, int cycles, bool sorted = false) {
         const auto start = Clock::now();
         session.form.RefreshAll();
         changed.push_back(Milliseconds(start));
+        // A window that follows changes by itself may still have the notification of this one to handle.
+        PumpFor(100);
     }
     std::printf("  %5d entries%s: refresh, nothing changed %8.2f ms; after one outside change %8.2f ms (median of "
                 "%d)\n",
                 session.Rows(), sorted ? ", sorted by Target" : "", Median(unchanged), Median(changed), cycles);
+    std::fflush(stdout);
+}
+
+bool Listed(Session& session, const std::wstring& name) {
+    LVFINDINFOW find{};
+    find.flags = LVFI_STRING;
+    find.psz = name.c_str();
+    return ListView_FindItem(session.form.List(), -1, &find) >= 0;
+}
+
+std::wstring RunValueText(Session& session, const std::wstring& name) {
+    const auto value = session.world.registry.RunValue(Location::User, name);
+    return value ? value->text : std::wstring();
+}
+
+// With no key pressed: from an outside write of a Run value until its row is in the list, and from a store link's
+// edit (saved as the property sheet saves it) until the value in the registry says it. A window that does not
+// follow changes by itself never gets there; after a few seconds the row says so.
+void Live(int entries, int tries) {
+    constexpr double kGiveUp = 3000;
+    Session session(entries);
+    session.form.Create(SW_SHOWNORMAL);
+    while (session.Rows() < entries) {
+        Pump();
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    ::Sleep(2500);
+    PumpFor(200);
+    std::vector<double> toRow;
+    for (int i = 0; i < tries; ++i) {
+        const std::wstring name = L"Live" + std::to_wstring(i);
+        const auto start = Clock::now();
+        session.world.registry.SetRunValue(Location::User, name, L"c:\\windows\\notepad.exe /live");
+        if (!PumpUntil([&] { return Listed(session, name); }, kGiveUp)) {
+            break;
+        }
+        toRow.push_back(Milliseconds(start));
+        PumpFor(100);
+    }
+    std::vector<double> toValue;
+    for (int i = 0; i < tries; ++i) {
+        const std::wstring expected = std::wstring(kPrograms[0]) + L" /edit" + std::to_wstring(i);
+        const auto start = Clock::now();
+        test::EditShortcut(session.world.programDir + L"Run\\User\\Entry2.lnk", [&](TShellLink& link) {
+            link.SetPath(kPrograms[0]);
+            link.SetArguments(L"/edit" + std::to_wstring(i));
+        });
+        if (!PumpUntil([&] { return RunValueText(session, L"Entry2") == expected; }, kGiveUp)) {
+            break;
+        }
+        toValue.push_back(Milliseconds(start));
+        PumpFor(100);
+    }
+    const auto figure = [](const std::vector<double>& times) {
+        char text[64];
+        if (times.empty()) {
+            std::snprintf(text, sizeof text, "never (none within 3 s)");
+        } else {
+            std::snprintf(text, sizeof text, "%8.1f ms (median of %zu)", Median(times), times.size());
+        }
+        return std::string(text);
+    };
+    std::printf("  %5d entries, no key pressed: outside Run write to its row %s; store link edit to the registry %s\n",
+                entries, figure(toRow).c_str(), figure(toValue).c_str());
+    std::fflush(stdout);
+}
+
+// The process's CPU time while the window is left alone for a minute (the message loop waits as the program's
+// own does).
+void Idle(int entries, int seconds) {
+    Session session(entries);
+    session.form.Create(SW_SHOWNORMAL);
+    while (session.Rows() < entries) {
+        Pump();
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    ::Sleep(2500);
+    PumpFor(500); // what the start wrote has been told and passed
+    const auto cpu = [] {
+        FILETIME created{}, ended{}, kernel{}, user{};
+        ::GetProcessTimes(::GetCurrentProcess(), &created, &ended, &kernel, &user);
+        const auto ticks = [](const FILETIME& time) {
+            return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+        };
+        return static_cast<double>(ticks(kernel) + ticks(user)) / 10'000.0; // milliseconds
+    };
+    const double before = cpu();
+    const auto start = Clock::now();
+    MSG message{};
+    while (Milliseconds(start) < seconds * 1000.0) {
+        const DWORD left = static_cast<DWORD>(std::max(1.0, seconds * 1000.0 - Milliseconds(start)));
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, left, QS_ALLINPUT);
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    std::printf("  %5d entries, window left alone for %d s: %8.1f ms of CPU time in the process\n", entries, seconds,
+                cpu() - before);
     std::fflush(stdout);
 }
 
@@ -238,6 +359,9 @@ int main(int argc, char** argv) {
     ::InitCommonControlsEx(&controls);
     const int longRun = argc > 1 ? std::atoi(argv[1]) : 1000;
     const int largest = argc > 2 ? std::atoi(argv[2]) : 2000;
+    Live(100, 7);
+    Live(1000, 7);
+    Idle(1000, 60);
     Refreshes(100, 15);
     Refreshes(1000, 9);
     Refreshes(100, 15, true);

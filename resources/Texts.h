@@ -42,6 +42,12 @@ inline constexpr const wchar_t* kRestartButtonHint = L"Restart as administrator"
 
 // The caption when the program runs as another account than the one that owns the desktop.
 inline constexpr const wchar_t* kCaptionOfAccount = L"Bootwarden - entries of %s";
+// The title while entries are marked new: their count (and, as above, the account whose entries are shown).
+inline constexpr const wchar_t* kCaptionNew = L"Bootwarden - %s new";
+inline constexpr const wchar_t* kCaptionOfAccountNew = L"Bootwarden - entries of %s - %s new";
+// The status bar's first part for a selected entry that was marked new, before what it shows of any entry.
+inline constexpr const wchar_t* kNewEntryStatus = L"New: %s";
+inline constexpr const wchar_t* kNewEntryStatusAlone = L"New";
 
 // Location labels; each begins with a blank and follows the code's digit in the "Found in..." column.
 inline constexpr const wchar_t* kLocalLabel = L" - Registry (HKLM)";

@@ -141,8 +141,16 @@ bool TStoreReader::Read(const std::vector<int>& codes) {
                 ++reused;
                 continue;
             }
-            changed = true;
             auto link = Load(code, *match, folder + match->cFileName, readAt, step);
+            // A link read again only because its stamp was too young to prove it unchanged (our own write, most
+            // often) is no change when it holds the very bytes it held.
+            const bool same = previous != m_known.end() && previous->second->fileName == match->cFileName &&
+                              previous->second->readWhole && link->readWhole && previous->second->bytes == link->bytes;
+            if (same) {
+                ++reused;
+            } else {
+                changed = true;
+            }
             known[key] = link;
             links.push_back(std::move(link));
         }

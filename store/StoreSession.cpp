@@ -13,7 +13,7 @@ namespace bw {
 TStoreSession::TStoreSession() = default;
 TStoreSession::~TStoreSession() = default;
 
-bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
+bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress, bool readSystem, bool readStore) {
     m_job.reset();
     // Until an import has run to its end, the next refresh runs whole, whatever it finds: a read or a write-back
     // that failed here has taken in the changes it saw without acting on them.
@@ -21,8 +21,9 @@ bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress) {
     if (!std::exchange(m_mirrorLoaded, true)) {
         m_mirror.Load(); // what the last run mirrored: an edit made since is told from an outside change
     }
-    const bool systemChanged = m_system.Read();
-    const bool storeChanged = m_store.Read(AllCodes());
+    const bool whole = retry || !m_hasEntries;
+    const bool systemChanged = (readSystem || whole) && m_system.Read();
+    const bool storeChanged = (readStore || whole) && m_store.Read(AllCodes());
     if (m_hasEntries && !systemChanged && !storeChanged && !retry) {
         m_retry = false;
         return false;

@@ -29,7 +29,10 @@ public:
     // nothing is left to retry), ends there with false; the entries stand. Otherwise writes back the edits
     // of store links (when `writeBack` is set) and sets up the import. Raises what the reads and the
     // write-back raise; no import is then under way.
-    bool BeginRefresh(bool writeBack, ProgressControl* progress);
+    // `readSystem`/`readStore` false: the caller knows that the system's places, or the store's folders, are as
+    // the last read found them (they are watched, and told of no change); they are then not read. The first
+    // refresh, and one after a refresh that left something to retry, reads both whatever is asked.
+    bool BeginRefresh(bool writeBack, ProgressControl* progress, bool readSystem = true, bool readStore = true);
 
     // Runs the import for about `budgetMs` milliseconds (0: to its end). True when it is done, and the
     // entries are then those of the store as it now is.
@@ -42,6 +45,9 @@ public:
     void AbandonRefresh() { m_job.reset(); }
 
     bool Refreshing() const { return m_job != nullptr; }
+    // True when the last refresh ran to its end and left nothing that the next must try again though nothing
+    // changed (an entry that could not be imported, an edit that could not be carried).
+    bool Settled() const { return !m_job && !m_retry; }
     size_t ImportDone() const { return m_job ? m_job->Done() : 0; }
     size_t ImportTotal() const { return m_job ? m_job->Total() : 0; }
 

@@ -1,0 +1,225 @@
+#include "app/LiveWatch.h"
+
+#include "store/Locations.h"
+#include "store/StartupApproved.h"
+
+#include <algorithm>
+
+namespace bw {
+
+namespace {
+
+// A burst of changes (an installer writing ten values, a folder copied in) is gathered into one cycle: the
+// cycle runs once no change has come for this long, or this long after the burst's first change at the latest.
+constexpr UINT_PTR kGatherTimer = 20;
+constexpr UINT kGatherQuiet = 30;         // milliseconds
+constexpr ULONGLONG kGatherLongest = 150; // milliseconds
+
+} // namespace
+
+TLiveWatch::TLiveWatch(HWND window)
+    : m_window(window), m_waiter(std::make_unique<TChangeWaiter>(window, kChangedMessage)) {}
+
+TLiveWatch::~TLiveWatch() {
+    m_waiter.reset(); // the thread ends before the handles it waits on
+    if (m_gathering && ::IsWindow(m_window)) {
+        ::KillTimer(m_window, kGatherTimer);
+    }
+}
+
+std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() const {
+    std::vector<Place> places;
+    const auto addKey = [&](HKEY root, const std::wstring& path, REGSAM view) {
+        const std::wstring id =
+            (root == HKEY_LOCAL_MACHINE ? L"key|HKLM|" : L"key|HKCU|") + std::to_wstring(view) + L"|" + path;
+        places.push_back({id, false, TChangeWatch::Key(root, path, view)});
+    };
+    for (int code : AllCodes()) {
+        if (!IsEnabledCode(code)) {
+            continue;
+        }
+        if (IsRegistryCode(code)) {
+            addKey(RegistryRoot(code), kRunKeyPath, RegistryView(code));
+        }
+        if (const auto place = ApprovalPlaceOf(code)) {
+            addKey(place->root, std::wstring(kStartupApprovedPath) + place->subkey, 0);
+        }
+    }
+    addKey(HKEY_CURRENT_USER, kShellFoldersKeyPath, 0);
+    if (IsStartupDirKnown()) {
+        places.push_back({L"folder|" + StartupDir(), false, TChangeWatch::Folder(StartupDir())});
+    }
+    for (int code : AllCodes()) {
+        const std::wstring folder = StoreFolderPath(code);
+        places.push_back({L"store|" + folder, true, TChangeWatch::Folder(folder)});
+    }
+    return places;
+}
+
+void TLiveWatch::WaitForAll() {
+    std::vector<HANDLE> handles;
+    for (const Place& place : m_places) {
+        handles.push_back(place.watch.Handle());
+    }
+    m_waiter->Wait(handles);
+}
+
+bool TLiveWatch::Rearm(Place& place, std::vector<TChangeWatch>& retired) {
+    const bool wasMissing = place.watch.WatchingParent();
+    if (!place.watch.Continue()) {
+        TChangeWatch fresh = place.watch.Unarmed();
+        (void)fresh.Arm();
+        retired.push_back(std::move(place.watch));
+        place.watch = std::move(fresh);
+    }
+    // What happens beside a place that is still missing is none of its news.
+    if (wasMissing && place.watch.WatchingParent()) {
+        return false;
+    }
+    Note(place);
+    return true;
+}
+
+void TLiveWatch::Note(const Place& place) {
+    (place.isStore ? m_changed.store : m_changed.system) = true;
+}
+
+bool TLiveWatch::UpdatePlaces() {
+    std::vector<Place> places = CurrentPlaces();
+    bool differs = places.size() != m_places.size();
+    bool added = false;
+    for (Place& place : places) {
+        const auto before =
+            std::find_if(m_places.begin(), m_places.end(), [&](const Place& known) { return known.id == place.id; });
+        if (before != m_places.end() && before->watch.Armed()) {
+            place.watch = std::move(before->watch); // watched already (itself, or through what is above it)
+            continue;
+        }
+        // Not watched: tried again, in case it can be by now.
+        added = place.watch.Arm() || added;
+        differs = true;
+    }
+    // The watches left behind are closed only once the waiter has the new handles.
+    const std::vector<Place> left = std::exchange(m_places, std::move(places));
+    if (differs) {
+        WaitForAll();
+    }
+    return added;
+}
+
+void TLiveWatch::CycleStarts(Scope reading) {
+    m_cycleOpen.system = m_cycleOpen.system || reading.system;
+    m_cycleOpen.store = m_cycleOpen.store || reading.store;
+    m_changed.system = m_changed.system && !reading.system;
+    m_changed.store = m_changed.store && !reading.store;
+    (void)UpdatePlaces();
+}
+
+void TLiveWatch::CycleEnds(bool settled) {
+    m_cycleOpen = Scope{false, false};
+    if (!settled) {
+        m_changed = Scope{}; // something to try again: everything is read at the next refresh
+    }
+    // The cycle may have found the Startup folder elsewhere (or at all, the first time). A place watched only
+    // from now on may have changed since the cycle read it: it is read once more.
+    if (UpdatePlaces()) {
+        m_changed.system = true;
+        Gather();
+    }
+}
+
+bool TLiveWatch::TakeChanges() {
+    const std::vector<size_t> slots = m_waiter->TakeSignalled();
+    bool any = false;
+    std::vector<TChangeWatch> retired;
+    for (size_t slot : slots) {
+        // A handle that is no longer signalled was armed anew since (a refresh saw its change first).
+        if (slot < m_places.size() && m_places[slot].watch.Armed() &&
+            ::WaitForSingleObject(m_places[slot].watch.Handle(), 0) == WAIT_OBJECT_0) {
+            any = Rearm(m_places[slot], retired) || any;
+        }
+    }
+    if (!slots.empty()) {
+        WaitForAll(); // the slots signalled are waited for again
+    }
+    return any;
+}
+
+TLiveWatch::Scope TLiveWatch::MustRead(bool byUser) {
+    (void)TakeChanges();
+    // A change whose notification has not reached the window yet counts as well: one look at every handle, which
+    // costs one call however many places there are while nothing changed.
+    std::vector<HANDLE> handles;
+    std::vector<size_t> slotOf;
+    for (size_t slot = 0; slot < m_places.size() && handles.size() < MAXIMUM_WAIT_OBJECTS; ++slot) {
+        if (m_places[slot].watch.Armed()) {
+            handles.push_back(m_places[slot].watch.Handle());
+            slotOf.push_back(slot);
+        }
+    }
+    std::vector<TChangeWatch> retired;
+    bool rearmed = false;
+    for (size_t first = 0; first < handles.size();) {
+        const DWORD signalled =
+            ::WaitForMultipleObjects(static_cast<DWORD>(handles.size() - first), handles.data() + first, FALSE, 0);
+        if (signalled < WAIT_OBJECT_0 || signalled >= WAIT_OBJECT_0 + handles.size() - first) {
+            break;
+        }
+        const size_t at = first + (signalled - WAIT_OBJECT_0);
+        (void)Rearm(m_places[slotOf[at]], retired);
+        rearmed = true;
+        first = at + 1;
+    }
+    if (rearmed) {
+        WaitForAll();
+    }
+    Scope scope{m_changed.system || m_cycleOpen.system, m_changed.store || m_cycleOpen.store};
+    for (const Place& place : m_places) {
+        if (byUser && !place.watch.Armed()) {
+            (place.isStore ? scope.store : scope.system) = true;
+        }
+    }
+    // A read of the system may import, which writes store links: the store is read with it, so that no edit of a
+    // link whose notification is still on its way is written over. (The store read alone never writes the
+    // system without its changes: a registry notification is signalled by the write itself.)
+    scope.store = scope.store || scope.system;
+    return scope;
+}
+
+std::vector<std::wstring> TLiveWatch::Unwatched() const {
+    std::vector<std::wstring> names;
+    for (const Place& place : m_places) {
+        if (!place.watch.Armed()) {
+            names.push_back(place.watch.Name());
+        }
+    }
+    return names;
+}
+
+void TLiveWatch::Changed() {
+    if (TakeChanges()) {
+        Gather();
+    }
+}
+
+void TLiveWatch::Gather() {
+    const ULONGLONG now = ::GetTickCount64();
+    if (!m_gathering) {
+        m_gathering = true;
+        m_gatherStart = now;
+    } else if (now - m_gatherStart >= kGatherLongest) {
+        return; // the timer set before runs the cycle soon
+    }
+    ::SetTimer(m_window, kGatherTimer, kGatherQuiet, nullptr); // a timer set again starts anew
+}
+
+bool TLiveWatch::TimerFired(UINT_PTR id) {
+    if (id != kGatherTimer) {
+        return false;
+    }
+    ::KillTimer(m_window, kGatherTimer); // one cycle per burst: the timer never ticks twice
+    m_gathering = false;
+    return true;
+}
+
+} // namespace bw

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "platform/Seam.h"
+#include "platform/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace bw {
+
+namespace detail {
+inline void CloseChangeNotification(HANDLE h) {
+    ::FindCloseChangeNotification(h);
+}
+} // namespace detail
+using UniqueChangeNotification = UniqueHandle<HANDLE, detail::CloseChangeNotification, detail::InvalidHandle>;
+
+// One place that the system tells of its changes: a folder (an entry of it added, removed, renamed, written or
+// given other attributes; not its subfolders' contents) or a registry key (a value set or removed, a subkey added
+// or removed). Handle() is signalled once after Arm for the first change since; Arm again to hear of the next.
+class TChangeWatch {
+public:
+    static TChangeWatch Folder(std::wstring folder);
+    static TChangeWatch Key(HKEY root, std::wstring path, REGSAM view);
+
+    TChangeWatch(TChangeWatch&&) noexcept = default;
+    TChangeWatch& operator=(TChangeWatch&&) noexcept = default;
+
+    // Watches the place anew: it is opened again each time, so that a folder or key deleted and made again is
+    // the one watched. A place that does not exist is watched through the nearest folder or key above it that
+    // does, until it is made. False when it cannot be watched now (not readable, or a file system that gives no
+    // notifications); Handle() is then null.
+    bool Arm();
+    // The same place, not armed. (Closing a key that is watched signals its event: a watch armed anew is best
+    // made as a fresh one, and the old one closed only once nothing waits on its handle.)
+    TChangeWatch Unarmed() const;
+    // After its handle was signalled: a folder that is still there, watched itself, goes on being watched through
+    // the same handle (FindNextChangeNotification), and true. False where the place must be armed anew (a key, a
+    // folder gone or watched through the one above it).
+    bool Continue();
+    // Stops watching; Handle() is null until the next Arm.
+    void Disarm();
+    HANDLE Handle() const;
+    bool Armed() const { return Handle() != nullptr; }
+    // True while the place is missing and watched through a folder or key above it.
+    bool WatchingParent() const { return m_watchingParent; }
+    // The place as a person would name it ("HKEY_CURRENT_USER\...\Run", a folder's path), for messages.
+    const std::wstring& Name() const { return m_name; }
+
+private:
+    TChangeWatch() = default;
+    DWORD ArmFolder(const std::wstring& folder);
+    DWORD ArmKey(const std::wstring& path);
+
+    bool m_isKey = false;
+    std::wstring m_name;
+    std::wstring m_path;
+    HKEY m_root = nullptr;
+    REGSAM m_view = 0;
+    bool m_watchingParent = false;
+    UniqueChangeNotification m_folder;
+    UniqueHkey m_key;
+    UniqueKernelHandle m_event;
+};
+
+// Waits on a thread of its own for any of a set of handles and posts `message` to `window` when one is
+// signalled; at most one such message waits in the window's queue at a time. A handle that was signalled is
+// not waited for again until the next Wait (whose caller has re-armed its place), so that a handle that stays
+// signalled cannot post without end. Modal loops dispatch the message as the main loop does.
+class TChangeWaiter {
+public:
+    TChangeWaiter(HWND window, UINT message);
+    ~TChangeWaiter();
+    TChangeWaiter(const TChangeWaiter&) = delete;
+    TChangeWaiter& operator=(const TChangeWaiter&) = delete;
+
+    // The handles to wait on, by slot (null: nothing in that slot); at most MAXIMUM_WAIT_OBJECTS - 2. A slot
+    // stands for the same place in every call. Returns once the thread waits on these: the caller may then close
+    // the handles of the set before (and must keep these open until the next Wait or the waiter's end).
+    void Wait(const std::vector<HANDLE>& handles);
+    // The slots signalled since the last call. A message posted after this call tells of later ones.
+    std::vector<size_t> TakeSignalled();
+
+    static constexpr size_t kMaxHandles = MAXIMUM_WAIT_OBJECTS - 2;
+
+private:
+    void Run();
+
+    HWND m_window;
+    UINT m_message;
+    UniqueKernelHandle m_stop;
+    UniqueKernelHandle m_wake;
+    UniqueKernelHandle m_taken; // the thread took the set of the last Wait
+    static constexpr DWORD kTakeWait = 2000;
+    std::mutex m_lock;
+    std::vector<HANDLE> m_next; // the set handed over by Wait, not yet taken by the thread
+    bool m_hasNext = false;
+    std::vector<bool> m_signalled;
+    std::atomic<bool> m_posted{false};
+    std::thread m_thread;
+};
+
+namespace seam {
+// FindFirstChangeNotificationW for a folder's entries. INVALID_HANDLE_VALUE where the folder cannot be watched:
+// missing, or on a network share whose server gives no notifications (ERROR_NOT_SUPPORTED,
+// ERROR_INVALID_FUNCTION).
+extern TSeam<HANDLE(const std::wstring&)> WatchFolder;
+// RegNotifyChangeKeyValue for a key's values and subkeys, signalling `event` once.
+extern TSeam<LONG(HKEY, HANDLE)> WatchKey;
+} // namespace seam
+
+} // namespace bw

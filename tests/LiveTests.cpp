@@ -1,0 +1,291 @@
+#include "WindowTestSupport.h"
+
+#include "app/Controls.h"
+#include "platform/ChangeWatch.h"
+#include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
+#include "platform/ShellLink.h"
+#include "resources/Texts.h"
+#include "store/Locations.h"
+#include "store/SeenEntries.h"
+#include "store/StartupApproved.h"
+
+namespace bw::test {
+namespace {
+
+constexpr int kLocal = 1;
+constexpr int kUser = 2;
+constexpr int kStartUp = 3;
+constexpr int kUserOff = 5;
+constexpr const wchar_t* kRun32Path = L"Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The main window left alone, as a user who is doing something else leaves it: its messages are handled as they
+// come, and no key is pressed.
+class LiveListTest : public WindowTest {
+protected:
+    // Runs the message loop until `done` holds or `milliseconds` have passed; true when it holds.
+    template <typename Done> bool PumpUntil(Done done, DWORD milliseconds = 3000) {
+        const ULONGLONG start = ::GetTickCount64();
+        while (!done()) {
+            if (::GetTickCount64() - start >= milliseconds) {
+                return false;
+            }
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            Pump();
+        }
+        return true;
+    }
+    void PumpFor(DWORD milliseconds) {
+        (void)PumpUntil([] { return false; }, milliseconds);
+    }
+    // Lets the notifications of what the window itself wrote at its start arrive and pass.
+    void Settle() { PumpFor(400); }
+
+    std::wstring Title() const {
+        wchar_t title[256]{};
+        ::GetWindowTextW(m_form->Handle(), title, 256);
+        return title;
+    }
+    // Asks the list to draw `row` as it asks the window before it paints it; true when the row comes in bold.
+    bool DrawnBold(int row) {
+        const HWND list = m_form->List();
+        HDC dc = ::GetDC(list);
+        const HGDIOBJ before = ::GetCurrentObject(dc, OBJ_FONT);
+        NMLVCUSTOMDRAW draw{};
+        draw.nmcd.hdr.hwndFrom = list;
+        draw.nmcd.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(list));
+        draw.nmcd.hdr.code = NM_CUSTOMDRAW;
+        draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+        draw.nmcd.hdc = dc;
+        draw.nmcd.dwItemSpec = static_cast<DWORD_PTR>(row);
+        const LRESULT result =
+            ::SendMessageW(m_form->Handle(), WM_NOTIFY, draw.nmcd.hdr.idFrom, reinterpret_cast<LPARAM>(&draw));
+        LOGFONTW font{};
+        ::GetObjectW(::GetCurrentObject(dc, OBJ_FONT), sizeof font, &font);
+        ::SelectObject(dc, before);
+        ::ReleaseDC(list, dc);
+        return result == CDRF_NEWFONT && font.lfWeight >= FW_BOLD;
+    }
+    std::wstring SeenFile() const { return m_programDir + kSeenEntriesFile; }
+    void Reopen() {
+        m_form.reset();
+        Open();
+    }
+
+    // Every read of the system (each refresh that reads asks where the Startup folder is) is counted here.
+    int m_reads = 0;
+    TSeam<std::optional<std::wstring>()>::TScope m_countReads{seam::StartupFolder.Replace([this] {
+        ++m_reads;
+        return std::optional<std::wstring>(); // as the scratch registry has it: the "Shell Folders" value tells
+    })};
+};
+
+TEST_F(LiveListTest, EachWatchedPlaceBringsItsChangeIntoTheListByItself) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.CreateKey(HKEY_CURRENT_USER, std::wstring(kStartupApprovedPath) + L"Run");
+    Open();
+    Settle();
+
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Agent", kLocal) >= 0; })) << "HKLM's Run key";
+    m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Helper", kUser) >= 0; })) << "HKCU's Run key";
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Notes", kStartUp) >= 0; })) << "the Startup folder";
+    WriteShortcut(StorePath(kUserOff, L"Old"), L"c:\\old.exe", L"c:\\old.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Old", kUserOff) >= 0; })) << "a store folder";
+
+    // Windows' own switch, flipped in its settings: the entry is shown as kept from starting.
+    const BYTE off[12] = {3};
+    m_registry.SetValue(HKEY_CURRENT_USER, std::wstring(kStartupApprovedPath) + L"Run", L"Tool", REG_BINARY, off,
+                        sizeof off);
+    EXPECT_TRUE(PumpUntil([&] {
+        const int row = RowOf(L"Tool", kUser);
+        return row >= 0 && m_form->EntryList().RowEntry(row).switchedOffInWindows;
+    })) << "StartupApproved";
+
+    // A store link edited in its property sheet: the value changes as soon as the sheet has saved it.
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetArguments(L"-quiet"); });
+    EXPECT_TRUE(PumpUntil([&] { return m_registry.RunValue(Location::User, L"Tool")->text == L"c:\\tool.exe -quiet"; }))
+        << m_registry.RunValue(Location::User, L"Tool")->text;
+}
+
+// The scratch registry has one HKLM key for both views; here the 32-bit view is a key of its own, as on 64-bit
+// Windows (the keys below "Software\WOW6432Node"), so that its watch is shown apart from the native view's.
+TEST_F(LiveListTest, BothViewsOfHklmAreWatched) {
+    m_registry.CreateKey(HKEY_LOCAL_MACHINE, kRun32Path);
+    const StandardUser standardUser(true);
+    RecomputeLocations();
+    ASSERT_TRUE(HasSeparate32BitView());
+    CreateStoreFolders();
+    Open();
+    Settle();
+
+    m_registry.SetText(HKEY_LOCAL_MACHINE, kRun32Path, L"Updater32", L"c:\\x86\\update.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Updater32", kLocal32Code) >= 0; })) << "the 32-bit view";
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Agent", kLocal) >= 0; })) << "the native view";
+    m_form.reset();
+    RecomputeLocations(); // back to the scratch registry's single view for what comes after
+}
+
+TEST_F(LiveListTest, WhatTheWindowWroteItselfStartsNoSecondCycle) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
+    Open();
+    Settle();
+
+    // Switched off and on again: store links written and moved, a value removed and written.
+    for (int round = 0; round < 2; ++round) {
+        const int row = RowOf(L"Tool", round == 0 ? kUser : kUserOff);
+        ASSERT_GE(row, 0);
+        ToggleRow(row);
+        ASSERT_GE(RowOf(L"Tool", round == 0 ? kUserOff : kUser), 0);
+        // Every cycle sets the status bar for the row selected; one that finds nothing new leaves it be.
+        SbSetText(m_form->StatusBar(), L"untouched");
+        PumpFor(600);
+        EXPECT_EQ(StatusPart(0), L"untouched") << "a cycle ran again after round " << round;
+        EXPECT_EQ(Title(), text::kCaption) << "nothing of ours is new";
+    }
+}
+
+TEST_F(LiveListTest, ABurstOfChangesGivesOneCycle) {
+    Open();
+    Settle();
+    m_reads = 0;
+    // An installer writing its values one after another.
+    for (int i = 0; i < 10; ++i) {
+        m_registry.SetRunValue(Location::User, L"Part" + std::to_wstring(i), L"c:\\setup\\part.exe");
+        ::Sleep(5);
+    }
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Part9", kUser) >= 0; }));
+    PumpFor(300);
+    EXPECT_EQ(m_reads, 1);
+    EXPECT_EQ(m_form->EntryList().TotalCount(), 10);
+}
+
+TEST_F(LiveListTest, RefreshReadsNothingWhenNothingChanged) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    Settle();
+    m_reads = 0;
+    KeyUp(VK_F5);
+    Click(TMainForm::RefreshButton);
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    EXPECT_EQ(m_reads, 0);
+
+    // A change whose notification the window has not handled yet is read all the same.
+    m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
+    m_form->RefreshAll();
+    EXPECT_GE(RowOf(L"Helper", kUser), 0);
+}
+
+// A network folder whose server gives no notifications: the folder cannot be watched, and is read at each
+// refresh as before; the places that can be watched still bring their changes by themselves.
+TEST_F(LiveListTest, APlaceThatCannotBeWatchedIsReadAtEachRefresh) {
+    const auto noNotifications = seam::WatchFolder.Replace([this](const std::wstring& folder) {
+        if (!SameFileName(folder, m_startup)) {
+            return seam::WatchFolder.Real(folder);
+        }
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    });
+    Open();
+    Settle();
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
+    m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Helper", kUser) >= 0; }));
+    KeyUp(VK_F5);
+    EXPECT_GE(RowOf(L"Notes", kStartUp), 0);
+    m_reads = 0;
+    KeyUp(VK_F5);
+    EXPECT_EQ(m_reads, 1) << "read at each refresh";
+    PumpFor(500);
+    EXPECT_EQ(m_reads, 1) << "and never by a timer";
+}
+
+// A folder that is not there yet is watched through the folder above it; made, it is watched itself.
+TEST_F(LiveListTest, AFolderMadeLaterIsWatchedOnceMade) {
+    ASSERT_TRUE(::RemoveDirectoryW(m_startup.c_str()));
+    Open();
+    Settle();
+    m_reads = 0;
+    KeyUp(VK_F5);
+    EXPECT_EQ(m_reads, 0) << "a missing folder that is watched from above needs no reading";
+    ASSERT_TRUE(::CreateDirectoryW(m_startup.c_str(), nullptr));
+    PumpFor(300);
+    WriteShortcut(StartupPath(L"First.lnk"), L"c:\\windows\\notepad.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"First", kStartUp) >= 0; }));
+    ASSERT_TRUE(::DeleteFileW(StartupPath(L"First.lnk").c_str()));
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"First", kStartUp) < 0; }));
+}
+
+TEST_F(LiveListTest, NewEntriesAreMarkedUntilSelectedAndAcrossRuns) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    Settle();
+    EXPECT_EQ(Title(), L"Bootwarden") << "without a record, everything listed at the start is seen";
+    EXPECT_FALSE(DrawnBold(RowOf(L"Tool", kUser)));
+
+    m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    ASSERT_TRUE(PumpUntil([&] { return RowOf(L"Helper", kUser) >= 0 && RowOf(L"Agent", kLocal) >= 0; }));
+    EXPECT_EQ(Title(), L"Bootwarden - 2 new");
+    EXPECT_TRUE(DrawnBold(RowOf(L"Helper", kUser)));
+    EXPECT_FALSE(DrawnBold(RowOf(L"Tool", kUser)));
+
+    // Selected: seen. The status bar says what it was.
+    Select(RowOf(L"Helper", kUser));
+    EXPECT_EQ(StatusPart(0),
+              FormatMessageText(text::kNewEntryStatus, m_form->EntryList().TargetText(RowOf(L"Helper", kUser))));
+    EXPECT_EQ(Title(), L"Bootwarden - 1 new");
+    EXPECT_FALSE(DrawnBold(RowOf(L"Helper", kUser)));
+    // Switching an entry off and on is no news.
+    ToggleRow(RowOf(L"Tool", kUser));
+    EXPECT_EQ(Title(), L"Bootwarden - 1 new");
+
+    // Closed, an entry comes meanwhile: at the next start it is new, and the one not yet seen still is.
+    m_form.reset();
+    m_registry.SetRunValue(Location::User, L"Later", L"c:\\later.exe");
+    Open();
+    EXPECT_EQ(Title(), L"Bootwarden - 2 new");
+    EXPECT_TRUE(DrawnBold(RowOf(L"Later", kUser)));
+    EXPECT_TRUE(DrawnBold(RowOf(L"Agent", kLocal)));
+    EXPECT_FALSE(DrawnBold(RowOf(L"Helper", kUser)));
+    Select(RowOf(L"Helper", kUser));
+    EXPECT_EQ(StatusPart(0).rfind(text::kNewEntryStatusAlone, 0), std::wstring::npos) << "seen before";
+
+    // An entry that goes takes its mark with it.
+    m_registry.RemoveRunValue(Location::Local, L"Agent");
+    EXPECT_TRUE(PumpUntil([&] { return Title() == L"Bootwarden - 1 new"; })) << Title();
+}
+
+TEST_F(LiveListTest, AMissingOrDamagedRecordMeansEverythingSeenAndNoError) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    for (const std::string& bytes : {std::string("garbage"), std::string("B\0o\0", 4), std::string(3, '\xff')}) {
+        WriteFileBytes(SeenFile(), bytes);
+        Reopen();
+        EXPECT_EQ(Title(), L"Bootwarden");
+        EXPECT_FALSE(DrawnBold(RowOf(L"Tool", kUser)));
+    }
+    m_form.reset();
+    ASSERT_TRUE(::DeleteFileW(SeenFile().c_str()));
+    Open();
+    EXPECT_EQ(Title(), L"Bootwarden");
+    EXPECT_TRUE(m_desktop.errors.empty());
+
+    // The record written then holds the entries; one that comes while closed is new, whatever its name holds.
+    m_form.reset();
+    const std::wstring odd = L"Odd: name\nwith a line break";
+    m_registry.SetRunValue(Location::User, odd, L"c:\\odd.exe");
+    Open();
+    EXPECT_EQ(Title(), L"Bootwarden - 1 new");
+    Reopen();
+
+    EXPECT_EQ(Title(), L"Bootwarden - 1 new") << "read back whole";
+    EXPECT_TRUE(DrawnBold(RowOf(odd, kUser)));
+}
+
+} // namespace
+} // namespace bw::test
