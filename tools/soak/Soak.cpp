@@ -20,6 +20,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -350,7 +351,9 @@ bool TSoak::WaitFor(Child& child, DWORD ms, DWORD* exitCode) {
     }
     const Clock until = ::GetTickCount64() + ms;
     for (;;) {
-        if (::WaitForSingleObject(child.process.Get(), 100) == WAIT_OBJECT_0) {
+        const Clock now = ::GetTickCount64();
+        const DWORD slice = static_cast<DWORD>(now >= until ? 0 : std::min<Clock>(100, until - now));
+        if (::WaitForSingleObject(child.process.Get(), slice) == WAIT_OBJECT_0) {
             DWORD code = 0;
             ::GetExitCodeProcess(child.process.Get(), &code);
             if (exitCode != nullptr) {
@@ -620,10 +623,12 @@ void TSoak::RunWindow() {
     ::PostMessageW(main, WM_CLOSE, 0, 0);
     if (end < 55) { // stopped while it writes back at its close
         DWORD code = 0;
-        if (!WaitFor(window, Below(400), &code)) {
+        if (!WaitFor(window, Below(150), &code)) {
             Kill(window);
             Count("kills of the window while it closes");
             Check(L"after the window was killed while it closed");
+        } else {
+            Count("window closed before the kill at its close");
         }
         return;
     }
