@@ -231,6 +231,7 @@ TEST_F(LiveListTest, NewEntriesAreMarkedUntilSelectedAndAcrossRuns) {
     m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
     ASSERT_TRUE(PumpUntil([&] { return RowOf(L"Helper", kUser) >= 0 && RowOf(L"Agent", kLocal) >= 0; }));
+    Settle();
     EXPECT_EQ(Title(), L"Bootwarden - 2 new");
     EXPECT_TRUE(DrawnBold(RowOf(L"Helper", kUser)));
     EXPECT_FALSE(DrawnBold(RowOf(L"Tool", kUser)));
