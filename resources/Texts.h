@@ -99,6 +99,9 @@ inline constexpr const wchar_t* kDisabledTwinExists =
     L"switch it on first. Nothing was changed.";
 inline constexpr const wchar_t* kValueStays =
     L"The value \"%s\" could not be removed from its Run key, so the entry stays switched on. Nothing was changed.";
+inline constexpr const wchar_t* kChangedWhileSwitchingOff =
+    L"Another program changed \"%s\" while it was being switched off, so it stays switched on as that program "
+    L"left it. Nothing was changed.";
 inline constexpr const wchar_t* kShortcutStays =
     L"The shortcut %s could not be deleted, so the entry stays switched on. Nothing was changed.";
 inline constexpr const wchar_t* kEnableUndone =

@@ -106,6 +106,12 @@ void DisableRunValue(const Entry& entry) {
         ClaimDisabledSlot(disabled, entry.name, [&](const StoreLink& there) { return StoreLinkSays(there, *value); });
     TShellLink link;
     WriteFileReplacing(disabled, RegistryStoreLinkBytes(link, *value));
+    // Another program (an updater) may have written the value since it was read: deleting it now would lose
+    // what it wrote, which the store link does not hold.
+    if (!(registry.Value(entry.name) == value)) {
+        (void)PutBack(disabled, before);
+        Refuse(text::kChangedWhileSwitchingOff, {entry.name});
+    }
     if (!registry.RemoveValue(entry.name) && registry.HasValue(entry.name)) {
         (void)PutBack(disabled, before);
         Refuse(text::kValueStays, {entry.name});
@@ -141,6 +147,10 @@ void DisableShortcut(const Entry& entry) {
     const auto before =
         ClaimDisabledSlot(disabled, entry.name, [&](const StoreLink& there) { return there.bytes == bytes; });
     WriteFileReplacing(disabled, bytes);
+    if (inStartupFolder && ReadWholeFile(shortcut, kLinkFileLimit) != bytes) {
+        (void)PutBack(disabled, before); // replaced meanwhile: what is there now is not what the store kept
+        Refuse(text::kChangedWhileSwitchingOff, {entry.name});
+    }
     if (inStartupFolder && !RemoveName(shortcut)) {
         (void)PutBack(disabled, before);
         Refuse(text::kShortcutStays, {shortcut});

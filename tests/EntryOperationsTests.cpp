@@ -9,6 +9,7 @@
 #include "store/EntryOperations.h"
 #include "store/StoreSession.h"
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -83,6 +84,40 @@ TEST_F(EntryOperationsTest, DisableAndEnableCarryEachLocationBetweenSystemAndSto
     for (int code = kLocalOff; code <= kStartUpOff; ++code) {
         EXPECT_THAT(StoreNames(code), IsEmpty()) << code;
     }
+}
+
+// An updater that writes the entry while it is being switched off (after it was read, before it goes from its
+// place) is not undone: the entry stays as that program left it, and no switched-off copy of the older one stays.
+TEST_F(EntryOperationsTest, AnEntryChangedWhileItIsSwitchedOffStaysAsTheOtherProgramLeftIt) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\old\\tool.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\old\\notes.exe");
+    const Entry tool = Row(kUser, L"Tool");
+    const Entry notes = Row(kStartUp, L"Notes");
+    std::function<void()> updater;
+    const auto meanwhile = seam::RenameFile.Replace([&](const std::wstring& from, const std::wstring& to, DWORD flags) {
+        const DWORD result = seam::RenameFile.Real(from, to, flags);
+        if (updater) {
+            std::exchange(updater, nullptr)();
+        }
+        return result;
+    });
+
+    updater = [&] { m_registry.SetRunValue(Location::User, L"Tool", L"c:\\new\\tool.exe --new"); };
+    EXPECT_THAT(MessageOf<EEntryRefused>([&] { DisableEntry(tool); }), HasSubstr(L"\"Tool\""));
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool").value_or(ScratchRegistry::Value{}).text,
+              L"c:\\new\\tool.exe --new");
+    EXPECT_FALSE(PathExists(StorePath(kUserOff, L"Tool")));
+
+    updater = [&] { WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\new\\notes.exe"); };
+    EXPECT_THAT(MessageOf<EEntryRefused>([&] { DisableEntry(notes); }), HasSubstr(L"\"Notes\""));
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).path, L"c:\\new\\notes.exe");
+    EXPECT_FALSE(PathExists(StorePath(kStartUpOff, L"Notes")));
+
+    // Unchanged meanwhile, both go as before.
+    DisableEntry(Row(kUser, L"Tool"));
+    DisableEntry(Row(kStartUp, L"Notes"));
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
 }
 
 TEST_F(EntryOperationsTest, ARunKeyThatDoesNotOpenChangesNothing) {
