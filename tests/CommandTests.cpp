@@ -1,6 +1,7 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "platform/ChangeWatch.h"
 #include "store/CommandLine.h"
 #include "store/StartupApproved.h"
 #include "store/Import.h"
@@ -234,6 +235,12 @@ TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
 // A write-back that fails at close says what failed and asks: No (the default) keeps the window, Yes closes it
 // anyway, leaving the edit in the store; the window is never trapped.
 TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
+    // The folders are not watched: the write-back runs at the close (or the refresh) alone, as it would on a file
+    // system without notifications, not also whenever the edit's notification comes.
+    const auto unwatched = seam::WatchFolder.Replace([](const std::wstring&) {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    });
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     // The store link is edited, and the shortcut it goes to cannot be replaced: it is held open.
@@ -258,6 +265,12 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
 }
 
 TEST_F(RefreshTest, AWriteBackThatKeepsFailingCanBeClosedAnyway) {
+    // The folders are not watched: the write-back runs at the close (or the refresh) alone, as it would on a file
+    // system without notifications, not also whenever the edit's notification comes.
+    const auto unwatched = seam::WatchFolder.Replace([](const std::wstring&) {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    });
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
@@ -272,6 +285,12 @@ TEST_F(RefreshTest, AWriteBackThatKeepsFailingCanBeClosedAnyway) {
 
 // A refresh whose write-back failed is run whole again next time, though nothing changed since.
 TEST_F(RefreshTest, AFailedWriteBackIsTriedAgainByTheNextRefresh) {
+    // The folders are not watched: the write-back runs at the close (or the refresh) alone, as it would on a file
+    // system without notifications, not also whenever the edit's notification comes.
+    const auto unwatched = seam::WatchFolder.Replace([](const std::wstring&) {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    });
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
