@@ -147,6 +147,14 @@ struct Session {
         : world(entries, distinct), form(::GetModuleHandleW(nullptr), desktop, world.programDir) {}
     int Rows() const { return ListView_GetItemCount(form.List()); }
     int Images() const { return ::ImageList_GetImageCount(ListView_GetImageList(form.List(), LVSIL_SMALL)); }
+    // Shows the window and waits until its first import has listed every entry.
+    void OpenListed(int entries) {
+        form.Create(SW_SHOWNORMAL);
+        while (Rows() < entries) {
+            Pump();
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+    }
     World world;
     QuietDesktop desktop;
     TMainForm form;
@@ -189,11 +197,7 @@ void ClickColumn(Session& session, int column) {
 
 void Refreshes(int entries, int cycles, bool sorted = false) {
     Session session(entries);
-    session.form.Create(SW_SHOWNORMAL);
-    while (session.Rows() < entries) {
-        Pump();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    session.OpenListed(entries);
     if (sorted) {
         ClickColumn(session, 1); // Target: an order other than the store's
         ClickColumn(session, 1); // and downwards
@@ -244,11 +248,7 @@ std::wstring RunValueText(Session& session, const std::wstring& name) {
 void Live(int entries, int tries) {
     constexpr double kGiveUp = 3000;
     Session session(entries);
-    session.form.Create(SW_SHOWNORMAL);
-    while (session.Rows() < entries) {
-        Pump();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    session.OpenListed(entries);
     ::Sleep(2500);
     PumpFor(200);
     std::vector<double> toRow;
@@ -294,11 +294,7 @@ void Live(int entries, int tries) {
 // own does).
 void Idle(int entries, int seconds) {
     Session session(entries);
-    session.form.Create(SW_SHOWNORMAL);
-    while (session.Rows() < entries) {
-        Pump();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    session.OpenListed(entries);
     ::Sleep(2500);
     PumpFor(500); // what the start wrote has been told and passed
     const auto cpu = [] {
@@ -327,10 +323,7 @@ void Idle(int entries, int seconds) {
 
 void LongRun(int entries, int cycles) {
     Session session(entries);
-    session.form.Create(SW_SHOWNORMAL);
-    while (session.Rows() < entries) {
-        Pump();
-    }
+    session.OpenListed(entries);
     for (int i = 0; i < 20; ++i) { // let caches of the system settle first
         session.form.RefreshAll();
     }

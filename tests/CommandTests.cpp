@@ -1,7 +1,6 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
-#include "platform/ChangeWatch.h"
 #include "store/CommandLine.h"
 #include "store/StartupApproved.h"
 #include "store/Import.h"
@@ -237,10 +236,7 @@ TEST_F(RefreshTest, AVanishedStoreLinkNoLongerWedgesRefreshOrClose) {
 TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
     // The folders are not watched: the write-back runs at the close (or the refresh) alone, as it would on a file
     // system without notifications, not also whenever the edit's notification comes.
-    const auto unwatched = seam::WatchFolder.Replace([](const std::wstring&) {
-        ::SetLastError(ERROR_NOT_SUPPORTED);
-        return INVALID_HANDLE_VALUE;
-    });
+    const auto unwatched = FoldersWithoutNotifications();
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     // The store link is edited, and the shortcut it goes to cannot be replaced: it is held open.
@@ -267,10 +263,7 @@ TEST_F(RefreshTest, AFailedWriteBackOnCloseKeepsTheWindowAndASecondCloseWorks) {
 TEST_F(RefreshTest, AWriteBackThatKeepsFailingCanBeClosedAnyway) {
     // The folders are not watched: the write-back runs at the close (or the refresh) alone, as it would on a file
     // system without notifications, not also whenever the edit's notification comes.
-    const auto unwatched = seam::WatchFolder.Replace([](const std::wstring&) {
-        ::SetLastError(ERROR_NOT_SUPPORTED);
-        return INVALID_HANDLE_VALUE;
-    });
+    const auto unwatched = FoldersWithoutNotifications();
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
@@ -287,10 +280,7 @@ TEST_F(RefreshTest, AWriteBackThatKeepsFailingCanBeClosedAnyway) {
 TEST_F(RefreshTest, AFailedWriteBackIsTriedAgainByTheNextRefresh) {
     // The folders are not watched: the write-back runs at the close (or the refresh) alone, as it would on a file
     // system without notifications, not also whenever the edit's notification comes.
-    const auto unwatched = seam::WatchFolder.Replace([](const std::wstring&) {
-        ::SetLastError(ERROR_NOT_SUPPORTED);
-        return INVALID_HANDLE_VALUE;
-    });
+    const auto unwatched = FoldersWithoutNotifications();
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
     Open();
     WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");

@@ -86,10 +86,7 @@ TEST(ChangeWatchTest, AMissingFolderIsWatchedFromAboveAndAFailingOneNotAtAll) {
     EXPECT_FALSE(watch.WatchingParent());
 
     // A share whose server gives no notifications.
-    const auto unsupported = seam::WatchFolder.Replace([](const std::wstring&) {
-        ::SetLastError(ERROR_NOT_SUPPORTED);
-        return INVALID_HANDLE_VALUE;
-    });
+    const auto unsupported = FoldersWithoutNotifications();
     EXPECT_FALSE(watch.Arm());
     EXPECT_FALSE(watch.Armed());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ChangeWatch.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
@@ -173,6 +174,15 @@ struct LinkContent {
     std::wstring description;
 };
 LinkContent ReadShortcut(const std::wstring& path);
+
+// For as long as the returned scope lives, no folder can be watched, as on a share whose server gives no
+// notifications: FindFirstChangeNotificationW fails with ERROR_NOT_SUPPORTED.
+inline auto FoldersWithoutNotifications() {
+    return seam::WatchFolder.Replace([](const std::wstring&) {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    });
+}
 
 // The message of the error of kind E that `action` raises, or a text that no expectation matches.
 template <typename E, typename Action> std::wstring MessageOf(Action action) {
