@@ -153,14 +153,17 @@ TEST_F(LiveListTest, ABurstOfChangesGivesOneCycle) {
     Open();
     Settle();
     m_reads = 0;
-    // An installer writing its values one after another.
+    // An installer writing its values one after another, while the window handles each notification as it
+    // comes: each would be a cycle of its own if the burst were not gathered. (A slow burst may be cut in two by
+    // the longest wait for its end, never into one cycle per value.)
     for (int i = 0; i < 10; ++i) {
         m_registry.SetRunValue(Location::User, L"Part" + std::to_wstring(i), L"c:\\setup\\part.exe");
-        ::Sleep(5);
+        PumpFor(10);
     }
     EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Part9", kUser) >= 0; }));
     PumpFor(300);
-    EXPECT_EQ(m_reads, 1);
+    EXPECT_GE(m_reads, 1);
+    EXPECT_LE(m_reads, 2);
     EXPECT_EQ(m_form->EntryList().TotalCount(), 10);
 }
 
