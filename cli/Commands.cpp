@@ -10,6 +10,7 @@
 #include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/ProgramInfo.h"
+#include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreReader.h"
 #include "store/StoreSession.h"
@@ -215,13 +216,21 @@ std::wstring Where(const Entry& entry) {
     return LocationKeyOf(entry.code);
 }
 
-// Everything bwcli does on the store, in one session of the store.
+// Everything bwcli does on the store, in one unit of work on it.
 class TCommandRun {
 public:
-    explicit TCommandRun(TStreams& streams) : m_streams(streams) {}
+    TCommandRun(TStreams& streams, TStoreDoor& door, TStoreDoor::TWork& work)
+        : m_streams(streams), m_door(door), m_work(work) {}
 
     int Run(const Request& request) {
-        CreateStoreFolders();
+        for (const std::wstring& folder : m_door.LinkedFolders()) {
+            m_streams.Warning(FormatMessageText(text::kCliStoreFolderIsLink, folder));
+        }
+        // A store that cannot be written is listed; every command that would change something is refused.
+        if (m_door.ReadOnly() && request.command != L"list") {
+            m_streams.Error(FormatMessageText(text::kCliStoreReadOnly, ProgramDir()));
+            return kRefused;
+        }
         if (request.command == L"refresh") {
             return Refresh();
         }
@@ -237,8 +246,8 @@ public:
 
 private:
     void RefreshStore(bool writeBack) {
-        (void)m_session.Refresh(writeBack, nullptr);
-        for (const ImportProblem& problem : m_session.TakeNewProblems()) {
+        (void)m_work.Refresh(writeBack);
+        for (const ImportProblem& problem : m_work.Session().TakeNewProblems()) {
             m_streams.Warning(
                 FormatMessageText(text::kCliImportProblem, {problem.name, ProgramDir() + problem.folder}));
         }
@@ -246,7 +255,7 @@ private:
 
     int List(const Request& request) {
         // Who made each program, as the window's Publisher and Description columns say it.
-        std::vector<Entry> entries = m_session.Entries();
+        std::vector<Entry> entries = m_work.Entries();
         (void)TProgramInfoCache().Fill(entries);
         const std::vector<ListedEntry> listed = Listed(entries);
         if (request.json) {
@@ -263,7 +272,7 @@ private:
     std::vector<Entry> Named(const std::wstring& name, const std::optional<Location>& location) const {
         std::vector<Entry> found;
         const std::wstring folded = FoldedName(name);
-        for (const Entry& entry : m_session.Entries()) {
+        for (const Entry& entry : m_work.Entries()) {
             if (FoldedName(entry.name) == folded && (!location || LocationOf(entry.code) == *location)) {
                 found.push_back(entry);
             }
@@ -316,7 +325,7 @@ private:
 
     bool StillThere(const Entry& entry, const std::function<bool(const Entry&)>& unchanged) {
         RefreshStore(false);
-        return std::any_of(m_session.Entries().begin(), m_session.Entries().end(), [&](const Entry& now) {
+        return std::any_of(m_work.Entries().begin(), m_work.Entries().end(), [&](const Entry& now) {
             return now.code == entry.code && now.name == entry.name && unchanged(now);
         });
     }
@@ -383,7 +392,7 @@ private:
         if (dryRun) {
             return Done(text::kCliWouldDisable, entry);
         }
-        DisableEntry(entry);
+        m_work.Disable(entry);
         if (StillThere(entry, [](const Entry&) { return true; })) {
             RefuseUnchanged(entry);
         }
@@ -404,7 +413,7 @@ private:
             if (dryRun) {
                 return Done(text::kCliWouldAllow, entry);
             }
-            AllowEntryToStart(entry);
+            m_work.AllowToStart(entry);
             if (StillThere(entry, [](const Entry& now) { return now.switchedOffInWindows; })) {
                 RefuseUnchanged(entry);
             }
@@ -421,7 +430,7 @@ private:
         if (dryRun) {
             return Done(twin ? text::kCliWouldExchange : text::kCliWouldEnable, entry);
         }
-        EnableEntry(entry, nullptr, twin.has_value());
+        m_work.Enable(entry, nullptr, twin.has_value());
         if (twin) {
             // The two changed places: what was switched off starts now, and the other is kept under its name.
             Entry started = entry;
@@ -442,7 +451,7 @@ private:
         if (dryRun) {
             return Done(text::kCliWouldDelete, entry);
         }
-        bw::DeleteEntry(entry);
+        m_work.Delete(entry);
         if (StillThere(entry, [](const Entry&) { return true; })) {
             RefuseUnchanged(entry);
         }
@@ -462,7 +471,7 @@ private:
             m_streams.Line(FormatMessageText(text::kCliWouldAdd, {name, program}));
             return kDone;
         }
-        const std::wstring shortcut = AddStartupShortcut(program, name);
+        const std::wstring shortcut = m_work.AddStartupShortcut(program, name);
         if (!FileExists(shortcut)) {
             m_streams.Error(FormatMessageText(text::kCliNotAdded, program));
             return kFailed;
@@ -546,7 +555,8 @@ private:
     }
 
     TStreams& m_streams;
-    TStoreSession m_session;
+    TStoreDoor& m_door;
+    TStoreDoor::TWork& m_work;
 };
 
 } // namespace
@@ -562,15 +572,17 @@ int RunCommandLine(const std::vector<std::wstring>& arguments, TStreams& streams
             streams.Line(FormatMessageText(text::kCliVersion, WideOf(BOOTWARDEN_VERSION_TEXT)));
             return kDone;
         }
-        // The whole command, from the first read to the last write, is one piece of work on the store.
-        const TStoreLock lock;
-        // However it ends, a window open on the store learns that this process worked on it.
-        struct Told {
-            TStoreWatch watch;
-            ~Told() { watch.Seen(); }
-        } told;
-        TCommandRun run(streams);
+        // The same checks as the window's at its start; then the whole command, from the first read to the last
+        // write, is one unit of work on the store (bwcli asks nothing). However it ends, a window open on the
+        // store learns that this process worked on it.
+        TStoreDoor door;
+        door.Open();
+        const std::unique_ptr<TStoreDoor::TWork> work = door.BeginWork();
+        TCommandRun run(streams, door, *work);
         return run.Run(request);
+    } catch (const EStoreNotHere& error) {
+        streams.Error(ErrorText(error));
+        return kRefused;
     } catch (const EUsage& error) {
         streams.Error(ErrorText(error));
         return kRefused;

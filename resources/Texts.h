@@ -263,6 +263,11 @@ inline constexpr const wchar_t* kCliWouldReplace =
 inline constexpr const wchar_t* kCliNotAdded = L"no shortcut could be written into the Startup folder for %s";
 inline constexpr const wchar_t* kCliImportProblem =
     L"\"%s\" could not be copied into the store folder %s, so it cannot be switched off for now";
+inline constexpr const wchar_t* kCliStoreReadOnly =
+    L"Bootwarden cannot write in its folder %s, so nothing can be changed there; entries are only listed";
+inline constexpr const wchar_t* kCliStoreFolderIsLink =
+    L"the store folder %s is a link to another folder: it is neither read nor written, and its entries are not "
+    L"listed";
 inline constexpr const wchar_t* kCliTestSeamMissing =
     L"this is a test build of bwcli; it runs only on a scratch registry named in BOOTWARDEN_TEST_REGISTRY";
 

@@ -5,6 +5,9 @@
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
 #include "resources/Texts.h"
+#include "platform/ShellLink.h"
+#include "store/Mirror.h"
+#include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreSession.h"
 
@@ -19,6 +22,10 @@ namespace bw::test {
 namespace {
 
 using Json = nlohmann::json;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
 
 struct CliResult {
     DWORD exitCode = 0xFFFFFFFF;
@@ -126,8 +133,14 @@ protected:
             throw std::runtime_error("cannot copy BwcliUnderTest.exe beside the scratch store");
         }
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", m_registry.ScratchPath().c_str());
+        // The child takes the same folder for the user's temporary one as this process does.
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", (m_root / L"Temp").c_str());
     }
-    ~CliTest() override { ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr); }
+    ~CliTest() override {
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr);
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", nullptr);
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_UNWRITABLE", nullptr);
+    }
 
     CliResult Run(const std::wstring& arguments) { return TCliProcess(m_exe, arguments).Finish(); }
 
@@ -543,6 +556,111 @@ TEST_F(CliTest, EveryCommandTellsAWindowOnTheStoreThatItWorkedThere) {
     window.Seen();
     EXPECT_EQ(Run(L"--version").exitCode, 0u); // reads nothing, changes nothing
     EXPECT_FALSE(window.OthersWorked());
+}
+
+// --- the store's door: bwcli makes the window's start checks ----------------------------------------------
+
+// Opened inside its zip, bwcli runs from below the user's temporary folder, which Windows' clean-up empties:
+// every command is refused with one line, no store is made and nothing changes.
+TEST_F(CliTest, AStoreBelowTheTemporaryFolderIsRefusedWithOneLine) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    const std::wstring folder = m_root / L"Temp\\Temp1_Bootwarden.zip\\Bootwarden\\";
+    ::CreateDirectoryW((m_root / L"Temp").c_str(), nullptr);
+    ::CreateDirectoryW((m_root / L"Temp\\Temp1_Bootwarden.zip").c_str(), nullptr);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(m_exe.c_str(), (folder + L"bwcli.exe").c_str(), FALSE));
+    for (const wchar_t* command : {L"disable Tool", L"list", L"refresh"}) {
+        const CliResult result = TCliProcess(folder + L"bwcli.exe", command).Finish();
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(command);
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr("temporary folder"));
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_THAT(FolderNames(folder), ElementsAre(L"bwcli.exe")) << "no store made";
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+}
+
+// In a program folder that cannot be written (Program Files, for a standard user) the entries are listed, and
+// every change is refused before anything is written: switching a kept entry on must not write its value when
+// its store link cannot then leave (it would be listed twice).
+TEST_F(CliTest, AReadOnlyStoreIsListedAndEveryChangeRefused) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept.exe --quiet");
+    ASSERT_EQ(Run(L"disable Kept").exitCode, 0u);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_UNWRITABLE", m_programDir.c_str());
+
+    const CliResult list = Run(L"list --json");
+    EXPECT_EQ(list.exitCode, 0u) << list.err;
+    const Json entries = Json::parse(list.out).at("entries");
+    EXPECT_NE(Find(entries, "Tool", "hkcu"), nullptr);
+    EXPECT_NE(Find(entries, "Kept", "hkcu"), nullptr);
+
+    for (const std::wstring& command :
+         {std::wstring(L"enable Kept"), std::wstring(L"disable Tool"), std::wstring(L"delete Tool"),
+          std::wstring(L"refresh"), std::wstring(L"disable Tool --dry-run"), L"add \"" + m_exe + L"\""}) {
+        const CliResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(command);
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr("cannot write in its folder"));
+    }
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Kept")) << "not written while its link cannot leave";
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Kept.lnk"));
+    EXPECT_THAT(FolderNames(m_startup), IsEmpty());
+}
+
+// A store folder that is a link to a folder of other files is neither read nor emptied, wherever it leads;
+// bwcli names it on the error output and goes on with the others.
+TEST_F(CliTest, AStoreFolderThatIsALinkIsNeitherReadNorEmptied) {
+    const std::wstring other = m_root / L"Other";
+    ::CreateDirectoryW(other.c_str(), nullptr);
+    WriteFileBytes(other + L"\\precious.txt", "precious");
+    WriteShortcut(other + L"\\Looks.lnk", L"c:\\looks.exe", L"c:\\looks.exe");
+    const std::wstring folder = StoreFolderPath(kUser).substr(0, StoreFolderPath(kUser).size() - 1);
+    ::RemoveDirectoryW(folder.c_str());
+    if (!MakeFileSymlink(folder, other)) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+
+    for (const wchar_t* command : {L"list --json", L"refresh"}) {
+        const CliResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 0u) << result.err;
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr(Utf8(folder)));
+    }
+    const Json entries = Json::parse(Run(L"list --json").out).at("entries");
+    EXPECT_NE(Find(entries, "Agent", "hklm"), nullptr);
+    EXPECT_EQ(Find(entries, "Tool", "hkcu"), nullptr) << "its folder is not read";
+    EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk"));
+    EXPECT_EQ(ReadFileBytes(other + L"\\precious.txt"), "precious");
+}
+
+// A window (this process, through its own door) holds an edit of a store link not yet written back while a
+// bwcli command works on the store: the window takes in what bwcli saved and still carries its edit.
+TEST_F(CliTest, AnEditNotYetWrittenBackOutlivesAnotherProcesssWork) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --old");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
+    TStoreDoor window;
+    window.Open();
+    window.Work([](TStoreDoor::TWork& work) { return work.Refresh(true); });
+    // Edited through its property sheet, and saved as Windows' link object saves it (nothing put back).
+    TShellLink link;
+    ASSERT_TRUE(link.LoadBytes(ReadFileBytes(StorePath(kUser, L"Tool"))));
+    link.SetDescription(L"c:\\tool.exe --new");
+    WriteFileBytes(StorePath(kUser, L"Tool"), link.SaveBytes());
+
+    for (const wchar_t* command : {L"list", L"disable Other"}) {
+        const CliResult result = Run(command);
+        ASSERT_EQ(result.exitCode, 0u) << result.err;
+        EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --old")
+            << "bwcli wrote nothing back";
+    }
+    window.Work([](TStoreDoor::TWork& work) { return work.Refresh(true); });
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --new");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe --new");
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Other")) << "bwcli's own work stands";
 }
 
 TEST(StoreLock, GoesWhenItsHolderEndsWithoutReleasingIt) {

@@ -560,6 +560,33 @@ void TSoak::SecondWindow() {
 
 void TSoak::RunWindow() {
     Count("window started");
+    // Stopped at a chosen point of its first import (the soak's copy of the program ends itself there, as a
+    // kill would): once it saved what it is about to write, or after its nth store link written.
+    if (Chance(10)) {
+        const std::wstring point =
+            Chance(30) ? L"intents-saved:1" : L"link-written:" + std::to_wstring(1 + Below(Chance(50) ? 3 : 40));
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_KILL_AT", point.c_str());
+        Child window = Start(L"Bootwarden.exe", L"");
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_KILL_AT", nullptr);
+        Log(L"kill at " + point);
+        DWORD code = 0;
+        if (WaitFor(window, 5000, &code) && code == 9) {
+            Count("kills of the window at a chosen point of its import");
+            const std::wstring when = L"after the window was killed at " + point;
+            Check(when.c_str());
+            return;
+        }
+        // An import with less to write never reached the point: the window is closed as after any start.
+        Count("chosen kill point not reached");
+        if (HWND main = MainWindowOf(window.id)) {
+            ::PostMessageW(main, WM_CLOSE, 0, 0);
+        }
+        if (!WaitFor(window, 30000, &code)) {
+            Kill(window);
+        }
+        Check(L"after a window whose kill point was not reached");
+        return;
+    }
     Child window = Start(L"Bootwarden.exe", L"");
     // Stopped while it starts: during its first import, or before it has a window at all.
     if (Chance(20)) {
