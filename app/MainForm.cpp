@@ -640,7 +640,7 @@ void TMainForm::ReportStoreEdits() {
         // "Yes", the default, keeps what starts now; the edit is used only when asked for.
         const bool keep = m_desktop.Confirm(
             m_window, FormatMessageText(text::kBothChangedQuestion, {entry.name, entry.systemSide, entry.storeSide}));
-        m_session.Settle(entry, !keep);
+        m_door.Work([&](TStoreDoor::TWork& work) { work.Session().Settle(entry, !keep); });
         settled = true;
     }
     if (settled) {

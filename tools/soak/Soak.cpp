@@ -562,9 +562,13 @@ void TSoak::RunWindow() {
     Count("window started");
     // Stopped at a chosen point of its first import (the soak's copy of the program ends itself there, as a
     // kill would): once it saved what it is about to write, or after its nth store link written.
-    if (Chance(10)) {
-        const std::wstring point =
-            Chance(30) ? L"intents-saved:1" : L"link-written:" + std::to_wstring(1 + Below(Chance(50) ? 3 : 40));
+    if (Chance(15)) {
+        // Outside changes first, so that the import has store links to write anew (an updater ran while the
+        // program was closed).
+        for (unsigned i = 1 + Below(3); i > 0; --i) {
+            OutsideChange(false);
+        }
+        const std::wstring point = Chance(40) ? L"intents-saved:1" : L"link-written:" + std::to_wstring(1 + Below(2));
         ::SetEnvironmentVariableW(L"BOOTWARDEN_KILL_AT", point.c_str());
         Child window = Start(L"Bootwarden.exe", L"");
         ::SetEnvironmentVariableW(L"BOOTWARDEN_KILL_AT", nullptr);
