@@ -376,7 +376,10 @@ private:
     }
 
     [[noreturn]] static void RefuseUnchanged(const Entry& entry) {
-        throw Refusal{kRefused, FormatMessageText(text::kCliNotChanged, {entry.name, Where(entry)})};
+        // Only HKLM's places need administrator rights; saying so of another place would send the user astray.
+        const bool machine = RegistryRoot(EnabledCodeOf(entry.code)) == HKEY_LOCAL_MACHINE;
+        throw Refusal{kRefused, FormatMessageText(machine ? text::kCliNotChanged : text::kCliNotChangedHere,
+                                                  {entry.name, Where(entry)})};
     }
 
     int Disable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {

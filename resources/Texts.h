@@ -257,6 +257,7 @@ inline constexpr const wchar_t* kCliAmbiguousOne = L"%s (%s)";
 inline constexpr const wchar_t* kCliNoSuchFile = L"no such program file: %s";
 inline constexpr const wchar_t* kCliNotChanged =
     L"\"%s\" in %s was not changed: its place cannot be written (administrator rights are needed for HKLM)";
+inline constexpr const wchar_t* kCliNotChangedHere = L"\"%s\" in %s was not changed: its place cannot be written";
 inline constexpr const wchar_t* kCliWouldReplace =
     L"\"%s\" (%s) is not switched on: an entry of that name starts there now, and differs from the one kept "
     L"switched off (starts now: %s; kept: %s). Exchange them with --replace, or delete one of them first.";
