@@ -178,9 +178,9 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     }
     const size_t wanted = (namesEntry && !request.id && !request.link) || isAdd ? 1 : 0;
     if (request.operands.size() != wanted) {
-        throw EUsage(FormatMessageText(text::kCliOperands, {command, namesEntry ? text::kCliOneName
-                                                                     : isAdd    ? text::kCliOnePath
-                                                                                : text::kCliNothing}));
+        throw EUsage(FormatMessageText(text::kCliOperands, {command, wanted == 1 && !isAdd ? text::kCliOneName
+                                                                     : isAdd               ? text::kCliOnePath
+                                                                                           : text::kCliNothing}));
     }
     return request;
 }
