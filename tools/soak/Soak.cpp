@@ -494,6 +494,18 @@ void TSoak::RunCli(bool whileWindow) {
     const unsigned pick = Below(100);
     // Most entries start: switching on is asked mostly of those the last check found switched off.
     const ModelEntry* entry = AnyEntry(pick >= 57 && pick < 85 && Chance(80));
+    if (entry != nullptr && Chance(25)) {
+        // A value hidden beside another is chosen well above its share, so that every command is tried on it.
+        std::vector<const ModelEntry*> hidden;
+        for (const ModelEntry* candidate : m_model.Entries()) {
+            if (candidate->name.find(L'\0') != std::wstring::npos) {
+                hidden.push_back(candidate);
+            }
+        }
+        if (!hidden.empty()) {
+            entry = hidden[Below(static_cast<unsigned>(hidden.size()))];
+        }
+    }
     // A name with a zero in it cannot pass on a command line: it is named by its id (its location and its name as
     // its store link spells it), as list prints it.
     const auto nameOf = [&](const ModelEntry& chosen) {
