@@ -331,7 +331,7 @@ private:
         if (request.link) {
             const std::wstring path = FullPath(*request.link);
             naming.name = *request.link;
-            for (const Entry& entry : m_session.Entries()) {
+            for (const Entry& entry : m_work.Session().Entries()) {
                 if (!entry.storeLinkPath.empty() && SameFileName(FullPath(entry.storeLinkPath), path)) {
                     naming.name = entry.name;
                     naming.found.push_back(entry);
@@ -367,7 +367,7 @@ private:
         const std::vector<Entry> on = InState(found, true);
         const Entry& entry = OneOf(name, on.empty() ? found : on);
         std::optional<BothChanged> conflict;
-        for (const BothChanged& both : m_session.TakeBothChanged()) {
+        for (const BothChanged& both : m_work.Session().TakeBothChanged()) {
             if (both.code == entry.code && both.name == entry.name) {
                 conflict = both;
             }
@@ -375,15 +375,16 @@ private:
         if (!conflict) {
             return Done(text::kCliNothingToSettle, entry);
         }
-        m_session.Settle(*conflict, keepStore);
+        m_work.Session().Settle(*conflict, keepStore);
         RefreshStore(false); // mirrors the entry afresh from the system as it now is
         if (!keepStore) {
             return Done(text::kCliKeptSystem, entry);
         }
-        const bool written = std::any_of(m_session.Entries().begin(), m_session.Entries().end(), [&](const Entry& now) {
-            return now.code == entry.code && now.name == entry.name &&
-                   (IsRegistryCode(now.code) ? now.description : now.target) == conflict->storeSide;
-        });
+        const bool written =
+            std::any_of(m_work.Session().Entries().begin(), m_work.Session().Entries().end(), [&](const Entry& now) {
+                return now.code == entry.code && now.name == entry.name &&
+                       (IsRegistryCode(now.code) ? now.description : now.target) == conflict->storeSide;
+            });
         if (!written) {
             throw Refusal{kRefused, FormatMessageText(text::kCliEditNotSettled, {entry.name, Where(entry)})};
         }
@@ -393,18 +394,18 @@ private:
     // Each entry that a refresh left for a person, one line each on the error output; true when there was one.
     bool ReportLeftForYou() {
         bool left = false;
-        for (const BothChanged& both : m_session.TakeBothChanged()) {
+        for (const BothChanged& both : m_work.Session().TakeBothChanged()) {
             m_streams.Error(
                 FormatMessageText(text::kCliBothChanged, {both.name, LocationKeyOf(both.code), both.systemSide,
                                                           both.storeSide, EntryIdOf(both.code, both.name)}));
             left = true;
         }
-        for (const EditNotCarried& edit : m_session.TakeEditsNotCarried()) {
+        for (const EditNotCarried& edit : m_work.Session().TakeEditsNotCarried()) {
             m_streams.Error(FormatMessageText(text::kCliEditNotCarried,
                                               {edit.name, LocationKeyOf(edit.code), edit.storeLinkPath, edit.reason}));
             left = true;
         }
-        for (const WriteBackFailure& failure : m_session.TakeWriteBackFailures()) {
+        for (const WriteBackFailure& failure : m_work.Session().TakeWriteBackFailures()) {
             m_streams.Error(FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message}));
             left = true;
         }
