@@ -51,6 +51,8 @@ LRESULT Guarded(TMainForm& form, Handler handler, void (TMainForm::*show)(const 
         return handler();
     } catch (const ERightsMissing& error) {
         form.OfferRestartAsAdministrator(ErrorText(error));
+    } catch (const ENotShared& error) {
+        (form.*show)(NotSharedText(error));
     } catch (const EBootwarden& error) {
         (form.*show)(ErrorText(error));
     } catch (const std::exception& error) {

@@ -96,6 +96,9 @@ public:
     bool TimerFired(UINT_PTR id);
     void WatchChanged();
     bool Watching() const { return m_live != nullptr; }
+    // False when the store's named objects cannot be shared with the copy that made them, or their name is taken:
+    // nothing is read or changed then (see ENotShared).
+    bool Shared() const { return m_shared; }
 
 private:
     void TakeOthersWork();
@@ -119,6 +122,10 @@ private:
     bool m_refreshAfterImport = false;
     std::unique_ptr<THeld> m_importLock; // held from the start of a long import to its end
     int m_busyRetries = 0;               // retries of a refresh since the store was last free
+    bool m_shared = true;
 };
+
+// What the window says when the store's named objects are not to be shared.
+std::wstring NotSharedText(const ENotShared& error);
 
 } // namespace bw

@@ -431,4 +431,54 @@ TEST(HandOverTest, TheNewCopyWaitsForTheOldOneToEnd) {
     old.join();
 }
 
+// A copy with raised rights made the store's objects with security that leaves this one out (Windows answers access
+// denied; a seam stands for it, as Wine grants every open): the window says that another copy works on the store,
+// never crashes, and changes nothing.
+TEST_F(QuestionTest, ObjectsAnotherCopyMadeThatThisOneMayNotOpenChangeNothing) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    const auto denied = seam::CreateNamedObject.Replace([](bool, SECURITY_ATTRIBUTES*, const std::wstring&) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return HANDLE(nullptr);
+    });
+    Open();
+    ASSERT_FALSE(m_desktop.errors.empty());
+    EXPECT_THAT(m_desktop.errors[0].text, HasSubstr(L"Another copy of Bootwarden works on this store"));
+    m_desktop.errors.clear();
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    EXPECT_TRUE(m_desktop.errors.empty()) << "said once, not at each activation";
+    Select(0);
+    m_form->EntryList(); // the window is there and answers
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_TRUE(StoreNames(kUserOff).empty());
+}
+
+// The lock's name taken: by an object of another kind (an event of that name), or by an object whose owner is
+// neither this user nor the Administrators group. Neither is trusted: the window says that the name is taken.
+TEST_F(QuestionTest, ASquattedNameIsNotTrusted) {
+    {
+        UniqueObject squatter(::CreateEventW(nullptr, TRUE, FALSE, StoreLockName(m_programDir).c_str()));
+        ASSERT_TRUE(squatter);
+        Open();
+        ASSERT_FALSE(m_desktop.errors.empty());
+        EXPECT_THAT(m_desktop.errors[0].text, HasSubstr(L"is taken by a program that is not Bootwarden"));
+        m_form.reset();
+        Pump();
+    }
+    m_desktop.errors.clear();
+    {
+        TNamedMutex first(StoreLockName(m_programDir)); // it exists, so a second open asks for its owner
+        const auto foreign = seam::OwnerOfObject.Replace([](HANDLE) { return std::wstring(L"S-1-5-21-1-2-3-1001"); });
+        EXPECT_THROW(TNamedMutex second(StoreLockName(m_programDir)), ENotShared);
+    }
+    // Made by this program, whatever its rights: trusted, and open to the Administrators group, SYSTEM and the user.
+    const std::wstring probe = L"Local\\Bootwarden-SharedProbe-" + std::to_wstring(::GetCurrentProcessId());
+    std::unique_ptr<TNamedMutex> madeHere, openedAgain;
+    EXPECT_NO_THROW(madeHere = std::make_unique<TNamedMutex>(probe)) << "made";
+    EXPECT_NO_THROW(openedAgain = std::make_unique<TNamedMutex>(probe)) << "again";
+    ASSERT_TRUE(openedAgain);
+    TNamedMutex& again = *openedAgain;
+    EXPECT_TRUE(again.Acquire(0));
+}
+
 } // namespace bw::test
