@@ -104,7 +104,16 @@ void TMainForm::ToggleEntry() {
         failure = std::current_exception();
     }
     // Whatever became of it, the list shows the store and the system as they now are.
-    RefreshAndSelect(false, true, std::move(choice));
+    try {
+        RefreshAndSelect(false, true, std::move(choice));
+    } catch (...) {
+        failure = failure ? failure : std::current_exception();
+    }
+    // The click held the boxes back until the list shows its entries again; a refresh that could not run (the store
+    // busy, a read that failed) must not leave them held.
+    if (!m_list.ListReady() && !m_scheduler.Importing()) {
+        m_list.MakeList(m_session.Entries(), true);
+    }
     if (failure) {
         std::rethrow_exception(failure);
     }
