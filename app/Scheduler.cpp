@@ -213,6 +213,7 @@ const std::vector<Entry>& TScheduler::ReadAgain() {
     }
     if (m_session.BeginRefresh(false, &m_progress)) {
         (void)m_session.ContinueRefresh(0);
+        m_hooks.show(false); // what was read is what the list shows, also where the command then changes nothing
     }
     if (m_live) {
         m_live->CycleEnds(m_session.Settled());

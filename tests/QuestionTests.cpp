@@ -320,7 +320,7 @@ TEST_F(QuestionTest, ClosingTheWindowDuringTheChoiceKeepsBothSides) {
 // While the delete question is open the lock is free (bwcli works at once), a change notification runs no cycle
 // inside the command, and the command reads the entry again after the answer: it changed, so nothing is deleted.
 TEST_F(QuestionTest, WhileAQuestionIsOpenTheStoreIsFreeAndTheCommandReadsAgain) {
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\windows\\notepad.exe");
     OpenWithDialogs();
     Select(RowOf(L"Tool", kUser));
     const auto before = Rows();
@@ -330,7 +330,7 @@ TEST_F(QuestionTest, WhileAQuestionIsOpenTheStoreIsFreeAndTheCommandReadsAgain) 
     {
         const WhileDialogOpen script({[&](HWND) {
                                           freeDuringQuestion = LockIsFree();
-                                          m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-v2.exe");
+                                          m_registry.SetRunValue(Location::User, L"Tool", L"c:\\windows\\regedit.exe");
                                           changedAt = ::GetTickCount64();
                                           return true;
                                       },
@@ -352,9 +352,10 @@ TEST_F(QuestionTest, WhileAQuestionIsOpenTheStoreIsFreeAndTheCommandReadsAgain) 
     EXPECT_EQ(rowsBeforeAnswer, before) << "no cycle ran inside the question";
     ASSERT_EQ(m_dialogs.errors.size(), 1u);
     EXPECT_THAT(m_dialogs.errors[0].text, HasSubstr(L"was changed by another program while the question was open"));
-    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-v2.exe");
-    EXPECT_EQ(Rows().at(static_cast<size_t>(RowOf(L"Tool", kUser))).target, L"Not Found");
-    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool-v2.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\windows\\regedit.exe");
+    EXPECT_TRUE(
+        SameFileName(Rows().at(static_cast<size_t>(RowOf(L"Tool", kUser))).target, L"c:\\windows\\regedit.exe"));
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\windows\\regedit.exe");
 }
 
 // Restart as administrator: the window writes back and saves its settings first, then starts the elevated copy
