@@ -72,7 +72,10 @@ private:
 struct DialogState {
     const std::wstring* question;
     int defaultButton;
+    int cancelAnswer; // what Escape and the close box answer
 };
+
+constexpr int kButtonIds[] = {IDYES, IDNO, IDCANCEL};
 
 // Grows the text to fit the question, moves the buttons under it and centres the dialog on the screen.
 void LayOut(HWND dialog, const std::wstring& question) {
@@ -93,8 +96,11 @@ void LayOut(HWND dialog, const std::wstring& question) {
     if (grow > 0) {
         ::SetWindowPos(text, nullptr, 0, 0, textRect.right - textRect.left, needed.bottom - needed.top,
                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        for (int id : {IDYES, IDNO}) {
+        for (int id : kButtonIds) {
             HWND button = ::GetDlgItem(dialog, id);
+            if (button == nullptr) {
+                continue;
+            }
             RECT rect{};
             ::GetWindowRect(button, &rect);
             ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
@@ -119,6 +125,7 @@ INT_PTR CALLBACK ConfirmProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_INITDIALOG: {
         const auto* state = reinterpret_cast<const DialogState*>(lParam);
+        ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         ::SendDlgItemMessageW(dialog, kIconId, STM_SETICON,
                               reinterpret_cast<WPARAM>(::LoadIconW(nullptr, IDI_QUESTION)), 0);
         ::SetDlgItemTextW(dialog, kTextId, state->question->c_str());
@@ -127,37 +134,99 @@ INT_PTR CALLBACK ConfirmProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ::SetFocus(::GetDlgItem(dialog, state->defaultButton));
         return FALSE; // the focus is set
     }
-    case WM_COMMAND:
+    case WM_COMMAND: {
+        const auto* state = reinterpret_cast<const DialogState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
         switch (LOWORD(wParam)) {
         case IDYES:
-            ::EndDialog(dialog, IDYES);
-            return TRUE;
         case IDNO:
-        case IDCANCEL: // Escape and the close box answer No
-            ::EndDialog(dialog, IDNO);
+            ::EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        case IDCANCEL: // Escape, the close box, the "later" button, or the window closing meanwhile
+            ::EndDialog(dialog, state != nullptr ? state->cancelAnswer : IDCANCEL);
             return TRUE;
         }
         break;
     }
+    }
     return FALSE;
+}
+
+struct Button {
+    int id;
+    const wchar_t* caption;
+    short width;
+};
+
+// The question dialog with `buttons` in a row under the text, `defaultButton` the default with the focus.
+int ShowQuestionDialog(HWND owner, const std::wstring& question, std::initializer_list<Button> buttons,
+                       int defaultButton, int cancelAnswer) {
+    short row = 0;
+    for (const Button& button : buttons) {
+        row = static_cast<short>(row + button.width + 6);
+    }
+    const short width = std::max<short>(232, static_cast<short>(row + 52));
+    DialogTemplate dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, width, 62,
+                          text::kConfirmCaption, 8, L"MS Shell Dlg");
+    dialog.AddItem(SS_ICON, 10, 10, 20, 20, kIconId, kStaticClass, L"");
+    dialog.AddItem(SS_LEFT | SS_NOPREFIX, 42, 14, static_cast<short>(width - 52), 16, kTextId, kStaticClass, L"");
+    short x = static_cast<short>((width - row + 6) / 2);
+    bool first = true;
+    for (const Button& button : buttons) {
+        const DWORD kind = button.id == defaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+        dialog.AddItem(kind | WS_TABSTOP | (first ? WS_GROUP : 0), x, 38, button.width, 14,
+                       static_cast<WORD>(button.id), kButtonClass, button.caption);
+        x = static_cast<short>(x + button.width + 6);
+        first = false;
+    }
+    DialogState state{&question, defaultButton, cancelAnswer};
+    return static_cast<int>(::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), owner, ConfirmProc,
+                                                      reinterpret_cast<LPARAM>(&state)));
 }
 
 } // namespace
 
 int ShowConfirmDialog(HWND owner, const std::wstring& question, int defaultButton) {
-    DialogTemplate dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 232, 62,
-                          text::kConfirmCaption, 8, L"MS Shell Dlg");
-    dialog.AddItem(SS_ICON, 10, 10, 20, 20, kIconId, kStaticClass, L"");
-    dialog.AddItem(SS_LEFT | SS_NOPREFIX, 42, 14, 180, 16, kTextId, kStaticClass, L"");
-    const bool yesIsDefault = defaultButton != IDNO;
-    dialog.AddItem((yesIsDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP | WS_GROUP, 64, 38, 50, 14, IDYES,
-                   kButtonClass, text::kYes);
-    dialog.AddItem((yesIsDefault ? BS_PUSHBUTTON : BS_DEFPUSHBUTTON) | WS_TABSTOP, 120, 38, 50, 14, IDNO, kButtonClass,
-                   text::kNo);
-    DialogState state{&question, yesIsDefault ? IDYES : IDNO};
-    const INT_PTR result = ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), owner, ConfirmProc,
-                                                     reinterpret_cast<LPARAM>(&state));
-    return result == IDYES ? IDYES : IDNO;
+    const int answer = ShowQuestionDialog(owner, question, {{IDYES, text::kYes, 50}, {IDNO, text::kNo, 50}},
+                                          defaultButton != IDNO ? IDYES : IDNO, IDNO); // Escape and closing answer No
+    return answer == IDYES ? IDYES : IDNO;
+}
+
+int ShowChoiceDialog(HWND owner, const std::wstring& question, const wchar_t* yes, const wchar_t* no) {
+    const int answer = ShowQuestionDialog(
+        owner, question, {{IDYES, yes, 84}, {IDNO, no, 84}, {IDCANCEL, text::kLater, 60}}, IDCANCEL, IDCANCEL);
+    return answer == IDYES || answer == IDNO ? answer : IDCANCEL;
+}
+
+namespace {
+
+struct OwnedDialogs {
+    HWND owner;
+    std::vector<HWND> dialogs;
+};
+
+BOOL CALLBACK CollectOwnedDialog(HWND window, LPARAM lParam) {
+    auto& found = *reinterpret_cast<OwnedDialogs*>(lParam);
+    wchar_t className[16]{};
+    ::GetClassNameW(window, className, 16);
+    if (::GetWindow(window, GW_OWNER) == found.owner && std::wstring(className) == L"#32770") {
+        found.dialogs.push_back(window);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void EndQuestions(HWND owner) {
+    OwnedDialogs found{owner, {}};
+    ::EnumThreadWindows(::GetCurrentThreadId(), &CollectOwnedDialog, reinterpret_cast<LPARAM>(&found));
+    for (HWND dialog : found.dialogs) {
+        // What Escape sends: our questions take it for no answer, a message box with only "OK" for OK, the
+        // file-open dialog for Cancel.
+        const int id =
+            ::GetDlgItem(dialog, IDCANCEL) == nullptr && ::GetDlgItem(dialog, IDOK) != nullptr ? IDOK : IDCANCEL;
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    }
+    ::EndMenu(); // a pop-up menu chooses nothing
 }
 
 } // namespace bw

@@ -17,9 +17,11 @@ bool Starts(const Entry& entry) {
 
 } // namespace
 
-bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected) {
+bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected, bool choiceWaiting) {
     const bool one = selected.size() == 1;
     switch (command) {
+    case ChooseChangeCommand:
+        return one && choiceWaiting;
     case SwitchOnCommand:
         return std::any_of(selected.begin(), selected.end(), [](const Entry& entry) { return !Starts(entry); });
     case SwitchOffCommand:
@@ -38,12 +40,16 @@ bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected) {
     return false;
 }
 
-UniqueMenu MakeEntryMenu(const std::vector<Entry>& selected) {
+UniqueMenu MakeEntryMenu(const std::vector<Entry>& selected, bool choiceWaiting) {
     UniqueMenu menu(::CreatePopupMenu());
     const auto add = [&](UINT command, const wchar_t* caption) {
-        const UINT state = MenuCommandApplies(command, selected) ? MF_ENABLED : MF_GRAYED;
+        const UINT state = MenuCommandApplies(command, selected, choiceWaiting) ? MF_ENABLED : MF_GRAYED;
         ::AppendMenuW(menu.Get(), MF_STRING | state, command, caption);
     };
+    if (choiceWaiting && selected.size() == 1) {
+        add(ChooseChangeCommand, text::kMenuChoose); // first: it is what the row waits for
+        ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+    }
     add(SwitchOnCommand, text::kMenuSwitchOn);
     add(SwitchOffCommand, text::kMenuSwitchOff);
     ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);

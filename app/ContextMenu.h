@@ -26,15 +26,17 @@ enum MenuCommand : UINT {
     OpenFileLocationCommand,
     OpenInRegistryEditorCommand,
     CopyCommandLineCommand,
+    ChooseChangeCommand, // an entry changed on both sides: which change to keep
 };
 
 // The context menu for the selected entries: each command greyed where it has nothing to act on (Switch on when
 // every entry starts already, Properties, Open file location and Open in Registry Editor for more than one entry
-// or one without what they open). Properties, the double click's command, is the default.
-UniqueMenu MakeEntryMenu(const std::vector<Entry>& selected);
+// or one without what they open). Properties, the double click's command, is the default. `choiceWaiting`: the one
+// entry selected was changed on both sides and waits for the user's choice, which the menu offers first.
+UniqueMenu MakeEntryMenu(const std::vector<Entry>& selected, bool choiceWaiting = false);
 
 // True when the command would act on `selected`: what MakeEntryMenu greys or not.
-bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected);
+bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected, bool choiceWaiting = false);
 
 // The key of a registry entry's Run value as the Registry Editor names it ("Computer\HKEY_CURRENT_USER\...\Run");
 // "" for an entry that is no value in a Run key (a Startup shortcut, or an entry switched off into the store).

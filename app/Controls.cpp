@@ -111,4 +111,55 @@ void SbSetText(HWND statusBar, const std::wstring& text) {
     ::SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+namespace {
+constexpr int kFontPoints = 9; // Segoe UI's size where the system cannot tell its message font
+} // namespace
+
+UINT WindowDpi(HWND window) {
+    // GetDpiForWindow exists from Windows 10 1607 on; earlier systems scale nothing for us.
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi != 0) {
+            return dpi;
+        }
+    }
+    HDC dc = ::GetDC(window);
+    const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+    ::ReleaseDC(window, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The font Windows uses for message boxes, at the size it has for `dpi`: the window's text looks like the rest of
+// the system and stays sharp at any scale (a bitmap font such as MS Sans Serif turns jagged past 100 %).
+LOGFONTW MessageFontFor(UINT dpi) {
+    // SystemParametersInfoForDpi exists from Windows 10 1607 on; before, the metrics are the primary monitor's,
+    // scaled from the system's DPI.
+    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi = reinterpret_cast<ForDpiFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (forDpi != nullptr && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+        return metrics.lfMessageFont;
+    }
+    metrics.cbSize = sizeof metrics;
+    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        HDC screen = ::GetDC(nullptr);
+        const int systemDpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
+        ::ReleaseDC(nullptr, screen);
+        LOGFONTW font = metrics.lfMessageFont;
+        font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi), systemDpi > 0 ? systemDpi : 96);
+        return font;
+    }
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(kFontPoints, static_cast<int>(dpi), 72);
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    wcscpy_s(font.lfFaceName, L"Segoe UI");
+    return font;
+}
+
 } // namespace bw

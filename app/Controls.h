@@ -34,4 +34,10 @@ void TbEnable(HWND toolBar, int command, bool enabled);
 std::wstring SbGetText(HWND statusBar);
 void SbSetText(HWND statusBar, const std::wstring& text);
 
+// The window's DPI (the system's where Windows cannot tell one window's).
+UINT WindowDpi(HWND window);
+
+// The font Windows uses for message boxes, at the size it has for `dpi`.
+LOGFONTW MessageFontFor(UINT dpi);
+
 } // namespace bw

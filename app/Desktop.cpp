@@ -1,6 +1,7 @@
 #include "app/Desktop.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "platform/UniqueHandle.h"
 #include "resources/Texts.h"
 
@@ -43,6 +44,17 @@ bool TSystemDesktop::Confirm(HWND owner, const std::wstring& question) {
 
 bool TSystemDesktop::ConfirmDefaultNo(HWND owner, const std::wstring& question) {
     return ShowConfirmDialog(owner, question, IDNO) == IDYES;
+}
+
+Answer TSystemDesktop::Choose(HWND owner, const std::wstring& question, const wchar_t* yes, const wchar_t* no) {
+    switch (ShowChoiceDialog(owner, question, yes, no)) {
+    case IDYES:
+        return Answer::Yes;
+    case IDNO:
+        return Answer::No;
+    default:
+        return Answer::None;
+    }
 }
 
 std::optional<std::wstring> TSystemDesktop::BrowseForProgram(HWND owner) {
@@ -141,18 +153,9 @@ void TSystemDesktop::CopyText(HWND owner, const std::wstring& text) {
     ::CloseClipboard();
 }
 
-bool TSystemDesktop::RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) {
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI; // a declined prompt is no error to show
-    info.hwnd = owner;
-    info.lpVerb = L"runas";
-    info.lpFile = program.c_str();
-    info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    const bool started = ::ShellExecuteExW(&info) != FALSE;
-    UniqueKernelHandle process(info.hProcess);
-    return started;
+bool TSystemDesktop::RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder,
+                                        const std::wstring& parameters) {
+    return StartAsAdministrator(owner, program, parameters, folder);
 }
 
 } // namespace bw

@@ -7,6 +7,10 @@
 
 namespace bw {
 
+// The answer to a question that offers a choice between two changes. None is no answer (Escape, the close box,
+// "later", or the window closing meanwhile): both sides stay as they are.
+enum class Answer { Yes, No, None };
+
 // What the main window asks of the desktop: its dialogs, its error box and the shell. The program uses the
 // system's own (TSystemDesktop); tests put an answering one in its place.
 class TDesktop {
@@ -33,6 +37,10 @@ public:
     // The following have a default that does nothing, so that a desktop that needs none of them says nothing
     // of them.
 
+    // A question between two changes, `yes` and `no`, with a third button, "later", the default: nothing is chosen
+    // unless the user chooses.
+    virtual Answer Choose(HWND, const std::wstring&, const wchar_t*, const wchar_t*) { return Answer::None; }
+
     // Shows a pop-up menu at `screenPoint` and returns the command the user chose; 0 when none.
     virtual UINT ChooseFromMenu(HWND owner, HMENU menu, POINT screenPoint);
 
@@ -45,10 +53,12 @@ public:
 
     // Puts `text` on the clipboard as Unicode text.
     virtual void CopyText(HWND owner, const std::wstring& text);
-    // Starts `program` anew with an administrator's rights (the shell's "runas" verb: the UAC prompt), with
-    // `folder` as its current folder; true when it started, false when it did not (the user declined). A desktop
-    // that cannot start programs starts none.
-    virtual bool RunAsAdministrator(HWND, const std::wstring&, const std::wstring&) { return false; }
+    // Starts `program` anew with `parameters` and an administrator's rights (the shell's "runas" verb: the UAC
+    // prompt), with `folder` as its current folder; true when it started, false when it did not (the user
+    // declined). A desktop that cannot start programs starts none.
+    virtual bool RunAsAdministrator(HWND, const std::wstring&, const std::wstring&, const std::wstring&) {
+        return false;
+    }
 };
 
 class TSystemDesktop : public TDesktop {
@@ -60,11 +70,13 @@ public:
     void ShowProperties(HWND owner, const std::wstring& file) override;
     INT_PTR OpenWithShell(HWND owner, const std::wstring& file, const std::wstring& parameters,
                           const std::wstring& folder, int showCommand) override;
+    Answer Choose(HWND owner, const std::wstring& question, const wchar_t* yes, const wchar_t* no) override;
     UINT ChooseFromMenu(HWND owner, HMENU menu, POINT screenPoint) override;
     void ShowInFolder(HWND owner, const std::wstring& path) override;
     void OpenRegistryEditor(HWND owner, const std::wstring& key) override;
     void CopyText(HWND owner, const std::wstring& text) override;
-    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) override;
+    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder,
+                            const std::wstring& parameters) override;
 };
 
 // The error box's title: the executable's file name without its folder, cut at its first ".", every
@@ -78,5 +90,13 @@ std::wstring ErrorBoxText(const std::wstring& message);
 // Escape and closing), `defaultButton` (IDYES or IDNO) the default with the focus. Centred on the screen. Returns
 // IDYES or IDNO.
 int ShowConfirmDialog(HWND owner, const std::wstring& question, int defaultButton = IDYES);
+
+// The same dialog with the buttons `yes`, `no` and "Decide later", the last the default. Returns IDYES, IDNO, or
+// IDCANCEL for "later", Escape and closing.
+int ShowChoiceDialog(HWND owner, const std::wstring& question, const wchar_t* yes, const wchar_t* no);
+
+// Ends every dialog that `owner` owns (a question, a message box, the file-open dialog) and any pop-up menu, as
+// Escape would: the window is closing, and closing is no answer.
+void EndQuestions(HWND owner);
 
 } // namespace bw

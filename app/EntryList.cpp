@@ -42,6 +42,20 @@ private:
     HWND m_window;
 };
 
+// Clears ListReady for its lifetime and puts back what it was, however the work ends (a message box, an
+// exception): a change the list makes itself is never taken for the user's, and none leaves the boxes dead.
+class HeldReady {
+public:
+    explicit HeldReady(bool& ready) : m_ready(ready), m_was(std::exchange(ready, false)) {}
+    ~HeldReady() { m_ready = m_was; }
+    HeldReady(const HeldReady&) = delete;
+    HeldReady& operator=(const HeldReady&) = delete;
+
+private:
+    bool& m_ready;
+    bool m_was;
+};
+
 // Clears ListReady for its lifetime; only a rebuild that reaches its end sets it again.
 class NotReady {
 public:
@@ -159,7 +173,7 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
     // The images change under the rows; the boxes do not, and nothing of it is a toggle.
-    const bool wasReady = std::exchange(m_ready, false);
+    const HeldReady held(m_ready);
     m_dpi = dpi;
     ::SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     LOGFONTW bold{};
@@ -185,7 +199,6 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
     m_imageOf.clear();
     MakeImages();
     SizeColumns();
-    m_ready = wasReady;
 }
 
 void TEntryList::Move(int x, int y, int width, int height) {
@@ -302,9 +315,8 @@ void TEntryList::ReadMoreDetails() {
         return;
     }
     m_detailsPending = !m_programInfo.Fill(m_all, kDetailsBudget);
-    const bool wasReady = std::exchange(m_ready, false);
+    const HeldReady held(m_ready);
     ShowRows(false);
-    m_ready = wasReady;
 }
 
 void TEntryList::ShowRows(bool everyBox) {
@@ -397,9 +409,8 @@ void TEntryList::SetFilter(const std::wstring& text) {
     }
     m_filterText = text;
     m_filterKey = FilterKeyOf(text);
-    const bool wasReady = std::exchange(m_ready, false);
+    const HeldReady held(m_ready);
     ShowRows(false);
-    m_ready = wasReady;
 }
 
 void TEntryList::SortBy(int column) {
@@ -426,7 +437,7 @@ void TEntryList::SetSort(SortOrder order) {
     if (focusedRow >= 0 && focusedRow < Count()) {
         focused.emplace(RowEntry(focusedRow).code, RowEntry(focusedRow).name);
     }
-    const bool wasReady = std::exchange(m_ready, false);
+    const HeldReady held(m_ready);
     {
         RedrawSuspension suspension(m_list);
         ListView_DeleteAllItems(m_list);
@@ -444,7 +455,6 @@ void TEntryList::SetSort(SortOrder order) {
             }
         }
     }
-    m_ready = wasReady;
 }
 
 void TEntryList::ShowSortArrow() {

@@ -2,6 +2,7 @@
 
 #include "app/EntryOrder.h"
 #include "app/UiHandles.h"
+#include "app/WindowMessages.h"
 #include "store/Entry.h"
 #include "store/ProgramInfo.h"
 
@@ -27,7 +28,7 @@ public:
 
     // Sent to the parent window when a key is released in the list after it was also pressed there; wParam
     // is the virtual-key code.
-    static constexpr UINT WM_LISTKEYUP = WM_APP + 10;
+    static constexpr UINT WM_LISTKEYUP = kListKeyUpMessage;
 
     struct Handlers {
         std::function<void(int row, bool checked)> toggled;   // the user changed a row's box while ready

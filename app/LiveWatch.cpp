@@ -11,7 +11,6 @@ namespace {
 
 // A burst of changes (an installer writing ten values, a folder copied in) is gathered into one cycle: the
 // cycle runs once no change has come for this long, or this long after the burst's first change at the latest.
-constexpr UINT_PTR kGatherTimer = 20;
 constexpr UINT kGatherQuiet = 30;         // milliseconds
 constexpr ULONGLONG kGatherLongest = 150; // milliseconds
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/WindowMessages.h"
 #include "platform/ChangeWatch.h"
 
 #include <windows.h>
@@ -30,7 +31,7 @@ public:
     };
 
     // Posted by the watch's own thread when a place changed.
-    static constexpr UINT kChangedMessage = WM_APP + 20;
+    static constexpr UINT kChangedMessage = kWatchChangedMessage;
 
     explicit TLiveWatch(HWND window);
     ~TLiveWatch();

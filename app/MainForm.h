@@ -4,10 +4,14 @@
 #include "app/EntryList.h"
 #include "app/FilterBox.h"
 #include "app/LiveWatch.h"
+#include "app/Notices.h"
+#include "app/Scheduler.h"
 #include "app/Settings.h"
 #include "app/ToolBar.h"
 #include "app/UiHandles.h"
+#include "app/WindowMessages.h"
 #include "store/SeenEntries.h"
+#include "store/StoreLock.h"
 #include "store/StoreDoor.h"
 #include "store/StoreSession.h"
 
@@ -22,7 +26,8 @@
 namespace bw {
 
 // The one window of the program: the tool bar, the entry list and a status bar, and the commands. Every
-// command hands an entry to the store; afterwards the store is refreshed and the list shows what changed.
+// command asks what it must ask first, then hands an entry to the store with the lock taken (TScheduler); afterwards
+// the store is refreshed and the list shows what changed. What the window says goes through TNotices.
 class TMainForm {
 public:
     using Command = TToolBar::Command;
@@ -33,12 +38,8 @@ public:
     static constexpr Command HelpButton = TToolBar::HelpButton;
     static constexpr Command RestartButton = TToolBar::RestartButton;
 
-    // Window messages of our own.
-    enum : UINT {
-        WM_APP_ACTIVATE = WM_APP + 1, // posted on activation, so the refresh runs after it has been handled
-        WM_APP_TOGGLE,                // posted by a check-box change, so the list is not changed inside its
-                                      // own notification
-    };
+    static constexpr UINT WM_APP_ACTIVATE = kActivateMessage;
+    static constexpr UINT WM_APP_TOGGLE = kToggleMessage;
 
     // `programDir` empty: the executable's folder.
     TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring programDir = {});
@@ -58,7 +59,7 @@ public:
     const TEntryList& EntryList() const { return m_list; }
     bool ListReady() const { return m_list.ListReady(); }
     // True while a long import copies entries into the store, a part at a time.
-    bool Importing() const { return m_importing; }
+    bool Importing() const { return m_scheduler.Importing(); }
 
     // The commands, as the events call them.
     void RefreshAll();
@@ -68,7 +69,8 @@ public:
     void AddButtonClick();
     void DeleteButtonClick();
     void HelpButtonClick();
-    bool FormClose(); // false keeps the window open
+    // The close work: the store's edits written back and the settings saved. False keeps the window open.
+    bool FormClose();
 
     // The list's context menu, as a right click, the Menu key or Shift+F10 open it (WM_CONTEXTMENU from the
     // list; `at` -1 for the keyboard): the desktop shows it for the selected entries, and the chosen command acts
@@ -77,7 +79,9 @@ public:
     // A change needed rights the program lacks: says so, and offers to start the program anew as administrator
     // (only where it does not run as one already).
     void OfferRestartAsAdministrator(const std::wstring& message);
-    // Starts the program anew as administrator; the window closes once the new one has started.
+    // Hands the store over to a copy of the program started as administrator: this window does its close work
+    // first, then starts the new copy, which waits for this process to end; it closes once the new one started,
+    // and stays as it was when the user declined Windows' prompt.
     void RestartAsAdministrator();
 
 private:
@@ -96,26 +100,21 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void ShowException(const std::wstring& message);
+    // WM_CLOSE: at once when no command is under way; else every question open is ended as no answer, and the
+    // window closes when the command has ended.
+    void Close();
 
     void FormCreate();
     void CreateControls();
     void ApplyDpi(UINT dpi);
     void LayOutControls();
 
-    // Refreshes the store (with the write-back or without) and shows the result; a long import goes on a part
-    // at a time from the message loop.
-    // `scope`: what is read (all of it, after a command).
-    void Refresh(bool writeBack, bool afterToggle = false, TLiveWatch::Scope scope = {});
-    // The refresh after a place changed, for what changed.
-    void RefreshChanged();
-    // Refresh, then selects the row `choice` names (once a long import has ended, when it had to run one).
+    // The command's refresh, then selects the row `choice` names (once a long import has ended, when it had to run
+    // one).
     void RefreshAndSelect(bool writeBack, bool afterToggle, RowChoice choice);
     void ApplyRowChoice();
-    void ContinueImport();
     void ShowEntries(bool everyBox = false);
-    void ReportImportProblems();
-    void ReportStoreEdits();
-    void ReportWriteBackFailures();
+    void CycleEnded();
     void ShowAccountInTitle();
     // The title: the account whose entries are shown (where it is not the desktop's) and the count of new entries.
     void ShowTitle();
@@ -127,6 +126,8 @@ private:
     void ListSelectItem(int row, bool selected);
     void ListChange(int row, bool checked);
     void ToggleEntry();
+    // Switches `toggle` as asked, with the lock held. Raises what the store raises.
+    void SwitchEntry(const PendingToggle& toggle, RowChoice& choice);
     void DeleteEntries(const std::vector<Entry>& entries);
     void ShowEntryProperties(const Entry& entry);
     // The list's context menu and the commands only it has; the selected entries, copied.
@@ -161,15 +162,11 @@ private:
 
     TStoreDoor m_door;
     TStoreSession& m_session = m_door.Session();
-    bool m_importing = false;
-    std::unique_ptr<TStoreDoor::TWork> m_importLock; // the unit of work from the start of a long import to its end
-    bool m_refreshAfterImport = false;
+    TScheduler m_scheduler;
+    TNotices m_notices;
     std::optional<PendingToggle> m_pendingToggle;
     std::optional<RowChoice> m_rowChoice;
-    bool m_errorBoxOpen = false;
-    bool m_refreshAfterErrorBox = false;
-    bool m_endAtStart = false;          // FormCreate found that the program must not go on (started inside its zip)
-    std::unique_ptr<TLiveWatch> m_live; // the places watched, so that the list follows them by itself
+    bool m_endAtStart = false; // FormCreate found that the program must not go on (started inside its zip)
     TSeenEntries m_seen;
     std::wstring m_account; // the account whose entries are shown, where it is not the desktop's
 };

@@ -1,8 +1,22 @@
 #include "app/SingleInstance.h"
 
+#include "store/StoreLock.h"
+
 #include <cstdint>
+#include <cwchar>
 
 namespace bw {
+
+namespace {
+constexpr const wchar_t* kHandOverSwitch = L"--after ";
+} // namespace
+
+TWindowClaim::TWindowClaim(const std::wstring& programDir)
+    : m_running(StoreWindowName(programDir) + L"-Running"), m_window(StoreWindowName(programDir)) {}
+
+bool TWindowClaim::Take(DWORD waitMs) {
+    return m_running.Acquire(waitMs);
+}
 
 bool BringFirstWindowToFront(const TNamedValue& claim, DWORD waitMs) {
     const ULONGLONG until = ::GetTickCount64() + waitMs;
@@ -25,6 +39,24 @@ bool BringFirstWindowToFront(const TNamedValue& claim, DWORD waitMs) {
 
 void PublishWindow(TNamedValue& claim, HWND window) {
     claim.Set(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(window)));
+}
+
+std::wstring HandOverArguments(DWORD processId) {
+    return kHandOverSwitch + std::to_wstring(processId);
+}
+
+std::optional<DWORD> HandOverFrom(const std::wstring& commandLine) {
+    const size_t at = commandLine.find(kHandOverSwitch);
+    if (at == std::wstring::npos) {
+        return std::nullopt;
+    }
+    wchar_t* end = nullptr;
+    const wchar_t* digits = commandLine.c_str() + at + std::wcslen(kHandOverSwitch);
+    const unsigned long id = std::wcstoul(digits, &end, 10);
+    if (end == digits || id == 0) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(id);
 }
 
 } // namespace bw

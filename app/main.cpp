@@ -2,6 +2,7 @@
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "store/Locations.h"
 #include "store/StoreLock.h"
 
@@ -40,20 +41,25 @@ void KillAtChosenPoint() {
 } // namespace
 #endif
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
 #ifdef BOOTWARDEN_SOAK_POINTS
     KillAtChosenPoint();
 #endif
     // One window per store: a second start on the same store shows the first one's window and ends, before it
-    // reads anything. (A claim that cannot be made at all does not keep the program from starting.)
-    std::unique_ptr<bw::TNamedValue> claim;
+    // reads anything. (A claim that cannot be made at all does not keep the program from starting; the store's
+    // lock, which the window cannot then share either, keeps it to listing.)
+    std::unique_ptr<bw::TWindowClaim> claim;
     try {
-        claim = std::make_unique<bw::TNamedValue>(bw::StoreWindowName(bw::ProgramDirOf(bw::ModulePath())));
+        claim = std::make_unique<bw::TWindowClaim>(bw::ProgramDirOf(bw::ModulePath()));
     } catch (const bw::EBootwarden&) {
     }
+    // Started by a restart as administrator: the old window has done its close work and ends now; the store is
+    // claimed once it has ended (waited for on the claim, which Windows hands on whatever the process's rights).
+    const auto handOver = bw::HandOverFrom(commandLine != nullptr ? commandLine : L"");
+    const bool claimed = claim && claim->Take(handOver ? bw::kHandOverWait : 0);
     // A first start whose window is gone (it is ending) or never came is no reason to start no window at all;
     // the store's lock keeps the two apart meanwhile.
-    if (claim && claim->Existed() && bw::BringFirstWindowToFront(*claim, bw::kFirstWindowWait)) {
+    if (claim && !claimed && bw::BringFirstWindowToFront(claim->Window(), bw::kFirstWindowWait)) {
         return 0;
     }
     // The shell's link objects need the component system on this, the only, thread.
@@ -71,7 +77,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             result = 1;
         } else {
             if (claim) {
-                bw::PublishWindow(*claim, form.Handle());
+                bw::PublishWindow(claim->Window(), form.Handle());
             }
             MSG message{};
             while (::GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Errors.h"
+#include "platform/Seam.h"
 #include "platform/UniqueHandle.h"
 
 #include <windows.h>
@@ -17,6 +19,25 @@ inline void CloseObject(HANDLE h) {
 
 // A handle of a kernel object (mutex, file mapping): null means none.
 using UniqueObject = UniqueHandle<HANDLE, detail::CloseObject>;
+
+// A named object of the store that this copy may not share. Either another copy made it and this one may not open
+// it (Windows answers access denied), or what holds the name is not the program's: an object of another kind, or
+// one whose owner is neither this user, the desktop's user nor the Administrators group.
+class ENotShared : public EBootwarden {
+public:
+    enum Reason { AccessDenied, NameTaken };
+    ENotShared(Reason reason, const std::wstring& name);
+    Reason WhyNot() const { return m_reason; }
+
+private:
+    Reason m_reason;
+};
+
+// Every named object is made with explicit security, so that every copy of the program that works on the store
+// can open it, with its rights raised or not and as another administrator: full access for the desktop's user
+// (the store's owner), the account the program runs as, the Administrators group and SYSTEM, and a medium
+// integrity label (a copy without raised rights may then open what a raised one made). One that exists already is
+// trusted only when its owner is one of the accounts the program runs for or the Administrators group.
 
 // A mutex named within the user's session, owned by one thread at a time. When its owner ends without
 // releasing it (killed, or crashed), Windows hands it to the next waiter and reports it abandoned, so a process
@@ -73,5 +94,13 @@ private:
 // folder's real path (links resolved, case folded), so that every path that reaches the folder gives the same
 // name and no path gives a name too long or with a character that object names forbid.
 std::wstring SessionNameForFolder(const std::wstring& kind, const std::wstring& folder);
+
+namespace seam {
+// Makes or opens the named object (`mutex`, else a page of shared memory) with `security`; Wine grants every open,
+// so a test stands in for Windows' access denied.
+extern TSeam<HANDLE(bool mutex, SECURITY_ATTRIBUTES* security, const std::wstring& name)> CreateNamedObject;
+// The SID of the owner of an object, as a string; "" when it cannot be read.
+extern TSeam<std::wstring(HANDLE object)> OwnerOfObject;
+} // namespace seam
 
 } // namespace bw

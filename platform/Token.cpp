@@ -3,6 +3,7 @@
 #include "platform/UniqueHandle.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <vector>
 
@@ -45,6 +46,43 @@ std::wstring AccountOfToken(HANDLE token) {
     return std::wstring(domain, domainLength) + L"\\" + std::wstring(name, nameLength);
 }
 
+std::wstring SidOfToken(HANDLE token) {
+    DWORD size = 0;
+    (void)::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (size == 0) {
+        return {};
+    }
+    std::vector<BYTE> buffer(size);
+    wchar_t* text = nullptr;
+    if (!::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        return {};
+    }
+    std::wstring sid(text);
+    ::LocalFree(text);
+    return sid;
+}
+
+std::wstring SidOfProcess(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        return {};
+    }
+    const UniqueKernelHandle owned(token);
+    return SidOfToken(token);
+}
+
+// The process of the shell, which runs as the account that owns the desktop; null when there is none to open.
+UniqueKernelHandle ShellProcess() {
+    const HWND shell = ::GetShellWindow();
+    DWORD processId = 0;
+    if (shell == nullptr || ::GetWindowThreadProcessId(shell, &processId) == 0 || processId == 0) {
+        return UniqueKernelHandle();
+    }
+    // Limited query rights are all that another account's process grants; enough to read its token's user.
+    return UniqueKernelHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+}
+
 std::wstring AccountOfProcess(HANDLE process) {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) {
@@ -59,17 +97,8 @@ std::wstring RealProcessAccount() {
 }
 
 std::wstring RealDesktopAccount() {
-    const HWND shell = ::GetShellWindow();
-    DWORD processId = 0;
-    if (shell == nullptr || ::GetWindowThreadProcessId(shell, &processId) == 0 || processId == 0) {
-        return {};
-    }
-    // Limited query rights are all that another account's process grants; enough to read its token's user.
-    UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) {
-        return {};
-    }
-    return AccountOfProcess(process.Get());
+    const UniqueKernelHandle process = ShellProcess();
+    return process ? AccountOfProcess(process.Get()) : std::wstring();
 }
 
 } // namespace
@@ -90,6 +119,15 @@ std::wstring ProcessAccountName() {
 
 std::wstring DesktopAccountName() {
     return seam::DesktopAccount();
+}
+
+std::wstring ProcessUserSid() {
+    return SidOfProcess(::GetCurrentProcess());
+}
+
+std::wstring DesktopUserSid() {
+    const UniqueKernelHandle process = ShellProcess();
+    return process ? SidOfProcess(process.Get()) : std::wstring();
 }
 
 } // namespace bw

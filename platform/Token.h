@@ -20,6 +20,11 @@ std::wstring ProcessAccountName();
 // switches are that administrator's. "" when it cannot be told (no shell, or its token cannot be read).
 std::wstring DesktopAccountName();
 
+// The SIDs, as strings ("S-1-5-21-..."), of the account the program runs as and of the account that owns the
+// desktop (the store's owner, whose entries the store keeps); "" when one cannot be told.
+std::wstring ProcessUserSid();
+std::wstring DesktopUserSid();
+
 namespace seam {
 extern TSeam<bool()> Elevated;
 extern TSeam<std::wstring()> ProcessAccount;

@@ -31,6 +31,7 @@ inline constexpr const wchar_t* kMenuDelete = L"&Delete";
 inline constexpr const wchar_t* kMenuOpenFileLocation = L"Open file &location";
 inline constexpr const wchar_t* kMenuOpenInRegistryEditor = L"Open in &Registry Editor";
 inline constexpr const wchar_t* kMenuCopyCommandLine = L"&Copy command line";
+inline constexpr const wchar_t* kMenuChoose = L"C&hoose which change to keep...";
 
 // Tool bar hints.
 inline constexpr const wchar_t* kPropButtonHint = L"View Properties";
@@ -59,6 +60,7 @@ inline constexpr const wchar_t* kLocal32Label = L" - Registry (HKLM 32-bit)";
 inline constexpr const wchar_t* kConfirmCaption = L"Confirm";
 inline constexpr const wchar_t* kYes = L"&Yes";
 inline constexpr const wchar_t* kNo = L"&No";
+inline constexpr const wchar_t* kLater = L"Decide &later";
 inline constexpr const wchar_t* kDeleteQuestion = L"Are you sure you want to delete \"%s\"";
 inline constexpr const wchar_t* kDeleteManyQuestion = L"Are you sure you want to delete these %s entries";
 inline constexpr const wchar_t* kBrowseTitle = L"Browse";
@@ -155,7 +157,17 @@ inline constexpr const wchar_t* kEditWithoutProgram =
     L"Comment instead.";
 inline constexpr const wchar_t* kBothChangedQuestion =
     L"\"%s\" was changed by another program while its shortcut in the store was edited.\n\nStarts now: %s\n"
-    L"Edited in the store: %s\n\nKeep what starts now? (Yes keeps it and drops the edit; No uses the edit.)";
+    L"Edited in the store: %s\n\nWhich change should be kept? Until you choose, both stay as they are: what starts "
+    L"now keeps starting, and the shortcut in the store keeps the edit.";
+inline constexpr const wchar_t* kKeepStartsNow = L"&Keep what starts now";
+inline constexpr const wchar_t* kUseEdit = L"&Use the edit";
+// The status bar's first part for an entry whose choice is waiting.
+inline constexpr const wchar_t* kChoiceWaitingStatus =
+    L"Changed on both sides: a choice is waiting (right-click to choose). Starts now: %s";
+// A command asked, and what it was to act on changed before the answer came.
+inline constexpr const wchar_t* kChangedMeanwhile =
+    L"\"%s\" was changed by another program while the question was open, so nothing was changed. Look at it "
+    L"again and try once more.";
 // Rights, and where the program runs from.
 inline constexpr const wchar_t* kNeedsAdministrator =
     L"Changing \"%s\" needs administrator rights, which Bootwarden does not have now. Nothing was changed.";
@@ -208,6 +220,17 @@ inline constexpr const wchar_t* kImportProblemLine = L"\n\"%s\" in %s";
 inline constexpr const wchar_t* kNamedObjectFailed = L"Cannot open the lock %s: %s";
 inline constexpr const wchar_t* kStoreBusy =
     L"The store is busy: another Bootwarden program is changing it. Try again in a moment.";
+inline constexpr const wchar_t* kStoreStaysBusy =
+    L"The store has been busy for a while: another Bootwarden program keeps it. The list is not refreshed until "
+    L"you press F5 or come back to the window.";
+// The named objects that the copies of the program on one store share.
+inline constexpr const wchar_t* kAnotherCopyWorks =
+    L"Another copy of Bootwarden works on this store (%s), and this one may not share its lock, so the entries are "
+    L"only listed: nothing can be switched on or off, edited or deleted here. Close the other copy and start "
+    L"Bootwarden again.";
+inline constexpr const wchar_t* kNameTaken =
+    L"The name Bootwarden uses for the lock of this store (%s) is taken by a program that is not Bootwarden, so the "
+    L"entries are only listed: nothing can be switched on or off, edited or deleted here.";
 
 // The console program, bwcli. Each error is one line on the error output.
 inline constexpr const wchar_t* kCliUsage =

@@ -341,19 +341,19 @@ TEST_F(AddDeleteTest, DeleteAsksAndRemovesOnlyThatEntry) {
     EXPECT_TRUE(Rows().empty());
 }
 
-TEST_F(AddDeleteTest, ARefreshDuringTheQuestionDoesNotRedirectTheDelete) {
+TEST_F(AddDeleteTest, ARefreshAskedForDuringTheQuestionWaitsAndDoesNotRedirectTheDelete) {
     m_registry.SetRunValue(Location::User, L"B", L"c:\\b.exe");
     m_registry.SetRunValue(Location::User, L"C", L"c:\\c.exe");
     Open();
     Select(RowOf(L"C", kUser));
     ASSERT_EQ(RowOf(L"C", kUser), 1);
-    // While the question is open, other programs add entries before it and the window is activated: the rows
-    // are rebuilt, and at C's place now stands another entry.
+    // While the question is open, other programs add entries before it and the window is activated: no cycle runs
+    // inside the question (the rows stay), and the one asked for runs once the command has ended.
     m_desktop.whileDialogOpen = [&] {
         m_registry.SetRunValue(Location::Local, L"A1", L"c:\\a1.exe");
         m_registry.SetRunValue(Location::Local, L"A2", L"c:\\a2.exe");
         m_form->RefreshAll();
-        ASSERT_EQ(m_form->EntryList().RowEntry(1).name, L"A2");
+        ASSERT_EQ(m_form->EntryList().RowEntry(1).name, L"C");
     };
     Click(TMainForm::DeleteButton);
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"C"));

@@ -19,6 +19,14 @@ bool FakeDesktop::ConfirmDefaultNo(HWND owner, const std::wstring& question) {
     return Confirm(owner, question);
 }
 
+Answer FakeDesktop::Choose(HWND, const std::wstring& question, const wchar_t*, const wchar_t*) {
+    questions.push_back(question);
+    if (whileDialogOpen) {
+        whileDialogOpen();
+    }
+    return choiceAnswer ? *choiceAnswer : confirmAnswer ? Answer::Yes : Answer::No;
+}
+
 std::optional<std::wstring> FakeDesktop::BrowseForProgram(HWND) {
     ++browseCount;
     if (whileDialogOpen) {
@@ -74,8 +82,9 @@ void FakeDesktop::CopyText(HWND, const std::wstring& text) {
     copied.push_back(text);
 }
 
-bool FakeDesktop::RunAsAdministrator(HWND, const std::wstring& program, const std::wstring& folder) {
-    restarts.push_back({program, folder});
+bool FakeDesktop::RunAsAdministrator(HWND, const std::wstring& program, const std::wstring& folder,
+                                     const std::wstring& parameters) {
+    restarts.push_back({program, folder, parameters});
     return restartAnswer;
 }
 

@@ -15,6 +15,8 @@ class FakeDesktop : public TDesktop {
 public:
     bool Confirm(HWND owner, const std::wstring& question) override;
     bool ConfirmDefaultNo(HWND owner, const std::wstring& question) override; // answers as Confirm does
+    // The question between two changes: `choiceAnswer` when set, else Yes or No as `confirmAnswer` says.
+    Answer Choose(HWND owner, const std::wstring& question, const wchar_t* yes, const wchar_t* no) override;
     std::optional<std::wstring> BrowseForProgram(HWND owner) override;
     void ShowError(HWND owner, const std::wstring& title, const std::wstring& text) override;
     void ShowProperties(HWND owner, const std::wstring& file) override;
@@ -24,9 +26,11 @@ public:
     void ShowInFolder(HWND owner, const std::wstring& path) override;
     void OpenRegistryEditor(HWND owner, const std::wstring& key) override;
     void CopyText(HWND owner, const std::wstring& text) override;
-    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder) override;
+    bool RunAsAdministrator(HWND owner, const std::wstring& program, const std::wstring& folder,
+                            const std::wstring& parameters) override;
 
     bool confirmAnswer = true;
+    std::optional<Answer> choiceAnswer;
     std::optional<std::wstring> browseAnswer;
     std::function<void()> whileDialogOpen; // runs while a dialog "is open", as a refresh might
     std::function<void()> whileErrorShown; // runs while the error box "is open"
@@ -56,6 +60,7 @@ public:
     struct Restart {
         std::wstring program;
         std::wstring folder;
+        std::wstring parameters;
     };
     std::vector<Restart> restarts;
 };

@@ -65,8 +65,8 @@ TEST_F(MainWindowTest, ListsEveryStoreFolderInCodeOrderWithItsTexts) {
     EXPECT_EQ(Rows(), rows);
 }
 
-// An entry changed by another program while its store link was edited is asked about once; "Yes" (the default)
-// keeps what starts now, "No" uses the edit.
+// An entry changed by another program while its store link was edited is asked about once; one answer keeps what
+// starts now, the other uses the edit.
 TEST_F(MainWindowTest, BothSidesChangedIsAskedOnceAndAnsweredAsChosen) {
     m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept-1.exe");
     m_registry.SetRunValue(Location::User, L"Used", L"c:\\used-1.exe");

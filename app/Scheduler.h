@@ -1,0 +1,134 @@
+#pragma once
+
+#include "app/LiveWatch.h"
+#include "store/StoreDoor.h"
+#include "store/StoreLock.h"
+#include "store/StoreSession.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace bw {
+
+class ProgressControl;
+
+// When the window works on the store: the one place where it takes the store's lock, the commands under way, and
+// the refresh cycle and the long import with their timers.
+//
+// A command (a toggle, a delete, a question, a menu, the error box) runs inside a TCommand. While one is under
+// way no refresh cycle starts: a change notification, an activation or a retry that comes meanwhile (a modal
+// dialog's own message loop hands them on) is taken up once the outermost command has ended. The lock is held
+// for one command's work only: a command asks first, then locks, reads the entries again and acts.
+class TScheduler {
+public:
+    struct Hooks {
+        std::function<void(bool everyBox)> show;         // the session's entries into the list
+        std::function<void()> showBoxes;                 // the boxes show their entries' state again
+        std::function<void(const std::wstring&)> status; // the import's progress; "" once it ended
+        std::function<void()> cycleEnded;                // a cycle that showed entries ended; the lock is free
+        std::function<void(const std::wstring&)> notice; // a message for the user; shown once the lock is free
+    };
+
+    TScheduler(TStoreDoor& door, ProgressControl& progress, Hooks hooks);
+    ~TScheduler();
+    TScheduler(const TScheduler&) = delete;
+    TScheduler& operator=(const TScheduler&) = delete;
+
+    // Starts watching the places the list shows and the work of other processes on the store.
+    void Start(HWND window);
+    // The window goes: no timer runs any more, nothing is watched.
+    void Stop();
+
+    // A unit of work on the store's door as this window holds it (the lock with it); released when it goes.
+    class THeld {
+    public:
+        THeld(TScheduler& scheduler, std::unique_ptr<TStoreDoor::TWork> work);
+        ~THeld();
+        THeld(const THeld&) = delete;
+        THeld& operator=(const THeld&) = delete;
+
+        // The unit of work: every change of an entry goes through it.
+        TStoreDoor::TWork& Work() { return *m_work; }
+
+    private:
+        TScheduler& m_scheduler;
+        std::unique_ptr<TStoreDoor::TWork> m_work;
+    };
+    // Begins a unit of work on the door, waiting up to `waitMs` for the lock; raises EStoreBusy when another
+    // process still holds it then. The door takes in another process's work since this window's last.
+    [[nodiscard]] std::unique_ptr<THeld> Lock(DWORD waitMs = kStoreLockWait);
+    // The same, or null when the store is still busy after `waitMs`.
+    [[nodiscard]] std::unique_ptr<THeld> TryLock(DWORD waitMs);
+    bool HoldsLock() const { return m_holds > 0; }
+
+    // One command of the user, from its first question to its last message.
+    class TCommand {
+    public:
+        explicit TCommand(TScheduler& scheduler);
+        ~TCommand();
+        TCommand(const TCommand&) = delete;
+        TCommand& operator=(const TCommand&) = delete;
+
+    private:
+        TScheduler& m_scheduler;
+    };
+    bool InCommand() const { return m_commands > 0; }
+
+    // The window is to close once the command under way has ended; every question still open is no answer.
+    void WantClose() { m_closeWanted = true; }
+    bool Closing() const { return m_closeWanted; }
+    void CloseDone() { m_closeWanted = false; }
+
+    // A refresh the user asked for (F5, the button, activation): reads what may have changed.
+    void RefreshAll();
+    // The refresh after a watched place changed.
+    void RefreshChanged();
+    // The refresh of a command, with the lock held or not: runs now, inside the command.
+    // `afterToggle`: every box shows its entry again, also where nothing changed.
+    void Refresh(bool writeBack, bool afterToggle = false, TLiveWatch::Scope scope = {});
+    // With the lock held, after a question: the entries as they are now, read whole (no long import).
+    const std::vector<Entry>& ReadAgain();
+
+    bool Importing() const { return m_importing; }
+    // Drops an import under way (the window closes); what it copied so far stays.
+    void AbandonImport();
+
+    // WM_TIMER and the watch's message; true when the timer was one of the scheduler's.
+    bool TimerFired(UINT_PTR id);
+    void WatchChanged();
+    bool Watching() const { return m_live != nullptr; }
+    // False when the store's named objects cannot be shared with the copy that made them, or their name is taken:
+    // nothing is read or changed then (see ENotShared).
+    bool Shared() const { return m_shared; }
+
+private:
+    void ContinueImport();
+    void EndCycle(bool shown, bool afterToggle);
+    void LockReleased();
+    void CommandEnded();
+    void BusyRetry();
+
+    TStoreDoor& m_door;
+    TStoreSession& m_session;
+    ProgressControl& m_progress;
+    Hooks m_hooks;
+    HWND m_window = nullptr;
+    std::unique_ptr<TLiveWatch> m_live;
+    int m_holds = 0;
+    int m_commands = 0;
+    bool m_closeWanted = false;
+    bool m_refreshWanted = false;
+    bool m_importing = false;
+    bool m_refreshAfterImport = false;
+    std::unique_ptr<THeld> m_importLock; // held from the start of a long import to its end
+    int m_busyRetries = 0;               // retries of a refresh since the store was last free
+    bool m_shared = true;
+};
+
+// What the window says when the store's named objects are not to be shared.
+std::wstring NotSharedText(const ENotShared& error);
+
+} // namespace bw

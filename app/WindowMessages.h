@@ -1,0 +1,24 @@
+#pragma once
+
+#include <windows.h>
+
+namespace bw {
+
+// Every private message and timer of the main window and of the parts that post to it, in one place, so that no
+// two of them share a number.
+enum WindowMessage : UINT {
+    kActivateMessage = WM_APP + 1,   // a refresh asked for (activation, or a command that ended while one was due)
+    kToggleMessage,                  // a check-box change, so that the list is not changed inside its own notification
+    kNoticesMessage,                 // the lock is free again: the messages held back while it was taken are shown
+    kListKeyUpMessage = WM_APP + 10, // a key released in the list after it was pressed there; wParam: the key
+    kWatchChangedMessage = WM_APP + 20, // a watched place changed (posted by the watch's own thread)
+};
+
+enum WindowTimer : UINT_PTR {
+    kImportTimer = 1,  // a long import goes on, a part at a time
+    kDetailsTimer = 2, // the programs' version resources not read yet
+    kBusyTimer = 3,    // a refresh that found the store busy tries again
+    kGatherTimer = 20, // a burst of changes has passed
+};
+
+} // namespace bw

@@ -1,0 +1,72 @@
+#include "app/MainForm.h"
+
+#include "app/Controls.h"
+
+// The main window's placement and list settings, as the settings file left them and as the window now is.
+
+namespace bw {
+
+void TMainForm::PlaceFromSettings(int& showCommand) {
+    if (!m_settings.bounds) {
+        return; // the defaults
+    }
+    // The placement's coordinates are the work area's of the main monitor; the bounds are kept on whichever
+    // monitor is nearest, so a monitor unplugged since does not leave the window out of reach.
+    HMONITOR primary = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO primaryInfo{};
+    primaryInfo.cbSize = sizeof primaryInfo;
+    ::GetMonitorInfoW(primary, &primaryInfo);
+    const POINT offset{primaryInfo.rcWork.left, primaryInfo.rcWork.top};
+    RECT bounds = *m_settings.bounds;
+    ::OffsetRect(&bounds, offset.x, offset.y);
+    MONITORINFO nearest{};
+    nearest.cbSize = sizeof nearest;
+    ::GetMonitorInfoW(::MonitorFromRect(&bounds, MONITOR_DEFAULTTONEAREST), &nearest);
+    bounds = KeepOnWorkArea(bounds, nearest.rcWork);
+    ::OffsetRect(&bounds, -offset.x, -offset.y);
+
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    ::GetWindowPlacement(m_window, &placement);
+    placement.rcNormalPosition = bounds;
+    placement.showCmd = SW_HIDE;
+    ::SetWindowPlacement(m_window, &placement);
+    // Of the usual ways to start, the one the window was closed in wins; minimised or hidden starts stay so.
+    if (showCommand == SW_SHOWNORMAL || showCommand == SW_SHOWMAXIMIZED || showCommand == SW_SHOWDEFAULT) {
+        showCommand = m_settings.maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    }
+}
+
+void TMainForm::ApplyListSettings() {
+    if (m_settings.sort) {
+        m_list.SetSort(*m_settings.sort);
+    }
+    if (m_settings.columnWidths.size() == static_cast<size_t>(kColumnCount)) {
+        std::vector<int> widths;
+        for (int width : m_settings.columnWidths) {
+            widths.push_back(ScaleToDpi(width, m_dpi));
+        }
+        m_list.SetColumnWidths(widths);
+    }
+}
+
+void TMainForm::SaveWindowSettings() {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    if (!::GetWindowPlacement(m_window, &placement)) {
+        return;
+    }
+    WindowSettings settings;
+    settings.bounds = placement.rcNormalPosition;
+    settings.maximized = placement.showCmd == SW_SHOWMAXIMIZED ||
+                         (placement.showCmd == SW_SHOWMINIMIZED && (placement.flags & WPF_RESTORETOMAXIMIZED) != 0);
+    if (m_list.ColumnsSizedByUser()) {
+        for (int width : m_list.ColumnWidths()) {
+            settings.columnWidths.push_back(::MulDiv(width, USER_DEFAULT_SCREEN_DPI, static_cast<int>(m_dpi)));
+        }
+    }
+    settings.sort = m_list.Sort();
+    (void)SaveSettings(SettingsPath(), settings); // not kept where the folder cannot be written: no box for that
+}
+
+} // namespace bw
