@@ -44,7 +44,10 @@ struct Request {
     std::vector<std::wstring> operands;
     std::optional<Location> location;
     std::optional<std::wstring> name;
-    std::optional<bool> enabled; // --state on|off: which of two entries of one name in one place
+    std::optional<bool> enabled;      // --state on|off: which of two entries of one name in one place
+    std::optional<std::wstring> id;   // --id: an entry named by the id that list prints, instead of NAME
+    std::optional<std::wstring> link; // --link: an entry named by its store link's path, instead of NAME
+    std::optional<bool> keepStore;    // --keep system|store: which side settle keeps
     bool json = false;
     bool csv = false;
     bool dryRun = false;
@@ -52,6 +55,28 @@ struct Request {
     bool help = false;
     bool version = false;
 };
+
+// --id and --link name an entry instead of NAME, for the commands that take one; settle needs --keep.
+void CheckEntryNaming(const Request& request, bool namesEntry) {
+    const auto refuse = [&](const wchar_t* option) {
+        throw EUsage(FormatMessageText(text::kCliOptionNotHere, {option, request.command}));
+    };
+    if (!namesEntry && (request.id || request.link)) {
+        refuse(request.id ? L"--id" : L"--link");
+    }
+    if (request.id && request.link) {
+        throw EUsage(text::kCliIdAndLink);
+    }
+    if ((request.id || request.link) && request.location) {
+        refuse(L"--location"); // the id and the store link say where the entry is
+    }
+    if (request.keepStore.has_value() != (request.command == L"settle")) {
+        if (request.keepStore) {
+            refuse(L"--keep");
+        }
+        throw EUsage(text::kCliSettleNeedsKeep);
+    }
+}
 
 Request ParseRequest(const std::vector<std::wstring>& arguments) {
     Request request;
@@ -86,6 +111,16 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
             }
         } else if (option == L"--name") {
             request.name = value();
+        } else if (option == L"--id") {
+            request.id = value();
+        } else if (option == L"--link") {
+            request.link = value();
+        } else if (option == L"--keep") {
+            const std::wstring side = value();
+            if (side != L"system" && side != L"store") {
+                throw EUsage(FormatMessageText(text::kCliUnknownSide, side));
+            }
+            request.keepStore = side == L"store";
         } else if (option == L"--state") {
             const std::wstring state = value();
             if (state != L"on" && state != L"off") {
@@ -121,7 +156,8 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
 
     const std::wstring& command = request.command;
     const bool isList = command == L"list";
-    const bool namesEntry = command == L"disable" || command == L"enable" || command == L"delete";
+    const bool namesEntry =
+        command == L"disable" || command == L"enable" || command == L"delete" || command == L"settle";
     const bool isAdd = command == L"add";
     if (!isList && !namesEntry && !isAdd && command != L"refresh") {
         throw EUsage(FormatMessageText(text::kCliUnknownCommand, command));
@@ -135,16 +171,17 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     refuseOption(request.location.has_value() && !namesEntry, L"--location");
     refuseOption(request.name.has_value() && !isAdd, L"--name");
     refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
+    CheckEntryNaming(request, namesEntry);
     refuseOption(request.replace && command != L"enable", L"--replace");
-    refuseOption(request.dryRun && !namesEntry && !isAdd, L"--dry-run");
+    refuseOption(request.dryRun && (!namesEntry || command == L"settle") && !isAdd, L"--dry-run");
     if (request.json && request.csv) {
         throw EUsage(text::kCliJsonAndCsv);
     }
-    const size_t wanted = namesEntry || isAdd ? 1 : 0;
+    const size_t wanted = (namesEntry && !request.id && !request.link) || isAdd ? 1 : 0;
     if (request.operands.size() != wanted) {
-        throw EUsage(FormatMessageText(text::kCliOperands, {command, namesEntry ? text::kCliOneName
-                                                                     : isAdd    ? text::kCliOnePath
-                                                                                : text::kCliNothing}));
+        throw EUsage(FormatMessageText(text::kCliOperands, {command, wanted == 1 && !isAdd ? text::kCliOneName
+                                                                     : isAdd               ? text::kCliOnePath
+                                                                                           : text::kCliNothing}));
     }
     return request;
 }
@@ -201,6 +238,7 @@ std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
         item.storeLink = entry.storeLinkPath;
         item.publisher = entry.publisher;
         item.description = entry.fileDescription;
+        item.id = EntryIdOf(entry.code, entry.name);
         listed.push_back(std::move(item));
     }
     return listed;
@@ -280,6 +318,100 @@ private:
         return found;
     }
 
+    // The entries that a command names: by NAME (within --location), by the id that list prints, or by a store
+    // link's path. An id and a path name one exact spelling of a name; NAME is compared as Windows compares names.
+    struct Naming {
+        std::wstring name;
+        std::optional<Location> location;
+        std::vector<Entry> found;
+    };
+
+    Naming NamingOf(const Request& request) const {
+        Naming naming;
+        if (request.link) {
+            const std::wstring path = FullPath(*request.link);
+            naming.name = *request.link;
+            for (const Entry& entry : m_work.Session().Entries()) {
+                if (!entry.storeLinkPath.empty() && SameFileName(FullPath(entry.storeLinkPath), path)) {
+                    naming.name = entry.name;
+                    naming.found.push_back(entry);
+                }
+            }
+            return naming;
+        }
+        if (request.id) {
+            const auto id = ParseEntryId(*request.id);
+            if (!id) {
+                throw EUsage(FormatMessageText(text::kCliNotAnId, *request.id));
+            }
+            naming.name = id->name;
+            naming.location = id->location;
+            for (const Entry& entry : Named(id->name, id->location)) {
+                if (entry.name == id->name) {
+                    naming.found.push_back(entry);
+                }
+            }
+            return naming;
+        }
+        naming.name = request.operands.front();
+        naming.location = request.location;
+        naming.found = Named(naming.name, naming.location);
+        return naming;
+    }
+
+    // Settles an entry changed on both sides, as the window's question does: "system" keeps what starts now (the
+    // store then mirrors it), "store" writes the store's edit into the system, but only while the system side is
+    // still what this run saw.
+    int Settle(const std::wstring& name, const std::vector<Entry>& found, bool keepStore) {
+        // Only an entry that starts can have changed on both sides; a name kept switched off as well is no question.
+        const std::vector<Entry> on = InState(found, true);
+        const Entry& entry = OneOf(name, on.empty() ? found : on);
+        std::optional<BothChanged> conflict;
+        for (const BothChanged& both : m_work.Session().TakeBothChanged()) {
+            if (both.code == entry.code && both.name == entry.name) {
+                conflict = both;
+            }
+        }
+        if (!conflict) {
+            return Done(text::kCliNothingToSettle, entry);
+        }
+        m_work.Session().Settle(*conflict, keepStore);
+        RefreshStore(false); // mirrors the entry afresh from the system as it now is
+        if (!keepStore) {
+            return Done(text::kCliKeptSystem, entry);
+        }
+        const bool written =
+            std::any_of(m_work.Session().Entries().begin(), m_work.Session().Entries().end(), [&](const Entry& now) {
+                return now.code == entry.code && now.name == entry.name &&
+                       (IsRegistryCode(now.code) ? now.description : now.target) == conflict->storeSide;
+            });
+        if (!written) {
+            throw Refusal{kRefused, FormatMessageText(text::kCliEditNotSettled, {entry.name, Where(entry)})};
+        }
+        return Done(text::kCliKeptStore, entry);
+    }
+
+    // Each entry that a refresh left for a person, one line each on the error output; true when there was one.
+    bool ReportLeftForYou() {
+        bool left = false;
+        for (const BothChanged& both : m_work.Session().TakeBothChanged()) {
+            m_streams.Error(
+                FormatMessageText(text::kCliBothChanged, {both.name, LocationKeyOf(both.code), both.systemSide,
+                                                          both.storeSide, EntryIdOf(both.code, both.name)}));
+            left = true;
+        }
+        for (const EditNotCarried& edit : m_work.Session().TakeEditsNotCarried()) {
+            m_streams.Error(FormatMessageText(text::kCliEditNotCarried,
+                                              {edit.name, LocationKeyOf(edit.code), edit.storeLinkPath, edit.reason}));
+            left = true;
+        }
+        for (const WriteBackFailure& failure : m_work.Session().TakeWriteBackFailures()) {
+            m_streams.Error(FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message}));
+            left = true;
+        }
+        return left;
+    }
+
     [[noreturn]] static void RefuseAmbiguous(const std::wstring& name, const std::vector<Entry>& entries) {
         std::wstring list;
         for (const Entry& entry : entries) {
@@ -331,14 +463,15 @@ private:
     }
 
     int Act(const Request& request) {
-        const std::wstring& name = request.operands.front();
-        std::vector<Entry> found = Named(name, request.location);
+        const Naming naming = NamingOf(request);
+        const std::wstring& name = naming.name;
+        std::vector<Entry> found = naming.found;
         if (request.enabled) {
             found = InState(found, *request.enabled);
         }
         if (found.empty()) {
-            m_streams.Error(request.location
-                                ? FormatMessageText(text::kCliNoSuchEntryThere, {name, LocationKey(*request.location)})
+            m_streams.Error(naming.location
+                                ? FormatMessageText(text::kCliNoSuchEntryThere, {name, LocationKey(*naming.location)})
                                 : FormatMessageText(text::kCliNoSuchEntry, name));
             return kNoSuchEntry;
         }
@@ -355,6 +488,9 @@ private:
             }
             if (request.command == L"enable") {
                 return Enable(name, found, request.dryRun, request.replace);
+            }
+            if (request.command == L"settle") {
+                return Settle(name, found, *request.keepStore);
             }
             return Delete(name, found, request.dryRun);
         } catch (const Refusal& refusal) {
@@ -554,7 +690,7 @@ private:
         if (!changed) {
             m_streams.Line(text::kCliNothingChanged);
         }
-        return kDone;
+        return ReportLeftForYou() ? kNeedsYou : kDone;
     }
 
     TStreams& m_streams;

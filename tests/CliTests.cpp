@@ -4,8 +4,8 @@
 #include "cli/Output.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
-#include "resources/Texts.h"
 #include "platform/ShellLink.h"
+#include "resources/Texts.h"
 #include "store/Mirror.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
@@ -245,7 +245,7 @@ TEST_F(CliTest, ListAsTableAndCsv) {
     const CliResult csv = Run(L"list --csv");
     ASSERT_EQ(csv.exitCode, 0u) << csv.err;
     EXPECT_EQ(csv.out.rfind("name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,"
-                            "problem,storeLink,publisher,description\r\n",
+                            "problem,storeLink,publisher,description,id\r\n",
                             0),
               0u)
         << csv.out;
@@ -661,6 +661,149 @@ TEST_F(CliTest, AnEditNotYetWrittenBackOutlivesAnotherProcesssWork) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --new");
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe --new");
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Other")) << "bwcli's own work stands";
+}
+
+// --- names that cannot be typed, text that cannot run, what a refresh leaves for a person ------------------
+
+namespace {
+
+const std::wstring kHidden(L"x\0hidden", 8);
+
+class CliNameTest : public CliTest {
+protected:
+    ~CliNameTest() override { m_registry.RemoveCountedRunValue(Location::User, kHidden); }
+};
+
+} // namespace
+
+// A value made beside "x" with a counted name is listed so that it can be seen and told apart, and named by its id
+// or its store link; no command on it touches "x".
+TEST_F(CliNameTest, ANameThatCannotBeTypedIsListedAndNamedByIdOrStoreLink) {
+    using Values = std::map<std::wstring, std::wstring>;
+    m_registry.SetRunValue(Location::User, L"x", L"c:\\x.exe");
+    m_registry.SetCountedRunValue(Location::User, kHidden, L"c:\\hidden.exe");
+
+    const CliResult json = Run(L"list --json");
+    ASSERT_EQ(json.exitCode, 0u) << json.err;
+    EXPECT_NE(json.out.find("\"name\": \"x\\u0000hidden\""), std::string::npos) << json.out;
+    const Json entries = Json::parse(json.out).at("entries");
+    const Json* hidden = Find(entries, std::string("x\0hidden", 8), "hkcu");
+    const Json* plain = Find(entries, "x", "hkcu");
+    ASSERT_NE(hidden, nullptr);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(hidden->at("commandLine"), "c:\\hidden.exe");
+    EXPECT_EQ(plain->at("id"), "hkcu:x");
+    const std::string id = hidden->at("id");
+    EXPECT_EQ(id, "hkcu:=x%0000hidden");
+
+    const CliResult table = Run(L"list");
+    EXPECT_NE(table.out.find(Utf8(L"x\u2400hidden  on")), std::string::npos) << table.out;
+
+    CliResult result = Run(L"disable --id " + cli::WideOf(id));
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, Utf8(L"Switched off \"x\u2400hidden\" (hkcu).\n"));
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User), (Values{{L"x", L"c:\\x.exe"}}));
+
+    result = Run(L"enable --link \"" + StorePath(kUserOff, kHidden) + L"\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User),
+              (Values{{L"x", L"c:\\x.exe"}, {kHidden, L"c:\\hidden.exe"}}));
+
+    // The plain name, typed or by its id, names "x" alone.
+    result = Run(L"disable --id hkcu:x");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User), (Values{{kHidden, L"c:\\hidden.exe"}}));
+    EXPECT_EQ(Run(L"enable x").exitCode, 0u);
+
+    EXPECT_EQ(Run(L"disable --id nowhere").exitCode, 2u);
+    EXPECT_EQ(Run(L"disable --id hkcu:=x%00").exitCode, 2u) << "a cut escape is no id";
+    EXPECT_EQ(Run(L"disable --id hkcu:x --location hkcu").exitCode, 2u);
+    EXPECT_EQ(Run(L"disable --link \"" + m_root / L"nothing.lnk" + L"\"").exitCode, 1u);
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User),
+              (Values{{L"x", L"c:\\x.exe"}, {kHidden, L"c:\\hidden.exe"}}));
+}
+
+// CSV goes to spreadsheets: no cell is taken for a formula and none hides a character. JSON goes to scripts: every
+// text exactly as it is, a lone half of a surrogate pair as its own escape.
+TEST(EntryFormats, CsvCellsCannotRunAndJsonStaysExact) {
+    cli::ListedEntry entry;
+    entry.name = L"=HYPERLINK(\"http://x\")";
+    entry.location = L"hkcu";
+    entry.code = kUser;
+    entry.label = L"Registry (HKCU)";
+    entry.commandLine = L"+cmd|' /C calc'!A0";
+    entry.target = L"-2+3";
+    entry.problem = L"@SUM(1)";
+    entry.storeLink = L"\tTab";
+    entry.publisher = L"\rCR";
+    entry.description = L"line\nbreak\x01 end";
+    entry.id = L"c:\\plain";
+    const std::wstring csv = cli::CsvOf({entry});
+    EXPECT_EQ(csv.substr(0, csv.find(L"\r\n")),
+              L"name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,problem,storeLink,"
+              L"publisher,description,id");
+    EXPECT_EQ(csv.substr(csv.find(L"\r\n") + 2),
+              L"\"'=HYPERLINK(\"\"http://x\"\")\",hkcu,2,Registry (HKCU),false,false,false,'+cmd|' /C calc'!A0,'-2+3,"
+              L"'@SUM(1),'\u2409Tab,'\u240DCR,line\u240Abreak\u2401 end,c:\\plain\r\n");
+
+    cli::ListedEntry odd;
+    odd.name = kHidden;
+    odd.commandLine = L"a\xD800"
+                      L"b \xDC01";
+    odd.description = L"\uE000d800 \xD83D\xDE00"; // the private-use character that marks a lone half stays itself
+    const std::string json = cli::JsonOf({odd});
+    EXPECT_NE(json.find("\"name\": \"x\\u0000hidden\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"commandLine\": \"a\\ud800b \\udc01\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"description\": \"" + cli::Utf8Of(L"\uE000d800 \xD83D\xDE00") + "\""), std::string::npos)
+        << json;
+}
+
+// A refresh that leaves something for a person says so, one line each, and ends with 4; settle chooses as the
+// window's question does.
+TEST_F(CliTest, RefreshSaysWhatNeedsYouAndSettleChooses) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
+    ASSERT_EQ(Run(L"list").exitCode, 0u);
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool-edit.exe"); });
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-2.exe");
+    EditShortcut(StorePath(kUser, L"Other"), [](TShellLink& link) {
+        link.SetDescription(L"c:\\one.exe");
+        link.SetPath(L"c:\\another.exe");
+    });
+
+    CliResult result = Run(L"refresh");
+    EXPECT_EQ(result.exitCode, 4u) << result.out << result.err;
+    const std::vector<std::string> lines = result.ErrLines();
+    ASSERT_EQ(lines.size(), 2u) << result.err;
+    const auto lineOf = [&](const std::string& name) {
+        for (const std::string& line : lines) {
+            if (line.find("\"" + name + "\" (hkcu)") != std::string::npos) {
+                return line;
+            }
+        }
+        return std::string("(none)");
+    };
+    EXPECT_NE(lineOf("Tool").find("bwcli settle --id \"hkcu:Tool\""), std::string::npos) << result.err;
+    EXPECT_NE(lineOf("Other").find("could not be carried"), std::string::npos) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-2.exe");
+    EXPECT_EQ(Run(L"refresh").exitCode, 4u) << "still there, still told";
+
+    EXPECT_EQ(Run(L"settle Tool").exitCode, 2u);
+    EXPECT_EQ(Run(L"settle Tool --keep both").exitCode, 2u);
+    result = Run(L"settle Tool --keep store");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-edit.exe");
+    result = Run(L"settle Tool --keep store");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_NE(result.out.find("nothing to settle"), std::string::npos) << result.out;
+
+    // Again, and this time what starts now stays and the store mirrors it.
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool-edit-2.exe"); });
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-3.exe");
+    result = Run(L"settle --id hkcu:Tool --keep system");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-3.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool-3.exe");
 }
 
 TEST(StoreLock, GoesWhenItsHolderEndsWithoutReleasingIt) {
