@@ -175,8 +175,10 @@ bool EnableRunValue(const Entry& entry, const StoreLink& link) {
     }
     const auto before = registry.Value(entry.name);
     RegistryValue value{entry.name, record.type, {}};
+    // A value of another type than text holds no command line: it comes back with the data it had (none, as only
+    // such values are kept), never with a line made of the link's target and arguments.
     const std::wstring& commandLine = reading.commandLine;
-    if (value.IsText() || !commandLine.empty()) {
+    if (value.IsText()) {
         const auto* text = reinterpret_cast<const char*>(commandLine.c_str());
         value.data.assign(text, (commandLine.size() + 1) * sizeof(wchar_t));
     }
