@@ -278,7 +278,7 @@ void TSoak::OutsideChange(bool whileRunning) {
     if (entry == nullptr) {
         return;
     }
-    if (kind < 20 && entry->location != bw::Location::StartUp && entry->name.find(L'\0') == std::wstring::npos) {
+    if (kind < 25 && entry->location != bw::Location::StartUp && entry->name.find(L'\0') == std::wstring::npos) {
         // A program hides a value beside another: the same name, a zero, more. The two are never to be confused.
         const bw::Location location = entry->location;
         const std::wstring name = entry->name + std::wstring(1, L'\0') + L"hidden " + std::to_wstring(++m_nameCounter);
