@@ -279,6 +279,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_APP_TOGGLE:
         ToggleEntry();
         return 0;
+    case WM_APP_START:
+        Refresh(false);
+        return 0;
     case TLiveWatch::kChangedMessage:
         if (m_live) {
             m_live->Changed();
@@ -406,7 +409,8 @@ void TMainForm::FormCreate() {
     }
     m_seen.Load(ProgramDir() + kSeenEntriesFile);
     m_live = std::make_unique<TLiveWatch>(m_window);
-    Refresh(false);
+    // Not here: the window is shown first, and answers while a first start reads and copies many entries.
+    ::PostMessageW(m_window, WM_APP_START, 0, 0);
 }
 
 void TMainForm::ShowAccountInTitle() {
@@ -506,7 +510,8 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scop
         }
         return;
     }
-    if (m_session.ContinueRefresh(kFirstImportPart)) {
+    // A first start lists its rows soon rather than all at once, and keeps the window answering meanwhile.
+    if (m_session.ContinueRefresh(m_list.TotalCount() == 0 ? kImportPart : kFirstImportPart)) {
         if (m_live) {
             m_live->CycleEnds(m_session.Settled());
         }
@@ -517,6 +522,11 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scop
     // command reaches the store until the import has ended.
     m_importing = true;
     m_importLock = std::move(lock);
+    if (m_list.TotalCount() == 0) {
+        // The first start: the rows are there at once, as the system has the entries, while their store links are
+        // written; the boxes wait for the import's end, as every command does.
+        m_list.MakeList(m_session.EntriesSoFar());
+    }
     m_list.HoldToggles();
     SbSetText(m_statusBar, FormatMessageText(text::kImportProgress, {std::to_wstring(m_session.ImportDone()),
                                                                      std::to_wstring(m_session.ImportTotal())}));

@@ -38,6 +38,7 @@ public:
         WM_APP_ACTIVATE = WM_APP + 1, // posted on activation, so the refresh runs after it has been handled
         WM_APP_TOGGLE,                // posted by a check-box change, so the list is not changed inside its
                                       // own notification
+        WM_APP_START,                 // posted at creation: the first refresh runs once the window is shown
     };
 
     // `programDir` empty: the executable's folder.
