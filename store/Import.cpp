@@ -8,7 +8,13 @@
 #include "store/Locations.h"
 #include "store/StartupApproved.h"
 
+#include <objbase.h>
+
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace bw {
@@ -226,6 +232,88 @@ bool StoreLinkSays(const StoreLink& link, const RegistryValue& value) {
            reading.commandLine == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
 }
 
+// Makes the store links of many Run values, in order, on a thread of its own with its own link object, while the
+// import's loop writes those made before. Setting a link's target looks the program up in the file system, the
+// most of a link's cost: the window's thread is spared it, and a second processor shares the work. A link it could
+// not make is left to the loop, which makes it itself and meets the failure where it always did.
+class TImportJob::TLinksAhead {
+public:
+    explicit TLinksAhead(std::vector<RegistryValue> values)
+        : m_values(std::move(values)), m_links(m_values.size()), m_thread([this] { Run(); }) {}
+    ~TLinksAhead() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_thread.join(); // after the link under way, at most
+    }
+    TLinksAhead(const TLinksAhead&) = delete;
+    TLinksAhead& operator=(const TLinksAhead&) = delete;
+
+    // The bytes of value `ordinal`'s link, once made, waiting up to `waitMs` (INFINITE: as long as it takes); false
+    // when it was not made in that time. `bytes` is left empty for a link the loop must make itself.
+    bool Take(size_t ordinal, DWORD waitMs, std::optional<std::string>& bytes) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const auto made = [&] { return m_made > ordinal; };
+        if (waitMs == INFINITE) {
+            m_madeOne.wait(lock, made);
+        } else if (!m_madeOne.wait_for(lock, std::chrono::milliseconds(waitMs), made)) {
+            return false;
+        }
+        bytes = std::move(m_links[ordinal]);
+        return true;
+    }
+
+private:
+    void Run() {
+        // Its own apartment: the link object belongs to the thread that made it.
+        const HRESULT initialized = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        try {
+            TShellLink maker;
+            for (size_t i = 0; i < m_values.size(); ++i) {
+                std::optional<std::string> bytes;
+                try {
+                    bytes = RegistryStoreLinkBytes(maker, m_values[i]);
+                } catch (...) {
+                    // left to the loop
+                }
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_links[i] = std::move(bytes);
+                m_made = i + 1;
+                m_madeOne.notify_all();
+                if (m_stop) {
+                    break;
+                }
+            }
+        } catch (...) {
+            // No link object on this thread: the loop makes every link itself.
+        }
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_made = m_values.size();
+            m_madeOne.notify_all();
+        }
+        if (SUCCEEDED(initialized)) {
+            ::CoUninitialize();
+        }
+    }
+
+    const std::vector<RegistryValue> m_values;
+    std::vector<std::optional<std::string>> m_links;
+    size_t m_made = 0;
+    bool m_stop = false;
+    std::mutex m_mutex;
+    std::condition_variable m_madeOne;
+    std::thread m_thread; // last: it starts once everything it uses is there
+};
+
+namespace {
+
+// Below this many Run values to mirror, an import makes their links itself: a thread would cost more than it saves.
+constexpr size_t kLinksAheadFrom = 16;
+
+} // namespace
+
 TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror, bool removeLeftovers)
     : m_store(store), m_mirror(mirror), m_removeLeftovers(removeLeftovers) {
     for (int code : AllCodes()) {
@@ -363,12 +451,36 @@ bool TImportJob::Step(DWORD budgetMs) {
         m_ownReader = std::make_unique<TShellLink>();
         UseLinks(*m_ownMaker, *m_ownReader);
     }
+    if (!std::exchange(m_aheadWeighed, true)) {
+        std::vector<RegistryValue> values;
+        for (const size_t index : m_work) {
+            if (m_entries[index].value) {
+                values.push_back(*m_entries[index].value);
+            }
+        }
+        if (values.size() >= kLinksAheadFrom) {
+            m_ahead = std::make_unique<TLinksAhead>(std::move(values));
+        }
+    }
     const ULONGLONG start = ::GetTickCount64();
     while (m_next < m_work.size()) {
         const size_t index = m_work[m_next];
         SystemEntry& entry = m_entries[index];
         if (entry.value) {
-            MirrorRunValue(entry);
+            std::optional<std::string> bytes;
+            if (m_ahead) {
+                // A link not made yet within the budget: the window answers meanwhile, and the next part goes on.
+                const ULONGLONG spent = ::GetTickCount64() - start;
+                if (budgetMs != 0 && spent >= budgetMs) {
+                    return false;
+                }
+                if (!m_ahead->Take(m_aheadNext, budgetMs == 0 ? INFINITE : static_cast<DWORD>(budgetMs - spent),
+                                   bytes)) {
+                    return false;
+                }
+                ++m_aheadNext;
+            }
+            MirrorRunValue(entry, std::move(bytes));
         } else {
             MirrorShortcut(entry, m_shortcuts.at(index));
         }
@@ -377,14 +489,18 @@ bool TImportJob::Step(DWORD budgetMs) {
             return false;
         }
     }
+    m_ahead.reset();
     EmptyEnabledFolders();
     m_finished = true;
     return true;
 }
 
-void TImportJob::MirrorRunValue(SystemEntry& entry) {
+void TImportJob::MirrorRunValue(SystemEntry& entry, std::optional<std::string> bytes) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
-    if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
+    if (!bytes) {
+        bytes = RegistryStoreLinkBytes(*m_maker, *entry.value);
+    }
+    if (WriteStoreLink(entry, *bytes, existing)) {
         m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0});
     }
 }

@@ -90,12 +90,14 @@ public:
     const std::vector<std::wstring>& Removed() const { return m_removed; }
 
 private:
+    class TLinksAhead;
+
     // Gives an entry its store link path and keeps that name from the emptying; "" (and the entry's problem
     // said) when no file name can hold its name.
     std::wstring PlaceInStore(SystemEntry& entry);
     void PlanRunKey(const RunKeyRead& key, const SystemRead& system);
     void PlanStartupFolder(const SystemRead& system);
-    void MirrorRunValue(SystemEntry& entry);
+    void MirrorRunValue(SystemEntry& entry, std::optional<std::string> bytes);
     void MirrorShortcut(SystemEntry& entry, const StartupFile& file);
     bool WriteStoreLink(SystemEntry& entry, const std::string& bytes, const StoreLink* existing);
     void Fail(SystemEntry& entry, const StoreLink* existing);
@@ -119,6 +121,9 @@ private:
     TShellLink* m_reader = nullptr; // reads what was written or found
     std::unique_ptr<TShellLink> m_ownMaker;
     std::unique_ptr<TShellLink> m_ownReader;
+    std::unique_ptr<TLinksAhead> m_ahead; // makes the Run values' links ahead of the loop, for a long import
+    bool m_aheadWeighed = false;
+    size_t m_aheadNext = 0; // the next of its links the loop takes
 };
 
 // The bytes of a store link for a Run value: a shortcut to the program of its command line with the rest as

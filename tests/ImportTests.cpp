@@ -61,6 +61,76 @@ TEST_F(ImportSystemEntriesTest, MirrorsBothRunKeysAndTheStartupFolder) {
     EXPECT_TRUE(StoreNames(kStartUpOff).empty());
 }
 
+// A long import makes its links ahead of its loop (on another thread) and may stop for the window at any link: each
+// store link is still the one made for its own value, byte for byte as the window's own link object makes it.
+TEST_F(ImportSystemEntriesTest, ALongImportTakenInPartsMakesEachLinkForItsOwnValue) {
+    std::vector<RegistryValue> values;
+    for (int i = 0; i < 40; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        switch (i % 4) {
+        case 0:
+            m_registry.SetRunValue(Location::User, L"Quoted" + n,
+                                   L"\"C:\\Program Files\\Tool" + n + L"\\t.exe\" /x" + n);
+            break;
+        case 1:
+            m_registry.SetRunValue(Location::User, L"Expand" + n, L"%SystemRoot%\\system32\\cmd.exe /c " + n,
+                                   REG_EXPAND_SZ);
+            break;
+        case 2:
+            m_registry.SetRunValue(Location::User, L"Plain" + n, L"c:\\windows\\notepad.exe " + n);
+            break;
+        default:
+            m_registry.SetRunValue(Location::User, L"Unsplit" + n, L"\"c:\\unclosed " + n);
+        }
+    }
+    TSystemReader system;
+    (void)system.Read();
+    TStoreReader store;
+    (void)store.Read(AllCodes());
+    TMirror mirror;
+    {
+        TImportJob job(system.Last(), store, mirror);
+        int parts = 1;
+        while (!job.Step(1)) {
+            ++parts;
+        }
+        EXPECT_GT(parts, 1) << "the import was meant to be taken in parts";
+        EXPECT_EQ(job.Done(), job.Total());
+    }
+    TShellLink maker;
+    for (const RunKeyRead& key : system.Last().keys) {
+        for (const RegistryValue& value : key.values) {
+            if (key.code == kUser) {
+                EXPECT_EQ(ReadFileBytes(StorePath(kUser, value.name)), RegistryStoreLinkBytes(maker, value))
+                    << "the link of " << std::string(value.name.begin(), value.name.end());
+            }
+        }
+    }
+    EXPECT_EQ(StoreNames(kUser).size(), 40u);
+}
+
+// A long import dropped half-way (the window closed) ends at once, leaving whole links and no temporary file.
+TEST_F(ImportSystemEntriesTest, ALongImportDroppedHalfWayLeavesWholeLinks) {
+    for (int i = 0; i < 60; ++i) {
+        m_registry.SetRunValue(Location::Local, L"Entry" + std::to_wstring(i),
+                               L"c:\\windows\\notepad.exe " + std::to_wstring(i));
+    }
+    TSystemReader system;
+    (void)system.Read();
+    TStoreReader store;
+    (void)store.Read(AllCodes());
+    TMirror mirror;
+    {
+        TImportJob job(system.Last(), store, mirror);
+        (void)job.Step(1);
+    }
+    for (const std::wstring& name : StoreNames(kLocal, true)) {
+        EXPECT_EQ(name.substr(name.size() - 4), L".lnk");
+        TShellLink loaded;
+        EXPECT_TRUE(loaded.Load(StorePath(kLocal, name.substr(0, name.size() - 4))));
+    }
+}
+
 TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersOfEverythingThatMirrorsNothing) {
     const std::wstring folder = StoreFolderPath(kUser);
     WriteShortcut(folder + L"Gone.lnk", L"c:\\gone.exe");
