@@ -302,8 +302,12 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         if (wParam == kDetailsTimer) {
-            m_list.ReadMoreDetails();
-            if (!m_list.DetailsPending()) {
+            // Not while the rows of a first start are listed ahead of its import: that would slow the import, and
+            // the list made at its end starts the reading again.
+            if (!m_importing) {
+                m_list.ReadMoreDetails();
+            }
+            if (m_importing || !m_list.DetailsPending()) {
                 ::KillTimer(m_window, kDetailsTimer);
             }
             return 0;
