@@ -75,8 +75,12 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
                   TScheduler::Hooks{[this](bool everyBox) { ShowEntries(everyBox); },
                                     [this] { m_list.MakeList(m_session.Entries(), true); },
                                     [this](const std::wstring& text) { SbSetText(m_statusBar, text); },
-                                    [this] { CycleEnded(); },
-                                    [this](const std::wstring& text) { ShowException(text); }}),
+                                    [this] { CycleEnded(); }, [this](const std::wstring& text) { ShowException(text); },
+                                    [this] { return m_list.TotalCount() == 0; },
+                                    [this] {
+                                        m_list.MakeList(m_session.EntriesSoFar());
+                                        m_list.HoldToggles();
+                                    }}),
       m_notices(desktop, m_scheduler, m_session, [this] { RestartAsAdministrator(); }) {}
 
 TMainForm::~TMainForm() {
@@ -221,6 +225,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kToggleMessage:
         ToggleEntry();
         return 0;
+    case kStartMessage:
+        m_scheduler.Refresh(false);
+        return 0;
     case kNoticesMessage:
         m_notices.ShowHeldBack();
         return 0;
@@ -232,8 +239,12 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         if (wParam == kDetailsTimer) {
-            m_list.ReadMoreDetails();
-            if (!m_list.DetailsPending()) {
+            // Not while the rows of a first start are listed ahead of its import: that would slow the import, and
+            // the list made at its end starts the reading again.
+            if (!m_scheduler.Importing()) {
+                m_list.ReadMoreDetails();
+            }
+            if (m_scheduler.Importing() || !m_list.DetailsPending()) {
                 ::KillTimer(m_window, kDetailsTimer);
             }
             return 0;
@@ -351,7 +362,8 @@ void TMainForm::FormCreate() {
     }
     m_seen.Load(ProgramDir() + kSeenEntriesFile);
     m_scheduler.Start(m_window);
-    m_scheduler.Refresh(false);
+    // Not here: the window is shown first, and answers while a first start reads and copies many entries.
+    ::PostMessageW(m_window, kStartMessage, 0, 0);
 }
 
 void TMainForm::ShowAccountInTitle() {

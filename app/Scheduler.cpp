@@ -174,7 +174,9 @@ void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope sco
         }
         return;
     }
-    if (m_session.ContinueRefresh(kFirstImportPart)) {
+    // A first start lists its rows soon rather than all at once, and keeps the window answering meanwhile.
+    const bool firstStart = m_hooks.listEmpty();
+    if (m_session.ContinueRefresh(firstStart ? kImportPart : kFirstImportPart)) {
         if (m_live) {
             m_live->CycleEnds(m_session.Settled());
         }
@@ -187,6 +189,11 @@ void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope sco
     // command reaches the store until the import has ended.
     m_importing = true;
     m_importLock = std::move(lock);
+    if (firstStart) {
+        // The rows are there at once, as the system has the entries; the boxes wait for the import's end, as every
+        // command does.
+        m_hooks.showSoFar();
+    }
     m_hooks.status(FormatMessageText(
         text::kImportProgress, {std::to_wstring(m_session.ImportDone()), std::to_wstring(m_session.ImportTotal())}));
     ::SetTimer(m_window, kImportTimer, 1, nullptr);

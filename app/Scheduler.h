@@ -30,6 +30,9 @@ public:
         std::function<void(const std::wstring&)> status; // the import's progress; "" once it ended
         std::function<void()> cycleEnded;                // a cycle that showed entries ended; the lock is free
         std::function<void(const std::wstring&)> notice; // a message for the user; shown once the lock is free
+        std::function<bool()> listEmpty;                 // no row is listed yet (the first start)
+        std::function<void()> showSoFar;                 // the entries as the system has them, while their store
+                                                         // links are written
     };
 
     TScheduler(TStoreDoor& door, ProgressControl& progress, Hooks hooks);

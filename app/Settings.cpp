@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <sstream>
 
 namespace bw {
 
@@ -18,12 +17,23 @@ constexpr long kLargestCoordinate = 100000;
 constexpr long kLargestColumn = 4000;
 constexpr long kLeastVisible = 100; // pixels of the title that stay on a monitor, across and down
 
+// The parts of `text` between `separator`s, as a stream read by lines would give them: nothing after a last
+// separator. (No stream here: the streams of the standard library would more than double the program's size.)
+std::vector<std::string> PartsOf(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find(separator, start), text.size());
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
 // The whole text as integers separated by commas; nothing when any part is not one, or one is out of range.
 std::optional<std::vector<long>> NumbersOf(const std::string& text, size_t count, long least, long most) {
     std::vector<long> numbers;
-    std::stringstream parts(text);
-    std::string part;
-    while (std::getline(parts, part, ',')) {
+    for (const std::string& part : PartsOf(text, ',')) {
         if (part.empty() || part.size() > 7 || part.find_first_not_of("-0123456789") != std::string::npos ||
             part.find('-', 1) != std::string::npos) {
             return std::nullopt;
@@ -56,9 +66,7 @@ std::wstring SettingsPath() {
 
 WindowSettings ParseSettings(const std::string& text) {
     WindowSettings settings;
-    std::stringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (std::string line : PartsOf(text, '\n')) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }

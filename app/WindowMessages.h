@@ -10,6 +10,7 @@ enum WindowMessage : UINT {
     kActivateMessage = WM_APP + 1,   // a refresh asked for (activation, or a command that ended while one was due)
     kToggleMessage,                  // a check-box change, so that the list is not changed inside its own notification
     kNoticesMessage,                 // the lock is free again: the messages held back while it was taken are shown
+    kStartMessage,                   // posted at creation: the first refresh runs once the window is shown
     kListKeyUpMessage = WM_APP + 10, // a key released in the list after it was pressed there; wParam: the key
     kWatchChangedMessage = WM_APP + 20, // a watched place changed (posted by the watch's own thread)
 };

@@ -221,8 +221,25 @@ const TStoreSession::Program& TStoreSession::ProgramOf(const std::wstring& comma
     return used.emplace(commandLine, std::move(program)).first->second;
 }
 
+std::vector<Entry> TStoreSession::EntriesSoFar() {
+    if (!m_job) {
+        return m_entries;
+    }
+    std::map<std::wstring, Program> used;
+    std::vector<Entry> entries = EntriesOf(*m_job, used);
+    m_programs.insert(used.begin(), used.end()); // looked up once: the import's end finds them known
+    return entries;
+}
+
 void TStoreSession::BuildEntries(const TImportJob& job) {
     std::map<std::wstring, Program> used;
+    std::vector<Entry> entries = EntriesOf(job, used);
+    m_programs = std::move(used);
+    m_entries = std::move(entries);
+    m_hasEntries = true;
+}
+
+std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std::wstring, Program>& used) {
     std::vector<Entry> entries;
     const auto fillFromLink = [&](Entry& entry, const StoreLink& link) {
         entry.description = link.description;
@@ -294,9 +311,7 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
             entries.push_back(std::move(entry));
         }
     }
-    m_programs = std::move(used);
-    m_entries = std::move(entries);
-    m_hasEntries = true;
+    return entries;
 }
 
 } // namespace bw

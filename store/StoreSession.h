@@ -65,6 +65,10 @@ public:
     void WriteBack(ProgressControl* progress);
 
     const std::vector<Entry>& Entries() const { return m_entries; }
+    // While an import is under way: the entries as the system has them and the store so far (an entry whose store
+    // link is not written yet has no target from it); else the entries. For a list that would otherwise stand empty
+    // until a long import has ended.
+    std::vector<Entry> EntriesSoFar();
 
     // The entries the last imports could not copy into the store that were not reported before (each entry is
     // reported once in a run).
@@ -92,6 +96,7 @@ private:
     void TakeReport(const WriteBackReport& report);
     void AddBothChanged(const BothChanged& entry);
     void BuildEntries(const TImportJob& job);
+    std::vector<Entry> EntriesOf(const TImportJob& job, std::map<std::wstring, Program>& used);
     const Program& ProgramOf(const std::wstring& commandLine, std::map<std::wstring, Program>& used);
 
     TSystemReader m_system;

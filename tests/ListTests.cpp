@@ -430,6 +430,20 @@ TEST(WindowSettingsTest, WhatIsWrittenIsReadAndDamageMeansDefaults) {
     EXPECT_FALSE(garbage.maximized);
 }
 
+TEST(WindowSettingsTest, LinesAndNumbersAreSplitAsWritten) {
+    // A file saved by Notepad has CRLF line ends, and its last line may have none.
+    const WindowSettings crlf = ParseSettings("window=10,20,300,400\r\nmaximized=1\r\nsort=3,down");
+    ASSERT_TRUE(crlf.bounds);
+    EXPECT_EQ(crlf.bounds->right, 300);
+    EXPECT_TRUE(crlf.maximized);
+    ASSERT_TRUE(crlf.sort);
+    EXPECT_EQ(crlf.sort->column, PublisherColumn);
+    // A number left out between two commas is damage; a line that is only a line end is nothing.
+    const WindowSettings gap = ParseSettings("\n\nwindow=10,,20,300,400\ncolumns=1,2,3,4,5\n\n");
+    EXPECT_FALSE(gap.bounds);
+    EXPECT_EQ(gap.columnWidths, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
 TEST(WindowSettingsTest, AWindowOffTheMonitorIsBroughtBack) {
     const RECT work{0, 0, 1280, 760};
     const auto same = [](const RECT& a, const RECT& b) { return ::EqualRect(&a, &b) != FALSE; };

@@ -1,6 +1,7 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "app/WindowMessages.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
@@ -408,23 +409,34 @@ TEST_F(MainWindowTest, ARowThatCannotBeSwitchedOffSaysWhy) {
     EXPECT_TRUE(m_form->ListReady());
 }
 
-// The first start with many entries shows the window at once, says how far the copying has come, and answers
-// meanwhile.
+// The first start with many entries shows the window at once, then its rows as the system has them, says how far
+// the copying has come, and answers meanwhile.
 TEST_F(MainWindowTest, AFirstStartWithManyEntriesKeepsTheWindowAnswering) {
     for (int i = 0; i < 600; ++i) {
         m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(i), L"c:\\tool.exe " + std::to_wstring(i));
     }
     m_form = std::make_unique<TMainForm>(::GetModuleHandleW(nullptr), m_desktop, m_programDir);
     ASSERT_TRUE(m_form->Create(SW_SHOWNORMAL));
-    ASSERT_TRUE(m_form->Importing());
     EXPECT_TRUE(::IsWindowVisible(m_form->Handle()));
+    EXPECT_FALSE(m_form->Importing()) << "the window is shown before the first refresh, not after it";
+    MSG start{};
+    ASSERT_TRUE(::PeekMessageW(&start, m_form->Handle(), kStartMessage, kStartMessage, PM_REMOVE));
+    ::DispatchMessageW(&start);
+    ASSERT_TRUE(m_form->Importing());
+    EXPECT_EQ(Rows().size(), 600u) << "the rows are listed while their store links are written";
     EXPECT_NE(SbGetText(m_form->StatusBar()).find(L" of 600"), std::wstring::npos) << SbGetText(m_form->StatusBar());
     // Commands meanwhile wait for the import: a refresh runs once it has ended, a box changes nothing.
     ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
     EXPECT_FALSE(m_form->ListReady());
+    const int row = RowOf(L"Entry42", kUser);
+    ASSERT_GE(row, 0);
+    ListView_SetCheckState(m_form->List(), row, FALSE);
+    Pump(); // to the import's end: its part is due again whenever nothing else waits
     PumpUntilImported();
     EXPECT_FALSE(m_form->Importing());
     EXPECT_EQ(Rows().size(), 600u);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Entry42")) << "a box clicked during the import changes nothing";
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"Entry42", kUser)));
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"");
     EXPECT_TRUE(m_form->ListReady());
     EXPECT_TRUE(m_desktop.errors.empty());
