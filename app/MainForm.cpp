@@ -8,6 +8,7 @@
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "store/ErrorText.h"
+#include "store/FileFacts.h"
 #include "store/Locations.h"
 
 #include <shellapi.h>
@@ -28,15 +29,13 @@ constexpr RECT kRestoredBounds{196, 122, 196 + 544, 122 + 387};
 constexpr int kFontPoints = 9; // Segoe UI's size where the system cannot tell its message font
 constexpr int kFilterWidth = 200;
 constexpr int kDetailsPart = 300; // the status bar's part for a program's description and publisher
-constexpr int kCountsPart = 150;
+constexpr int kCountsPart = 230;
 
 // A long import runs in parts of this length from a timer, so that the window answers in between. (A timer,
 // not posted messages: those would come before the user's input every time.)
 constexpr UINT_PTR kImportTimer = 1;
 constexpr DWORD kFirstImportPart = 200; // milliseconds; most refreshes end within it
 constexpr DWORD kImportPart = 60;
-// The programs' version resources that a large first start did not read at once are read from this timer.
-constexpr UINT_PTR kDetailsTimer = 2;
 
 // While another process (bwcli) works on the store, a refresh waits this long for it, and otherwise runs again
 // from a timer after a while; a command waits the store lock's own time, then says that the store is busy.
@@ -119,10 +118,11 @@ LRESULT Guarded(TMainForm& form, Handler handler, void (TMainForm::*show)(const 
 
 TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring programDir)
     : m_instance(instance), m_desktop(desktop), m_programDir(std::move(programDir)), m_toolBar(instance),
-      m_list(instance, TEntryList::Handlers{[this](int row, bool checked) { ListChange(row, checked); },
-                                            [this](int row, bool selected) { ListSelectItem(row, selected); },
-                                            [this] { PropButtonClick(); }, [this] { ShowCounts(); },
-                                            [this](const Entry& entry) { return m_seen.IsNew(entry); }}),
+      m_list(instance,
+             TEntryList::Handlers{[this](int row, bool checked) { ListChange(row, checked); },
+                                  [this](int row, bool selected) { ListSelectItem(row, selected); },
+                                  [this] { PropButtonClick(); }, [this] { ShowCounts(); },
+                                  [this](const Entry& entry) { return m_seen.IsNew(entry); }, [this] { FactsRead(); }}),
       m_filterBox(instance) {}
 
 TMainForm::~TMainForm() {
@@ -237,6 +237,12 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case RestartButton:
             RestartAsAdministrator();
             return 0;
+        case ViewButton: // the keyboard's way to the drop-down
+            ShowViewMenu();
+            return 0;
+        case TToolBar::HideWindowsCommand:
+            HideWindowsClick();
+            return 0;
         case TFilterBox::kControlId:
             if (HIWORD(wParam) == EN_CHANGE) {
                 FilterChanged();
@@ -254,6 +260,10 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
         if (header.hwndFrom == m_list.Handle()) {
             return m_list.HandleNotify(header);
+        }
+        if (header.code == TBN_DROPDOWN && reinterpret_cast<const NMTOOLBARW&>(header).iItem == ViewButton) {
+            ShowViewMenu();
+            return TBDDRET_DEFAULT;
         }
         (void)m_toolBar.HandleNotify(header);
         return 0;
@@ -298,13 +308,6 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             RefreshAll();
             return 0;
         }
-        if (wParam == kDetailsTimer) {
-            m_list.ReadMoreDetails();
-            if (!m_list.DetailsPending()) {
-                ::KillTimer(m_window, kDetailsTimer);
-            }
-            return 0;
-        }
         break;
     case WM_DPICHANGED: {
         ApplyDpi(HIWORD(wParam));
@@ -322,7 +325,6 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         ::KillTimer(m_window, kImportTimer);
         ::KillTimer(m_window, kBusyTimer);
-        ::KillTimer(m_window, kDetailsTimer);
         m_live.reset();
         ::PostQuitMessage(0);
         return 0;
@@ -661,10 +663,7 @@ void TMainForm::ListSelectItem(int row, bool selected) {
     ShowRowDetails(selected ? row : -1);
     std::wstring status;
     if (selected && row >= 0 && row < m_list.Count()) {
-        const Entry& entry = m_list.RowEntry(row);
-        status = entry.problem != EntryProblem::None ? std::wstring(ProblemText(entry.problem))
-                 : entry.switchedOffInWindows        ? std::wstring(text::kSwitchedOffInWindows)
-                                                     : m_list.TargetText(row);
+        status = RowStatus(row);
         // A marked entry is seen once selected; the status bar says what it was.
         if (SeeRow(row)) {
             status = status.empty() ? std::wstring(text::kNewEntryStatusAlone)
@@ -956,14 +955,70 @@ void TMainForm::ShowRowDetails(int row) {
     ::SendMessageW(m_statusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(details.c_str()));
 }
 
-void TMainForm::ShowCounts() {
-    if (m_list.DetailsPending() && m_window != nullptr) {
-        ::SetTimer(m_window, kDetailsTimer, 10, nullptr); // the rest of the publishers and descriptions
+std::wstring TMainForm::RowStatus(int row) const {
+    const Entry& entry = m_list.RowEntry(row);
+    if (entry.problem != EntryProblem::None) {
+        return ProblemText(entry.problem);
     }
+    if (entry.switchedOffInWindows) {
+        return text::kSwitchedOffInWindows;
+    }
+    const SignatureVerdict& signature = entry.signature;
+    if (ClaimUnconfirmed(entry)) {
+        switch (signature.kind) {
+        case SignatureKind::NotValid:
+            return FormatMessageText(text::kClaimNotValid, {entry.publisher, SignatureReasonText(signature.status)});
+        case SignatureKind::Verified:
+            return FormatMessageText(text::kClaimOtherSigner, {entry.publisher, signature.signer});
+        default:
+            return FormatMessageText(text::kClaimNotSigned, entry.publisher);
+        }
+    }
+    if (entry.factsKnown && signature.kind == SignatureKind::NotValid) {
+        return FormatMessageText(text::kSignatureNotValid, SignatureReasonText(signature.status));
+    }
+    return m_list.TargetText(row);
+}
+
+void TMainForm::FactsRead() {
+    const int row = m_list.Selected();
+    if (row < 0) {
+        return;
+    }
+    ShowRowDetails(row);
+    std::wstring status = RowStatus(row);
+    if (m_seen.IsNew(m_list.RowEntry(row))) {
+        status = FormatMessageText(text::kNewEntryStatus, status);
+    }
+    SbSetText(m_statusBar, status);
+}
+
+void TMainForm::ShowViewMenu() {
+    UniqueMenu menu(::CreatePopupMenu());
+    ::AppendMenuW(menu.Get(), MF_STRING | (m_list.HidesWindows() ? MF_CHECKED : MF_UNCHECKED),
+                  TToolBar::HideWindowsCommand, text::kMenuHideWindows);
+    const RECT button = m_toolBar.ButtonRect(ViewButton);
+    const UINT command = m_desktop.ChooseFromMenu(m_window, menu.Get(), POINT{button.left, button.bottom});
+    if (command == TToolBar::HideWindowsCommand) {
+        HideWindowsClick();
+    }
+}
+
+void TMainForm::HideWindowsClick() {
+    m_list.SetHideWindows(!m_list.HidesWindows());
+    const int selected = m_list.Selected();
+    ListSelectItem(selected, selected >= 0);
+    SaveWindowSettings();
+}
+
+void TMainForm::ShowCounts() {
     const std::wstring all = std::to_wstring(m_list.TotalCount());
-    const std::wstring counts = m_list.FilterText().empty()
-                                    ? FormatMessageText(text::kEntryCount, all)
-                                    : FormatMessageText(text::kShownCount, {std::to_wstring(m_list.Count()), all});
+    std::wstring counts = m_list.FilterText().empty() && m_list.HiddenCount() == 0
+                              ? FormatMessageText(text::kEntryCount, all)
+                              : FormatMessageText(text::kShownCount, {std::to_wstring(m_list.Count()), all});
+    if (m_list.HiddenCount() > 0) {
+        counts += L"; " + FormatMessageText(text::kHiddenCount, std::to_wstring(m_list.HiddenCount()));
+    }
     ::SendMessageW(m_statusBar, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(counts.c_str()));
 }
 
@@ -1009,7 +1064,8 @@ void TMainForm::ApplyListSettings() {
     if (m_settings.sort) {
         m_list.SetSort(*m_settings.sort);
     }
-    if (m_settings.columnWidths.size() == static_cast<size_t>(kColumnCount)) {
+    m_list.SetHideWindows(m_settings.hideWindows);
+    if (m_settings.columnWidths.size() + 1 >= static_cast<size_t>(kColumnCount)) {
         std::vector<int> widths;
         for (int width : m_settings.columnWidths) {
             widths.push_back(ScaleToDpi(width, m_dpi));
@@ -1034,6 +1090,7 @@ void TMainForm::SaveWindowSettings() {
         }
     }
     settings.sort = m_list.Sort();
+    settings.hideWindows = m_list.HidesWindows();
     (void)SaveSettings(SettingsPath(), settings); // not kept where the folder cannot be written: no box for that
 }
 
