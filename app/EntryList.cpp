@@ -317,6 +317,11 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     notReady.Done();
 }
 
+void TEntryList::LookAgain() {
+    m_facts->Look(m_all);
+    m_factsPending = true; // until the reader has looked
+}
+
 void TEntryList::ApplyFacts() {
     m_factsPending = !m_facts->Apply(m_all);
     const bool wasReady = std::exchange(m_ready, false);

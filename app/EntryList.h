@@ -59,6 +59,9 @@ public:
     // The entries get the publisher, description and signature of their programs as far as they are known; the
     // reader of file facts reads the rest off the window's thread, and the rows show it as it comes.
     void MakeList(const std::vector<Entry>& entries, bool everyBox = false);
+    // The entries stay as they are, but the reader looks at their programs again (their stamps only, off the
+    // window's thread): an updated program is read again and its row shows it.
+    void LookAgain();
     // True while some rows wait for their programs' facts.
     bool FactsPending() const { return m_factsPending; }
 

@@ -502,6 +502,8 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scop
         // clicked shows its entry's state again.
         if (afterToggle) {
             m_list.MakeList(m_session.Entries(), true);
+        } else {
+            m_list.LookAgain(); // a program may have been updated in its place all the same
         }
         if (m_live) {
             m_live->CycleEnds(m_session.Settled());

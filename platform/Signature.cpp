@@ -188,6 +188,13 @@ std::optional<TrustAnswer> RealCatalogTrust(const std::wstring& path) {
     return check.Answer();
 }
 
+TrustAnswer RealFileTrust(const std::wstring& path) {
+    WINTRUST_FILE_INFO file{};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = path.c_str();
+    return TrustCheck(file).Answer();
+}
+
 bool IsNoFileStatus(LONG status) {
     return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND ||
            status == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || status == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
@@ -202,6 +209,7 @@ bool IsUnsignedStatus(LONG status) {
 } // namespace
 
 namespace seam {
+TSeam<TrustAnswer(const std::wstring&)> FileTrust(&RealFileTrust);
 TSeam<std::optional<TrustAnswer>(const std::wstring&)> CatalogTrust(&RealCatalogTrust);
 TSeam<bool(PCCERT_CHAIN_CONTEXT)> EndsInMicrosoftRoot(&RealEndsInMicrosoftRoot);
 } // namespace seam
@@ -216,10 +224,7 @@ SignatureVerdict VerifySignature(const std::wstring& path) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return verdict; // a folder carries no signature
     }
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path.c_str();
-    TrustAnswer answer = TrustCheck(file).Answer();
+    TrustAnswer answer = seam::FileTrust(path);
     if (IsUnsignedStatus(answer.status)) {
         // Windows' own programs are mostly signed through the system's catalogs, not in the file.
         const std::optional<TrustAnswer> catalog = seam::CatalogTrust(path);

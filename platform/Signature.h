@@ -44,6 +44,9 @@ struct TrustAnswer {
 };
 
 namespace seam {
+// WinVerifyTrust's answer for the signature a file carries itself. Under a scratch registry (HKLM redirected) Wine
+// finds no trust provider and builds no chain; tests of the window and of bwcli answer for it as Windows would.
+extern TSeam<TrustAnswer(const std::wstring& path)> FileTrust;
 // The catalog signature of a file without one of its own: nothing when no catalog of the system lists the
 // file's hash (always so under Wine, which keeps no catalogs), else what checking that catalog answered.
 extern TSeam<std::optional<TrustAnswer>(const std::wstring& path)> CatalogTrust;

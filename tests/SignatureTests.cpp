@@ -191,6 +191,9 @@ TEST(WindowsOwnTest, OnlyAProgramOfMicrosoftsThatRunsNothingElse) {
     EXPECT_FALSE(IsWindowsOwn(shortcut));
     shortcut.arguments = L"/n";
     EXPECT_TRUE(IsWindowsOwn(shortcut));
+    shortcut.target = L"C:\\Windows\\System32\\cmd.exe"; // a host, though its arguments name nothing
+    shortcut.arguments = L"/k";
+    EXPECT_FALSE(IsWindowsOwn(shortcut));
 }
 
 // The reader, as the window uses it: asked to look, then applied until it says it has looked at everything.
