@@ -319,7 +319,8 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
 
 void TEntryList::LookAgain() {
     m_facts->Look(m_all);
-    m_factsPending = true; // until the reader has looked
+    // Pending until the reader has looked (at once done when no entry names a program).
+    m_factsPending = !m_facts->Apply(m_all);
 }
 
 void TEntryList::ApplyFacts() {
