@@ -185,7 +185,7 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
     // The rows' icons are made anew at the new size, and the texts measured in the new font.
     m_textWidths.clear();
     for (Row& row : m_rows) {
-        row.nameWidth = ListView_GetStringWidth(m_list, row.entry.name.c_str());
+        row.nameWidth = ListView_GetStringWidth(m_list, VisibleName(row.entry.name).c_str());
         row.publisherWidth = TextWidth(row.entry.publisher);
         row.descriptionWidth = TextWidth(row.entry.fileDescription);
         row.signerWidth = TextWidth(SignerText(row.entry));
@@ -243,14 +243,14 @@ void TEntryList::InsertRow(int row, const Shown& shown) {
     Row model;
     model.entry = entry;
     model.iconKey = IconKeyOf(entry);
-    model.nameWidth = ListView_GetStringWidth(m_list, entry.name.c_str());
+    model.nameWidth = ListView_GetStringWidth(m_list, VisibleName(entry.name).c_str());
     model.sortKey = shown.sortKey;
     model.publisherWidth = TextWidth(entry.publisher);
     model.descriptionWidth = TextWidth(entry.fileDescription);
     model.signerWidth = TextWidth(SignerText(entry));
     const int image = ImageOf(model.iconKey, entry);
     m_rows.insert(m_rows.begin() + row, std::move(model));
-    LvInsertItem(m_list, row, entry.name, image, 0);
+    LvInsertItem(m_list, row, VisibleName(entry.name), image, 0); // a name may hold a zero
     for (int column : {TargetColumn, LocationColumn, PublisherColumn, DescriptionColumn, SignerColumn}) {
         LvSetItemText(m_list, row, column, ColumnText(entry, column));
     }

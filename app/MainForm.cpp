@@ -386,24 +386,24 @@ void TMainForm::LayOutControls() {
 
 void TMainForm::FormCreate() {
     SetProgramDir(m_programDir.empty() ? ProgramDirOf(ModulePath()) : m_programDir);
-    m_storeWatch = std::make_unique<TStoreWatch>();
     m_toolBar.ShowRestart(!RunsAsAdministrator());
     ShowAccountInTitle();
-    const StoreStart start = PrepareStore();
-    if (start.kind == StoreStart::Temporary) {
+    try {
+        m_door.Open();
+    } catch (const EStoreNotHere& error) {
         // Nothing was made and nothing is changed: the program ends once the user has read why.
         m_endAtStart = true;
-        ShowException(FormatMessageText(text::kExtractFirst, ProgramDir()));
+        ShowException(ErrorText(error));
         return;
     }
-    if (!start.linkedFolders.empty()) {
+    if (!m_door.LinkedFolders().empty()) {
         std::wstring lines;
-        for (const std::wstring& folder : start.linkedFolders) {
+        for (const std::wstring& folder : m_door.LinkedFolders()) {
             lines += FormatMessageText(text::kStoreFolderLine, folder);
         }
         ShowException(FormatMessageText(text::kStoreFoldersAreLinks, lines));
     }
-    if (start.kind == StoreStart::ReadOnly) {
+    if (m_door.ReadOnly()) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
     }
     m_seen.Load(ProgramDir() + kSeenEntriesFile);
@@ -481,7 +481,7 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scop
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;
     }
-    std::unique_ptr<TStoreLock> lock = TStoreLock::TryTake(kRefreshLockWait);
+    std::unique_ptr<TStoreDoor::TWork> lock = m_door.TryBeginWork(kRefreshLockWait);
     if (!lock) {
         ::SetTimer(m_window, kBusyTimer, kBusyRetry, nullptr);
         if (afterToggle) {
@@ -489,11 +489,6 @@ void TMainForm::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scop
         }
         return;
     }
-    // After another process's import, a store link that differs from this window's last one is no edit.
-    if (m_storeWatch->OthersWorked()) {
-        m_session.ForgetBases();
-    }
-    m_storeWatch->Seen();
     if (m_live) {
         m_live->CycleStarts(scope);
     }
@@ -649,7 +644,7 @@ void TMainForm::ReportStoreEdits() {
         // "Yes", the default, keeps what starts now; the edit is used only when asked for.
         const bool keep = m_desktop.Confirm(
             m_window, FormatMessageText(text::kBothChangedQuestion, {entry.name, entry.systemSide, entry.storeSide}));
-        m_session.Settle(entry, !keep);
+        m_door.Work([&](TStoreDoor::TWork& work) { work.Session().Settle(entry, !keep); });
         settled = true;
     }
     if (settled) {
@@ -699,9 +694,9 @@ void TMainForm::ToggleEntry() {
     RowChoice choice{toggle.entry.name, {code}};
     std::exception_ptr failure;
     try {
-        const TStoreLock lock;
+        const auto work = m_door.BeginWork();
         if (toggle.enable && IsEnabledCode(code)) {
-            AllowEntryToStart(toggle.entry); // a box set on an entry that Windows kept from starting
+            work->AllowToStart(toggle.entry); // a box set on an entry that Windows kept from starting
         } else if (toggle.enable) {
             choice.codes.insert(choice.codes.begin(), EnabledCodeOf(code));
             // A different entry of that name that starts now is replaced only when the user says so; "No", the
@@ -712,11 +707,11 @@ void TMainForm::ToggleEntry() {
                             m_window, FormatMessageText(text::kEnableReplaceQuestion,
                                                         {toggle.entry.name, twin->startsNow, twin->switchedOff}));
             if (!twin || replace) {
-                EnableEntry(toggle.entry, &m_toolBar.Progress(), replace);
+                work->Enable(toggle.entry, &m_toolBar.Progress(), replace);
             }
         } else {
             choice.codes.insert(choice.codes.begin(), DisabledCodeOf(code));
-            DisableEntry(toggle.entry);
+            work->Disable(toggle.entry);
         }
     } catch (...) {
         failure = std::current_exception();
@@ -787,8 +782,8 @@ void TMainForm::AddButtonClick() {
     if (!program) {
         return; // cancelled: nothing changes, no refresh
     }
-    const TStoreLock lock;
-    const std::wstring shortcut = AddStartupShortcut(*program);
+    const auto work = m_door.BeginWork();
+    const std::wstring shortcut = work->AddStartupShortcut(*program);
     // The new entry is selected: its name is the shortcut's file name without ".lnk".
     const size_t slash = shortcut.find_last_of(L'\\');
     std::wstring name = slash == std::wstring::npos ? shortcut : shortcut.substr(slash + 1);
@@ -812,7 +807,7 @@ void TMainForm::DeleteEntries(const std::vector<Entry>& entries) {
     if (!m_desktop.Confirm(m_window, question)) {
         return;
     }
-    const TStoreLock lock;
+    const auto work = m_door.BeginWork();
     // The row that takes the (first) entry's place is selected afterwards (the last row, when it was the last); a
     // delete that failed leaves the entry itself selected.
     const int row = m_list.FindRow(entries[0].name, entries[0].code);
@@ -821,7 +816,7 @@ void TMainForm::DeleteEntries(const std::vector<Entry>& entries) {
     std::wstring failures;
     for (const Entry& entry : entries) {
         try {
-            bw::DeleteEntry(entry);
+            work->Delete(entry);
         } catch (const EBootwarden& error) {
             failures += (failures.empty() ? L"" : L"\n") + ErrorText(error);
         }
@@ -840,10 +835,10 @@ bool TMainForm::FormClose() {
         m_importLock.reset();
         m_session.AbandonRefresh();
     }
-    const TStoreLock lock;
-    if (m_storeWatch && m_storeWatch->OthersWorked()) {
-        m_session.ForgetBases();
+    if (!m_door.IsOpen()) {
+        return true; // the store was never opened here (started inside its zip): nothing to carry
     }
+    const auto work = m_door.BeginWork();
     try {
         m_session.WriteBack(&m_toolBar.Progress());
     } catch (const EBootwarden& error) {

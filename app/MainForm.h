@@ -8,7 +8,7 @@
 #include "app/ToolBar.h"
 #include "app/UiHandles.h"
 #include "store/SeenEntries.h"
-#include "store/StoreLock.h"
+#include "store/StoreDoor.h"
 #include "store/StoreSession.h"
 
 #include <windows.h>
@@ -168,10 +168,10 @@ private:
     HWND m_statusBar = nullptr;
     UniqueFont m_font;
 
-    TStoreSession m_session;
+    TStoreDoor m_door;
+    TStoreSession& m_session = m_door.Session();
     bool m_importing = false;
-    std::unique_ptr<TStoreLock> m_importLock; // held from the start of a long import to its end
-    std::unique_ptr<TStoreWatch> m_storeWatch;
+    std::unique_ptr<TStoreDoor::TWork> m_importLock; // the unit of work from the start of a long import to its end
     bool m_refreshAfterImport = false;
     std::optional<PendingToggle> m_pendingToggle;
     std::optional<RowChoice> m_rowChoice;

@@ -11,7 +11,39 @@
 
 #include <memory>
 
+#ifdef BOOTWARDEN_SOAK_POINTS
+#include "store/Import.h"
+
+#include <string>
+
+namespace {
+
+// Built only into the soak's copy of the program, never into Bootwarden.exe: BOOTWARDEN_KILL_AT="point:n" ends the
+// process, as a kill would, the nth time its import reaches that point (kIntentsSaved, kLinkWritten).
+void KillAtChosenPoint() {
+    wchar_t buffer[128] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"BOOTWARDEN_KILL_AT", buffer, 128);
+    if (length == 0 || length >= 128) {
+        return;
+    }
+    const std::wstring chosen(buffer, length);
+    const size_t colon = chosen.find(L':');
+    static std::wstring point = chosen.substr(0, colon);
+    static unsigned long left = colon == std::wstring::npos ? 1 : std::wcstoul(chosen.c_str() + colon + 1, nullptr, 10);
+    static auto scope = bw::seam::ImportPoint.Replace([](const wchar_t* at) {
+        if (point == at && (left <= 1 || --left == 0)) {
+            ::TerminateProcess(::GetCurrentProcess(), 9);
+        }
+    });
+}
+
+} // namespace
+#endif
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+#ifdef BOOTWARDEN_SOAK_POINTS
+    KillAtChosenPoint();
+#endif
     // One window per store: a second start on the same store shows the first one's window and ends, before it
     // reads anything. (A claim that cannot be made at all does not keep the program from starting.)
     std::unique_ptr<bw::TNamedValue> claim;

@@ -10,6 +10,7 @@
 #include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/FileFacts.h"
+#include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreReader.h"
 #include "store/StoreSession.h"
@@ -43,7 +44,10 @@ struct Request {
     std::vector<std::wstring> operands;
     std::optional<Location> location;
     std::optional<std::wstring> name;
-    std::optional<bool> enabled; // --state on|off: which of two entries of one name in one place
+    std::optional<bool> enabled;      // --state on|off: which of two entries of one name in one place
+    std::optional<std::wstring> id;   // --id: an entry named by the id that list prints, instead of NAME
+    std::optional<std::wstring> link; // --link: an entry named by its store link's path, instead of NAME
+    std::optional<bool> keepStore;    // --keep system|store: which side settle keeps
     bool json = false;
     bool csv = false;
     bool dryRun = false;
@@ -52,6 +56,28 @@ struct Request {
     bool version = false;
     bool hideWindows = false; // list: Windows' own entries left out
 };
+
+// --id and --link name an entry instead of NAME, for the commands that take one; settle needs --keep.
+void CheckEntryNaming(const Request& request, bool namesEntry) {
+    const auto refuse = [&](const wchar_t* option) {
+        throw EUsage(FormatMessageText(text::kCliOptionNotHere, {option, request.command}));
+    };
+    if (!namesEntry && (request.id || request.link)) {
+        refuse(request.id ? L"--id" : L"--link");
+    }
+    if (request.id && request.link) {
+        throw EUsage(text::kCliIdAndLink);
+    }
+    if ((request.id || request.link) && request.location) {
+        refuse(L"--location"); // the id and the store link say where the entry is
+    }
+    if (request.keepStore.has_value() != (request.command == L"settle")) {
+        if (request.keepStore) {
+            refuse(L"--keep");
+        }
+        throw EUsage(text::kCliSettleNeedsKeep);
+    }
+}
 
 Request ParseRequest(const std::vector<std::wstring>& arguments) {
     Request request;
@@ -86,6 +112,16 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
             }
         } else if (option == L"--name") {
             request.name = value();
+        } else if (option == L"--id") {
+            request.id = value();
+        } else if (option == L"--link") {
+            request.link = value();
+        } else if (option == L"--keep") {
+            const std::wstring side = value();
+            if (side != L"system" && side != L"store") {
+                throw EUsage(FormatMessageText(text::kCliUnknownSide, side));
+            }
+            request.keepStore = side == L"store";
         } else if (option == L"--state") {
             const std::wstring state = value();
             if (state != L"on" && state != L"off") {
@@ -123,7 +159,8 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
 
     const std::wstring& command = request.command;
     const bool isList = command == L"list";
-    const bool namesEntry = command == L"disable" || command == L"enable" || command == L"delete";
+    const bool namesEntry =
+        command == L"disable" || command == L"enable" || command == L"delete" || command == L"settle";
     const bool isAdd = command == L"add";
     if (!isList && !namesEntry && !isAdd && command != L"refresh") {
         throw EUsage(FormatMessageText(text::kCliUnknownCommand, command));
@@ -137,17 +174,18 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     refuseOption(request.location.has_value() && !namesEntry, L"--location");
     refuseOption(request.name.has_value() && !isAdd, L"--name");
     refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
+    CheckEntryNaming(request, namesEntry);
     refuseOption(request.replace && command != L"enable", L"--replace");
     refuseOption(request.hideWindows && !isList, L"--hide-windows");
-    refuseOption(request.dryRun && !namesEntry && !isAdd, L"--dry-run");
+    refuseOption(request.dryRun && (!namesEntry || command == L"settle") && !isAdd, L"--dry-run");
     if (request.json && request.csv) {
         throw EUsage(text::kCliJsonAndCsv);
     }
-    const size_t wanted = namesEntry || isAdd ? 1 : 0;
+    const size_t wanted = (namesEntry && !request.id && !request.link) || isAdd ? 1 : 0;
     if (request.operands.size() != wanted) {
-        throw EUsage(FormatMessageText(text::kCliOperands, {command, namesEntry ? text::kCliOneName
-                                                                     : isAdd    ? text::kCliOnePath
-                                                                                : text::kCliNothing}));
+        throw EUsage(FormatMessageText(text::kCliOperands, {command, wanted == 1 && !isAdd ? text::kCliOneName
+                                                                     : isAdd               ? text::kCliOnePath
+                                                                                           : text::kCliNothing}));
     }
     return request;
 }
@@ -204,6 +242,7 @@ std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
         item.storeLink = entry.storeLinkPath;
         item.publisher = entry.publisher;
         item.description = entry.fileDescription;
+        item.id = EntryIdOf(entry.code, entry.name);
         switch (entry.signature.kind) {
         case SignatureKind::Verified:
             item.signature = L"verified";
@@ -234,13 +273,21 @@ std::wstring Where(const Entry& entry) {
     return LocationKeyOf(entry.code);
 }
 
-// Everything bwcli does on the store, in one session of the store.
+// Everything bwcli does on the store, in one unit of work on it.
 class TCommandRun {
 public:
-    explicit TCommandRun(TStreams& streams) : m_streams(streams) {}
+    TCommandRun(TStreams& streams, TStoreDoor& door, TStoreDoor::TWork& work)
+        : m_streams(streams), m_door(door), m_work(work) {}
 
     int Run(const Request& request) {
-        CreateStoreFolders();
+        for (const std::wstring& folder : m_door.LinkedFolders()) {
+            m_streams.Warning(FormatMessageText(text::kCliStoreFolderIsLink, folder));
+        }
+        // A store that cannot be written is listed; every command that would change something is refused.
+        if (m_door.ReadOnly() && request.command != L"list") {
+            m_streams.Error(FormatMessageText(text::kCliStoreReadOnly, ProgramDir()));
+            return kRefused;
+        }
         if (request.command == L"refresh") {
             return Refresh();
         }
@@ -256,8 +303,8 @@ public:
 
 private:
     void RefreshStore(bool writeBack) {
-        (void)m_session.Refresh(writeBack, nullptr);
-        for (const ImportProblem& problem : m_session.TakeNewProblems()) {
+        (void)m_work.Refresh(writeBack);
+        for (const ImportProblem& problem : m_work.Session().TakeNewProblems()) {
             m_streams.Warning(
                 FormatMessageText(text::kCliImportProblem, {problem.name, ProgramDir() + problem.folder}));
         }
@@ -266,7 +313,7 @@ private:
     int List(const Request& request) {
         // Who made and who signed each program, as the window's Publisher, Description and Signer columns say it;
         // read here and now, by the same code as the window's reader.
-        std::vector<Entry> entries = m_session.Entries();
+        std::vector<Entry> entries = m_work.Entries();
         FillFileFactsNow(entries);
         if (request.hideWindows) {
             entries.erase(std::remove_if(entries.begin(), entries.end(), IsWindowsOwn), entries.end());
@@ -286,12 +333,106 @@ private:
     std::vector<Entry> Named(const std::wstring& name, const std::optional<Location>& location) const {
         std::vector<Entry> found;
         const std::wstring folded = FoldedName(name);
-        for (const Entry& entry : m_session.Entries()) {
+        for (const Entry& entry : m_work.Entries()) {
             if (FoldedName(entry.name) == folded && (!location || LocationOf(entry.code) == *location)) {
                 found.push_back(entry);
             }
         }
         return found;
+    }
+
+    // The entries that a command names: by NAME (within --location), by the id that list prints, or by a store
+    // link's path. An id and a path name one exact spelling of a name; NAME is compared as Windows compares names.
+    struct Naming {
+        std::wstring name;
+        std::optional<Location> location;
+        std::vector<Entry> found;
+    };
+
+    Naming NamingOf(const Request& request) const {
+        Naming naming;
+        if (request.link) {
+            const std::wstring path = FullPath(*request.link);
+            naming.name = *request.link;
+            for (const Entry& entry : m_work.Session().Entries()) {
+                if (!entry.storeLinkPath.empty() && SameFileName(FullPath(entry.storeLinkPath), path)) {
+                    naming.name = entry.name;
+                    naming.found.push_back(entry);
+                }
+            }
+            return naming;
+        }
+        if (request.id) {
+            const auto id = ParseEntryId(*request.id);
+            if (!id) {
+                throw EUsage(FormatMessageText(text::kCliNotAnId, *request.id));
+            }
+            naming.name = id->name;
+            naming.location = id->location;
+            for (const Entry& entry : Named(id->name, id->location)) {
+                if (entry.name == id->name) {
+                    naming.found.push_back(entry);
+                }
+            }
+            return naming;
+        }
+        naming.name = request.operands.front();
+        naming.location = request.location;
+        naming.found = Named(naming.name, naming.location);
+        return naming;
+    }
+
+    // Settles an entry changed on both sides, as the window's question does: "system" keeps what starts now (the
+    // store then mirrors it), "store" writes the store's edit into the system, but only while the system side is
+    // still what this run saw.
+    int Settle(const std::wstring& name, const std::vector<Entry>& found, bool keepStore) {
+        // Only an entry that starts can have changed on both sides; a name kept switched off as well is no question.
+        const std::vector<Entry> on = InState(found, true);
+        const Entry& entry = OneOf(name, on.empty() ? found : on);
+        std::optional<BothChanged> conflict;
+        for (const BothChanged& both : m_work.Session().TakeBothChanged()) {
+            if (both.code == entry.code && both.name == entry.name) {
+                conflict = both;
+            }
+        }
+        if (!conflict) {
+            return Done(text::kCliNothingToSettle, entry);
+        }
+        m_work.Session().Settle(*conflict, keepStore);
+        RefreshStore(false); // mirrors the entry afresh from the system as it now is
+        if (!keepStore) {
+            return Done(text::kCliKeptSystem, entry);
+        }
+        const bool written =
+            std::any_of(m_work.Session().Entries().begin(), m_work.Session().Entries().end(), [&](const Entry& now) {
+                return now.code == entry.code && now.name == entry.name &&
+                       (IsRegistryCode(now.code) ? now.description : now.target) == conflict->storeSide;
+            });
+        if (!written) {
+            throw Refusal{kRefused, FormatMessageText(text::kCliEditNotSettled, {entry.name, Where(entry)})};
+        }
+        return Done(text::kCliKeptStore, entry);
+    }
+
+    // Each entry that a refresh left for a person, one line each on the error output; true when there was one.
+    bool ReportLeftForYou() {
+        bool left = false;
+        for (const BothChanged& both : m_work.Session().TakeBothChanged()) {
+            m_streams.Error(
+                FormatMessageText(text::kCliBothChanged, {both.name, LocationKeyOf(both.code), both.systemSide,
+                                                          both.storeSide, EntryIdOf(both.code, both.name)}));
+            left = true;
+        }
+        for (const EditNotCarried& edit : m_work.Session().TakeEditsNotCarried()) {
+            m_streams.Error(FormatMessageText(text::kCliEditNotCarried,
+                                              {edit.name, LocationKeyOf(edit.code), edit.storeLinkPath, edit.reason}));
+            left = true;
+        }
+        for (const WriteBackFailure& failure : m_work.Session().TakeWriteBackFailures()) {
+            m_streams.Error(FormatMessageText(text::kWriteBackFailed, {failure.name, failure.message}));
+            left = true;
+        }
+        return left;
     }
 
     [[noreturn]] static void RefuseAmbiguous(const std::wstring& name, const std::vector<Entry>& entries) {
@@ -339,20 +480,21 @@ private:
 
     bool StillThere(const Entry& entry, const std::function<bool(const Entry&)>& unchanged) {
         RefreshStore(false);
-        return std::any_of(m_session.Entries().begin(), m_session.Entries().end(), [&](const Entry& now) {
+        return std::any_of(m_work.Entries().begin(), m_work.Entries().end(), [&](const Entry& now) {
             return now.code == entry.code && now.name == entry.name && unchanged(now);
         });
     }
 
     int Act(const Request& request) {
-        const std::wstring& name = request.operands.front();
-        std::vector<Entry> found = Named(name, request.location);
+        const Naming naming = NamingOf(request);
+        const std::wstring& name = naming.name;
+        std::vector<Entry> found = naming.found;
         if (request.enabled) {
             found = InState(found, *request.enabled);
         }
         if (found.empty()) {
-            m_streams.Error(request.location
-                                ? FormatMessageText(text::kCliNoSuchEntryThere, {name, LocationKey(*request.location)})
+            m_streams.Error(naming.location
+                                ? FormatMessageText(text::kCliNoSuchEntryThere, {name, LocationKey(*naming.location)})
                                 : FormatMessageText(text::kCliNoSuchEntry, name));
             return kNoSuchEntry;
         }
@@ -369,6 +511,9 @@ private:
             }
             if (request.command == L"enable") {
                 return Enable(name, found, request.dryRun, request.replace);
+            }
+            if (request.command == L"settle") {
+                return Settle(name, found, *request.keepStore);
             }
             return Delete(name, found, request.dryRun);
         } catch (const Refusal& refusal) {
@@ -390,7 +535,10 @@ private:
     }
 
     [[noreturn]] static void RefuseUnchanged(const Entry& entry) {
-        throw Refusal{kRefused, FormatMessageText(text::kCliNotChanged, {entry.name, Where(entry)})};
+        // Only HKLM's places need administrator rights; saying so of another place would send the user astray.
+        const bool machine = RegistryRoot(EnabledCodeOf(entry.code)) == HKEY_LOCAL_MACHINE;
+        throw Refusal{kRefused, FormatMessageText(machine ? text::kCliNotChanged : text::kCliNotChangedHere,
+                                                  {entry.name, Where(entry)})};
     }
 
     int Disable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {
@@ -406,7 +554,7 @@ private:
         if (dryRun) {
             return Done(text::kCliWouldDisable, entry);
         }
-        DisableEntry(entry);
+        m_work.Disable(entry);
         if (StillThere(entry, [](const Entry&) { return true; })) {
             RefuseUnchanged(entry);
         }
@@ -427,7 +575,7 @@ private:
             if (dryRun) {
                 return Done(text::kCliWouldAllow, entry);
             }
-            AllowEntryToStart(entry);
+            m_work.AllowToStart(entry);
             if (StillThere(entry, [](const Entry& now) { return now.switchedOffInWindows; })) {
                 RefuseUnchanged(entry);
             }
@@ -444,7 +592,7 @@ private:
         if (dryRun) {
             return Done(twin ? text::kCliWouldExchange : text::kCliWouldEnable, entry);
         }
-        EnableEntry(entry, nullptr, twin.has_value());
+        m_work.Enable(entry, nullptr, twin.has_value());
         if (twin) {
             // The two changed places: what was switched off starts now, and the other is kept under its name.
             Entry started = entry;
@@ -465,7 +613,7 @@ private:
         if (dryRun) {
             return Done(text::kCliWouldDelete, entry);
         }
-        bw::DeleteEntry(entry);
+        m_work.Delete(entry);
         if (StillThere(entry, [](const Entry&) { return true; })) {
             RefuseUnchanged(entry);
         }
@@ -485,7 +633,7 @@ private:
             m_streams.Line(FormatMessageText(text::kCliWouldAdd, {name, program}));
             return kDone;
         }
-        const std::wstring shortcut = AddStartupShortcut(program, name);
+        const std::wstring shortcut = m_work.AddStartupShortcut(program, name);
         if (!FileExists(shortcut)) {
             m_streams.Error(FormatMessageText(text::kCliNotAdded, program));
             return kFailed;
@@ -565,11 +713,12 @@ private:
         if (!changed) {
             m_streams.Line(text::kCliNothingChanged);
         }
-        return kDone;
+        return ReportLeftForYou() ? kNeedsYou : kDone;
     }
 
     TStreams& m_streams;
-    TStoreSession m_session;
+    TStoreDoor& m_door;
+    TStoreDoor::TWork& m_work;
 };
 
 } // namespace
@@ -585,15 +734,17 @@ int RunCommandLine(const std::vector<std::wstring>& arguments, TStreams& streams
             streams.Line(FormatMessageText(text::kCliVersion, WideOf(BOOTWARDEN_VERSION_TEXT)));
             return kDone;
         }
-        // The whole command, from the first read to the last write, is one piece of work on the store.
-        const TStoreLock lock;
-        // However it ends, a window open on the store learns that this process worked on it.
-        struct Told {
-            TStoreWatch watch;
-            ~Told() { watch.Seen(); }
-        } told;
-        TCommandRun run(streams);
+        // The same checks as the window's at its start; then the whole command, from the first read to the last
+        // write, is one unit of work on the store (bwcli asks nothing). However it ends, a window open on the
+        // store learns that this process worked on it.
+        TStoreDoor door;
+        door.Open();
+        const std::unique_ptr<TStoreDoor::TWork> work = door.BeginWork();
+        TCommandRun run(streams, door, *work);
         return run.Run(request);
+    } catch (const EStoreNotHere& error) {
+        streams.Error(ErrorText(error));
+        return kRefused;
     } catch (const EUsage& error) {
         streams.Error(ErrorText(error));
         return kRefused;

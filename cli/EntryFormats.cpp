@@ -3,10 +3,12 @@
 #include "cli/Output.h"
 #include "platform/FileSystem.h"
 #include "resources/Texts.h"
+#include "store/Entry.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cwchar>
 
 namespace bw::cli {
 
@@ -25,12 +27,23 @@ std::wstring Padded(const std::wstring& text, size_t width) {
     return text + std::wstring(width > text.size() ? width - text.size() : 0, L' ');
 }
 
+// A spreadsheet takes a cell that begins with one of these for a formula (a tab or a carriage return before one
+// is passed over); a leading "'" makes it text.
+bool ReadsAsFormula(const std::wstring& field) {
+    return !field.empty() && std::wcschr(L"=+-@\t\r", field.front()) != nullptr && field.front() != L'\0';
+}
+
 std::wstring CsvField(const std::wstring& field) {
-    if (field.find_first_of(L",\"\r\n") == std::wstring::npos) {
-        return field;
+    std::wstring cell = ReadsAsFormula(field) ? L"'" : L"";
+    for (wchar_t c : field) {
+        // A control character (a line break among them) would hide in a cell or split the row.
+        cell += c < 0x20 ? static_cast<wchar_t>(0x2400 + c) : c == 0x7F ? L'\u2421' : c;
+    }
+    if (cell.find_first_of(L",\"") == std::wstring::npos) {
+        return cell;
     }
     std::wstring quoted = L"\"";
-    for (wchar_t c : field) {
+    for (wchar_t c : cell) {
         quoted += c;
         if (c == L'"') {
             quoted += L'"';
@@ -38,6 +51,80 @@ std::wstring CsvField(const std::wstring& field) {
     }
     return quoted + L"\"";
 }
+
+bool IsHighSurrogate(wchar_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLowSurrogate(wchar_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Characters that a file name cannot hold, written in an id as "%" and four hexadecimal digits (as in a store
+// link's encoded name), and the "%" itself.
+bool EscapedInId(wchar_t c) {
+    return c < 0x20 || std::wcschr(L"\\/:*?\"<>|%", c) != nullptr;
+}
+
+constexpr wchar_t kIdSeparator = L':';
+constexpr wchar_t kEncodedMark = L'=';
+
+// The texts of a document whose lone surrogates are written as escapes: each becomes a private-use character that
+// no text of the document holds, followed by its four hexadecimal digits, which the written document then turns
+// into "\uXXXX".
+class TLoneSurrogates {
+public:
+    explicit TLoneSurrogates(const std::vector<ListedEntry>& entries) {
+        std::wstring all;
+        for (const ListedEntry& entry : entries) {
+            for (const std::wstring* text : {&entry.name, &entry.commandLine, &entry.target, &entry.problem,
+                                             &entry.storeLink, &entry.publisher, &entry.description, &entry.id}) {
+                all += *text;
+            }
+        }
+        for (wchar_t c = 0xE000; c < 0xF8FF && m_mark == 0; ++c) {
+            if (all.find(c) == std::wstring::npos) {
+                m_mark = c;
+            }
+        }
+    }
+
+    std::string Utf8(const std::wstring& text) {
+        std::wstring marked;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const wchar_t c = text[i];
+            if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+                marked += c;
+                marked += text[++i];
+            } else if ((IsHighSurrogate(c) || IsLowSurrogate(c)) && m_mark != 0) {
+                wchar_t digits[8];
+                std::swprintf(digits, 8, L"%04x", static_cast<unsigned>(c));
+                marked += m_mark;
+                marked += digits;
+                m_used = true;
+            } else {
+                marked += c;
+            }
+        }
+        return Utf8Of(marked);
+    }
+
+    std::string Written(std::string document) const {
+        if (!m_used) {
+            return document;
+        }
+        const std::string mark = Utf8Of(std::wstring(1, m_mark));
+        for (size_t at = document.find(mark); at != std::string::npos; at = document.find(mark, at)) {
+            document.replace(at, mark.size(), "\\u");
+            at += 2;
+        }
+        return document;
+    }
+
+private:
+    wchar_t m_mark = 0;
+    bool m_used = false;
+};
 
 const wchar_t* CsvBool(bool value) {
     return value ? L"true" : L"false";
@@ -80,6 +167,57 @@ std::optional<Location> LocationOfKey(const std::wstring& key) {
     return std::nullopt;
 }
 
+std::wstring EntryIdOf(int code, const std::wstring& name) {
+    std::wstring stored = StoredNameOf(name).value_or(std::wstring());
+    if (stored.empty() && !name.empty()) {
+        // Too long for a file name: spelt as one would be all the same.
+        stored = kEncodedMark;
+        for (wchar_t c : name) {
+            wchar_t escape[8];
+            std::swprintf(escape, 8, L"%%%04X", static_cast<unsigned>(c));
+            stored += EscapedInId(c) ? std::wstring(escape) : std::wstring(1, c);
+        }
+    }
+    return LocationKeyOf(code) + kIdSeparator + stored;
+}
+
+std::optional<EntryId> ParseEntryId(const std::wstring& id) {
+    const size_t separator = id.find(kIdSeparator);
+    if (separator == std::wstring::npos) {
+        return std::nullopt;
+    }
+    const auto location = LocationOfKey(id.substr(0, separator));
+    const std::wstring stored = id.substr(separator + 1);
+    if (!location || std::any_of(stored.begin(), stored.end(), [](wchar_t c) { return c < 0x20 || c == L':'; })) {
+        return std::nullopt;
+    }
+    if (stored.empty() || stored.front() != kEncodedMark) {
+        return EntryId{*location, stored};
+    }
+    std::wstring name;
+    for (size_t at = 1; at < stored.size(); ++at) {
+        if (stored[at] != L'%') {
+            name += stored[at];
+            continue;
+        }
+        if (at + 4 >= stored.size()) {
+            return std::nullopt;
+        }
+        unsigned value = 0;
+        for (size_t digit = at + 1; digit <= at + 4; ++digit) {
+            const wchar_t c = stored[digit];
+            const int nibble = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'A' && c <= L'F' ? c - L'A' + 10 : -1;
+            if (nibble < 0) {
+                return std::nullopt;
+            }
+            value = value * 16 + static_cast<unsigned>(nibble);
+        }
+        name += static_cast<wchar_t>(value);
+        at += 4;
+    }
+    return EntryId{*location, name};
+}
+
 std::wstring TableOf(const std::vector<ListedEntry>& entries) {
     if (entries.empty()) {
         return std::wstring(text::kCliNoEntries) + L"\n";
@@ -88,7 +226,7 @@ std::wstring TableOf(const std::vector<ListedEntry>& entries) {
                                     text::kCliCommandColumn};
     std::vector<std::vector<std::wstring>> rows;
     for (const ListedEntry& entry : entries) {
-        rows.push_back({entry.name, StateOf(entry), LocationText(entry.code), entry.commandLine});
+        rows.push_back({VisibleName(entry.name), StateOf(entry), LocationText(entry.code), entry.commandLine});
     }
     size_t widths[3] = {};
     for (size_t column = 0; column < 3; ++column) {
@@ -117,7 +255,9 @@ std::wstring TableOf(const std::vector<ListedEntry>& entries) {
 
 std::string JsonOf(const std::vector<ListedEntry>& entries) {
     using Json = nlohmann::ordered_json;
-    const auto textOrNull = [](const std::wstring& text) { return text.empty() ? Json(nullptr) : Json(Utf8Of(text)); };
+    TLoneSurrogates lone(entries);
+    const auto Utf8Of = [&](const std::wstring& text) { return lone.Utf8(text); };
+    const auto textOrNull = [&](const std::wstring& text) { return text.empty() ? Json(nullptr) : Json(Utf8Of(text)); };
     Json list = Json::array();
     for (const ListedEntry& entry : entries) {
         list.push_back({
@@ -134,23 +274,25 @@ std::string JsonOf(const std::vector<ListedEntry>& entries) {
             {"storeLink", textOrNull(entry.storeLink)},
             {"publisher", textOrNull(entry.publisher)},
             {"description", textOrNull(entry.description)},
+            {"id", Utf8Of(entry.id)},
             {"signer", textOrNull(entry.signer)},
             {"signature", Utf8Of(entry.signature)},
         });
     }
     const Json document = {{"format", kJsonFormat}, {"entries", std::move(list)}};
-    return document.dump(2) + "\n";
+    return lone.Written(document.dump(2)) + "\n";
 }
 
 std::wstring CsvOf(const std::vector<ListedEntry>& entries) {
     std::wstring csv = L"name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,problem,"
-                       L"storeLink,publisher,description,signer,signature\r\n";
+                       L"storeLink,publisher,description,id,signer,signature\r\n";
     for (const ListedEntry& entry : entries) {
         csv += CsvField(entry.name) + L"," + entry.location + L"," + std::to_wstring(entry.code) + L"," +
                CsvField(entry.label) + L"," + CsvBool(entry.enabled) + L"," + CsvBool(entry.switchedOffInWindows) +
                L"," + CsvBool(entry.Starts()) + L"," + CsvField(entry.commandLine) + L"," + CsvField(entry.target) +
                L"," + CsvField(entry.problem) + L"," + CsvField(entry.storeLink) + L"," + CsvField(entry.publisher) +
-               L"," + CsvField(entry.description) + L"," + CsvField(entry.signer) + L"," + entry.signature + L"\r\n";
+               L"," + CsvField(entry.description) + L"," + CsvField(entry.id) + L"," + CsvField(entry.signer) + L"," +
+               entry.signature + L"\r\n";
     }
     return csv;
 }

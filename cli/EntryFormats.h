@@ -23,6 +23,7 @@ struct ListedEntry {
     std::wstring storeLink;   // the store link that keeps it; "" when none can
     std::wstring publisher;   // of the program that starts, from its version resource ("Program not found")
     std::wstring description; // the program's own description, from its version resource
+    std::wstring id;          // names it to bwcli whatever its name holds (EntryIdOf)
     std::wstring signer;      // who signed the program, when its signature is verified
     std::wstring signature;   // verified, none, invalid or missing
 
@@ -34,14 +35,31 @@ std::wstring LocationKeyOf(int code);
 std::wstring LocationKey(Location location);
 std::optional<Location> LocationOfKey(const std::wstring& key);
 
+// An id that names an entry on the command line (--id) even where its name cannot be typed: its location word, ":"
+// and its name as its store link's file name spells it (a name that no file name can hold written as such a
+// name would be, "=" and the name with "%" and four hexadecimal digits for each character that a file name
+// cannot hold). The same for an entry switched on and off: --state tells those apart, as for a name.
+std::wstring EntryIdOf(int code, const std::wstring& name);
+
+// The location and name that an id stands for; nothing for text that is no id.
+struct EntryId {
+    Location location;
+    std::wstring name;
+};
+std::optional<EntryId> ParseEntryId(const std::wstring& id);
+
 // A plain table for people: name, state, location and command line, in aligned columns.
 std::wstring TableOf(const std::vector<ListedEntry>& entries);
 
-// {"format": 1, "entries": [ ... ]}, UTF-8, written by nlohmann/json.
+// {"format": 1, "entries": [ ... ]}, UTF-8, written by nlohmann/json. Every text is exactly what the entry holds:
+// a zero character as \u0000, and half of a surrogate pair that stands alone (which UTF-8 cannot carry) as its
+// own \uXXXX escape.
 std::string JsonOf(const std::vector<ListedEntry>& entries);
 
-// A header line and one line per entry, the JSON's fields in the same order; fields quoted where they hold a
-// comma, a quote or a line break; lines end in CR LF.
+// A header line and one line per entry, the JSON's fields in the same order; lines end in CR LF. Made for
+// spreadsheets, so that no cell is taken for a formula or hides a character: a cell that begins with "=", "+",
+// "-", "@", a tab or a carriage return gets a leading "'", and every control character is written as its
+// visible symbol (U+2400 plus its code). Fields are quoted where they hold a comma or a quote.
 std::wstring CsvOf(const std::vector<ListedEntry>& entries);
 
 } // namespace bw::cli

@@ -1,13 +1,46 @@
 #include "cli/TestSeam.h"
 
+#include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
 #include "platform/UniqueHandle.h"
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace bw::cli {
+
+namespace {
+
+std::wstring Variable(const wchar_t* name) {
+    std::vector<wchar_t> buffer(1024);
+    const DWORD length = ::GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+    return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
+}
+
+} // namespace
+
+struct TTestPlaces::Scopes {
+    std::optional<TSeam<std::wstring()>::TScope> temporary;
+    std::optional<TSeam<bool(const std::wstring&)>::TScope> unwritable;
+};
+
+TTestPlaces::TTestPlaces() : m_scopes(std::make_unique<Scopes>()) {
+    const std::wstring temporary = Variable(L"BOOTWARDEN_TEST_TEMP");
+    if (!temporary.empty()) {
+        m_scopes->temporary.emplace(seam::TempFolder, [temporary] { return temporary; });
+    }
+    const std::wstring unwritable = Variable(L"BOOTWARDEN_TEST_UNWRITABLE");
+    if (!unwritable.empty()) {
+        m_scopes->unwritable.emplace(seam::FolderAcceptsWrites, [unwritable](const std::wstring& folder) {
+            return !IsInFolder(FullPath(folder), unwritable) && seam::FolderAcceptsWrites.Real(folder);
+        });
+    }
+}
+
+TTestPlaces::~TTestPlaces() = default;
 
 bool UseScratchRegistry() {
     std::vector<wchar_t> buffer(1024);

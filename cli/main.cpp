@@ -36,6 +36,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     // The shell would name the real Startup folder; the scratch registry's "Shell Folders" names the test's.
     const auto noShellStartup = bw::seam::StartupFolder.Replace([] { return std::optional<std::wstring>(); });
+    const bw::cli::TTestPlaces places;
 #endif
     bw::SetProgramDir(bw::ProgramDirOf(bw::ModulePath()));
     result = bw::cli::RunCommandLine(std::vector<std::wstring>(argv + 1, argv + argc), streams);

@@ -1,5 +1,7 @@
 #include "platform/Errors.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 namespace bw {
@@ -33,8 +35,11 @@ std::wstring FormatMessageText(const wchar_t* pattern, std::initializer_list<std
         if (at == std::wstring::npos) {
             break;
         }
-        text.replace(at, 2, argument);
-        from = at + argument.size(); // a "%s" inside an argument stays as it is
+        // A zero character (a Run value's name may hold one) would end the text wherever it is shown.
+        std::wstring shown = argument;
+        std::replace(shown.begin(), shown.end(), L'\0', L'\u2400');
+        text.replace(at, 2, shown);
+        from = at + shown.size(); // a "%s" inside an argument stays as it is
     }
     return text;
 }

@@ -22,6 +22,119 @@ bool KeyStamp::operator==(const KeyStamp& other) const {
            longestName == other.longestName && longestData == other.longestData;
 }
 
+namespace {
+
+// A value name that holds a zero character cannot pass through the registry's C-string calls: they would act on
+// the value named by its first part. ntdll's calls take the name with its length; they are found at run time, so
+// that the program needs no import library for ntdll (and builds alike with MSVC and mingw-w64).
+struct CountedName {
+    USHORT length; // in bytes, without a terminating zero: the layout of UNICODE_STRING
+    USHORT maximumLength;
+    const wchar_t* buffer;
+};
+
+using NtQueryValueKeyFn = LONG(NTAPI*)(HANDLE, const CountedName*, int, void*, ULONG, ULONG*);
+using NtSetValueKeyFn = LONG(NTAPI*)(HANDLE, const CountedName*, ULONG, ULONG, const void*, ULONG);
+using NtDeleteValueKeyFn = LONG(NTAPI*)(HANDLE, const CountedName*);
+using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
+
+struct CountedCalls {
+    NtQueryValueKeyFn query = nullptr;
+    NtSetValueKeyFn set = nullptr;
+    NtDeleteValueKeyFn remove = nullptr;
+    RtlNtStatusToDosErrorFn toError = nullptr;
+
+    bool Usable() const { return query != nullptr && set != nullptr && remove != nullptr && toError != nullptr; }
+};
+
+template <typename Fn> Fn Find(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+const CountedCalls& Counted() {
+    static const CountedCalls calls = [] {
+        CountedCalls found;
+        if (const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
+            found.query = Find<NtQueryValueKeyFn>(ntdll, "NtQueryValueKey");
+            found.set = Find<NtSetValueKeyFn>(ntdll, "NtSetValueKey");
+            found.remove = Find<NtDeleteValueKeyFn>(ntdll, "NtDeleteValueKey");
+            found.toError = Find<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
+        }
+        return found;
+    }();
+    return calls;
+}
+
+bool NeedsCountedName(const std::wstring& name) {
+    return name.find(L'\0') != std::wstring::npos;
+}
+
+// Nothing when the name is longer than a counted name can be (the registry allows far shorter names anyway).
+std::optional<CountedName> CountedNameOf(const std::wstring& name) {
+    const size_t bytes = name.size() * sizeof(wchar_t);
+    if (bytes > 0xFFFE) {
+        return std::nullopt;
+    }
+    return CountedName{static_cast<USHORT>(bytes), static_cast<USHORT>(bytes), name.data()};
+}
+
+constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
+constexpr LONG kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
+constexpr int kKeyValuePartialInformation = 2;
+
+// The value of that exact name, through the counted call; an error code (ERROR_FILE_NOT_FOUND for a value that is
+// not there) when it cannot be read.
+LONG QueryCounted(HKEY key, const std::wstring& name, DWORD& type, std::string& data) {
+    const CountedCalls& calls = Counted();
+    const auto counted = CountedNameOf(name);
+    if (!calls.Usable() || !counted) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    // KEY_VALUE_PARTIAL_INFORMATION: the title index, the type and the data's length (three ULONGs), the data.
+    constexpr ULONG kHeader = 3 * sizeof(ULONG);
+    std::vector<ULONG> buffer(64);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ULONG needed = 0;
+        const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(ULONG));
+        const LONG status = calls.query(key, &*counted, kKeyValuePartialInformation, buffer.data(), size, &needed);
+        if (status == kStatusBufferOverflow || status == kStatusBufferTooSmall) {
+            buffer.resize(needed / sizeof(ULONG) + 2); // the value may grow again before the next try
+            continue;
+        }
+        if (status < 0) {
+            return static_cast<LONG>(calls.toError(status));
+        }
+        type = buffer[1];
+        const ULONG length = std::min<ULONG>(buffer[2], size - kHeader);
+        data.assign(reinterpret_cast<const char*>(buffer.data()) + kHeader, length);
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MORE_DATA;
+}
+
+LONG SetCounted(HKEY key, const RegistryValue& value) {
+    const CountedCalls& calls = Counted();
+    const auto counted = CountedNameOf(value.name);
+    if (!calls.Usable() || !counted) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    const LONG status =
+        calls.set(key, &*counted, 0, value.type, value.data.data(), static_cast<ULONG>(value.data.size()));
+    return status < 0 ? static_cast<LONG>(calls.toError(status)) : ERROR_SUCCESS;
+}
+
+LONG DeleteCounted(HKEY key, const std::wstring& name) {
+    const CountedCalls& calls = Counted();
+    const auto counted = CountedNameOf(name);
+    if (!calls.Usable() || !counted) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    const LONG status = calls.remove(key, &*counted);
+    return status < 0 ? static_cast<LONG>(calls.toError(status)) : ERROR_SUCCESS;
+}
+
+} // namespace
+
 namespace seam {
 TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)> OpenRegistryKey([](HKEY root, const std::wstring& path,
                                                                          REGSAM access, HKEY* key) {
@@ -92,6 +205,13 @@ std::vector<RegistryValue> TRegistry::ListValues() const {
 std::optional<RegistryValue> TRegistry::Value(const std::wstring& name) const {
     DWORD type = REG_NONE;
     DWORD size = 0;
+    if (m_key && NeedsCountedName(name)) {
+        std::string data;
+        if (QueryCounted(m_key.Get(), name, type, data) != ERROR_SUCCESS) {
+            return std::nullopt;
+        }
+        return RegistryValue{name, type, std::move(data)};
+    }
     if (!m_key || ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
@@ -114,6 +234,10 @@ std::optional<RegistryValue> TRegistry::Value(const std::wstring& name) const {
 
 std::optional<DWORD> TRegistry::ValueType(const std::wstring& name) const {
     DWORD type = REG_NONE;
+    if (m_key && NeedsCountedName(name)) {
+        const auto value = Value(name);
+        return value ? std::optional<DWORD>(value->type) : std::nullopt;
+    }
     if (!m_key || ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) {
         return std::nullopt;
     }
@@ -123,6 +247,16 @@ std::optional<DWORD> TRegistry::ValueType(const std::wstring& name) const {
 std::wstring TRegistry::ReadText(const std::wstring& name) const {
     DWORD type = REG_NONE;
     DWORD size = 0;
+    if (m_key && NeedsCountedName(name)) {
+        const auto value = Value(name);
+        if (!value || value->data.empty()) {
+            return {};
+        }
+        if (!value->IsText()) {
+            throw ERegistryException(Operation::RegistryType, name, ERROR_INVALID_DATATYPE);
+        }
+        return value->Text();
+    }
     if (!m_key || ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         size == 0) {
         return {};
@@ -143,10 +277,12 @@ void TRegistry::WriteText(const std::wstring& name, const std::wstring& text, DW
 }
 
 void TRegistry::WriteValue(const RegistryValue& value) {
-    const LONG error = !m_key ? ERROR_INVALID_HANDLE
-                              : ::RegSetValueExW(m_key.Get(), value.name.c_str(), 0, value.type,
-                                                 reinterpret_cast<const BYTE*>(value.data.data()),
-                                                 static_cast<DWORD>(value.data.size()));
+    const LONG error =
+        !m_key ? ERROR_INVALID_HANDLE
+        : NeedsCountedName(value.name)
+            ? SetCounted(m_key.Get(), value)
+            : ::RegSetValueExW(m_key.Get(), value.name.c_str(), 0, value.type,
+                               reinterpret_cast<const BYTE*>(value.data.data()), static_cast<DWORD>(value.data.size()));
     if (error != ERROR_SUCCESS) {
         throw ERegistryException(Operation::RegistrySet, value.name, static_cast<unsigned long>(error));
     }
@@ -170,6 +306,9 @@ std::wstring TRegistry::KeyName() const {
 }
 
 bool TRegistry::RemoveValue(const std::wstring& name) {
+    if (m_key && NeedsCountedName(name)) {
+        return DeleteCounted(m_key.Get(), name) == ERROR_SUCCESS;
+    }
     return m_key && ::RegDeleteValueW(m_key.Get(), name.c_str()) == ERROR_SUCCESS;
 }
 

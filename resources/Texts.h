@@ -254,15 +254,24 @@ inline constexpr const wchar_t* kCliUsage =
     L"                                 removes an entry, without asking\n"
     L"  add PATH [--name NAME]         adds a shortcut to a program to the Startup folder\n"
     L"  refresh                        carries edits of the store into Windows and imports what changed\n"
+    L"  settle NAME [--location LOC] --keep system|store\n"
+    L"                                 settles an entry changed both in Windows and in the store: system keeps\n"
+    L"                                 what starts now, store writes the store's edit (only while Windows still\n"
+    L"                                 holds what bwcli saw)\n"
     L"\n"
     L"Options:\n"
     L"  --location LOC   hklm, hklm32, hkcu or startup: where the entry is, when its name is in several places\n"
+    L"  --id ID          names the entry by the id that list prints, instead of NAME (for a name that cannot be\n"
+    L"                   typed)\n"
+    L"  --link PATH      names the entry by its shortcut in the store, instead of NAME\n"
     L"  --state on|off   for delete: the entry that starts, or the one kept switched off, when a place has both\n"
     L"  --dry-run        says what disable, enable, delete or add would do, and changes no entry\n"
     L"  --help           shows this text;  --version  shows the version\n"
     L"\n"
     L"Exit codes: 0 done, 1 no such entry, 2 refused (rights, an ambiguous name, a rule of the store, a wrong\n"
-    L"command line), 3 failed (the reason follows on the error output).\n";
+    L"command line), 3 failed (the reason follows on the error output), 4 done, but something needs you (refresh:\n"
+    L"an entry changed on both sides, an edit that could not be carried; each named on the error output).\n"
+    L"list --csv is made for spreadsheets (no cell can be taken for a formula), --json for scripts (exact).\n";
 inline constexpr const wchar_t* kCliVersion = L"bwcli %s";
 inline constexpr const wchar_t* kCliErrorPrefix = L"bwcli: ";
 inline constexpr const wchar_t* kCliWarningPrefix = L"bwcli: warning: ";
@@ -278,6 +287,11 @@ inline constexpr const wchar_t* kCliOneName = L"one name";
 inline constexpr const wchar_t* kCliOnePath = L"one path";
 inline constexpr const wchar_t* kCliNothing = L"no name or path";
 inline constexpr const wchar_t* kCliJsonAndCsv = L"--json and --csv exclude each other";
+inline constexpr const wchar_t* kCliIdAndLink = L"--id and --link exclude each other";
+inline constexpr const wchar_t* kCliNotAnId =
+    L"\"%s\" is no entry id; bwcli list prints each entry's id (a location, \":\" and a name)";
+inline constexpr const wchar_t* kCliUnknownSide = L"unknown side \"%s\"; use system or store";
+inline constexpr const wchar_t* kCliSettleNeedsKeep = L"settle needs --keep system or --keep store";
 inline constexpr const wchar_t* kCliNoSuchEntry = L"no entry named \"%s\"";
 inline constexpr const wchar_t* kCliNoSuchEntryThere = L"no entry named \"%s\" in %s";
 inline constexpr const wchar_t* kCliAmbiguous = L"\"%s\" names %s entries: %s; choose one with --location";
@@ -287,12 +301,18 @@ inline constexpr const wchar_t* kCliAmbiguousOne = L"%s (%s)";
 inline constexpr const wchar_t* kCliNoSuchFile = L"no such program file: %s";
 inline constexpr const wchar_t* kCliNotChanged =
     L"\"%s\" in %s was not changed: its place cannot be written (administrator rights are needed for HKLM)";
+inline constexpr const wchar_t* kCliNotChangedHere = L"\"%s\" in %s was not changed: its place cannot be written";
 inline constexpr const wchar_t* kCliWouldReplace =
     L"\"%s\" (%s) is not switched on: an entry of that name starts there now, and differs from the one kept "
     L"switched off (starts now: %s; kept: %s). Exchange them with --replace, or delete one of them first.";
 inline constexpr const wchar_t* kCliNotAdded = L"no shortcut could be written into the Startup folder for %s";
 inline constexpr const wchar_t* kCliImportProblem =
     L"\"%s\" could not be copied into the store folder %s, so it cannot be switched off for now";
+inline constexpr const wchar_t* kCliStoreReadOnly =
+    L"Bootwarden cannot write in its folder %s, so nothing can be changed there; entries are only listed";
+inline constexpr const wchar_t* kCliStoreFolderIsLink =
+    L"the store folder %s is a link to another folder: it is neither read nor written, and its entries are not "
+    L"listed";
 inline constexpr const wchar_t* kCliTestSeamMissing =
     L"this is a test build of bwcli; it runs only on a scratch registry named in BOOTWARDEN_TEST_REGISTRY";
 
@@ -316,6 +336,17 @@ inline constexpr const wchar_t* kCliRestored = L"Stored \"%s\" (%s) again: chang
 inline constexpr const wchar_t* kCliDropped = L"Dropped \"%s\" (%s) from the store: gone from Windows.";
 inline constexpr const wchar_t* kCliWroteBack = L"Wrote \"%s\" (%s) into Windows: edited in the store.";
 inline constexpr const wchar_t* kCliNothingChanged = L"Nothing changed.";
+inline constexpr const wchar_t* kCliBothChanged =
+    L"\"%s\" (%s) was changed in Windows and edited in the store, and neither was written over the other. Starts "
+    L"now: %s; edited in the store: %s. Choose with: bwcli settle --id \"%s\" --keep system|store";
+inline constexpr const wchar_t* kCliEditNotCarried =
+    L"the edit of \"%s\" (%s) in %s could not be carried into Windows, so it stays in the store: %s";
+inline constexpr const wchar_t* kCliNothingToSettle = L"\"%s\" (%s) is not changed on both sides: nothing to settle.";
+inline constexpr const wchar_t* kCliKeptSystem = L"Kept what starts now for \"%s\" (%s); the store mirrors it.";
+inline constexpr const wchar_t* kCliKeptStore = L"Wrote the store's edit of \"%s\" (%s) into Windows.";
+inline constexpr const wchar_t* kCliEditNotSettled =
+    L"the store's edit of \"%s\" (%s) was not written: Windows changed it again since bwcli looked, so what "
+    L"starts now stays and the store mirrors it";
 
 // The table of bwcli list.
 inline constexpr const wchar_t* kCliStateColumn = L"State";

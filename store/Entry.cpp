@@ -24,6 +24,29 @@ const wchar_t* ProblemText(EntryProblem problem) {
     return L"";
 }
 
+std::wstring VisibleName(const std::wstring& name) {
+    std::wstring shown;
+    shown.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const wchar_t c = name[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        const bool low = c >= 0xDC00 && c <= 0xDFFF;
+        if (c < 0x20) {
+            shown += static_cast<wchar_t>(0x2400 + c);
+        } else if (c == 0x7F) {
+            shown += L'\u2421';
+        } else if (high && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+            shown += c;
+            shown += name[++i];
+        } else if (high || low) {
+            shown += L'\uFFFD';
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 bool Entry::operator==(const Entry& other) const {
     return name == other.name && code == other.code && storeLinkPath == other.storeLinkPath &&
            description == other.description && record == other.record && readWhole == other.readWhole &&

@@ -22,6 +22,11 @@ enum class EntryProblem {
 // The sentence that tells the user why the entry cannot be switched off; "" for None.
 const wchar_t* ProblemText(EntryProblem problem);
 
+// An entry's name as a person can read it: a control character (a zero among them, which a Run value's name may
+// hold) as its visible symbol (U+2400 plus its code, U+2421 for DEL), and half of a surrogate pair that stands
+// alone as U+FFFD. Only for showing: the entry is always named by its own name.
+std::wstring VisibleName(const std::wstring& name);
+
 // One entry as the list shows it and the commands act on it.
 struct Entry {
     std::wstring name;

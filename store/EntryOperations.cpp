@@ -399,17 +399,6 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
 
 namespace {
 
-// True when the Startup shortcut was changed since the store link was mirrored from it. One that cannot be read
-// now counts as unchanged: the copy onto it then fails and says so, as it always did.
-bool ShortcutChangedSince(const std::wstring& shortcut, const MirrorBase& base) {
-    const auto stamp = StampAt(shortcut);
-    if (stamp && *stamp == base.shortcut && base.shortcut != FileStamp{}) {
-        return false;
-    }
-    const auto bytes = ReadWholeFile(shortcut, kLinkFileLimit);
-    return bytes && BytesDigest(*bytes) != base.linkDigest;
-}
-
 std::wstring ShortcutTarget(const std::wstring& path) {
     TShellLink link;
     return link.Load(path) ? link.Path() : std::wstring();
@@ -464,11 +453,12 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 if (reading.commandLine == current->Text()) {
                     continue; // the system says it already (a base left stale by a run that ended before saving it)
                 }
-                if (!(*current == *base->value)) {
-                    if (report != nullptr) {
-                        report->bothChanged.push_back(
-                            {link.code, link.name, link.path, current->Text(), reading.commandLine});
-                    }
+                const EntryChange change = ClassifyRunValue(&link, base, current);
+                if (change == EntryChange::ChangedOnBoth && report != nullptr) {
+                    report->bothChanged.push_back(
+                        {link.code, link.name, link.path, current->Text(), reading.commandLine});
+                }
+                if (change != EntryChange::EditedInStore) {
                     continue;
                 }
                 // Windows expands %NAME% references only in an expandable value, so the type is kept.
@@ -487,11 +477,18 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 if (now && *now == link.bytes) {
                     continue; // the shortcut holds the link already
                 }
-                if (ShortcutChangedSince(shortcut, *base)) {
+                const auto stamp = StampAt(shortcut);
+                const bool stampAsBase = stamp && *stamp == base->shortcut && base->shortcut != FileStamp{};
+                const EntryChange change = ClassifyShortcut(&link, base, now, stampAsBase);
+                if (change == EntryChange::ChangedOnBoth) {
                     if (report != nullptr) {
                         report->bothChanged.push_back(
                             {link.code, link.name, link.path, ShortcutTarget(shortcut), link.linkTarget});
                     }
+                    continue;
+                }
+                // A shortcut that cannot be read now is copied onto all the same: the copy then fails and says so.
+                if (change != EntryChange::EditedInStore && change != EntryChange::SystemUnreadable) {
                     continue;
                 }
                 CopyWithProgress(link.path, shortcut, progress);

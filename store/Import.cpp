@@ -14,6 +14,14 @@
 namespace bw {
 
 namespace {
+void NoImportPoint(const wchar_t*) {}
+} // namespace
+
+namespace seam {
+TSeam<void(const wchar_t*)> ImportPoint(&NoImportPoint);
+} // namespace seam
+
+namespace {
 
 // A leftover temporary file older than this is no longer being written by anyone.
 constexpr ULONGLONG kLeftoverAge = 10ULL * 60 * 10'000'000ULL; // ten minutes, in 100-nanosecond units
@@ -23,43 +31,6 @@ constexpr DWORD kNotPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FI
 // A store link that the import may keep as it is: a plain file, as the import itself writes them.
 bool IsPlain(const FileStamp& stamp) {
     return (stamp.attributes & (kNotPlain | FILE_ATTRIBUTE_DIRECTORY)) == 0;
-}
-
-bool EmptyDirectoryExcept(const std::wstring& folder, const std::set<std::wstring>& keep, bool& removed,
-                          std::vector<std::wstring>* removedLinks = nullptr) {
-    if (!DirectoryExists(folder)) {
-        return false;
-    }
-    bool allDeleted = true;
-    ForEachMatch(JoinPath(folder, L"*"), [&](const WIN32_FIND_DATAW& found) {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") {
-            return;
-        }
-        // A dot-name that is no store link (".keep", a folder of the user's) stays; ".hidden.lnk" is an entry's.
-        if (name[0] == L'.' && !HasLinkExtension(name)) {
-            return;
-        }
-        const std::wstring path = JoinPath(folder, name);
-        const DWORD attributes = found.dwFileAttributes;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // A junction or a link to a folder may lead out of the store: what lies there is not ours.
-            if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                allDeleted = EmptyDirectoryExcept(path, {}, removed) && allDeleted;
-            }
-            return;
-        }
-        if (keep.count(FoldedName(name)) != 0) {
-            return;
-        }
-        const bool gone = RemoveName(path); // a link goes itself, never what it points at
-        removed = removed || gone;
-        if (gone && removedLinks != nullptr && HasLinkExtension(name)) {
-            removedLinks->push_back(path);
-        }
-        allDeleted = gone && allDeleted;
-    });
-    return allDeleted;
 }
 
 // Removes the temporary files that a stopped run may have left in `folder`.
@@ -81,13 +52,6 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
-// True when a Startup shortcut holds something else than its store link and than what that link was mirrored
-// from: it was changed since, and so was the link. A shortcut that cannot be read now tells nothing.
-bool ShortcutChangedBesides(const std::wstring& shortcutPath, const std::string& linkBytes, const MirrorBase& base) {
-    const auto held = ReadWholeFile(shortcutPath, kLinkFileLimit);
-    return held && *held != linkBytes && BytesDigest(*held) != base.linkDigest;
-}
-
 std::wstring ShortcutTargetOf(const std::wstring& shortcutPath) {
     TShellLink link;
     return link.Load(shortcutPath) ? link.Path() : std::wstring();
@@ -99,138 +63,11 @@ std::wstring EntryNameOfShortcut(const std::wstring& fileName) {
 
 } // namespace
 
-namespace {
-
-// The target a link keeps of `target`: the target itself, or, where the link object cannot keep it as given
-// (Wine's takes an environment reference for part of a relative path, and keeps only characters of the ANSI
-// code page), its expansion; else none.
-std::wstring SetLinkTarget(TShellLink& link, const std::wstring& target) {
-    if (!target.empty()) {
-        if (link.SetPath(target) && link.RawPath() == target) {
-            return target;
-        }
-        const std::wstring expanded = ExpandedText(target);
-        if (expanded != target && link.SetPath(expanded) && link.RawPath() == expanded) {
-            return expanded;
-        }
-    }
-    (void)link.SetPath(L"");
-    return {};
-}
-
-} // namespace
-
-std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value) {
-    const std::wstring commandLine = value.Text();
-    const ValueRecord valueRecord = RecordOfValue(value);
-    std::wstring target;
-    std::wstring arguments;
-    // A cut line's program may be whole, but its arguments are not: such a link starts nothing.
-    if (!valueRecord.cut) {
-        if (const auto parts = SplitCommandLine(commandLine)) {
-            target = LinkTargetOf(*parts, value.type);
-            arguments = parts->arguments;
-        }
-    }
-    (void)link.SetDescription(DescriptionFor(commandLine));
-    target = SetLinkTarget(link, target);
-    if (!target.empty()) {
-        // The target must come back from the file as it was set (Wine's link object keeps it in the ANSI code
-        // page only); one that comes back otherwise would read as an edit of the target and be written into the
-        // value. Such a link keeps no target, as a line that cannot be split.
-        TShellLink saved;
-        if (!saved.LoadBytes(link.SaveBytes()) || saved.RawPath() != target) {
-            (void)link.SetPath(L"");
-            target.clear();
-        }
-    }
-    (void)link.SetArguments(target.empty() ? std::wstring() : arguments);
-    (void)link.SetIconLocation(target, 0);
-    LinkRecord record;
-    record.value = valueRecord;
-    const auto stored = StoredNameOf(value.name);
-    record.nameEncoded = stored && *stored != value.name;
-    record.description = TextDigest(link.Description());
-    record.target = TextDigest(link.RawPath());
-    record.arguments = TextDigest(link.Arguments());
-    link.SetDataBlock(kRecordBlockSignature, RecordBlockData(record));
-    return link.SaveBytes();
-}
-
-RegistryLinkReading ReadRegistryLink(const StoreLink& link) {
-    RegistryLinkReading reading;
-    reading.commandLine = link.description;
-    const auto record = link.recordBlock ? RecordOfBlock(*link.recordBlock) : std::nullopt;
-    if (!record || !IsRecordOfRunValue(record->value, link.description)) {
-        reading.record = RecordOfLink(link.description, link.arguments);
-        return reading;
-    }
-    reading.recorded = true;
-    reading.record = record->value;
-    const bool descriptionEdited = TextDigest(link.description) != record->description;
-    const bool targetEdited = TextDigest(link.rawTarget) != record->target;
-    if (!targetEdited && TextDigest(link.arguments) == record->arguments) {
-        reading.edit = descriptionEdited ? LinkEdit::Description : LinkEdit::None;
-        return reading;
-    }
-    // The target or the arguments were changed: they make the command line, which keeps the program as the
-    // line spelt it (quotes, references, a bare name) while the target is the one written.
-    const auto before = descriptionEdited ? std::nullopt : SplitCommandLine(link.description);
-    CommandParts parts;
-    parts.program = !targetEdited && before ? before->program : link.rawTarget;
-    parts.arguments = link.arguments;
-    parts.quoted = NeedsQuotes(parts.program) || (!targetEdited && before && before->quoted);
-    if (parts.program.empty()) {
-        reading.edit = LinkEdit::NoProgram;
-        return reading;
-    }
-    const std::wstring joined = JoinCommandLine(parts);
-    if (descriptionEdited && joined != link.description) {
-        reading.edit = LinkEdit::Disagreeing;
-        return reading;
-    }
-    reading.commandLine = joined;
-    reading.edit = LinkEdit::Fields;
-    return reading;
-}
-
-bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
-    if (base.linkSettled && link.settled && link.stamp == base.link) {
-        return true;
-    }
-    // A stamp taken within a step of the clock of its change may stay the same through a second change.
-    return link.readWhole &&
-           (base.value ? StoreLinkMirrors(link, *base.value) : BytesDigest(link.bytes) == base.linkDigest);
-}
-
-bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
-    if (!link.readWhole) {
-        return false;
-    }
-    const RegistryLinkReading reading = ReadRegistryLink(link);
-    if (!reading.recorded) {
-        return false; // written before records were kept in a block: the import writes it anew
-    }
-    const auto stored = StoredNameOf(value.name);
-    const auto record = RecordOfBlock(*link.recordBlock);
-    return reading.edit == LinkEdit::None && record && record->nameEncoded == (stored && *stored != value.name) &&
-           link.description == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
-}
-
-bool StoreLinkSays(const StoreLink& link, const RegistryValue& value) {
-    if (!link.readWhole) {
-        return false;
-    }
-    const RegistryLinkReading reading = ReadRegistryLink(link);
-    return reading.edit != LinkEdit::Disagreeing && reading.edit != LinkEdit::NoProgram &&
-           reading.commandLine == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
-}
-
 TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMirror& mirror, bool removeLeftovers)
     : m_store(store), m_mirror(mirror), m_removeLeftovers(removeLeftovers) {
     for (int code : AllCodes()) {
         if (IsEnabledCode(code)) {
-            m_kept[code]; // every enabled folder is emptied of what does not mirror an entry
+            m_kept[code]; // every enabled folder loses the store links that mirror no entry any more
         }
     }
     for (const RunKeyRead& key : system.keys) {
@@ -293,14 +130,14 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         }
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
-        if (link && link->fileName == fileName && IsPlain(link->stamp) && StoreLinkMirrors(*link, value)) {
-            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0});
+        const EntryChange change = ClassifyRunValue(link, base, value);
+        if (change == EntryChange::Unchanged && link->fileName == fileName && IsPlain(link->stamp)) {
+            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0, std::nullopt});
             entry.mirrored = true;
-        } else if (link && base && base->value == value && !LinkAsMirrored(*link, *base)) {
-            // Only the store link changed since the last import: an edit that the write-back carries into the
-            // system. It is left as it is.
-        } else if (link && base && base->value && !LinkAsMirrored(*link, *base)) {
-            // Both changed: the value stays, and so does the edit, until the user has chosen between them.
+        } else if (change == EntryChange::EditedInStore) {
+            // An edit that the write-back carries into the system. It is left as it is.
+        } else if (change == EntryChange::ChangedOnBoth) {
+            // The value stays, and so does the edit, until the user has chosen between them.
             entry.bothChanged = true;
             m_conflicts.push_back(
                 {entry.code, entry.name, entry.storeLinkPath, value.Text(), ReadRegistryLink(*link).commandLine});
@@ -334,15 +171,17 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
         }
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
-        const bool shortcutAsBefore = base && file.settled && file.stamp == base->shortcut;
-        const bool linkAsBefore = link && base && link->readWhole && LinkAsMirrored(*link, *base);
-        if (shortcutAsBefore && linkAsBefore && link->fileName == fileName) {
+        const bool stampAsBase = base && file.settled && file.stamp == base->shortcut;
+        const std::optional<std::string> held = stampAsBase || !link || !base || !link->readWhole
+                                                    ? std::nullopt
+                                                    : ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
+        const EntryChange change = ClassifyShortcut(link, base, held, stampAsBase);
+        if (change == EntryChange::Unchanged && stampAsBase && link->fileName == fileName) {
             entry.mirrored = true; // neither side changed since both were compared
-        } else if (link && shortcutAsBefore && !linkAsBefore) {
+        } else if (change == EntryChange::EditedInStore) {
             // An edit of the store link, for the write-back to carry into the Startup folder.
-        } else if (link && base && link->readWhole && !linkAsBefore &&
-                   ShortcutChangedBesides(entry.shortcutPath, link->bytes, *base)) {
-            // Both changed: the shortcut stays, and so does the edit, until the user has chosen.
+        } else if (change == EntryChange::ChangedOnBoth) {
+            // The shortcut stays, and so does the edit, until the user has chosen.
             entry.bothChanged = true;
             m_conflicts.push_back(
                 {entry.code, entry.name, entry.storeLinkPath, ShortcutTargetOf(entry.shortcutPath), link->linkTarget});
@@ -363,6 +202,9 @@ bool TImportJob::Step(DWORD budgetMs) {
         m_ownReader = std::make_unique<TShellLink>();
         UseLinks(*m_ownMaker, *m_ownReader);
     }
+    if (!std::exchange(m_intended, true)) {
+        SaveIntents();
+    }
     const ULONGLONG start = ::GetTickCount64();
     while (m_next < m_work.size()) {
         const size_t index = m_work[m_next];
@@ -373,6 +215,7 @@ bool TImportJob::Step(DWORD budgetMs) {
             MirrorShortcut(entry, m_shortcuts.at(index));
         }
         ++m_next;
+        seam::ImportPoint(kLinkWritten);
         if (budgetMs != 0 && ::GetTickCount64() - start >= budgetMs) {
             return false;
         }
@@ -382,10 +225,38 @@ bool TImportJob::Step(DWORD budgetMs) {
     return true;
 }
 
+void TImportJob::SaveIntents() {
+    // Before any store link is written anew, the bases say what each will mirror and what it held until now, and
+    // are saved: a kill at any instant after leaves bases that describe the link, whichever of the two it holds.
+    bool intended = false;
+    for (size_t index : m_work) {
+        const SystemEntry& entry = m_entries[index];
+        const StoreLink* existing = m_store.Find(entry.storeLinkPath);
+        const std::uint64_t before = existing && existing->readWhole ? BytesDigest(existing->bytes) : 0;
+        const FileStamp linkStamp = existing ? existing->stamp : FileStamp{};
+        if (entry.value) {
+            m_mirror.Set(entry.storeLinkPath, {linkStamp, false, entry.value, {}, 0, before});
+            intended = true;
+            continue;
+        }
+        const StartupFile& file = m_shortcuts.at(index);
+        const auto bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
+        if (bytes) {
+            m_mirror.Set(entry.storeLinkPath, {linkStamp, false, std::nullopt, file.settled ? file.stamp : FileStamp{},
+                                               BytesDigest(*bytes), before});
+            intended = true;
+        }
+    }
+    if (intended) {
+        (void)m_mirror.Save(); // a store whose file cannot be written now keeps the bases as they were
+        seam::ImportPoint(kIntentsSaved);
+    }
+}
+
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0});
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0, std::nullopt});
     }
 }
 
@@ -410,15 +281,15 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
     const std::wstring fileName = FileNamePart(entry.storeLinkPath);
     if (existing && existing->readWhole && existing->bytes == *bytes && existing->fileName == fileName &&
         IsPlain(existing->stamp)) {
-        m_mirror.Set(entry.storeLinkPath,
-                     {existing->stamp, existing->settled, std::nullopt, shortcutBase, BytesDigest(*bytes)});
+        m_mirror.Set(entry.storeLinkPath, {existing->stamp, existing->settled, std::nullopt, shortcutBase,
+                                           BytesDigest(*bytes), std::nullopt});
         entry.mirrored = true;
         return;
     }
     // The mirror is the shortcut's very bytes: nothing of it is lost or changed on the way.
     if (WriteStoreLink(entry, *bytes, existing)) {
         m_mirror.Set(entry.storeLinkPath,
-                     {m_written.back().stamp, false, std::nullopt, shortcutBase, BytesDigest(*bytes)});
+                     {m_written.back().stamp, false, std::nullopt, shortcutBase, BytesDigest(*bytes), std::nullopt});
     }
 }
 
@@ -466,15 +337,16 @@ void TImportJob::Fail(SystemEntry& entry, const StoreLink* existing) {
 
 void TImportJob::EmptyEnabledFolders() {
     for (const auto& [code, keep] : m_kept) {
-        // A folder that held only the links kept here needs no second search.
-        bool needed = m_store.HoldsOthers(code);
+        // Only a store link is the store's to remove: any other file of the folder, or a folder in it, stays.
         for (const auto& link : m_store.Links()) {
-            needed = needed || (link->code == code && keep.count(FoldedName(link->fileName)) == 0);
-        }
-        if (needed) {
-            bool removed = false;
-            (void)EmptyDirectoryExcept(StoreFolderPath(code), keep, removed, &m_removed); // what cannot go stays
-            m_wrote = m_wrote || removed;
+            if (link->code != code || keep.count(FoldedName(link->fileName)) != 0) {
+                continue;
+            }
+            if (RemoveName(link->path)) { // a link goes itself, never what it points at; one that stays is tried again
+                m_removed.push_back(link->path);
+                m_mirror.Erase(link->path);
+                m_wrote = true;
+            }
         }
     }
     if (!m_removeLeftovers) {

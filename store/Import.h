@@ -2,9 +2,12 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
+#include "platform/Seam.h"
 #include "store/CommandLine.h"
 #include "store/Entry.h"
+#include "store/EntryChange.h"
 #include "store/Mirror.h"
+#include "store/StoreLinkCodec.h"
 #include "store/StoreReader.h"
 #include "store/SystemReader.h"
 
@@ -20,9 +23,13 @@ namespace bw {
 
 class TShellLink;
 
-// True when the store link is still what the import left, told by its stamp where that can tell, else by what
-// it holds.
-bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base);
+// The points of an import at which a test or the soak's copy of the program may stop it, as a kill would: once
+// the bases of the links it is about to write are saved, and after each store link written. Nothing by default.
+inline constexpr const wchar_t* kIntentsSaved = L"intents-saved";
+inline constexpr const wchar_t* kLinkWritten = L"link-written";
+namespace seam {
+extern TSeam<void(const wchar_t* point)> ImportPoint;
+} // namespace seam
 
 // An entry whose store link and whose system side both changed since the last import: neither is written
 // over the other until the user has chosen.
@@ -56,9 +63,9 @@ struct ImportProblem {
 
 // Makes the enabled store folders a mirror of the system as `system` read it. Each entry's store link is kept
 // when it already mirrors the entry, written anew (in one step) when it does not, and left as it is when only
-// the store changed since the last import (an edit that the write-back has yet to carry over); every other file
-// of the enabled folders is removed. The work is done in steps, so that a window can stay responsive while
-// thousands of entries are copied.
+// the store changed since the last import (an edit that the write-back has yet to carry over); every other store
+// link of the enabled folders is removed (a file that is no store link, or a folder, is never touched). The work is
+// done in steps, so that a window can stay responsive while thousands of entries are copied.
 class TImportJob {
 public:
     // `removeLeftovers`: also removes the temporary files that a run stopped in the middle of a write left in
@@ -100,6 +107,7 @@ private:
     bool WriteStoreLink(SystemEntry& entry, const std::string& bytes, const StoreLink* existing);
     void Fail(SystemEntry& entry, const StoreLink* existing);
     void EmptyEnabledFolders();
+    void SaveIntents();
 
     const TStoreReader& m_store;
     TMirror& m_mirror;
@@ -108,6 +116,7 @@ private:
     std::vector<size_t> m_work;                // entries that need more than a look at what was read
     size_t m_next = 0;
     bool m_finished = false;
+    bool m_intended = false; // the bases of the links to write were saved before the first write
     bool m_wrote = false;
     bool m_removeLeftovers = true;
     std::map<int, std::set<std::wstring>> m_kept; // folded file names to keep, by enabled code
@@ -120,37 +129,5 @@ private:
     std::unique_ptr<TShellLink> m_ownMaker;
     std::unique_ptr<TShellLink> m_ownReader;
 };
-
-// The bytes of a store link for a Run value: a shortcut to the program of its command line with the rest as
-// arguments and the program's icon (no target when the line cannot be taken apart, or is cut), its command
-// line as description (cut to what a link keeps), and its record in the record block. `link` may be used
-// again for the next value: every field that is read back is set each time.
-std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value);
-
-// How the fields of a registry entry's store link were changed since the program wrote it.
-enum class LinkEdit {
-    None,        // not at all (or the link holds no record that could tell)
-    Description, // the description alone: it is the command line
-    Fields,      // the target or the arguments (the description not, or to the same line): they make it
-    Disagreeing, // the description one way, the target or arguments another: nothing can be carried
-    NoProgram,   // the target or arguments, to a link that now has no target: they name no program
-};
-
-// What a registry entry's store link stands for: the command line and its record, read as the fields the user
-// changed say (links without a record block read as they always did: the description and the record in the
-// arguments, or what the description tells).
-struct RegistryLinkReading {
-    std::wstring commandLine;
-    ValueRecord record;
-    bool recorded = false; // the link holds a record block
-    LinkEdit edit = LinkEdit::None;
-};
-RegistryLinkReading ReadRegistryLink(const StoreLink& link);
-
-// True when a store link is what a link written for `value` now would be, unedited.
-bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value);
-
-// True when a store link stands for `value`'s command line and record, in whatever form it was written.
-bool StoreLinkSays(const StoreLink& link, const RegistryValue& value);
 
 } // namespace bw

@@ -94,10 +94,33 @@ bool NeedsEscape(wchar_t c) {
     return c < 0x20 || std::wcschr(L"\\/:*?\"<>|%", c) != nullptr;
 }
 
+// Half of a surrogate pair without its other half: no character, so a file system may refuse it or take it for
+// another (one that keeps names in UTF-8 can only replace it).
+bool IsLoneSurrogateAt(const std::wstring& name, size_t at) {
+    const wchar_t c = name[at];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+        return at + 1 >= name.size() || name[at + 1] < 0xDC00 || name[at + 1] > 0xDFFF;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF) {
+        return at == 0 || name[at - 1] < 0xD800 || name[at - 1] > 0xDBFF;
+    }
+    return false;
+}
+
+bool HasLoneSurrogate(const std::wstring& name) {
+    for (size_t at = 0; at < name.size(); ++at) {
+        if (IsLoneSurrogateAt(name, at)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::wstring Escaped(const std::wstring& name) {
     std::wstring text;
-    for (wchar_t c : name) {
-        if (NeedsEscape(c)) {
+    for (size_t at = 0; at < name.size(); ++at) {
+        const wchar_t c = name[at];
+        if (NeedsEscape(c) || IsLoneSurrogateAt(name, at)) {
             wchar_t escape[8];
             std::swprintf(escape, 8, L"%%%04X", static_cast<unsigned>(c));
             text += escape;
@@ -289,7 +312,8 @@ bool IsSafeEntryName(const std::wstring& name) {
 std::optional<std::wstring> StoredNameOf(const std::wstring& entryName) {
     std::wstring stored = entryName;
     // A name that begins with the mark is encoded as well, so that every encoded name reads back one way.
-    if (!IsSafeEntryName(entryName) || (!entryName.empty() && entryName[0] == kEncodingMark)) {
+    if (!IsSafeEntryName(entryName) || (!entryName.empty() && entryName[0] == kEncodingMark) ||
+        HasLoneSurrogate(entryName)) {
         stored = kEncodingMark + Escaped(entryName);
     }
     if (stored.size() > kLongestStoredName) {

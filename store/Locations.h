@@ -111,7 +111,9 @@ bool IsSafeEntryName(const std::wstring& name);
 
 // The file name, without ".lnk", that keeps an entry of this name in the store: the name itself wherever it can
 // stand as a file name, otherwise a reversible encoding that begins with "=" (so every store link written
-// before keeps its name). Nothing when no file name can hold it (it is too long).
+// before keeps its name). A name with a zero or another control character (a Run value's name may hold one) or
+// with half of a surrogate pair standing alone is always encoded, so that it never maps to another entry's
+// file. Nothing when no file name can hold it (it is too long).
 std::optional<std::wstring> StoredNameOf(const std::wstring& entryName);
 
 // The entry name that a store link's file name (without ".lnk") stands for.

@@ -4,13 +4,14 @@
 #include "store/Locations.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace bw {
 
 bool MirrorBase::operator==(const MirrorBase& other) const {
     return link == other.link && linkSettled == other.linkSettled && value == other.value &&
-           shortcut == other.shortcut && linkDigest == other.linkDigest;
+           shortcut == other.shortcut && linkDigest == other.linkDigest && overwriting == other.overwriting;
 }
 
 const MirrorBase* TMirror::Find(const std::wstring& storeLinkPath) const {
@@ -43,7 +44,8 @@ namespace {
 // The file of bases: UTF-16 text, a first line that names the format, then a line per base of fields
 // separated by "|": the location code, the store link's file name (in hexadecimal, as every text is, so that
 // no character of a name can break a line), its stamp and whether it was settled, then "R", the value's
-// name, type and data, or "S", the shortcut's stamp and the digest of the link's bytes.
+// name, type and data, or "S", the shortcut's stamp and the digest of the link's bytes; last, while the import
+// is about to write the link anew, the digest of the bytes it held before.
 constexpr const wchar_t* kBaseFileStart = L"Bootwarden store base 1";
 
 std::wstring HexOfBytes(const std::string& bytes) {
@@ -162,7 +164,19 @@ std::optional<std::pair<std::wstring, MirrorBase>> BaseOfLine(const std::wstring
     }
     base.linkSettled = settled == 1;
     const bool registry = IsRegistryCode(static_cast<int>(code));
-    if (registry && fields[7] == L"R" && fields.size() == 11) {
+    // A last field, where there is one, is the digest of the link that the import was about to overwrite.
+    const auto overwriting = [&](size_t count) {
+        ULONGLONG digest = 0;
+        if (fields.size() == count + 1 && NumberOfText(fields[count], digest, ~0ULL)) {
+            base.overwriting = digest;
+            return true;
+        }
+        return fields.size() == count;
+    };
+    if (registry && fields[7] == L"R" && (fields.size() == 11 || fields.size() == 12)) {
+        if (!overwriting(11)) {
+            return std::nullopt;
+        }
         ULONGLONG type = 0;
         const auto name = TextOfHex(fields[8]);
         const auto data = BytesOfHex(fields[10]);
@@ -170,7 +184,10 @@ std::optional<std::pair<std::wstring, MirrorBase>> BaseOfLine(const std::wstring
             return std::nullopt;
         }
         base.value = RegistryValue{*name, static_cast<DWORD>(type), *data};
-    } else if (!registry && fields[7] == L"S" && fields.size() == 13) {
+    } else if (!registry && fields[7] == L"S" && (fields.size() == 13 || fields.size() == 14)) {
+        if (!overwriting(13)) {
+            return std::nullopt;
+        }
         ULONGLONG digest = 0;
         if (!StampOfFields(fields, 8, base.shortcut) || !NumberOfText(fields[12], digest, ~0ULL)) {
             return std::nullopt;
@@ -184,15 +201,17 @@ std::optional<std::pair<std::wstring, MirrorBase>> BaseOfLine(const std::wstring
 
 } // namespace
 
-void TMirror::Load() {
-    m_bases.clear();
-    m_changed = false;
+namespace {
+
+// The bases of the store's file by folded path; nothing when there is no file of ours to read.
+std::optional<std::map<std::wstring, std::pair<std::wstring, MirrorBase>>> ReadBaseFile() {
     const auto bytes = ReadWholeFile(StoreBaseFile(), 64u << 20);
     if (!bytes || bytes->size() % sizeof(wchar_t) != 0) {
-        return;
+        return std::nullopt;
     }
     std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
     std::copy(bytes->begin(), bytes->end(), reinterpret_cast<char*>(text.data()));
+    std::map<std::wstring, std::pair<std::wstring, MirrorBase>> bases;
     size_t start = 0;
     bool first = true;
     while (start < text.size()) {
@@ -201,12 +220,50 @@ void TMirror::Load() {
         start = end + 1;
         if (std::exchange(first, false)) {
             if (line != kBaseFileStart) {
-                return; // no file of ours: no bases
+                return std::nullopt; // no file of ours: no bases
             }
             continue;
         }
         if (auto base = BaseOfLine(line)) {
-            m_bases[FoldedName(base->first)] = {base->first, std::move(base->second)};
+            bases[FoldedName(base->first)] = std::move(*base);
+        }
+    }
+    return bases;
+}
+
+} // namespace
+
+void TMirror::Load() {
+    m_bases.clear();
+    m_changed = false;
+    if (auto bases = ReadBaseFile()) {
+        for (auto& [key, base] : *bases) {
+            m_bases[key] = {base.first, std::move(base.second)};
+        }
+    }
+}
+
+void TMirror::TakeIn() {
+    auto bases = ReadBaseFile();
+    if (!bases) {
+        return;
+    }
+    for (auto& [key, base] : *bases) {
+        Held& held = m_bases[key];
+        held.path = base.first;
+        held.base = std::move(base.second);
+    }
+    // Whatever this process held beyond the file is written with the next save.
+    m_changed = true;
+}
+
+void TMirror::KeepOnly(const std::set<std::wstring>& keep) {
+    for (auto at = m_bases.begin(); at != m_bases.end();) {
+        if (keep.count(at->first) == 0) {
+            at = m_bases.erase(at);
+            m_changed = true;
+        } else {
+            ++at;
         }
     }
 }
@@ -237,6 +294,9 @@ bool TMirror::Save() {
                     HexOfBytes(base.value->data);
         } else {
             text += L"|S|" + StampText(base.shortcut) + L"|" + NumberText(base.linkDigest);
+        }
+        if (base.overwriting) {
+            text += L"|" + NumberText(*base.overwriting);
         }
         text += L'\n';
     }

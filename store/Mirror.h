@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace bw {
@@ -19,6 +20,10 @@ struct MirrorBase {
     std::optional<RegistryValue> value; // a registry entry's value as it was mirrored
     FileStamp shortcut;                 // a Startup entry's shortcut as it was mirrored
     std::uint64_t linkDigest = 0;       // a Startup entry's store link (the shortcut's bytes) as it was mirrored
+    // Set while the import is about to write the store link anew, before it does: the digest of the bytes the
+    // link held until then (0: there was none). A kill between the write and the save of the bases leaves the
+    // link either as it was or as the import wrote it; both are the import's, and neither is an edit.
+    std::optional<std::uint64_t> overwriting;
 
     bool operator==(const MirrorBase& other) const;
     bool operator!=(const MirrorBase& other) const { return !(*this == other); }
@@ -38,6 +43,12 @@ public:
     // base for its link (whose system side then wins, as for a link without one). Nothing when the file is
     // not there.
     void Load();
+    // Takes in the bases that another process saved into the store's file: each base there replaces the one held
+    // for its link; a base held for a link that the file does not name stays (the next import keeps or drops it
+    // as it finds the link). Nothing changes when the file cannot be read.
+    void TakeIn();
+    // Drops every base whose link is not in `keep` (folded paths): its entry is gone from both sides.
+    void KeepOnly(const std::set<std::wstring>& keep);
     // Writes the bases held into the store's file in one step, when they changed since it was loaded or last
     // written. False when it could not be written (it is tried again at the next change or call).
     bool Save();

@@ -100,6 +100,13 @@ void TStoreSession::WriteBack(ProgressControl* progress) {
     }
 }
 
+void TStoreSession::TakeInOthersWork() {
+    if (m_mirrorLoaded) {
+        m_mirror.TakeIn();
+    }
+    m_retry = true;
+}
+
 std::vector<ImportProblem> TStoreSession::TakeNewProblems() {
     return std::exchange(m_newProblems, {});
 }
@@ -174,6 +181,18 @@ void TStoreSession::FinishRefresh() {
             m_mirror.Set(path, base);
         }
     }
+    // A base whose entry is gone from both sides (no store link, nothing in the system) is dropped, so that the
+    // file of bases holds no more than the store and the system do.
+    std::set<std::wstring> present;
+    for (const SystemEntry& entry : job->Entries()) {
+        if (!entry.storeLinkPath.empty()) {
+            present.insert(FoldedName(entry.storeLinkPath));
+        }
+    }
+    for (const auto& link : m_store.Links()) {
+        present.insert(FoldedName(link->path));
+    }
+    m_mirror.KeepOnly(present);
     (void)m_mirror.Save(); // tried again at the next change when it cannot be written now
     for (const ImportProblem& problem : job->Problems()) {
         if (m_reported.insert(std::to_wstring(problem.code) + L"|" + FoldedName(problem.name)).second) {
@@ -267,7 +286,8 @@ void TStoreSession::BuildEntries(const TImportJob& job) {
                 const Program& program = ProgramOf(commandLine, used);
                 entry.target = program.exists ? program.path : std::wstring();
                 entry.iconSource = program.path;
-            } else if (const StoreLink* link = m_store.Find(system.storeLinkPath); link && system.problem == EntryProblem::None) {
+            } else if (const StoreLink* link = m_store.Find(system.storeLinkPath);
+                       link && system.problem == EntryProblem::None) {
                 fillFromLink(entry, *link);
                 entry.readWhole = system.mirrored;
             }

@@ -51,10 +51,14 @@ public:
     size_t ImportDone() const { return m_job ? m_job->Done() : 0; }
     size_t ImportTotal() const { return m_job ? m_job->Total() : 0; }
 
-    // Forgets what this session's imports wrote or confirmed: another process worked on the store since, so a store
-    // link that differs from it may be that process's import rather than an edit. The next refresh then writes
-    // nothing back and imports the system as it is.
-    void ForgetBases() { m_mirror.Clear(); }
+    // Another process worked on the store since this session last did: a store link that differs from this
+    // session's bases may be that process's import rather than an edit. The bases that process saved are taken
+    // in; an edit of a store link that neither has written back yet keeps the base that tells it (both kept the
+    // base it was made against), and a base that only this session holds stays. The next refresh reads whole.
+    void TakeInOthersWork();
+
+    // Writes the bases into the store's file when they changed. False when it could not be written.
+    bool SaveBases() { return m_mirror.Save(); }
 
     // Carries the edits of store links into the system, without an import (the window closing). Raises for the
     // first edit that could not be carried, except one that needs rights the program lacks.

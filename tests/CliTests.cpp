@@ -4,7 +4,10 @@
 #include "cli/Output.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
+#include "platform/ShellLink.h"
 #include "resources/Texts.h"
+#include "store/Mirror.h"
+#include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreSession.h"
 
@@ -19,6 +22,10 @@ namespace bw::test {
 namespace {
 
 using Json = nlohmann::json;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
 
 struct CliResult {
     DWORD exitCode = 0xFFFFFFFF;
@@ -126,8 +133,14 @@ protected:
             throw std::runtime_error("cannot copy BwcliUnderTest.exe beside the scratch store");
         }
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", m_registry.ScratchPath().c_str());
+        // The child takes the same folder for the user's temporary one as this process does.
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", (m_root / L"Temp").c_str());
     }
-    ~CliTest() override { ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr); }
+    ~CliTest() override {
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr);
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", nullptr);
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_UNWRITABLE", nullptr);
+    }
 
     CliResult Run(const std::wstring& arguments) { return TCliProcess(m_exe, arguments).Finish(); }
 
@@ -234,7 +247,7 @@ TEST_F(CliTest, ListAsTableAndCsv) {
     const CliResult csv = Run(L"list --csv");
     ASSERT_EQ(csv.exitCode, 0u) << csv.err;
     EXPECT_EQ(csv.out.rfind("name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,"
-                            "problem,storeLink,publisher,description,signer,signature\r\n",
+                            "problem,storeLink,publisher,description,id,signer,signature\r\n",
                             0),
               0u)
         << csv.out;
@@ -545,6 +558,254 @@ TEST_F(CliTest, EveryCommandTellsAWindowOnTheStoreThatItWorkedThere) {
     window.Seen();
     EXPECT_EQ(Run(L"--version").exitCode, 0u); // reads nothing, changes nothing
     EXPECT_FALSE(window.OthersWorked());
+}
+
+// --- the store's door: bwcli makes the window's start checks ----------------------------------------------
+
+// Opened inside its zip, bwcli runs from below the user's temporary folder, which Windows' clean-up empties:
+// every command is refused with one line, no store is made and nothing changes.
+TEST_F(CliTest, AStoreBelowTheTemporaryFolderIsRefusedWithOneLine) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    const std::wstring folder = m_root / L"Temp\\Temp1_Bootwarden.zip\\Bootwarden\\";
+    ::CreateDirectoryW((m_root / L"Temp").c_str(), nullptr);
+    ::CreateDirectoryW((m_root / L"Temp\\Temp1_Bootwarden.zip").c_str(), nullptr);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(m_exe.c_str(), (folder + L"bwcli.exe").c_str(), FALSE));
+    for (const wchar_t* command : {L"disable Tool", L"list", L"refresh"}) {
+        const CliResult result = TCliProcess(folder + L"bwcli.exe", command).Finish();
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(command);
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr("temporary folder"));
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_THAT(FolderNames(folder), ElementsAre(L"bwcli.exe")) << "no store made";
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+}
+
+// In a program folder that cannot be written (Program Files, for a standard user) the entries are listed, and
+// every change is refused before anything is written: switching a kept entry on must not write its value when
+// its store link cannot then leave (it would be listed twice).
+TEST_F(CliTest, AReadOnlyStoreIsListedAndEveryChangeRefused) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept.exe --quiet");
+    ASSERT_EQ(Run(L"disable Kept").exitCode, 0u);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_UNWRITABLE", m_programDir.c_str());
+
+    const CliResult list = Run(L"list --json");
+    EXPECT_EQ(list.exitCode, 0u) << list.err;
+    const Json entries = Json::parse(list.out).at("entries");
+    EXPECT_NE(Find(entries, "Tool", "hkcu"), nullptr);
+    EXPECT_NE(Find(entries, "Kept", "hkcu"), nullptr);
+
+    for (const std::wstring& command :
+         {std::wstring(L"enable Kept"), std::wstring(L"disable Tool"), std::wstring(L"delete Tool"),
+          std::wstring(L"refresh"), std::wstring(L"disable Tool --dry-run"), L"add \"" + m_exe + L"\""}) {
+        const CliResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(command);
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr("cannot write in its folder"));
+    }
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Kept")) << "not written while its link cannot leave";
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Kept.lnk"));
+    EXPECT_THAT(FolderNames(m_startup), IsEmpty());
+}
+
+// A store folder that is a link to a folder of other files is neither read nor emptied, wherever it leads;
+// bwcli names it on the error output and goes on with the others.
+TEST_F(CliTest, AStoreFolderThatIsALinkIsNeitherReadNorEmptied) {
+    const std::wstring other = m_root / L"Other";
+    ::CreateDirectoryW(other.c_str(), nullptr);
+    WriteFileBytes(other + L"\\precious.txt", "precious");
+    WriteShortcut(other + L"\\Looks.lnk", L"c:\\looks.exe", L"c:\\looks.exe");
+    const std::wstring folder = StoreFolderPath(kUser).substr(0, StoreFolderPath(kUser).size() - 1);
+    ::RemoveDirectoryW(folder.c_str());
+    if (!MakeFileSymlink(folder, other)) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+
+    for (const wchar_t* command : {L"list --json", L"refresh"}) {
+        const CliResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 0u) << result.err;
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr(Utf8(folder)));
+    }
+    const Json entries = Json::parse(Run(L"list --json").out).at("entries");
+    EXPECT_NE(Find(entries, "Agent", "hklm"), nullptr);
+    EXPECT_EQ(Find(entries, "Tool", "hkcu"), nullptr) << "its folder is not read";
+    EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk"));
+    EXPECT_EQ(ReadFileBytes(other + L"\\precious.txt"), "precious");
+}
+
+// A window (this process, through its own door) holds an edit of a store link not yet written back while a
+// bwcli command works on the store: the window takes in what bwcli saved and still carries its edit.
+TEST_F(CliTest, AnEditNotYetWrittenBackOutlivesAnotherProcesssWork) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --old");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
+    TStoreDoor window;
+    window.Open();
+    window.Work([](TStoreDoor::TWork& work) { return work.Refresh(true); });
+    // Edited through its property sheet, and saved as Windows' link object saves it (nothing put back).
+    TShellLink link;
+    ASSERT_TRUE(link.LoadBytes(ReadFileBytes(StorePath(kUser, L"Tool"))));
+    link.SetDescription(L"c:\\tool.exe --new");
+    WriteFileBytes(StorePath(kUser, L"Tool"), link.SaveBytes());
+
+    for (const wchar_t* command : {L"list", L"disable Other"}) {
+        const CliResult result = Run(command);
+        ASSERT_EQ(result.exitCode, 0u) << result.err;
+        EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --old")
+            << "bwcli wrote nothing back";
+    }
+    window.Work([](TStoreDoor::TWork& work) { return work.Refresh(true); });
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --new");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe --new");
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Other")) << "bwcli's own work stands";
+}
+
+// --- names that cannot be typed, text that cannot run, what a refresh leaves for a person ------------------
+
+namespace {
+
+const std::wstring kHidden(L"x\0hidden", 8);
+
+class CliNameTest : public CliTest {
+protected:
+    ~CliNameTest() override { m_registry.RemoveCountedRunValue(Location::User, kHidden); }
+};
+
+} // namespace
+
+// A value made beside "x" with a counted name is listed so that it can be seen and told apart, and named by its id
+// or its store link; no command on it touches "x".
+TEST_F(CliNameTest, ANameThatCannotBeTypedIsListedAndNamedByIdOrStoreLink) {
+    using Values = std::map<std::wstring, std::wstring>;
+    m_registry.SetRunValue(Location::User, L"x", L"c:\\x.exe");
+    m_registry.SetCountedRunValue(Location::User, kHidden, L"c:\\hidden.exe");
+
+    const CliResult json = Run(L"list --json");
+    ASSERT_EQ(json.exitCode, 0u) << json.err;
+    EXPECT_NE(json.out.find("\"name\": \"x\\u0000hidden\""), std::string::npos) << json.out;
+    const Json entries = Json::parse(json.out).at("entries");
+    const Json* hidden = Find(entries, std::string("x\0hidden", 8), "hkcu");
+    const Json* plain = Find(entries, "x", "hkcu");
+    ASSERT_NE(hidden, nullptr);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(hidden->at("commandLine"), "c:\\hidden.exe");
+    EXPECT_EQ(plain->at("id"), "hkcu:x");
+    const std::string id = hidden->at("id");
+    EXPECT_EQ(id, "hkcu:=x%0000hidden");
+
+    const CliResult table = Run(L"list");
+    EXPECT_NE(table.out.find(Utf8(L"x\u2400hidden  on")), std::string::npos) << table.out;
+
+    CliResult result = Run(L"disable --id " + cli::WideOf(id));
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, Utf8(L"Switched off \"x\u2400hidden\" (hkcu).\n"));
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User), (Values{{L"x", L"c:\\x.exe"}}));
+
+    result = Run(L"enable --link \"" + StorePath(kUserOff, kHidden) + L"\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User),
+              (Values{{L"x", L"c:\\x.exe"}, {kHidden, L"c:\\hidden.exe"}}));
+
+    // The plain name, typed or by its id, names "x" alone.
+    result = Run(L"disable --id hkcu:x");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User), (Values{{kHidden, L"c:\\hidden.exe"}}));
+    EXPECT_EQ(Run(L"enable x").exitCode, 0u);
+
+    EXPECT_EQ(Run(L"disable --id nowhere").exitCode, 2u);
+    EXPECT_EQ(Run(L"disable --id hkcu:=x%00").exitCode, 2u) << "a cut escape is no id";
+    EXPECT_EQ(Run(L"disable --id hkcu:x --location hkcu").exitCode, 2u);
+    EXPECT_EQ(Run(L"disable --link \"" + m_root / L"nothing.lnk" + L"\"").exitCode, 1u);
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User),
+              (Values{{L"x", L"c:\\x.exe"}, {kHidden, L"c:\\hidden.exe"}}));
+}
+
+// CSV goes to spreadsheets: no cell is taken for a formula and none hides a character. JSON goes to scripts: every
+// text exactly as it is, a lone half of a surrogate pair as its own escape.
+TEST(EntryFormats, CsvCellsCannotRunAndJsonStaysExact) {
+    cli::ListedEntry entry;
+    entry.name = L"=HYPERLINK(\"http://x\")";
+    entry.location = L"hkcu";
+    entry.code = kUser;
+    entry.label = L"Registry (HKCU)";
+    entry.commandLine = L"+cmd|' /C calc'!A0";
+    entry.target = L"-2+3";
+    entry.problem = L"@SUM(1)";
+    entry.storeLink = L"\tTab";
+    entry.publisher = L"\rCR";
+    entry.description = L"line\nbreak\x01 end";
+    entry.id = L"c:\\plain";
+    const std::wstring csv = cli::CsvOf({entry});
+    EXPECT_EQ(csv.substr(0, csv.find(L"\r\n")),
+              L"name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,problem,storeLink,"
+              L"publisher,description,id");
+    EXPECT_EQ(csv.substr(csv.find(L"\r\n") + 2),
+              L"\"'=HYPERLINK(\"\"http://x\"\")\",hkcu,2,Registry (HKCU),false,false,false,'+cmd|' /C calc'!A0,'-2+3,"
+              L"'@SUM(1),'\u2409Tab,'\u240DCR,line\u240Abreak\u2401 end,c:\\plain\r\n");
+
+    cli::ListedEntry odd;
+    odd.name = kHidden;
+    odd.commandLine = L"a\xD800"
+                      L"b \xDC01";
+    odd.description = L"\uE000d800 \xD83D\xDE00"; // the private-use character that marks a lone half stays itself
+    const std::string json = cli::JsonOf({odd});
+    EXPECT_NE(json.find("\"name\": \"x\\u0000hidden\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"commandLine\": \"a\\ud800b \\udc01\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"description\": \"" + cli::Utf8Of(L"\uE000d800 \xD83D\xDE00") + "\""), std::string::npos)
+        << json;
+}
+
+// A refresh that leaves something for a person says so, one line each, and ends with 4; settle chooses as the
+// window's question does.
+TEST_F(CliTest, RefreshSaysWhatNeedsYouAndSettleChooses) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-1.exe");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
+    ASSERT_EQ(Run(L"list").exitCode, 0u);
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool-edit.exe"); });
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-2.exe");
+    EditShortcut(StorePath(kUser, L"Other"), [](TShellLink& link) {
+        link.SetDescription(L"c:\\one.exe");
+        link.SetPath(L"c:\\another.exe");
+    });
+
+    CliResult result = Run(L"refresh");
+    EXPECT_EQ(result.exitCode, 4u) << result.out << result.err;
+    const std::vector<std::string> lines = result.ErrLines();
+    ASSERT_EQ(lines.size(), 2u) << result.err;
+    const auto lineOf = [&](const std::string& name) {
+        for (const std::string& line : lines) {
+            if (line.find("\"" + name + "\" (hkcu)") != std::string::npos) {
+                return line;
+            }
+        }
+        return std::string("(none)");
+    };
+    EXPECT_NE(lineOf("Tool").find("bwcli settle --id \"hkcu:Tool\""), std::string::npos) << result.err;
+    EXPECT_NE(lineOf("Other").find("could not be carried"), std::string::npos) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-2.exe");
+    EXPECT_EQ(Run(L"refresh").exitCode, 4u) << "still there, still told";
+
+    EXPECT_EQ(Run(L"settle Tool").exitCode, 2u);
+    EXPECT_EQ(Run(L"settle Tool --keep both").exitCode, 2u);
+    result = Run(L"settle Tool --keep store");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-edit.exe");
+    result = Run(L"settle Tool --keep store");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_NE(result.out.find("nothing to settle"), std::string::npos) << result.out;
+
+    // Again, and this time what starts now stays and the store mirrors it.
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool-edit-2.exe"); });
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool-3.exe");
+    result = Run(L"settle --id hkcu:Tool --keep system");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-3.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool-3.exe");
 }
 
 TEST(StoreLock, GoesWhenItsHolderEndsWithoutReleasingIt) {

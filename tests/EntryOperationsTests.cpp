@@ -209,6 +209,30 @@ TEST_F(EntryOperationsTest, TheEntryThatStartsAlreadyIsComparedAsTheLinkReads) {
     EXPECT_EQ(edited->switchedOff, L"c:\\edited.exe -b");
 }
 
+// A switched-off value of another type than text (Windows starts none of them, but they are kept) is switched on
+// with the data it had, of its type, even when the fields of its link were edited: a command line made of them
+// is no data of a REG_DWORD. (The record travels in the link's block here, as a link object that keeps it does.)
+TEST_F(EntryOperationsTest, AValueOfAnotherTypeComesBackWithTheDataItHad) {
+    for (const DWORD type : {DWORD{REG_DWORD}, DWORD{REG_BINARY}, DWORD{REG_MULTI_SZ}, DWORD{REG_QWORD}, DWORD{77}}) {
+        m_registry.SetValue(ScratchRegistry::Root(Location::User), kRunKeyPath, L"Odd", type, nullptr, 0);
+        DisableEntry(Row(kUser, L"Odd"));
+        EditShortcut(StorePath(kUserOff, L"Odd"), [](TShellLink& link) {
+            link.SetPath(L"c:\\windows\\notepad.exe");
+            link.SetArguments(L"-x");
+        });
+        EnableEntry(Row(kUserOff, L"Odd"), nullptr);
+        TRegistry registry;
+        registry.SelectRoot(HKEY_CURRENT_USER);
+        ASSERT_TRUE(registry.OpenExistingKey(kRunKeyPath));
+        const auto value = registry.Value(L"Odd");
+        ASSERT_TRUE(value) << type;
+        EXPECT_EQ(value->type, type);
+        EXPECT_EQ(value->data, "") << type;
+        EXPECT_THAT(StoreNames(kUserOff), IsEmpty()) << type;
+        m_registry.RemoveRunValue(Location::User, L"Odd");
+    }
+}
+
 // A record is obeyed only when the program could have written it; a name is decoded only when a record says so.
 TEST_F(EntryOperationsTest, RecordsAreReadNeverObeyedBlindly) {
     const auto writeOld = [&](const std::wstring& fileName, const std::wstring& description,

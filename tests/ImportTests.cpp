@@ -61,7 +61,9 @@ TEST_F(ImportSystemEntriesTest, MirrorsBothRunKeysAndTheStartupFolder) {
     EXPECT_TRUE(StoreNames(kStartUpOff).empty());
 }
 
-TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersOfEverythingThatMirrorsNothing) {
+// Store links that mirror nothing go; a file that is no store link, and a folder with what it holds, are not the
+// store's to remove.
+TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersOfStoreLinksThatMirrorNothing) {
     const std::wstring folder = StoreFolderPath(kUser);
     WriteShortcut(folder + L"Gone.lnk", L"c:\\gone.exe");
     WriteShortcut(folder + L"ReadOnly.lnk", L"c:\\ro.exe");
@@ -72,12 +74,14 @@ TEST_F(ImportSystemEntriesTest, EmptiesEnabledFoldersOfEverythingThatMirrorsNoth
     WriteShortcut(folder + L".hidden.lnk", L"c:\\hidden.exe", L"c:\\hidden.exe");
     ::CreateDirectoryW((folder + L"Sub").c_str(), nullptr);
     WriteFileBytes(folder + L"Sub\\inner.lnk", "x");
+    WriteFileBytes(folder + L"notes.txt", "the user's");
     m_registry.SetRunValue(Location::User, L"Fresh", L"c:\\fresh.exe");
 
     ImportSystemEntries();
 
-    EXPECT_THAT(FolderNames(folder), UnorderedElementsAre(L".keep", L"Sub", L"Fresh.lnk"));
-    EXPECT_TRUE(FolderNames(folder + L"Sub").empty());
+    EXPECT_THAT(FolderNames(folder), UnorderedElementsAre(L".keep", L"Sub", L"Fresh.lnk", L"notes.txt"));
+    EXPECT_THAT(FolderNames(folder + L"Sub"), ElementsAre(L"inner.lnk"));
+    EXPECT_EQ(ReadFileBytes(folder + L"notes.txt"), "the user's");
 }
 
 TEST_F(ImportSystemEntriesTest, LinksFollowTheirEntriesAcrossImports) {

@@ -70,6 +70,28 @@ TEST_F(ListTest, PublisherAndDescriptionComeFromTheProgramThatStarts) {
     EXPECT_EQ(StatusPart(2), L"3 entries");
 }
 
+// A value that another program named "x", a zero and more is a row of its own whose name shows the zero, and its
+// check box switches it alone: "x" keeps starting.
+TEST_F(ListTest, ANameWithAZeroIsShownWithItsSymbolAndSwitchedAlone) {
+    const std::wstring hidden(L"x\0hidden", 8);
+    m_registry.SetRunValue(Location::User, L"x", L"c:\\x.exe");
+    m_registry.SetCountedRunValue(Location::User, hidden, L"c:\\hidden.exe");
+    Open();
+    const int row = RowOf(hidden, kUser);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(Cell(row, NameColumn), L"x\u2400hidden");
+    EXPECT_EQ(Cell(RowOf(L"x", kUser), NameColumn), L"x");
+
+    ToggleRow(row);
+    Pump();
+    using Values = std::map<std::wstring, std::wstring>;
+    EXPECT_EQ(m_registry.CountedRunValues(Location::User), (Values{{L"x", L"c:\\x.exe"}}));
+    EXPECT_GE(RowOf(hidden, kUserOff), 0);
+    EXPECT_FALSE(LvGetCheck(m_form->List(), RowOf(hidden, kUserOff)));
+    EXPECT_TRUE(LvGetCheck(m_form->List(), RowOf(L"x", kUser)));
+    m_registry.RemoveCountedRunValue(Location::User, hidden); // should the toggle have left it
+}
+
 // At every size, all five columns are in view and none is squeezed to nothing.
 TEST_F(ListTest, AllFiveColumnsStayInView) {
     m_registry.SetRunValue(Location::User, std::wstring(60, L'N'), L"\"" + Ours() + L"\" /min");

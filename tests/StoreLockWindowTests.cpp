@@ -124,6 +124,22 @@ TEST_F(StoreLockWindowTest, AnImportByAnotherProcessIsNotTakenForAnEdit) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool\\mine.exe");
 }
 
+// An edit of a store link that the window has not written back yet when another process works on the store (bwcli
+// lists the entries) is news for neither: the window takes in that process's bases and still carries the edit.
+TEST_F(StoreLockWindowTest, APendingEditOutlivesAnotherProcesssWork) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool\\v1.exe");
+    Open();
+    Settle();
+    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool\\mine.exe", L"c:\\tool\\mine.exe");
+    Settle();
+    RefreshAsAnotherProcess();
+    ASSERT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool\\v1.exe");
+    m_form->RefreshAll();
+    Pump();
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool\\mine.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool\\mine.exe");
+}
+
 TEST_F(StoreLockWindowTest, ASecondStartOnTheStoreBringsTheFirstWindowBack) {
     Open();
     TNamedValue first(StoreWindowName(m_programDir));

@@ -162,6 +162,75 @@ std::vector<std::wstring> ScratchRegistry::RunValueNames(Location location) cons
     return names;
 }
 
+namespace {
+
+struct CountedName {
+    USHORT length;
+    USHORT maximumLength;
+    const wchar_t* buffer;
+};
+
+template <typename Fn> Fn NtCall(const char* name) {
+    const auto call =
+        reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+    if (call == nullptr) {
+        throw std::runtime_error(std::string("ntdll has no ") + name);
+    }
+    return call;
+}
+
+CountedName Counted(const std::wstring& name) {
+    const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    return {bytes, bytes, name.data()};
+}
+
+} // namespace
+
+void ScratchRegistry::SetCountedRunValue(Location location, const std::wstring& name, const std::wstring& text) {
+    using SetFn = LONG(NTAPI*)(HANDLE, const CountedName*, ULONG, ULONG, const void*, ULONG);
+    UniqueHkey key;
+    Check(::RegOpenKeyExW(Root(location), kRunKeyPath, 0, KEY_ALL_ACCESS, key.Put()), "RegOpenKeyEx");
+    const CountedName counted = Counted(name);
+    const LONG status = NtCall<SetFn>("NtSetValueKey")(key.Get(), &counted, 0, REG_SZ, text.c_str(),
+                                                       static_cast<ULONG>((text.size() + 1) * sizeof(wchar_t)));
+    if (status < 0) {
+        throw std::runtime_error("NtSetValueKey failed");
+    }
+}
+
+void ScratchRegistry::RemoveCountedRunValue(Location location, const std::wstring& name) {
+    using DeleteFn = LONG(NTAPI*)(HANDLE, const CountedName*);
+    UniqueHkey key;
+    if (::RegOpenKeyExW(Root(location), kRunKeyPath, 0, KEY_ALL_ACCESS, key.Put()) == ERROR_SUCCESS) {
+        const CountedName counted = Counted(name);
+        (void)NtCall<DeleteFn>("NtDeleteValueKey")(key.Get(), &counted); // a value already gone is fine
+    }
+}
+
+std::map<std::wstring, std::wstring> ScratchRegistry::CountedRunValues(Location location) const {
+    std::map<std::wstring, std::wstring> values;
+    UniqueHkey key;
+    if (::RegOpenKeyExW(Root(location), kRunKeyPath, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
+        return values;
+    }
+    std::vector<wchar_t> name(16384);
+    std::vector<wchar_t> data(32768);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+        if (::RegEnumValueW(key.Get(), index, name.data(), &length, nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+            break;
+        }
+        std::wstring text(data.data(), size / sizeof(wchar_t));
+        while (!text.empty() && text.back() == L'\0') {
+            text.pop_back();
+        }
+        values[std::wstring(name.data(), length)] = text;
+    }
+    return values;
+}
+
 void ScratchRegistry::SetStartupFolder(const std::wstring& folder) {
     SetText(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, folder);
 }

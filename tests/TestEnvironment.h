@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,6 +83,14 @@ public:
     };
     std::optional<Value> RunValue(Location location, const std::wstring& name) const;
     std::vector<std::wstring> RunValueNames(Location location) const;
+
+    // A Run value made, read and removed by its counted name, as another program can with NtSetValueKey: the name
+    // may hold a zero character, which the registry's C-string calls would cut short ("x<NUL>hidden" beside
+    // "x"). Such a value outlives `reg delete`; a test removes what it made this way.
+    void SetCountedRunValue(Location location, const std::wstring& name, const std::wstring& text);
+    void RemoveCountedRunValue(Location location, const std::wstring& name);
+    // Every value of the Run key by its whole name, with its text, as enumeration (which counts names) gives them.
+    std::map<std::wstring, std::wstring> CountedRunValues(Location location) const;
 
     // Points the "Startup" value of "Shell Folders" at `folder`.
     void SetStartupFolder(const std::wstring& folder);

@@ -51,6 +51,28 @@ bw::UniqueHkey CreateKey(HKEY root, const std::wstring& path, REGSAM view) {
     return bw::UniqueHkey(key);
 }
 
+// Another program can give a value a name that holds a zero character, through ntdll's calls that take the name
+// with its length; the registry's C-string calls would act on the value named by its first part. The world makes
+// and removes such values as that program would.
+struct CountedName {
+    USHORT length;
+    USHORT maximumLength;
+    const wchar_t* buffer;
+};
+
+template <typename Fn> Fn NtCall(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+CountedName Counted(const std::wstring& name) {
+    const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    return {bytes, bytes, name.data()};
+}
+
+bool HoldsZero(const std::wstring& name) {
+    return name.find(L'\0') != std::wstring::npos;
+}
+
 bool IsTemporary(const std::wstring& fileName) {
     if (bw::IsTemporaryFileName(fileName)) {
         return true;
@@ -174,6 +196,14 @@ void TWorld::WriteValue(bw::Location location, const std::wstring& name, const C
     const int code = EnabledCode(location);
     const bw::UniqueHkey key = CreateKey(bw::RegistryRoot(code), bw::kRunKeyPath, bw::RegistryView(code));
     const std::string data = TextBytes(content.text);
+    if (HoldsZero(name)) {
+        using SetFn = LONG(NTAPI*)(HANDLE, const CountedName*, ULONG, ULONG, const void*, ULONG);
+        const CountedName counted = Counted(name);
+        if (const auto set = NtCall<SetFn>("NtSetValueKey")) {
+            (void)set(key.Get(), &counted, 0, content.type, data.data(), static_cast<ULONG>(data.size()));
+        }
+        return;
+    }
     (void)::RegSetValueExW(key.Get(), name.c_str(), 0, content.type, reinterpret_cast<const BYTE*>(data.data()),
                            static_cast<DWORD>(data.size()));
 }
@@ -181,6 +211,12 @@ void TWorld::WriteValue(bw::Location location, const std::wstring& name, const C
 bool TWorld::RemoveValue(bw::Location location, const std::wstring& name) {
     const int code = EnabledCode(location);
     const bw::UniqueHkey key = CreateKey(bw::RegistryRoot(code), bw::kRunKeyPath, bw::RegistryView(code));
+    if (HoldsZero(name)) {
+        using DeleteFn = LONG(NTAPI*)(HANDLE, const CountedName*);
+        const CountedName counted = Counted(name);
+        const auto remove = NtCall<DeleteFn>("NtDeleteValueKey");
+        return remove != nullptr && remove(key.Get(), &counted) >= 0;
+    }
     return ::RegDeleteValueW(key.Get(), name.c_str()) == ERROR_SUCCESS;
 }
 

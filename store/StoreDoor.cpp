@@ -1,0 +1,88 @@
+#include "store/StoreDoor.h"
+
+#include "resources/Texts.h"
+#include "store/Locations.h"
+
+namespace bw {
+
+TStoreDoor::TStoreDoor() = default;
+TStoreDoor::~TStoreDoor() = default;
+
+void TStoreDoor::Open() {
+    m_open = false;
+    const StoreStart start = PrepareStore();
+    if (start.kind == StoreStart::Temporary) {
+        throw EStoreNotHere(FormatMessageText(text::kExtractFirst, ProgramDir()));
+    }
+    m_readOnly = start.kind == StoreStart::ReadOnly;
+    // Until store folders that are links are allowed, the checks of PrepareStore leave them out of every code
+    // of the run: nothing is read from, written into or removed from where they lead.
+    m_linkedFolders = start.linkedFolders;
+    m_watch = std::make_unique<TStoreWatch>();
+    m_open = true;
+}
+
+std::unique_ptr<TStoreDoor::TWork> TStoreDoor::BeginWork(DWORD waitMs) {
+    return std::unique_ptr<TWork>(new TWork(*this, std::make_unique<TStoreLock>(waitMs)));
+}
+
+std::unique_ptr<TStoreDoor::TWork> TStoreDoor::TryBeginWork(DWORD waitMs) {
+    std::unique_ptr<TStoreLock> lock = TStoreLock::TryTake(waitMs);
+    if (!lock) {
+        return nullptr;
+    }
+    return std::unique_ptr<TWork>(new TWork(*this, std::move(lock)));
+}
+
+void TStoreDoor::Enter() {
+    if (!m_open) {
+        Open();
+    }
+    // Another process's work is news: its bases are taken in, and this process's edits not yet written back stay.
+    if (m_depth++ == 0 && m_watch->OthersWorked()) {
+        m_session.TakeInOthersWork();
+    }
+}
+
+void TStoreDoor::Leave() {
+    if (--m_depth > 0) {
+        return;
+    }
+    (void)m_session.SaveBases(); // what cannot be saved now is tried again at the end of the next work
+    m_watch->Seen();
+}
+
+TStoreDoor::TWork::TWork(TStoreDoor& door, std::unique_ptr<TStoreLock> lock) : m_door(door), m_lock(std::move(lock)) {
+    m_door.Enter();
+}
+
+TStoreDoor::TWork::~TWork() {
+    m_door.Leave();
+}
+
+bool TStoreDoor::TWork::Refresh(bool writeBack, ProgressControl* progress) {
+    return Session().Refresh(writeBack, progress);
+}
+
+void TStoreDoor::TWork::Disable(const Entry& entry) {
+    DisableEntry(entry);
+}
+
+void TStoreDoor::TWork::Enable(const Entry& entry, ProgressControl* progress, bool replaceStarting) {
+    EnableEntry(entry, progress, replaceStarting);
+}
+
+void TStoreDoor::TWork::AllowToStart(const Entry& entry) {
+    AllowEntryToStart(entry);
+}
+
+void TStoreDoor::TWork::Delete(const Entry& entry) {
+    DeleteEntry(entry);
+}
+
+std::wstring TStoreDoor::TWork::AddStartupShortcut(const std::wstring& programPath,
+                                                   const std::optional<std::wstring>& name) {
+    return name ? bw::AddStartupShortcut(programPath, *name) : bw::AddStartupShortcut(programPath);
+}
+
+} // namespace bw

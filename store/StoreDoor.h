@@ -1,0 +1,130 @@
+#pragma once
+
+#include "platform/Errors.h"
+#include "store/Entry.h"
+#include "store/EntryOperations.h"
+#include "store/StoreLock.h"
+#include "store/StoreSession.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bw {
+
+class ProgressControl;
+
+// The store cannot be opened here at all: its folder lies below the user's temporary folder (a program opened
+// inside its zip file), where the clean-up would take every entry kept switched off. Nothing was made.
+class EStoreNotHere : public EBootwarden {
+public:
+    using EBootwarden::EBootwarden;
+};
+
+// The one way into the store beside ProgramDir, for every front end (the window, bwcli).
+//
+// Open makes the start checks (a temporary folder refuses the store, a folder that cannot be written makes it
+// read-only, store folders that are links are left out of the run) and creates missing store folders. After
+// that, everything that reads or changes the store happens inside a unit of work:
+//
+//     TStoreDoor door;
+//     door.Open();                                   // raises EStoreNotHere; asks nothing, holds nothing
+//     ... ask the person whatever is to be asked: no lock is held ...
+//     {
+//         const auto work = door.BeginWork();        // the lock, within kStoreLockWait (else EStoreBusy)
+//         work->Refresh(false);                      // reads again what other processes may have changed
+//         ... act on work->Entries(), through work->Disable / Enable / Delete ...
+//     }                                              // bases saved, other processes told, lock released
+//
+// or, the same as one call, door.Work([&](TStoreDoor::TWork& work) { ... }).
+//
+// Beginning a unit of work takes the store's lock (bounded wait) and, when another process worked on the store
+// since this one last did, takes in the bases that process saved while keeping this process's own edits not
+// yet written back. Ending it saves the bases and moves the work count on (TStoreWatch), so that others take in
+// this one's work, then releases the lock. A question is never asked inside a unit of work: ask first, then
+// begin one, read the entries again and act on what is there then. A thread may begin a unit of work inside
+// another one; the inner one saves and tells as the outer does.
+class TStoreDoor {
+public:
+    TStoreDoor();
+    ~TStoreDoor();
+    TStoreDoor(const TStoreDoor&) = delete;
+    TStoreDoor& operator=(const TStoreDoor&) = delete;
+
+    // Makes the start checks on ProgramDir (see above). Raises EStoreNotHere below the temporary folder, and what
+    // CreateStoreFolders raises for a folder that cannot be made. May be called again (a new start on the store).
+    void Open();
+
+    bool IsOpen() const { return m_open; }
+    // Nothing can be changed: ProgramDir cannot be written. The entries are listed all the same.
+    bool ReadOnly() const { return m_readOnly; }
+    // The store folders that are links to other folders: none of their entries is read, written or removed.
+    const std::vector<std::wstring>& LinkedFolders() const { return m_linkedFolders; }
+
+    // The entries as the last unit of work read them. Outside a unit of work they may be out of date: a command
+    // acts only on what it reads again inside one.
+    const std::vector<Entry>& Entries() const { return m_session.Entries(); }
+
+    class TWork;
+    // Begins a unit of work, waiting up to `waitMs` for another process to finish with the store; raises
+    // EStoreBusy when it does not.
+    std::unique_ptr<TWork> BeginWork(DWORD waitMs = kStoreLockWait);
+    // The same, or null when another process still works on the store after `waitMs`.
+    std::unique_ptr<TWork> TryBeginWork(DWORD waitMs);
+
+    // Runs `act` inside one unit of work and returns what it returns.
+    template <class Act> auto Work(Act&& act, DWORD waitMs = kStoreLockWait) {
+        const std::unique_ptr<TWork> work = BeginWork(waitMs);
+        return std::forward<Act>(act)(*work);
+    }
+
+    // The session through which the window's long import runs in parts (BeginRefresh, ContinueRefresh, ...);
+    // it is only ever called inside a unit of work.
+    TStoreSession& Session() { return m_session; }
+
+private:
+    void Enter();
+    void Leave();
+
+    TStoreSession m_session;
+    std::unique_ptr<TStoreWatch> m_watch;
+    bool m_open = false;
+    bool m_readOnly = false;
+    std::vector<std::wstring> m_linkedFolders;
+    int m_depth = 0; // units of work under way on this thread
+};
+
+// One unit of work on the store: the lock is held for its whole life. What changes an entry goes through here.
+class TStoreDoor::TWork {
+public:
+    ~TWork();
+    TWork(const TWork&) = delete;
+    TWork& operator=(const TWork&) = delete;
+
+    TStoreSession& Session() { return m_door.m_session; }
+    const std::vector<Entry>& Entries() const { return m_door.m_session.Entries(); }
+
+    // Reads the system and the store again and mirrors them (TStoreSession::Refresh); with `writeBack`, edits of
+    // store links are carried into the system first. True when anything had changed.
+    bool Refresh(bool writeBack, ProgressControl* progress = nullptr);
+
+    // The changes of an entry (see EntryOperations.h); each is refused (EEntryRefused) in a read-only store.
+    void Disable(const Entry& entry);
+    void Enable(const Entry& entry, ProgressControl* progress, bool replaceStarting = false);
+    void AllowToStart(const Entry& entry);
+    void Delete(const Entry& entry);
+    std::wstring AddStartupShortcut(const std::wstring& programPath, const std::optional<std::wstring>& name = {});
+
+private:
+    friend class TStoreDoor;
+    TWork(TStoreDoor& door, std::unique_ptr<TStoreLock> lock);
+
+    TStoreDoor& m_door;
+    std::unique_ptr<TStoreLock> m_lock;
+};
+
+} // namespace bw

@@ -1,0 +1,127 @@
+#include "store/StoreLinkCodec.h"
+
+#include "platform/ShellLink.h"
+#include "store/CommandLine.h"
+#include "store/Locations.h"
+
+namespace bw {
+
+namespace {
+
+// The target a link keeps of `target`: the target itself, or, where the link object cannot keep it as given
+// (Wine's takes an environment reference for part of a relative path, and keeps only characters of the ANSI
+// code page), its expansion; else none.
+std::wstring SetLinkTarget(TShellLink& link, const std::wstring& target) {
+    if (!target.empty()) {
+        if (link.SetPath(target) && link.RawPath() == target) {
+            return target;
+        }
+        const std::wstring expanded = ExpandedText(target);
+        if (expanded != target && link.SetPath(expanded) && link.RawPath() == expanded) {
+            return expanded;
+        }
+    }
+    (void)link.SetPath(L"");
+    return {};
+}
+
+} // namespace
+
+std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value) {
+    const std::wstring commandLine = value.Text();
+    const ValueRecord valueRecord = RecordOfValue(value);
+    std::wstring target;
+    std::wstring arguments;
+    // A cut line's program may be whole, but its arguments are not: such a link starts nothing.
+    if (!valueRecord.cut) {
+        if (const auto parts = SplitCommandLine(commandLine)) {
+            target = LinkTargetOf(*parts, value.type);
+            arguments = parts->arguments;
+        }
+    }
+    (void)link.SetDescription(DescriptionFor(commandLine));
+    target = SetLinkTarget(link, target);
+    if (!target.empty()) {
+        // The target must come back from the file as it was set (Wine's link object keeps it in the ANSI code
+        // page only); one that comes back otherwise would read as an edit of the target and be written into the
+        // value. Such a link keeps no target, as a line that cannot be split.
+        TShellLink saved;
+        if (!saved.LoadBytes(link.SaveBytes()) || saved.RawPath() != target) {
+            (void)link.SetPath(L"");
+            target.clear();
+        }
+    }
+    (void)link.SetArguments(target.empty() ? std::wstring() : arguments);
+    (void)link.SetIconLocation(target, 0);
+    LinkRecord record;
+    record.value = valueRecord;
+    const auto stored = StoredNameOf(value.name);
+    record.nameEncoded = stored && *stored != value.name;
+    record.description = TextDigest(link.Description());
+    record.target = TextDigest(link.RawPath());
+    record.arguments = TextDigest(link.Arguments());
+    link.SetDataBlock(kRecordBlockSignature, RecordBlockData(record));
+    return link.SaveBytes();
+}
+
+RegistryLinkReading ReadRegistryLink(const StoreLink& link) {
+    RegistryLinkReading reading;
+    reading.commandLine = link.description;
+    const auto record = link.recordBlock ? RecordOfBlock(*link.recordBlock) : std::nullopt;
+    if (!record || !IsRecordOfRunValue(record->value, link.description)) {
+        reading.record = RecordOfLink(link.description, link.arguments);
+        return reading;
+    }
+    reading.recorded = true;
+    reading.record = record->value;
+    const bool descriptionEdited = TextDigest(link.description) != record->description;
+    const bool targetEdited = TextDigest(link.rawTarget) != record->target;
+    if (!targetEdited && TextDigest(link.arguments) == record->arguments) {
+        reading.edit = descriptionEdited ? LinkEdit::Description : LinkEdit::None;
+        return reading;
+    }
+    // The target or the arguments were changed: they make the command line, which keeps the program as the
+    // line spelt it (quotes, references, a bare name) while the target is the one written.
+    const auto before = descriptionEdited ? std::nullopt : SplitCommandLine(link.description);
+    CommandParts parts;
+    parts.program = !targetEdited && before ? before->program : link.rawTarget;
+    parts.arguments = link.arguments;
+    parts.quoted = NeedsQuotes(parts.program) || (!targetEdited && before && before->quoted);
+    if (parts.program.empty()) {
+        reading.edit = LinkEdit::NoProgram;
+        return reading;
+    }
+    const std::wstring joined = JoinCommandLine(parts);
+    if (descriptionEdited && joined != link.description) {
+        reading.edit = LinkEdit::Disagreeing;
+        return reading;
+    }
+    reading.commandLine = joined;
+    reading.edit = LinkEdit::Fields;
+    return reading;
+}
+
+bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
+    if (!link.readWhole) {
+        return false;
+    }
+    const RegistryLinkReading reading = ReadRegistryLink(link);
+    if (!reading.recorded) {
+        return false; // written before records were kept in a block: the import writes it anew
+    }
+    const auto stored = StoredNameOf(value.name);
+    const auto record = RecordOfBlock(*link.recordBlock);
+    return reading.edit == LinkEdit::None && record && record->nameEncoded == (stored && *stored != value.name) &&
+           link.description == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
+}
+
+bool StoreLinkSays(const StoreLink& link, const RegistryValue& value) {
+    if (!link.readWhole) {
+        return false;
+    }
+    const RegistryLinkReading reading = ReadRegistryLink(link);
+    return reading.edit != LinkEdit::Disagreeing && reading.edit != LinkEdit::NoProgram &&
+           reading.commandLine == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
+}
+
+} // namespace bw

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/Registry.h"
+#include "store/CommandLine.h"
+#include "store/StoreReader.h"
+
+#include <string>
+
+namespace bw {
+
+class TShellLink;
+
+// The codec of a registry entry's store link: the link written for a Run value, and what a link read from the
+// store stands for.
+
+// The bytes of a store link for a Run value: a shortcut to the program of its command line with the rest as
+// arguments and the program's icon (no target when the line cannot be taken apart, or is cut), its command
+// line as description (cut to what a link keeps), and its record in the record block. `link` may be used
+// again for the next value: every field that is read back is set each time.
+std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value);
+
+// How the fields of a registry entry's store link were changed since the program wrote it.
+enum class LinkEdit {
+    None,        // not at all (or the link holds no record that could tell)
+    Description, // the description alone: it is the command line
+    Fields,      // the target or the arguments (the description not, or to the same line): they make it
+    Disagreeing, // the description one way, the target or arguments another: nothing can be carried
+    NoProgram,   // the target or arguments, to a link that now has no target: they name no program
+};
+
+// What a registry entry's store link stands for: the command line and its record, read as the fields the user
+// changed say (links without a record block read as they always did: the description and the record in the
+// arguments, or what the description tells).
+struct RegistryLinkReading {
+    std::wstring commandLine;
+    ValueRecord record;
+    bool recorded = false; // the link holds a record block
+    LinkEdit edit = LinkEdit::None;
+};
+RegistryLinkReading ReadRegistryLink(const StoreLink& link);
+
+// True when a store link is what a link written for `value` now would be, unedited.
+bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value);
+
+// True when a store link stands for `value`'s command line and record, in whatever form it was written.
+bool StoreLinkSays(const StoreLink& link, const RegistryValue& value);
+
+} // namespace bw

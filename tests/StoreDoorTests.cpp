@@ -1,0 +1,175 @@
+#include "TestEnvironment.h"
+
+#include "store/Import.h"
+#include "store/Mirror.h"
+#include "store/StoreDoor.h"
+
+namespace bw::test {
+
+namespace {
+
+using ::testing::IsEmpty;
+
+// Stands for a kill: nothing of the run after the point is done, and nothing is saved on the way out.
+struct Killed {};
+
+// A start of the program whose import is ended at the `count`th time it reaches `point`.
+void StartKilledAt(const wchar_t* point, int count) {
+    int reached = 0;
+    const auto kill = seam::ImportPoint.Replace([&](const wchar_t* at) {
+        if (std::wstring(at) == point && ++reached == count) {
+            throw Killed{};
+        }
+    });
+    ASSERT_TRUE(PrepareStore().kind == StoreStart::Usable);
+    TStoreSession start;
+    EXPECT_THROW(start.Refresh(false, nullptr), Killed);
+}
+
+class StoreDoorTest : public StoreTest {
+protected:
+    static void Refresh(TStoreDoor& door) {
+        door.Work([](TStoreDoor::TWork& work) { return work.Refresh(true); });
+    }
+
+    static const MirrorBase* SavedBase(TMirror& saved, const std::wstring& storeLinkPath) {
+        saved.Load();
+        return saved.Find(storeLinkPath);
+    }
+};
+
+} // namespace
+
+// An entry that went from both sides while no program ran (its value and its store link) leaves no base behind:
+// the file of bases never holds more than the store and the system do.
+TEST_F(StoreDoorTest, ABaseWhoseEntryIsGoneFromBothSidesIsDropped) {
+    m_registry.SetRunValue(Location::User, L"Gone", L"c:\\gone.exe");
+    m_registry.SetRunValue(Location::User, L"Stays", L"c:\\stays.exe");
+    WriteShortcut(StartupPath(L"Went.lnk"), L"c:\\went.exe", L"went");
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+    }
+    TMirror saved;
+    ASSERT_NE(SavedBase(saved, StorePath(kUser, L"Gone")), nullptr);
+    ASSERT_NE(SavedBase(saved, StorePath(kStartUp, L"Went")), nullptr);
+
+    m_registry.RemoveRunValue(Location::User, L"Gone");
+    ::DeleteFileW(StorePath(kUser, L"Gone").c_str());
+    ::DeleteFileW(StartupPath(L"Went.lnk").c_str());
+    ::DeleteFileW(StorePath(kStartUp, L"Went").c_str());
+    TStoreDoor door;
+    door.Open();
+    Refresh(door);
+    EXPECT_EQ(SavedBase(saved, StorePath(kUser, L"Gone")), nullptr);
+    EXPECT_EQ(SavedBase(saved, StorePath(kStartUp, L"Went")), nullptr);
+    EXPECT_NE(SavedBase(saved, StorePath(kUser, L"Stays")), nullptr);
+}
+
+// A unit of work of one process takes in what another saved since (here a second door on the same store, as a
+// second program has one); the first one's edit of a store link that neither has written back is still carried.
+TEST_F(StoreDoorTest, AnotherProcesssWorkIsTakenInAndAPendingEditKept) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --old");
+    TStoreDoor window;
+    window.Open();
+    Refresh(window);
+    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe --new");
+
+    m_registry.SetRunValue(Location::User, L"Added", L"c:\\added.exe");
+    {
+        TStoreDoor other;
+        other.Open();
+        other.Work([](TStoreDoor::TWork& work) { return work.Refresh(false); });
+    }
+    Refresh(window);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --new");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Added")->text, L"c:\\added.exe");
+    TMirror saved;
+    EXPECT_NE(SavedBase(saved, StorePath(kUser, L"Added")), nullptr) << "the other's base stays in the file";
+}
+
+// Opening the store refuses a folder below the temporary folder before anything is made, and tells a folder
+// that cannot be written.
+TEST_F(StoreDoorTest, OpeningMakesTheStartChecks) {
+    const std::wstring temporary = m_root / L"Temp\\Bootwarden\\";
+    ::CreateDirectoryW((m_root / L"Temp").c_str(), nullptr);
+    ::CreateDirectoryW(temporary.c_str(), nullptr);
+    SetProgramDir(temporary);
+    TStoreDoor door;
+    EXPECT_THROW(door.Open(), EStoreNotHere);
+    EXPECT_THROW(door.BeginWork(), EStoreNotHere) << "no work on a store that cannot be opened";
+    EXPECT_THAT(NamesIn(temporary), IsEmpty());
+
+    SetProgramDir(m_programDir);
+    const std::wstring programDir = m_programDir;
+    const auto refuses = seam::FolderAcceptsWrites.Replace([programDir](const std::wstring& folder) {
+        return !IsInFolder(FullPath(folder), programDir) && seam::FolderAcceptsWrites.Real(folder);
+    });
+    door.Open();
+    EXPECT_TRUE(door.ReadOnly());
+}
+
+// Killed while its import wrote a new store link for an outside change (before it saved its bases), the program
+// finds at its next start a link that its bases describe: a later outside change is imported, not taken for a
+// conflict with an edit that nobody made (which would offer to put the older command line back).
+TEST_F(StoreDoorTest, AKillDuringTheImportLeavesBasesThatDescribeTheLinks) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /v1");
+    m_registry.SetRunValue(Location::User, L"Next", L"c:\\next.exe /v1");
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+    }
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /v2");
+    m_registry.SetRunValue(Location::User, L"Next", L"c:\\next.exe /v2");
+    StartKilledAt(kLinkWritten, 1); // one of the two links written anew, the other not yet
+    m_registry.SetRunValue(Location::User, L"Next", L"c:\\next.exe /v3");
+
+    TStoreSession next;
+    next.Refresh(true, nullptr);
+    EXPECT_THAT(next.TakeBothChanged(), IsEmpty());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Next")->text, L"c:\\next.exe /v3");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe /v2");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Next")).description, L"c:\\next.exe /v3");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe /v2");
+}
+
+// Killed after its bases said what the import would write but before any link was written: the old link is no
+// edit, and its older command line is never written over the outside change.
+TEST_F(StoreDoorTest, AKillBeforeTheFirstWriteNeverPutsTheOlderLineBack) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /v1");
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+    }
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /v2");
+    StartKilledAt(kIntentsSaved, 1);
+
+    TStoreSession next;
+    next.Refresh(true, nullptr);
+    EXPECT_THAT(next.TakeBothChanged(), IsEmpty());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe /v2");
+    EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe /v2");
+}
+
+// An edit written back by a run that ended before it saved its bases: the store link and the value changed to the
+// same line. That is no conflict to ask about; the link becomes a mirror of the value again.
+TEST_F(StoreDoorTest, BothSidesChangedToTheSameLineIsNoConflict) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /v1");
+    TStoreDoor door;
+    door.Open();
+    Refresh(door);
+    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe /edited");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /edited");
+
+    Refresh(door);
+    EXPECT_THAT(door.Session().TakeBothChanged(), IsEmpty());
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe /edited");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /v3");
+    Refresh(door);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe /v3") << "a mirror again";
+}
+
+} // namespace bw::test
