@@ -23,8 +23,10 @@ constexpr int kMinimumName = 60;
 constexpr int kShortenedName = 150; // where a long name stops giving way to Publisher
 constexpr int kMaximumPublisher = 150;
 constexpr int kMaximumDescription = 220;
-constexpr int kMinimumDetail = 60;         // the least that Publisher and Description keep while Name can give way
-constexpr DWORD kDetailsBudget = 150;      // milliseconds of reading version resources in one go
+constexpr int kMinimumDetail = 60; // the least that Publisher and Description keep while Name can give way
+// A Publisher cell whose claim the signature does not confirm: dark red on a pale amber ground.
+constexpr COLORREF kUnconfirmedText = RGB(160, 0, 0);
+constexpr COLORREF kUnconfirmedGround = RGB(255, 236, 200);
 constexpr LPARAM kKeyWasDown = 0x40000000; // of a key message: the key was down before it, the press repeats
 
 // Suspends the list's redrawing for its lifetime and resumes it on every exit.
@@ -109,12 +111,16 @@ void TEntryList::Create(HWND parent, UINT dpi) {
     LvInsertColumn(m_list, LocationColumn, text::kLocationColumn, 120);
     LvInsertColumn(m_list, PublisherColumn, text::kPublisherColumn, 100);
     LvInsertColumn(m_list, DescriptionColumn, text::kFileDescriptionColumn, 120);
+    LvInsertColumn(m_list, SignerColumn, text::kSignerColumn, 100);
     // The columns keep their indices (Target is 1, "Found in..." 2); only the order they are shown in changes.
     int order[kColumnCount];
     std::copy(std::begin(kColumnDisplayOrder), std::end(kColumnDisplayOrder), std::begin(order));
     ListView_SetColumnOrderArray(m_list, kColumnCount, order);
     m_dpi = dpi;
     ShowSortArrow();
+    // The reader tells the list itself, which takes what it read on the window's thread.
+    const HWND list = m_list;
+    m_facts = std::make_unique<TFileFactsReader>([list] { ::PostMessageW(list, WM_FACTSREAD, 0, 0); });
 }
 
 LRESULT CALLBACK TEntryList::ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -124,6 +130,9 @@ LRESULT CALLBACK TEntryList::ListProc(HWND window, UINT message, WPARAM wParam, 
 
 LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_FACTSREAD:
+        ApplyFacts();
+        return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN: // with Alt held
         // Only a key that goes down here is pressed here. A key held on a dialog's button that closed repeats into
@@ -193,6 +202,7 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
         row.nameWidth = ListView_GetStringWidth(m_list, VisibleName(row.entry.name).c_str());
         row.publisherWidth = TextWidth(row.entry.publisher);
         row.descriptionWidth = TextWidth(row.entry.fileDescription);
+        row.signerWidth = TextWidth(SignerText(row.entry));
     }
     m_nameExtra = m_locationExtra = -1;
     m_icons.clear();
@@ -250,10 +260,11 @@ void TEntryList::InsertRow(int row, const Shown& shown) {
     model.sortKey = shown.sortKey;
     model.publisherWidth = TextWidth(entry.publisher);
     model.descriptionWidth = TextWidth(entry.fileDescription);
+    model.signerWidth = TextWidth(SignerText(entry));
     const int image = ImageOf(model.iconKey, entry);
     m_rows.insert(m_rows.begin() + row, std::move(model));
     LvInsertItem(m_list, row, VisibleName(entry.name), image, 0); // a name may hold a zero
-    for (int column : {TargetColumn, LocationColumn, PublisherColumn, DescriptionColumn}) {
+    for (int column : {TargetColumn, LocationColumn, PublisherColumn, DescriptionColumn, SignerColumn}) {
         LvSetItemText(m_list, row, column, ColumnText(entry, column));
     }
 }
@@ -285,6 +296,14 @@ void TEntryList::UpdateRow(int row, const Shown& shown) {
         model.descriptionWidth = TextWidth(entry.fileDescription);
         LvSetItemText(m_list, row, DescriptionColumn, entry.fileDescription);
     }
+    const std::wstring signer = SignerText(entry);
+    if (SignerText(before) != signer) {
+        model.signerWidth = TextWidth(signer);
+        LvSetItemText(m_list, row, SignerColumn, signer);
+    }
+    if (ClaimUnconfirmed(before) != ClaimUnconfirmed(entry)) {
+        ListView_RedrawItems(m_list, row, row); // its Publisher cell is marked, or no longer
+    }
 }
 
 void TEntryList::ApplyChecks(bool everyBox) {
@@ -305,16 +324,34 @@ void TEntryList::ApplyChecks(bool everyBox) {
 void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     NotReady notReady(m_ready);
     m_all = entries;
-    m_detailsPending = !m_programInfo.Fill(m_all, kDetailsBudget);
+    m_facts->Look(m_all);
+    m_factsPending = !m_facts->Apply(m_all);
     ShowRows(everyBox);
     notReady.Done();
 }
 
-void TEntryList::ReadMoreDetails() {
-    if (!m_detailsPending) {
+void TEntryList::LookAgain() {
+    m_facts->Look(m_all);
+    // Pending until the reader has looked (at once done when no entry names a program).
+    m_factsPending = !m_facts->Apply(m_all);
+}
+
+void TEntryList::ApplyFacts() {
+    m_factsPending = !m_facts->Apply(m_all);
+    {
+        const HeldReady held(m_ready);
+        ShowRows(false);
+    }
+    if (m_handlers.factsRead) {
+        m_handlers.factsRead();
+    }
+}
+
+void TEntryList::SetHideWindows(bool hide) {
+    if (hide == m_hideWindows) {
         return;
     }
-    m_detailsPending = !m_programInfo.Fill(m_all, kDetailsBudget);
+    m_hideWindows = hide;
     const HeldReady held(m_ready);
     ShowRows(false);
 }
@@ -323,8 +360,11 @@ void TEntryList::ShowRows(bool everyBox) {
     // The entries to show, in the list's order; each sort key is made once.
     std::vector<Shown> entries;
     entries.reserve(m_all.size());
+    m_hiddenCount = 0;
     for (const Entry& entry : m_all) {
-        if (MatchesFilter(entry, m_filterKey)) {
+        if (m_hideWindows && IsWindowsOwn(entry)) {
+            ++m_hiddenCount;
+        } else if (MatchesFilter(entry, m_filterKey)) {
             entries.push_back({&entry, SortKeyOf(entry, m_sort.column)});
         }
     }
@@ -574,23 +614,41 @@ LRESULT TEntryList::HandleNotify(const NMHDR& header) {
     }
     case NM_CUSTOMDRAW: {
         // An entry that Windows' own switch keeps from starting is drawn in the grey of what is not in force; one
-        // marked new, in bold.
+        // marked new, in bold; the Publisher cell of one whose claim its signature does not confirm, in dark red on
+        // amber.
         auto& draw = const_cast<NMLVCUSTOMDRAW&>(reinterpret_cast<const NMLVCUSTOMDRAW&>(header));
         if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) {
             return CDRF_NOTIFYITEMDRAW;
         }
         const auto row = static_cast<int>(draw.nmcd.dwItemSpec);
-        if (draw.nmcd.dwDrawStage != CDDS_ITEMPREPAINT || row < 0 || row >= Count()) {
+        if (row < 0 || row >= Count()) {
             return CDRF_DODEFAULT;
         }
-        if (RowEntry(row).switchedOffInWindows) {
-            draw.clrText = ::GetSysColor(COLOR_GRAYTEXT);
-        }
-        if (m_boldFont && m_handlers.isNew && m_handlers.isNew(RowEntry(row))) {
-            ::SelectObject(draw.nmcd.hdc, m_boldFont.Get());
+        const Entry& entry = RowEntry(row);
+        const bool unconfirmed = ClaimUnconfirmed(entry);
+        if (draw.nmcd.dwDrawStage == (CDDS_ITEMPREPAINT | CDDS_SUBITEM)) {
+            // Each cell of a marked row is drawn on its own; only the Publisher cell stands out, and a selected
+            // row keeps the selection's colours.
+            const bool marked = draw.iSubItem == PublisherColumn &&
+                                (ListView_GetItemState(m_list, row, LVIS_SELECTED) & LVIS_SELECTED) == 0;
+            draw.clrText = marked                       ? kUnconfirmedText
+                           : entry.switchedOffInWindows ? ::GetSysColor(COLOR_GRAYTEXT)
+                                                        : CLR_DEFAULT;
+            draw.clrTextBk = marked ? kUnconfirmedGround : CLR_DEFAULT;
             return CDRF_NEWFONT;
         }
-        return CDRF_DODEFAULT;
+        if (draw.nmcd.dwDrawStage != CDDS_ITEMPREPAINT) {
+            return CDRF_DODEFAULT;
+        }
+        if (entry.switchedOffInWindows) {
+            draw.clrText = ::GetSysColor(COLOR_GRAYTEXT);
+        }
+        LRESULT result = unconfirmed ? CDRF_NOTIFYSUBITEMDRAW : CDRF_DODEFAULT;
+        if (m_boldFont && m_handlers.isNew && m_handlers.isNew(entry)) {
+            ::SelectObject(draw.nmcd.hdc, m_boldFont.Get());
+            result |= CDRF_NEWFONT;
+        }
+        return result;
     }
     case LVN_COLUMNCLICK:
         SortBy(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
@@ -614,11 +672,13 @@ void TEntryList::SizeColumns() {
     int widestName = ListView_GetStringWidth(m_list, text::kNameColumn);
     int widestPublisher = ListView_GetStringWidth(m_list, text::kPublisherColumn);
     int widestDescription = ListView_GetStringWidth(m_list, text::kFileDescriptionColumn);
+    int widestSigner = ListView_GetStringWidth(m_list, text::kSignerColumn);
     std::set<int> codes;
     for (const Row& row : m_rows) {
         widestName = std::max(widestName, row.nameWidth);
         widestPublisher = std::max(widestPublisher, row.publisherWidth);
         widestDescription = std::max(widestDescription, row.descriptionWidth);
+        widestSigner = std::max(widestSigner, row.signerWidth);
         codes.insert(row.entry.code);
     }
     int widestLocation = ListView_GetStringWidth(m_list, text::kLocationColumn);
@@ -637,16 +697,19 @@ void TEntryList::SizeColumns() {
     int name = widestName + m_nameExtra;
     int publisher = std::min(widestPublisher + m_locationExtra, ScaleToDpi(kMaximumPublisher, m_dpi));
     int description = std::min(widestDescription + m_locationExtra, ScaleToDpi(kMaximumDescription, m_dpi));
+    int signer = std::min(widestSigner + m_locationExtra, ScaleToDpi(kMaximumPublisher, m_dpi));
     // Target keeps at least its share; Description, Publisher and then a long name are cut short rather than
     // pushing "Found in..." out of view.
     const int leastTarget = ScaleToDpi(kMinimumTarget, m_dpi);
-    int over = name + publisher + description + location + leastTarget - width;
+    int over = name + publisher + signer + description + location + leastTarget - width;
     const int leastDetail = ScaleToDpi(kMinimumDetail, m_dpi);
     for (const auto& [column, least] : {std::pair<int*, int>{&description, leastDetail},
                                         {&name, ScaleToDpi(kShortenedName, m_dpi)},
+                                        {&signer, leastDetail},
                                         {&publisher, leastDetail},
                                         {&name, ScaleToDpi(kMinimumName, m_dpi)},
                                         {&description, 0},
+                                        {&signer, 0},
                                         {&publisher, 0}}) {
         const int given = std::clamp(*column - least, 0, std::max(over, 0));
         *column -= given;
@@ -655,9 +718,11 @@ void TEntryList::SizeColumns() {
     ListView_SetColumnWidth(m_list, NameColumn, name);
     ListView_SetColumnWidth(m_list, PublisherColumn, publisher);
     ListView_SetColumnWidth(m_list, DescriptionColumn, description);
+    ListView_SetColumnWidth(m_list, SignerColumn, signer);
     ListView_SetColumnWidth(m_list, LocationColumn, location);
-    ListView_SetColumnWidth(m_list, TargetColumn,
-                            std::max(width - name - publisher - description - location, ScaleToDpi(40, m_dpi)));
+    ListView_SetColumnWidth(
+        m_list, TargetColumn,
+        std::max(width - name - publisher - signer - description - location, ScaleToDpi(40, m_dpi)));
 }
 
 } // namespace bw

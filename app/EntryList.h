@@ -4,20 +4,21 @@
 #include "app/UiHandles.h"
 #include "app/WindowMessages.h"
 #include "store/Entry.h"
-#include "store/ProgramInfo.h"
+#include "store/FileFacts.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace bw {
 
-// The entry list: a report-style list view with a check box, an icon and five columns per entry. Its rows
+// The entry list: a report-style list view with a check box, an icon and six columns per entry. Its rows
 // are a model of entries owned here; nothing is ever read back out of the list view to learn what a row is.
 // A new set of entries changes only the rows that differ, and each distinct icon is added to the image list
 // once, its image shared by every row that shows it. The rows shown are the entries that match the filter,
@@ -29,6 +30,8 @@ public:
     // Sent to the parent window when a key is released in the list after it was also pressed there; wParam
     // is the virtual-key code.
     static constexpr UINT WM_LISTKEYUP = kListKeyUpMessage;
+    // Posted to the list itself by the reader of file facts when it has read something.
+    static constexpr UINT WM_FACTSREAD = kFactsReadMessage;
 
     struct Handlers {
         std::function<void(int row, bool checked)> toggled;   // the user changed a row's box while ready
@@ -36,6 +39,7 @@ public:
         std::function<void()> doubleClicked;
         std::function<void()> listed;            // the rows shown, or their order, changed
         std::function<bool(const Entry&)> isNew; // the entry is marked new (drawn in bold)
+        std::function<void()> factsRead;         // rows got their programs' publisher, description or signer
     };
 
     TEntryList(HINSTANCE instance, Handlers handlers);
@@ -53,12 +57,20 @@ public:
     // updated, and their boxes show their entries' state (every box, with `everyBox`: after a toggle, whose
     // click changed a box of an entry that may not have changed). ListReady is false from its first line to its
     // last, so that the check changes it makes itself are never taken for the user's.
-    // The entries get their publisher and description first, from the programs' version resources.
+    // The entries get the publisher, description and signature of their programs as far as they are known; the
+    // reader of file facts reads the rest off the window's thread, and the rows show it as it comes.
     void MakeList(const std::vector<Entry>& entries, bool everyBox = false);
-    // True while some rows wait for their programs' version resources; ReadMoreDetails reads on for a while and
-    // shows what it read.
-    bool DetailsPending() const { return m_detailsPending; }
-    void ReadMoreDetails();
+    // The entries stay as they are, but the reader looks at their programs again (their stamps only, off the
+    // window's thread): an updated program is read again and its row shows it.
+    void LookAgain();
+    // True while some rows wait for their programs' facts.
+    bool FactsPending() const { return m_factsPending; }
+
+    // Hides the rows of Windows' own entries (IsWindowsOwn), or shows them again.
+    void SetHideWindows(bool hide);
+    bool HidesWindows() const { return m_hideWindows; }
+    // The rows hidden as Windows' own by the last showing.
+    int HiddenCount() const { return m_hiddenCount; }
 
     // Shows only the entries whose name, command line, publisher or description hold `text` (any case); ""
     // shows every entry.
@@ -102,8 +114,8 @@ public:
     // Handles a notification of the list view (WM_NOTIFY from it).
     LRESULT HandleNotify(const NMHDR& header);
 
-    // Sizes the columns to the list's width: Name and "Found in..." as wide as their texts, Publisher and
-    // Description too up to a limit, as far as the width allows; Target takes the rest, so all five stay in view.
+    // Sizes the columns to the list's width: Name and "Found in..." as wide as their texts, Publisher, Signer and
+    // Description too up to a limit, as far as the width allows; Target takes the rest, so all six stay in view.
     void SizeColumns();
 
 private:
@@ -115,6 +127,7 @@ private:
         std::wstring sortKey;
         int publisherWidth = 0;
         int descriptionWidth = 0;
+        int signerWidth = 0;
     };
     struct Shown {
         const Entry* entry;
@@ -132,6 +145,7 @@ private:
     void ApplyChecks(bool everyBox);
     void CompactImages();
     void MakeImages();
+    void ApplyFacts();
 
     HINSTANCE m_instance;
     Handlers m_handlers;
@@ -141,12 +155,14 @@ private:
 
     std::vector<Row> m_rows;
     std::vector<Entry> m_all; // the entries of the last MakeList, shown or not
-    TProgramInfoCache m_programInfo;
+    std::unique_ptr<TFileFactsReader> m_facts;
     std::wstring m_filterText;
     std::wstring m_filterKey;
     SortOrder m_sort;
     bool m_fixedWidths = false;
-    bool m_detailsPending = false;
+    bool m_factsPending = false;
+    bool m_hideWindows = false;
+    int m_hiddenCount = 0;
     std::map<std::wstring, int> m_textWidths; // of publishers and descriptions, in the list's font
     bool m_ready = false;
     std::set<WPARAM> m_pressed; // keys pressed while the list had the focus and not yet released

@@ -18,6 +18,25 @@ std::wstring ColumnText(const Entry& entry, int column) {
         return entry.publisher;
     case DescriptionColumn:
         return entry.fileDescription;
+    case SignerColumn:
+        return SignerText(entry);
+    }
+    return {};
+}
+
+std::wstring SignerText(const Entry& entry) {
+    if (!entry.factsKnown) {
+        return {};
+    }
+    switch (entry.signature.kind) {
+    case SignatureKind::Verified:
+        return entry.signature.signer;
+    case SignatureKind::NotSigned:
+        return text::kNotSigned;
+    case SignatureKind::NotValid:
+        return text::kNotValid;
+    case SignatureKind::Missing:
+        break;
     }
     return {};
 }
@@ -65,7 +84,8 @@ bool MatchesFilter(const Entry& entry, const std::wstring& filterKey) {
     if (filterKey.empty()) {
         return true;
     }
-    for (const std::wstring& field : {entry.name, CommandLineOf(entry), entry.publisher, entry.fileDescription}) {
+    for (const std::wstring& field :
+         {entry.name, CommandLineOf(entry), entry.publisher, SignerText(entry), entry.fileDescription}) {
         if (FoldedName(field).find(filterKey) != std::wstring::npos) {
             return true;
         }

@@ -7,17 +7,18 @@
 namespace bw {
 
 // The entry list's columns, by their index in the list view. The window shows them in the order of
-// kColumnDisplayOrder: Name, Publisher, Description, Target, "Found in...".
+// kColumnDisplayOrder: Name, Publisher, Signer, Description, Target, "Found in...".
 enum ListColumn : int {
     NameColumn = 0,
     TargetColumn = 1,
     LocationColumn = 2,
     PublisherColumn = 3,
     DescriptionColumn = 4,
+    SignerColumn = 5,
 };
-inline constexpr int kColumnCount = 5;
-inline constexpr int kColumnDisplayOrder[kColumnCount] = {NameColumn, PublisherColumn, DescriptionColumn, TargetColumn,
-                                                          LocationColumn};
+inline constexpr int kColumnCount = 6;
+inline constexpr int kColumnDisplayOrder[kColumnCount] = {NameColumn,        PublisherColumn, SignerColumn,
+                                                          DescriptionColumn, TargetColumn,    LocationColumn};
 
 // The column the rows are sorted by, and which way. The default, Location upwards, is the order of the store
 // folders and, within one, of names.
@@ -44,6 +45,10 @@ std::wstring SortKeyOf(const Entry& entry, int column);
 int CompareEntries(const std::wstring& firstKey, const Entry& first, const std::wstring& secondKey, const Entry& second,
                    bool descending);
 
+// What the Signer column shows: the verified signer, "Not signed" or "Not valid"; "" while the signature is not
+// known yet, and for a program that is not there.
+std::wstring SignerText(const Entry& entry);
+
 // The command line that starts an entry: a registry entry's value, or a shortcut's target (quoted when it holds
 // a blank) followed by its arguments.
 std::wstring CommandLineOf(const Entry& entry);
@@ -51,8 +56,8 @@ std::wstring CommandLineOf(const Entry& entry);
 // The form of a filter text that MatchesFilter takes: without regard to case.
 std::wstring FilterKeyOf(const std::wstring& text);
 
-// True when `filterKey` (from FilterKeyOf) is empty or is part of the entry's name, command line, publisher or
-// description, without regard to case.
+// True when `filterKey` (from FilterKeyOf) is empty or is part of the entry's name, command line, publisher,
+// signer or description, without regard to case.
 bool MatchesFilter(const Entry& entry, const std::wstring& filterKey);
 
 } // namespace bw

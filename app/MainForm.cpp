@@ -10,6 +10,7 @@
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "store/ErrorText.h"
+#include "store/FileFacts.h"
 #include "store/Locations.h"
 
 #include <shellapi.h>
@@ -29,7 +30,7 @@ constexpr const wchar_t* kHelpFile = L"help.html";
 constexpr RECT kRestoredBounds{196, 122, 196 + 544, 122 + 387};
 constexpr int kFilterWidth = 200;
 constexpr int kDetailsPart = 300; // the status bar's part for a program's description and publisher
-constexpr int kCountsPart = 150;
+constexpr int kCountsPart = 230;
 
 // At close, a store that another process keeps busy is waited for only this long when the window is closed while a
 // question was open: closing must end the process within a second. (The edits stay in the store for the next start.)
@@ -69,7 +70,8 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
                            [this](int row, bool checked) { ListChange(row, checked); },
                            [this](int row, bool selected) { ListSelectItem(row, selected); },
                            [this] { PropButtonClick(); }, [this] { ShowCounts(); },
-                           [this](const Entry& entry) { return m_seen.IsNew(entry) || m_notices.IsWaiting(entry); }}),
+                           [this](const Entry& entry) { return m_seen.IsNew(entry) || m_notices.IsWaiting(entry); },
+                           [this] { FactsRead(); }}),
       m_filterBox(instance),
       m_scheduler(m_door, m_toolBar.Progress(),
                   TScheduler::Hooks{[this](bool everyBox) { ShowEntries(everyBox); },
@@ -187,6 +189,12 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case RestartButton:
             RestartAsAdministrator();
             return 0;
+        case ViewButton: // the keyboard's way to the drop-down
+            ShowViewMenu();
+            return 0;
+        case TToolBar::HideWindowsCommand:
+            HideWindowsClick();
+            return 0;
         case TFilterBox::kControlId:
             if (HIWORD(wParam) == EN_CHANGE) {
                 FilterChanged();
@@ -204,6 +212,10 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
         if (header.hwndFrom == m_list.Handle()) {
             return m_list.HandleNotify(header);
+        }
+        if (header.code == TBN_DROPDOWN && reinterpret_cast<const NMTOOLBARW&>(header).iItem == ViewButton) {
+            ShowViewMenu();
+            return TBDDRET_DEFAULT;
         }
         (void)m_toolBar.HandleNotify(header);
         return 0;
@@ -238,17 +250,6 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (m_scheduler.TimerFired(wParam)) {
             return 0;
         }
-        if (wParam == kDetailsTimer) {
-            // Not while the rows of a first start are listed ahead of its import: that would slow the import, and
-            // the list made at its end starts the reading again.
-            if (!m_scheduler.Importing()) {
-                m_list.ReadMoreDetails();
-            }
-            if (m_scheduler.Importing() || !m_list.DetailsPending()) {
-                ::KillTimer(m_window, kDetailsTimer);
-            }
-            return 0;
-        }
         break;
     case WM_DPICHANGED: {
         ApplyDpi(HIWORD(wParam));
@@ -274,7 +275,6 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_DESTROY:
-        ::KillTimer(m_window, kDetailsTimer);
         m_scheduler.Stop();
         ::PostQuitMessage(0);
         return 0;
@@ -429,9 +429,7 @@ void TMainForm::ListSelectItem(int row, bool selected) {
     if (selected && row >= 0 && row < m_list.Count()) {
         const Entry& entry = m_list.RowEntry(row);
         status = m_notices.IsWaiting(entry) ? FormatMessageText(text::kChoiceWaitingStatus, CommandLineOf(entry))
-                 : entry.problem != EntryProblem::None ? std::wstring(ProblemText(entry.problem))
-                 : entry.switchedOffInWindows          ? std::wstring(text::kSwitchedOffInWindows)
-                                                       : m_list.TargetText(row);
+                                            : RowStatus(row);
         // A marked entry is seen once selected; the status bar says what it was.
         if (SeeRow(row)) {
             status = status.empty() ? std::wstring(text::kNewEntryStatusAlone)
@@ -547,14 +545,70 @@ void TMainForm::ShowRowDetails(int row) {
     ::SendMessageW(m_statusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(details.c_str()));
 }
 
-void TMainForm::ShowCounts() {
-    if (m_list.DetailsPending() && m_window != nullptr) {
-        ::SetTimer(m_window, kDetailsTimer, 10, nullptr); // the rest of the publishers and descriptions
+std::wstring TMainForm::RowStatus(int row) const {
+    const Entry& entry = m_list.RowEntry(row);
+    if (entry.problem != EntryProblem::None) {
+        return ProblemText(entry.problem);
     }
+    if (entry.switchedOffInWindows) {
+        return text::kSwitchedOffInWindows;
+    }
+    const SignatureVerdict& signature = entry.signature;
+    if (ClaimUnconfirmed(entry)) {
+        switch (signature.kind) {
+        case SignatureKind::NotValid:
+            return FormatMessageText(text::kClaimNotValid, {entry.publisher, SignatureReasonText(signature.status)});
+        case SignatureKind::Verified:
+            return FormatMessageText(text::kClaimOtherSigner, {entry.publisher, signature.signer});
+        default:
+            return FormatMessageText(text::kClaimNotSigned, entry.publisher);
+        }
+    }
+    if (entry.factsKnown && signature.kind == SignatureKind::NotValid) {
+        return FormatMessageText(text::kSignatureNotValid, SignatureReasonText(signature.status));
+    }
+    return m_list.TargetText(row);
+}
+
+void TMainForm::FactsRead() {
+    const int row = m_list.Selected();
+    if (row < 0) {
+        return;
+    }
+    ShowRowDetails(row);
+    std::wstring status = RowStatus(row);
+    if (m_seen.IsNew(m_list.RowEntry(row))) {
+        status = FormatMessageText(text::kNewEntryStatus, status);
+    }
+    SbSetText(m_statusBar, status);
+}
+
+void TMainForm::ShowViewMenu() {
+    UniqueMenu menu(::CreatePopupMenu());
+    ::AppendMenuW(menu.Get(), MF_STRING | (m_list.HidesWindows() ? MF_CHECKED : MF_UNCHECKED),
+                  TToolBar::HideWindowsCommand, text::kMenuHideWindows);
+    const RECT button = m_toolBar.ButtonRect(ViewButton);
+    const UINT command = m_desktop.ChooseFromMenu(m_window, menu.Get(), POINT{button.left, button.bottom});
+    if (command == TToolBar::HideWindowsCommand) {
+        HideWindowsClick();
+    }
+}
+
+void TMainForm::HideWindowsClick() {
+    m_list.SetHideWindows(!m_list.HidesWindows());
+    const int selected = m_list.Selected();
+    ListSelectItem(selected, selected >= 0);
+    SaveWindowSettings();
+}
+
+void TMainForm::ShowCounts() {
     const std::wstring all = std::to_wstring(m_list.TotalCount());
-    const std::wstring counts = m_list.FilterText().empty()
-                                    ? FormatMessageText(text::kEntryCount, all)
-                                    : FormatMessageText(text::kShownCount, {std::to_wstring(m_list.Count()), all});
+    std::wstring counts = m_list.FilterText().empty() && m_list.HiddenCount() == 0
+                              ? FormatMessageText(text::kEntryCount, all)
+                              : FormatMessageText(text::kShownCount, {std::to_wstring(m_list.Count()), all});
+    if (m_list.HiddenCount() > 0) {
+        counts += L"; " + FormatMessageText(text::kHiddenCount, std::to_wstring(m_list.HiddenCount()));
+    }
     ::SendMessageW(m_statusBar, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(counts.c_str()));
 }
 

@@ -37,6 +37,7 @@ public:
     static constexpr Command DeleteButton = TToolBar::DeleteButton;
     static constexpr Command HelpButton = TToolBar::HelpButton;
     static constexpr Command RestartButton = TToolBar::RestartButton;
+    static constexpr Command ViewButton = TToolBar::ViewButton;
 
     static constexpr UINT WM_APP_ACTIVATE = kActivateMessage;
     static constexpr UINT WM_APP_TOGGLE = kToggleMessage;
@@ -138,6 +139,14 @@ private:
     // The status bar's other parts: what the selected row's program says of itself, and the count of rows.
     void ShowRowDetails(int row);
     void ShowCounts();
+    // What the status bar's first part says of a row: why it cannot be switched off, why its publisher is marked,
+    // or its target.
+    std::wstring RowStatus(int row) const;
+    // The rows' programs were read: the selected row's parts of the status bar say what is now known.
+    void FactsRead();
+    // The View button's menu, and its option to hide Windows' own entries.
+    void ShowViewMenu();
+    void HideWindowsClick();
     void FilterChanged();
     // The window as the settings file left it, and the settings as the window now is.
     void PlaceFromSettings(int& showCommand);

@@ -84,9 +84,17 @@ WindowSettings ParseSettings(const std::string& text) {
         } else if (key == "maximized") {
             settings.maximized = value == "1";
         } else if (key == "columns") {
-            if (const auto numbers = NumbersOf(value, kColumnCount, 0, kLargestColumn)) {
+            // A file written before the Signer column came holds one width fewer; that column then takes its
+            // default width.
+            auto numbers = NumbersOf(value, kColumnCount, 0, kLargestColumn);
+            if (!numbers) {
+                numbers = NumbersOf(value, kColumnCount - 1, 0, kLargestColumn);
+            }
+            if (numbers) {
                 settings.columnWidths.assign(numbers->begin(), numbers->end());
             }
+        } else if (key == "hideWindows") {
+            settings.hideWindows = value == "1";
         } else if (key == "sort") {
             const size_t comma = value.find(',');
             const auto column = NumbersOf(value.substr(0, comma), 1, 0, kColumnCount - 1);
@@ -110,6 +118,7 @@ std::string FormatSettings(const WindowSettings& settings) {
         text +=
             "columns=" + Joined(std::vector<long>(settings.columnWidths.begin(), settings.columnWidths.end())) + "\r\n";
     }
+    text += std::string("hideWindows=") + (settings.hideWindows ? "1" : "0") + "\r\n";
     if (settings.sort) {
         text +=
             "sort=" + std::to_string(settings.sort->column) + (settings.sort->descending ? ",down" : ",up") + "\r\n";

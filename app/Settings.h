@@ -18,6 +18,7 @@ struct WindowSettings {
     bool maximized = false;        // the window was maximised
     std::vector<int> columnWidths; // by column index, at 96 DPI; empty when the columns were never sized by hand
     std::optional<SortOrder> sort;
+    bool hideWindows = false; // the rows of Windows' own entries are hidden
 };
 
 // The settings file: Bootwarden.ini in ProgramDir.

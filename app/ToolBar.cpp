@@ -19,7 +19,15 @@ constexpr int kHelpSeparator = 109;
 constexpr int kProgressWidth = 11;
 
 // Glyph indices in the tool bar strip; the shield is the system's own, added after the strip.
-enum Glyph { RefreshGlyph = 0, DeleteGlyph = 1, AddGlyph = 2, HelpGlyph = 3, PropertiesGlyph = 4, ShieldGlyph = 5 };
+enum Glyph {
+    RefreshGlyph = 0,
+    DeleteGlyph = 1,
+    AddGlyph = 2,
+    HelpGlyph = 3,
+    PropertiesGlyph = 4,
+    ViewGlyph = 5,
+    ShieldGlyph = 6
+};
 
 // The separator before the shield button goes and comes with it.
 constexpr int kRestartSeparator = 199;
@@ -38,6 +46,8 @@ const wchar_t* HintOf(UINT_PTR command) {
         return text::kHelpButtonHint;
     case TToolBar::RestartButton:
         return text::kRestartButtonHint;
+    case TToolBar::ViewButton:
+        return text::kViewButtonHint;
     }
     return L"";
 }
@@ -108,6 +118,8 @@ void TToolBar::Create(HWND parent, UINT dpi) {
         {kSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
         {AddGlyph, AddButton, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
         {DeleteGlyph, DeleteButton, 0, BTNS_BUTTON, {}, 0, 0},
+        {kSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
+        {ViewGlyph, ViewButton, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_WHOLEDROPDOWN, {}, 0, 0},
         {kSeparator, kRestartSeparator, TBSTATE_HIDDEN, BTNS_SEP, {}, 0, 0},
         {ShieldGlyph, RestartButton, TBSTATE_ENABLED | TBSTATE_HIDDEN, BTNS_BUTTON, {}, 0, 0},
         {kHelpSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
@@ -121,13 +133,13 @@ void TToolBar::ApplyDpi(UINT dpi) {
     // The glyph strip drawn for the nearest size at or below the monitor's.
     const int glyph = dpi >= 192 ? 32 : dpi >= 144 ? 24 : 16;
     const int strip = glyph == 32 ? IDB_TOOLBAR32 : glyph == 24 ? IDB_TOOLBAR24 : IDB_TOOLBAR16;
-    m_images.Reset(::ImageList_Create(glyph, glyph, ILC_COLOR24 | ILC_MASK, 5, 0));
+    m_images.Reset(::ImageList_Create(glyph, glyph, ILC_COLOR24 | ILC_MASK, 7, 0));
     UniqueBitmap bitmap(static_cast<HBITMAP>(
         ::LoadImageW(m_instance, MAKEINTRESOURCEW(strip), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (bitmap) {
         ::ImageList_AddMasked(m_images.Get(), bitmap.Get(), RGB(255, 0, 255));
     }
-    m_disabledImages.Reset(::ImageList_Create(glyph, glyph, ILC_COLOR24 | ILC_MASK, 5, 0));
+    m_disabledImages.Reset(::ImageList_Create(glyph, glyph, ILC_COLOR24 | ILC_MASK, 7, 0));
     if (bitmap) {
         UniqueBitmap faded(FadedCopy(bitmap.Get()));
         ::ImageList_AddMasked(m_disabledImages.Get(), faded ? faded.Get() : bitmap.Get(), RGB(255, 0, 255));
@@ -178,6 +190,13 @@ void TToolBar::ShowRestart(bool shown) {
 
 bool TToolBar::IsShown(int command) const {
     return ::SendMessageW(m_bar, TB_ISBUTTONHIDDEN, static_cast<WPARAM>(command), 0) == 0;
+}
+
+RECT TToolBar::ButtonRect(int command) const {
+    RECT rect{};
+    ::SendMessageW(m_bar, TB_GETRECT, static_cast<WPARAM>(command), reinterpret_cast<LPARAM>(&rect));
+    ::MapWindowPoints(m_bar, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
 }
 
 bool TToolBar::HandleNotify(const NMHDR& header) {

@@ -28,7 +28,9 @@ private:
 // strip is the one drawn for the window's DPI.
 class TToolBar {
 public:
-    enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton, RestartButton };
+    enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton, RestartButton, ViewButton };
+    // The commands of the menu that drops down from the View button.
+    enum ViewCommand : UINT { HideWindowsCommand = 401 };
 
     explicit TToolBar(HINSTANCE instance) : m_instance(instance) {}
     TToolBar(const TToolBar&) = delete;
@@ -49,6 +51,9 @@ public:
     // Shows or hides the shield button "Restart as administrator" (shown only while the program lacks the rights).
     void ShowRestart(bool shown);
     bool IsShown(int command) const;
+
+    // The screen rectangle of a button, for a menu that drops down from it.
+    RECT ButtonRect(int command) const;
 
     // Answers the tooltips' request for a button's hint; true when the notification was one.
     bool HandleNotify(const NMHDR& header);

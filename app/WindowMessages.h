@@ -12,12 +12,12 @@ enum WindowMessage : UINT {
     kNoticesMessage,                 // the lock is free again: the messages held back while it was taken are shown
     kStartMessage,                   // posted at creation: the first refresh runs once the window is shown
     kListKeyUpMessage = WM_APP + 10, // a key released in the list after it was pressed there; wParam: the key
+    kFactsReadMessage,               // to the list: the reader of file facts has read something
     kWatchChangedMessage = WM_APP + 20, // a watched place changed (posted by the watch's own thread)
 };
 
 enum WindowTimer : UINT_PTR {
     kImportTimer = 1,  // a long import goes on, a part at a time
-    kDetailsTimer = 2, // the programs' version resources not read yet
     kBusyTimer = 3,    // a refresh that found the store busy tries again
     kGatherTimer = 20, // a burst of changes has passed
 };

@@ -41,7 +41,9 @@ void TMainForm::ApplyListSettings() {
     if (m_settings.sort) {
         m_list.SetSort(*m_settings.sort);
     }
-    if (m_settings.columnWidths.size() == static_cast<size_t>(kColumnCount)) {
+    m_list.SetHideWindows(m_settings.hideWindows);
+    // Settings written before the Signer column hold one width less; the new column then takes its default.
+    if (m_settings.columnWidths.size() + 1 >= static_cast<size_t>(kColumnCount)) {
         std::vector<int> widths;
         for (int width : m_settings.columnWidths) {
             widths.push_back(ScaleToDpi(width, m_dpi));
@@ -66,6 +68,7 @@ void TMainForm::SaveWindowSettings() {
         }
     }
     settings.sort = m_list.Sort();
+    settings.hideWindows = m_list.HidesWindows();
     (void)SaveSettings(SettingsPath(), settings); // not kept where the folder cannot be written: no box for that
 }
 

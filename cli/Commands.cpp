@@ -9,7 +9,7 @@
 #include "store/EntryOperations.h"
 #include "store/ErrorText.h"
 #include "store/Locations.h"
-#include "store/ProgramInfo.h"
+#include "store/FileFacts.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreReader.h"
@@ -54,6 +54,7 @@ struct Request {
     bool replace = false;
     bool help = false;
     bool version = false;
+    bool hideWindows = false; // list: Windows' own entries left out
 };
 
 // --id and --link name an entry instead of NAME, for the commands that take one; settle needs --keep.
@@ -137,6 +138,8 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
             request.dryRun = true;
         } else if (option == L"--replace") {
             request.replace = true;
+        } else if (option == L"--hide-windows") {
+            request.hideWindows = true;
         } else if (option == L"--help" || option == L"-h" || option == L"-?") {
             request.help = true;
         } else if (option == L"--version") {
@@ -173,6 +176,7 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
     CheckEntryNaming(request, namesEntry);
     refuseOption(request.replace && command != L"enable", L"--replace");
+    refuseOption(request.hideWindows && !isList, L"--hide-windows");
     refuseOption(request.dryRun && (!namesEntry || command == L"settle") && !isAdd, L"--dry-run");
     if (request.json && request.csv) {
         throw EUsage(text::kCliJsonAndCsv);
@@ -239,6 +243,21 @@ std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
         item.publisher = entry.publisher;
         item.description = entry.fileDescription;
         item.id = EntryIdOf(entry.code, entry.name);
+        switch (entry.signature.kind) {
+        case SignatureKind::Verified:
+            item.signature = L"verified";
+            item.signer = entry.signature.signer;
+            break;
+        case SignatureKind::NotSigned:
+            item.signature = L"none";
+            break;
+        case SignatureKind::NotValid:
+            item.signature = L"invalid";
+            break;
+        case SignatureKind::Missing:
+            item.signature = L"missing";
+            break;
+        }
         listed.push_back(std::move(item));
     }
     return listed;
@@ -292,9 +311,13 @@ private:
     }
 
     int List(const Request& request) {
-        // Who made each program, as the window's Publisher and Description columns say it.
+        // Who made and who signed each program, as the window's Publisher, Description and Signer columns say it;
+        // read here and now, by the same code as the window's reader.
         std::vector<Entry> entries = m_work.Entries();
-        (void)TProgramInfoCache().Fill(entries);
+        FillFileFactsNow(entries);
+        if (request.hideWindows) {
+            entries.erase(std::remove_if(entries.begin(), entries.end(), IsWindowsOwn), entries.end());
+        }
         const std::vector<ListedEntry> listed = Listed(entries);
         if (request.json) {
             m_streams.Out(WideOf(JsonOf(listed)));

@@ -275,6 +275,8 @@ std::string JsonOf(const std::vector<ListedEntry>& entries) {
             {"publisher", textOrNull(entry.publisher)},
             {"description", textOrNull(entry.description)},
             {"id", Utf8Of(entry.id)},
+            {"signer", textOrNull(entry.signer)},
+            {"signature", Utf8Of(entry.signature)},
         });
     }
     const Json document = {{"format", kJsonFormat}, {"entries", std::move(list)}};
@@ -283,13 +285,14 @@ std::string JsonOf(const std::vector<ListedEntry>& entries) {
 
 std::wstring CsvOf(const std::vector<ListedEntry>& entries) {
     std::wstring csv = L"name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,problem,"
-                       L"storeLink,publisher,description,id\r\n";
+                       L"storeLink,publisher,description,id,signer,signature\r\n";
     for (const ListedEntry& entry : entries) {
         csv += CsvField(entry.name) + L"," + entry.location + L"," + std::to_wstring(entry.code) + L"," +
                CsvField(entry.label) + L"," + CsvBool(entry.enabled) + L"," + CsvBool(entry.switchedOffInWindows) +
                L"," + CsvBool(entry.Starts()) + L"," + CsvField(entry.commandLine) + L"," + CsvField(entry.target) +
                L"," + CsvField(entry.problem) + L"," + CsvField(entry.storeLink) + L"," + CsvField(entry.publisher) +
-               L"," + CsvField(entry.description) + L"," + CsvField(entry.id) + L"\r\n";
+               L"," + CsvField(entry.description) + L"," + CsvField(entry.id) + L"," + CsvField(entry.signer) + L"," +
+               entry.signature + L"\r\n";
     }
     return csv;
 }

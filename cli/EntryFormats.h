@@ -24,6 +24,8 @@ struct ListedEntry {
     std::wstring publisher;   // of the program that starts, from its version resource ("Program not found")
     std::wstring description; // the program's own description, from its version resource
     std::wstring id;          // names it to bwcli whatever its name holds (EntryIdOf)
+    std::wstring signer;      // who signed the program, when its signature is verified
+    std::wstring signature;   // verified, none, invalid or missing
 
     bool Starts() const { return enabled && !switchedOffInWindows; }
 };

@@ -14,6 +14,34 @@ inline constexpr const wchar_t* kNotFound = L"Not Found";
 inline constexpr const wchar_t* kPublisherColumn = L"Publisher";
 inline constexpr const wchar_t* kFileDescriptionColumn = L"Description";
 inline constexpr const wchar_t* kProgramNotFound = L"Program not found";
+inline constexpr const wchar_t* kSignerColumn = L"Signer";
+inline constexpr const wchar_t* kNotSigned = L"Not signed";
+inline constexpr const wchar_t* kNotValid = L"Not valid";
+
+// Why a signature does not hold, as the status bar and bwcli say it.
+inline constexpr const wchar_t* kReasonBadDigest = L"the program was changed after it was signed";
+inline constexpr const wchar_t* kReasonUntrustedRoot = L"its certificate chain ends in a root that is not trusted";
+inline constexpr const wchar_t* kReasonChaining = L"its certificate chain could not be built";
+inline constexpr const wchar_t* kReasonExpired = L"its certificate has expired or is not yet valid";
+inline constexpr const wchar_t* kReasonRevoked = L"its certificate has been revoked";
+inline constexpr const wchar_t* kReasonDistrusted = L"its signer is explicitly distrusted on this computer";
+inline constexpr const wchar_t* kReasonWrongUsage = L"its certificate is not meant for signing programs";
+inline constexpr const wchar_t* kReasonBadCertificate = L"its signing certificate is damaged or missing";
+inline constexpr const wchar_t* kReasonNotTrusted = L"Windows does not trust its signature";
+inline constexpr const wchar_t* kReasonPolicy = L"a policy of this computer refuses its signature";
+inline constexpr const wchar_t* kReasonOther = L"Windows answered error %s";
+
+// The status bar for a row whose program claims a publisher that its signature does not confirm.
+inline constexpr const wchar_t* kClaimNotSigned = L"Claims to be from %s, but the program is not signed";
+inline constexpr const wchar_t* kClaimNotValid = L"Claims to be from %s, but its signature is not valid: %s";
+inline constexpr const wchar_t* kClaimOtherSigner = L"Claims to be from %s, but was signed by %s";
+// The status bar for a row whose signature does not hold, whatever it claims.
+inline constexpr const wchar_t* kSignatureNotValid = L"Signature not valid: %s";
+// The count of rows hidden as Windows' own.
+inline constexpr const wchar_t* kHiddenCount = L"%s of Windows hidden";
+// The tool bar's View menu.
+inline constexpr const wchar_t* kViewButtonHint = L"View";
+inline constexpr const wchar_t* kMenuHideWindows = L"&Hide Windows' own entries";
 
 // The status bar: how many entries the list shows, and of a selected row what its program says of itself.
 inline constexpr const wchar_t* kEntryCount = L"%s entries";
@@ -238,7 +266,9 @@ inline constexpr const wchar_t* kCliUsage =
     L"Lists and switches the programs that start at log-on, with the store beside bwcli.exe.\n"
     L"\n"
     L"Commands:\n"
-    L"  list [--json | --csv]          every entry: name, location, state, command line, target\n"
+    L"  list [--json | --csv] [--hide-windows]\n"
+    L"                                 every entry: name, location, state, command line, target, publisher and\n"
+    L"                                 signer (--hide-windows: without Windows' own entries)\n"
     L"  disable NAME [--location LOC]  switches an entry off (it is kept in the store)\n"
     L"  enable NAME [--location LOC] [--replace]\n"
     L"                                 switches an entry on again (--replace: also over a different entry of that\n"

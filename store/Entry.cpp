@@ -52,7 +52,8 @@ bool Entry::operator==(const Entry& other) const {
            description == other.description && record == other.record && readWhole == other.readWhole &&
            switchedOffInWindows == other.switchedOffInWindows && target == other.target &&
            iconSource == other.iconSource && iconIndex == other.iconIndex && problem == other.problem &&
-           arguments == other.arguments && publisher == other.publisher && fileDescription == other.fileDescription;
+           arguments == other.arguments && publisher == other.publisher && fileDescription == other.fileDescription &&
+           signature == other.signature && factsKnown == other.factsKnown;
 }
 
 } // namespace bw

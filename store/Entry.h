@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Signature.h"
 #include "store/CommandLine.h"
 
 #include <string>
@@ -42,6 +43,8 @@ struct Entry {
     std::wstring arguments;                    // a Startup entry's arguments, as its shortcut records them
     std::wstring publisher;       // the CompanyName of the program's version resource, or "Program not found"
     std::wstring fileDescription; // its FileDescription
+    SignatureVerdict signature;   // who signed the program, as checked in this run
+    bool factsKnown = false;      // publisher, description and signature have been read (else they are empty)
 
     bool operator==(const Entry& other) const;
     bool operator!=(const Entry& other) const { return !(*this == other); }

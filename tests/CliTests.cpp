@@ -204,6 +204,8 @@ TEST_F(CliTest, ListAsJsonHoldsEveryEntryOfTheStoreWithItsFields) {
     EXPECT_TRUE(backup->at("problem").is_null());
     EXPECT_EQ(backup->at("publisher"), "Program not found") << "its program is not installed";
     EXPECT_TRUE(backup->at("description").is_null());
+    EXPECT_TRUE(backup->at("signer").is_null());
+    EXPECT_EQ(backup->at("signature"), "missing");
 
     const Json* monitor = Find(entries, "Monitor", "hkcu");
     ASSERT_NE(monitor, nullptr);
@@ -245,7 +247,7 @@ TEST_F(CliTest, ListAsTableAndCsv) {
     const CliResult csv = Run(L"list --csv");
     ASSERT_EQ(csv.exitCode, 0u) << csv.err;
     EXPECT_EQ(csv.out.rfind("name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,"
-                            "problem,storeLink,publisher,description,id\r\n",
+                            "problem,storeLink,publisher,description,id,signer,signature\r\n",
                             0),
               0u)
         << csv.out;

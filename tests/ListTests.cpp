@@ -48,10 +48,11 @@ TEST_F(ListTest, PublisherAndDescriptionComeFromTheProgramThatStarts) {
     WriteShortcut(StartupPath(L"Linked.lnk"), Ours());
     Open();
 
-    // Shown after Name: Name, Publisher, Description, Target, "Found in...".
+    // Shown after Name: Name, Publisher, Signer, Description, Target, "Found in...".
     int order[kColumnCount]{};
     ASSERT_TRUE(ListView_GetColumnOrderArray(m_form->List(), kColumnCount, order));
-    EXPECT_THAT(order, ElementsAre(NameColumn, PublisherColumn, DescriptionColumn, TargetColumn, LocationColumn));
+    EXPECT_THAT(
+        order, ElementsAre(NameColumn, PublisherColumn, SignerColumn, DescriptionColumn, TargetColumn, LocationColumn));
     const int ours = RowOf(L"Ours", kUser);
     EXPECT_EQ(Cell(ours, PublisherColumn), kOurPublisher);
     EXPECT_EQ(Cell(ours, DescriptionColumn), kOurDescription);
@@ -61,7 +62,8 @@ TEST_F(ListTest, PublisherAndDescriptionComeFromTheProgramThatStarts) {
 
     // The status bar: the target, and beside it what the program says of itself.
     Select(ours);
-    EXPECT_TRUE(SameFileName(StatusPart(0), Ours()));
+    // The test program claims its publisher without a signature: the first part says so instead of the target.
+    EXPECT_EQ(StatusPart(0), std::wstring(L"Claims to be from ") + kOurPublisher + L", but the program is not signed");
     EXPECT_EQ(StatusPart(1), std::wstring(kOurDescription) + L" (" + kOurPublisher + L")");
     Select(RowOf(L"Gone", kUser));
     EXPECT_EQ(StatusPart(1), L"Program not found");
@@ -411,7 +413,9 @@ TEST(WindowSettingsTest, WhatIsWrittenIsReadAndDamageMeansDefaults) {
     settings.maximized = true;
     settings.columnWidths = {100, 200, 120, 90, 150};
     settings.sort = SortOrder{PublisherColumn, true};
+    settings.hideWindows = true;
     const WindowSettings read = ParseSettings(FormatSettings(settings));
+    EXPECT_TRUE(read.hideWindows);
     ASSERT_TRUE(read.bounds);
     EXPECT_TRUE(::EqualRect(&*read.bounds, &*settings.bounds));
     EXPECT_TRUE(read.maximized);

@@ -4,6 +4,7 @@
 
 #include "app/Desktop.h"
 #include "app/MainForm.h"
+#include "platform/Signature.h"
 
 #include <functional>
 #include <memory>
@@ -82,7 +83,9 @@ protected:
     ~WindowTest() override;
 
     void Open();
-    void Pump();              // handles every message waiting, as the message loop would, and a long import
+    // Handles every message waiting, as the message loop would, a long import, and the reading of the programs'
+    // facts (unless m_waitForFacts is false).
+    void Pump();
     void PumpUntilImported(); // runs the message loop until a long import has ended
 
     std::vector<Row> Rows() const;
@@ -97,6 +100,12 @@ protected:
 
     FakeDesktop m_desktop;
     std::unique_ptr<TMainForm> m_form;
+    bool m_waitForFacts = true;
+    // The test programs carry no signature of their own, and Windows says so (TRUST_E_NOSIGNATURE); under the
+    // scratch registry Wine cannot check a signature at all.
+    TSeam<TrustAnswer(const std::wstring&)>::TScope m_unsignedFiles{seam::FileTrust.Replace([](const std::wstring&) {
+        return TrustAnswer{static_cast<LONG>(0x800B0100), L"", false};
+    })};
 };
 
 } // namespace bw::test

@@ -4,9 +4,9 @@
   app.ico          the application icon: a blue shield with a white power sign, 16, 32, 48 and 256 pixels,
                    32-bit colour with alpha (the 256-pixel image is stored as PNG)
   entry.ico        the default entry icon: a plain program window, 32x32 and 16x16 in 16 colours with a mask
-  toolbar16.bmp    the five tool bar glyphs side by side for 96, 144 and 192 DPI, 24-bit, on magenta
+  toolbar16.bmp    the six tool bar glyphs side by side for 96, 144 and 192 DPI, 24-bit, on magenta
   toolbar24.bmp    (the transparent colour for ImageList_AddMasked), in the order the program's image
-  toolbar32.bmp    indices use: 0 Refresh, 1 Delete, 2 Add, 3 Help, 4 Properties
+  toolbar32.bmp    indices use: 0 Refresh, 1 Delete, 2 Add, 3 Help, 4 Properties, 5 View
 
 Only the standard library is used. Every shape is a signed distance function in a 16-unit design grid (negative
 inside, positive outside); a canvas scales the grid to its pixel size and turns the distance at each pixel's
@@ -246,13 +246,21 @@ def draw_properties(c):
         c.fill(box(8.0, y + 0.5, 12.0, y + 1.5), (120, 128, 146))
 
 
-TOOLBAR_GLYPHS = [draw_refresh, draw_delete, draw_add, draw_help, draw_properties]
+def draw_view(c):
+    # An eye: the almond where two discs overlap, a blue iris and a dark pupil.
+    almond = intersection(disc(8.0, 13.5, 8.5), disc(8.0, 2.5, 8.5))
+    c.outlined([(almond, PAPER)], DARK)
+    c.fill(disc(8.0, 8.0, 2.8), (60, 120, 200))
+    c.fill(disc(8.0, 8.0, 1.3), DARK)
+
+
+TOOLBAR_GLYPHS = [draw_refresh, draw_delete, draw_add, draw_help, draw_properties, draw_view]
 MAGENTA = (255, 0, 255)
 BUTTON_FACE = (240, 240, 240)  # what the soft edges are blended with, the usual face of a tool bar
 
 
 def toolbar_strip(size):
-    """The five glyphs side by side, as rows of (r, g, b), transparent parts in magenta."""
+    """The six glyphs side by side, as rows of (r, g, b), transparent parts in magenta."""
     outline_px = {16: 1.0, 24: 1.25, 32: 1.5}[size]
     rows = [[] for _ in range(size)]
     for draw in TOOLBAR_GLYPHS:

@@ -7,6 +7,7 @@
 // starts it only in the build's own prefix, and only once for each prefix.
 #include <windows.h>
 #include <knownfolders.h>
+#include <wincrypt.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <wrl/client.h>
@@ -152,6 +153,34 @@ void InstallSyncProgram() {
     }
 }
 
+// The certificate that signed the demo's program, made by the run command for this prefix alone, trusted as a root
+// of the prefix's user: the window then shows the program verified, signed by Northwind Traders.
+void TrustDemoSigner(const std::wstring& certificateFile) {
+    const HANDLE file = ::CreateFileW(certificateFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw SeedError{L"read " + certificateFile, static_cast<long>(::GetLastError())};
+    }
+    BYTE bytes[16384];
+    DWORD read = 0;
+    const BOOL readOk = ::ReadFile(file, bytes, sizeof bytes, &read, nullptr);
+    ::CloseHandle(file);
+    if (!readOk || read == 0) {
+        throw SeedError{L"read " + certificateFile, static_cast<long>(::GetLastError())};
+    }
+    HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    if (store == nullptr) {
+        throw SeedError{L"open the user's root certificates", static_cast<long>(::GetLastError())};
+    }
+    const BOOL added = ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, bytes, read,
+                                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    const long error = static_cast<long>(::GetLastError());
+    ::CertCloseStore(store, 0);
+    if (!added) {
+        throw SeedError{L"trust " + certificateFile, error};
+    }
+}
+
 void Seed(const std::wstring& programFolder) {
     InstallSyncProgram();
     for (const RunValue& value : kRunValues) {
@@ -177,8 +206,8 @@ void Seed(const std::wstring& programFolder) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fwprintf(stderr, L"usage: DemoSeed <folder of Bootwarden.exe>\n");
+    if (argc != 2 && argc != 3) {
+        std::fwprintf(stderr, L"usage: DemoSeed <folder of Bootwarden.exe> [<certificate of the demo's signer>]\n");
         return 2;
     }
     if (!RunsUnderWine()) {
@@ -191,6 +220,9 @@ int wmain(int argc, wchar_t** argv) {
     int result = 0;
     try {
         Seed(argv[1]);
+        if (argc == 3) {
+            TrustDemoSigner(argv[2]);
+        }
     } catch (const SeedError& error) {
         std::fwprintf(stderr, L"DemoSeed: could not %ls (error 0x%08lx)\n", error.what.c_str(),
                       static_cast<unsigned long>(error.code));
