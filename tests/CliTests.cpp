@@ -743,10 +743,10 @@ TEST(EntryFormats, CsvCellsCannotRunAndJsonStaysExact) {
     const std::wstring csv = cli::CsvOf({entry});
     EXPECT_EQ(csv.substr(0, csv.find(L"\r\n")),
               L"name,location,code,label,enabled,switchedOffInWindows,starts,commandLine,target,problem,storeLink,"
-              L"publisher,description,id");
+              L"publisher,description,id,signer,signature");
     EXPECT_EQ(csv.substr(csv.find(L"\r\n") + 2),
               L"\"'=HYPERLINK(\"\"http://x\"\")\",hkcu,2,Registry (HKCU),false,false,false,'+cmd|' /C calc'!A0,'-2+3,"
-              L"'@SUM(1),'\u2409Tab,'\u240DCR,line\u240Abreak\u2401 end,c:\\plain\r\n");
+              L"'@SUM(1),'\u2409Tab,'\u240DCR,line\u240Abreak\u2401 end,c:\\plain,,\r\n");
 
     cli::ListedEntry odd;
     odd.name = kHidden;
