@@ -545,62 +545,6 @@ void TMainForm::ShowRowDetails(int row) {
     ::SendMessageW(m_statusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(details.c_str()));
 }
 
-std::wstring TMainForm::RowStatus(int row) const {
-    const Entry& entry = m_list.RowEntry(row);
-    if (entry.problem != EntryProblem::None) {
-        return ProblemText(entry.problem);
-    }
-    if (entry.switchedOffInWindows) {
-        return text::kSwitchedOffInWindows;
-    }
-    const SignatureVerdict& signature = entry.signature;
-    if (ClaimUnconfirmed(entry)) {
-        switch (signature.kind) {
-        case SignatureKind::NotValid:
-            return FormatMessageText(text::kClaimNotValid, {entry.publisher, SignatureReasonText(signature.status)});
-        case SignatureKind::Verified:
-            return FormatMessageText(text::kClaimOtherSigner, {entry.publisher, signature.signer});
-        default:
-            return FormatMessageText(text::kClaimNotSigned, entry.publisher);
-        }
-    }
-    if (entry.factsKnown && signature.kind == SignatureKind::NotValid) {
-        return FormatMessageText(text::kSignatureNotValid, SignatureReasonText(signature.status));
-    }
-    return m_list.TargetText(row);
-}
-
-void TMainForm::FactsRead() {
-    const int row = m_list.Selected();
-    if (row < 0) {
-        return;
-    }
-    ShowRowDetails(row);
-    std::wstring status = RowStatus(row);
-    if (m_seen.IsNew(m_list.RowEntry(row))) {
-        status = FormatMessageText(text::kNewEntryStatus, status);
-    }
-    SbSetText(m_statusBar, status);
-}
-
-void TMainForm::ShowViewMenu() {
-    UniqueMenu menu(::CreatePopupMenu());
-    ::AppendMenuW(menu.Get(), MF_STRING | (m_list.HidesWindows() ? MF_CHECKED : MF_UNCHECKED),
-                  TToolBar::HideWindowsCommand, text::kMenuHideWindows);
-    const RECT button = m_toolBar.ButtonRect(ViewButton);
-    const UINT command = m_desktop.ChooseFromMenu(m_window, menu.Get(), POINT{button.left, button.bottom});
-    if (command == TToolBar::HideWindowsCommand) {
-        HideWindowsClick();
-    }
-}
-
-void TMainForm::HideWindowsClick() {
-    m_list.SetHideWindows(!m_list.HidesWindows());
-    const int selected = m_list.Selected();
-    ListSelectItem(selected, selected >= 0);
-    SaveWindowSettings();
-}
-
 void TMainForm::ShowCounts() {
     const std::wstring all = std::to_wstring(m_list.TotalCount());
     std::wstring counts = m_list.FilterText().empty() && m_list.HiddenCount() == 0
