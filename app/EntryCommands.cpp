@@ -187,7 +187,8 @@ void TMainForm::DeleteEntries(const std::vector<Entry>& entries) {
     const std::wstring question = entries.size() == 1
                                       ? FormatMessageText(text::kDeleteQuestion, entries[0].name)
                                       : FormatMessageText(text::kDeleteManyQuestion, std::to_wstring(entries.size()));
-    if (!m_desktop.Confirm(m_window, question) || m_scheduler.Closing()) {
+    // "No", the default, and no answer delete nothing: a hasty Enter must not lose an entry.
+    if (!m_desktop.ConfirmDefaultNo(m_window, question) || m_scheduler.Closing()) {
         return;
     }
     // The row that takes the (first) entry's place is selected afterwards (the last row, when it was the last); a

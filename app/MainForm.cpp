@@ -346,9 +346,6 @@ void TMainForm::FormCreate() {
         m_endAtStart = true;
         ShowException(ErrorText(error));
         return;
-    } catch (const ENotShared&) {
-        // The store's named objects belong to a copy this one may not share them with: the scheduler says so
-        // once and nothing is read or changed.
     }
     if (!m_door.LinkedFolders().empty()) {
         std::wstring lines;
@@ -357,7 +354,10 @@ void TMainForm::FormCreate() {
         }
         ShowException(FormatMessageText(text::kStoreFoldersAreLinks, lines));
     }
-    if (m_door.ReadOnly()) {
+    // Either way the entries are listed, and a change is refused with the reason; said once, here.
+    if (const auto& notShared = m_door.NotShared()) {
+        ShowException(NotSharedText(notShared->reason, notShared->name));
+    } else if (m_door.ReadOnly()) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
     }
     m_seen.Load(ProgramDir() + kSeenEntriesFile);

@@ -66,8 +66,9 @@ void TNotices::OfferRestart(const std::wstring& message) {
     bool restart = false;
     {
         const TScheduler::TCommand command(m_scheduler);
-        restart =
-            m_desktop.Confirm(m_window, FormatMessageText(text::kRestartQuestion, message)) && !m_scheduler.Closing();
+        // "No", the default, and no answer leave the window as it is; only a Yes closes it for the elevated copy.
+        restart = m_desktop.ConfirmDefaultNo(m_window, FormatMessageText(text::kRestartQuestion, message)) &&
+                  !m_scheduler.Closing();
     }
     if (restart) {
         m_restart();

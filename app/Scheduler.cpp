@@ -53,22 +53,12 @@ TScheduler::~TScheduler() {
 
 void TScheduler::Start(HWND window) {
     m_window = window;
-    try {
-        // The lock and the count of work are opened once here, so that a store whose objects this copy may not
-        // share is told once, not at every refresh.
-        (void)TStoreLock::TryTake(0);
-        (void)TStoreWatch();
-    } catch (const ENotShared& error) {
-        m_shared = false;
-        m_hooks.notice(NotSharedText(error));
-        return;
-    }
     m_live = std::make_unique<TLiveWatch>(window);
 }
 
-std::wstring NotSharedText(const ENotShared& error) {
-    return error.WhyNot() == ENotShared::AccessDenied ? FormatMessageText(text::kAnotherCopyWorks, ProgramDir())
-                                                      : FormatMessageText(text::kNameTaken, error.Subject());
+std::wstring NotSharedText(ENotShared::Reason reason, const std::wstring& name) {
+    return reason == ENotShared::AccessDenied ? FormatMessageText(text::kAnotherCopyWorks, ProgramDir())
+                                              : FormatMessageText(text::kNameTaken, name);
 }
 
 void TScheduler::Stop() {
@@ -142,12 +132,6 @@ void TScheduler::RefreshChanged() {
 }
 
 void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scope) {
-    if (!m_shared) {
-        if (afterToggle) {
-            m_hooks.showBoxes();
-        }
-        return; // told once at the start
-    }
     if (m_importing) {
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;

@@ -103,9 +103,6 @@ public:
     bool TimerFired(UINT_PTR id);
     void WatchChanged();
     bool Watching() const { return m_live != nullptr; }
-    // False when the store's named objects cannot be shared with the copy that made them, or their name is taken:
-    // nothing is read or changed then (see ENotShared).
-    bool Shared() const { return m_shared; }
 
 private:
     void ContinueImport();
@@ -128,10 +125,12 @@ private:
     bool m_refreshAfterImport = false;
     std::unique_ptr<THeld> m_importLock; // held from the start of a long import to its end
     int m_busyRetries = 0;               // retries of a refresh since the store was last free
-    bool m_shared = true;
 };
 
-// What the window says when the store's named objects are not to be shared.
-std::wstring NotSharedText(const ENotShared& error);
+// What the window says when the store's named objects are not to be shared: the entries are only listed.
+std::wstring NotSharedText(ENotShared::Reason reason, const std::wstring& name);
+inline std::wstring NotSharedText(const ENotShared& error) {
+    return NotSharedText(error.WhyNot(), error.Subject());
+}
 
 } // namespace bw

@@ -285,7 +285,11 @@ public:
         }
         // A store that cannot be written is listed; every command that would change something is refused.
         if (m_door.ReadOnly() && request.command != L"list") {
-            m_streams.Error(FormatMessageText(text::kCliStoreReadOnly, ProgramDir()));
+            const auto& notShared = m_door.NotShared();
+            m_streams.Error(!notShared ? FormatMessageText(text::kCliStoreReadOnly, ProgramDir())
+                            : notShared->reason == ENotShared::AccessDenied
+                                ? FormatMessageText(text::kCliAnotherCopyWorks, ProgramDir())
+                                : FormatMessageText(text::kCliNameTaken, notShared->name));
             return kRefused;
         }
         if (request.command == L"refresh") {

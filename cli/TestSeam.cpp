@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
+#include "platform/NamedObjects.h"
 #include "platform/UniqueHandle.h"
 
 #include <windows.h>
@@ -25,6 +26,7 @@ std::wstring Variable(const wchar_t* name) {
 struct TTestPlaces::Scopes {
     std::optional<TSeam<std::wstring()>::TScope> temporary;
     std::optional<TSeam<bool(const std::wstring&)>::TScope> unwritable;
+    std::optional<TSeam<HANDLE(bool, SECURITY_ATTRIBUTES*, const std::wstring&)>::TScope> objectsDenied;
 };
 
 TTestPlaces::TTestPlaces() : m_scopes(std::make_unique<Scopes>()) {
@@ -36,6 +38,14 @@ TTestPlaces::TTestPlaces() : m_scopes(std::make_unique<Scopes>()) {
     if (!unwritable.empty()) {
         m_scopes->unwritable.emplace(seam::FolderAcceptsWrites, [unwritable](const std::wstring& folder) {
             return !IsInFolder(FullPath(folder), unwritable) && seam::FolderAcceptsWrites.Real(folder);
+        });
+    }
+    // Another copy made the store's named objects with security that leaves this one out: Windows answers access
+    // denied to every open, which Wine never does.
+    if (!Variable(L"BOOTWARDEN_TEST_OBJECTS_DENIED").empty()) {
+        m_scopes->objectsDenied.emplace(seam::CreateNamedObject, [](bool, SECURITY_ATTRIBUTES*, const std::wstring&) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return HANDLE(nullptr);
         });
     }
 }

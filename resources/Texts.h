@@ -259,6 +259,12 @@ inline constexpr const wchar_t* kAnotherCopyWorks =
 inline constexpr const wchar_t* kNameTaken =
     L"The name Bootwarden uses for the lock of this store (%s) is taken by a program that is not Bootwarden, so the "
     L"entries are only listed: nothing can be switched on or off, edited or deleted here.";
+inline constexpr const wchar_t* kAnotherCopyRefused =
+    L"Another copy of Bootwarden works on this store, and this one may not share its lock, so \"%s\" cannot be "
+    L"changed here. Nothing was changed.";
+inline constexpr const wchar_t* kNameTakenRefused =
+    L"The name of this store's lock is taken by a program that is not Bootwarden, so \"%s\" cannot be changed "
+    L"here. Nothing was changed.";
 
 // The console program, bwcli. Each error is one line on the error output.
 inline constexpr const wchar_t* kCliUsage =
@@ -333,6 +339,12 @@ inline constexpr const wchar_t* kCliImportProblem =
     L"\"%s\" could not be copied into the store folder %s, so it cannot be switched off for now";
 inline constexpr const wchar_t* kCliStoreReadOnly =
     L"Bootwarden cannot write in its folder %s, so nothing can be changed there; entries are only listed";
+inline constexpr const wchar_t* kCliAnotherCopyWorks =
+    L"another copy of Bootwarden works on the store in %s, and bwcli may not share its lock, so nothing can be "
+    L"changed there; entries are only listed";
+inline constexpr const wchar_t* kCliNameTaken =
+    L"the name of the store's lock (%s) is taken by a program that is not Bootwarden, so nothing can be changed "
+    L"there; entries are only listed";
 inline constexpr const wchar_t* kCliStoreFolderIsLink =
     L"the store folder %s is a link to another folder: it is neither read nor written, and its entries are not "
     L"listed";

@@ -82,6 +82,8 @@ bool g_locationsKnown = false;
 std::wstring g_startupDir = L"c:";
 bool g_startupDirKnown = false;
 bool g_storeReadOnly = false;
+// What a change is refused with while the store is read-only (%s: the entry's name).
+const wchar_t* g_readOnlyRefusal = text::kStoreReadOnlyRefused;
 std::set<int> g_linkedCodes; // codes whose store folder (or its parent) is a link: left alone
 
 // A file name holds at most 255 characters, and every store link ends in ".lnk".
@@ -240,6 +242,7 @@ const std::wstring& ProgramDir() {
 
 void SetProgramDir(const std::wstring& folder) {
     g_storeReadOnly = false;
+    g_readOnlyRefusal = text::kStoreReadOnlyRefused;
     g_linkedCodes.clear();
     g_programDir = folder;
     if (!g_programDir.empty() && g_programDir.back() != L'\\') {
@@ -366,6 +369,7 @@ StoreStart PrepareStore() {
     RecomputeLocations(); // at the start of a run: which folders this system has
     StoreStart start;
     g_storeReadOnly = false;
+    g_readOnlyRefusal = text::kStoreReadOnlyRefused;
     g_linkedCodes.clear();
     // Explorer runs a program opened inside a zip file from a folder below the user's temporary folder, which
     // is cleaned sooner or later: a store there would lose every entry switched off.
@@ -409,9 +413,14 @@ bool IsStoreReadOnly() {
     return g_storeReadOnly;
 }
 
+void MakeStoreReadOnly(const wchar_t* refusal) {
+    g_storeReadOnly = true;
+    g_readOnlyRefusal = refusal;
+}
+
 void RequireChangeableStore(const std::wstring& name) {
     if (g_storeReadOnly) {
-        throw EEntryRefused(FormatMessageText(text::kStoreReadOnlyRefused, name));
+        throw EEntryRefused(FormatMessageText(g_readOnlyRefusal, name));
     }
 }
 

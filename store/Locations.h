@@ -147,6 +147,11 @@ StoreStart PrepareStore();
 // True after PrepareStore found a ProgramDir that cannot be written; SetProgramDir clears it.
 bool IsStoreReadOnly();
 
+// Makes the store read-only for the rest of the run (until the next PrepareStore or SetProgramDir) for another
+// reason than a folder that cannot be written: `refusal`, with "%s" for the entry's name, is what every change is
+// then refused with.
+void MakeStoreReadOnly(const wchar_t* refusal);
+
 // Raises EEntryRefused naming the entry while the store is read-only; a change of any entry asks this first.
 void RequireChangeableStore(const std::wstring& name);
 

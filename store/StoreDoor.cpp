@@ -18,15 +18,33 @@ void TStoreDoor::Open() {
     // Until store folders that are links are allowed, the checks of PrepareStore leave them out of every code
     // of the run: nothing is read from, written into or removed from where they lead.
     m_linkedFolders = start.linkedFolders;
-    m_watch = std::make_unique<TStoreWatch>();
+    m_notShared.reset();
+    try {
+        // The count of work and the lock are both opened here, so that a store whose objects this copy may not
+        // share is known before anything is read, and told once.
+        m_watch = std::make_unique<TStoreWatch>();
+        (void)TNamedMutex(StoreLockName(ProgramDir()));
+    } catch (const ENotShared& error) {
+        m_watch.reset();
+        m_notShared = NotSharedObject{error.WhyNot(), error.Subject()};
+        m_readOnly = true;
+        MakeStoreReadOnly(error.WhyNot() == ENotShared::AccessDenied ? text::kAnotherCopyRefused
+                                                                     : text::kNameTakenRefused);
+    }
     m_open = true;
 }
 
 std::unique_ptr<TStoreDoor::TWork> TStoreDoor::BeginWork(DWORD waitMs) {
+    if (m_notShared) {
+        return std::unique_ptr<TWork>(new TWork(*this, nullptr)); // only reads: a change is refused
+    }
     return std::unique_ptr<TWork>(new TWork(*this, std::make_unique<TStoreLock>(waitMs)));
 }
 
 std::unique_ptr<TStoreDoor::TWork> TStoreDoor::TryBeginWork(DWORD waitMs) {
+    if (m_notShared) {
+        return BeginWork(waitMs);
+    }
     std::unique_ptr<TStoreLock> lock = TStoreLock::TryTake(waitMs);
     if (!lock) {
         return nullptr;
@@ -39,7 +57,7 @@ void TStoreDoor::Enter() {
         Open();
     }
     // Another process's work is news: its bases are taken in, and this process's edits not yet written back stay.
-    if (m_depth++ == 0 && m_watch->OthersWorked()) {
+    if (m_depth++ == 0 && m_watch && m_watch->OthersWorked()) {
         m_session.TakeInOthersWork();
     }
 }
@@ -47,6 +65,9 @@ void TStoreDoor::Enter() {
 void TStoreDoor::Leave() {
     if (--m_depth > 0) {
         return;
+    }
+    if (m_notShared) {
+        return; // without the lock nothing is written, and the count of work cannot be reached
     }
     (void)m_session.SaveBases(); // what cannot be saved now is tried again at the end of the next work
     m_watch->Seen();

@@ -42,7 +42,8 @@ public:
 //
 // or, the same as one call, door.Work([&](TStoreDoor::TWork& work) { ... }).
 //
-// Beginning a unit of work takes the store's lock (bounded wait) and, when another process worked on the store
+// Beginning a unit of work takes the store's lock (bounded wait; none where the store's objects are not shared and
+// the store is read-only) and, when another process worked on the store
 // since this one last did, takes in the bases that process saved while keeping this process's own edits not
 // yet written back. Ending it saves the bases and moves the work count on (TStoreWatch), so that others take in
 // this one's work, then releases the lock. A question is never asked inside a unit of work: ask first, then
@@ -60,8 +61,18 @@ public:
     void Open();
 
     bool IsOpen() const { return m_open; }
-    // Nothing can be changed: ProgramDir cannot be written. The entries are listed all the same.
+    // Nothing can be changed: ProgramDir cannot be written, or the store's named objects are not to be shared (see
+    // NotShared). The entries are listed all the same.
     bool ReadOnly() const { return m_readOnly; }
+    // Why the store's lock and count of work could not be opened, when they could not: another copy made them with
+    // security that leaves this one out (AccessDenied), or what holds their name is not the program's (NameTaken).
+    // The store is then read-only for the run: the entries are read and listed without the lock (reading the
+    // system and the store's links needs none), and every change is refused with the reason.
+    struct NotSharedObject {
+        ENotShared::Reason reason;
+        std::wstring name;
+    };
+    const std::optional<NotSharedObject>& NotShared() const { return m_notShared; }
     // The store folders that are links to other folders: none of their entries is read, written or removed.
     const std::vector<std::wstring>& LinkedFolders() const { return m_linkedFolders; }
 
@@ -91,7 +102,8 @@ private:
     void Leave();
 
     TStoreSession m_session;
-    std::unique_ptr<TStoreWatch> m_watch;
+    std::unique_ptr<TStoreWatch> m_watch; // null while the store's objects are not shared
+    std::optional<NotSharedObject> m_notShared;
     bool m_open = false;
     bool m_readOnly = false;
     std::vector<std::wstring> m_linkedFolders;
@@ -124,7 +136,7 @@ private:
     TWork(TStoreDoor& door, std::unique_ptr<TStoreLock> lock);
 
     TStoreDoor& m_door;
-    std::unique_ptr<TStoreLock> m_lock;
+    std::unique_ptr<TStoreLock> m_lock; // null while the store's objects are not shared: nothing is changed then
 };
 
 } // namespace bw

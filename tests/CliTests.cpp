@@ -527,6 +527,39 @@ TEST_F(CliTest, AStoreReleasedWithinTheWaitIsWorkedOn) {
     EXPECT_FALSE(m_registry.RunValue(Location::User, L"Monitor"));
 }
 
+// A store whose lock another copy made with security that leaves bwcli out (Windows' access denied, through the test
+// build's seam), or whose lock's name is held by an object that is not the program's: list works, without writing
+// anything into the store; every change is refused in one line with the reason, exit 2.
+TEST_F(CliTest, AStoreWhoseObjectsCannotBeSharedIsOnlyListed) {
+    SeedThree();
+    const auto refusedAndListed = [&](const std::string& reason) {
+        const CliResult listed = Run(L"list");
+        EXPECT_EQ(listed.exitCode, 0u) << listed.err;
+        EXPECT_THAT(listed.out, HasSubstr("Monitor"));
+        EXPECT_THAT(listed.out, HasSubstr("Backup Agent"));
+        EXPECT_THAT(StoreNames(kUser), IsEmpty()) << "nothing written without the lock";
+        for (const wchar_t* change : {L"disable Monitor", L"refresh", L"add c:\\windows\\notepad.exe"}) {
+            const CliResult result = Run(change);
+            EXPECT_EQ(result.exitCode, 2u) << Utf8(change) << result.err;
+            ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+            EXPECT_THAT(result.err, HasSubstr(reason));
+        }
+        EXPECT_TRUE(m_registry.RunValue(Location::User, L"Monitor"));
+        EXPECT_THAT(StoreNames(kUserOff), IsEmpty());
+    };
+    {
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_OBJECTS_DENIED", L"1");
+        refusedAndListed("another copy of Bootwarden works on the store");
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_OBJECTS_DENIED", nullptr);
+    }
+    {
+        UniqueObject squatter(::CreateEventW(nullptr, TRUE, FALSE, StoreLockName(m_programDir).c_str()));
+        ASSERT_TRUE(squatter);
+        refusedAndListed("is taken by a program that is not Bootwarden");
+    }
+    EXPECT_EQ(Run(L"disable Monitor").exitCode, 0u) << "the store's own lock again";
+}
+
 TEST_F(CliTest, TwoProcessesAtOnceBothFinishAndLoseNothing) {
     SeedThree();
     for (int i = 0; i < 6; ++i) {

@@ -12,6 +12,7 @@
 #include "store/StoreLock.h"
 
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -24,18 +25,22 @@ using ::testing::HasSubstr;
 class RealDialogDesktop : public FakeDesktop {
 public:
     bool Confirm(HWND owner, const std::wstring& question) override {
+        Asked(question);
         questions.push_back(question);
         return m_system.Confirm(owner, question);
     }
     bool ConfirmDefaultNo(HWND owner, const std::wstring& question) override {
+        Asked(question);
         questions.push_back(question);
         return m_system.ConfirmDefaultNo(owner, question);
     }
     Answer Choose(HWND owner, const std::wstring& question, const wchar_t* yes, const wchar_t* no) override {
+        Asked(question);
         questions.push_back(question);
         return m_system.Choose(owner, question, yes, no);
     }
     void ShowError(HWND owner, const std::wstring& title, const std::wstring& text) override {
+        Asked(text);
         errors.push_back({title, text});
         m_system.ShowError(owner, title, text);
     }
@@ -149,6 +154,10 @@ bool LockIsFree() {
 
 class QuestionTest : public WindowTest {
 protected:
+    void TearDown() override {
+        EXPECT_THAT(m_dialogs.askedWhileLocked, ::testing::IsEmpty()) << "asked while the store was held";
+        WindowTest::TearDown();
+    }
     void OpenWithDialogs() {
         m_form = std::make_unique<TMainForm>(::GetModuleHandleW(nullptr), m_dialogs, m_programDir);
         ASSERT_TRUE(m_form->Create(SW_SHOWNORMAL));
@@ -235,21 +244,75 @@ TEST_F(QuestionTest, ClosingTheWindowEndsTheDeleteQuestionAndTheErrorBox) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Boxed")->text, L"c:\\boxed.exe");
 }
 
-// After each kind of message at start, every box acts: a click on another entry switches it off.
+// After each kind of message at start (an entry that cannot be copied, a write-back that failed, a question), a box
+// still acts: a click on another entry switches it off. Nothing that holds commands back is left set by a message.
 TEST_F(QuestionTest, ACheckBoxActsAfterAMessageAtStart) {
+    // Unwatched: each message comes from the start's own cycles, not also from a notification at another moment.
+    const auto unwatched = FoldersWithoutNotifications();
+    for (const wchar_t* name : {L"Tool1", L"Tool2", L"Tool3", L"Other"}) {
+        m_registry.SetRunValue(Location::User, name, std::wstring(L"c:\\") + name + L".exe");
+    }
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept-1.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    OpenWithDialogs(); // the last run: what it mirrored is what the edits below are told from
+    m_form.reset();
+    Pump();
+    const auto boxActs = [&](const wchar_t* name) {
+        EXPECT_TRUE(m_form->ListReady());
+        ToggleRow(RowOf(name, kUser));
+        EXPECT_FALSE(m_registry.RunValue(Location::User, name)) << name << ": the box acted";
+        EXPECT_TRUE(FileExists(StorePath(kUserOff, name))) << name;
+    };
+
+    // An entry that cannot be copied: a folder stands where its store link would go.
     ASSERT_TRUE(::CreateDirectoryW(StorePath(kUser, L"Boxed").c_str(), nullptr));
     m_registry.SetRunValue(Location::User, L"Boxed", L"c:\\boxed.exe");
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     {
         const WhileDialogOpen script({Press(IDOK)});
         OpenWithDialogs();
         EXPECT_TRUE(script.AllDone());
     }
     ASSERT_EQ(m_dialogs.errors.size(), 1u);
-    EXPECT_TRUE(m_form->ListReady());
-    ToggleRow(RowOf(L"Tool", kUser));
-    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
-    EXPECT_EQ(StoreNames(kUserOff), std::vector<std::wstring>{L"Tool.lnk"});
+    EXPECT_THAT(m_dialogs.errors[0].text, HasSubstr(L"could not be copied into the store"));
+    boxActs(L"Tool1");
+    m_form.reset();
+    m_registry.RemoveRunValue(Location::User, L"Boxed");
+    ASSERT_TRUE(::RemoveDirectoryW(StorePath(kUser, L"Boxed").c_str()));
+
+    // A write-back that fails, the first thing after the start: the store link was edited, and its shortcut is held
+    // open by another program.
+    {
+        OpenWithDialogs();
+        ::Sleep(250);
+        WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+        ::Sleep(250);
+        const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+        const WhileDialogOpen script({Press(IDOK)});
+        ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0); // the window comes to the front
+        Pump();
+        EXPECT_TRUE(script.AllDone());
+        ASSERT_EQ(m_dialogs.errors.size(), 2u);
+        EXPECT_THAT(m_dialogs.errors[1].text, HasSubstr(L"could not be carried into the system"));
+        boxActs(L"Tool2");
+    }
+    m_form.reset();
+
+    // A question: an entry changed on both sides since the last run, and the choice left for later. (The start's own
+    // cycle does not write back, where a change on both sides is found; the first cycle after it asks.)
+    ::Sleep(250);
+    EditShortcut(StorePath(kUser, L"Kept"), [](TShellLink& link) { link.SetDescription(L"c:\\kept-mine.exe"); });
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept-theirs.exe");
+    ::Sleep(250);
+    {
+        const WhileDialogOpen script({Press(IDCANCEL)});
+        OpenWithDialogs();
+        boxActs(L"Tool3");
+        EXPECT_TRUE(script.AllDone());
+        ASSERT_GE(m_dialogs.questions.size(), 1u); // once per cycle at most
+        EXPECT_THAT(m_dialogs.questions[0], HasSubstr(L"Kept"));
+        boxActs(L"Other");
+    }
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Kept")->text, L"c:\\kept-theirs.exe");
 }
 
 // Changed on both sides: no answer leaves both sides as they are, the row says that a choice is waiting, and the
@@ -407,6 +470,124 @@ TEST_F(QuestionTest, RestartAsAdministratorHandsTheStoreOver) {
     EXPECT_TRUE(LockIsFree());
 }
 
+// The offer to restart as administrator (a change that needs rights) and the question whether to close although a
+// write-back failed: Escape and the close box are "No", and closing the window during either ends the process's
+// window within a second. Nothing is lost either way, nothing starts elevated, and the lock is free.
+TEST_F(QuestionTest, NoAnswerToTheRestartOfferOrTheCloseQuestionLosesNothing) {
+    const auto unwatched = FoldersWithoutNotifications();
+    const StandardUser standardUser;
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+    for (const Ending ending : kEndings) {
+        SCOPED_TRACE(NameOf(ending));
+        OpenWithDialogs();
+        ULONGLONG start = ::GetTickCount64();
+        {
+            const WhileDialogOpen script({End(ending, m_form->Handle())});
+            ToggleRow(RowOf(L"Agent", kLocal));
+            EXPECT_TRUE(script.AllDone());
+        }
+        ASSERT_EQ(m_dialogs.questions.size(), 1u);
+        EXPECT_THAT(m_dialogs.questions[0], HasSubstr(L"Restart Bootwarden as administrator?"));
+        EXPECT_TRUE(m_dialogs.restarts.empty()) << "nothing started elevated";
+        EXPECT_TRUE(m_registry.RunValue(Location::Local, L"Agent"));
+        EXPECT_TRUE(LockIsFree());
+        if (ending == Ending::CloseWindow) {
+            EXPECT_TRUE(WindowGoneWithin(1000));
+            EXPECT_LT(::GetTickCount64() - start, 1500u);
+            m_form.reset();
+            OpenWithDialogs();
+        } else {
+            EXPECT_TRUE(::IsWindow(m_form->Handle()));
+            EXPECT_TRUE(Rows().at(static_cast<size_t>(RowOf(L"Agent", kLocal))).checked);
+        }
+
+        // The edit of a shortcut that another program holds open cannot be carried at the close.
+        ::Sleep(250);
+        WriteShortcut(StorePath(kStartUp, L"Notes"), L"c:\\windows\\notepad.exe", L"edited");
+        ::Sleep(250);
+        {
+            const UniqueFile held = HoldFile(StartupPath(L"Notes.lnk"), 0);
+            const WhileDialogOpen script({End(ending, m_form->Handle())});
+            start = ::GetTickCount64();
+            ::PostMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+            if (ending == Ending::CloseWindow) {
+                EXPECT_TRUE(WindowGoneWithin(1000));
+                EXPECT_LT(::GetTickCount64() - start, 1500u);
+            } else {
+                Pump();
+                EXPECT_TRUE(::IsWindow(m_form->Handle())) << "no answer keeps the window";
+            }
+            EXPECT_TRUE(script.AllDone());
+        }
+        ASSERT_EQ(m_dialogs.questions.size(), 2u);
+        EXPECT_THAT(m_dialogs.questions[1], HasSubstr(L"Close Bootwarden anyway?"));
+        EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Notes")).description, L"edited") << "the edit stays in the store";
+        EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"notes");
+        EXPECT_TRUE(LockIsFree());
+        if (::IsWindow(m_form->Handle())) {
+            ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0); // the shortcut is free now: the close carries the edit
+            Pump();
+            EXPECT_FALSE(::IsWindow(m_form->Handle()));
+            EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).description, L"edited");
+        }
+        m_form.reset();
+        WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"notes");
+        m_dialogs.questions.clear();
+        m_dialogs.errors.clear();
+    }
+}
+
+// bwcli, a process of its own started while the delete question is open, finishes before the person answers: the
+// question holds nothing of the store. Its change is what the command then reads: the entry it switched off meanwhile
+// is not deleted.
+TEST_F(QuestionTest, ABwcliStartedWhileAQuestionIsOpenDoesNotWaitForThePerson) {
+    const std::wstring bwcli = m_programDir + L"bwcli.exe";
+    ASSERT_TRUE(::CopyFileW((FolderPart(ModulePath()) + L"BwcliUnderTest.exe").c_str(), bwcli.c_str(), FALSE));
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", m_registry.ScratchPath().c_str());
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", (m_root / L"Temp").c_str());
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\windows\\notepad.exe");
+    OpenWithDialogs();
+    Select(RowOf(L"Tool", kUser));
+    UniqueFile process;
+    DWORD waited = WAIT_TIMEOUT;
+    ULONGLONG started = 0;
+    {
+        const WhileDialogOpen script({[&](HWND) {
+                                          STARTUPINFOW startup{};
+                                          startup.cb = sizeof startup;
+                                          std::wstring line = L"\"" + bwcli + L"\" disable Tool";
+                                          PROCESS_INFORMATION info{};
+                                          EXPECT_TRUE(::CreateProcessW(bwcli.c_str(), line.data(), nullptr, nullptr,
+                                                                       FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                                                       &startup, &info));
+                                          process.Reset(info.hProcess);
+                                          UniqueFile thread(info.hThread);
+                                          started = ::GetTickCount64();
+                                          return true;
+                                      },
+                                      [&](HWND) {
+                                          // Polled from the question's own message loop: the question stays open.
+                                          waited = ::WaitForSingleObject(process.Get(), 0);
+                                          return waited == WAIT_OBJECT_0 || ::GetTickCount64() - started > 8000;
+                                      },
+                                      Press(IDYES), Press(IDOK)}); // Yes to delete; then that it changed meanwhile
+        Click(TMainForm::DeleteButton);
+        Pump();
+        EXPECT_TRUE(script.AllDone());
+    }
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", nullptr);
+    ASSERT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0)) << "bwcli waited for the person";
+    DWORD exitCode = 99;
+    ::GetExitCodeProcess(process.Get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_EQ(StoreNames(kUserOff), std::vector<std::wstring>{L"Tool.lnk"}) << "switched off, not deleted";
+    ASSERT_EQ(m_dialogs.errors.size(), 1u);
+    EXPECT_THAT(m_dialogs.errors[0].text, HasSubstr(L"was changed by another program while the question was open"));
+}
+
 // The copy a restart started waits on the window's claim, which the old process holds until it ends, however it
 // ends; bounded, and it reads the old process's id from its command line.
 TEST(HandOverTest, TheNewCopyWaitsForTheOldOneToEnd) {
@@ -433,36 +614,60 @@ TEST(HandOverTest, TheNewCopyWaitsForTheOldOneToEnd) {
 }
 
 // A copy with raised rights made the store's objects with security that leaves this one out (Windows answers access
-// denied; a seam stands for it, as Wine grants every open): the window says that another copy works on the store,
-// never crashes, and changes nothing.
-TEST_F(QuestionTest, ObjectsAnotherCopyMadeThatThisOneMayNotOpenChangeNothing) {
+// denied; a seam stands for it, as Wine grants every open): the window says once that another copy works on the
+// store, lists the entries as the system and the store have them without writing anything, follows what changes,
+// refuses a change with that reason, and never crashes.
+TEST_F(QuestionTest, ObjectsAnotherCopyMadeThatThisOneMayNotOpenListReadOnly) {
+    const auto unwatched = FoldersWithoutNotifications();
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StorePath(kUserOff, L"Kept"), L"c:\\kept.exe", L"c:\\kept.exe");
     const auto denied = seam::CreateNamedObject.Replace([](bool, SECURITY_ATTRIBUTES*, const std::wstring&) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return HANDLE(nullptr);
     });
     Open();
-    ASSERT_FALSE(m_desktop.errors.empty());
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
     EXPECT_THAT(m_desktop.errors[0].text, HasSubstr(L"Another copy of Bootwarden works on this store"));
+    EXPECT_THAT(m_desktop.errors[0].text, HasSubstr(L"only listed"));
+    ASSERT_GE(RowOf(L"Tool", kUser), 0);
+    ASSERT_GE(RowOf(L"Kept", kUserOff), 0);
+    EXPECT_TRUE(Rows().at(static_cast<size_t>(RowOf(L"Tool", kUser))).checked);
+    EXPECT_TRUE(StoreNames(kUser).empty()) << "nothing is written without the lock";
+
     m_desktop.errors.clear();
+    m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe");
     ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
     Pump();
     EXPECT_TRUE(m_desktop.errors.empty()) << "said once, not at each activation";
-    Select(0);
-    m_form->EntryList(); // the window is there and answers
+    EXPECT_GE(RowOf(L"New", kUser), 0) << "read again";
+
+    ToggleRow(RowOf(L"Tool", kUser));
+    ASSERT_EQ(m_desktop.errors.size(), 1u);
+    EXPECT_THAT(m_desktop.errors[0].text, HasSubstr(L"may not share its lock, so \"Tool\" cannot be changed here"));
+    EXPECT_TRUE(Rows().at(static_cast<size_t>(RowOf(L"Tool", kUser))).checked) << "the box shows it as it is";
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
-    EXPECT_TRUE(StoreNames(kUserOff).empty());
+    EXPECT_EQ(StoreNames(kUserOff), std::vector<std::wstring>{L"Kept.lnk"});
+    EXPECT_TRUE(StoreNames(kUser).empty());
+    ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_FALSE(::IsWindow(m_form->Handle()));
 }
 
 // The lock's name taken: by an object of another kind (an event of that name), or by an object whose owner is
 // neither this user nor the Administrators group. Neither is trusted: the window says that the name is taken.
 TEST_F(QuestionTest, ASquattedNameIsNotTrusted) {
     {
+        m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
         UniqueObject squatter(::CreateEventW(nullptr, TRUE, FALSE, StoreLockName(m_programDir).c_str()));
         ASSERT_TRUE(squatter);
         Open();
-        ASSERT_FALSE(m_desktop.errors.empty());
+        ASSERT_EQ(m_desktop.errors.size(), 1u);
         EXPECT_THAT(m_desktop.errors[0].text, HasSubstr(L"is taken by a program that is not Bootwarden"));
+        EXPECT_GE(RowOf(L"Tool", kUser), 0) << "listed all the same";
+        ToggleRow(RowOf(L"Tool", kUser));
+        ASSERT_EQ(m_desktop.errors.size(), 2u);
+        EXPECT_THAT(m_desktop.errors[1].text, HasSubstr(L"taken by a program that is not Bootwarden, so \"Tool\""));
+        EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
         m_form.reset();
         Pump();
     }

@@ -1,13 +1,55 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "platform/NamedObjects.h"
+#include "store/Locations.h"
+#include "store/StoreLock.h"
 
 #include <ostream>
+#include <thread>
 #include <utility>
 
 namespace bw::test {
 
+namespace {
+
+// True when this thread, the window's, holds the store's lock: another thread cannot take it, and this one can (a
+// mutex is taken again by the thread that owns it, and only by that one).
+bool ThisThreadHoldsTheStoreLock() {
+    if (ProgramDir().empty()) {
+        return false;
+    }
+    bool freeElsewhere = true;
+    std::thread other([&] {
+        try {
+            TNamedMutex mutex(StoreLockName(ProgramDir()));
+            freeElsewhere = mutex.Acquire(0);
+        } catch (const EBootwarden&) {
+            // not to be shared here: nobody of this program holds it
+        }
+    });
+    other.join();
+    if (freeElsewhere) {
+        return false;
+    }
+    try {
+        TNamedMutex mutex(StoreLockName(ProgramDir()));
+        return mutex.Acquire(0);
+    } catch (const EBootwarden&) {
+        return false;
+    }
+}
+
+} // namespace
+
+void FakeDesktop::Asked(const std::wstring& what) {
+    if (ThisThreadHoldsTheStoreLock()) {
+        askedWhileLocked.push_back(what);
+    }
+}
+
 bool FakeDesktop::Confirm(HWND, const std::wstring& question) {
+    Asked(question);
     questions.push_back(question);
     if (whileDialogOpen) {
         whileDialogOpen();
@@ -20,6 +62,7 @@ bool FakeDesktop::ConfirmDefaultNo(HWND owner, const std::wstring& question) {
 }
 
 Answer FakeDesktop::Choose(HWND, const std::wstring& question, const wchar_t*, const wchar_t*) {
+    Asked(question);
     questions.push_back(question);
     if (whileDialogOpen) {
         whileDialogOpen();
@@ -28,6 +71,7 @@ Answer FakeDesktop::Choose(HWND, const std::wstring& question, const wchar_t*, c
 }
 
 std::optional<std::wstring> FakeDesktop::BrowseForProgram(HWND) {
+    Asked(L"the file-open dialog");
     ++browseCount;
     if (whileDialogOpen) {
         whileDialogOpen();
@@ -36,6 +80,7 @@ std::optional<std::wstring> FakeDesktop::BrowseForProgram(HWND) {
 }
 
 void FakeDesktop::ShowError(HWND, const std::wstring& title, const std::wstring& text) {
+    Asked(text);
     errors.push_back({title, text});
     if (whileErrorShown) {
         const auto action = std::move(whileErrorShown);
@@ -63,6 +108,7 @@ UINT FakeDesktop::ChooseFromMenu(HWND, HMENU menu, POINT) {
             items.push_back({caption, ::GetMenuItemID(menu, item), (state & (MF_GRAYED | MF_DISABLED)) == 0});
         }
     }
+    Asked(L"a pop-up menu");
     menus.push_back(std::move(items));
     if (whileDialogOpen) {
         whileDialogOpen();
@@ -103,6 +149,11 @@ void PrintTo(const Row& row, std::ostream* out) {
 WindowTest::~WindowTest() {
     m_form.reset();
     Pump();
+}
+
+void WindowTest::TearDown() {
+    EXPECT_THAT(m_desktop.askedWhileLocked, ::testing::IsEmpty()) << "asked while the store was held";
+    StoreTest::TearDown();
 }
 
 void WindowTest::Open() {
