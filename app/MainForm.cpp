@@ -357,6 +357,8 @@ void TMainForm::FormCreate() {
     // Either way the entries are listed, and a change is refused with the reason; said once, here.
     if (const auto& notShared = m_door.NotShared()) {
         ShowException(NotSharedText(notShared->reason, notShared->name));
+    } else if (const auto& owner = m_door.OtherOwner()) {
+        ShowException(FormatMessageText(text::kStoreOfAnother, {ShownAccount(*owner), ShownMachine(*owner)}));
     } else if (m_door.ReadOnly()) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
     }

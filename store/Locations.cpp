@@ -84,6 +84,7 @@ bool g_startupDirKnown = false;
 bool g_storeReadOnly = false;
 // What a change is refused with while the store is read-only (%s: the entry's name).
 const wchar_t* g_readOnlyRefusal = text::kStoreReadOnlyRefused;
+std::optional<std::pair<std::wstring, std::wstring>> g_otherOwner; // while the store is another's: account, computer
 std::set<int> g_linkedCodes; // codes whose store folder (or its parent) is a link: left alone
 
 // A file name holds at most 255 characters, and every store link ends in ".lnk".
@@ -243,6 +244,7 @@ const std::wstring& ProgramDir() {
 void SetProgramDir(const std::wstring& folder) {
     g_storeReadOnly = false;
     g_readOnlyRefusal = text::kStoreReadOnlyRefused;
+    g_otherOwner.reset();
     g_linkedCodes.clear();
     g_programDir = folder;
     if (!g_programDir.empty() && g_programDir.back() != L'\\') {
@@ -370,6 +372,7 @@ StoreStart PrepareStore() {
     StoreStart start;
     g_storeReadOnly = false;
     g_readOnlyRefusal = text::kStoreReadOnlyRefused;
+    g_otherOwner.reset();
     g_linkedCodes.clear();
     // Explorer runs a program opened inside a zip file from a folder below the user's temporary folder, which
     // is cleaned sooner or later: a store there would lose every entry switched off.
@@ -410,7 +413,11 @@ StoreStart PrepareStore() {
 }
 
 bool IsStoreReadOnly() {
-    return g_storeReadOnly;
+    return g_storeReadOnly || g_otherOwner.has_value();
+}
+
+void SetStoreOfAnother(const std::optional<std::pair<std::wstring, std::wstring>>& owner) {
+    g_otherOwner = owner;
 }
 
 void MakeStoreReadOnly(const wchar_t* refusal) {
@@ -421,6 +428,10 @@ void MakeStoreReadOnly(const wchar_t* refusal) {
 void RequireChangeableStore(const std::wstring& name) {
     if (g_storeReadOnly) {
         throw EEntryRefused(FormatMessageText(g_readOnlyRefusal, name));
+    }
+    if (g_otherOwner) {
+        throw EEntryRefused(
+            FormatMessageText(text::kStoreOfAnotherRefused, {name, g_otherOwner->first, g_otherOwner->second}));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -144,13 +145,18 @@ struct StoreStart {
 // (CreateStoreFolders, which raises as it does).
 StoreStart PrepareStore();
 
-// True after PrepareStore found a ProgramDir that cannot be written; SetProgramDir clears it.
+// True after PrepareStore found a ProgramDir that cannot be written, or while the store is another's (see
+// SetStoreOfAnother); SetProgramDir and PrepareStore clear both.
 bool IsStoreReadOnly();
 
 // Makes the store read-only for the rest of the run (until the next PrepareStore or SetProgramDir) for another
 // reason than a folder that cannot be written: `refusal`, with "%s" for the entry's name, is what every change is
 // then refused with.
 void MakeStoreReadOnly(const wchar_t* refusal);
+
+// Makes the store read-only because it belongs to another account (first) on another or the same computer
+// (second), both as people read them, which every refusal names; nothing makes it this run's again.
+void SetStoreOfAnother(const std::optional<std::pair<std::wstring, std::wstring>>& owner);
 
 // Raises EEntryRefused naming the entry while the store is read-only; a change of any entry asks this first.
 void RequireChangeableStore(const std::wstring& name);

@@ -4,6 +4,7 @@
 #include "store/Entry.h"
 #include "store/EntryOperations.h"
 #include "store/StoreLock.h"
+#include "store/StoreOwner.h"
 #include "store/StoreSession.h"
 
 #include <windows.h>
@@ -61,9 +62,13 @@ public:
     void Open();
 
     bool IsOpen() const { return m_open; }
-    // Nothing can be changed: ProgramDir cannot be written, or the store's named objects are not to be shared (see
-    // NotShared). The entries are listed all the same.
-    bool ReadOnly() const { return m_readOnly; }
+    // Nothing can be changed: ProgramDir cannot be written, the store is another's (OtherOwner), or the store's
+    // named objects are not to be shared (NotShared). The entries are listed all the same.
+    bool ReadOnly() const { return m_readOnly || m_otherOwner.has_value(); }
+    // The store's recorded owner when it is another account, or this account on another computer: its entries
+    // are only listed until the person takes the store over (TWork::TakeOver). A store without a recorded owner
+    // is made this run's at Open, unless the run is elevated as another account than the desktop's.
+    const std::optional<StoreOwner>& OtherOwner() const { return m_otherOwner; }
     // Why the store's lock and count of work could not be opened, when they could not: another copy made them with
     // security that leaves this one out (AccessDenied), or what holds their name is not the program's (NameTaken).
     // The store is then read-only for the run: the entries are read and listed without the lock (reading the
@@ -105,7 +110,10 @@ private:
     std::unique_ptr<TStoreWatch> m_watch; // null while the store's objects are not shared
     std::optional<NotSharedObject> m_notShared;
     bool m_open = false;
+    void LookAtOwner();
+
     bool m_readOnly = false;
+    std::optional<StoreOwner> m_otherOwner;
     std::vector<std::wstring> m_linkedFolders;
     int m_depth = 0; // units of work under way on this thread
 };
@@ -130,6 +138,11 @@ public:
     void AllowToStart(const Entry& entry);
     void Delete(const Entry& entry);
     std::wstring AddStartupShortcut(const std::wstring& programPath, const std::optional<std::wstring>& name = {});
+
+    // Records this run's account and computer as the store's owner, which makes a store of another changeable;
+    // nothing else in the store changes. Raises EEntryRefused where ProgramDir cannot be written, and what
+    // writing the owner's file raises.
+    void TakeOver();
 
 private:
     friend class TStoreDoor;
