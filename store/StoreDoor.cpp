@@ -1,6 +1,7 @@
 #include "store/StoreDoor.h"
 
 #include "resources/Texts.h"
+#include "store/LinkRecords.h"
 #include "store/Locations.h"
 
 namespace bw {
@@ -39,8 +40,12 @@ void TStoreDoor::Enter() {
         Open();
     }
     // Another process's work is news: its bases are taken in, and this process's edits not yet written back stay.
-    if (m_depth++ == 0 && m_watch->OthersWorked()) {
-        m_session.TakeInOthersWork();
+    if (m_depth++ == 0) {
+        // The records are read under the lock: a store that kept none takes them from its links' blocks once, here.
+        StoreRecords().TakeIn();
+        if (m_watch->OthersWorked()) {
+            m_session.TakeInOthersWork();
+        }
     }
 }
 
@@ -49,6 +54,7 @@ void TStoreDoor::Leave() {
         return;
     }
     (void)m_session.SaveBases(); // what cannot be saved now is tried again at the end of the next work
+    (void)StoreRecords().Save();
     m_watch->Seen();
 }
 
