@@ -241,11 +241,11 @@ TEST_F(RecordTest, AKillAfterALinkIsWrittenLeavesNoUnknownLink) {
     m_door.Open();
     Refresh();
     m_registry.SetRunValue(Location::User, L"Tool", m_tool + L" -b");
-    m_registry.SetRunValue(Location::User, L"Next", L"c:\\next.exe -b");
+    m_registry.SetRunValue(Location::User, L"New", L"c:\\new.exe"); // a link at a path no record named before
     {
         int reached = 0;
         const auto kill = seam::ImportPoint.Replace([&](const wchar_t* at) {
-            if (std::wstring(at) == kLinkWritten && ++reached == 1) {
+            if (std::wstring(at) == kLinkWritten && ++reached == 2) {
                 throw Killed{};
             }
         });
@@ -263,6 +263,7 @@ TEST_F(RecordTest, AKillAfterALinkIsWrittenLeavesNoUnknownLink) {
     EXPECT_EQ(Toggle(kUser, L"Tool"), kWorked);
     EXPECT_EQ(Toggle(kUserOff, L"Tool"), kWorked);
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, m_tool + L" -b");
+    EXPECT_EQ(Toggle(kUser, L"New"), kWorked);
 }
 
 } // namespace bw::test
