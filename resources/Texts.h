@@ -251,6 +251,20 @@ inline constexpr const wchar_t* kStorePathTooLong =
 inline constexpr const wchar_t* kShortcutIsLink =
     L"This shortcut is a link to another file, so it is not opened here and cannot be switched off.";
 inline constexpr const wchar_t* kEntryNotAvailable = L"\"%s\" cannot be switched off: %s";
+// A store link that the store's records do not name: said on its row, and as the reason of every refusal.
+inline constexpr const wchar_t* kLinkUnknown =
+    L"Bootwarden did not write this shortcut into the store folder, so what it stands for is not known: it is left as "
+    L"it is, and cannot be switched on, written back, replaced or deleted here. Move it out of the store folder "
+    L"yourself.";
+inline constexpr const wchar_t* kLinkRenamed =
+    L"Bootwarden wrote this shortcut under another name or into another folder, and it was renamed, moved or "
+    L"copied since, so what it stands for is not known: it is left as it is, and cannot be switched on, written back, "
+    L"replaced or deleted here. Give it back its name and folder, or move it out of the store folder yourself.";
+inline constexpr const wchar_t* kLinkRefused = L"\"%s\" (%s) is left as it is. %s Nothing was changed.";
+inline constexpr const wchar_t* kLinkWrittenAs = L" It was written as %s.";
+inline constexpr const wchar_t* kEditOfOtherType =
+    L"its value is not text but of another type, which holds no command line, so the edit is not written into it. "
+    L"Change the value in the registry instead, or undo the edit.";
 inline constexpr const wchar_t* kSwitchedOffInWindows = L"Switched off in Windows' startup settings";
 
 // The message box after an import that could not copy some entries into the store; each line names one.

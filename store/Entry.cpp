@@ -20,6 +20,10 @@ const wchar_t* ProblemText(EntryProblem problem) {
         return text::kShortcutIsLink;
     case EntryProblem::ShortcutUnreadable:
         return text::kShortcutUnreadable;
+    case EntryProblem::StoreLinkUnknown:
+        return text::kLinkUnknown;
+    case EntryProblem::StoreLinkRenamed:
+        return text::kLinkRenamed;
     }
     return L"";
 }

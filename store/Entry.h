@@ -7,8 +7,8 @@
 
 namespace bw {
 
-// Why an entry cannot be switched off here. The list and bwcli show the sentence for it (ProblemText); the
-// session decides by the kind alone.
+// Why an entry cannot be switched off (or a switched-off one switched on) here. The list and bwcli show the sentence
+// for it (ProblemText); the session decides by the kind alone.
 enum class EntryProblem {
     None,                 // it can be switched off
     NameNotStorable,      // no file name can hold its name
@@ -17,6 +17,8 @@ enum class EntryProblem {
     ShortcutIsDevice,     // the system takes the shortcut's name for a device
     ShortcutIsLink,       // the shortcut is a link to another file
     ShortcutUnreadable,   // the shortcut does not load (in use, damaged, or no shortcut)
+    StoreLinkUnknown,     // its store link is one the store's records do not name: it is left as it is
+    StoreLinkRenamed,     // its store link was written by the program as another link (renamed, moved, copied)
 };
 
 // The sentence that tells the user why the entry cannot be switched off; "" for None.

@@ -44,43 +44,123 @@ bool OpenRunKeyToChange(TRegistry& registry, int code, const std::wstring& name)
     throw EEntryRefused(FormatMessageText(message, arguments));
 }
 
-// A store link read afresh, whole, and taken as a shell link; nothing when it cannot be.
-std::optional<StoreLink> ReadStoreLink(const std::wstring& path) {
+// A store link of the folder of `code` read afresh, whole, and taken as a shell link, with what the store's records
+// say of it; nothing when it cannot be read.
+std::optional<StoreLink> ReadStoreLink(const std::wstring& path, int code) {
     const auto bytes = ReadWholeFile(path, kLinkFileLimit);
     if (!bytes) {
         return std::nullopt;
     }
     StoreLink link;
+    link.code = code;
     link.path = path;
     link.bytes = *bytes;
     TShellLink loader;
     if (!ParseStoreLink(loader, link)) {
         return std::nullopt;
     }
+    TakeStoreRecord(link);
     return link;
 }
 
-// The disabled folder may already keep an entry of the same name. One that says the same may be replaced; any
-// other would be lost, so the toggle is refused. Returns the bytes that stood there, to put back on failure.
-std::optional<std::string> ClaimDisabledSlot(const std::wstring& path, const std::wstring& name,
-                                             const std::function<bool(const StoreLink&)>& sameEntry) {
-    if (!PathExists(path)) {
-        return std::nullopt;
+// Writes a store link that the program makes into a store folder: its record is saved first, so that no instant
+// leaves a link of ours that the records do not name. Returns the record that stood there before, for PutBack.
+std::optional<StoredRecord> WriteRecordedLink(const std::wstring& path, int code, const std::string& bytes,
+                                              bool newFile);
+
+// Removes a store link of ours and its record. True when nothing stands at `path` afterwards.
+bool RemoveRecordedLink(const std::wstring& path) {
+    if (!RemoveName(path)) {
+        return false;
     }
-    const auto there = ReadStoreLink(path);
+    StoreRecords().Erase(path);
+    (void)StoreRecords().Save(); // a record of a link that is gone is dropped at the next save in any case
+    return true;
+}
+
+// What stood at a path of a store folder before the program wrote there: the bytes and their record.
+struct Before {
+    std::optional<std::string> bytes;
+    std::optional<StoredRecord> record;
+};
+
+// The disabled folder may already keep an entry of the same name. One that says the same may be replaced; any
+// other would be lost, and one the store's records do not name is not the store's to replace, so the toggle is
+// refused. Returns what stood there, to put back on failure.
+Before ClaimDisabledSlot(const std::wstring& path, int code, const std::wstring& name,
+                         const std::function<bool(const StoreLink&)>& sameEntry) {
+    if (!PathExists(path)) {
+        return {};
+    }
+    const auto there = ReadStoreLink(path, code);
+    if (there) {
+        RequireRecordedLink(*there, name);
+    }
     if (!there || !sameEntry(*there)) {
         Refuse(text::kDisabledTwinExists, {name});
     }
-    return there->bytes;
+    return {there->bytes, StoreRecords().Find(path)};
 }
 
-// Puts back what stood at `path` before, or removes what was written there. True when that worked.
-bool PutBack(const std::wstring& path, const std::optional<std::string>& before) {
+std::optional<StoredRecord> WriteRecordedLink(const std::wstring& path, int code, const std::string& bytes,
+                                              bool newFile) {
+    std::optional<StoredRecord> before = StoreRecords().Find(path);
+    const auto record = RecordOfWrittenLink(code, bytes);
+    if (record) {
+        StoreRecords().Set(path, *record);
+        (void)StoreRecords().Save(); // one that cannot be saved now is saved at the end of the unit of work
+    }
+    try {
+        if (newFile) {
+            TReplacement file(path);
+            DWORD written = 0;
+            if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                written != bytes.size()) {
+                throw EWriteError(FormatMessageText(text::kCannotCreateFile, path));
+            }
+            file.Commit(false);
+        } else {
+            WriteFileReplacing(path, bytes);
+        }
+    } catch (...) {
+        if (before) {
+            StoreRecords().Set(path, *before);
+        } else {
+            StoreRecords().Erase(path);
+        }
+        throw;
+    }
+    return before;
+}
+
+// Puts back what stood at a path outside the store before, or removes what was written there. True when that
+// worked.
+bool PutBackFile(const std::wstring& path, const std::optional<std::string>& before) {
     if (!before) {
         return RemoveName(path);
     }
     try {
         WriteFileReplacing(path, *before);
+        return true;
+    } catch (const EBootwarden&) {
+        return false;
+    }
+}
+
+// Puts back what stood at `path` before (its record too), or removes what was written there. True when that
+// worked.
+bool PutBack(const std::wstring& path, const Before& before) {
+    if (!before.bytes) {
+        return RemoveRecordedLink(path);
+    }
+    try {
+        WriteFileReplacing(path, *before.bytes);
+        if (before.record) {
+            StoreRecords().Set(path, *before.record);
+        } else {
+            StoreRecords().Erase(path);
+        }
+        (void)StoreRecords().Save();
         return true;
     } catch (const EBootwarden&) {
         return false;
@@ -101,11 +181,12 @@ void DisableRunValue(const Entry& entry) {
         Refuse(RecordOfValue(value->type, value->Text()).cut ? text::kCannotDisableCut : text::kCannotDisableHidden,
                {entry.name});
     }
-    const std::wstring disabled = StoreLinkPath(DisabledCodeOf(entry.code), entry.name);
-    const auto before =
-        ClaimDisabledSlot(disabled, entry.name, [&](const StoreLink& there) { return StoreLinkSays(there, *value); });
+    const int disabledCode = DisabledCodeOf(entry.code);
+    const std::wstring disabled = StoreLinkPath(disabledCode, entry.name);
+    const Before before = ClaimDisabledSlot(disabled, disabledCode, entry.name,
+                                            [&](const StoreLink& there) { return StoreLinkSays(there, *value); });
     TShellLink link;
-    WriteFileReplacing(disabled, RegistryStoreLinkBytes(link, *value));
+    (void)WriteRecordedLink(disabled, disabledCode, RegistryStoreLinkBytes(link, *value), false);
     // Another program (an updater) may have written the value since it was read: deleting it now would lose
     // what it wrote, which the store link does not hold.
     if (!(registry.Value(entry.name) == value)) {
@@ -120,7 +201,8 @@ void DisableRunValue(const Entry& entry) {
 
 void DisableShortcut(const Entry& entry) {
     const std::wstring shortcut = StartupLinkPath(entry.name);
-    const std::wstring disabled = StoreLinkPath(DisabledCodeOf(entry.code), entry.name);
+    const int disabledCode = DisabledCodeOf(entry.code);
+    const std::wstring disabled = StoreLinkPath(disabledCode, entry.name);
     std::string bytes;
     const bool inStartupFolder = PathExists(shortcut);
     if (inStartupFolder) {
@@ -138,15 +220,15 @@ void DisableShortcut(const Entry& entry) {
         bytes = *read;
     } else {
         // The shortcut went already: what the store kept of it is what is switched off.
-        const auto kept = entry.storeLinkPath.empty() ? std::nullopt : ReadStoreLink(entry.storeLinkPath);
+        const auto kept = entry.storeLinkPath.empty() ? std::nullopt : ReadStoreLink(entry.storeLinkPath, entry.code);
         if (!kept) {
             return;
         }
         bytes = kept->bytes;
     }
-    const auto before =
-        ClaimDisabledSlot(disabled, entry.name, [&](const StoreLink& there) { return there.bytes == bytes; });
-    WriteFileReplacing(disabled, bytes);
+    const Before before = ClaimDisabledSlot(disabled, disabledCode, entry.name,
+                                            [&](const StoreLink& there) { return there.bytes == bytes; });
+    (void)WriteRecordedLink(disabled, disabledCode, bytes, false);
     if (inStartupFolder && ReadWholeFile(shortcut, kLinkFileLimit) != bytes) {
         (void)PutBack(disabled, before); // replaced meanwhile: what is there now is not what the store kept
         Refuse(text::kChangedWhileSwitchingOff, {entry.name});
@@ -156,7 +238,7 @@ void DisableShortcut(const Entry& entry) {
         Refuse(text::kShortcutStays, {shortcut});
     }
     if (!inStartupFolder) {
-        (void)RemoveName(entry.storeLinkPath); // the import removes it otherwise
+        (void)RemoveRecordedLink(entry.storeLinkPath); // the import removes it otherwise
     }
 }
 
@@ -183,7 +265,7 @@ bool EnableRunValue(const Entry& entry, const StoreLink& link) {
         value.data.assign(text, (commandLine.size() + 1) * sizeof(wchar_t));
     }
     registry.WriteValue(value);
-    if (!RemoveName(link.path)) {
+    if (!RemoveRecordedLink(link.path)) {
         // Switched on and still kept as switched off would start it twice over once enabled again: the value
         // is put back as it was.
         bool undone = false;
@@ -211,8 +293,8 @@ void EnableShortcut(const Entry& entry, const StoreLink& link, ProgressControl* 
         before = ReadWholeFile(shortcut, kLinkFileLimit);
     }
     CopyWithProgress(link.path, shortcut, progress);
-    if (!RemoveName(link.path)) {
-        Refuse(PutBack(shortcut, before) ? text::kEnableUndone : text::kEnableNotUndone, {link.path, entry.name});
+    if (!RemoveRecordedLink(link.path)) {
+        Refuse(PutBackFile(shortcut, before) ? text::kEnableUndone : text::kEnableNotUndone, {link.path, entry.name});
     }
 }
 
@@ -291,24 +373,14 @@ std::wstring AsidePath(const Entry& entry) {
     }
 }
 
-void WriteNewFile(const std::wstring& path, const std::string& bytes) {
-    TReplacement file(path);
-    DWORD written = 0;
-    if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size()) {
-        throw EWriteError(FormatMessageText(text::kCannotCreateFile, path));
-    }
-    file.Commit(false);
-}
-
 } // namespace
 
 std::optional<StartingTwin> StartingTwinOf(const Entry& entry) {
     if (!IsValidCode(entry.code) || IsEnabledCode(entry.code)) {
         return std::nullopt;
     }
-    const auto link = ReadStoreLink(entry.storeLinkPath);
-    if (!link) {
+    const auto link = ReadStoreLink(entry.storeLinkPath, entry.code);
+    if (!link || link->standing != LinkStanding::Known) {
         return std::nullopt; // enabling refuses it anyway
     }
     const Occupant occupant = OccupantOf(entry, *link);
@@ -347,16 +419,17 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
     RequireChangeableStore(entry.name);
     // Read afresh: the link may have been edited since the list was made, and nothing is written into the
     // system that was not read whole.
-    const auto link = ReadStoreLink(entry.storeLinkPath);
+    const auto link = ReadStoreLink(entry.storeLinkPath, entry.code);
     if (!link) {
         Refuse(text::kCannotEnableUnread, {entry.name});
     }
+    RequireRecordedLink(*link, entry.name);
     // The flag is written last; whether it may be is known before anything is.
     CheckRightsToAllow(EnabledCodeOf(entry.code), entry.name);
     const Occupant occupant = OccupantOf(entry, *link);
     if (occupant.there && occupant.same) {
         // It starts already: only the switched-off copy goes.
-        if (!RemoveName(link->path)) {
+        if (!RemoveRecordedLink(link->path)) {
             Refuse(text::kEnableNotRemoved, {link->path, entry.name});
         }
         (void)AllowToStart(EnabledCodeOf(entry.code), entry.name);
@@ -372,13 +445,13 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
         }
         // What starts now is kept in the store before anything is written over it.
         aside = AsidePath(entry);
-        WriteNewFile(aside, occupant.storeLinkBytes);
+        (void)WriteRecordedLink(aside, entry.code, occupant.storeLinkBytes, true);
     }
     try {
         if (IsRegistryCode(entry.code)) {
             if (!EnableRunValue(entry, *link)) {
                 if (!aside.empty()) {
-                    (void)RemoveName(aside);
+                    (void)RemoveRecordedLink(aside);
                 }
                 return;
             }
@@ -387,13 +460,17 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
         }
     } catch (...) {
         if (!aside.empty()) {
-            (void)RemoveName(aside); // the entry that starts is still there; its copy goes again
+            (void)RemoveRecordedLink(aside); // the entry that starts is still there; its copy goes again
         }
         throw;
     }
-    if (!aside.empty() && !::MoveFileExW(aside.c_str(), link->path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        // Both are kept: the one that started so far stays switched off under the free name.
-        Refuse(text::kSwapKeptAside, {entry.name, aside});
+    if (!aside.empty()) {
+        if (!::MoveFileExW(aside.c_str(), link->path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            // Both are kept: the one that started so far stays switched off under the free name.
+            Refuse(text::kSwapKeptAside, {entry.name, aside});
+        }
+        StoreRecords().Move(aside, link->path);
+        (void)StoreRecords().Save();
     }
     // Switched on here means it starts: a flag of Windows' own that would keep it from starting goes too.
     (void)AllowToStart(EnabledCodeOf(entry.code), entry.name);
@@ -424,8 +501,15 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 continue; // disabled entries have no place in the system to write to
             }
             const MirrorBase* base = mirror.Find(link.path);
-            if (base == nullptr || !link.readWhole || LinkAsMirrored(link, *base)) {
-                continue; // not a confirmed mirror, not read whole, or not changed on the store's side
+            if (base == nullptr || !link.readWhole) {
+                continue; // not a confirmed mirror, or not read whole
+            }
+            if (link.standing != LinkStanding::Known) {
+                notCarried(link, StandingText(link.standing)); // nothing is written from a link of unknown meaning
+                continue;
+            }
+            if (LinkAsMirrored(link, *base)) {
+                continue; // not changed on the store's side
             }
             if (IsRegistryCode(link.code)) {
                 if (!base->value) {
@@ -449,8 +533,12 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                     continue;
                 }
                 const auto current = registry.Value(link.name);
-                if (!current || !current->IsText()) {
-                    continue; // a value that went is not made again; one of another type is not turned into text
+                if (!current) {
+                    continue; // a value that went is not made again
+                }
+                if (!current->IsText()) {
+                    notCarried(link, text::kEditOfOtherType); // it holds no command line: never turned into text
+                    continue;
                 }
                 if (reading.commandLine == current->Text()) {
                     continue; // the system says it already (a base left stale by a run that ended before saving it)
@@ -515,8 +603,8 @@ bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) 
     if (!useEdit) {
         return false;
     }
-    const auto link = ReadStoreLink(entry.storeLinkPath);
-    if (!link) {
+    const auto link = ReadStoreLink(entry.storeLinkPath, entry.code);
+    if (!link || link->standing != LinkStanding::Known) {
         return false;
     }
     if (IsRegistryCode(entry.code)) {
@@ -599,7 +687,19 @@ void DeleteEntry(const Entry& entry) {
     }
     RequireChangeableStore(entry.name);
     if (!IsEnabledCode(entry.code)) {
-        if (!RemoveName(entry.storeLinkPath)) {
+        if (PathExists(entry.storeLinkPath) && !StoreRecords().Find(entry.storeLinkPath)) {
+            // Not the store's to delete: whatever the file is, the person moves it away.
+            StoreLink link;
+            link.code = entry.code;
+            link.path = entry.storeLinkPath;
+            if (const auto read = ReadStoreLink(entry.storeLinkPath, entry.code)) {
+                link = *read;
+            } else {
+                link.standing = LinkStanding::Unknown;
+            }
+            RequireRecordedLink(link, entry.name);
+        }
+        if (!RemoveRecordedLink(entry.storeLinkPath)) {
             Refuse(text::kCannotDeleteFile, {entry.storeLinkPath});
         }
         return;

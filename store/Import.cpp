@@ -114,6 +114,20 @@ std::wstring TImportJob::PlaceInStore(SystemEntry& entry) {
     return fileName;
 }
 
+namespace {
+
+// A store link that the store's records do not name is never written over nor removed: its entry says why.
+bool LeftAsItIs(SystemEntry& entry, const StoreLink* link) {
+    if (link == nullptr || link->standing == LinkStanding::Known) {
+        return false;
+    }
+    entry.problem =
+        link->standing == LinkStanding::Renamed ? EntryProblem::StoreLinkRenamed : EntryProblem::StoreLinkUnknown;
+    return true;
+}
+
+} // namespace
+
 void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
     for (const RegistryValue& value : key.values) {
         if (!value.IsText() && !value.data.empty()) {
@@ -129,6 +143,10 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
             continue;
         }
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
+        if (LeftAsItIs(entry, link)) {
+            m_entries.push_back(std::move(entry));
+            continue;
+        }
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         const EntryChange change = ClassifyRunValue(link, base, value);
         if (change == EntryChange::Unchanged && link->fileName == fileName && IsPlain(link->stamp)) {
@@ -170,6 +188,10 @@ void TImportJob::PlanStartupFolder(const SystemRead& system) {
             continue;
         }
         const StoreLink* link = m_store.Find(entry.storeLinkPath);
+        if (LeftAsItIs(entry, link)) {
+            m_entries.push_back(std::move(entry));
+            continue;
+        }
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         const bool stampAsBase = base && file.settled && file.stamp == base->shortcut;
         const std::optional<std::string> held = stampAsBase || !link || !base || !link->readWhole
@@ -236,9 +258,11 @@ void TImportJob::SaveIntents() {
         const FileStamp linkStamp = existing ? existing->stamp : FileStamp{};
         if (entry.value) {
             m_mirror.Set(entry.storeLinkPath, {linkStamp, false, entry.value, {}, 0, before});
+            StoreRecords().Set(entry.storeLinkPath, {StoredRecord::Intended, {}});
             intended = true;
             continue;
         }
+        StoreRecords().Set(entry.storeLinkPath, {StoredRecord::Shortcut, {}});
         const StartupFile& file = m_shortcuts.at(index);
         const auto bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
         if (bytes) {
@@ -248,6 +272,8 @@ void TImportJob::SaveIntents() {
         }
     }
     if (intended) {
+        // The records name every link about to be written before it is, so that none is found unknown after a kill.
+        (void)StoreRecords().Save();
         (void)m_mirror.Save(); // a store whose file cannot be written now keeps the bases as they were
         seam::ImportPoint(kIntentsSaved);
     }
@@ -300,6 +326,7 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
             if (!RemoveName(existing->path)) {
                 throw EFCreateError(FormatMessageText(text::kCannotCreateFile, entry.storeLinkPath));
             }
+            StoreRecords().Erase(existing->path);
             m_removed.push_back(existing->path);
             existing = nullptr;
             m_wrote = true;
@@ -307,6 +334,9 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
             ::SetFileAttributesW(existing->path.c_str(), FILE_ATTRIBUTE_ARCHIVE); // the store's own link
         }
         WriteFileReplacing(entry.storeLinkPath, bytes, false); // a mirror: the next import makes it again
+        if (const auto record = RecordOfWrittenLink(entry.code, bytes)) {
+            StoreRecords().Set(entry.storeLinkPath, *record); // saved with the bases, at the end of the import
+        }
         m_wrote = true;
         entry.mirrored = true;
         StoreLink written;
@@ -317,6 +347,7 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
         written.stamp = StampAt(entry.storeLinkPath).value_or(FileStamp{});
         written.bytes = bytes;
         ParseStoreLink(*m_reader, written);
+        TakeStoreRecord(written);
         m_written.push_back(std::move(written));
         return true;
     } catch (const EBootwarden&) {
@@ -329,6 +360,7 @@ void TImportJob::Fail(SystemEntry& entry, const StoreLink* existing) {
     // The old link no longer mirrors the entry; it goes, or at least stops counting as its mirror.
     m_mirror.Erase(entry.storeLinkPath);
     if (existing && RemoveName(existing->path)) {
+        StoreRecords().Erase(existing->path);
         m_wrote = true;
         m_removed.push_back(existing->path);
     }
@@ -339,10 +371,12 @@ void TImportJob::EmptyEnabledFolders() {
     for (const auto& [code, keep] : m_kept) {
         // Only a store link is the store's to remove: any other file of the folder, or a folder in it, stays.
         for (const auto& link : m_store.Links()) {
-            if (link->code != code || keep.count(FoldedName(link->fileName)) != 0) {
-                continue;
+            if (link->code != code || keep.count(FoldedName(link->fileName)) != 0 ||
+                link->standing != LinkStanding::Known) {
+                continue; // kept, or not the store's: a link its records do not name stays as it is
             }
             if (RemoveName(link->path)) { // a link goes itself, never what it points at; one that stays is tried again
+                StoreRecords().Erase(link->path);
                 m_removed.push_back(link->path);
                 m_mirror.Erase(link->path);
                 m_wrote = true;

@@ -1,6 +1,7 @@
 #include "store/StoreDoor.h"
 
 #include "resources/Texts.h"
+#include "store/LinkRecords.h"
 #include "store/Locations.h"
 
 namespace bw {
@@ -77,10 +78,14 @@ void TStoreDoor::Enter() {
         Open();
     }
     // Another process's work is news: its bases are taken in, and this process's edits not yet written back stay.
-    if (m_depth++ == 0 && m_watch && m_watch->OthersWorked()) {
-        m_session.TakeInOthersWork();
-        if (m_otherOwner) {
-            LookAtOwner(); // another copy may have taken the store over
+    if (m_depth++ == 0) {
+        // The records are read under the lock: a store that kept none takes them from its links' blocks once, here.
+        StoreRecords().TakeIn();
+        if (m_watch && m_watch->OthersWorked()) {
+            m_session.TakeInOthersWork();
+            if (m_otherOwner) {
+                LookAtOwner(); // another copy may have taken the store over
+            }
         }
     }
 }
@@ -93,6 +98,7 @@ void TStoreDoor::Leave() {
         return; // without the lock nothing is written, and the count of work cannot be reached
     }
     (void)m_session.SaveBases(); // what cannot be saved now is tried again at the end of the next work
+    (void)StoreRecords().Save();
     m_watch->Seen();
 }
 

@@ -67,8 +67,9 @@ std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value)
 RegistryLinkReading ReadRegistryLink(const StoreLink& link) {
     RegistryLinkReading reading;
     reading.commandLine = link.description;
-    const auto record = link.recordBlock ? RecordOfBlock(*link.recordBlock) : std::nullopt;
-    if (!record || !IsRecordOfRunValue(record->value, link.description)) {
+    // The record is the store's own (TakeStoreRecord), never the link's block: a save by the shell may drop that.
+    const std::optional<LinkRecord>& record = link.record;
+    if (!record) {
         reading.record = RecordOfLink(link.description, link.arguments);
         return reading;
     }
@@ -88,6 +89,11 @@ RegistryLinkReading ReadRegistryLink(const StoreLink& link) {
     parts.arguments = link.arguments;
     parts.quoted = NeedsQuotes(parts.program) || (!targetEdited && before && before->quoted);
     if (parts.program.empty()) {
+        // A target taken away with no arguments left names nothing; with the comment changed, the comment is meant.
+        if (descriptionEdited && link.arguments.empty()) {
+            reading.edit = LinkEdit::Description;
+            return reading;
+        }
         reading.edit = LinkEdit::NoProgram;
         return reading;
     }
@@ -107,11 +113,10 @@ bool StoreLinkMirrors(const StoreLink& link, const RegistryValue& value) {
     }
     const RegistryLinkReading reading = ReadRegistryLink(link);
     if (!reading.recorded) {
-        return false; // written before records were kept in a block: the import writes it anew
+        return false; // written before records were kept: the import writes it anew
     }
     const auto stored = StoredNameOf(value.name);
-    const auto record = RecordOfBlock(*link.recordBlock);
-    return reading.edit == LinkEdit::None && record && record->nameEncoded == (stored && *stored != value.name) &&
+    return reading.edit == LinkEdit::None && link.record->nameEncoded == (stored && *stored != value.name) &&
            link.description == DescriptionFor(value.Text()) && reading.record == RecordOfValue(value);
 }
 

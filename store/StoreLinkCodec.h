@@ -21,20 +21,20 @@ std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value)
 
 // How the fields of a registry entry's store link were changed since the program wrote it.
 enum class LinkEdit {
-    None,        // not at all (or the link holds no record that could tell)
+    None,        // not at all (or the store holds no record that could tell)
     Description, // the description alone: it is the command line
     Fields,      // the target or the arguments (the description not, or to the same line): they make it
     Disagreeing, // the description one way, the target or arguments another: nothing can be carried
     NoProgram,   // the target or arguments, to a link that now has no target: they name no program
 };
 
-// What a registry entry's store link stands for: the command line and its record, read as the fields the user
-// changed say (links without a record block read as they always did: the description and the record in the
-// arguments, or what the description tells).
+// What a registry entry's store link stands for: the command line and its record (the store's record of the link,
+// StoreLink::record), read as the fields the user changed say (links without a record read as they always did:
+// the description and the record in the arguments, or what the description tells).
 struct RegistryLinkReading {
     std::wstring commandLine;
     ValueRecord record;
-    bool recorded = false; // the link holds a record block
+    bool recorded = false; // the store holds a record of the link
     LinkEdit edit = LinkEdit::None;
 };
 RegistryLinkReading ReadRegistryLink(const StoreLink& link);

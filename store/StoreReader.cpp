@@ -1,6 +1,8 @@
 #include "store/StoreReader.h"
 
+#include "platform/Errors.h"
 #include "platform/ShellLink.h"
+#include "resources/Texts.h"
 #include "store/CommandLine.h"
 #include "store/Locations.h"
 
@@ -28,15 +30,78 @@ bool ParseStoreLink(TShellLink& loader, StoreLink& link) {
     return true;
 }
 
+void TakeStoreRecord(StoreLink& link) {
+    link.record.reset();
+    link.writtenAs.clear();
+    if (auto stored = StoreRecords().Find(link.path)) {
+        link.standing = LinkStanding::Known;
+        if (stored->kind == StoredRecord::Intended) {
+            // An import ended between writing the link and saving its record: the link holds the bytes it wrote or
+            // the ones it was about to replace, both the program's; their block is taken once, as a first open
+            // takes those of a store that kept no records.
+            const auto written = link.readWhole ? RecordOfWrittenLink(link.code, link.bytes) : std::nullopt;
+            stored = written && IsRecordOfRunValue(written->record.value, link.description)
+                         ? *written
+                         : StoredRecord{StoredRecord::Unrecorded, {}};
+            if (link.readWhole) {
+                StoreRecords().Set(link.path, *stored);
+            }
+        }
+        if (stored->kind == StoredRecord::Registry) {
+            link.record = stored->record;
+        }
+        return;
+    }
+    link.standing = LinkStanding::Unknown;
+    if (!IsRegistryCode(link.code) || !link.readWhole) {
+        return;
+    }
+    // Renamed, moved or copied: its fields as they stand (a save by the shell drops the block), or its block,
+    // match what the program wrote as another link.
+    LinkRecord fields;
+    fields.description = TextDigest(link.description);
+    fields.target = TextDigest(link.rawTarget);
+    fields.arguments = TextDigest(link.arguments);
+    link.writtenAs = StoreRecords().WrittenAs(link.path, fields);
+    if (link.writtenAs.empty() && link.recordBlock) {
+        if (const auto block = RecordOfBlock(*link.recordBlock)) {
+            link.writtenAs = StoreRecords().WrittenAs(link.path, *block);
+        }
+    }
+    if (!link.writtenAs.empty()) {
+        link.standing = LinkStanding::Renamed;
+    }
+}
+
+const wchar_t* StandingText(LinkStanding standing) {
+    switch (standing) {
+    case LinkStanding::Known:
+        break;
+    case LinkStanding::Unknown:
+        return text::kLinkUnknown;
+    case LinkStanding::Renamed:
+        return text::kLinkRenamed;
+    }
+    return L"";
+}
+
+void RequireRecordedLink(const StoreLink& link, const std::wstring& entryName) {
+    if (link.standing == LinkStanding::Known) {
+        return;
+    }
+    std::wstring reason = StandingText(link.standing);
+    if (!link.writtenAs.empty()) {
+        reason += FormatMessageText(text::kLinkWrittenAs, link.writtenAs);
+    }
+    throw EEntryRefused(FormatMessageText(text::kLinkRefused, {entryName, link.path, reason}));
+}
+
 std::wstring EntryNameOfLink(int code, const std::wstring& storedName, const StoreLink& link) {
     if (!IsRegistryCode(code)) {
         return EntryNameOf(storedName); // a shortcut's own bytes hold no record of ours
     }
-    if (link.recordBlock) {
-        const auto record = RecordOfBlock(*link.recordBlock);
-        if (record && IsRecordOfRunValue(record->value, link.description)) {
-            return record->nameEncoded ? EntryNameOf(storedName) : storedName;
-        }
+    if (link.record) {
+        return link.record->nameEncoded ? EntryNameOf(storedName) : storedName;
     }
     return ArgumentsRecord(link.description, link.arguments) ? EntryNameOf(storedName) : storedName;
 }
@@ -70,6 +135,7 @@ std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_D
         }
         ParseStoreLink(*m_loader, *link);
     }
+    TakeStoreRecord(*link);
     link->name = EntryNameOfLink(code, link->fileName.substr(0, link->fileName.size() - 4), *link);
     // A link that could not be read is read again next time: nothing about its stamp tells when that works.
     link->settled = link->readWhole && !IsWithinClockStep(link->stamp.written, readAt, step);

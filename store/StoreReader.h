@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/FileSystem.h"
+#include "store/CommandLine.h"
+#include "store/LinkRecords.h"
 
 #include <map>
 #include <memory>
@@ -25,11 +27,16 @@ struct StoreLink {
     std::string bytes;
     std::wstring description;
     std::wstring arguments;
-    std::wstring linkTarget; // the target the link records
-    std::wstring rawTarget;  // the same with its environment references unexpanded
+    std::wstring linkTarget;   // the target the link records
+    std::wstring rawTarget;    // the same with its environment references unexpanded
     std::wstring iconLocation; // the file the link names for its icon; "" for its target's
     int iconIndex = 0;
-    std::optional<std::string> recordBlock; // the data of the record block of a registry entry's link
+    std::optional<std::string> recordBlock; // the data of the link's own record block: a copy that decides nothing
+    // What the store's records say of it (TakeStoreRecord): a registry entry's record (none for a link of a release
+    // that kept none, which reads as such links always did), and whether the records name it at all.
+    std::optional<LinkRecord> record;
+    LinkStanding standing = LinkStanding::Known;
+    std::wstring writtenAs; // for a Renamed link: the path the program wrote it to
 };
 
 using StoreLinks = std::vector<std::shared_ptr<const StoreLink>>;
@@ -81,9 +88,21 @@ private:
 // False (and the texts empty) when the bytes are no shell link.
 bool ParseStoreLink(TShellLink& loader, StoreLink& link);
 
+// Takes what the store's records say of the link at `link.path` (StoreRecords): its record and standing. A link
+// that the records do not name is Renamed when its fields, or its own block, match the record of another link of
+// the store; otherwise Unknown.
+void TakeStoreRecord(StoreLink& link);
+
+// The sentence that says why a link of its standing is left as it is ("" for a Known one).
+const wchar_t* StandingText(LinkStanding standing);
+// Raises EEntryRefused, naming the entry and the link and saying why, when the store's records do not name the
+// link: nothing is switched on, written back or put in its place from such a link.
+void RequireRecordedLink(const StoreLink& link, const std::wstring& entryName);
+
 // The entry name that a store link of `code` named `storedName` (without ".lnk") keeps, once its content is
-// parsed. A registry entry's link decodes its file name only when its record says the name is encoded (or
-// when it holds the record that the program wrote in its arguments before, which came with the encoding);
+// parsed and its record taken. A registry entry's link decodes its file name only when its record says the name
+// is encoded (or when it holds the record that the program wrote in its arguments before, which came with the
+// encoding);
 // otherwise the name is the file name as it stands.
 std::wstring EntryNameOfLink(int code, const std::wstring& storedName, const StoreLink& link);
 

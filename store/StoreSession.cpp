@@ -194,6 +194,17 @@ void TStoreSession::FinishRefresh() {
     }
     m_mirror.KeepOnly(present);
     (void)m_mirror.Save(); // tried again at the next change when it cannot be written now
+    // Likewise the records: one whose link is gone from the store goes, unless a renamed link still tells by it
+    // where it came from.
+    std::set<std::wstring> links;
+    for (const auto& link : m_store.Links()) {
+        links.insert(FoldedName(link->path));
+        if (link->standing == LinkStanding::Renamed) {
+            links.insert(FoldedName(link->writtenAs));
+        }
+    }
+    StoreRecords().KeepOnly(links);
+    (void)StoreRecords().Save();
     for (const ImportProblem& problem : job->Problems()) {
         if (m_reported.insert(std::to_wstring(problem.code) + L"|" + FoldedName(problem.name)).second) {
             m_newProblems.push_back(problem);
@@ -269,6 +280,10 @@ std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std:
                     entry.name = link.name;
                     entry.code = code;
                     entry.storeLinkPath = link.path;
+                    if (link.standing != LinkStanding::Known) {
+                        entry.problem = link.standing == LinkStanding::Renamed ? EntryProblem::StoreLinkRenamed
+                                                                               : EntryProblem::StoreLinkUnknown;
+                    }
                     fillFromLink(entry, link);
                     entries.push_back(std::move(entry));
                 }

@@ -16,12 +16,21 @@ RegistryValue Value(const std::wstring& commandLine) {
     return RegistryValue{L"Tool", REG_SZ, bytes};
 }
 
-StoreLink LinkOf(int code, const std::string& bytes) {
+// A store link of `bytes`, with the record the store keeps of the link as the program wrote it (`written`, where
+// that is not `bytes` itself): a save by the shell drops the block, never the store's record.
+StoreLink LinkOf(int code, const std::string& bytes, const std::string& written = {}) {
     StoreLink link;
     link.code = code;
     link.bytes = bytes;
     TShellLink loader;
     (void)ParseStoreLink(loader, link);
+    if (IsRegistryCode(code)) {
+        const auto record = RecordOfWrittenLink(code, written.empty() ? bytes : written);
+        EXPECT_TRUE(record.has_value());
+        if (record) {
+            link.record = record->record;
+        }
+    }
     return link;
 }
 
@@ -71,7 +80,8 @@ TEST(EntryChangeTest, RunValuesByTheirLinkTheirBaseAndTheSystem) {
     const RegistryValue edited = Value(L"c:\\tool.exe /edited");
     const StoreLink mirror = LinkOf(kUser, Written(v1));
     const StoreLink edit = LinkOf(
-        kUser, SavedByTheShell(Written(v1), [](TShellLink& link) { link.SetDescription(L"c:\\tool.exe /edited"); }));
+        kUser, SavedByTheShell(Written(v1), [](TShellLink& link) { link.SetDescription(L"c:\\tool.exe /edited"); }),
+        Written(v1));
     MirrorBase base;
     base.value = v1;
     // What an import that ended before it saved had meant to write (v2) over the link it found (v1's).

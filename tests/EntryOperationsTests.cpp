@@ -36,8 +36,10 @@ protected:
     }
 
     // A store link as a Run value's link was written before types were recorded: its description alone.
+    // A link as a release that kept no records wrote it, with what the first open of its store takes for it.
     void WriteOldRegistryLink(int code, const std::wstring& name, const std::wstring& commandLine) {
         WriteShortcut(StorePath(code, name), commandLine, commandLine);
+        StoreRecords().Set(StorePath(code, name), {StoredRecord::Unrecorded, {}});
     }
 
     TStoreSession m_session;

@@ -21,9 +21,12 @@ protected:
     // What the link of a Run value records beside its description.
     ValueRecord RecordAt(int code, const std::wstring& name) const {
         StoreLink link;
-        link.bytes = ReadFileBytes(StorePath(code, name));
+        link.code = code;
+        link.path = StorePath(code, name);
+        link.bytes = ReadFileBytes(link.path);
         TShellLink loader;
         EXPECT_TRUE(ParseStoreLink(loader, link));
+        TakeStoreRecord(link);
         return ReadRegistryLink(link).record;
     }
 };

@@ -155,12 +155,18 @@ protected:
         link.bytes = RegistryStoreLinkBytes(maker, value);
         TShellLink loader;
         EXPECT_TRUE(ParseStoreLink(loader, link));
+        // The record the store keeps of a link it wrote is the one it wrote into the link.
+        const auto written = RecordOfWrittenLink(link.code, link.bytes);
+        EXPECT_TRUE(written.has_value());
+        if (written) {
+            link.record = written->record;
+        }
         return link;
     }
     static RegistryValue Value(const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ) {
         return {name, type, std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2)};
     }
-    // A link edited as the property sheet saves it.
+    // A link edited as the property sheet saves it; the store's record of it stays as it was.
     StoreLink Edited(const StoreLink& link, const std::function<void(TShellLink&)>& edit) {
         const std::wstring path = m_root / L"edited.lnk";
         WriteFileBytes(path, link.bytes);

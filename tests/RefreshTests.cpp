@@ -114,7 +114,15 @@ TEST_F(RefreshCycleTest, SeesEveryKindOfChangeAndOnlyThen) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool-3.exe");
     const FileStamp toolSeen = *StampAt(StorePath(kUser, L"Tool"));
     // (The first edit was written back, and the import then wrote the link anew: the second is an edit of that.)
-    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool-4.exe"); });
+    {
+        // Saved by a link object that keeps the blocks it loaded (Windows' does), so that the size stays too.
+        const std::string bytes = ReadFileBytes(StorePath(kUser, L"Tool"));
+        TShellLink link;
+        ASSERT_TRUE(link.LoadBytes(bytes));
+        link.SetDescription(L"c:\\tool-4.exe");
+        link.SetDataBlock(kRecordBlockSignature, *DataBlockOf(bytes, kRecordBlockSignature));
+        WriteFileBytes(StorePath(kUser, L"Tool"), link.SaveBytes());
+    }
     {
         UniqueFile file(::CreateFileW(StorePath(kUser, L"Tool").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
@@ -138,7 +146,8 @@ TEST_F(RefreshCycleTest, OutsideChangesAreImportedAndStoreEditsWrittenBack) {
 
     m_registry.SetRunValue(Location::User, L"Updater", L"c:\\app\\v2\\app.exe");
     WriteShortcut(StartupPath(L"Theirs.lnk"), L"c:\\theirs-v2.exe", L"theirs v2");
-    WriteShortcut(StorePath(kUser, L"Expand"), L"c:\\x.exe", L"%SystemRoot%\\edited.exe");
+    EditShortcut(StorePath(kUser, L"Expand"),
+                 [](TShellLink& link) { link.SetDescription(L"%SystemRoot%\\edited.exe"); });
     WriteShortcut(StorePath(kStartUp, L"Mine"), L"c:\\mine.exe", L"mine, edited");
     Refresh();
 

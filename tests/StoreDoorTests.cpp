@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "platform/ShellLink.h"
 #include "store/Import.h"
 #include "store/Mirror.h"
 #include "store/StoreDoor.h"
@@ -74,7 +75,7 @@ TEST_F(StoreDoorTest, AnotherProcesssWorkIsTakenInAndAPendingEditKept) {
     TStoreDoor window;
     window.Open();
     Refresh(window);
-    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe --new");
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool.exe --new"); });
 
     m_registry.SetRunValue(Location::User, L"Added", L"c:\\added.exe");
     {
@@ -161,7 +162,7 @@ TEST_F(StoreDoorTest, BothSidesChangedToTheSameLineIsNoConflict) {
     TStoreDoor door;
     door.Open();
     Refresh(door);
-    WriteShortcut(StorePath(kUser, L"Tool"), L"c:\\tool.exe", L"c:\\tool.exe /edited");
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool.exe /edited"); });
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe /edited");
 
     Refresh(door);

@@ -339,14 +339,9 @@ void EditShortcut(const std::wstring& path, const std::function<void(TShellLink&
     TShellLink link;
     ASSERT_TRUE(link.LoadBytes(bytes));
     edit(link);
-    std::string saved = link.SaveBytes();
-    // The record block, where the new file lacks it.
-    if (const auto record = DataBlockOf(bytes, kRecordBlockSignature)) {
-        if (DataBlockOf(saved, kRecordBlockSignature) != record) {
-            saved = *WithDataBlock(saved, kRecordBlockSignature, *record);
-        }
-    }
-    WriteFileBytes(path, saved);
+    // Saved as the shell's link object saves it: a data block it does not know may be gone (Wine's drops it), and
+    // nothing puts it back.
+    WriteFileBytes(path, link.SaveBytes());
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {

@@ -203,9 +203,9 @@ template <typename E, typename Action> std::wstring MessageOf(Action action) {
     return L"(no error)";
 }
 
-// Edits a shortcut as the shell's property sheet does: loads it, lets `edit` change its fields, and saves it
-// with every extra data block it held (Windows' link object keeps them; Wine's drops those it does not know,
-// so here they are put back by hand).
+// Edits a shortcut as the shell's property sheet does: loads it into the shell's link object, lets `edit` change
+// its fields, and saves it through that object. Microsoft documents nothing about keeping a data block it does
+// not know; Wine's drops them, and nothing here puts one back.
 void EditShortcut(const std::wstring& path, const std::function<void(TShellLink&)>& edit);
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);

@@ -324,16 +324,20 @@ void TSoak::EditStoreLink() {
     }
     const auto& link = store.Links()[Below(static_cast<unsigned>(store.Links().size()))];
     const bw::Location location = bw::LocationOf(link->code);
-    const std::wstring text = location == bw::Location::StartUp ? NewArguments() : NewCommandLine(location).text;
+    // A registry entry's link gets a new comment, or (saved by the shell, its block dropped) new arguments, which
+    // only the store's own record tells from the comment.
+    const bool arguments = location != bw::Location::StartUp && Chance(50);
+    const std::wstring text =
+        location == bw::Location::StartUp || arguments ? NewArguments() : NewCommandLine(location).text;
     // The edit may come to be written back, so it counts as the entry's from now on, whatever the link said.
     if (m_model.Find(location, link->name) == nullptr) {
         return;
     }
-    const auto content = m_world.EditStoreLink(link->path, location, text);
+    const auto content = m_world.EditStoreLink(link->path, location, text, arguments);
     if (content) {
         m_model.EditedInStore(location, link->name, *content);
         Log(L"edited " + link->path + L" to " + Describe(*content));
-        Count("store link edited");
+        Count(arguments ? "store link's arguments edited" : "store link edited");
     }
 }
 

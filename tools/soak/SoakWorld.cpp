@@ -263,16 +263,16 @@ void TWorld::WriteSwitchedOff(bw::Location location, const std::wstring& name, c
     bw::WriteFileReplacing(bw::StoreLinkPath(code, name), bytes);
 }
 
-std::optional<Content> TWorld::EditStoreLink(const std::wstring& path, bw::Location location,
-                                             const std::wstring& text) {
+std::optional<Content> TWorld::EditStoreLink(const std::wstring& path, bw::Location location, const std::wstring& text,
+                                             bool arguments) {
     bw::ComPtr<IShellLinkW> link;
     bw::ComPtr<IPersistFile> file;
     if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) ||
         FAILED(link.As(&file)) || FAILED(file->Load(path.c_str(), STGM_READWRITE))) {
         return std::nullopt;
     }
-    const HRESULT set =
-        location == bw::Location::StartUp ? link->SetArguments(text.c_str()) : link->SetDescription(text.c_str());
+    const HRESULT set = location == bw::Location::StartUp || arguments ? link->SetArguments(text.c_str())
+                                                                       : link->SetDescription(text.c_str());
     if (FAILED(set) || FAILED(file->Save(path.c_str(), TRUE))) {
         return std::nullopt;
     }
@@ -283,11 +283,14 @@ std::optional<Content> TWorld::EditStoreLink(const std::wstring& path, bw::Locat
     }
     bw::StoreLink stored;
     stored.code = EnabledCode(location);
+    stored.path = path;
     stored.bytes = *bytes;
     bw::TShellLink loader;
     if (!bw::ParseStoreLink(loader, stored)) {
         return std::nullopt;
     }
+    bw::StoreRecords().TakeIn(); // the program's records of its links, as it last saved them
+    bw::TakeStoreRecord(stored);
     if (location == bw::Location::StartUp) {
         return ShortcutContent(stored.linkTarget, stored.arguments);
     }
@@ -338,6 +341,7 @@ Observation TWorld::Observe() const {
         seen.instances.push_back(instance);
     });
 
+    bw::StoreRecords().TakeIn(); // the program's records of its links, as it last saved them
     bw::TStoreReader store;
     (void)store.Read(bw::AllCodes());
     std::map<int, std::map<EntryKey, int>> counts;
@@ -412,12 +416,13 @@ std::map<std::wstring, std::uint64_t> TWorld::Sentinels() const {
     std::map<std::wstring, std::uint64_t> digests;
     AddFileDigests(digests, m_sentinelDir, [](const std::wstring&) { return true; });
     AddFileDigests(digests, m_startupDir, [](const std::wstring& name) { return IsStartupSentinel(name); });
-    // The program's own files; its settings, its file of bases, its record of the entries seen and its
-    // temporary files are its to write.
+    // The program's own files; its settings, its file of bases, its records of its links, its record of the entries
+    // seen and its temporary files are its to write.
     AddFileDigests(digests, m_programDir, [](const std::wstring& name) {
         const std::wstring folded = bw::FoldedName(name);
         return !IsTemporary(name) && folded != bw::FoldedName(L"Bootwarden.ini") &&
-               folded != bw::FoldedName(L"StoreBase.dat") && folded != bw::FoldedName(L"SeenEntries.dat");
+               folded != bw::FoldedName(L"StoreBase.dat") && folded != bw::FoldedName(L"SeenEntries.dat") &&
+               folded != bw::FoldedName(L"StoreRecords.dat");
     });
     AddKeyDigests(digests, HKEY_CURRENT_USER, kSentinelKey, L"HKCU\\Sentinel");
     AddKeyDigests(digests, HKEY_CURRENT_USER, kRunOnceKey, L"HKCU\\RunOnce");

@@ -76,7 +76,11 @@ public:
     // Edits an enabled store link as its property sheet does (loaded and saved in place through the link object):
     // a registry entry's description (its command line), a Startup entry's arguments. The content it now stands
     // for, nothing when the link could not be loaded or saved.
-    std::optional<Content> EditStoreLink(const std::wstring& path, bw::Location location, const std::wstring& text);
+    // Edits a store link through the shell's link object and saves it as the shell does (a block it does not know
+    // is not put back): a Startup link's arguments, or a registry entry's comment, or its arguments when
+    // `arguments` is set. What the link then stands for, as the program reads it.
+    std::optional<Content> EditStoreLink(const std::wstring& path, bw::Location location, const std::wstring& text,
+                                         bool arguments = false);
 
     // The enabled store links, by path, with the location they belong to.
     std::vector<std::pair<std::wstring, bw::Location>> EnabledStoreLinks() const;
