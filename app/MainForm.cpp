@@ -357,7 +357,11 @@ void TMainForm::FormCreate() {
         }
         ShowException(FormatMessageText(text::kStoreFoldersAreLinks, lines));
     }
-    if (const auto& owner = m_door.OtherOwner()) {
+    if (!m_door.UnreachableOwner().empty()) {
+        const std::wstring me = ProcessAccountName();
+        const std::wstring& owner = m_door.UnreachableOwner();
+        ShowException(FormatMessageText(text::kOwnersPlacesUnreachable, {me, owner, me, owner}));
+    } else if (const auto& owner = m_door.OtherOwner()) {
         ShowException(FormatMessageText(text::kStoreOfAnother, {ShownAccount(*owner), ShownMachine(*owner)}));
     } else if (m_door.ReadOnly()) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));

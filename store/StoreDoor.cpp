@@ -18,6 +18,8 @@ void TStoreDoor::Open() {
     // Until store folders that are links are allowed, the checks of PrepareStore leave them out of every code
     // of the run: nothing is read from, written into or removed from where they lead.
     m_linkedFolders = start.linkedFolders;
+    m_unreachableOwner = UseOwnersPlaces();
+    SetOwnersPlacesUnreachable(m_unreachableOwner);
     LookAtOwner();
     m_watch = std::make_unique<TStoreWatch>();
     m_open = true;
