@@ -357,6 +357,10 @@ void TMainForm::FormCreate() {
     // Either way the entries are listed, and a change is refused with the reason; said once, here.
     if (const auto& notShared = m_door.NotShared()) {
         ShowException(NotSharedText(notShared->reason, notShared->name));
+    } else if (!m_door.UnreachableOwner().empty()) {
+        const std::wstring me = ProcessAccountName();
+        const std::wstring& owner = m_door.UnreachableOwner();
+        ShowException(FormatMessageText(text::kOwnersPlacesUnreachable, {me, owner, me, owner}));
     } else if (const auto& owner = m_door.OtherOwner()) {
         ShowException(FormatMessageText(text::kStoreOfAnother, {ShownAccount(*owner), ShownMachine(*owner)}));
     } else if (m_door.ReadOnly()) {

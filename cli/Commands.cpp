@@ -297,6 +297,10 @@ public:
         if (request.command == L"adopt") {
             return Adopt();
         }
+        if (!m_door.UnreachableOwner().empty() && request.command != L"list") {
+            m_streams.Error(FormatMessageText(text::kCliOwnersPlacesUnreachable, m_door.UnreachableOwner()));
+            return kRefused;
+        }
         // A store that cannot be written is listed; every command that would change something is refused.
         if (m_door.ReadOnly() && request.command != L"list") {
             const auto& notShared = m_door.NotShared();

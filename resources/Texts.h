@@ -218,6 +218,13 @@ inline constexpr const wchar_t* kStoreOfAnother =
 inline constexpr const wchar_t* kStoreOfAnotherRefused =
     L"\"%s\" cannot be changed here: this store belongs to %s on the computer %s. Take it over first (View menu, "
     L"\"Take over this store\"). Nothing was changed.";
+inline constexpr const wchar_t* kOwnersPlacesUnreachable =
+    L"Bootwarden runs as %s, but this store keeps the entries of %s, whose registry cannot be opened from here "
+    L"(it is not loaded, or access is denied). The entries are only listed, and those of HKCU and the Startup "
+    L"folder are %s's own. Start Bootwarden as %s to change them.";
+inline constexpr const wchar_t* kOwnersPlacesRefused =
+    L"\"%s\" cannot be changed here: the registry of %s, whose entries this store keeps, cannot be opened by this "
+    L"account. Nothing was changed.";
 inline constexpr const wchar_t* kUnknownOwner = L"an account that cannot be told";
 inline constexpr const wchar_t* kUnknownMachine = L"(not known)";
 inline constexpr const wchar_t* kTakeOverStore = L"&Take over this store";
@@ -377,6 +384,8 @@ inline constexpr const wchar_t* kCliNameTaken =
     L"there; entries are only listed";
 inline constexpr const wchar_t* kCliStoreOfAnother =
     L"this store belongs to %s on the computer %s: entries are only listed; \"bwcli adopt\" takes it over";
+inline constexpr const wchar_t* kCliOwnersPlacesUnreachable =
+    L"the registry of %s, whose entries this store keeps, cannot be opened by this account: entries are only listed";
 inline constexpr const wchar_t* kCliAdopted = L"the store now belongs to %s on the computer %s; nothing was deleted";
 inline constexpr const wchar_t* kCliAlreadyYours = L"the store already belongs to %s on the computer %s";
 inline constexpr const wchar_t* kCliStoreFolderIsLink =

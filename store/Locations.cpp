@@ -85,6 +85,10 @@ bool g_storeReadOnly = false;
 // What a change is refused with while the store is read-only (%s: the entry's name).
 const wchar_t* g_readOnlyRefusal = text::kStoreReadOnlyRefused;
 std::optional<std::pair<std::wstring, std::wstring>> g_otherOwner; // while the store is another's: account, computer
+std::wstring g_unreachableOwner; // while the owner's HKCU cannot be reached from this run: the owner, for people
+// Where the run is elevated as another account: the owner's Startup folder (nothing: it cannot be told), in place
+// of the shell's answer, which is the administrator's own.
+std::optional<std::optional<std::wstring>> g_ownersStartupDir;
 std::set<int> g_linkedCodes; // codes whose store folder (or its parent) is a link: left alone
 
 // A file name holds at most 255 characters, and every store link ends in ".lnk".
@@ -245,6 +249,8 @@ void SetProgramDir(const std::wstring& folder) {
     g_storeReadOnly = false;
     g_readOnlyRefusal = text::kStoreReadOnlyRefused;
     g_otherOwner.reset();
+    g_unreachableOwner.clear();
+    g_ownersStartupDir.reset();
     g_linkedCodes.clear();
     g_programDir = folder;
     if (!g_programDir.empty() && g_programDir.back() != L'\\') {
@@ -265,6 +271,11 @@ bool IsStartupDirKnown() {
 }
 
 void RecomputeStartupDir() {
+    if (g_ownersStartupDir) {
+        g_startupDir = g_ownersStartupDir->value_or(L"c:");
+        g_startupDirKnown = g_ownersStartupDir->has_value();
+        return;
+    }
     // The shell's answer follows folder redirection; the "Shell Folders" value is a copy kept for old programs,
     // stale or missing once the folder moved, and is read only where the shell cannot tell.
     if (const auto shell = ShellStartupFolder()) {
@@ -373,6 +384,7 @@ StoreStart PrepareStore() {
     g_storeReadOnly = false;
     g_readOnlyRefusal = text::kStoreReadOnlyRefused;
     g_otherOwner.reset();
+    g_unreachableOwner.clear();
     g_linkedCodes.clear();
     // Explorer runs a program opened inside a zip file from a folder below the user's temporary folder, which
     // is cleaned sooner or later: a store there would lose every entry switched off.
@@ -413,7 +425,16 @@ StoreStart PrepareStore() {
 }
 
 bool IsStoreReadOnly() {
-    return g_storeReadOnly || g_otherOwner.has_value();
+    return g_storeReadOnly || g_otherOwner.has_value() || !g_unreachableOwner.empty();
+}
+
+void SetOwnersPlacesUnreachable(const std::wstring& owner) {
+    g_unreachableOwner = owner;
+}
+
+void SetOwnersStartupDir(const std::optional<std::optional<std::wstring>>& folder) {
+    g_ownersStartupDir = folder;
+    RecomputeStartupDir();
 }
 
 void SetStoreOfAnother(const std::optional<std::pair<std::wstring, std::wstring>>& owner) {
@@ -432,6 +453,9 @@ void RequireChangeableStore(const std::wstring& name) {
     if (g_otherOwner) {
         throw EEntryRefused(
             FormatMessageText(text::kStoreOfAnotherRefused, {name, g_otherOwner->first, g_otherOwner->second}));
+    }
+    if (!g_unreachableOwner.empty()) {
+        throw EEntryRefused(FormatMessageText(text::kOwnersPlacesRefused, {name, g_unreachableOwner}));
     }
 }
 

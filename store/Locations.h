@@ -158,6 +158,15 @@ void MakeStoreReadOnly(const wchar_t* refusal);
 // (second), both as people read them, which every refusal names; nothing makes it this run's again.
 void SetStoreOfAnother(const std::optional<std::pair<std::wstring, std::wstring>>& owner);
 
+// Makes the store read-only because this run, elevated as another account, cannot reach the HKCU of `owner` (as
+// people read the name) whose entries the store keeps; "" makes it changeable again.
+void SetOwnersPlacesUnreachable(const std::wstring& owner);
+
+// Where this run is elevated as another account: the Startup folder of the store's owner (an empty optional
+// inside: it cannot be told, and the Startup entries are not read) stands for the shell's answer, which would be
+// the administrator's own; nothing outside: the shell's answer again.
+void SetOwnersStartupDir(const std::optional<std::optional<std::wstring>>& folder);
+
 // Raises EEntryRefused naming the entry while the store is read-only; a change of any entry asks this first.
 void RequireChangeableStore(const std::wstring& name);
 

@@ -19,6 +19,9 @@ void TStoreDoor::Open() {
     // Until store folders that are links are allowed, the checks of PrepareStore leave them out of every code
     // of the run: nothing is read from, written into or removed from where they lead.
     m_linkedFolders = start.linkedFolders;
+    // Elevated as another account, HKCU stands for the owner's hive from here on (or the store only lists).
+    m_unreachableOwner = UseOwnersPlaces();
+    SetOwnersPlacesUnreachable(m_unreachableOwner);
     m_notShared.reset();
     try {
         // The count of work and the lock are both opened here, so that a store whose objects this copy may not

@@ -1,12 +1,17 @@
 #include "store/StoreOwner.h"
 
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/MachineIdentity.h"
+#include "platform/Registry.h"
 #include "platform/Token.h"
+#include "platform/UserHive.h"
 #include "resources/Texts.h"
 #include "store/Locations.h"
 
 #include <windows.h>
+
+#include <string_view>
 
 namespace bw {
 
@@ -126,6 +131,60 @@ bool SameOwner(const StoreOwner& recorded, const StoreOwner& current) {
     }
     return recorded.machineGuid.empty() || current.machineGuid.empty() ||
            same(recorded.machineGuid, current.machineGuid);
+}
+
+namespace {
+
+constexpr const wchar_t* kUserShellFoldersKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// The owner's Startup folder from HKCU (the owner's hive by now): "User Shell Folders" holds it with
+// %USERPROFILE% in it, which stands for the owner's profile folder here, not this run's. Any other variable would
+// be this run's, not the owner's: then the folder cannot be told.
+std::optional<std::wstring> OwnersStartupFolder(const std::wstring& sid) {
+    TRegistry registry;
+    registry.SelectRoot(HKEY_CURRENT_USER);
+    if (!registry.OpenExistingKey(kUserShellFoldersKey)) {
+        return std::nullopt;
+    }
+    std::wstring folder;
+    try {
+        folder = registry.ReadText(L"Startup");
+    } catch (const EBootwarden&) {
+        return std::nullopt;
+    }
+    constexpr std::wstring_view kProfile = L"%USERPROFILE%";
+    if (folder.size() >= kProfile.size() &&
+        ::CompareStringOrdinal(folder.c_str(), static_cast<int>(kProfile.size()), kProfile.data(),
+                               static_cast<int>(kProfile.size()), TRUE) == CSTR_EQUAL) {
+        const auto profile = ProfileFolderOf(sid);
+        if (!profile) {
+            return std::nullopt;
+        }
+        folder = *profile + folder.substr(kProfile.size());
+    }
+    if (folder.empty() || folder.find(L'%') != std::wstring::npos) {
+        return std::nullopt;
+    }
+    return folder;
+}
+
+} // namespace
+
+std::wstring UseOwnersPlaces() {
+    const std::wstring owner = DesktopUserSid();
+    if (owner.empty() || ThisRunMayAdopt()) {
+        SetOwnersStartupDir(std::nullopt);
+        return {};
+    }
+    const UniqueHkey hive = OpenUserHive(owner);
+    if (!hive || !ServeCurrentUserFrom(hive.Get())) {
+        SetOwnersStartupDir(std::nullopt);
+        const std::wstring name = DesktopAccountName();
+        return name.empty() ? owner : name;
+    }
+    SetOwnersStartupDir(OwnersStartupFolder(owner));
+    return {};
 }
 
 std::wstring ShownAccount(const StoreOwner& owner) {

@@ -36,6 +36,14 @@ bool ThisRunMayAdopt();
 // A run that cannot tell its own account takes every store for its own, as before owners were recorded.
 bool SameOwner(const StoreOwner& recorded, const StoreOwner& current);
 
+// Where this run is elevated as another account than the desktop's (a standard user who typed an administrator's
+// password), HKCU and the shell's Startup folder are that administrator's; the store keeps the desktop owner's.
+// Then HKCU stands for the owner's hive (HKEY_USERS\<SID>) in this process, and the Startup folder is the owner's
+// (from the owner's "User Shell Folders", with the profile folder that ProfileList records). Returns the owner's
+// name when the hive cannot be opened (the store is then read-only, and HKCU stays the administrator's); ""
+// otherwise, also for a run that is the desktop owner's own.
+std::wstring UseOwnersPlaces();
+
 // The owner's account and computer as people read them: the names recorded, or what stands for them.
 std::wstring ShownAccount(const StoreOwner& owner);
 std::wstring ShownMachine(const StoreOwner& owner);

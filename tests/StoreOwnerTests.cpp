@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/Token.h"
+#include "platform/UserHive.h"
 #include "store/StoreDoor.h"
 
 #include <algorithm>
@@ -79,6 +80,21 @@ protected:
 
 } // namespace
 
+namespace {
+
+// A handle of its own to the key `from` stands for.
+HKEY Reopened(HKEY from) {
+    HKEY key = nullptr;
+    EXPECT_EQ(::RegOpenKeyExW(from, nullptr, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    return key;
+}
+
+bool HasValue(HKEY root, const std::wstring& path, const std::wstring& name) {
+    return ::RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+} // namespace
+
 // A store is its first account's on its first computer; opened by another account, or by the same account on
 // another computer (a store copied on a stick), it only lists: no change is made, nothing is deleted, until the
 // person takes it over, which deletes nothing either.
@@ -150,6 +166,10 @@ TEST_F(StoreOwnerTest, AnotherAccountsStoreIsOnlyListedUntilTakenOver) {
 // that run is elevated with another account's password (then whose it is stays open); an owner's file that cannot
 // be read names nobody, and the store only lists.
 TEST_F(StoreOwnerTest, WhoAdoptsAStoreWithoutAnOwner) {
+    m_registry.CreateKey(HKEY_CURRENT_USER, L"AnnHive");
+    UniqueHkey anns;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"AnnHive", 0, KEY_ALL_ACCESS, anns.Put()), ERROR_SUCCESS);
+    const auto hive = seam::UserHive.Replace([&](const std::wstring&) { return Reopened(anns.Get()); });
     m_identity.ElevatedAs(kBob);
     {
         TStoreDoor door;
@@ -181,6 +201,76 @@ TEST_F(StoreOwnerTest, WhoAdoptsAStoreWithoutAnOwner) {
     ASSERT_TRUE(door.OtherOwner());
     EXPECT_EQ(ShownAccount(*door.OtherOwner()), L"an account that cannot be told");
     EXPECT_TRUE(door.ReadOnly());
+}
+
+// A standard user (Ann) who typed an administrator's (Bob's) password runs the program elevated as Bob: it works on
+// Ann's entries, whose store this is. HKCU is Ann's hive, the Startup folder is the one Ann's "User Shell Folders"
+// names in her profile, and Bob's own are never touched.
+TEST_F(StoreOwnerTest, ElevatedAsAnotherAccountTheOwnersPlacesAreUsed) {
+    m_registry.SetRunValue(Location::User, L"BobTool", L"c:\\bob.exe"); // HKCU as the program finds it: Bob's
+    UniqueHkey bobs; // Bob's Run key itself, whatever HKCU stands for later
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kRunKeyPath, 0, KEY_READ, bobs.Put()), ERROR_SUCCESS);
+    const std::wstring profile = m_root / L"Ann";
+    ::CreateDirectoryW(profile.c_str(), nullptr);
+    ::CreateDirectoryW((profile + L"\\Startup").c_str(), nullptr);
+    WriteShortcut(profile + L"\\Startup\\AnnNotes.lnk", L"c:\\notes.exe", L"notes");
+    m_registry.SetText(HKEY_CURRENT_USER, L"AnnHive\\" + std::wstring(kRunKeyPath), L"AnnTool", L"c:\\ann.exe");
+    m_registry.SetText(HKEY_CURRENT_USER,
+                       L"AnnHive\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                       L"Startup", L"%USERPROFILE%\\Startup", REG_EXPAND_SZ);
+    m_registry.SetText(HKEY_LOCAL_MACHINE,
+                       std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") + kAnn,
+                       L"ProfileImagePath", profile);
+    UniqueHkey anns;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"AnnHive", 0, KEY_ALL_ACCESS, anns.Put()), ERROR_SUCCESS);
+    // HKEY_USERS\<Ann's SID>, loaded while Ann is logged on.
+    const auto hive = seam::UserHive.Replace([&](const std::wstring& sid) {
+        EXPECT_EQ(sid, kAnn);
+        return Reopened(anns.Get());
+    });
+    m_identity.ElevatedAs(kBob);
+
+    TStoreDoor door;
+    door.Open();
+    EXPECT_EQ(door.UnreachableOwner(), L"");
+    EXPECT_FALSE(door.ReadOnly());
+    door.Work([&](TStoreDoor::TWork& work) {
+        work.Refresh(true);
+        EXPECT_EQ(FindEntry(work.Entries(), L"BobTool"), nullptr) << "the administrator's own entries are not listed";
+        const Entry* tool = FindEntry(work.Entries(), L"AnnTool");
+        const Entry* notes = FindEntry(work.Entries(), L"AnnNotes");
+        ASSERT_NE(tool, nullptr);
+        ASSERT_NE(notes, nullptr);
+        const Entry toolEntry = *tool;
+        const Entry notesEntry = *notes;
+        work.Disable(toolEntry);
+        work.Disable(notesEntry);
+    });
+    EXPECT_FALSE(HasValue(anns.Get(), kRunKeyPath, L"AnnTool")) << "switched off in Ann's registry";
+    EXPECT_TRUE(HasValue(bobs.Get(), L"", L"BobTool"));
+    EXPECT_FALSE(FileExists(profile + L"\\Startup\\AnnNotes.lnk"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"AnnTool.lnk"));
+    EXPECT_THAT(StoreNames(kStartUpOff), ElementsAre(L"AnnNotes.lnk"));
+}
+
+// Where the owner's registry cannot be opened (Windows answers ERROR_FILE_NOT_FOUND for a hive not loaded, or
+// access denied), the run lists what it sees and changes nothing: HKCU would be the administrator's own.
+TEST_F(StoreOwnerTest, ElevatedAsAnotherAccountWithoutTheOwnersRegistryOnlyLists) {
+    m_registry.SetRunValue(Location::User, L"BobTool", L"c:\\bob.exe");
+    const auto hive = seam::UserHive.Replace([](const std::wstring&) { return HKEY(nullptr); });
+    m_identity.ElevatedAs(kBob);
+    TStoreDoor door;
+    door.Open();
+    EXPECT_EQ(door.UnreachableOwner(), L"DESK-7\\ann");
+    EXPECT_TRUE(door.ReadOnly());
+    door.Work([&](TStoreDoor::TWork& work) {
+        work.Refresh(true);
+        const Entry* tool = FindEntry(work.Entries(), L"BobTool");
+        ASSERT_NE(tool, nullptr);
+        EXPECT_THAT(MessageOf<EEntryRefused>([&] { work.Disable(*tool); }), HasSubstr(L"DESK-7\\ann"));
+    });
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"BobTool"));
+    EXPECT_FALSE(RecordedStoreOwner()) << "nor is the store made the administrator's";
 }
 
 } // namespace bw::test
