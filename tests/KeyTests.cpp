@@ -286,17 +286,11 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     ASSERT_EQ(::GetFocus(), m_form->List());
     const HWND list = m_form->List();
 
-    // Tab to "No", Enter there; the release reaches the list, which has the focus again.
+    // Enter on "No", the default: the release reaches the list, which has the focus again.
     StartDialogScript(L"Confirm", {[&](HWND dialog) {
-                                       EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDYES))
-                                           << "the dialog has the focus";
-                                       PostKey(WM_KEYDOWN, VK_TAB, kFreshPress);
-                                       PostKey(WM_KEYUP, VK_TAB, kRelease);
-                                   },
-                                   [&](HWND dialog) {
-                                       EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDNO));
-                                       PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress);
-                                   }});
+                          EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDNO)) << "the dialog has the focus, on No";
+                          PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress);
+                      }});
     PressAndRelease(VK_DELETE);
     ASSERT_TRUE(EndDialogScript());
     ASSERT_EQ(::GetFocus(), list);
@@ -307,8 +301,7 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
     EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"Tool", kUser));
 
     // Enter held on "No" until the dialog has gone: its repeats reach the list, but its press did not.
-    StartDialogScript(L"Confirm", {[&](HWND) { PostKey(WM_KEYDOWN, VK_TAB, kFreshPress); },
-                                   [&](HWND) { PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress); }});
+    StartDialogScript(L"Confirm", {[&](HWND) { PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress); }});
     PressAndRelease(VK_DELETE);
     ASSERT_TRUE(EndDialogScript());
     ASSERT_EQ(::GetFocus(), list);
@@ -321,10 +314,14 @@ TEST_F(KeyTest, TheEnterThatAnswersTheDeleteQuestionDoesNothingInTheList) {
 
     // Enter on "Yes": the entry goes, once, and the release does nothing more: the row that took its place is
     // selected, and a release that acted would open its properties.
-    StartDialogScript(L"Confirm", {[&](HWND dialog) {
-                          EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDYES));
-                          PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress);
-                      }});
+    StartDialogScript(L"Confirm", {[&](HWND) {
+                                       PostKey(WM_KEYDOWN, VK_TAB, kFreshPress);
+                                       PostKey(WM_KEYUP, VK_TAB, kRelease);
+                                   },
+                                   [&](HWND dialog) {
+                                       EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDYES));
+                                       PostKey(WM_KEYDOWN, VK_RETURN, kFreshPress);
+                                   }});
     PressAndRelease(VK_DELETE);
     ASSERT_TRUE(EndDialogScript());
     ASSERT_EQ(::GetFocus(), list);
