@@ -16,19 +16,6 @@ namespace bw {
 
 namespace {
 
-// A path on another machine: a UNC path, or a drive letter that names a network drive. (GetDriveType answers
-// from the drive's mapping and does not wait on the network.)
-bool IsOnNetwork(const std::wstring& path) {
-    if (path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/')) {
-        return true;
-    }
-    if (path.size() >= 3 && path[1] == L':') {
-        const std::wstring root = path.substr(0, 2) + L"\\";
-        return ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
-    }
-    return false;
-}
-
 void ApplyFacts(Entry& entry, const FileFacts& facts) {
     entry.publisher = facts.found ? facts.publisher : std::wstring(text::kProgramNotFound);
     entry.fileDescription = facts.description;
