@@ -1,5 +1,6 @@
 #include "app/EntryList.h"
 
+#include "app/CheckBoxes.h"
 #include "app/Controls.h"
 #include "platform/FileSystem.h"
 #include "resources/Texts.h"
@@ -213,6 +214,7 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
     m_nameExtra = m_locationExtra = -1;
     m_imageOf.clear();
     MakeImages();
+    FitCheckBoxes(m_list, dpi);
     SizeColumns();
 }
 
