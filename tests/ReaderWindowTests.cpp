@@ -27,8 +27,9 @@ protected:
         DWORD_PTR answer = 0;
         return ::SendMessageTimeoutW(m_form->Handle(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &answer) != 0;
     }
-    // Runs the message loop until `done` holds, at most `bound` milliseconds.
-    template <typename Done> bool PumpUntil(Done done, ULONGLONG bound = 10000) {
+    // Runs the message loop until `done` holds, at most `bound` milliseconds (well within the 10 s a slow share
+    // below holds its reader).
+    template <typename Done> bool PumpUntil(Done done, ULONGLONG bound = 3000) {
         const ULONGLONG start = ::GetTickCount64();
         while (!done() && ::GetTickCount64() - start < bound) {
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
