@@ -5,6 +5,7 @@
 
 #include <objbase.h>
 
+#include <optional>
 #include <utility>
 
 namespace bw {
@@ -52,7 +53,9 @@ void TIconReader::Ask(const std::wstring& key, const std::wstring& path, int ind
         if (!m_asked.insert(key).second) {
             return;
         }
-        (IsOnNetwork(path) ? m_network : m_local).requests.push_back(Request{key, path, index});
+        // The local lane sends what lies on a share to the network lane (asking a drive's type is a round trip to
+        // the system, which the window does not wait for).
+        m_local.requests.push_back(Request{key, path, index});
     }
     m_wake.notify_all();
 }
@@ -75,15 +78,30 @@ bool TIconReader::Pending() const {
 
 void TIconReader::Work(Lane& lane) {
     const Apartment apartment;
+    std::optional<TNetworkPaths> onNetwork; // the local lane's, for one run of requests
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
+        if (lane.requests.empty()) {
+            onNetwork.reset(); // a drive mapped meanwhile is seen by the next run
+        }
         m_wake.wait(lock, [&] { return m_stop || !lane.requests.empty(); });
         if (m_stop) {
             return;
         }
-        const Request request = std::move(lane.requests.front());
+        Request request = std::move(lane.requests.front());
         lane.requests.pop_front();
         lock.unlock();
+        if (&lane == &m_local) {
+            if (!onNetwork) {
+                onNetwork.emplace();
+            }
+            if (onNetwork->Holds(request.path)) {
+                lock.lock();
+                m_network.requests.push_back(std::move(request));
+                m_wake.notify_all();
+                continue;
+            }
+        }
         UniqueHicon icon(ReadFileIcon(m_instance, request.path, request.index));
         lock.lock();
         m_read.push_back(Icon{request.key, std::move(icon)});

@@ -138,6 +138,11 @@ TSeam<UINT(const std::wstring&)> DriveType([](const std::wstring& root) { return
 } // namespace seam
 
 bool IsOnNetwork(const std::wstring& path) {
+    TNetworkPaths once;
+    return once.Holds(path);
+}
+
+bool TNetworkPaths::Holds(const std::wstring& path) {
     const auto separator = [&](size_t i) { return i < path.size() && (path[i] == L'\\' || path[i] == L'/'); };
     std::wstring rest = path;
     if (separator(0) && separator(1) && path.size() >= 4 && (path[2] == L'?' || path[2] == L'.') && separator(3)) {
@@ -150,7 +155,14 @@ bool IsOnNetwork(const std::wstring& path) {
         return true;
     }
     if (rest.size() >= 2 && rest[1] == L':' && std::iswalpha(rest[0])) {
-        return seam::DriveType(rest.substr(0, 2) + L"\\") == DRIVE_REMOTE;
+        const auto letter = static_cast<wchar_t>(std::towupper(rest[0]));
+        const auto known = m_remote.find(letter);
+        if (known != m_remote.end()) {
+            return known->second;
+        }
+        const bool remote = seam::DriveType(rest.substr(0, 2) + L"\\") == DRIVE_REMOTE;
+        m_remote.emplace(letter, remote);
+        return remote;
     }
     return false;
 }

@@ -84,11 +84,12 @@ void TFileFactsReader::Look(const std::vector<Entry>& entries) {
     std::vector<std::wstring> local;
     std::vector<std::wstring> network;
     std::set<std::wstring> named;
+    TNetworkPaths onNetwork;
     for (const Entry& entry : entries) {
         if (entry.target.empty() || !named.insert(FoldedName(entry.target)).second) {
             continue;
         }
-        (IsOnNetwork(entry.target) ? network : local).push_back(entry.target);
+        (onNetwork.Holds(entry.target) ? network : local).push_back(entry.target);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
