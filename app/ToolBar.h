@@ -30,7 +30,7 @@ class TToolBar {
 public:
     enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton, RestartButton, ViewButton };
     // The commands of the menu that drops down from the View button.
-    enum ViewCommand : UINT { HideWindowsCommand = 401 };
+    enum ViewCommand : UINT { HideWindowsCommand = 401, TakeOverCommand = 402 };
 
     explicit TToolBar(HINSTANCE instance) : m_instance(instance) {}
     TToolBar(const TToolBar&) = delete;
