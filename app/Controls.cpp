@@ -1,5 +1,7 @@
 #include "app/Controls.h"
 
+#include "platform/Dpi.h"
+
 #include <vector>
 
 namespace bw {
@@ -116,20 +118,7 @@ constexpr int kFontPoints = 9; // Segoe UI's size where the system cannot tell i
 } // namespace
 
 UINT WindowDpi(HWND window) {
-    // GetDpiForWindow exists from Windows 10 1607 on; earlier systems scale nothing for us.
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpiForWindow != nullptr) {
-        const UINT dpi = getDpiForWindow(window);
-        if (dpi != 0) {
-            return dpi;
-        }
-    }
-    HDC dc = ::GetDC(window);
-    const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
-    ::ReleaseDC(window, dc);
-    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+    return DpiOfWindow(window);
 }
 
 // The font Windows uses for message boxes, at the size it has for `dpi`: the window's text looks like the rest of

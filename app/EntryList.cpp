@@ -1,7 +1,7 @@
 #include "app/EntryList.h"
 
+#include "app/CheckBoxes.h"
 #include "app/Controls.h"
-#include "app/EntryIcon.h"
 #include "platform/FileSystem.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
@@ -17,7 +17,9 @@ namespace bw {
 
 namespace {
 
-constexpr int kEntryIconSize = 32;  // at 96 DPI
+constexpr int kEntryIconSize = 32; // at 96 DPI
+constexpr int kBoxSize = 16;       // a check box's image, at 96 DPI (the small icons' size, as the list view has it)
+constexpr int kBoxMargin = 1;
 constexpr int kMinimumTarget = 120; // the least width left to Target, at 96 DPI
 constexpr int kMinimumName = 60;
 constexpr int kShortenedName = 150; // where a long name stops giving way to Publisher
@@ -121,6 +123,7 @@ void TEntryList::Create(HWND parent, UINT dpi) {
     // The reader tells the list itself, which takes what it read on the window's thread.
     const HWND list = m_list;
     m_facts = std::make_unique<TFileFactsReader>([list] { ::PostMessageW(list, WM_FACTSREAD, 0, 0); });
+    m_iconReader = std::make_unique<TIconReader>(m_instance, [list] { ::PostMessageW(list, WM_ICONSREAD, 0, 0); });
 }
 
 LRESULT CALLBACK TEntryList::ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -132,6 +135,9 @@ LRESULT TEntryList::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_FACTSREAD:
         ApplyFacts();
+        return 0;
+    case WM_ICONSREAD:
+        ApplyIcons();
         return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN: // with Alt held
@@ -196,7 +202,8 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
     HICON defIcon = static_cast<HICON>(
         ::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_DEFAULT_ENTRY), IMAGE_ICON, iconSize, iconSize, 0));
     m_defIcon.Reset(defIcon != nullptr ? defIcon : ::CopyIcon(::LoadIconW(nullptr, IDI_APPLICATION)));
-    // The rows' icons are made anew at the new size, and the texts measured in the new font.
+    // The rows' images are made anew at the new size from the icons read (the icons a file gives do not depend on
+    // the window's DPI), and the texts measured in the new font.
     m_textWidths.clear();
     for (Row& row : m_rows) {
         row.nameWidth = ListView_GetStringWidth(m_list, VisibleName(row.entry.name).c_str());
@@ -205,9 +212,9 @@ void TEntryList::ApplyDpi(UINT dpi, HFONT font) {
         row.signerWidth = TextWidth(SignerText(row.entry));
     }
     m_nameExtra = m_locationExtra = -1;
-    m_icons.clear();
     m_imageOf.clear();
     MakeImages();
+    FitCheckBoxes(m_list, dpi);
     SizeColumns();
 }
 
@@ -221,21 +228,47 @@ int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
     if (known != m_imageOf.end()) {
         return known->second;
     }
-    HICON icon = nullptr;
-    if (!key.empty()) {
-        auto& owned = m_icons[key];
-        owned.Reset(LoadEntryIcon(m_instance, entry.iconSource, entry.iconIndex));
-        icon = owned.Get();
-    }
-    // Every entry without an icon of its own shares the one image of the default icon.
-    if (icon == nullptr && !key.empty()) {
-        const int image = ImageOf(std::wstring(), entry);
+    if (key.empty()) {
+        const int image = ::ImageList_AddIcon(m_images.Get(), m_defIcon.Get());
         m_imageOf[key] = image;
         return image;
     }
-    const int image = ::ImageList_AddIcon(m_images.Get(), icon != nullptr ? icon : m_defIcon.Get());
+    const auto icon = m_icons.find(key);
+    if (icon == m_icons.end()) {
+        // Reading an icon opens its file: the reader does it off the window's thread, and the default icon stands in
+        // until it comes (ApplyIcons).
+        m_iconReader->Ask(key, entry.iconSource, entry.iconIndex);
+        return ImageOf(std::wstring(), entry);
+    }
+    // Every entry without an icon of its own shares the one image of the default icon.
+    const int image =
+        icon->second ? ::ImageList_AddIcon(m_images.Get(), icon->second.Get()) : ImageOf(std::wstring(), entry);
     m_imageOf[key] = image;
     return image;
+}
+
+void TEntryList::ApplyIcons() {
+    std::set<std::wstring> arrived;
+    for (TIconReader::Icon& read : m_iconReader->Take()) {
+        arrived.insert(read.key);
+        m_icons[read.key] = std::move(read.icon);
+    }
+    if (arrived.empty()) {
+        return;
+    }
+    // Only the images change; nothing of it is a toggle.
+    const HeldReady held(m_ready);
+    for (int row = 0; row < Count(); ++row) {
+        const Row& model = m_rows[static_cast<size_t>(row)];
+        if (arrived.count(model.iconKey) == 0) {
+            continue;
+        }
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        item.iImage = ImageOf(model.iconKey, model.entry);
+        ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
 }
 
 int TEntryList::TextWidth(const std::wstring& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/EntryOrder.h"
+#include "app/IconReader.h"
 #include "app/UiHandles.h"
 #include "app/WindowMessages.h"
 #include "store/Entry.h"
@@ -32,6 +33,8 @@ public:
     static constexpr UINT WM_LISTKEYUP = kListKeyUpMessage;
     // Posted to the list itself by the reader of file facts when it has read something.
     static constexpr UINT WM_FACTSREAD = kFactsReadMessage;
+    // Posted to the list itself by the reader of icons when it has read some.
+    static constexpr UINT WM_ICONSREAD = kIconsReadMessage;
 
     struct Handlers {
         std::function<void(int row, bool checked)> toggled;   // the user changed a row's box while ready
@@ -65,6 +68,8 @@ public:
     void LookAgain();
     // True while some rows wait for their programs' facts.
     bool FactsPending() const { return m_factsPending; }
+    // True while some rows show the default icon in place of their own, which is being read.
+    bool IconsPending() const { return m_iconReader && m_iconReader->Pending(); }
 
     // Hides the rows of Windows' own entries (IsWindowsOwn), or shows them again.
     void SetHideWindows(bool hide);
@@ -146,6 +151,7 @@ private:
     void CompactImages();
     void MakeImages();
     void ApplyFacts();
+    void ApplyIcons();
 
     HINSTANCE m_instance;
     Handlers m_handlers;
@@ -170,7 +176,8 @@ private:
     UniqueFont m_boldFont; // the list's font, bold: the rows of new entries
     UniqueImageList m_images;
     UniqueHicon m_defIcon;
-    std::map<std::wstring, UniqueHicon> m_icons; // by icon key: the icons the rows show
+    std::unique_ptr<TIconReader> m_iconReader;
+    std::map<std::wstring, UniqueHicon> m_icons; // by icon key: the icons read (none: the file gives none)
     std::map<std::wstring, int> m_imageOf;       // by icon key: the image that shows it
     // What a column needs beside its widest text (check box, icon, margins), as the list itself sizes it; taken
     // once per font, so that sizing the columns never measures every row again.

@@ -448,6 +448,9 @@ void TMainForm::ListSelectItem(int row, bool selected) {
 }
 
 void TMainForm::RefreshAll() {
+    // A program updated in place changes no place the list reads: its stamp is looked at again, off the window's
+    // thread, and only a program whose stamp moved is read and verified again.
+    m_list.LookAgain();
     m_scheduler.RefreshAll();
 }
 

@@ -15,6 +15,8 @@ constexpr const wchar_t* kSettingsFile = L"Bootwarden.ini";
 constexpr size_t kLargestFile = 64 * 1024;
 constexpr long kLargestCoordinate = 100000;
 constexpr long kLargestColumn = 4000;
+constexpr long kLeastDpi = 48;      // 50 %, below what Windows offers
+constexpr long kLargestDpi = 960;   // 1000 %, above it
 constexpr long kLeastVisible = 100; // pixels of the title that stay on a monitor, across and down
 
 // The parts of `text` between `separator`s, as a stream read by lines would give them: nothing after a last
@@ -81,6 +83,10 @@ WindowSettings ParseSettings(const std::string& text) {
             if (numbers && (*numbers)[2] > (*numbers)[0] && (*numbers)[3] > (*numbers)[1]) {
                 settings.bounds = RECT{(*numbers)[0], (*numbers)[1], (*numbers)[2], (*numbers)[3]};
             }
+        } else if (key == "dpi") {
+            if (const auto numbers = NumbersOf(value, 1, kLeastDpi, kLargestDpi)) {
+                settings.dpi = static_cast<UINT>((*numbers)[0]);
+            }
         } else if (key == "maximized") {
             settings.maximized = value == "1";
         } else if (key == "columns") {
@@ -112,6 +118,9 @@ std::string FormatSettings(const WindowSettings& settings) {
     if (settings.bounds) {
         const RECT& r = *settings.bounds;
         text += "window=" + Joined({r.left, r.top, r.right, r.bottom}) + "\r\n";
+        if (settings.dpi) {
+            text += "dpi=" + std::to_string(*settings.dpi) + "\r\n";
+        }
     }
     text += std::string("maximized=") + (settings.maximized ? "1" : "0") + "\r\n";
     if (!settings.columnWidths.empty()) {
@@ -138,6 +147,15 @@ bool SaveSettings(const std::wstring& path, const WindowSettings& settings) {
     } catch (const EBootwarden&) {
         return false; // a folder we may not write: the window simply opens with its defaults next time
     }
+}
+
+RECT ScaleBounds(const RECT& bounds, UINT savedDpi, UINT dpi) {
+    if (savedDpi == 0 || dpi == 0 || savedDpi == dpi) {
+        return bounds;
+    }
+    const int width = ::MulDiv(bounds.right - bounds.left, static_cast<int>(dpi), static_cast<int>(savedDpi));
+    const int height = ::MulDiv(bounds.bottom - bounds.top, static_cast<int>(dpi), static_cast<int>(savedDpi));
+    return RECT{bounds.left, bounds.top, bounds.left + width, bounds.top + height};
 }
 
 RECT KeepOnWorkArea(const RECT& bounds, const RECT& workArea) {

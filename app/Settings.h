@@ -15,6 +15,7 @@ namespace bw {
 // the window then takes its default.
 struct WindowSettings {
     std::optional<RECT> bounds;    // the restored window's bounds, in the placement's (workspace) coordinates
+    std::optional<UINT> dpi;       // the window's DPI when the bounds were taken; none in a file written before
     bool maximized = false;        // the window was maximised
     std::vector<int> columnWidths; // by column index, at 96 DPI; empty when the columns were never sized by hand
     std::optional<SortOrder> sort;
@@ -37,6 +38,10 @@ WindowSettings LoadSettings(const std::wstring& path);
 // it cannot be written (a program folder where the user may not write): the settings are then not kept, and
 // nobody is told.
 bool SaveSettings(const std::wstring& path, const WindowSettings& settings);
+
+// `bounds` taken at `savedDpi`, for a monitor of `dpi`: the same top-left corner, and the size they had in the scale of
+// that monitor.
+RECT ScaleBounds(const RECT& bounds, UINT savedDpi, UINT dpi);
 
 // `bounds` moved (and, when larger, shrunk) into `workArea` when too little of it lies on that area to take hold
 // of the window by its title; otherwise `bounds` as they are.

@@ -22,11 +22,19 @@ inline void CloseBitmap(HBITMAP h) {
 inline void CloseFont(HFONT h) {
     ::DeleteObject(h);
 }
+inline void CloseBrush(HBRUSH h) {
+    ::DeleteObject(h);
+}
+inline void ClosePen(HPEN h) {
+    ::DeleteObject(h);
+}
 } // namespace detail
 
 using UniqueHicon = UniqueHandle<HICON, detail::CloseIcon>;
 using UniqueImageList = UniqueHandle<HIMAGELIST, detail::CloseImageList>;
 using UniqueBitmap = UniqueHandle<HBITMAP, detail::CloseBitmap>;
 using UniqueFont = UniqueHandle<HFONT, detail::CloseFont>;
+using UniqueBrush = UniqueHandle<HBRUSH, detail::CloseBrush>;
+using UniquePen = UniqueHandle<HPEN, detail::ClosePen>;
 
 } // namespace bw

@@ -13,6 +13,7 @@ enum WindowMessage : UINT {
     kStartMessage,                   // posted at creation: the first refresh runs once the window is shown
     kListKeyUpMessage = WM_APP + 10, // a key released in the list after it was pressed there; wParam: the key
     kFactsReadMessage,               // to the list: the reader of file facts has read something
+    kIconsReadMessage,               // to the list: the reader of icons has read some
     kWatchChangedMessage = WM_APP + 20, // a watched place changed (posted by the watch's own thread)
 };
 

@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/Controls.h"
+#include "platform/Dpi.h"
 
 // The main window's placement and list settings, as the settings file left them and as the window now is.
 
@@ -19,9 +20,15 @@ void TMainForm::PlaceFromSettings(int& showCommand) {
     const POINT offset{primaryInfo.rcWork.left, primaryInfo.rcWork.top};
     RECT bounds = *m_settings.bounds;
     ::OffsetRect(&bounds, offset.x, offset.y);
+    const HMONITOR monitor = ::MonitorFromRect(&bounds, MONITOR_DEFAULTTONEAREST);
+    // Bounds taken on a monitor of another scale (or before its scale was changed) keep their corner and take the
+    // size they had in this monitor's scale. A file written without the DPI places them as they are.
+    if (m_settings.dpi) {
+        bounds = ScaleBounds(bounds, *m_settings.dpi, DpiOfMonitor(monitor));
+    }
     MONITORINFO nearest{};
     nearest.cbSize = sizeof nearest;
-    ::GetMonitorInfoW(::MonitorFromRect(&bounds, MONITOR_DEFAULTTONEAREST), &nearest);
+    ::GetMonitorInfoW(monitor, &nearest);
     bounds = KeepOnWorkArea(bounds, nearest.rcWork);
     ::OffsetRect(&bounds, -offset.x, -offset.y);
 
@@ -60,6 +67,7 @@ void TMainForm::SaveWindowSettings() {
     }
     WindowSettings settings;
     settings.bounds = placement.rcNormalPosition;
+    settings.dpi = m_dpi;
     settings.maximized = placement.showCmd == SW_SHOWMAXIMIZED ||
                          (placement.showCmd == SW_SHOWMINIMIZED && (placement.flags & WPF_RESTORETOMAXIMIZED) != 0);
     if (m_list.ColumnsSizedByUser()) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -133,7 +134,38 @@ TSeam<DWORD(const std::wstring&, const std::wstring&, DWORD)>
     });
 TSeam<bool(const std::wstring&)> FolderAcceptsWrites(&RealFolderAcceptsWrites);
 TSeam<bool()> LongPathsAccepted(&RealLongPathsAccepted);
+TSeam<UINT(const std::wstring&)> DriveType([](const std::wstring& root) { return ::GetDriveTypeW(root.c_str()); });
 } // namespace seam
+
+bool IsOnNetwork(const std::wstring& path) {
+    TNetworkPaths once;
+    return once.Holds(path);
+}
+
+bool TNetworkPaths::Holds(const std::wstring& path) {
+    const auto separator = [&](size_t i) { return i < path.size() && (path[i] == L'\\' || path[i] == L'/'); };
+    std::wstring rest = path;
+    if (separator(0) && separator(1) && path.size() >= 4 && (path[2] == L'?' || path[2] == L'.') && separator(3)) {
+        // "\\?\" and "\\.\" name a local path or device, except "\\?\UNC\server\share".
+        rest = path.substr(4);
+        if (rest.size() >= 4 && FoldedName(rest.substr(0, 3)) == L"UNC" && (rest[3] == L'\\' || rest[3] == L'/')) {
+            return true;
+        }
+    } else if (separator(0) && separator(1)) {
+        return true;
+    }
+    if (rest.size() >= 2 && rest[1] == L':' && std::iswalpha(rest[0])) {
+        const auto letter = static_cast<wchar_t>(std::towupper(rest[0]));
+        const auto known = m_remote.find(letter);
+        if (known != m_remote.end()) {
+            return known->second;
+        }
+        const bool remote = seam::DriveType(rest.substr(0, 2) + L"\\") == DRIVE_REMOTE;
+        m_remote.emplace(letter, remote);
+        return remote;
+    }
+    return false;
+}
 
 bool CanWriteIn(const std::wstring& folder) {
     return seam::FolderAcceptsWrites(folder);

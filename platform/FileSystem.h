@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -75,7 +76,23 @@ extern TSeam<bool(const std::wstring& folder)> FolderAcceptsWrites;
 // Whether this process may use paths longer than MAX_PATH (the manifest's longPathAware, and the system's
 // LongPathsEnabled setting).
 extern TSeam<bool()> LongPathsAccepted;
+// GetDriveTypeW of a drive's root ("C:\\"). Tests answer DRIVE_REMOTE, as Windows does for a mapped network drive.
+extern TSeam<UINT(const std::wstring& root)> DriveType;
 } // namespace seam
+
+// True when `path` lies on another machine: a UNC path ("\\server\share\...", also in its "\\?\UNC\" form), or a
+// drive letter that names a network drive. Asks nothing of the network: the drive's type comes from its mapping.
+bool IsOnNetwork(const std::wstring& path);
+
+// IsOnNetwork for many paths: the type of each drive is asked once for the object's life (a query of the drive's
+// type takes a round trip to the system's mount manager), so a drive mapped later is seen by the next object.
+class TNetworkPaths {
+public:
+    bool Holds(const std::wstring& path);
+
+private:
+    std::map<wchar_t, bool> m_remote; // by drive letter, in upper case
+};
 
 // True when a new file can be made in `folder`.
 bool CanWriteIn(const std::wstring& folder);

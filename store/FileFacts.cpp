@@ -16,19 +16,6 @@ namespace bw {
 
 namespace {
 
-// A path on another machine: a UNC path, or a drive letter that names a network drive. (GetDriveType answers
-// from the drive's mapping and does not wait on the network.)
-bool IsOnNetwork(const std::wstring& path) {
-    if (path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/')) {
-        return true;
-    }
-    if (path.size() >= 3 && path[1] == L':') {
-        const std::wstring root = path.substr(0, 2) + L"\\";
-        return ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
-    }
-    return false;
-}
-
 void ApplyFacts(Entry& entry, const FileFacts& facts) {
     entry.publisher = facts.found ? facts.publisher : std::wstring(text::kProgramNotFound);
     entry.fileDescription = facts.description;
@@ -97,11 +84,12 @@ void TFileFactsReader::Look(const std::vector<Entry>& entries) {
     std::vector<std::wstring> local;
     std::vector<std::wstring> network;
     std::set<std::wstring> named;
+    TNetworkPaths onNetwork;
     for (const Entry& entry : entries) {
         if (entry.target.empty() || !named.insert(FoldedName(entry.target)).second) {
             continue;
         }
-        (IsOnNetwork(entry.target) ? network : local).push_back(entry.target);
+        (onNetwork.Holds(entry.target) ? network : local).push_back(entry.target);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -174,9 +174,11 @@ void WindowTest::Pump() {
     if (m_form && ::IsWindow(m_form->Handle()) && m_form->Importing()) {
         PumpUntilImported();
     }
-    // The programs' publishers and signers come from the reader's threads; what they show is waited for.
+    // The programs' publishers and signers, and the entries' icons, come from the readers' threads; what they show
+    // is waited for.
     const ULONGLONG start = ::GetTickCount64();
-    while (m_waitForFacts && m_form && ::IsWindow(m_form->Handle()) && m_form->EntryList().FactsPending() &&
+    while (m_waitForFacts && m_form && ::IsWindow(m_form->Handle()) &&
+           (m_form->EntryList().FactsPending() || m_form->EntryList().IconsPending()) &&
            ::GetTickCount64() - start < 20000) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

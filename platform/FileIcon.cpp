@@ -1,4 +1,4 @@
-#include "app/EntryIcon.h"
+#include "platform/FileIcon.h"
 
 #include <shellapi.h>
 
@@ -23,9 +23,7 @@ std::wstring Expanded(const std::wstring& path) {
     return length == 0 || length > size ? path : std::wstring(buffer.data());
 }
 
-} // namespace
-
-HICON LoadEntryIcon(HINSTANCE instance, const std::wstring& given, int index) {
+HICON RealFileIcon(HINSTANCE instance, const std::wstring& given, int index) {
     if (given.empty()) {
         return nullptr;
     }
@@ -41,6 +39,16 @@ HICON LoadEntryIcon(HINSTANCE instance, const std::wstring& given, int index) {
     WORD iconIndex = static_cast<WORD>(index);
     icon = ::ExtractAssociatedIconW(instance, buffer.data(), &iconIndex);
     return reinterpret_cast<UINT_PTR>(icon) >= 2 ? icon : nullptr;
+}
+
+} // namespace
+
+namespace seam {
+TSeam<HICON(HINSTANCE, const std::wstring&, int)> FileIcon(&RealFileIcon);
+} // namespace seam
+
+HICON ReadFileIcon(HINSTANCE instance, const std::wstring& path, int index) {
+    return seam::FileIcon(instance, path, index);
 }
 
 } // namespace bw
