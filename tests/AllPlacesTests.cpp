@@ -207,7 +207,8 @@ TEST_F(AllPlacesTest, AKeySharedBetweenTheViewsIsListedOnce) {
             SameFileName(path.substr(0, 9), L"Software\\")) {
             target = L"Software\\WOW6432Node\\" + path.substr(9);
         }
-        return seam::OpenRegistryKey.Real(root, target, access, key);
+        // Asked without the flag: the scratch registry's keys are not Wine's own redirected ones.
+        return seam::OpenRegistryKey.Real(root, target, access & ~static_cast<REGSAM>(KEY_WOW64_32KEY), key);
     });
     m_registry.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run");
     RecomputeLocations();
