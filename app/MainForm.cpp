@@ -364,7 +364,9 @@ void TMainForm::FormCreate() {
         }
         ShowException(FormatMessageText(text::kStoreFoldersAreLinks, lines));
     }
-    if (m_door.ReadOnly()) {
+    if (const auto& owner = m_door.OtherOwner()) {
+        ShowException(FormatMessageText(text::kStoreOfAnother, {ShownAccount(*owner), ShownMachine(*owner)}));
+    } else if (m_door.ReadOnly()) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
     }
     m_seen.Load(ProgramDir() + kSeenEntriesFile);

@@ -149,6 +149,7 @@ private:
     // The View button's menu, and its option to hide Windows' own entries.
     void ShowViewMenu();
     void HideWindowsClick();
+    void TakeOverClick();
     void FilterChanged();
     // The window as the settings file left it, and the settings as the window now is.
     void PlaceFromSettings(int& showCommand);

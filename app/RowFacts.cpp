@@ -52,11 +52,46 @@ void TMainForm::ShowViewMenu() {
     UniqueMenu menu(::CreatePopupMenu());
     ::AppendMenuW(menu.Get(), MF_STRING | (m_list.HidesWindows() ? MF_CHECKED : MF_UNCHECKED),
                   TToolBar::HideWindowsCommand, text::kMenuHideWindows);
+    if (m_door.OtherOwner()) {
+        ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu.Get(), MF_STRING, TToolBar::TakeOverCommand, text::kTakeOverStore);
+    }
     const RECT button = m_toolBar.ButtonRect(ViewButton);
     const UINT command = m_desktop.ChooseFromMenu(m_window, menu.Get(), POINT{button.left, button.bottom});
     if (command == TToolBar::HideWindowsCommand) {
         HideWindowsClick();
+    } else if (command == TToolBar::TakeOverCommand) {
+        TakeOverClick();
     }
+}
+
+// A store of another account or computer becomes this one's when the person says so; nothing in it changes.
+void TMainForm::TakeOverClick() {
+    const std::optional<StoreOwner> owner = m_door.OtherOwner();
+    if (!owner || m_scheduler.InCommand() || m_scheduler.Importing()) {
+        return;
+    }
+    {
+        const TScheduler::TCommand command(m_scheduler);
+        const StoreOwner me = ThisRunsOwner();
+        const std::wstring question =
+            FormatMessageText(text::kTakeOverQuestion, {ShownAccount(*owner), ShownMachine(*owner), ShownAccount(me)});
+        if (!m_desktop.ConfirmDefaultNo(m_window, question) || m_scheduler.Closing()) {
+            return;
+        }
+        std::wstring failure;
+        try {
+            const auto lock = m_scheduler.Lock();
+            lock->Work().TakeOver();
+        } catch (const EBootwarden& error) {
+            failure = ErrorText(error);
+        }
+        if (!failure.empty()) {
+            ShowException(FormatMessageText(text::kTakeOverFailed, failure));
+            return;
+        }
+    }
+    m_scheduler.RefreshAll(); // the entries found while the store was another's are mirrored now
 }
 
 void TMainForm::HideWindowsClick() {

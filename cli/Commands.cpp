@@ -162,7 +162,7 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     const bool namesEntry =
         command == L"disable" || command == L"enable" || command == L"delete" || command == L"settle";
     const bool isAdd = command == L"add";
-    if (!isList && !namesEntry && !isAdd && command != L"refresh") {
+    if (!isList && !namesEntry && !isAdd && command != L"refresh" && command != L"adopt") {
         throw EUsage(FormatMessageText(text::kCliUnknownCommand, command));
     }
     const auto refuseOption = [&](bool given, const wchar_t* option) {
@@ -286,6 +286,20 @@ public:
         for (const std::wstring& folder : m_door.LinkedFolders()) {
             m_streams.Warning(FormatMessageText(text::kCliStoreFolderIsLink, folder));
         }
+        // A store of another account or computer is listed; everything else waits until it is taken over.
+        if (const auto& owner = m_door.OtherOwner()) {
+            const std::wstring line =
+                FormatMessageText(text::kCliStoreOfAnother, {ShownAccount(*owner), ShownMachine(*owner)});
+            if (request.command == L"list") {
+                m_streams.Warning(line);
+            } else if (request.command != L"adopt") {
+                m_streams.Error(line);
+                return kRefused;
+            }
+        }
+        if (request.command == L"adopt") {
+            return Adopt();
+        }
         // A store that cannot be written is listed; every command that would change something is refused.
         if (m_door.ReadOnly() && request.command != L"list") {
             m_streams.Error(FormatMessageText(text::kCliStoreReadOnly, ProgramDir()));
@@ -305,6 +319,17 @@ public:
     }
 
 private:
+    int Adopt() {
+        const StoreOwner me = ThisRunsOwner();
+        if (!m_door.OtherOwner()) {
+            m_streams.Line(FormatMessageText(text::kCliAlreadyYours, {ShownAccount(me), ShownMachine(me)}));
+            return kDone;
+        }
+        m_work.TakeOver();
+        m_streams.Line(FormatMessageText(text::kCliAdopted, {ShownAccount(me), ShownMachine(me)}));
+        return kDone;
+    }
+
     void RefreshStore(bool writeBack) {
         (void)m_work.Refresh(writeBack);
         for (const ImportProblem& problem : m_work.Session().TakeNewProblems()) {

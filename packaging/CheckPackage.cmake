@@ -5,13 +5,8 @@
 cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/Contents.cmake)
 
-file(REMOVE_RECURSE "${WORK_DIR}")
-execute_process(COMMAND "${CPACK}" -G ZIP -C "${CONFIG}" --config "${CPACK_CONFIG}" -B "${WORK_DIR}"
-                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-set(zip "${WORK_DIR}/${PACKAGE}.zip")
-if(NOT result EQUAL 0 OR NOT EXISTS "${zip}")
-    message(FATAL_ERROR "cpack made no ${PACKAGE}.zip (exit ${result}):\n${output}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/FreshZip.cmake)
+make_fresh_zip("${WORK_DIR}" zip)
 
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${zip}" RESULT_VARIABLE result OUTPUT_VARIABLE listing)
 if(NOT result EQUAL 0)

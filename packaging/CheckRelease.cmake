@@ -6,19 +6,9 @@
 # -DEXE_LIMIT and -DZIP_LIMIT (bytes).
 cmake_minimum_required(VERSION 3.16)
 
-file(REMOVE_RECURSE "${WORK_DIR}")
-execute_process(COMMAND "${CPACK}" -G ZIP -C "${CONFIG}" --config "${CPACK_CONFIG}" -B "${WORK_DIR}"
-                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-set(zip "${WORK_DIR}/${PACKAGE}.zip")
-if(NOT result EQUAL 0 OR NOT EXISTS "${zip}")
-    message(FATAL_ERROR "cpack made no ${PACKAGE}.zip (exit ${result}):\n${output}")
-endif()
-file(MAKE_DIRECTORY "${WORK_DIR}/unpacked")
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xf "${zip}" WORKING_DIRECTORY "${WORK_DIR}/unpacked"
-                RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "Cannot unpack ${zip}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/FreshZip.cmake)
+make_fresh_zip("${WORK_DIR}" zip)
+unpack_zip("${zip}" "${WORK_DIR}/unpacked")
 
 # The little-endian number of `width` bytes at `offset` of the file.
 function(number_at file offset width out)

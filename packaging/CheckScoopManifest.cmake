@@ -5,13 +5,8 @@
 # -DVERSION, -DURL_TEMPLATE, -DPERSIST, -DSTORE_FOLDERS (every folder the program may keep entries in).
 cmake_minimum_required(VERSION 3.19) # string(JSON)
 
-file(REMOVE_RECURSE "${WORK_DIR}")
-execute_process(COMMAND "${CPACK}" -G ZIP -C "${CONFIG}" --config "${CPACK_CONFIG}" -B "${WORK_DIR}"
-                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-set(zip "${WORK_DIR}/${PACKAGE}.zip")
-if(NOT result EQUAL 0 OR NOT EXISTS "${zip}")
-    message(FATAL_ERROR "cpack made no ${PACKAGE}.zip (exit ${result}):\n${output}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/FreshZip.cmake)
+make_fresh_zip("${WORK_DIR}" zip)
 set(manifest "${WORK_DIR}/manifest.json")
 execute_process(COMMAND "${CMAKE_COMMAND}" -DZIP=${zip} -DOUT=${manifest} -DVERSION=${VERSION} -DPACKAGE=${PACKAGE}
                         "-DURL_TEMPLATE=${URL_TEMPLATE}" "-DPERSIST=${PERSIST}"

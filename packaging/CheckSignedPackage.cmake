@@ -23,19 +23,12 @@ run("Making the certificate" "${OPENSSL}" req -x509 -newkey rsa:2048 -sha256 -da
 run("Making the PKCS#12 file" "${OPENSSL}" pkcs12 -export -inkey key.pem -in certificate.pem -out certificate.pfx
     -passout "pass:${password}")
 
+include(${CMAKE_CURRENT_LIST_DIR}/FreshZip.cmake)
+
 # The zip made by cpack with the environment as given; its executables unpacked into WORK_DIR/<into>.
 function(package into)
-    set(out "${WORK_DIR}/${into}")
-    execute_process(COMMAND "${CPACK}" -G ZIP -C "${CONFIG}" --config "${CPACK_CONFIG}" -B "${out}"
-                    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT result EQUAL 0 OR NOT EXISTS "${out}/${PACKAGE}.zip")
-        message(FATAL_ERROR "cpack made no ${PACKAGE}.zip (exit ${result}):\n${output}")
-    endif()
-    execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xf "${out}/${PACKAGE}.zip" WORKING_DIRECTORY "${out}"
-                    RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "Cannot unpack ${out}/${PACKAGE}.zip")
-    endif()
+    make_fresh_zip("${WORK_DIR}/${into}" zip)
+    unpack_zip("${zip}" "${WORK_DIR}/${into}")
 endfunction()
 
 set(ENV{BOOTWARDEN_SIGN_PFX} "${WORK_DIR}/certificate.pfx")

@@ -22,6 +22,7 @@ list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/Local32/$")
 # The window's settings, which the program run from there writes when it closes.
 list(FILTER actual EXCLUDE REGEX "^Bootwarden\\.ini$")
 list(REMOVE_ITEM actual StoreBase.dat) # the store's record of what its mirrors held
+list(REMOVE_ITEM actual StoreOwner.dat) # whose the store is: the account and the computer
 list(REMOVE_ITEM actual SeenEntries.dat) # the window's record of the entries the user has seen
 
 compare_contents("The stage folder ${STAGE_DIR}" "${expected}" "${actual}")

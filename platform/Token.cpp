@@ -101,12 +101,23 @@ std::wstring RealDesktopAccount() {
     return process ? AccountOfProcess(process.Get()) : std::wstring();
 }
 
+std::wstring RealProcessSid() {
+    return SidOfProcess(::GetCurrentProcess());
+}
+
+std::wstring RealDesktopSid() {
+    const UniqueKernelHandle process = ShellProcess();
+    return process ? SidOfProcess(process.Get()) : std::wstring();
+}
+
 } // namespace
 
 namespace seam {
 TSeam<bool()> Elevated(&TokenIsElevated);
 TSeam<std::wstring()> ProcessAccount(&RealProcessAccount);
 TSeam<std::wstring()> DesktopAccount(&RealDesktopAccount);
+TSeam<std::wstring()> ProcessSid(&RealProcessSid);
+TSeam<std::wstring()> DesktopSid(&RealDesktopSid);
 } // namespace seam
 
 bool RunsAsAdministrator() {
@@ -122,12 +133,11 @@ std::wstring DesktopAccountName() {
 }
 
 std::wstring ProcessUserSid() {
-    return SidOfProcess(::GetCurrentProcess());
+    return seam::ProcessSid();
 }
 
 std::wstring DesktopUserSid() {
-    const UniqueKernelHandle process = ShellProcess();
-    return process ? SidOfProcess(process.Get()) : std::wstring();
+    return seam::DesktopSid();
 }
 
 } // namespace bw

@@ -29,6 +29,8 @@ namespace seam {
 extern TSeam<bool()> Elevated;
 extern TSeam<std::wstring()> ProcessAccount;
 extern TSeam<std::wstring()> DesktopAccount;
+extern TSeam<std::wstring()> ProcessSid;
+extern TSeam<std::wstring()> DesktopSid;
 } // namespace seam
 
 } // namespace bw

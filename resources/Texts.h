@@ -224,6 +224,20 @@ inline constexpr const wchar_t* kStoreReadOnly =
     L"off, added or deleted. Copy the whole folder where you may write, for example into your Documents.";
 inline constexpr const wchar_t* kStoreReadOnlyRefused =
     L"Bootwarden cannot write in its folder, so \"%s\" cannot be changed here. Nothing was changed.";
+inline constexpr const wchar_t* kStoreOfAnother =
+    L"This store belongs to %s on the computer %s, so its entries are only listed here: nothing is switched on, "
+    L"off or deleted, so that no entry of theirs is lost or started for the wrong account. If the store is yours "
+    L"now, choose \"Take over this store\" in the View menu.";
+inline constexpr const wchar_t* kStoreOfAnotherRefused =
+    L"\"%s\" cannot be changed here: this store belongs to %s on the computer %s. Take it over first (View menu, "
+    L"\"Take over this store\"). Nothing was changed.";
+inline constexpr const wchar_t* kUnknownOwner = L"an account that cannot be told";
+inline constexpr const wchar_t* kUnknownMachine = L"(not known)";
+inline constexpr const wchar_t* kTakeOverStore = L"&Take over this store";
+inline constexpr const wchar_t* kTakeOverQuestion =
+    L"This store was kept by %s on the computer %s. Take it over as %s on this computer?\n\nNothing in it is "
+    L"deleted: its entries stay as they are, and you can then switch them on, off or delete them here.";
+inline constexpr const wchar_t* kTakeOverFailed = L"The store could not be taken over: %s";
 inline constexpr const wchar_t* kStoreFoldersAreLinks =
     L"These store folders are links to other folders, so Bootwarden neither reads nor writes them, and none of "
     L"their entries are listed:%s";
@@ -312,6 +326,8 @@ inline constexpr const wchar_t* kCliUsage =
     L"                                 settles an entry changed both in Windows and in the store: system keeps\n"
     L"                                 what starts now, store writes the store's edit (only while Windows still\n"
     L"                                 holds what bwcli saw)\n"
+    L"  adopt                          takes over a store kept by another account or on another computer (until\n"
+    L"                                 then its entries are only listed); deletes nothing\n"
     L"\n"
     L"Options:\n"
     L"  --location LOC   where the entry is, when its name is in several places: hklm, hklm32, hkcu, startup,\n"
@@ -369,6 +385,10 @@ inline constexpr const wchar_t* kCliImportProblem =
     L"\"%s\" could not be copied into the store folder %s, so it cannot be switched off for now";
 inline constexpr const wchar_t* kCliStoreReadOnly =
     L"Bootwarden cannot write in its folder %s, so nothing can be changed there; entries are only listed";
+inline constexpr const wchar_t* kCliStoreOfAnother =
+    L"this store belongs to %s on the computer %s: entries are only listed; \"bwcli adopt\" takes it over";
+inline constexpr const wchar_t* kCliAdopted = L"the store now belongs to %s on the computer %s; nothing was deleted";
+inline constexpr const wchar_t* kCliAlreadyYours = L"the store already belongs to %s on the computer %s";
 inline constexpr const wchar_t* kCliStoreFolderIsLink =
     L"the store folder %s is a link to another folder: it is neither read nor written, and its entries are not "
     L"listed";

@@ -118,6 +118,7 @@ bool g_startupDirKnown = false;
 std::wstring g_commonStartupDir;
 bool g_commonStartupDirKnown = false;
 bool g_storeReadOnly = false;
+std::optional<std::pair<std::wstring, std::wstring>> g_otherOwner; // while the store is another's: account, computer
 std::set<int> g_linkedCodes; // codes whose store folder (or its parent) is a link: left alone
 
 // A file name holds at most 255 characters, and every store link ends in ".lnk".
@@ -308,6 +309,7 @@ const std::wstring& ProgramDir() {
 
 void SetProgramDir(const std::wstring& folder) {
     g_storeReadOnly = false;
+    g_otherOwner.reset();
     g_linkedCodes.clear();
     g_programDir = folder;
     if (!g_programDir.empty() && g_programDir.back() != L'\\') {
@@ -480,6 +482,7 @@ StoreStart PrepareStore() {
     RecomputeLocations(); // at the start of a run: which folders this system has
     StoreStart start;
     g_storeReadOnly = false;
+    g_otherOwner.reset();
     g_linkedCodes.clear();
     // Explorer runs a program opened inside a zip file from a folder below the user's temporary folder, which
     // is cleaned sooner or later: a store there would lose every entry switched off.
@@ -520,12 +523,20 @@ StoreStart PrepareStore() {
 }
 
 bool IsStoreReadOnly() {
-    return g_storeReadOnly;
+    return g_storeReadOnly || g_otherOwner.has_value();
+}
+
+void SetStoreOfAnother(const std::optional<std::pair<std::wstring, std::wstring>>& owner) {
+    g_otherOwner = owner;
 }
 
 void RequireChangeableStore(const std::wstring& name) {
     if (g_storeReadOnly) {
         throw EEntryRefused(FormatMessageText(text::kStoreReadOnlyRefused, name));
+    }
+    if (g_otherOwner) {
+        throw EEntryRefused(
+            FormatMessageText(text::kStoreOfAnotherRefused, {name, g_otherOwner->first, g_otherOwner->second}));
     }
 }
 

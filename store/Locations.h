@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -212,8 +213,13 @@ struct StoreStart {
 // (CreateStoreFolders, which raises as it does).
 StoreStart PrepareStore();
 
-// True after PrepareStore found a ProgramDir that cannot be written; SetProgramDir clears it.
+// True after PrepareStore found a ProgramDir that cannot be written, or while the store is another's (see
+// SetStoreOfAnother); SetProgramDir and PrepareStore clear both.
 bool IsStoreReadOnly();
+
+// Makes the store read-only because it belongs to another account (first) on another or the same computer
+// (second), both as people read them, which every refusal names; nothing makes it this run's again.
+void SetStoreOfAnother(const std::optional<std::pair<std::wstring, std::wstring>>& owner);
 
 // Raises EEntryRefused naming the entry while the store is read-only; a change of any entry asks this first.
 void RequireChangeableStore(const std::wstring& name);

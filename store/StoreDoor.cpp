@@ -18,8 +18,28 @@ void TStoreDoor::Open() {
     // Until store folders that are links are allowed, the checks of PrepareStore leave them out of every code
     // of the run: nothing is read from, written into or removed from where they lead.
     m_linkedFolders = start.linkedFolders;
+    LookAtOwner();
     m_watch = std::make_unique<TStoreWatch>();
     m_open = true;
+}
+
+void TStoreDoor::LookAtOwner() {
+    const StoreOwner me = ThisRunsOwner();
+    const std::optional<StoreOwner> recorded = RecordedStoreOwner();
+    if (recorded && !SameOwner(*recorded, me)) {
+        m_otherOwner = *recorded;
+        SetStoreOfAnother(std::make_pair(ShownAccount(*recorded), ShownMachine(*recorded)));
+        return;
+    }
+    m_otherOwner.reset();
+    SetStoreOfAnother(std::nullopt);
+    if (!recorded && !m_readOnly && !me.sid.empty() && ThisRunMayAdopt()) {
+        try {
+            RecordStoreOwner(me); // a store made before owners were recorded, or a new one, is this account's
+        } catch (const EBootwarden&) {
+            // tried again at the next start; meanwhile the store is this run's as it always was
+        }
+    }
 }
 
 std::unique_ptr<TStoreDoor::TWork> TStoreDoor::BeginWork(DWORD waitMs) {
@@ -41,6 +61,9 @@ void TStoreDoor::Enter() {
     // Another process's work is news: its bases are taken in, and this process's edits not yet written back stay.
     if (m_depth++ == 0 && m_watch->OthersWorked()) {
         m_session.TakeInOthersWork();
+        if (m_otherOwner) {
+            LookAtOwner(); // another copy may have taken the store over
+        }
     }
 }
 
@@ -83,6 +106,15 @@ void TStoreDoor::TWork::Delete(const Entry& entry) {
 std::wstring TStoreDoor::TWork::AddStartupShortcut(const std::wstring& programPath,
                                                    const std::optional<std::wstring>& name, int code) {
     return bw::AddStartupShortcut(code, programPath, name ? *name : EntryNameForProgram(programPath));
+}
+
+void TStoreDoor::TWork::TakeOver() {
+    if (m_door.m_readOnly) {
+        throw EEntryRefused(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
+    }
+    RecordStoreOwner(ThisRunsOwner());
+    m_door.m_otherOwner.reset();
+    SetStoreOfAnother(std::nullopt);
 }
 
 } // namespace bw

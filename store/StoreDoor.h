@@ -5,6 +5,7 @@
 #include "store/EntryOperations.h"
 #include "store/Locations.h"
 #include "store/StoreLock.h"
+#include "store/StoreOwner.h"
 #include "store/StoreSession.h"
 
 #include <windows.h>
@@ -61,8 +62,13 @@ public:
     void Open();
 
     bool IsOpen() const { return m_open; }
-    // Nothing can be changed: ProgramDir cannot be written. The entries are listed all the same.
-    bool ReadOnly() const { return m_readOnly; }
+    // Nothing can be changed: ProgramDir cannot be written, or the store is another's (OtherOwner). The entries
+    // are listed all the same.
+    bool ReadOnly() const { return m_readOnly || m_otherOwner.has_value(); }
+    // The store's recorded owner when it is another account, or this account on another computer: its entries
+    // are only listed until the person takes the store over (TWork::TakeOver). A store without a recorded owner
+    // is made this run's at Open, unless the run is elevated as another account than the desktop's.
+    const std::optional<StoreOwner>& OtherOwner() const { return m_otherOwner; }
     // The store folders that are links to other folders: none of their entries is read, written or removed.
     const std::vector<std::wstring>& LinkedFolders() const { return m_linkedFolders; }
 
@@ -94,7 +100,10 @@ private:
     TStoreSession m_session;
     std::unique_ptr<TStoreWatch> m_watch;
     bool m_open = false;
+    void LookAtOwner();
+
     bool m_readOnly = false;
+    std::optional<StoreOwner> m_otherOwner;
     std::vector<std::wstring> m_linkedFolders;
     int m_depth = 0; // units of work under way on this thread
 };
@@ -121,6 +130,11 @@ public:
     // Into the user's Startup folder, or the one of the enabled folder code `code` (the all-users folder).
     std::wstring AddStartupShortcut(const std::wstring& programPath, const std::optional<std::wstring>& name = {},
                                     int code = kStartUpCode);
+
+    // Records this run's account and computer as the store's owner, which makes a store of another changeable;
+    // nothing else in the store changes. Raises EEntryRefused where ProgramDir cannot be written, and what
+    // writing the owner's file raises.
+    void TakeOver();
 
 private:
     friend class TStoreDoor;

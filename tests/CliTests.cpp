@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include "store/StoreOwner.h"
+
 #include "cli/EntryFormats.h"
 #include "cli/Output.h"
 #include "platform/FileSystem.h"
@@ -9,6 +11,7 @@
 #include "store/Mirror.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
+#include "store/StoreOwner.h"
 #include "store/StoreSession.h"
 
 #include <nlohmann/json.hpp>
@@ -671,6 +674,38 @@ TEST_F(CliTest, AReadOnlyStoreIsListedAndEveryChangeRefused) {
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
     EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Kept.lnk"));
     EXPECT_THAT(FolderNames(m_startup), IsEmpty());
+}
+
+// A store kept by another account or on another computer is listed with one warning that says whose it is; every
+// change is refused with exit 2 until "adopt", which deletes nothing.
+TEST_F(CliTest, AStoreOfAnotherAccountIsListedUntilAdopted) {
+    m_registry.SetRunValue(Location::User, L"Kept", L"c:\\kept.exe --quiet");
+    ASSERT_EQ(Run(L"disable Kept").exitCode, 0u);
+    RecordStoreOwner({L"S-1-5-21-9-9-9-1234", L"OTHERPC\\zoe", L"guid-of-otherpc", L"OTHERPC"});
+
+    const CliResult list = Run(L"list --json");
+    EXPECT_EQ(list.exitCode, 0u) << list.err;
+    ASSERT_EQ(list.ErrLines().size(), 1u) << list.err;
+    EXPECT_THAT(list.ErrLines()[0], HasSubstr("OTHERPC\\zoe"));
+    EXPECT_NE(Find(Json::parse(list.out).at("entries"), "Kept", "hkcu"), nullptr);
+    for (const std::wstring& command : {std::wstring(L"enable Kept"), std::wstring(L"delete Kept"),
+                                        std::wstring(L"refresh"), L"add \"" + m_exe + L"\""}) {
+        const CliResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(command);
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr("adopt"));
+    }
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Kept"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Kept.lnk"));
+    EXPECT_THAT(FolderNames(m_startup), IsEmpty());
+
+    const CliResult adopt = Run(L"adopt");
+    EXPECT_EQ(adopt.exitCode, 0u) << adopt.err;
+    EXPECT_THAT(adopt.out, HasSubstr("nothing was deleted"));
+    EXPECT_THAT(StoreNames(kUserOff), ElementsAre(L"Kept.lnk"));
+    EXPECT_EQ(Run(L"enable Kept").exitCode, 0u);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Kept"));
+    EXPECT_THAT(Run(L"adopt").out, HasSubstr("already"));
 }
 
 // A store folder that is a link to a folder of other files is neither read nor emptied, wherever it leads;
