@@ -29,7 +29,9 @@ bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected, bool c
                            [](const Entry& entry) { return Starts(entry) && entry.problem == EntryProblem::None; });
     case PropertiesCommand:
         return one && !selected[0].storeLinkPath.empty();
-    case DeleteCommand:
+    case DeleteCommand: // an entry of a place listed read-only is never deleted here
+        return std::any_of(selected.begin(), selected.end(),
+                           [](const Entry& entry) { return !IsReadOnlyCode(entry.code); });
     case CopyCommandLineCommand:
         return !selected.empty();
     case OpenFileLocationCommand:
@@ -67,11 +69,12 @@ std::wstring RegistryEditorKeyOf(const Entry& entry) {
     if (!IsRegistryCode(entry.code) || !IsEnabledCode(entry.code)) {
         return {};
     }
-    const wchar_t* root = LocationOf(entry.code) == Location::User ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE";
-    // The 32-bit view of HKLM's Run key is where the Registry Editor shows it, under WOW6432Node.
-    const std::wstring path = LocationOf(entry.code) == Location::Local32
-                                  ? L"Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"
-                                  : kRunKeyPath;
+    const wchar_t* root = RegistryRoot(entry.code) == HKEY_CURRENT_USER ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE";
+    // A 32-bit view's key is where the Registry Editor shows it, under WOW6432Node.
+    const std::wstring software = L"Software\\";
+    const std::wstring keyPath = KeyPathOf(entry.code);
+    const std::wstring path =
+        InfoOfCode(entry.code).view32 ? software + L"WOW6432Node\\" + keyPath.substr(software.size()) : keyPath;
     return std::wstring(L"Computer\\") + root + L"\\" + path;
 }
 

@@ -127,6 +127,7 @@ void TMainForm::SwitchEntry(const PendingToggle& toggle, RowChoice& choice) {
         return;
     }
     if (!toggle.enable) {
+        RequireChangeablePlace(code, toggle.entry.name); // says why an entry of a policy or RunOnce key stays
         choice.codes.insert(choice.codes.begin(), DisabledCodeOf(code));
         const auto lock = m_scheduler.Lock();
         lock->Work().Disable(toggle.entry);
@@ -151,7 +152,19 @@ void TMainForm::SwitchEntry(const PendingToggle& toggle, RowChoice& choice) {
     lock->Work().Enable(toggle.entry, &m_toolBar.Progress(), twin.has_value());
 }
 
-void TMainForm::AddButtonClick() {
+void TMainForm::ShowAddMenu() {
+    UniqueMenu menu(::CreatePopupMenu());
+    ::AppendMenuW(menu.Get(), MF_STRING, TToolBar::AddForMeCommand, text::kMenuAddForMe);
+    ::AppendMenuW(menu.Get(), MF_STRING, TToolBar::AddForAllUsersCommand, text::kMenuAddForAllUsers);
+    ::SetMenuDefaultItem(menu.Get(), TToolBar::AddForMeCommand, FALSE);
+    const RECT button = m_toolBar.ButtonRect(AddButton);
+    const UINT command = m_desktop.ChooseFromMenu(m_window, menu.Get(), POINT{button.left, button.bottom});
+    if (command == TToolBar::AddForMeCommand || command == TToolBar::AddForAllUsersCommand) {
+        AddButtonClick(command == TToolBar::AddForAllUsersCommand ? kCommonCode : kStartUpCode);
+    }
+}
+
+void TMainForm::AddButtonClick(int code) {
     if (m_scheduler.InCommand() || m_scheduler.Importing()) {
         return; // no command reaches the store while another or an import is under way
     }
@@ -163,14 +176,14 @@ void TMainForm::AddButtonClick() {
     std::wstring shortcut;
     {
         const auto lock = m_scheduler.Lock();
-        shortcut =
-            lock->Work().AddStartupShortcut(*program); // under a free name, never over a file that came meanwhile
+        // Under a free name, never over a file that came meanwhile.
+        shortcut = lock->Work().AddStartupShortcut(*program, std::nullopt, code);
     }
     // The new entry is selected: its name is the shortcut's file name without ".lnk".
     const size_t slash = shortcut.find_last_of(L'\\');
     std::wstring name = slash == std::wstring::npos ? shortcut : shortcut.substr(slash + 1);
     name.resize(name.size() >= 4 ? name.size() - 4 : 0);
-    RefreshAndSelect(true, false, RowChoice{name, {kStartUpCode}});
+    RefreshAndSelect(true, false, RowChoice{name, {code}});
 }
 
 void TMainForm::DeleteButtonClick() {
@@ -319,7 +332,7 @@ void TMainForm::OpenInRegistryEditor(const Entry& entry) {
     if (IsRegistryCode(entry.code)) {
         m_desktop.OpenRegistryEditor(m_window, RegistryEditorKeyOf(entry));
     } else {
-        m_desktop.ShowInFolder(m_window, StartupLinkPath(entry.name)); // the Startup folder, the shortcut selected
+        m_desktop.ShowInFolder(m_window, StartupLinkPath(entry.code, entry.name)); // its folder, the shortcut selected
     }
 }
 

@@ -33,21 +33,22 @@ std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() const {
             (root == HKEY_LOCAL_MACHINE ? L"key|HKLM|" : L"key|HKCU|") + std::to_wstring(view) + L"|" + path;
         places.push_back({id, false, TChangeWatch::Key(root, path, view)});
     };
-    for (int code : AllCodes()) {
+    for (int code : ListedCodes()) {
         if (!IsEnabledCode(code)) {
             continue;
         }
         if (IsRegistryCode(code)) {
-            addKey(RegistryRoot(code), kRunKeyPath, RegistryView(code));
+            addKey(RegistryRoot(code), KeyPathOf(code), RegistryView(code));
         }
         if (const auto place = ApprovalPlaceOf(code)) {
             addKey(place->root, std::wstring(kStartupApprovedPath) + place->subkey, 0);
         }
+        if (IsFolderCode(code) && IsStartupDirKnownOf(code)) {
+            places.push_back({L"folder|" + StartupDirOf(code), false, TChangeWatch::Folder(StartupDirOf(code))});
+        }
     }
     addKey(HKEY_CURRENT_USER, kShellFoldersKeyPath, 0);
-    if (IsStartupDirKnown()) {
-        places.push_back({L"folder|" + StartupDir(), false, TChangeWatch::Folder(StartupDir())});
-    }
+    addKey(HKEY_LOCAL_MACHINE, kShellFoldersKeyPath, 0); // where the all-users folder is named
     for (int code : AllCodes()) {
         const std::wstring folder = StoreFolderPath(code);
         places.push_back({L"store|" + folder, true, TChangeWatch::Folder(folder)});

@@ -195,6 +195,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case TToolBar::HideWindowsCommand:
             HideWindowsClick();
             return 0;
+        case TToolBar::AddForAllUsersCommand:
+            AddButtonClick(kCommonCode);
+            return 0;
         case TFilterBox::kControlId:
             if (HIWORD(wParam) == EN_CHANGE) {
                 FilterChanged();
@@ -215,6 +218,10 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         if (header.code == TBN_DROPDOWN && reinterpret_cast<const NMTOOLBARW&>(header).iItem == ViewButton) {
             ShowViewMenu();
+            return TBDDRET_DEFAULT;
+        }
+        if (header.code == TBN_DROPDOWN && reinterpret_cast<const NMTOOLBARW&>(header).iItem == AddButton) {
+            ShowAddMenu();
             return TBDDRET_DEFAULT;
         }
         (void)m_toolBar.HandleNotify(header);

@@ -67,7 +67,9 @@ public:
     void ListKeyUp(WPARAM key);
     void PropButtonClick();
     void RefreshButtonClick() { RefreshAll(); }
-    void AddButtonClick();
+    // Adds a shortcut to a program the user chooses to the Startup folder of the enabled folder code `code`.
+    void AddButtonClick(int code = kStartUpCode);
+    void ShowAddMenu();
     void DeleteButtonClick();
     void HelpButtonClick();
     // The close work: the store's edits written back and the settings saved. False keeps the window open.

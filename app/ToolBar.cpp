@@ -103,6 +103,8 @@ void TToolBar::Create(HWND parent, UINT dpi) {
                                   CCS_NOPARENTALIGN,
                               0, 0, 0, 0, parent, nullptr, m_instance, nullptr);
     ::SendMessageW(m_bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    // A drop-down button (Add) is split: the button does what it always did, its arrow drops the menu down.
+    ::SendMessageW(m_bar, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
     m_progressBar = ::CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD, 0, 0, 0, 0, m_bar, nullptr, m_instance,
                                       nullptr); // hidden: nothing shows it
     ::SendMessageW(m_progressBar, PBM_SETRANGE32, 0, 100);
@@ -116,7 +118,8 @@ void TToolBar::Create(HWND parent, UINT dpi) {
         {kSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
         {RefreshGlyph, RefreshButton, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
         {kSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
-        {AddGlyph, AddButton, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
+        // The button adds to the user's own Startup folder; its arrow offers the folder of all users.
+        {AddGlyph, AddButton, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_DROPDOWN, {}, 0, 0},
         {DeleteGlyph, DeleteButton, 0, BTNS_BUTTON, {}, 0, 0},
         {kSeparator, 0, 0, BTNS_SEP, {}, 0, 0},
         {ViewGlyph, ViewButton, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_WHOLEDROPDOWN, {}, 0, 0},

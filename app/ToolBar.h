@@ -29,8 +29,8 @@ private:
 class TToolBar {
 public:
     enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton, RestartButton, ViewButton };
-    // The commands of the menu that drops down from the View button.
-    enum ViewCommand : UINT { HideWindowsCommand = 401, TakeOverCommand = 402 };
+    // The commands of the menus that drop down from the View button and from the Add button's arrow.
+    enum ViewCommand : UINT { HideWindowsCommand = 401, TakeOverCommand = 402, AddForMeCommand, AddForAllUsersCommand };
 
     explicit TToolBar(HINSTANCE instance) : m_instance(instance) {}
     TToolBar(const TToolBar&) = delete;

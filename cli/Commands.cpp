@@ -171,7 +171,10 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
         }
     };
     refuseOption((request.json || request.csv) && !isList, request.json ? L"--json" : L"--csv");
-    refuseOption(request.location.has_value() && !namesEntry, L"--location");
+    refuseOption(request.location.has_value() && !namesEntry && !isAdd, L"--location");
+    if (isAdd && request.location && !IsFolderCode(InfoOf(*request.location).code)) {
+        throw EUsage(text::kCliAddPlaces);
+    }
     refuseOption(request.name.has_value() && !isAdd, L"--name");
     refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
     CheckEntryNaming(request, namesEntry);
@@ -568,10 +571,20 @@ private:
     }
 
     [[noreturn]] static void RefuseUnchanged(const Entry& entry) {
-        // Only HKLM's places need administrator rights; saying so of another place would send the user astray.
-        const bool machine = RegistryRoot(EnabledCodeOf(entry.code)) == HKEY_LOCAL_MACHINE;
+        // Only HKLM's places and the all-users Startup folder need administrator rights; saying so of another
+        // place would send the user astray.
+        const bool machine =
+            RegistryRoot(EnabledCodeOf(entry.code)) == HKEY_LOCAL_MACHINE || LocationOf(entry.code) == Location::Common;
         throw Refusal{kRefused, FormatMessageText(machine ? text::kCliNotChanged : text::kCliNotChangedHere,
                                                   {entry.name, Where(entry)})};
+    }
+
+    // An entry of a place listed read-only (a policy or RunOnce key) is never changed here: refused with why.
+    static void RefuseReadOnly(const Entry& entry) {
+        if (IsReadOnlyCode(entry.code)) {
+            throw Refusal{kRefused,
+                          FormatMessageText(text::kReadOnlyPlaceRefused, {entry.name, ProblemText(entry.problem)})};
+        }
     }
 
     int Disable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {
@@ -580,6 +593,7 @@ private:
             return Done(text::kCliAlreadyOff, OneOf(name, found));
         }
         const Entry& entry = OneOf(name, on);
+        RefuseReadOnly(entry);
         if (entry.problem != EntryProblem::None) {
             throw Refusal{kRefused,
                           FormatMessageText(text::kEntryNotAvailable, {entry.name, ProblemText(entry.problem)})};
@@ -597,6 +611,7 @@ private:
     int Enable(const std::wstring& name, const std::vector<Entry>& found, bool dryRun, bool replace) {
         const std::vector<Entry> off = InState(found, false);
         if (off.empty()) {
+            RefuseReadOnly(OneOf(name, found)); // it starts, and is not Bootwarden's to switch
             std::vector<Entry> kept;
             std::copy_if(found.begin(), found.end(), std::back_inserter(kept),
                          [](const Entry& entry) { return entry.switchedOffInWindows; });
@@ -643,6 +658,7 @@ private:
 
     int Delete(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {
         const Entry& entry = OneOf(name, found);
+        RefuseReadOnly(entry);
         if (dryRun) {
             return Done(text::kCliWouldDelete, entry);
         }
@@ -660,20 +676,22 @@ private:
             return kNoSuchEntry;
         }
         const std::wstring name = request.name ? *request.name : EntryNameForProgram(program);
+        const int code = request.location ? InfoOf(*request.location).code : kStartUpCode;
         if (request.dryRun) {
             // The name the shortcut would get is refused here as it would be then.
-            (void)StartupLinkPath(name);
-            m_streams.Line(FormatMessageText(text::kCliWouldAdd, {name, program}));
+            (void)StartupLinkPath(code, name);
+            m_streams.Line(FormatMessageText(text::kCliWouldAdd, {name, LocationKeyOf(code), program}));
             return kDone;
         }
-        const std::wstring shortcut = m_work.AddStartupShortcut(program, name);
+        const std::wstring shortcut = m_work.AddStartupShortcut(program, name, code);
         if (!FileExists(shortcut)) {
             m_streams.Error(FormatMessageText(text::kCliNotAdded, program));
             return kFailed;
         }
         RefreshStore(false);
         const std::wstring fileName = FileNamePart(shortcut);
-        m_streams.Line(FormatMessageText(text::kCliAdded, {fileName.substr(0, fileName.size() - 4), program}));
+        m_streams.Line(FormatMessageText(text::kCliAdded,
+                                         {fileName.substr(0, fileName.size() - 4), LocationKeyOf(code), program}));
         return kDone;
     }
 
@@ -705,12 +723,14 @@ private:
                 snapshot.systemNames[id] = {key.code, value.name};
             }
         }
-        for (const StartupFile& file : system.Last().startupFiles) {
-            const std::wstring id = std::to_wstring(kStartUpCode) + L"|" + FoldedName(file.fileName);
-            const FileStamp& stamp = file.stamp;
-            snapshot.system[id] = std::to_string(stamp.written.dwHighDateTime) + ":" +
-                                  std::to_string(stamp.written.dwLowDateTime) + ":" + std::to_string(stamp.size);
-            snapshot.systemNames[id] = {kStartUpCode, file.fileName.substr(0, file.fileName.size() - 4)};
+        for (const StartupFolderRead& folder : system.Last().folders) {
+            for (const StartupFile& file : folder.files) {
+                const std::wstring id = std::to_wstring(folder.code) + L"|" + FoldedName(file.fileName);
+                const FileStamp& stamp = file.stamp;
+                snapshot.system[id] = std::to_string(stamp.written.dwHighDateTime) + ":" +
+                                      std::to_string(stamp.written.dwLowDateTime) + ":" + std::to_string(stamp.size);
+                snapshot.systemNames[id] = {folder.code, file.fileName.substr(0, file.fileName.size() - 4)};
+            }
         }
         return snapshot;
     }

@@ -137,32 +137,15 @@ std::wstring LocationKeyOf(int code) {
 }
 
 std::wstring LocationKey(Location location) {
-    switch (location) {
-    case Location::Local:
-        return L"hklm";
-    case Location::Local32:
-        return L"hklm32";
-    case Location::User:
-        return L"hkcu";
-    case Location::StartUp:
-        break;
-    }
-    return L"startup";
+    return InfoOf(location).word;
 }
 
 std::optional<Location> LocationOfKey(const std::wstring& key) {
     const std::wstring folded = FoldedName(key);
-    if (folded == L"HKLM") {
-        return Location::Local;
-    }
-    if (folded == L"HKLM32") {
-        return Location::Local32;
-    }
-    if (folded == L"HKCU") {
-        return Location::User;
-    }
-    if (folded == L"STARTUP") {
-        return Location::StartUp;
+    for (const LocationInfo& info : kLocations) {
+        if (folded == FoldedName(info.word)) {
+            return info.location;
+        }
     }
     return std::nullopt;
 }

@@ -12,7 +12,7 @@ namespace bw::cli {
 // kept stable: new fields may be added, none is renamed or dropped.
 struct ListedEntry {
     std::wstring name;
-    std::wstring location; // hklm, hklm32, hkcu or startup
+    std::wstring location; // hklm, hklm32, hkcu, startup, common, policy-hklm ... (the location's word)
     int code = 0;          // the location code, as the window's "Found in..." column shows it
     std::wstring label;    // "Registry (HKCU)"
     bool enabled = false;  // in Windows' start-up places (not kept switched off in the store)

@@ -34,8 +34,10 @@ int wmain(int argc, wchar_t** argv) {
         ::CoUninitialize();
         return result;
     }
-    // The shell would name the real Startup folder; the scratch registry's "Shell Folders" names the test's.
+    // The shell would name the real Startup folders; the scratch registry's "Shell Folders" keys name the test's.
     const auto noShellStartup = bw::seam::StartupFolder.Replace([] { return std::optional<std::wstring>(); });
+    const auto noShellCommonStartup =
+        bw::seam::CommonStartupFolder.Replace([] { return std::optional<std::wstring>(); });
     const bw::cli::TTestPlaces places;
 #endif
     bw::SetProgramDir(bw::ProgramDirOf(bw::ModulePath()));

@@ -17,7 +17,7 @@ foreach(entry IN LISTS folders)
 endforeach()
 # The store's own entries, and the folders of the 32-bit view that the program (or bwcli) makes at its first start
 # on a 64-bit system.
-list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/(Local|User|StartUp|Local32)/[^/]+\\.[lL][nN][kK]$")
+list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/(Local|User|StartUp|Local32|Common)/[^/]+\\.[lL][nN][kK]$")
 list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/Local32/$")
 # The window's settings, which the program run from there writes when it closes.
 list(FILTER actual EXCLUDE REGEX "^Bootwarden\\.ini$")

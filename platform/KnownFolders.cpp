@@ -20,16 +20,24 @@ std::wstring WithoutTrailingSeparator(std::wstring folder) {
     return folder;
 }
 
-std::optional<std::wstring> RealStartupFolder() {
+std::optional<std::wstring> KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR path = nullptr;
     // KF_FLAG_DONT_VERIFY: the path is asked for, the folder is neither checked nor created.
-    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_Startup, KF_FLAG_DONT_VERIFY, nullptr, &path);
+    const HRESULT result = ::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path);
     std::optional<std::wstring> folder;
     if (SUCCEEDED(result) && path != nullptr && *path != L'\0') {
         folder = WithoutTrailingSeparator(path);
     }
     ::CoTaskMemFree(path); // given even on failure, and null is fine
     return folder;
+}
+
+std::optional<std::wstring> RealStartupFolder() {
+    return KnownFolder(FOLDERID_Startup);
+}
+
+std::optional<std::wstring> RealCommonStartupFolder() {
+    return KnownFolder(FOLDERID_CommonStartup);
 }
 
 std::wstring RealTempFolder() {
@@ -49,11 +57,16 @@ std::wstring RealTempFolder() {
 
 namespace seam {
 TSeam<std::optional<std::wstring>()> StartupFolder(&RealStartupFolder);
+TSeam<std::optional<std::wstring>()> CommonStartupFolder(&RealCommonStartupFolder);
 TSeam<std::wstring()> TempFolder(&RealTempFolder);
 } // namespace seam
 
 std::optional<std::wstring> ShellStartupFolder() {
     return seam::StartupFolder();
+}
+
+std::optional<std::wstring> ShellCommonStartupFolder() {
+    return seam::CommonStartupFolder();
 }
 
 std::wstring TemporaryFolder() {

@@ -65,6 +65,8 @@ inline constexpr const wchar_t* kMenuChoose = L"C&hoose which change to keep..."
 inline constexpr const wchar_t* kPropButtonHint = L"View Properties";
 inline constexpr const wchar_t* kRefreshButtonHint = L"Refresh";
 inline constexpr const wchar_t* kAddButtonHint = L"Add new shortcut";
+inline constexpr const wchar_t* kMenuAddForMe = L"Add to &my Startup folder...";
+inline constexpr const wchar_t* kMenuAddForAllUsers = L"Add to the Startup folder of &all users...";
 inline constexpr const wchar_t* kDeleteButtonHint = L"Delete shortcut";
 inline constexpr const wchar_t* kHelpButtonHint = L"Help";
 inline constexpr const wchar_t* kRestartButtonHint = L"Restart as administrator";
@@ -83,6 +85,13 @@ inline constexpr const wchar_t* kLocalLabel = L" - Registry (HKLM)";
 inline constexpr const wchar_t* kUserLabel = L" - Registry (HKCU)";
 inline constexpr const wchar_t* kStartUpLabel = L" - Startup Folder";
 inline constexpr const wchar_t* kLocal32Label = L" - Registry (HKLM 32-bit)";
+inline constexpr const wchar_t* kCommonLabel = L" - Startup Folder (all users)";
+inline constexpr const wchar_t* kPolicyLocalLabel = L" - Policy (HKLM)";
+inline constexpr const wchar_t* kPolicyLocal32Label = L" - Policy (HKLM 32-bit)";
+inline constexpr const wchar_t* kPolicyUserLabel = L" - Policy (HKCU)";
+inline constexpr const wchar_t* kOnceLocalLabel = L" - Runs once (HKLM)";
+inline constexpr const wchar_t* kOnceLocal32Label = L" - Runs once (HKLM 32-bit)";
+inline constexpr const wchar_t* kOnceUserLabel = L" - Runs once (HKCU)";
 
 // Dialogs.
 inline constexpr const wchar_t* kConfirmCaption = L"Confirm";
@@ -159,6 +168,10 @@ inline constexpr const wchar_t* kSwapKeptAside =
 inline constexpr const wchar_t* kStartupFolderUnknown =
     L"The Startup folder is not known (the \"Startup\" value of \"Shell Folders\" is empty or missing), so \"%s\" "
     L"cannot be put into it.";
+inline constexpr const wchar_t* kCommonStartupFolderUnknown =
+    L"The Startup folder of all users is not known, so \"%s\" cannot be put into it.";
+// An entry of a place listed read-only: the first "%s" names it, the second says why.
+inline constexpr const wchar_t* kReadOnlyPlaceRefused = L"\"%s\" is not changed here. %s";
 inline constexpr const wchar_t* kCannotDeleteFile = L"Cannot delete file %s";
 inline constexpr const wchar_t* kCannotDeleteValue = L"Cannot delete the value '%s'";
 inline constexpr const wchar_t* kNameRefused = L"The name \"%s\" cannot be used as a file name";
@@ -247,6 +260,22 @@ inline constexpr const wchar_t* kNameTakenInOtherCase =
     L"one of them, so this one cannot be switched off here.";
 inline constexpr const wchar_t* kNotMirrored =
     L"This entry starts, but it could not be copied into the store (%s), so it cannot be switched off now.";
+// Why an entry of a place listed read-only is never changed here.
+inline constexpr const wchar_t* kPolicySetsIt =
+    L"A policy sets this entry: switched off or deleted here, it would come back with the policy. It is listed so "
+    L"that it does not hide, and can only be changed where the policy is set.";
+inline constexpr const wchar_t* kRunsOnce =
+    L"This entry runs once at the next log-on; Windows removes it before it starts it. It is listed so that it does "
+    L"not hide, and is not switched off here.";
+inline constexpr const wchar_t* kRunsOnceUntilDone =
+    L"This entry runs once at the next log-on; its name begins with \"!\", so Windows removes it only after it has "
+    L"run (one that fails runs again). It is listed so that it does not hide, and is not switched off here.";
+inline constexpr const wchar_t* kRunsOnceInSafeMode =
+    L"This entry runs once at the next log-on, in Safe Mode as well (its name begins with \"*\"); Windows removes it "
+    L"before it starts it. It is listed so that it does not hide, and is not switched off here.";
+inline constexpr const wchar_t* kRunsOnceUntilDoneInSafeMode =
+    L"This entry runs once at the next log-on, in Safe Mode as well; its name begins with \"!\" and \"*\", so Windows "
+    L"removes it only after it has run. It is listed so that it does not hide, and is not switched off here.";
 inline constexpr const wchar_t* kShortcutUnreadable =
     L"This shortcut cannot be read (it is in use, damaged, or no shortcut), so it is left as it is and cannot be "
     L"switched off.";
@@ -316,7 +345,9 @@ inline constexpr const wchar_t* kCliUsage =
     L"                                 name that starts now, which is then kept switched off instead)\n"
     L"  delete NAME [--location LOC] [--state on|off]\n"
     L"                                 removes an entry, without asking\n"
-    L"  add PATH [--name NAME]         adds a shortcut to a program to the Startup folder\n"
+    L"  add PATH [--name NAME] [--location startup|common]\n"
+    L"                                 adds a shortcut to a program to the Startup folder (common: the one of all\n"
+    L"                                 users, which needs administrator rights)\n"
     L"  refresh                        carries edits of the store into Windows and imports what changed\n"
     L"  settle NAME [--location LOC] --keep system|store\n"
     L"                                 settles an entry changed both in Windows and in the store: system keeps\n"
@@ -326,7 +357,9 @@ inline constexpr const wchar_t* kCliUsage =
     L"                                 then its entries are only listed); deletes nothing\n"
     L"\n"
     L"Options:\n"
-    L"  --location LOC   hklm, hklm32, hkcu or startup: where the entry is, when its name is in several places\n"
+    L"  --location LOC   where the entry is, when its name is in several places: hklm, hklm32, hkcu, startup,\n"
+    L"                   common; listed only, never changed: policy-hklm, policy-hklm32, policy-hkcu,\n"
+    L"                   runonce-hklm, runonce-hklm32, runonce-hkcu\n"
     L"  --id ID          names the entry by the id that list prints, instead of NAME (for a name that cannot be\n"
     L"                   typed)\n"
     L"  --link PATH      names the entry by its shortcut in the store, instead of NAME\n"
@@ -345,7 +378,10 @@ inline constexpr const wchar_t* kCliUnknownCommand = L"unknown command \"%s\"; s
 inline constexpr const wchar_t* kCliNoCommand = L"no command given; see bwcli --help";
 inline constexpr const wchar_t* kCliUnknownOption = L"unknown option \"%s\"; see bwcli --help";
 inline constexpr const wchar_t* kCliOptionNeedsValue = L"option %s needs a value";
-inline constexpr const wchar_t* kCliUnknownLocation = L"unknown location \"%s\"; use hklm, hklm32, hkcu or startup";
+inline constexpr const wchar_t* kCliUnknownLocation =
+    L"unknown location \"%s\"; use hklm, hklm32, hkcu, startup, common, policy-hklm, policy-hklm32, policy-hkcu, "
+    L"runonce-hklm, runonce-hklm32 or runonce-hkcu";
+inline constexpr const wchar_t* kCliAddPlaces = L"add puts a shortcut into a Startup folder: use startup or common";
 inline constexpr const wchar_t* kCliUnknownState = L"unknown state \"%s\"; use on or off";
 inline constexpr const wchar_t* kCliOptionNotHere = L"option %s does not go with %s";
 inline constexpr const wchar_t* kCliOperands = L"%s takes %s";
@@ -399,14 +435,14 @@ inline constexpr const wchar_t* kCliDisabled = L"Switched off \"%s\" (%s).";
 inline constexpr const wchar_t* kCliEnabled = L"Switched on \"%s\" (%s).";
 inline constexpr const wchar_t* kCliAllowed = L"Switched on \"%s\" (%s) in Windows' startup settings.";
 inline constexpr const wchar_t* kCliDeleted = L"Deleted \"%s\" (%s).";
-inline constexpr const wchar_t* kCliAdded = L"Added \"%s\" (startup): %s";
+inline constexpr const wchar_t* kCliAdded = L"Added \"%s\" (%s): %s";
 inline constexpr const wchar_t* kCliWouldDisable = L"Would switch off \"%s\" (%s).";
 inline constexpr const wchar_t* kCliWouldEnable = L"Would switch on \"%s\" (%s).";
 inline constexpr const wchar_t* kCliWouldAllow = L"Would switch on \"%s\" (%s) in Windows' startup settings.";
 inline constexpr const wchar_t* kCliWouldExchange =
     L"Would switch on \"%s\" (%s), keeping the one that starts now switched off in its place.";
 inline constexpr const wchar_t* kCliWouldDelete = L"Would delete \"%s\" (%s).";
-inline constexpr const wchar_t* kCliWouldAdd = L"Would add \"%s\" (startup) for %s.";
+inline constexpr const wchar_t* kCliWouldAdd = L"Would add \"%s\" (%s) for %s.";
 inline constexpr const wchar_t* kCliAlreadyOff = L"\"%s\" (%s) is switched off already.";
 inline constexpr const wchar_t* kCliAlreadyOn = L"\"%s\" (%s) is switched on already.";
 inline constexpr const wchar_t* kCliStored = L"Stored \"%s\" (%s): new in Windows.";

@@ -1,6 +1,7 @@
 #include "store/Entry.h"
 
 #include "resources/Texts.h"
+#include "store/Locations.h"
 
 namespace bw {
 
@@ -24,8 +25,40 @@ const wchar_t* ProblemText(EntryProblem problem) {
         return text::kLinkUnknown;
     case EntryProblem::StoreLinkRenamed:
         return text::kLinkRenamed;
+    case EntryProblem::PolicySetsIt:
+        return text::kPolicySetsIt;
+    case EntryProblem::RunsOnce:
+        return text::kRunsOnce;
+    case EntryProblem::RunsOnceUntilDone:
+        return text::kRunsOnceUntilDone;
+    case EntryProblem::RunsOnceInSafeMode:
+        return text::kRunsOnceInSafeMode;
+    case EntryProblem::RunsOnceUntilDoneInSafeMode:
+        return text::kRunsOnceUntilDoneInSafeMode;
     }
     return L"";
+}
+
+EntryProblem ReadOnlyProblemOf(int code, const std::wstring& name) {
+    switch (ReadOnlyCauseOf(code)) {
+    case ReadOnlyCause::None:
+        break;
+    case ReadOnlyCause::Policy:
+        return EntryProblem::PolicySetsIt;
+    case ReadOnlyCause::RunOnce: {
+        // Windows reads the marks at the start of the name, in either order.
+        bool untilDone = false;
+        bool safeMode = false;
+        for (size_t at = 0; at < name.size() && (name[at] == L'!' || name[at] == L'*'); ++at) {
+            (name[at] == L'!' ? untilDone : safeMode) = true;
+        }
+        return untilDone && safeMode ? EntryProblem::RunsOnceUntilDoneInSafeMode
+               : untilDone           ? EntryProblem::RunsOnceUntilDone
+               : safeMode            ? EntryProblem::RunsOnceInSafeMode
+                                     : EntryProblem::RunsOnce;
+    }
+    }
+    return EntryProblem::None;
 }
 
 std::wstring VisibleName(const std::wstring& name) {

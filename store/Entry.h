@@ -19,7 +19,17 @@ enum class EntryProblem {
     ShortcutUnreadable,   // the shortcut does not load (in use, damaged, or no shortcut)
     StoreLinkUnknown,     // its store link is one the store's records do not name: it is left as it is
     StoreLinkRenamed,     // its store link was written by the program as another link (renamed, moved, copied)
+    // Entries of the places listed read-only (never switched off or deleted here):
+    PolicySetsIt,                // a value of a policy Run key
+    RunsOnce,                    // a RunOnce value
+    RunsOnceUntilDone,           // a RunOnce value whose name begins with "!": removed after it ran
+    RunsOnceInSafeMode,          // ... with "*": run in Safe Mode as well
+    RunsOnceUntilDoneInSafeMode, // ... with both
 };
+
+// The problem of every entry of a code's place when that place is listed read-only, by its value's name (a
+// RunOnce value's leading "!" and "*" change how Windows runs it); None for the other places.
+EntryProblem ReadOnlyProblemOf(int code, const std::wstring& name);
 
 // The sentence that tells the user why the entry cannot be switched off; "" for None.
 const wchar_t* ProblemText(EntryProblem problem);

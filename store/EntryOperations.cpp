@@ -22,7 +22,7 @@ namespace {
 // Opens the Run key of a registry code's location for reading; false when it does not open.
 bool OpenRunKey(TRegistry& registry, int code) {
     registry.SelectRoot(RegistryRoot(code));
-    return registry.OpenExistingKey(kRunKeyPath, RegistryView(code));
+    return registry.OpenExistingKey(KeyPathOf(code), RegistryView(code));
 }
 
 // Opens the Run key of a registry code's location for a change of the entry `name`; false when the key is
@@ -30,8 +30,9 @@ bool OpenRunKey(TRegistry& registry, int code) {
 // user may not change (HKLM's, without administrator rights) raises ERightsMissing: callers open it before they
 // change anything anywhere, so nothing has changed then.
 bool OpenRunKeyToChange(TRegistry& registry, int code, const std::wstring& name) {
+    RequireChangeablePlace(code, name);
     registry.SelectRoot(RegistryRoot(code));
-    if (registry.OpenExistingKey(kRunKeyPath, RegistryView(code), KeyAccess::Write)) {
+    if (registry.OpenExistingKey(KeyPathOf(code), RegistryView(code), KeyAccess::Write)) {
         return true;
     }
     if (registry.Refused()) {
@@ -200,7 +201,8 @@ void DisableRunValue(const Entry& entry) {
 }
 
 void DisableShortcut(const Entry& entry) {
-    const std::wstring shortcut = StartupLinkPath(entry.name);
+    RequireRightsToChangeFolder(entry.code, entry.name);
+    const std::wstring shortcut = StartupLinkPath(entry.code, entry.name);
     const int disabledCode = DisabledCodeOf(entry.code);
     const std::wstring disabled = StoreLinkPath(disabledCode, entry.name);
     std::string bytes;
@@ -283,11 +285,16 @@ bool EnableRunValue(const Entry& entry, const StoreLink& link) {
     return true;
 }
 
-void EnableShortcut(const Entry& entry, const StoreLink& link, ProgressControl* progress) {
-    if (!IsStartupDirKnown()) {
-        Refuse(text::kStartupFolderUnknown, {entry.name});
+void RequireKnownFolder(int code, const std::wstring& name) {
+    if (!IsStartupDirKnownOf(code)) {
+        Refuse(LocationOf(code) == Location::Common ? text::kCommonStartupFolderUnknown : text::kStartupFolderUnknown,
+               {name});
     }
-    const std::wstring shortcut = StartupLinkPath(entry.name);
+}
+
+void EnableShortcut(const Entry& entry, const StoreLink& link, ProgressControl* progress) {
+    RequireKnownFolder(entry.code, entry.name);
+    const std::wstring shortcut = StartupLinkPath(entry.code, entry.name);
     std::optional<std::string> before;
     if (FileExists(shortcut) && !IsLink(shortcut)) {
         before = ReadWholeFile(shortcut, kLinkFileLimit);
@@ -337,10 +344,10 @@ Occupant OccupantOf(const Entry& entry, const StoreLink& link) {
         }
         return occupant;
     }
-    if (!IsStartupDirKnown()) {
+    if (!IsStartupDirKnownOf(code)) {
         return occupant;
     }
-    const std::wstring shortcut = StartupLinkPath(entry.name);
+    const std::wstring shortcut = StartupLinkPath(code, entry.name);
     if (!FileExists(shortcut)) {
         return occupant; // a folder of that name starts nothing; the copy into its place fails and says so
     }
@@ -392,6 +399,7 @@ std::optional<StartingTwin> StartingTwinOf(const Entry& entry) {
 
 void AllowEntryToStart(const Entry& entry) {
     RequireChangeableStore(entry.name);
+    RequireChangeablePlace(entry.code, entry.name);
     if (IsEnabledCode(entry.code)) {
         (void)AllowToStart(entry.code, entry.name);
     }
@@ -402,6 +410,7 @@ void DisableEntry(const Entry& entry) {
         return;
     }
     RequireChangeableStore(entry.name);
+    RequireChangeablePlace(entry.code, entry.name);
     if (entry.problem != EntryProblem::None) {
         Refuse(text::kEntryNotAvailable, {entry.name, ProblemText(entry.problem)});
     }
@@ -426,6 +435,7 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
     RequireRecordedLink(*link, entry.name);
     // The flag is written last; whether it may be is known before anything is.
     CheckRightsToAllow(EnabledCodeOf(entry.code), entry.name);
+    RequireRightsToChangeFolder(entry.code, entry.name);
     const Occupant occupant = OccupantOf(entry, *link);
     if (occupant.there && occupant.same) {
         // It starts already: only the switched-off copy goes.
@@ -556,10 +566,10 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 mirror.Erase(link.path);
                 wrote = true;
             } else {
-                if (!IsSafeEntryName(link.name) || !IsStartupDirKnown()) {
+                if (!IsSafeEntryName(link.name) || !IsStartupDirKnownOf(link.code)) {
                     continue;
                 }
-                const std::wstring shortcut = StartupLinkPath(link.name);
+                const std::wstring shortcut = StartupLinkPath(link.code, link.name);
                 if (!FileExists(shortcut)) {
                     continue; // a shortcut that went is not made again
                 }
@@ -581,6 +591,7 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 if (change != EntryChange::EditedInStore && change != EntryChange::SystemUnreadable) {
                     continue;
                 }
+                RequireRightsToChangeFolder(link.code, link.name);
                 CopyWithProgress(link.path, shortcut, progress);
                 mirror.Erase(link.path);
                 wrote = true;
@@ -623,10 +634,11 @@ bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) 
         registry.WriteText(entry.name, reading.commandLine, current->type);
         return true;
     }
-    if (!IsSafeEntryName(entry.name) || !IsStartupDirKnown()) {
+    if (!IsSafeEntryName(entry.name) || !IsStartupDirKnownOf(entry.code)) {
         return false;
     }
-    const std::wstring shortcut = StartupLinkPath(entry.name);
+    RequireRightsToChangeFolder(entry.code, entry.name);
+    const std::wstring shortcut = StartupLinkPath(entry.code, entry.name);
     if (!FileExists(shortcut) || IsLink(shortcut) || ShortcutTarget(shortcut) != entry.systemSide ||
         link->linkTarget != entry.storeSide) {
         return false;
@@ -649,16 +661,22 @@ std::wstring AddStartupShortcut(const std::wstring& programPath) {
 }
 
 std::wstring AddStartupShortcut(const std::wstring& programPath, const std::wstring& name) {
+    return AddStartupShortcut(kStartUpCode, programPath, name);
+}
+
+std::wstring AddStartupShortcut(int code, const std::wstring& programPath, const std::wstring& name) {
     RequireChangeableStore(name);
-    if (!IsStartupDirKnown()) {
-        Refuse(text::kStartupFolderUnknown, {name});
+    if (!IsFolderCode(code) || !IsEnabledCode(code)) {
+        throw EEntryRefused(L"Invalid location code");
     }
+    RequireKnownFolder(code, name);
+    RequireRightsToChangeFolder(code, name);
     TShellLink link;
     (void)link.SetPath(programPath);
     (void)link.SetDescription(programPath);
     const std::string bytes = link.SaveBytes();
     // A name that is no single file name is refused here, before anything is saved.
-    std::wstring target = StartupLinkPath(name);
+    std::wstring target = StartupLinkPath(code, name);
     for (unsigned n = 1;; ++n) {
         // A folder of that name blocks the file as surely as a file does.
         if (!PathExists(target)) {
@@ -677,7 +695,7 @@ std::wstring AddStartupShortcut(const std::wstring& programPath, const std::wstr
                 }
             }
         }
-        target = StartupLinkPath(name + L"(" + std::to_wstring(n) + L")");
+        target = StartupLinkPath(code, name + L"(" + std::to_wstring(n) + L")");
     }
 }
 
@@ -686,6 +704,7 @@ void DeleteEntry(const Entry& entry) {
         return;
     }
     RequireChangeableStore(entry.name);
+    RequireChangeablePlace(entry.code, entry.name);
     if (!IsEnabledCode(entry.code)) {
         if (PathExists(entry.storeLinkPath) && !StoreRecords().Find(entry.storeLinkPath)) {
             // Not the store's to delete: whatever the file is, the person moves it away.
@@ -706,7 +725,8 @@ void DeleteEntry(const Entry& entry) {
     }
     if (!IsRegistryCode(entry.code)) {
         // The store link stays until the next import finds the shortcut gone.
-        const std::wstring shortcut = StartupLinkPath(entry.name);
+        RequireRightsToChangeFolder(entry.code, entry.name);
+        const std::wstring shortcut = StartupLinkPath(entry.code, entry.name);
         if (!RemoveName(shortcut)) {
             Refuse(text::kCannotDeleteFile, {shortcut});
         }

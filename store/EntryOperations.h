@@ -103,9 +103,13 @@ std::wstring EntryNameForProgram(const std::wstring& programPath);
 std::wstring AddStartupShortcut(const std::wstring& programPath);
 // The same under the entry name `name` instead of the one made from the program's file name.
 std::wstring AddStartupShortcut(const std::wstring& programPath, const std::wstring& name);
+// The same in the Startup folder of the enabled folder code `code` (kCommonCode: the folder of all users, which
+// raises ERightsMissing where the program may not change it).
+std::wstring AddStartupShortcut(int code, const std::wstring& programPath, const std::wstring& name);
 
 // Removes an entry: a disabled entry's store link, an enabled Startup entry's shortcut, or an enabled
-// registry entry's Run value. Raises EEntryRefused when it cannot be removed; something already gone is fine.
+// registry entry's Run value. Raises EEntryRefused when it cannot be removed (an entry of a place listed read-only
+// among them); something already gone is fine.
 void DeleteEntry(const Entry& entry);
 
 } // namespace bw

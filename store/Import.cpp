@@ -77,7 +77,9 @@ TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMir
             m_kept.erase(key.code); // a key the user may not read says nothing of its entries: the mirrors stay
         }
     }
-    PlanStartupFolder(system);
+    for (const StartupFolderRead& folder : system.folders) {
+        PlanStartupFolder(folder);
+    }
     for (SystemEntry& entry : m_entries) {
         const auto off = system.switchedOff.find(entry.code);
         entry.switchedOffInWindows = off != system.switchedOff.end() &&
@@ -137,6 +139,12 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         entry.code = key.code;
         entry.name = value.name;
         entry.value = value;
+        if (IsReadOnlyCode(key.code)) {
+            // Listed as it is, with the reason why it is never changed here; nothing of it goes into the store.
+            entry.problem = ReadOnlyProblemOf(key.code, value.name);
+            m_entries.push_back(std::move(entry));
+            continue;
+        }
         const std::wstring fileName = PlaceInStore(entry);
         if (fileName.empty()) {
             m_entries.push_back(std::move(entry));
@@ -166,16 +174,15 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
     }
 }
 
-void TImportJob::PlanStartupFolder(const SystemRead& system) {
-    if (!system.startupDirKnown) {
+void TImportJob::PlanStartupFolder(const StartupFolderRead& folder) {
+    if (!folder.known) {
         return; // a folder that merely stands in for the Startup folder holds no entries of it
     }
-    const int code = kStartUpCode;
-    for (const StartupFile& file : system.startupFiles) {
+    for (const StartupFile& file : folder.files) {
         SystemEntry entry;
-        entry.code = code;
+        entry.code = folder.code;
         entry.name = EntryNameOfShortcut(file.fileName);
-        entry.shortcutPath = JoinPath(system.startupDir, file.fileName);
+        entry.shortcutPath = JoinPath(folder.dir, file.fileName);
         if (!IsSafeEntryName(entry.name)) {
             // Windows opens a device for such a name (COM1.lnk): the file is never opened, not even to read it.
             entry.problem = EntryProblem::ShortcutIsDevice;
@@ -391,8 +398,10 @@ void TImportJob::EmptyEnabledFolders() {
             RemoveLeftovers(StoreFolderPath(code));
         }
     }
-    if (IsStartupDirKnown()) {
-        RemoveLeftovers(StartupDir());
+    for (int code : AllCodes()) {
+        if (IsEnabledCode(code) && IsFolderCode(code) && IsStartupDirKnownOf(code)) {
+            RemoveLeftovers(StartupDirOf(code));
+        }
     }
     // The file of bases and the settings are replaced through temporary files beside the store folders.
     RemoveLeftovers(ProgramDir());

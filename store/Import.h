@@ -101,7 +101,7 @@ private:
     // said) when no file name can hold its name.
     std::wstring PlaceInStore(SystemEntry& entry);
     void PlanRunKey(const RunKeyRead& key, const SystemRead& system);
-    void PlanStartupFolder(const SystemRead& system);
+    void PlanStartupFolder(const StartupFolderRead& folder);
     void MirrorRunValue(SystemEntry& entry);
     void MirrorShortcut(SystemEntry& entry, const StartupFile& file);
     bool WriteStoreLink(SystemEntry& entry, const std::string& bytes, const StoreLink* existing);

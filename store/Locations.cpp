@@ -4,7 +4,9 @@
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
+#include "platform/Token.h"
 #include "resources/Texts.h"
+#include "store/Entry.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -14,15 +16,30 @@
 
 namespace bw {
 
-const LocationInfo kLocations[4] = {
+const LocationInfo kLocations[11] = {
     {Location::Local, kLocalCode, kLocalOffCode, L"Run\\Local\\", L"NoRun\\Local\\", HKEY_LOCAL_MACHINE,
-     KEY_WOW64_64KEY, text::kLocalLabel},
+     KEY_WOW64_64KEY, text::kLocalLabel, kRunKeyPath, L"hklm", false, ReadOnlyCause::None},
     {Location::Local32, kLocal32Code, kLocal32OffCode, L"Run\\Local32\\", L"NoRun\\Local32\\", HKEY_LOCAL_MACHINE,
-     KEY_WOW64_32KEY, text::kLocal32Label},
-    // HKCU's Run key is one key in both views.
-    {Location::User, kUserCode, kUserOffCode, L"Run\\User\\", L"NoRun\\User\\", HKEY_CURRENT_USER, 0, text::kUserLabel},
+     KEY_WOW64_32KEY, text::kLocal32Label, kRunKeyPath, L"hklm32", true, ReadOnlyCause::None},
+    // HKCU's keys are one key in both views.
+    {Location::User, kUserCode, kUserOffCode, L"Run\\User\\", L"NoRun\\User\\", HKEY_CURRENT_USER, 0, text::kUserLabel,
+     kRunKeyPath, L"hkcu", false, ReadOnlyCause::None},
     {Location::StartUp, kStartUpCode, kStartUpOffCode, L"Run\\StartUp\\", L"NoRun\\StartUp\\", nullptr, 0,
-     text::kStartUpLabel},
+     text::kStartUpLabel, nullptr, L"startup", false, ReadOnlyCause::None},
+    {Location::Common, kCommonCode, kCommonOffCode, L"Run\\Common\\", L"NoRun\\Common\\", nullptr, 0,
+     text::kCommonLabel, nullptr, L"common", false, ReadOnlyCause::None},
+    {Location::PolicyLocal, kPolicyLocalCode, 0, nullptr, nullptr, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY,
+     text::kPolicyLocalLabel, kPolicyRunKeyPath, L"policy-hklm", false, ReadOnlyCause::Policy},
+    {Location::PolicyLocal32, kPolicyLocal32Code, 0, nullptr, nullptr, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY,
+     text::kPolicyLocal32Label, kPolicyRunKeyPath, L"policy-hklm32", true, ReadOnlyCause::Policy},
+    {Location::PolicyUser, kPolicyUserCode, 0, nullptr, nullptr, HKEY_CURRENT_USER, 0, text::kPolicyUserLabel,
+     kPolicyRunKeyPath, L"policy-hkcu", false, ReadOnlyCause::Policy},
+    {Location::OnceLocal, kOnceLocalCode, 0, nullptr, nullptr, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY,
+     text::kOnceLocalLabel, kRunOnceKeyPath, L"runonce-hklm", false, ReadOnlyCause::RunOnce},
+    {Location::OnceLocal32, kOnceLocal32Code, 0, nullptr, nullptr, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY,
+     text::kOnceLocal32Label, kRunOnceKeyPath, L"runonce-hklm32", true, ReadOnlyCause::RunOnce},
+    {Location::OnceUser, kOnceUserCode, 0, nullptr, nullptr, HKEY_CURRENT_USER, 0, text::kOnceUserLabel,
+     kRunOnceKeyPath, L"runonce-hkcu", false, ReadOnlyCause::RunOnce},
 };
 
 const LocationInfo& InfoOf(Location location) {
@@ -38,7 +55,7 @@ namespace {
 // The row whose enabled or disabled code is `code`, or null.
 const LocationInfo* FindCode(int code) {
     for (const LocationInfo& info : kLocations) {
-        if (info.code == code || info.disabledCode == code) {
+        if (info.code == code || (info.disabledCode != 0 && info.disabledCode == code)) {
             return &info;
         }
     }
@@ -67,7 +84,24 @@ bool IsRegistryCode(int code) {
     return info != nullptr && info->root != nullptr;
 }
 
+bool IsReadOnlyCode(int code) {
+    return ReadOnlyCauseOf(code) != ReadOnlyCause::None;
+}
+
+ReadOnlyCause ReadOnlyCauseOf(int code) {
+    const LocationInfo* info = FindCode(code);
+    return info != nullptr ? info->readOnly : ReadOnlyCause::None;
+}
+
+void RequireChangeablePlace(int code, const std::wstring& name) {
+    if (IsReadOnlyCode(code)) {
+        throw EEntryRefused(
+            FormatMessageText(text::kReadOnlyPlaceRefused, {name, ProblemText(ReadOnlyProblemOf(code, name))}));
+    }
+}
+
 int DisabledCodeOf(int code) {
+    RequireChangeablePlace(code, L""); // a place listed read-only has nowhere to keep an entry switched off
     return InfoOfCode(code).disabledCode;
 }
 
@@ -81,6 +115,8 @@ bool g_separate32BitView = false;
 bool g_locationsKnown = false;
 std::wstring g_startupDir = L"c:";
 bool g_startupDirKnown = false;
+std::wstring g_commonStartupDir;
+bool g_commonStartupDirKnown = false;
 bool g_storeReadOnly = false;
 // What a change is refused with while the store is read-only (%s: the entry's name).
 const wchar_t* g_readOnlyRefusal = text::kStoreReadOnlyRefused;
@@ -167,6 +203,13 @@ std::optional<std::wstring> Unescaped(const std::wstring& text) {
 }
 } // namespace
 
+namespace {
+// True when the row is a location of this system: a 32-bit view's key only where that view is a key of its own.
+bool IsPresent(const LocationInfo& info) {
+    return !info.view32 || g_separate32BitView;
+}
+} // namespace
+
 std::vector<int> AllCodes() {
     if (!g_locationsKnown) {
         RecomputeLocations();
@@ -175,7 +218,7 @@ std::vector<int> AllCodes() {
     std::vector<int> codes;
     for (const bool enabled : {true, false}) {
         for (const LocationInfo& info : kLocations) {
-            if (info.location != Location::Local32 || g_separate32BitView) {
+            if (info.storeFolder != nullptr && IsPresent(info)) {
                 codes.push_back(enabled ? info.code : info.disabledCode);
             }
         }
@@ -185,6 +228,19 @@ std::vector<int> AllCodes() {
         codes.erase(std::remove_if(codes.begin(), codes.end(), [](int code) { return g_linkedCodes.count(code); }),
                     codes.end());
     }
+    return codes;
+}
+
+std::vector<int> ListedCodes() {
+    std::vector<int> codes = AllCodes();
+    const auto firstDisabled = std::find_if(codes.begin(), codes.end(), [](int code) { return !IsEnabledCode(code); });
+    std::vector<int> readOnly;
+    for (const LocationInfo& info : kLocations) {
+        if (info.readOnly != ReadOnlyCause::None && IsPresent(info)) {
+            readOnly.push_back(info.code);
+        }
+    }
+    codes.insert(firstDisabled, readOnly.begin(), readOnly.end());
     return codes;
 }
 
@@ -222,6 +278,9 @@ bool HasSeparate32BitView() {
 
 const wchar_t* StoreFolder(int code) {
     const LocationInfo& info = InfoOfCode(code);
+    if (info.storeFolder == nullptr) {
+        RequireChangeablePlace(code, L""); // nothing of a place listed read-only is kept in the store
+    }
     return info.code == code ? info.storeFolder : info.disabledStoreFolder;
 }
 
@@ -235,6 +294,15 @@ HKEY RegistryRoot(int code) {
 
 REGSAM RegistryView(int code) {
     return InfoOfCode(code).view;
+}
+
+const wchar_t* KeyPathOf(int code) {
+    return InfoOfCode(code).keyPath;
+}
+
+bool IsFolderCode(int code) {
+    const LocationInfo* info = FindCode(code);
+    return info != nullptr && info->root == nullptr;
 }
 
 std::wstring LocationText(int code) {
@@ -270,7 +338,26 @@ bool IsStartupDirKnown() {
     return g_startupDirKnown;
 }
 
+namespace {
+void RecomputeCommonStartupDir() {
+    // As for the user's folder: the shell's answer, else the copy that "Shell Folders" keeps for old programs.
+    if (const auto shell = ShellCommonStartupFolder()) {
+        g_commonStartupDir = *shell;
+        g_commonStartupDirKnown = true;
+        return;
+    }
+    g_commonStartupDir.clear();
+    TRegistry registry;
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    if (registry.OpenExistingKey(kShellFoldersKeyPath)) {
+        g_commonStartupDir = registry.ReadText(kCommonStartupValueName);
+    }
+    g_commonStartupDirKnown = !g_commonStartupDir.empty();
+}
+} // namespace
+
 void RecomputeStartupDir() {
+    RecomputeCommonStartupDir();
     if (g_ownersStartupDir) {
         g_startupDir = g_ownersStartupDir->value_or(L"c:");
         g_startupDirKnown = g_ownersStartupDir->has_value();
@@ -290,6 +377,33 @@ void RecomputeStartupDir() {
     if (registry.OpenExistingKey(kShellFoldersKeyPath)) {
         g_startupDir = registry.ReadText(kStartupValueName);
         g_startupDirKnown = !g_startupDir.empty();
+    }
+}
+
+const std::wstring& CommonStartupDir() {
+    return g_commonStartupDir;
+}
+
+bool IsCommonStartupDirKnown() {
+    return g_commonStartupDirKnown;
+}
+
+const std::wstring& StartupDirOf(int code) {
+    return LocationOf(code) == Location::Common ? g_commonStartupDir : g_startupDir;
+}
+
+bool IsStartupDirKnownOf(int code) {
+    return LocationOf(code) == Location::Common ? g_commonStartupDirKnown : g_startupDirKnown;
+}
+
+void RequireRightsToChangeFolder(int code, const std::wstring& name) {
+    if (!IsFolderCode(code) || LocationOf(code) != Location::Common) {
+        return;
+    }
+    // Windows lets only administrators change the folder of all users; where the program runs without an
+    // administrator's token the folder itself answers (its rights may have been widened).
+    if (!RunsAsAdministrator() && (!g_commonStartupDirKnown || !CanWriteIn(g_commonStartupDir))) {
+        throw ERightsMissing(FormatMessageText(text::kNeedsAdministrator, name));
     }
 }
 
@@ -484,10 +598,14 @@ std::wstring StoreLinkPath(int code, const std::wstring& name) {
 }
 
 std::wstring StartupLinkPath(const std::wstring& name) {
+    return StartupLinkPath(kStartUpCode, name);
+}
+
+std::wstring StartupLinkPath(int code, const std::wstring& name) {
     if (!IsSafeEntryName(name)) {
         throw EEntryRefused(FormatMessageText(text::kNameRefused, name));
     }
-    return StartupDir() + L"\\" + name + kLinkExtension;
+    return StartupDirOf(code) + L"\\" + name + kLinkExtension;
 }
 
 } // namespace bw

@@ -10,12 +10,26 @@
 namespace bw {
 
 // The start-up locations. Local32 is the 32-bit view of HKLM's Run key, where 32-bit installers put their entries
-// on 64-bit Windows; a system without a separate view of it has no such location.
-enum class Location { Local = 1, User = 2, StartUp = 3, Local32 = 4 };
+// on 64-bit Windows; a system without a separate view of it has no such location. Common is the Startup folder of
+// all users. The policy Run keys and the RunOnce keys are listed as they are and never changed here (ReadOnlyCause).
+enum class Location {
+    Local = 1,
+    User = 2,
+    StartUp = 3,
+    Local32 = 4,
+    Common = 5,
+    PolicyLocal = 6,
+    PolicyLocal32 = 7,
+    PolicyUser = 8,
+    OnceLocal = 9,
+    OnceLocal32 = 10,
+    OnceUser = 11,
+};
 
 // Location codes name the store folders, each location's enabled folder and its disabled twin. They stand in
 // stored files (the store's record of its bases, link records) and in the list's "Found in..." text, so each
-// keeps its number for good; code computes with them only through LocationInfo.
+// keeps its number for good; code computes with them only through LocationInfo. A place listed read-only has one
+// code and no store folder.
 inline constexpr int kLocalCode = 1;
 inline constexpr int kUserCode = 2;
 inline constexpr int kStartUpCode = 3;
@@ -24,33 +38,56 @@ inline constexpr int kUserOffCode = 5;
 inline constexpr int kStartUpOffCode = 6;
 inline constexpr int kLocal32Code = 7;
 inline constexpr int kLocal32OffCode = 8;
+inline constexpr int kCommonCode = 9;
+inline constexpr int kCommonOffCode = 10;
+inline constexpr int kPolicyLocalCode = 11;
+inline constexpr int kPolicyLocal32Code = 12;
+inline constexpr int kPolicyUserCode = 13;
+inline constexpr int kOnceLocalCode = 14;
+inline constexpr int kOnceLocal32Code = 15;
+inline constexpr int kOnceUserCode = 16;
 inline constexpr int kFirstCode = 1;
-inline constexpr int kLastCode = 8;
+inline constexpr int kLastCode = 16;
 
 inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const wchar_t* kShellFoldersKeyPath =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 inline constexpr const wchar_t* kStartupValueName = L"Startup";
+inline constexpr const wchar_t* kCommonStartupValueName = L"Common Startup"; // under HKLM's "Shell Folders"
+inline constexpr const wchar_t* kPolicyRunKeyPath =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run";
+inline constexpr const wchar_t* kRunOnceKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 inline constexpr const wchar_t* kLinkExtension = L".lnk";
+
+// Why a place is listed but never changed here.
+enum class ReadOnlyCause {
+    None,    // the program switches its entries off and on
+    Policy,  // a policy sets its values: one removed here would come back with the policy
+    RunOnce, // Windows runs each value once at the next log-on and removes it
+};
 
 // What the program knows of one location: its two codes and store folders, where Windows keeps its entries,
 // and the label the list shows.
 struct LocationInfo {
     Location location;
     int code;                           // its enabled folder's code
-    int disabledCode;                   // its disabled twin's code
-    const wchar_t* storeFolder;         // relative to ProgramDir, ending in "\"
+    int disabledCode;                   // its disabled twin's code; 0 for a place listed read-only
+    const wchar_t* storeFolder;         // relative to ProgramDir, ending in "\"; null for a place listed read-only
     const wchar_t* disabledStoreFolder; // the same for the disabled twin
-    HKEY root;                          // the registry root of its Run key; null for the Startup folder
-    REGSAM view;                        // the view its Run key is opened in (0: the program's own)
+    HKEY root;                          // the registry root of its key; null for a Startup folder
+    REGSAM view;                        // the view its key is opened in (0: the program's own)
     const wchar_t* label;               // begins with a blank
+    const wchar_t* keyPath;             // the key that holds its entries; null for a Startup folder
+    const wchar_t* word;                // its word for scripts (bwcli's --location, ids, JSON): kept for good
+    bool view32;                        // a 32-bit view's key: a location only where that view is a key of its own
+    ReadOnlyCause readOnly;
 };
 
 // The one table of locations, in the order the list shows them: HKLM's Run key, its 32-bit view, HKCU's, the
-// Startup folder.
-extern const LocationInfo kLocations[4];
+// user's Startup folder, the all-users Startup folder, then the places listed read-only.
+extern const LocationInfo kLocations[11];
 
-// The row of a location, and the row of a code's location (a code outside 1 to 8 raises EEntryRefused).
+// The row of a location, and the row of a code's location (a code of no location raises EEntryRefused).
 const LocationInfo& InfoOf(Location location);
 const LocationInfo& InfoOfCode(int code);
 
@@ -60,15 +97,27 @@ inline bool IsValidCode(int code) {
 // True for a location's enabled code, false for its disabled twin and for anything else.
 bool IsEnabledCode(int code);
 Location LocationOf(int code);
+// True for a code of a registry place (a Run key, a policy or RunOnce key), false for a Startup folder's.
 bool IsRegistryCode(int code);
-// The disabled twin of an enabled code, and the enabled code of a disabled one.
+// True for a code of a place that is listed but never changed here (a policy or RunOnce key).
+bool IsReadOnlyCode(int code);
+// Why a code's place is listed read-only; None for the others and for a code of no location.
+ReadOnlyCause ReadOnlyCauseOf(int code);
+// Raises EEntryRefused, naming the entry and why, when the code's place is listed read-only.
+void RequireChangeablePlace(int code, const std::wstring& name);
+// The disabled twin of an enabled code (a place listed read-only has none: EEntryRefused saying why), and the
+// enabled code of a disabled one.
 int DisabledCodeOf(int code);
 int EnabledCodeOf(int code);
 
-// Every code of this system, in the order the list shows its folder: the enabled ones, then the disabled
-// ones, each HKLM's (and its 32-bit view's), HKCU's, the Startup folder's. The 32-bit view's codes are there only
-// where that view is a key of its own (see RecomputeLocations).
+// Every code of this system that has a store folder, in the order the list shows its folder: the enabled ones,
+// then the disabled ones, each HKLM's (and its 32-bit view's), HKCU's, the user's Startup folder's, the all-users
+// Startup folder's. The 32-bit view's codes are there only where that view is a key of its own (see
+// RecomputeLocations).
 std::vector<int> AllCodes();
+// Every code whose entries the list shows: the enabled ones of AllCodes, the places listed read-only, then the
+// disabled ones of AllCodes.
+std::vector<int> ListedCodes();
 // The place of a code's folder in that order.
 int ListRankOf(int code);
 
@@ -80,8 +129,12 @@ bool HasSeparate32BitView();
 const wchar_t* StoreFolder(int code);
 const wchar_t* LocationLabel(int code);
 
-// The registry root of a code of a registry location; null for StartUp codes.
+// The registry root of a code of a registry location; null for the Startup folders' codes.
 HKEY RegistryRoot(int code);
+// The key that holds a registry code's entries; null for the Startup folders' codes.
+const wchar_t* KeyPathOf(int code);
+// True for a code of a Startup folder (the user's or all users'), enabled or disabled.
+bool IsFolderCode(int code);
 // The view of the registry that the code's Run key is opened in (0: the program's own).
 REGSAM RegistryView(int code);
 
@@ -102,8 +155,23 @@ const std::wstring& StartupDir();
 bool IsStartupDirKnown();
 
 // Reads StartupDir afresh: "c:" when the "Shell Folders" key cannot be opened, else its "Startup" value
-// ("" when that is missing or empty). Raises ERegistryException for a value of a non-string type.
+// ("" when that is missing or empty). Raises ERegistryException for a value of a non-string type. Reads the
+// all-users Startup folder afresh as well.
 void RecomputeStartupDir();
+
+// The all-users Startup folder (FOLDERID_CommonStartup) without a trailing backslash, as of the last import: the
+// shell's answer, else the "Common Startup" value of HKLM's "Shell Folders"; "" when neither tells.
+const std::wstring& CommonStartupDir();
+bool IsCommonStartupDirKnown();
+
+// The Startup folder of a folder code (enabled or disabled), and whether it is known.
+const std::wstring& StartupDirOf(int code);
+bool IsStartupDirKnownOf(int code);
+
+// Raises ERightsMissing naming the entry when a change of the code's Startup folder needs rights the program
+// lacks: the all-users folder takes changes from administrators only, and asks the folder itself where the
+// program runs without an administrator's token. Nothing for the other codes.
+void RequireRightsToChangeFolder(int code, const std::wstring& name);
 
 // True when `name` can stand as one file name inside a folder: no path separator or other character that
 // Windows forbids in file names, not "." or "..", and not a device name such as CON or COM1 (which would
@@ -184,5 +252,7 @@ std::wstring StoreLinkPath(int code, const std::wstring& name);
 // StartupDir + "\" + name + ".lnk". Raises EEntryRefused for a name that is no safe file name: the path names
 // a file of the user's own, which has no encoded name.
 std::wstring StartupLinkPath(const std::wstring& name);
+// The same in the Startup folder of a folder code (enabled or disabled).
+std::wstring StartupLinkPath(int code, const std::wstring& name);
 
 } // namespace bw

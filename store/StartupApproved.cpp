@@ -22,12 +22,21 @@ std::optional<ApprovalPlace> ApprovalPlaceOf(int enabledCode) {
         return ApprovalPlace{HKEY_LOCAL_MACHINE, L"Run32"};
     case Location::StartUp:
         return ApprovalPlace{HKEY_CURRENT_USER, L"StartupFolder"};
+    case Location::Common:
+        return ApprovalPlace{HKEY_LOCAL_MACHINE, L"StartupFolder"};
+    case Location::PolicyLocal:
+    case Location::PolicyLocal32:
+    case Location::PolicyUser:
+    case Location::OnceLocal:
+    case Location::OnceLocal32:
+    case Location::OnceUser:
+        break; // Windows' own pages keep no switch for these
     }
     return std::nullopt;
 }
 
 std::wstring ApprovalValueName(int enabledCode, const std::wstring& entryName) {
-    return LocationOf(enabledCode) == Location::StartUp ? entryName + kLinkExtension : entryName;
+    return IsFolderCode(enabledCode) ? entryName + kLinkExtension : entryName;
 }
 
 bool KeepsFromStarting(const RegistryValue& flag) {

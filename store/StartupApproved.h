@@ -12,7 +12,8 @@ namespace bw {
 // Windows' own switch for start-up entries (the Startup pages of Task Manager and of Settings) leaves an entry
 // where it is and keeps a flag for it under HKCU's or HKLM's Explorer\StartupApproved key: in its subkey "Run"
 // for values of the Run key, "Run32" for the 32-bit view's, "StartupFolder" for the Startup folder's
-// shortcuts (by file name). An entry without a flag starts.
+// shortcuts (by file name; HKLM's for the all-users folder). An entry without a flag starts. The policy and RunOnce
+// keys have no such switch.
 inline constexpr const wchar_t* kStartupApprovedPath =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\";
 

@@ -134,8 +134,8 @@ void TStoreDoor::TWork::Delete(const Entry& entry) {
 }
 
 std::wstring TStoreDoor::TWork::AddStartupShortcut(const std::wstring& programPath,
-                                                   const std::optional<std::wstring>& name) {
-    return name ? bw::AddStartupShortcut(programPath, *name) : bw::AddStartupShortcut(programPath);
+                                                   const std::optional<std::wstring>& name, int code) {
+    return bw::AddStartupShortcut(code, programPath, name ? *name : EntryNameForProgram(programPath));
 }
 
 void TStoreDoor::TWork::TakeOver() {

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "store/Entry.h"
 #include "store/EntryOperations.h"
+#include "store/Locations.h"
 #include "store/StoreLock.h"
 #include "store/StoreOwner.h"
 #include "store/StoreSession.h"
@@ -142,7 +143,9 @@ public:
     void Enable(const Entry& entry, ProgressControl* progress, bool replaceStarting = false);
     void AllowToStart(const Entry& entry);
     void Delete(const Entry& entry);
-    std::wstring AddStartupShortcut(const std::wstring& programPath, const std::optional<std::wstring>& name = {});
+    // Into the user's Startup folder, or the one of the enabled folder code `code` (the all-users folder).
+    std::wstring AddStartupShortcut(const std::wstring& programPath, const std::optional<std::wstring>& name = {},
+                                    int code = kStartUpCode);
 
     // Records this run's account and computer as the store's owner, which makes a store of another changeable;
     // nothing else in the store changes. Raises EEntryRefused where ProgramDir cannot be written, and what

@@ -271,7 +271,7 @@ std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std:
             entry.iconIndex = link.iconLocation.empty() ? 0 : link.iconIndex;
         }
     };
-    for (int code : AllCodes()) {
+    for (int code : ListedCodes()) {
         if (!IsEnabledCode(code)) {
             for (const auto& shared : m_store.Links()) {
                 const StoreLink& link = *shared;

@@ -9,7 +9,7 @@ namespace bw {
 
 std::vector<int> RunKeyCodes() {
     std::vector<int> codes;
-    for (int code : AllCodes()) {
+    for (int code : ListedCodes()) {
         if (IsEnabledCode(code) && IsRegistryCode(code)) {
             codes.push_back(code);
         }
@@ -44,6 +44,65 @@ bool TSystemReader::ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, 
     return true;
 }
 
+namespace {
+
+// True when the 32-bit view of a key that a place names is the very key of the native view (WOW64 shares some
+// keys between the views, and a system without a 32-bit view has one key): its entries are listed once, under
+// the native view's place. False where the 32-bit view's key does not open at all.
+bool SharedWithNativeView(int code) {
+    const LocationInfo& info = InfoOfCode(code);
+    if (!info.view32 || info.readOnly == ReadOnlyCause::None) {
+        return false; // the 32-bit view of the Run key is told once at the start (RecomputeLocations)
+    }
+    TRegistry view32;
+    view32.SelectRoot(info.root);
+    if (!view32.OpenExistingKey(info.keyPath, KEY_WOW64_32KEY)) {
+        return false;
+    }
+    TRegistry native;
+    native.SelectRoot(info.root);
+    return !native.OpenExistingKey(info.keyPath, KEY_WOW64_64KEY) || view32.KeyName().empty() ||
+           SameFileName(view32.KeyName(), native.KeyName());
+}
+
+} // namespace
+
+void TSystemReader::ReadFolder(StartupFolderRead& folder, bool& changed) {
+    const FILETIME readAt = SystemTimeNow();
+    auto step = m_clockSteps.find(folder.dir);
+    if (step == m_clockSteps.end()) {
+        step = m_clockSteps.emplace(folder.dir, FileClockStep(folder.dir)).first;
+    }
+    ForEachMatch(folder.dir + L"\\*.lnk", [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring name = found.cFileName;
+        // A search for "*.lnk" also matches longer extensions through short names; a folder starts nothing.
+        if (!HasLinkExtension(name) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return;
+        }
+        StartupFile file{name, StampOf(found), false};
+        file.settled = !IsWithinClockStep(file.stamp.written, readAt, step->second);
+        folder.files.push_back(std::move(file));
+    });
+    std::sort(folder.files.begin(), folder.files.end(),
+              [](const StartupFile& a, const StartupFile& b) { return a.fileName < b.fileName; });
+    if (changed) {
+        return;
+    }
+    const auto before = std::find_if(m_last.folders.begin(), m_last.folders.end(),
+                                     [&](const StartupFolderRead& last) { return last.code == folder.code; });
+    if (before == m_last.folders.end() || before->dir != folder.dir || before->known != folder.known) {
+        changed = true;
+        return;
+    }
+    const auto& was = before->files;
+    const auto& now = folder.files;
+    changed = was.size() != now.size();
+    for (size_t i = 0; !changed && i < now.size(); ++i) {
+        changed =
+            now[i].fileName != was[i].fileName || now[i].stamp != was[i].stamp || !now[i].settled || !was[i].settled;
+    }
+}
+
 bool TSystemReader::Read() {
     RecomputeStartupDir();
     SystemRead read;
@@ -54,8 +113,13 @@ bool TSystemReader::Read() {
     for (int code : RunKeyCodes()) {
         RunKeyRead key;
         key.code = code;
-        key.opened = ReadKey(m_keys[code], RegistryRoot(code), kRunKeyPath, RegistryView(code), key.values, changed,
-                             &key.refused);
+        if (SharedWithNativeView(code)) {
+            changed = changed || m_keys[code].opened;
+            m_keys[code] = KeyMemo{};
+        } else {
+            key.opened = ReadKey(m_keys[code], RegistryRoot(code), KeyPathOf(code), RegistryView(code), key.values,
+                                 changed, &key.refused);
+        }
         read.keys.push_back(std::move(key));
     }
 
@@ -77,39 +141,25 @@ bool TSystemReader::Read() {
         }
     }
 
-    const std::vector<int> codes = AllCodes();
-    const bool startupStored =
-        std::find(codes.begin(), codes.end(), kStartUpCode) != codes.end();
-    // Where the Startup folder's store folder is a link, none of its shortcuts is listed or mirrored.
-    if (read.startupDirKnown && startupStored) {
-        const FILETIME readAt = SystemTimeNow();
-        if (m_startupStepDir != read.startupDir) {
-            m_startupStepDir = read.startupDir;
-            m_startupStep = FileClockStep(read.startupDir);
+    // Where a Startup folder's store folder is a link, none of its shortcuts is listed or mirrored.
+    for (int code : AllCodes()) {
+        if (!IsEnabledCode(code) || !IsFolderCode(code)) {
+            continue;
         }
-        const ULONGLONG step = m_startupStep;
-        ForEachMatch(read.startupDir + L"\\*.lnk", [&](const WIN32_FIND_DATAW& found) {
-            const std::wstring name = found.cFileName;
-            // A search for "*.lnk" also matches longer extensions through short names; a folder starts nothing.
-            if (!HasLinkExtension(name) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                return;
-            }
-            StartupFile file{name, StampOf(found), false};
-            file.settled = !IsWithinClockStep(file.stamp.written, readAt, step);
-            read.startupFiles.push_back(std::move(file));
-        });
-        std::sort(read.startupFiles.begin(), read.startupFiles.end(),
-                  [](const StartupFile& a, const StartupFile& b) { return a.fileName < b.fileName; });
-    }
-    if (!changed) {
-        const auto& before = m_last.startupFiles;
-        const auto& now = read.startupFiles;
-        changed = before.size() != now.size();
-        for (size_t i = 0; !changed && i < now.size(); ++i) {
-            changed = now[i].fileName != before[i].fileName || now[i].stamp != before[i].stamp || !now[i].settled ||
-                      !before[i].settled;
+        StartupFolderRead folder;
+        folder.code = code;
+        folder.dir = StartupDirOf(code);
+        folder.known = IsStartupDirKnownOf(code);
+        if (folder.known) {
+            ReadFolder(folder, changed);
+        } else {
+            const auto before = std::find_if(m_last.folders.begin(), m_last.folders.end(),
+                                             [&](const StartupFolderRead& last) { return last.code == code; });
+            changed = changed || before == m_last.folders.end() || before->known;
         }
+        read.folders.push_back(std::move(folder));
     }
+    changed = changed || read.folders.size() != m_last.folders.size();
     m_last = std::move(read);
     m_hasRead = true;
     return changed;

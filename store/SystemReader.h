@@ -25,12 +25,20 @@ struct StartupFile {
     bool settled = false; // listed well after its last change
 };
 
+// One Startup folder (the user's or all users') as the system reader found it.
+struct StartupFolderRead {
+    int code = 0; // the enabled code whose store folder mirrors it
+    std::wstring dir;
+    bool known = false; // false: no folder to use (nothing is read from one that merely stands in for it)
+    std::vector<StartupFile> files;
+};
+
 // What the import mirrors, as it stood when it was read.
 struct SystemRead {
-    std::wstring startupDir;
+    std::wstring startupDir; // the user's Startup folder
     bool startupDirKnown = false;
-    std::vector<RunKeyRead> keys;
-    std::vector<StartupFile> startupFiles;
+    std::vector<RunKeyRead> keys; // every registry place listed, the read-only ones too
+    std::vector<StartupFolderRead> folders;
     // By enabled code: the flag names (folded) of the entries that Windows' own switch keeps from starting.
     std::map<int, std::set<std::wstring>> switchedOff;
 };
@@ -60,15 +68,17 @@ private:
     static bool ReadKey(KeyMemo& memo, HKEY root, const std::wstring& path, REGSAM view,
                         std::vector<RegistryValue>& values, bool& changed, bool* refused = nullptr);
 
+    // Lists the shortcuts of one Startup folder into `folder`; sets `changed` when they differ from the last read.
+    void ReadFolder(StartupFolderRead& folder, bool& changed);
+
     std::map<int, KeyMemo> m_keys;
     std::map<std::wstring, KeyMemo> m_flagKeys; // by root and subkey
     SystemRead m_last;
     bool m_hasRead = false;
-    std::wstring m_startupStepDir; // the folder whose clock step m_startupStep is
-    ULONGLONG m_startupStep = 0;
+    std::map<std::wstring, ULONGLONG> m_clockSteps; // by folder: the step of its file system's clock
 };
 
-// The enabled codes whose locations are Run keys, in list order.
+// The enabled codes whose locations are registry keys (the places listed read-only among them), in list order.
 std::vector<int> RunKeyCodes();
 
 } // namespace bw

@@ -348,6 +348,68 @@ TEST_F(CliTest, DeleteAndAddAsTheButtonsDo) {
     EXPECT_EQ(result.ErrLines().size(), 1u);
 }
 
+// The all-users Startup folder and the places listed read-only, through bwcli: each listed under its word and code.
+// The folder of all users is switched off and on byte for byte and takes new shortcuts; an entry of a policy or
+// RunOnce key has no store link, says why, and every change of it is refused with 2 and that reason.
+TEST_F(CliTest, EveryPlaceIsListedAndThoseListedReadOnlyRefuseChanges) {
+    WriteShortcut(CommonPath(L"Shared.lnk"), L"c:\\windows\\system32\\notepad.exe", L"Shared");
+    m_registry.SetText(HKEY_LOCAL_MACHINE, kPolicyRunKeyPath, L"Agent", L"c:\\corp\\agent.exe");
+    m_registry.SetText(HKEY_CURRENT_USER, kRunOnceKeyPath, L"!Setup", L"c:\\setup.exe");
+    CliResult result = Run(L"list --json");
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    const Json entries = Json::parse(result.out).at("entries");
+    const Json* shared = Find(entries, "Shared", "common");
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(shared->at("code"), kCommon);
+    EXPECT_EQ(shared->at("label"), "Startup Folder (all users)");
+    EXPECT_EQ(shared->at("storeLink"), Utf8(StorePath(kCommon, L"Shared")));
+    EXPECT_EQ(shared->at("id"), "common:Shared");
+    const Json* agent = Find(entries, "Agent", "policy-hklm");
+    ASSERT_NE(agent, nullptr);
+    EXPECT_EQ(agent->at("code"), kPolicyLocalCode);
+    EXPECT_EQ(agent->at("label"), "Policy (HKLM)");
+    EXPECT_EQ(agent->at("commandLine"), "c:\\corp\\agent.exe");
+    EXPECT_EQ(agent->at("starts"), true);
+    EXPECT_TRUE(agent->at("storeLink").is_null());
+    EXPECT_THAT(agent->at("problem").get<std::string>(), HasSubstr("A policy sets this entry"));
+    const Json* setup = Find(entries, "!Setup", "runonce-hkcu");
+    ASSERT_NE(setup, nullptr);
+    EXPECT_EQ(setup->at("label"), "Runs once (HKCU)");
+    EXPECT_TRUE(setup->at("storeLink").is_null());
+    EXPECT_THAT(setup->at("problem").get<std::string>(), HasSubstr("begins with \"!\""));
+
+    for (const wchar_t* command : {L"disable Agent", L"enable Agent", L"delete Agent", L"delete Agent --dry-run",
+                                   L"disable --id runonce-hkcu:!Setup", L"enable !Setup --location runonce-hkcu"}) {
+        result = Run(command);
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(command) << result.out;
+        EXPECT_THAT(result.err, HasSubstr("is not changed here")) << Utf8(command);
+        EXPECT_EQ(result.ErrLines().size(), 1u) << Utf8(command);
+    }
+    result = Run(L"list --json");
+    EXPECT_NE(Find(Json::parse(result.out).at("entries"), "Agent", "policy-hklm"), nullptr) << "the value stays";
+    EXPECT_NE(Find(Json::parse(result.out).at("entries"), "!Setup", "runonce-hkcu"), nullptr);
+
+    const std::string bytes = ReadFileBytes(CommonPath(L"Shared.lnk"));
+    result = Run(L"disable Shared --location common");
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_FALSE(PathExists(CommonPath(L"Shared.lnk")));
+    EXPECT_EQ(ReadFileBytes(StorePath(kCommonOff, L"Shared")), bytes);
+    result = Run(L"enable --id common:Shared");
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(ReadFileBytes(CommonPath(L"Shared.lnk")), bytes);
+
+    const std::wstring program = m_root / L"tool.exe";
+    WriteFileBytes(program, "MZ");
+    result = Run(L"add \"" + program + L"\" --location common");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "Added \"tool\" (common): " + Utf8(program) + "\n");
+    EXPECT_EQ(ReadShortcut(CommonPath(L"tool.lnk")).path, program);
+    EXPECT_FALSE(PathExists(StartupPath(L"tool.lnk")));
+    result = Run(L"add \"" + program + L"\" --location hkcu");
+    EXPECT_EQ(result.exitCode, 2u);
+    EXPECT_EQ(result.err, "bwcli: add puts a shortcut into a Startup folder: use startup or common\n");
+}
+
 TEST_F(CliTest, RefusalsAndMistakesHaveTheirExitCodesAndOneLineEach) {
     SeedThree();
     // A switched-off twin of other contents would be lost: the store's own rule refuses.

@@ -313,6 +313,45 @@ TEST_F(AddDeleteTest, AddPutsShortcutsUnderFreeNamesAndCancelChangesNothing) {
     EXPECT_EQ(m_desktop.browseCount, 4);
 }
 
+// The Add button's arrow offers the Startup folder of all users: the shortcut goes there and its row is selected.
+// The button itself still adds to the user's own folder; without rights nothing is written and the restart is
+// offered.
+TEST_F(AddDeleteTest, TheAddButtonsArrowAddsToTheFolderOfAllUsers) {
+    Open();
+    const auto dropDown = [&] {
+        NMTOOLBARW drop{};
+        drop.hdr.code = TBN_DROPDOWN;
+        drop.iItem = TMainForm::AddButton;
+        ::SendMessageW(m_form->Handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&drop));
+        Pump();
+    };
+    m_desktop.browseAnswer = L"c:\\windows\\notepad.exe";
+    m_desktop.menuAnswer = TToolBar::AddForAllUsersCommand;
+    dropDown();
+    ASSERT_EQ(m_desktop.menus.size(), 1u);
+    ASSERT_EQ(m_desktop.menus[0].size(), 2u);
+    EXPECT_EQ(m_desktop.menus[0][1].caption, L"Add to the Startup folder of &all users...");
+    EXPECT_THAT(FolderNames(m_common), ElementsAre(L"notepad.lnk"));
+    EXPECT_TRUE(FolderNames(m_startup).empty());
+    ASSERT_GE(RowOf(L"notepad", kCommon), 0);
+    EXPECT_EQ(m_form->EntryList().Selected(), RowOf(L"notepad", kCommon));
+
+    Click(TMainForm::AddButton);
+    EXPECT_THAT(FolderNames(m_startup), ElementsAre(L"notepad.lnk"));
+
+    m_desktop.menuAnswer = 0; // the menu closed with nothing chosen
+    dropDown();
+    EXPECT_EQ(m_desktop.browseCount, 2);
+
+    const StandardUser standardUser;
+    m_desktop.confirmAnswer = false; // no restart
+    m_desktop.menuAnswer = TToolBar::AddForAllUsersCommand;
+    dropDown();
+    EXPECT_THAT(FolderNames(m_common), ElementsAre(L"notepad.lnk"));
+    ASSERT_FALSE(m_desktop.questions.empty());
+    EXPECT_THAT(m_desktop.questions.back(), ::testing::HasSubstr(L"needs administrator rights"));
+}
+
 TEST_F(AddDeleteTest, DeleteAsksAndRemovesOnlyThatEntry) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");

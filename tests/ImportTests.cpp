@@ -272,8 +272,8 @@ TEST_F(ImportSystemEntriesTest, EveryNameIsStoredAndNothingLeavesTheStoreFolder)
     EXPECT_EQ(FileNamePart(StoreLinkPath(kUser, L"trailing ")), L"trailing .lnk");
     EXPECT_EQ(FileNamePart(StoreLinkPath(kUser, L"50%")), L"50%.lnk");
     EXPECT_EQ(EntryNameOf(L"=weird"), L"=weird") << "a link named so before the encoding still means its name";
-    EXPECT_THAT(FolderNames(m_programDir + L"Run"), UnorderedElementsAre(L"Local", L"User", L"StartUp"));
-    EXPECT_THAT(FolderNames(m_root.Path()), UnorderedElementsAre(L"Program", L"Startup"));
+    EXPECT_THAT(FolderNames(m_programDir + L"Run"), UnorderedElementsAre(L"Local", L"User", L"StartUp", L"Common"));
+    EXPECT_THAT(FolderNames(m_root.Path()), UnorderedElementsAre(L"Program", L"Startup", L"Common Startup"));
 
     // Every one is listed; a name that no file name can hold says why it cannot be switched off.
     EXPECT_EQ(session.Entries().size(), names.size() + 1);

@@ -29,37 +29,78 @@ TEST(LocationTableTest, CodesFoldersAndTwinsStayAsStoresHaveThem) {
         int twin;
         int rank;
     };
+    // The ranks put every place that starts before every place kept switched off, the older places first.
     const Known known[] = {
         {1, L"Run\\Local\\", L"1 - Registry (HKLM)", 4, 1},
         {2, L"Run\\User\\", L"2 - Registry (HKCU)", 5, 3},
         {3, L"Run\\StartUp\\", L"3 - Startup Folder", 6, 4},
-        {4, L"NoRun\\Local\\", L"4 - Registry (HKLM)", 1, 5},
-        {5, L"NoRun\\User\\", L"5 - Registry (HKCU)", 2, 7},
-        {6, L"NoRun\\StartUp\\", L"6 - Startup Folder", 3, 8},
+        {4, L"NoRun\\Local\\", L"4 - Registry (HKLM)", 1, 12},
+        {5, L"NoRun\\User\\", L"5 - Registry (HKCU)", 2, 14},
+        {6, L"NoRun\\StartUp\\", L"6 - Startup Folder", 3, 15},
         {7, L"Run\\Local32\\", L"7 - Registry (HKLM 32-bit)", 8, 2},
-        {8, L"NoRun\\Local32\\", L"8 - Registry (HKLM 32-bit)", 7, 6},
+        {8, L"NoRun\\Local32\\", L"8 - Registry (HKLM 32-bit)", 7, 13},
+        {9, L"Run\\Common\\", L"9 - Startup Folder (all users)", 10, 5},
+        {10, L"NoRun\\Common\\", L"10 - Startup Folder (all users)", 9, 16},
     };
     for (const Known& k : known) {
-        const bool enabled = k.code <= 3 || k.code == 7;
+        const bool enabled = k.code <= 3 || k.code == 7 || k.code == 9;
         EXPECT_EQ(StoreFolder(k.code), std::wstring(k.folder)) << k.code;
         EXPECT_EQ(LocationText(k.code), k.text) << k.code;
         EXPECT_EQ(IsEnabledCode(k.code), enabled) << k.code;
         EXPECT_EQ(enabled ? DisabledCodeOf(k.code) : EnabledCodeOf(k.code), k.twin) << k.code;
         EXPECT_EQ(ListRankOf(k.code), k.rank) << k.code;
-        EXPECT_EQ(IsRegistryCode(k.code), k.code % 3 != 0 || k.code > 6) << k.code;
+        EXPECT_EQ(IsRegistryCode(k.code), k.code != 3 && k.code != 6 && k.code < 9) << k.code;
+        EXPECT_FALSE(IsReadOnlyCode(k.code)) << k.code;
     }
     EXPECT_EQ(RegistryRoot(kUser), HKEY_CURRENT_USER);
     EXPECT_EQ(RegistryRoot(kLocalOff), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(RegistryRoot(kStartUp), nullptr);
+    EXPECT_EQ(RegistryRoot(kCommon), nullptr);
     EXPECT_EQ(RegistryView(kLocal), static_cast<REGSAM>(KEY_WOW64_64KEY));
     EXPECT_EQ(RegistryView(kUserOff), 0u);
-    for (int notACode : {0, 9, -1}) {
+    for (int notACode : {0, 17, -1}) {
         EXPECT_FALSE(IsEnabledCode(notACode));
         EXPECT_FALSE(IsRegistryCode(notACode));
         EXPECT_EQ(ListRankOf(notACode), 0);
         EXPECT_THROW(StoreFolder(notACode), EEntryRefused);
         EXPECT_THROW(LocationText(notACode), EEntryRefused);
     }
+}
+
+// The places listed read-only have one code each, after the all-users folder's, no store folder and no twin; each
+// is listed after every place that can be switched, before the switched-off ones.
+TEST(LocationTableTest, PlacesListedReadOnlyHaveOneCodeAndNoStoreFolder) {
+    struct Known {
+        int code;
+        const wchar_t* text;
+        HKEY root;
+        const wchar_t* keyPath;
+        REGSAM view;
+    };
+    const Known known[] = {
+        {11, L"11 - Policy (HKLM)", HKEY_LOCAL_MACHINE, kPolicyRunKeyPath, KEY_WOW64_64KEY},
+        {12, L"12 - Policy (HKLM 32-bit)", HKEY_LOCAL_MACHINE, kPolicyRunKeyPath, KEY_WOW64_32KEY},
+        {13, L"13 - Policy (HKCU)", HKEY_CURRENT_USER, kPolicyRunKeyPath, 0},
+        {14, L"14 - Runs once (HKLM)", HKEY_LOCAL_MACHINE, kRunOnceKeyPath, KEY_WOW64_64KEY},
+        {15, L"15 - Runs once (HKLM 32-bit)", HKEY_LOCAL_MACHINE, kRunOnceKeyPath, KEY_WOW64_32KEY},
+        {16, L"16 - Runs once (HKCU)", HKEY_CURRENT_USER, kRunOnceKeyPath, 0},
+    };
+    for (const Known& k : known) {
+        EXPECT_EQ(LocationText(k.code), k.text) << k.code;
+        EXPECT_TRUE(IsEnabledCode(k.code)) << k.code;
+        EXPECT_TRUE(IsRegistryCode(k.code)) << k.code;
+        EXPECT_TRUE(IsReadOnlyCode(k.code)) << k.code;
+        EXPECT_EQ(RegistryRoot(k.code), k.root) << k.code;
+        EXPECT_EQ(RegistryView(k.code), k.view) << k.code;
+        EXPECT_EQ(std::wstring(KeyPathOf(k.code)), k.keyPath) << k.code;
+        EXPECT_GT(ListRankOf(k.code), ListRankOf(kCommon)) << k.code;
+        EXPECT_LT(ListRankOf(k.code), ListRankOf(kLocalOff)) << k.code;
+        EXPECT_THROW(StoreFolder(k.code), EEntryRefused) << k.code;
+        EXPECT_THROW(DisabledCodeOf(k.code), EEntryRefused) << k.code;
+    }
+    EXPECT_EQ(ReadOnlyCauseOf(kPolicyUserCode), ReadOnlyCause::Policy);
+    EXPECT_EQ(ReadOnlyCauseOf(kOnceUserCode), ReadOnlyCause::RunOnce);
+    EXPECT_EQ(ReadOnlyCauseOf(kUser), ReadOnlyCause::None);
 }
 
 // The shell names the Startup folder as it is after folder redirection; the "Shell Folders" value is a stale

@@ -161,7 +161,8 @@ TEST_F(StartupApprovedTest, WithoutASeparateViewNothingOfItAppears) {
     m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
     m_session.Refresh(false, nullptr);
     EXPECT_FALSE(HasSeparate32BitView());
-    EXPECT_EQ(AllCodes(), (std::vector<int>{kLocal, kUser, kStartUp, kLocalOff, kUserOff, kStartUpOff}));
+    EXPECT_EQ(AllCodes(),
+              (std::vector<int>{kLocal, kUser, kStartUp, kCommon, kLocalOff, kUserOff, kStartUpOff, kCommonOff}));
     ASSERT_EQ(m_session.Entries().size(), 1u);
     EXPECT_EQ(m_session.Entries()[0].code, kLocal);
     CreateStoreFolders();

@@ -235,6 +235,10 @@ void ScratchRegistry::SetStartupFolder(const std::wstring& folder) {
     SetText(HKEY_CURRENT_USER, kShellFoldersKeyPath, kStartupValueName, folder);
 }
 
+void ScratchRegistry::SetCommonStartupFolder(const std::wstring& folder) {
+    SetText(HKEY_LOCAL_MACHINE, kShellFoldersKeyPath, kCommonStartupValueName, folder);
+}
+
 StandardUser::StandardUser(bool separate32BitView)
     : m_registry(seam::OpenRegistryKey.Replace(
           [separate32BitView](HKEY root, const std::wstring& path, REGSAM access, HKEY* key) {
@@ -253,7 +257,10 @@ StandardUser::StandardUser(bool separate32BitView)
               }
               return seam::OpenRegistryKey.Real(root, target, access, key);
           })),
-      m_elevated(seam::Elevated.Replace([] { return false; })) {}
+      m_elevated(seam::Elevated.Replace([] { return false; })),
+      m_commonFolder(seam::FolderAcceptsWrites.Replace([](const std::wstring& folder) {
+          return !SameFileName(folder, CommonStartupDir()) && seam::FolderAcceptsWrites.Real(folder);
+      })) {}
 
 StoreTest::StoreTest() {
     m_programDir = m_root / L"Program\\";
@@ -270,6 +277,9 @@ StoreTest::StoreTest() {
     m_registry.CreateRunKey(Location::Local);
     m_registry.CreateRunKey(Location::User);
     m_registry.SetStartupFolder(m_startup);
+    m_common = m_root / L"Common Startup";
+    ::CreateDirectoryW(m_common.c_str(), nullptr);
+    m_registry.SetCommonStartupFolder(m_common);
 }
 
 std::vector<std::wstring> StoreTest::FolderNames(const std::wstring& folder) const {

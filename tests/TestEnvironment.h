@@ -35,6 +35,8 @@ inline constexpr int kUserOff = kUserOffCode;
 inline constexpr int kStartUpOff = kStartUpOffCode;
 inline constexpr int kLocal32 = kLocal32Code;
 inline constexpr int kLocal32Off = kLocal32OffCode;
+inline constexpr int kCommon = kCommonCode;
+inline constexpr int kCommonOff = kCommonOffCode;
 
 // A fresh folder under the temporary folder, removed with everything in it (read-only files included).
 class TempFolder {
@@ -94,6 +96,8 @@ public:
 
     // Points the "Startup" value of "Shell Folders" at `folder`.
     void SetStartupFolder(const std::wstring& folder);
+    // Points the "Common Startup" value of HKLM's "Shell Folders" (the all-users Startup folder) at `folder`.
+    void SetCommonStartupFolder(const std::wstring& folder);
 
     // The key below the real HKEY_CURRENT_USER that holds both scratch roots ("Machine" and "User").
     const std::wstring& ScratchPath() const { return m_scratchPath; }
@@ -104,11 +108,14 @@ private:
     // shell cannot tell, and the "Shell Folders" value above is what the program reads.
     TSeam<std::optional<std::wstring>()>::TScope m_shellStartup{
         seam::StartupFolder.Replace([] { return std::optional<std::wstring>(); })};
+    TSeam<std::optional<std::wstring>()>::TScope m_shellCommonStartup{
+        seam::CommonStartupFolder.Replace([] { return std::optional<std::wstring>(); })};
 };
 
 // Windows as a standard user (or an administrator's unelevated token) sees it, for the object's life: every open
 // of a key under HKLM that asks for more than reading is answered ERROR_ACCESS_DENIED (a missing key stays
-// missing), and the program runs without an administrator's rights. With `separate32BitView`, HKLM's keys
+// missing), the all-users Startup folder takes no file (its rights give users reading only), and the program runs
+// without an administrator's rights. With `separate32BitView`, HKLM's keys
 // opened in the 32-bit view are those below "Software\WOW6432Node", as on 64-bit Windows.
 class StandardUser {
 public:
@@ -117,16 +124,18 @@ public:
 private:
     TSeam<LONG(HKEY, const std::wstring&, REGSAM, HKEY*)>::TScope m_registry;
     TSeam<bool()>::TScope m_elevated;
+    TSeam<bool(const std::wstring&)>::TScope m_commonFolder;
 };
 
-// A complete scratch world: ProgramDir with its six store folders, a Startup folder, and both Run keys and
-// the "Shell Folders" key in a scratch registry.
+// A complete scratch world: ProgramDir with its store folders, a Startup folder, an all-users Startup folder, and
+// both Run keys and the "Shell Folders" keys in a scratch registry.
 class StoreTest : public ::testing::Test {
 protected:
     StoreTest();
 
     std::wstring StorePath(int code, const std::wstring& name) const { return StoreLinkPath(code, name); }
     std::wstring StartupPath(const std::wstring& fileName) const { return m_startup + L"\\" + fileName; }
+    std::wstring CommonPath(const std::wstring& fileName) const { return m_common + L"\\" + fileName; }
 
     // File names in a store folder (only names ending in ".lnk" unless `all`).
     std::vector<std::wstring> StoreNames(int code, bool all = false) const;
@@ -138,6 +147,7 @@ protected:
     TSeam<std::wstring()>::TScope m_temporary{seam::TempFolder.Replace([this] { return m_root / L"Temp"; })};
     std::wstring m_programDir;
     std::wstring m_startup;
+    std::wstring m_common; // the all-users Startup folder
 };
 
 // StoreTest with a store session on it, as the window and the console program hold one.

@@ -289,8 +289,10 @@ TEST_F(MainWindowTest, MissingStoreFoldersAreMadeAtStart) {
 }
 
 TEST_F(MainWindowTest, AStoreFolderThatCannotBeMadeIsNamedInTheErrorBox) {
-    for (int code : {kLocalOff, kUserOff, kStartUpOff}) {
-        ::RemoveDirectoryW(StoreFolderPath(code).c_str());
+    for (int code : AllCodes()) {
+        if (!IsEnabledCode(code)) {
+            ::RemoveDirectoryW(StoreFolderPath(code).c_str());
+        }
     }
     ::RemoveDirectoryW((m_programDir + L"NoRun").c_str());
     WriteFileBytes(m_programDir + L"NoRun", "a file where the folder belongs");

@@ -1,7 +1,8 @@
 // Puts the demo set into the Wine prefix it runs in, so that a first `tools/dev run` shows Bootwarden at
 // work: Run values under HKLM (and its 32-bit view) and HKCU, two shortcuts in the user's Startup folder, one of
-// them switched off in Windows' own start-up settings, and one entry that is already switched off, kept as a
-// shortcut in the store beside Bootwarden.exe.
+// them switched off in Windows' own start-up settings, one shortcut in the Startup folder of all users, one value
+// that a policy starts, and one entry that is already switched off, kept as a shortcut in the store beside
+// Bootwarden.exe.
 //
 // It writes the machine's real start-up entries, so it refuses to run anywhere but under Wine; tools/dev
 // starts it only in the build's own prefix, and only once for each prefix.
@@ -24,8 +25,10 @@ using UniqueHkey = std::unique_ptr<std::remove_pointer_t<HKEY>, decltype(&::RegC
 using UniqueCoString = std::unique_ptr<wchar_t, decltype(&::CoTaskMemFree)>;
 
 constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const wchar_t* kPolicyRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run";
 
 struct RunValue {
+    const wchar_t* keyPath;
     HKEY root;
     REGSAM view; // KEY_WOW64_32KEY: the 32-bit view of HKLM, where 32-bit installers write
     const wchar_t* name;
@@ -35,17 +38,20 @@ struct RunValue {
 
 // One of each kind a user meets: a reference that only an expandable value resolves, a quoted path with
 // arguments, and a program that has since been uninstalled.
+// And one that a policy starts (listed, never switched off by Bootwarden).
 const RunValue kRunValues[] = {
-    {HKEY_LOCAL_MACHINE, 0, L"Performance Monitor", REG_EXPAND_SZ, L"%SystemRoot%\\system32\\taskmgr.exe"},
-    {HKEY_LOCAL_MACHINE, 0, L"Backup Agent", REG_SZ,
+    {kRunKeyPath, HKEY_LOCAL_MACHINE, 0, L"Performance Monitor", REG_EXPAND_SZ, L"%SystemRoot%\\system32\\taskmgr.exe"},
+    {kRunKeyPath, HKEY_LOCAL_MACHINE, 0, L"Backup Agent", REG_SZ,
      L"\"C:\\Program Files\\Northwind\\Backup Agent\\nwbackup.exe\" --tray --quiet"},
-    {HKEY_CURRENT_USER, 0, L"Reading List", REG_SZ,
+    {kRunKeyPath, HKEY_CURRENT_USER, 0, L"Reading List", REG_SZ,
      L"\"C:\\Program Files\\Windows NT\\Accessories\\wordpad.exe\" "
      L"\"C:\\users\\Public\\Documents\\Reading list.rtf\""},
-    {HKEY_CURRENT_USER, 0, L"Northwind Sync", REG_SZ,
+    {kRunKeyPath, HKEY_CURRENT_USER, 0, L"Northwind Sync", REG_SZ,
      L"\"C:\\Program Files\\Northwind\\Sync\\nwsync.exe\" /background"},
-    {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, L"Update Checker", REG_SZ,
+    {kRunKeyPath, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, L"Update Checker", REG_SZ,
      L"\"C:\\Program Files (x86)\\Internet Explorer\\iexplore.exe\" -nohome"},
+    {kPolicyRunKeyPath, HKEY_LOCAL_MACHINE, 0, L"Northwind Compliance", REG_SZ,
+     L"\"C:\\Program Files\\Northwind\\Sync\\nwsync.exe\" /compliance"},
 };
 
 // An entry switched off in Windows' own start-up settings: its flag under Explorer\StartupApproved says so
@@ -64,6 +70,9 @@ const Shortcut kStartupShortcuts[] = {
     {L"Clock", L"C:\\windows\\system32\\clock.exe", L""},
     {L"To-do list", L"C:\\windows\\notepad.exe", L"C:\\users\\Public\\Documents\\To-do.txt"},
 };
+
+// In the Startup folder of all users, where many installers put theirs.
+const Shortcut kCommonShortcut = {L"Team Calendar", L"C:\\windows\\system32\\winver.exe", L""};
 
 // A HKCU value switched off: its store link in NoRun\User, whose description is the command line that
 // switching it on writes back.
@@ -104,9 +113,9 @@ std::wstring CommandLineOf(const Shortcut& shortcut) {
 
 void WriteRunValue(const RunValue& value) {
     HKEY opened = nullptr;
-    CheckStatus(::RegCreateKeyExW(value.root, kRunKeyPath, 0, nullptr, 0, KEY_SET_VALUE | value.view, nullptr, &opened,
-                                  nullptr),
-                L"open the Run key for " + std::wstring(value.name));
+    CheckStatus(::RegCreateKeyExW(value.root, value.keyPath, 0, nullptr, 0, KEY_SET_VALUE | value.view, nullptr,
+                                  &opened, nullptr),
+                L"open the key for " + std::wstring(value.name));
     const UniqueHkey key(opened, &::RegCloseKey);
     const std::wstring data = value.commandLine;
     const auto size = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
@@ -127,9 +136,9 @@ void SaveShortcut(const Shortcut& shortcut, const std::wstring& description, con
     Check(file->Save(path.c_str(), TRUE), L"save " + path);
 }
 
-std::wstring StartupFolder() {
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR raw = nullptr;
-    Check(::SHGetKnownFolderPath(FOLDERID_Startup, KF_FLAG_CREATE, nullptr, &raw), L"find the Startup folder");
+    Check(::SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &raw), L"find a Startup folder");
     const UniqueCoString folder(raw, &::CoTaskMemFree);
     return folder.get();
 }
@@ -156,8 +165,8 @@ void InstallSyncProgram() {
 // The certificate that signed the demo's program, made by the run command for this prefix alone, trusted as a root
 // of the prefix's user: the window then shows the program verified, signed by Northwind Traders.
 void TrustDemoSigner(const std::wstring& certificateFile) {
-    const HANDLE file = ::CreateFileW(certificateFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
+    const HANDLE file =
+        ::CreateFileW(certificateFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         throw SeedError{L"read " + certificateFile, static_cast<long>(::GetLastError())};
     }
@@ -186,10 +195,12 @@ void Seed(const std::wstring& programFolder) {
     for (const RunValue& value : kRunValues) {
         WriteRunValue(value);
     }
-    const std::wstring startup = StartupFolder();
+    const std::wstring startup = KnownFolder(FOLDERID_Startup);
     for (const Shortcut& shortcut : kStartupShortcuts) {
         SaveShortcut(shortcut, CommandLineOf(shortcut), startup + L"\\" + shortcut.name + L".lnk");
     }
+    SaveShortcut(kCommonShortcut, CommandLineOf(kCommonShortcut),
+                 KnownFolder(FOLDERID_CommonStartup) + L"\\" + kCommonShortcut.name + L".lnk");
     SaveShortcut(kSwitchedOff, CommandLineOf(kSwitchedOff),
                  programFolder + L"\\" + kSwitchedOffFolder + kSwitchedOff.name + L".lnk");
 

@@ -58,8 +58,10 @@ const wchar_t* LocationKey(bw::Location location) {
         return L"startup";
     case bw::Location::Local32:
         return L"hklm32";
+    default:
+        break;
     }
-    return L"";
+    return bw::InfoOf(location).word;
 }
 
 std::wstring Quoted(const std::wstring& text) {
@@ -151,7 +153,7 @@ bw::Location TSoak::AnyLocation() {
     if (pick < 80 && m_world.HasLocal32()) {
         return bw::Location::Local32;
     }
-    return pick < 80 ? bw::Location::Local : bw::Location::StartUp;
+    return pick < 80 ? bw::Location::Local : pick < 90 ? bw::Location::StartUp : bw::Location::Common;
 }
 
 std::wstring TSoak::NewName() {
@@ -194,7 +196,7 @@ Content TSoak::NewCommandLine(bw::Location location) {
                                                L"%SystemRoot%\\system32\\taskmgr.exe",
                                                L"rundll32.exe",
                                                L"\"C:\\Programme\\Überall\\工具.exe\""};
-    if (location == bw::Location::StartUp) {
+    if (IsFolder(location)) {
         static const wchar_t* const kTargets[] = {L"C:\\windows\\system32\\notepad.exe",
                                                   L"C:\\windows\\system32\\cmd.exe", L"C:\\windows\\regedit.exe",
                                                   L"C:\\windows\\system32\\winver.exe"};
@@ -226,7 +228,7 @@ void TSoak::Seed() {
     for (int i = 0; i < m_options.entries; ++i) {
         const bw::Location location = AnyLocation();
         std::wstring name = NewName();
-        if (location == bw::Location::StartUp) {
+        if (IsFolder(location)) {
             // A shortcut's name is a file name: odd ones that cannot be go into the registry instead.
             if (!bw::IsSafeEntryName(name) || name.size() > 120) {
                 name = L"Shortcut " + std::to_wstring(++m_nameCounter);
@@ -240,8 +242,8 @@ void TSoak::Seed() {
             } catch (const std::exception&) {
                 continue; // a name that no store link can keep is never switched off
             }
-        } else if (location == bw::Location::StartUp) {
-            m_world.WriteShortcut(name, content);
+        } else if (IsFolder(location)) {
+            m_world.WriteShortcut(location, name, content);
         } else {
             m_world.WriteValue(location, name, content);
         }
@@ -263,13 +265,13 @@ void TSoak::OutsideChange(bool whileRunning) {
     if (kind < 15) { // a program adds itself
         const bw::Location location = AnyLocation();
         std::wstring name = NewName();
-        if (location == bw::Location::StartUp && (!bw::IsSafeEntryName(name) || name.size() > 120)) {
+        if (IsFolder(location) && (!bw::IsSafeEntryName(name) || name.size() > 120)) {
             name = L"Shortcut " + std::to_wstring(++m_nameCounter);
         }
         const Content content = NewCommandLine(location);
         m_model.Changed(location, name, content, false);
-        location == bw::Location::StartUp ? m_world.WriteShortcut(name, content)
-                                          : m_world.WriteValue(location, name, content);
+        IsFolder(location) ? m_world.WriteShortcut(location, name, content)
+                           : m_world.WriteValue(location, name, content);
         Log(L"outside: added \"" + name + L"\" " + Describe(content));
         Count("  value or shortcut added");
         return;
@@ -278,7 +280,7 @@ void TSoak::OutsideChange(bool whileRunning) {
     if (entry == nullptr) {
         return;
     }
-    if (kind < 25 && entry->location != bw::Location::StartUp && entry->name.find(L'\0') == std::wstring::npos) {
+    if (kind < 25 && !IsFolder(entry->location) && entry->name.find(L'\0') == std::wstring::npos) {
         // A program hides a value beside another: the same name, a zero, more. The two are never to be confused.
         const bw::Location location = entry->location;
         const std::wstring name = entry->name + std::wstring(1, L'\0') + L"hidden " + std::to_wstring(++m_nameCounter);
@@ -294,19 +296,19 @@ void TSoak::OutsideChange(bool whileRunning) {
     if (kind < 80) { // an updater changes it, or a program adds itself again after it was switched off
         const Content content = NewCommandLine(location);
         m_model.Changed(location, name, content, true);
-        location == bw::Location::StartUp ? m_world.WriteShortcut(name, content)
-                                          : m_world.WriteValue(location, name, content);
+        IsFolder(location) ? m_world.WriteShortcut(location, name, content)
+                           : m_world.WriteValue(location, name, content);
         Log(L"outside: changed \"" + name + L"\" to " + Describe(content));
-        Count(location == bw::Location::StartUp ? "  shortcut replaced" : "  value changed");
+        Count(IsFolder(location) ? "  shortcut replaced" : "  value changed");
         return;
     }
     // An uninstaller removes it.
     const bool removed =
-        location == bw::Location::StartUp ? m_world.RemoveShortcut(name) : m_world.RemoveValue(location, name);
+        IsFolder(location) ? m_world.RemoveShortcut(location, name) : m_world.RemoveValue(location, name);
     if (removed) {
         m_model.Deleted(location, name);
         Log(L"outside: removed \"" + name + L"\"");
-        Count(location == bw::Location::StartUp ? "  shortcut removed" : "  value removed");
+        Count(IsFolder(location) ? "  shortcut removed" : "  value removed");
     }
 }
 
@@ -326,9 +328,8 @@ void TSoak::EditStoreLink() {
     const bw::Location location = bw::LocationOf(link->code);
     // A registry entry's link gets a new comment, or (saved by the shell, its block dropped) new arguments, which
     // only the store's own record tells from the comment.
-    const bool arguments = location != bw::Location::StartUp && Chance(50);
-    const std::wstring text =
-        location == bw::Location::StartUp || arguments ? NewArguments() : NewCommandLine(location).text;
+    const bool arguments = !IsFolder(location) && Chance(50);
+    const std::wstring text = IsFolder(location) || arguments ? NewArguments() : NewCommandLine(location).text;
     // The edit may come to be written back, so it counts as the entry's from now on, whatever the link said.
     if (m_model.Find(location, link->name) == nullptr) {
         return;

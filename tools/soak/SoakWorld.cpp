@@ -139,7 +139,7 @@ Content ShortcutContent(const std::wstring& target, const std::wstring& argument
 }
 
 EntryKey KeyOf(bw::Location location, const std::wstring& name) {
-    return {static_cast<int>(location), location == bw::Location::StartUp ? name : bw::FoldedName(name)};
+    return {static_cast<int>(location), IsFolder(location) ? name : bw::FoldedName(name)};
 }
 
 TWorld::TWorld(const std::wstring& programDir) : m_programDir(programDir) {
@@ -152,13 +152,19 @@ TWorld::TWorld(const std::wstring& programDir) : m_programDir(programDir) {
     }
     m_startupDir = bw::StartupDir();
     ::SHCreateDirectoryExW(nullptr, m_startupDir.c_str(), nullptr);
+    if (!bw::IsCommonStartupDirKnown()) {
+        throw std::runtime_error("the soak prefix has no Startup folder of all users");
+    }
+    m_commonDir = bw::CommonStartupDir();
+    ::SHCreateDirectoryExW(nullptr, m_commonDir.c_str(), nullptr);
     std::wstring parent = programDir;
     parent.pop_back();
     m_sentinelDir = bw::FolderPart(parent) + L"\\sentinel";
 }
 
 std::vector<bw::Location> TWorld::Locations() const {
-    std::vector<bw::Location> locations{bw::Location::Local, bw::Location::User, bw::Location::StartUp};
+    std::vector<bw::Location> locations{bw::Location::Local, bw::Location::User, bw::Location::StartUp,
+                                        bw::Location::Common};
     if (m_hasLocal32) {
         locations.push_back(bw::Location::Local32);
     }
@@ -167,7 +173,7 @@ std::vector<bw::Location> TWorld::Locations() const {
 
 void TWorld::Clear() {
     for (bw::Location location : Locations()) {
-        if (location == bw::Location::StartUp) {
+        if (IsFolder(location)) {
             continue;
         }
         const int code = EnabledCode(location);
@@ -185,11 +191,13 @@ void TWorld::Clear() {
         path.pop_back();
         (void)::RegDeleteTreeW(root, path.c_str()); // a key not there is fine
     }
-    bw::ForEachMatch(bw::JoinPath(m_startupDir, L"*"), [&](const WIN32_FIND_DATAW& found) {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            (void)bw::RemoveName(bw::JoinPath(m_startupDir, found.cFileName));
-        }
-    });
+    for (const std::wstring& folder : {m_startupDir, m_commonDir}) {
+        bw::ForEachMatch(bw::JoinPath(folder, L"*"), [&](const WIN32_FIND_DATAW& found) {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                (void)bw::RemoveName(bw::JoinPath(folder, found.cFileName));
+            }
+        });
+    }
 }
 
 void TWorld::WriteValue(bw::Location location, const std::wstring& name, const Content& content) {
@@ -220,16 +228,16 @@ bool TWorld::RemoveValue(bw::Location location, const std::wstring& name) {
     return ::RegDeleteValueW(key.Get(), name.c_str()) == ERROR_SUCCESS;
 }
 
-void TWorld::WriteShortcut(const std::wstring& name, const Content& content) {
+void TWorld::WriteShortcut(bw::Location location, const std::wstring& name, const Content& content) {
     const size_t bar = content.text.find(L" | ");
     bw::TShellLink link;
     (void)link.SetPath(content.text.substr(0, bar));
     (void)link.SetArguments(content.text.substr(bar + 3));
-    (void)link.Save(bw::JoinPath(m_startupDir, name + bw::kLinkExtension));
+    (void)link.Save(bw::JoinPath(FolderOf(location), name + bw::kLinkExtension));
 }
 
-bool TWorld::RemoveShortcut(const std::wstring& name) {
-    return ::DeleteFileW(bw::JoinPath(m_startupDir, name + bw::kLinkExtension).c_str()) != FALSE;
+bool TWorld::RemoveShortcut(bw::Location location, const std::wstring& name) {
+    return ::DeleteFileW(bw::JoinPath(FolderOf(location), name + bw::kLinkExtension).c_str()) != FALSE;
 }
 
 void TWorld::SetSwitchedOffInWindows(bw::Location location, const std::wstring& name) {
@@ -248,7 +256,7 @@ void TWorld::WriteSwitchedOff(bw::Location location, const std::wstring& name, c
     const int code = bw::DisabledCodeOf(EnabledCode(location));
     bw::TShellLink link;
     std::string bytes;
-    if (location == bw::Location::StartUp) {
+    if (IsFolder(location)) {
         const size_t bar = content.text.find(L" | ");
         (void)link.SetPath(content.text.substr(0, bar));
         (void)link.SetArguments(content.text.substr(bar + 3));
@@ -271,8 +279,8 @@ std::optional<Content> TWorld::EditStoreLink(const std::wstring& path, bw::Locat
         FAILED(link.As(&file)) || FAILED(file->Load(path.c_str(), STGM_READWRITE))) {
         return std::nullopt;
     }
-    const HRESULT set = location == bw::Location::StartUp || arguments ? link->SetArguments(text.c_str())
-                                                                       : link->SetDescription(text.c_str());
+    const HRESULT set =
+        IsFolder(location) || arguments ? link->SetArguments(text.c_str()) : link->SetDescription(text.c_str());
     if (FAILED(set) || FAILED(file->Save(path.c_str(), TRUE))) {
         return std::nullopt;
     }
@@ -291,7 +299,7 @@ std::optional<Content> TWorld::EditStoreLink(const std::wstring& path, bw::Locat
     }
     bw::StoreRecords().TakeIn(); // the program's records of its links, as it last saved them
     bw::TakeStoreRecord(stored);
-    if (location == bw::Location::StartUp) {
+    if (IsFolder(location)) {
         return ShortcutContent(stored.linkTarget, stored.arguments);
     }
     const bw::RegistryLinkReading reading = bw::ReadRegistryLink(stored);
@@ -314,7 +322,7 @@ std::vector<std::pair<std::wstring, bw::Location>> TWorld::EnabledStoreLinks() c
 Observation TWorld::Observe() const {
     Observation seen;
     for (bw::Location location : Locations()) {
-        if (location == bw::Location::StartUp) {
+        if (IsFolder(location)) {
             continue;
         }
         const int code = EnabledCode(location);
@@ -327,19 +335,22 @@ Observation TWorld::Observe() const {
             seen.instances.push_back({location, value.name, Place::System, ValueContent(value), L""});
         }
     }
-    bw::ForEachMatch(bw::JoinPath(m_startupDir, L"*.lnk"), [&](const WIN32_FIND_DATAW& found) {
-        const std::wstring fileName = found.cFileName;
-        if (!bw::HasLinkExtension(fileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            return;
-        }
-        const std::wstring path = bw::JoinPath(m_startupDir, fileName);
-        bw::TShellLink link;
-        Instance instance{bw::Location::StartUp, fileName.substr(0, fileName.size() - 4), Place::System, {}, path};
-        if (link.Load(path)) {
-            instance.content = ShortcutContent(link.Path(), link.Arguments());
-        }
-        seen.instances.push_back(instance);
-    });
+    for (const bw::Location location : {bw::Location::StartUp, bw::Location::Common}) {
+        const std::wstring& folder = FolderOf(location);
+        bw::ForEachMatch(bw::JoinPath(folder, L"*.lnk"), [&](const WIN32_FIND_DATAW& found) {
+            const std::wstring fileName = found.cFileName;
+            if (!bw::HasLinkExtension(fileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                return;
+            }
+            const std::wstring path = bw::JoinPath(folder, fileName);
+            bw::TShellLink link;
+            Instance instance{location, fileName.substr(0, fileName.size() - 4), Place::System, {}, path};
+            if (link.Load(path)) {
+                instance.content = ShortcutContent(link.Path(), link.Arguments());
+            }
+            seen.instances.push_back(instance);
+        });
+    }
 
     bw::StoreRecords().TakeIn(); // the program's records of its links, as it last saved them
     bw::TStoreReader store;
@@ -350,7 +361,7 @@ Observation TWorld::Observe() const {
         Instance instance{
             location, link->name, bw::IsEnabledCode(link->code) ? Place::Mirror : Place::Switched, {}, link->path};
         if (link->readWhole) {
-            if (location == bw::Location::StartUp) {
+            if (IsFolder(location)) {
                 instance.content = ShortcutContent(link->linkTarget, link->arguments);
             } else {
                 const bw::RegistryLinkReading reading = bw::ReadRegistryLink(*link);
@@ -366,7 +377,7 @@ Observation TWorld::Observe() const {
         }
     }
 
-    std::vector<std::wstring> folders{m_programDir, m_startupDir};
+    std::vector<std::wstring> folders{m_programDir, m_startupDir, m_commonDir};
     for (int code : bw::AllCodes()) {
         folders.push_back(bw::StoreFolderPath(code));
     }

@@ -49,14 +49,23 @@ struct Observation {
     std::map<int, std::vector<std::wstring>> duplicates; // by store code: entry names kept by more than one link
 };
 
-// The soak's own world: the Run keys (both views of HKLM, and HKCU), the StartupApproved flags, the Startup
-// folder and the store beside a copy of the program, all inside the soak's own Wine prefix.
+// True for the locations that are Startup folders (the user's and all users').
+inline bool IsFolder(bw::Location location) {
+    return location == bw::Location::StartUp || location == bw::Location::Common;
+}
+
+// The soak's own world: the Run keys (both views of HKLM, and HKCU), the StartupApproved flags, both Startup
+// folders and the store beside a copy of the program, all inside the soak's own Wine prefix.
 class TWorld {
 public:
     explicit TWorld(const std::wstring& programDir);
 
     const std::wstring& ProgramDir() const { return m_programDir; }
     const std::wstring& StartupDir() const { return m_startupDir; }
+    // The folder of a Startup folder's location.
+    const std::wstring& FolderOf(bw::Location location) const {
+        return location == bw::Location::Common ? m_commonDir : m_startupDir;
+    }
     bool HasLocal32() const { return m_hasLocal32; }
     std::vector<bw::Location> Locations() const;
 
@@ -66,8 +75,8 @@ public:
     // Outside changes, as an installer or an updater makes them.
     void WriteValue(bw::Location location, const std::wstring& name, const Content& content);
     bool RemoveValue(bw::Location location, const std::wstring& name);
-    void WriteShortcut(const std::wstring& name, const Content& content);
-    bool RemoveShortcut(const std::wstring& name);
+    void WriteShortcut(bw::Location location, const std::wstring& name, const Content& content);
+    bool RemoveShortcut(bw::Location location, const std::wstring& name);
     void SetSwitchedOffInWindows(bw::Location location, const std::wstring& name);
 
     // A switched-off entry kept in the store, written as the program writes it.
@@ -96,6 +105,7 @@ public:
 private:
     std::wstring m_programDir;
     std::wstring m_startupDir;
+    std::wstring m_commonDir;
     std::wstring m_sentinelDir;
     bool m_hasLocal32 = false;
 };
