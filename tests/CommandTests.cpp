@@ -181,7 +181,8 @@ TEST_F(RefreshTest, RefreshShowsOutsideChangesAndCarriesEditsIntoTheSystem) {
     m_registry.RemoveRunValue(Location::User, L"Gone");
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\replaced.exe", L"replaced");
     ::DeleteFileW(StartupPath(L"Vanish.lnk").c_str());
-    WriteShortcut(StorePath(kUser, L"Expand"), L"c:\\x.exe", L"%TEMP%\\edited.exe"); // through its property sheet
+    EditShortcut(StorePath(kUser, L"Expand"), // its comment, through its property sheet
+                 [](TShellLink& link) { link.SetDescription(L"%TEMP%\\edited.exe"); });
 
     KeyUp(VK_F5, false, true); // Ctrl+F5 refreshes as F5 does
 
