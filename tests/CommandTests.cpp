@@ -1,6 +1,7 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "platform/ShellLink.h"
 #include "store/CommandLine.h"
 #include "store/StartupApproved.h"
 #include "store/Import.h"
