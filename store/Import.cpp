@@ -393,8 +393,10 @@ void TImportJob::EmptyEnabledFolders() {
     if (!m_removeLeftovers) {
         return;
     }
+    // A link written for a switch or an import that was stopped leaves its temporary file in the folder it wrote,
+    // enabled or not; only ours whose writer has ended go.
     for (int code : AllCodes()) {
-        if (!IsEnabledCode(code)) {
+        if (!IsReadOnlyCode(code)) {
             RemoveLeftovers(StoreFolderPath(code));
         }
     }
