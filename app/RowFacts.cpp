@@ -2,6 +2,7 @@
 
 #include "app/ContextMenu.h"
 #include "app/Controls.h"
+#include "app/HistoryDialog.h"
 #include "resources/Texts.h"
 #include "store/ErrorText.h"
 #include "store/FileFacts.h"
@@ -52,6 +53,7 @@ void TMainForm::ShowViewMenu() {
     UniqueMenu menu(::CreatePopupMenu());
     ::AppendMenuW(menu.Get(), MF_STRING | (m_list.HidesWindows() ? MF_CHECKED : MF_UNCHECKED),
                   TToolBar::HideWindowsCommand, text::kMenuHideWindows);
+    ::AppendMenuW(menu.Get(), MF_STRING, TToolBar::HistoryCommand, text::kMenuHistory);
     if (m_door.OtherOwner()) {
         ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(menu.Get(), MF_STRING, TToolBar::TakeOverCommand, text::kTakeOverStore);
@@ -62,6 +64,8 @@ void TMainForm::ShowViewMenu() {
         HideWindowsClick();
     } else if (command == TToolBar::TakeOverCommand) {
         TakeOverClick();
+    } else if (command == TToolBar::HistoryCommand) {
+        ShowHistoryDialog(m_window); // reads the history file alone: the store stays free meanwhile
     }
 }
 

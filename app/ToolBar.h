@@ -30,7 +30,13 @@ class TToolBar {
 public:
     enum Command { PropButton = 101, RefreshButton, AddButton, DeleteButton, HelpButton, RestartButton, ViewButton };
     // The commands of the menus that drop down from the View button and from the Add button's arrow.
-    enum ViewCommand : UINT { HideWindowsCommand = 401, TakeOverCommand = 402, AddForMeCommand, AddForAllUsersCommand };
+    enum ViewCommand : UINT {
+        HideWindowsCommand = 401,
+        TakeOverCommand = 402,
+        AddForMeCommand,
+        AddForAllUsersCommand,
+        HistoryCommand,
+    };
 
     explicit TToolBar(HINSTANCE instance) : m_instance(instance) {}
     TToolBar(const TToolBar&) = delete;

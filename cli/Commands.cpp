@@ -10,6 +10,7 @@
 #include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/FileFacts.h"
+#include "store/History.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreReader.h"
@@ -158,7 +159,7 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     request.operands.assign(words.begin() + 1, words.end());
 
     const std::wstring& command = request.command;
-    const bool isList = command == L"list";
+    const bool isList = command == L"list" || command == L"history";
     const bool namesEntry =
         command == L"disable" || command == L"enable" || command == L"delete" || command == L"settle";
     const bool isAdd = command == L"add";
@@ -179,7 +180,7 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
     CheckEntryNaming(request, namesEntry);
     refuseOption(request.replace && command != L"enable", L"--replace");
-    refuseOption(request.hideWindows && !isList, L"--hide-windows");
+    refuseOption(request.hideWindows && command != L"list", L"--hide-windows");
     refuseOption(request.dryRun && (!namesEntry || command == L"settle") && !isAdd, L"--dry-run");
     if (request.json && request.csv) {
         throw EUsage(text::kCliJsonAndCsv);
@@ -272,6 +273,11 @@ std::wstring StateText(const Entry& entry) {
                                         : text::kCliStateOn;
 }
 
+// The commands that change nothing, and so run on a store that cannot be changed.
+bool OnlyReads(const std::wstring& command) {
+    return command == L"list" || command == L"history";
+}
+
 std::wstring Where(const Entry& entry) {
     return LocationKeyOf(entry.code);
 }
@@ -290,7 +296,7 @@ public:
         if (const auto& owner = m_door.OtherOwner()) {
             const std::wstring line =
                 FormatMessageText(text::kCliStoreOfAnother, {ShownAccount(*owner), ShownMachine(*owner)});
-            if (request.command == L"list") {
+            if (OnlyReads(request.command)) {
                 m_streams.Warning(line);
             } else if (request.command != L"adopt") {
                 m_streams.Error(line);
@@ -300,12 +306,12 @@ public:
         if (request.command == L"adopt") {
             return Adopt();
         }
-        if (!m_door.UnreachableOwner().empty() && request.command != L"list") {
+        if (!m_door.UnreachableOwner().empty() && !OnlyReads(request.command)) {
             m_streams.Error(FormatMessageText(text::kCliOwnersPlacesUnreachable, m_door.UnreachableOwner()));
             return kRefused;
         }
         // A store that cannot be written is listed; every command that would change something is refused.
-        if (m_door.ReadOnly() && request.command != L"list") {
+        if (m_door.ReadOnly() && !OnlyReads(request.command)) {
             const auto& notShared = m_door.NotShared();
             m_streams.Error(!notShared ? FormatMessageText(text::kCliStoreReadOnly, ProgramDir())
                             : notShared->reason == ENotShared::AccessDenied
@@ -319,6 +325,9 @@ public:
         RefreshStore(false);
         if (request.command == L"list") {
             return List(request);
+        }
+        if (request.command == L"history") {
+            return History(request);
         }
         if (request.command == L"add") {
             return Add(request);
@@ -361,6 +370,32 @@ private:
             m_streams.Out(CsvOf(listed));
         } else {
             m_streams.Out(TableOf(listed));
+        }
+        return kDone;
+    }
+
+    // The history, after the import above has kept what it saw changed meanwhile.
+    int History(const Request& request) {
+        std::vector<ListedChange> listed;
+        for (const HistoryLine& line : ReadHistory()) {
+            ListedChange change;
+            change.time = HistoryTimeText(line.time);
+            change.change = HistoryChangeWord(line.change);
+            change.by = HistoryActorWord(line.by);
+            change.location = LocationKeyOf(line.code);
+            change.code = line.code;
+            change.label = LabelOf(line.code);
+            change.name = line.name;
+            change.id = EntryIdOf(line.code, line.name);
+            change.commandLine = line.start;
+            listed.push_back(std::move(change));
+        }
+        if (request.json) {
+            m_streams.Out(WideOf(HistoryJsonOf(listed)));
+        } else if (request.csv) {
+            m_streams.Out(HistoryCsvOf(listed));
+        } else {
+            m_streams.Out(HistoryTableOf(listed));
         }
         return kDone;
     }
@@ -790,7 +825,7 @@ int RunCommandLine(const std::vector<std::wstring>& arguments, TStreams& streams
         // The same checks as the window's at its start; then the whole command, from the first read to the last
         // write, is one unit of work on the store (bwcli asks nothing). However it ends, a window open on the
         // store learns that this process worked on it.
-        TStoreDoor door;
+        TStoreDoor door(HistoryActor::Cli);
         door.Open();
         const std::unique_ptr<TStoreDoor::TWork> work = door.BeginWork();
         TCommandRun run(streams, door, *work);

@@ -82,6 +82,17 @@ public:
                 all += *text;
             }
         }
+        ChooseMark(all);
+    }
+    explicit TLoneSurrogates(const std::vector<ListedChange>& changes) {
+        std::wstring all;
+        for (const ListedChange& change : changes) {
+            all += change.name + change.commandLine + change.id;
+        }
+        ChooseMark(all);
+    }
+
+    void ChooseMark(const std::wstring& all) {
         for (wchar_t c = 0xE000; c < 0xF8FF && m_mark == 0; ++c) {
             if (all.find(c) == std::wstring::npos) {
                 m_mark = c;
@@ -276,6 +287,76 @@ std::wstring CsvOf(const std::vector<ListedEntry>& entries) {
                L"," + CsvField(entry.problem) + L"," + CsvField(entry.storeLink) + L"," + CsvField(entry.publisher) +
                L"," + CsvField(entry.description) + L"," + CsvField(entry.id) + L"," + CsvField(entry.signer) + L"," +
                entry.signature + L"\r\n";
+    }
+    return csv;
+}
+
+std::wstring HistoryTableOf(const std::vector<ListedChange>& changes) {
+    if (changes.empty()) {
+        return std::wstring(text::kCliNoHistory) + L"\n";
+    }
+    constexpr size_t kColumns = 6;
+    const std::wstring headers[kColumns] = {text::kHistoryTimeColumn, text::kHistoryChangeColumn,
+                                            text::kHistoryByColumn,   text::kLocationColumn,
+                                            text::kNameColumn,        text::kCliCommandColumn};
+    std::vector<std::vector<std::wstring>> rows;
+    for (const ListedChange& change : changes) {
+        rows.push_back(
+            {change.time, change.change, change.by, change.location, VisibleName(change.name), change.commandLine});
+    }
+    size_t widths[kColumns - 1] = {};
+    for (size_t column = 0; column + 1 < kColumns; ++column) {
+        widths[column] = headers[column].size();
+        for (const auto& row : rows) {
+            widths[column] = std::max(widths[column], row[column].size());
+        }
+    }
+    const auto line = [&](const std::wstring* cells) {
+        std::wstring text;
+        for (size_t column = 0; column + 1 < kColumns; ++column) {
+            text += Padded(cells[column], widths[column]) + L"  ";
+        }
+        text += cells[kColumns - 1];
+        while (!text.empty() && text.back() == L' ') {
+            text.pop_back();
+        }
+        return text + L"\n";
+    };
+    std::wstring table = line(headers);
+    for (const auto& row : rows) {
+        table += line(row.data());
+    }
+    return table;
+}
+
+std::string HistoryJsonOf(const std::vector<ListedChange>& changes) {
+    using Json = nlohmann::ordered_json;
+    TLoneSurrogates lone(changes);
+    const auto Utf8Of = [&](const std::wstring& text) { return lone.Utf8(text); };
+    Json list = Json::array();
+    for (const ListedChange& change : changes) {
+        list.push_back({
+            {"time", Utf8Of(change.time)},
+            {"change", Utf8Of(change.change)},
+            {"by", Utf8Of(change.by)},
+            {"location", Utf8Of(change.location)},
+            {"code", change.code},
+            {"label", Utf8Of(change.label)},
+            {"name", Utf8Of(change.name)},
+            {"id", Utf8Of(change.id)},
+            {"commandLine", Utf8Of(change.commandLine)},
+        });
+    }
+    const Json document = {{"format", kJsonFormat}, {"history", std::move(list)}};
+    return lone.Written(document.dump(2)) + "\n";
+}
+
+std::wstring HistoryCsvOf(const std::vector<ListedChange>& changes) {
+    std::wstring csv = L"time,change,by,location,code,label,name,id,commandLine\r\n";
+    for (const ListedChange& change : changes) {
+        csv += change.time + L"," + change.change + L"," + change.by + L"," + change.location + L"," +
+               std::to_wstring(change.code) + L"," + CsvField(change.label) + L"," + CsvField(change.name) + L"," +
+               CsvField(change.id) + L"," + CsvField(change.commandLine) + L"\r\n";
     }
     return csv;
 }

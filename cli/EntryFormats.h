@@ -62,4 +62,25 @@ std::string JsonOf(const std::vector<ListedEntry>& entries);
 // visible symbol (U+2400 plus its code). Fields are quoted where they hold a comma or a quote.
 std::wstring CsvOf(const std::vector<ListedEntry>& entries);
 
+// One line of the store's history as bwcli prints it (history); the JSON and CSV field names are kept stable as
+// those of the entries are.
+struct ListedChange {
+    std::wstring time;     // ISO 8601, UTC: "2026-12-09T22:13:29Z"
+    std::wstring change;   // added, changed, removed, switched-off, switched-on, deleted
+    std::wstring by;       // window, bwcli, watcher, outside (another program, seen by an import)
+    std::wstring location; // the location's word after the change
+    int code = 0;
+    std::wstring label;
+    std::wstring name;
+    std::wstring id;
+    std::wstring commandLine; // what the entry starts (started, for one removed or deleted)
+};
+
+// The history for people: time, change, who, location, name and command line, in aligned columns.
+std::wstring HistoryTableOf(const std::vector<ListedChange>& changes);
+// {"format": 1, "history": [ ... ]}, newest first, every text exact as in JsonOf.
+std::string HistoryJsonOf(const std::vector<ListedChange>& changes);
+// A header line and one line per change, the JSON's fields in the same order, by the rules of CsvOf.
+std::wstring HistoryCsvOf(const std::vector<ListedChange>& changes);
+
 } // namespace bw::cli

@@ -24,5 +24,6 @@ list(FILTER actual EXCLUDE REGEX "^Bootwarden\\.ini$")
 list(REMOVE_ITEM actual StoreBase.dat) # the store's record of what its mirrors held
 list(REMOVE_ITEM actual StoreOwner.dat) # whose the store is: the account and the computer
 list(REMOVE_ITEM actual SeenEntries.dat) # the window's record of the entries the user has seen
+list(REMOVE_ITEM actual History.dat) # the history of the changes seen and made
 
 compare_contents("The stage folder ${STAGE_DIR}" "${expected}" "${actual}")

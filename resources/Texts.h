@@ -355,6 +355,8 @@ inline constexpr const wchar_t* kCliUsage =
     L"                                 holds what bwcli saw)\n"
     L"  adopt                          takes over a store kept by another account or on another computer (until\n"
     L"                                 then its entries are only listed); deletes nothing\n"
+    L"  history [--json | --csv]       every change kept in the store's history, newest first: what changed, when\n"
+    L"                                 (UTC), and by whom (window, bwcli, watcher, or outside: another program)\n"
     L"\n"
     L"Options:\n"
     L"  --location LOC   where the entry is, when its name is in several places: hklm, hklm32, hkcu, startup,\n"
@@ -469,5 +471,23 @@ inline constexpr const wchar_t* kCliStateOn = L"on";
 inline constexpr const wchar_t* kCliStateOff = L"off";
 inline constexpr const wchar_t* kCliStateOffInWindows = L"off in Windows";
 inline constexpr const wchar_t* kCliNoEntries = L"No entries.";
+inline constexpr const wchar_t* kCliNoHistory = L"No changes kept yet.";
+inline constexpr const wchar_t* kHistoryTimeColumn = L"Time";
+inline constexpr const wchar_t* kHistoryChangeColumn = L"Change";
+inline constexpr const wchar_t* kHistoryByColumn = L"By";
+// The History dialog (View menu).
+inline constexpr const wchar_t* kMenuHistory = L"Hi&story...";
+inline constexpr const wchar_t* kHistoryTitle = L"History of start-up changes";
+inline constexpr const wchar_t* kHistoryFilterCue = L"Filter";
+inline constexpr const wchar_t* kHistoryAdded = L"Added";
+inline constexpr const wchar_t* kHistoryChanged = L"Changed";
+inline constexpr const wchar_t* kHistoryRemoved = L"Removed";
+inline constexpr const wchar_t* kHistorySwitchedOff = L"Switched off";
+inline constexpr const wchar_t* kHistorySwitchedOn = L"Switched on";
+inline constexpr const wchar_t* kHistoryDeleted = L"Deleted";
+inline constexpr const wchar_t* kHistoryByWindow = L"Bootwarden";
+inline constexpr const wchar_t* kHistoryByCli = L"bwcli";
+inline constexpr const wchar_t* kHistoryByWatcher = L"Watcher";
+inline constexpr const wchar_t* kHistoryByOutside = L"Another program";
 
 } // namespace bw::text

@@ -6,7 +6,7 @@
 
 namespace bw {
 
-TStoreDoor::TStoreDoor() = default;
+TStoreDoor::TStoreDoor(HistoryActor actor) : m_actor(actor) {}
 TStoreDoor::~TStoreDoor() = default;
 
 void TStoreDoor::Open() {
@@ -117,25 +117,43 @@ bool TStoreDoor::TWork::Refresh(bool writeBack, ProgressControl* progress) {
     return Session().Refresh(writeBack, progress);
 }
 
+void TStoreDoor::TWork::Record(HistoryChange change, int code, const std::wstring& name, const std::wstring& start) {
+    Session().ExpectChange(code, name);
+    RecordHistory({{HistoryTimeNow(), change, m_door.m_actor, code, name, start}});
+}
+
 void TStoreDoor::TWork::Disable(const Entry& entry) {
     DisableEntry(entry);
+    Session().ExpectChange(entry.code, entry.name); // its mirror leaves the enabled folder
+    Record(HistoryChange::SwitchedOff, DisabledCodeOf(entry.code), entry.name, StartOf(entry));
 }
 
 void TStoreDoor::TWork::Enable(const Entry& entry, ProgressControl* progress, bool replaceStarting) {
     EnableEntry(entry, progress, replaceStarting);
+    Session().ExpectChange(entry.code, entry.name);
+    Record(HistoryChange::SwitchedOn, EnabledCodeOf(entry.code), entry.name, StartOf(entry));
 }
 
 void TStoreDoor::TWork::AllowToStart(const Entry& entry) {
     AllowEntryToStart(entry);
+    Record(HistoryChange::SwitchedOn, entry.code, entry.name, StartOf(entry));
 }
 
 void TStoreDoor::TWork::Delete(const Entry& entry) {
     DeleteEntry(entry);
+    Record(HistoryChange::Deleted, entry.code, entry.name, StartOf(entry));
 }
 
 std::wstring TStoreDoor::TWork::AddStartupShortcut(const std::wstring& programPath,
                                                    const std::optional<std::wstring>& name, int code) {
-    return bw::AddStartupShortcut(code, programPath, name ? *name : EntryNameForProgram(programPath));
+    const std::wstring entryName = name ? *name : EntryNameForProgram(programPath);
+    const std::wstring shortcut = bw::AddStartupShortcut(code, programPath, entryName);
+    // The shortcut's own name: the one asked for may have been made unique.
+    const std::wstring fileName = FileNamePart(shortcut);
+    const size_t dot = fileName.rfind(L'.');
+    Record(HistoryChange::Added, code, dot == std::wstring::npos ? fileName : fileName.substr(0, dot),
+           StartOf(programPath, L""));
+    return shortcut;
 }
 
 void TStoreDoor::TWork::TakeOver() {

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "store/Entry.h"
 #include "store/EntryOperations.h"
+#include "store/History.h"
 #include "store/Locations.h"
 #include "store/StoreLock.h"
 #include "store/StoreOwner.h"
@@ -53,7 +54,8 @@ public:
 // another one; the inner one saves and tells as the outer does.
 class TStoreDoor {
 public:
-    TStoreDoor();
+    // `actor`: the front end that opens the door, as the history names who made each change through it.
+    explicit TStoreDoor(HistoryActor actor = HistoryActor::Window);
     ~TStoreDoor();
     TStoreDoor(const TStoreDoor&) = delete;
     TStoreDoor& operator=(const TStoreDoor&) = delete;
@@ -112,6 +114,7 @@ private:
     void Leave();
 
     TStoreSession m_session;
+    HistoryActor m_actor;
     std::unique_ptr<TStoreWatch> m_watch; // null while the store's objects are not shared
     std::optional<NotSharedObject> m_notShared;
     bool m_open = false;
@@ -138,7 +141,8 @@ public:
     // store links are carried into the system first. True when anything had changed.
     bool Refresh(bool writeBack, ProgressControl* progress = nullptr);
 
-    // The changes of an entry (see EntryOperations.h); each is refused (EEntryRefused) in a read-only store.
+    // The changes of an entry (see EntryOperations.h); each is refused (EEntryRefused) in a read-only store. Each
+    // change made is kept in the history, by the front end that opened the door.
     void Disable(const Entry& entry);
     void Enable(const Entry& entry, ProgressControl* progress, bool replaceStarting = false);
     void AllowToStart(const Entry& entry);
@@ -155,6 +159,8 @@ public:
 private:
     friend class TStoreDoor;
     TWork(TStoreDoor& door, std::unique_ptr<TStoreLock> lock);
+    // Keeps a change made through the door in the history; the next import then takes it for no outside change.
+    void Record(HistoryChange change, int code, const std::wstring& name, const std::wstring& start);
 
     TStoreDoor& m_door;
     std::unique_ptr<TStoreLock> m_lock; // null while the store's objects are not shared: nothing is changed then

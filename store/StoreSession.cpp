@@ -3,6 +3,7 @@
 #include "resources/Texts.h"
 #include "platform/Errors.h"
 #include "platform/ShellLink.h"
+#include "store/History.h"
 #include "store/Locations.h"
 
 #include <algorithm>
@@ -154,8 +155,58 @@ std::vector<WriteBackFailure> TStoreSession::TakeWriteBackFailures() {
     return std::exchange(m_newWriteBackFailures, {});
 }
 
+void TStoreSession::ExpectChange(int code, const std::wstring& name) {
+    m_expected.insert(std::to_wstring(code) + L"|" + FoldedName(name));
+}
+
+void TStoreSession::RecordOutsideChanges(const TImportJob& job) {
+    const std::set<std::wstring> expected = std::exchange(m_expected, {});
+    // The first import into a store that keeps nothing yet takes in what was there all along: nobody changed it.
+    if (!job.Wrote() || m_store.Links().empty()) {
+        return;
+    }
+    const auto keyOf = [](int code, const std::wstring& name) {
+        return std::to_wstring(code) + L"|" + FoldedName(name);
+    };
+    const auto startOf = [](const StoreLink& link) {
+        return IsRegistryCode(link.code) ? ReadRegistryLink(link).commandLine
+                                         : StartOf(link.linkTarget, link.arguments);
+    };
+    std::set<std::wstring> inSystem;
+    for (const SystemEntry& entry : job.Entries()) {
+        inSystem.insert(keyOf(entry.code, entry.name));
+    }
+    // The store still holds the links as they were before this import: each written one is told from its old self.
+    const std::uint64_t now = HistoryTimeNow();
+    std::vector<HistoryLine> lines;
+    for (const StoreLink& link : job.Written()) {
+        if (expected.count(keyOf(link.code, link.name)) != 0) {
+            continue; // a front end's own change, kept in the history as its own
+        }
+        const StoreLink* before = m_store.Find(link.path);
+        const std::wstring start = startOf(link);
+        if (before == nullptr) {
+            lines.push_back({now, HistoryChange::Added, HistoryActor::Outside, link.code, link.name, start});
+        } else if (before->readWhole && startOf(*before) != start) {
+            lines.push_back({now, HistoryChange::Changed, HistoryActor::Outside, link.code, link.name, start});
+        }
+    }
+    for (const std::wstring& path : job.Removed()) {
+        const StoreLink* before = m_store.Find(path);
+        // A link removed for an entry that is still there (renamed in case, or not copied) is no change of it.
+        if (before == nullptr || inSystem.count(keyOf(before->code, before->name)) != 0 ||
+            expected.count(keyOf(before->code, before->name)) != 0) {
+            continue;
+        }
+        lines.push_back(
+            {now, HistoryChange::Removed, HistoryActor::Outside, before->code, before->name, startOf(*before)});
+    }
+    RecordHistory(lines);
+}
+
 void TStoreSession::FinishRefresh() {
     const std::unique_ptr<TImportJob> job = std::move(m_job);
+    RecordOutsideChanges(*job);
     if (job->Wrote()) {
         // What the import wrote and removed is known: the store need not be read again for it.
         for (const std::wstring& path : job->Removed()) {

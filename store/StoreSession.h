@@ -57,6 +57,10 @@ public:
     // base it was made against), and a base that only this session holds stays. The next refresh reads whole.
     void TakeInOthersWork();
 
+    // A front end changed the entry `name` of `code`'s place itself (and keeps that in the history): the next import
+    // does not take that change for another program's.
+    void ExpectChange(int code, const std::wstring& name);
+
     // Writes the bases into the store's file when they changed. False when it could not be written.
     bool SaveBases() { return m_mirror.Save(); }
 
@@ -93,6 +97,7 @@ private:
         bool exists = false;
     };
     void FinishRefresh();
+    void RecordOutsideChanges(const TImportJob& job);
     void TakeReport(const WriteBackReport& report);
     void AddBothChanged(const BothChanged& entry);
     void BuildEntries(const TImportJob& job);
@@ -120,6 +125,7 @@ private:
     std::set<std::wstring> m_toldBoth;
     std::vector<BothChanged> m_newBoth;
     std::vector<WriteBackFailure> m_newWriteBackFailures;
+    std::set<std::wstring> m_expected; // entries changed through the door since the last import, by folded key
 };
 
 } // namespace bw

@@ -8,6 +8,7 @@
 #include "platform/NamedObjects.h"
 #include "platform/ShellLink.h"
 #include "resources/Texts.h"
+#include "store/History.h"
 #include "store/Mirror.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
@@ -221,6 +222,53 @@ TEST_F(CliTest, ListAsJsonHoldsEveryEntryOfTheStoreWithItsFields) {
     ASSERT_NE(clock, nullptr);
     EXPECT_EQ(clock->at("label"), "Startup Folder");
     EXPECT_EQ(clock->at("commandLine"), "c:\\windows\\system32\\notepad.exe");
+}
+
+// --- history ----------------------------------------------------------------------------------------------
+
+// bwcli history --json prints the store's history newest first, exactly as the store keeps it: bwcli's own switch as
+// bwcli's, and a value another program added as "outside", seen by the import that history runs first.
+TEST_F(CliTest, HistoryAsJsonIsTheStoresHistoryNewestFirst) {
+    SeedThree();
+    ASSERT_EQ(Run(L"list").exitCode, 0u);
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 0u);
+    const std::wstring odd = L"Came\tback \u0416";
+    m_registry.SetRunValue(Location::User, odd, L"c:\\came.exe /x");
+
+    const CliResult result = Run(L"history --json");
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    const Json document = Json::parse(result.out);
+    EXPECT_EQ(document.at("format"), 1);
+    const Json& history = document.at("history");
+    const std::vector<HistoryLine> kept = ReadHistory();
+    ASSERT_EQ(history.size(), 2u);
+    ASSERT_EQ(kept.size(), 2u);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(history[i].at("time"), Utf8(HistoryTimeText(kept[i].time)));
+        EXPECT_EQ(history[i].at("name"), Utf8(kept[i].name));
+        EXPECT_EQ(history[i].at("code"), kept[i].code);
+    }
+    EXPECT_EQ(history[0].at("change"), "added");
+    EXPECT_EQ(history[0].at("by"), "outside");
+    EXPECT_EQ(history[0].at("name"), Utf8(odd));
+    EXPECT_EQ(history[0].at("location"), "hkcu");
+    EXPECT_EQ(history[0].at("id"), Utf8(L"hkcu:=Came%0009back \u0416")) << "as --id takes a name with a tab";
+    EXPECT_EQ(history[0].at("commandLine"), "c:\\came.exe /x");
+    EXPECT_EQ(history[1].at("change"), "switched-off");
+    EXPECT_EQ(history[1].at("by"), "bwcli");
+    EXPECT_EQ(history[1].at("name"), "Monitor");
+    EXPECT_EQ(history[1].at("code"), kUserOff);
+    EXPECT_EQ(history[1].at("label"), "Registry (HKCU)");
+    EXPECT_EQ(history[1].at("commandLine"), "%SystemRoot%\\system32\\taskmgr.exe");
+    const std::string time = history[1].at("time");
+    EXPECT_EQ(time.size(), 20u);
+    EXPECT_EQ(time.back(), 'Z');
+
+    const CliResult csv = Run(L"history --csv");
+    ASSERT_EQ(csv.exitCode, 0u) << csv.err;
+    EXPECT_EQ(csv.out.substr(0, csv.out.find('\n') + 1), "time,change,by,location,code,label,name,id,commandLine\r\n");
+    EXPECT_THAT(csv.out, HasSubstr(",added,outside,hkcu,2,Registry (HKCU),Came\xe2\x90\x89" "back \xd0\x96,"));
+    EXPECT_EQ(Run(L"history --hide-windows").exitCode, 2u);
 }
 
 TEST_F(CliTest, ListAsTableAndCsv) {

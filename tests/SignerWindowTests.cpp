@@ -136,7 +136,7 @@ TEST_F(SignerWindowTest, HidingWindowsOwnEntriesLeavesHostsAndIsRemembered) {
     ::SendMessageW(m_form->Handle(), WM_COMMAND, TMainForm::ViewButton, 0);
     Pump();
     ASSERT_EQ(m_desktop.menus.size(), 1u);
-    ASSERT_EQ(m_desktop.menus[0].size(), 1u);
+    ASSERT_EQ(m_desktop.menus[0].size(), 2u);
     EXPECT_EQ(m_desktop.menus[0][0].caption, L"&Hide Windows' own entries");
     EXPECT_THAT(Names(), ::testing::ElementsAre(L"Library", L"Payload", L"Updater"));
     EXPECT_EQ(StatusPart(2), L"3 of 4 entries shown; 1 of Windows hidden");

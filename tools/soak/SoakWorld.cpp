@@ -428,12 +428,13 @@ std::map<std::wstring, std::uint64_t> TWorld::Sentinels() const {
     AddFileDigests(digests, m_sentinelDir, [](const std::wstring&) { return true; });
     AddFileDigests(digests, m_startupDir, [](const std::wstring& name) { return IsStartupSentinel(name); });
     // The program's own files; its settings, its file of bases, its records of its links, its record of the entries
-    // seen, its owner and its temporary files are its to write.
+    // seen, its owner, its history and its temporary files are its to write.
     AddFileDigests(digests, m_programDir, [](const std::wstring& name) {
         const std::wstring folded = bw::FoldedName(name);
         return !IsTemporary(name) && folded != bw::FoldedName(L"Bootwarden.ini") &&
                folded != bw::FoldedName(L"StoreBase.dat") && folded != bw::FoldedName(L"SeenEntries.dat") &&
-               folded != bw::FoldedName(L"StoreRecords.dat") && folded != bw::FoldedName(L"StoreOwner.dat");
+               folded != bw::FoldedName(L"StoreRecords.dat") && folded != bw::FoldedName(L"StoreOwner.dat") &&
+               folded != bw::FoldedName(L"History.dat");
     });
     AddKeyDigests(digests, HKEY_CURRENT_USER, kSentinelKey, L"HKCU\\Sentinel");
     AddKeyDigests(digests, HKEY_CURRENT_USER, kRunOnceKey, L"HKCU\\RunOnce");
