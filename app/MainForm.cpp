@@ -454,11 +454,11 @@ void TMainForm::ListSelectItem(int row, bool selected) {
     m_toolBar.Enable(DeleteButton, selected);
 }
 
-void TMainForm::RefreshAll() {
+void TMainForm::RefreshAll(bool everyPlace) {
     // A program updated in place changes no place the list reads: its stamp is looked at again, off the window's
     // thread, and only a program whose stamp moved is read and verified again.
     m_list.LookAgain();
-    m_scheduler.RefreshAll();
+    m_scheduler.RefreshAll(everyPlace);
 }
 
 void TMainForm::ListKeyUp(WPARAM key) {
@@ -471,7 +471,7 @@ void TMainForm::ListKeyUp(WPARAM key) {
         DeleteButtonClick();
         break;
     case VK_F5:
-        RefreshAll();
+        RefreshAll(true);
         break;
     case VK_F1:
         HelpButtonClick();

@@ -104,14 +104,23 @@ void TScheduler::CommandEnded() {
     }
 }
 
-void TScheduler::RefreshAll() {
+void TScheduler::RefreshAll(bool everyPlace) {
+    everyPlace = everyPlace || std::exchange(m_everyPlaceWanted, false);
     if (InCommand() || m_closeWanted) {
         m_refreshWanted = true; // once the command has ended
+        m_everyPlaceWanted = everyPlace;
         return;
     }
+    // A watch can die without a word (a key deleted and made again, a share that reconnected): every one is armed
+    // anew, and a place whose stamp moved meanwhile counts as changed.
+    if (m_live) {
+        m_live->RearmAll();
+    }
     // Where every place is watched and none changed since a cycle that ran to its end, there is nothing to read.
-    // (A refresh that left something to try again, or an entry settled since, reads everything.)
-    const TLiveWatch::Scope scope = m_live && m_session.Settled() ? m_live->MustRead(true) : TLiveWatch::Scope{};
+    // (A refresh that left something to try again, or an entry settled since, reads everything; so does the one the
+    // user asks for with F5 or the button, which reads each place by its stamps, notification or not.)
+    const TLiveWatch::Scope scope =
+        m_live && m_session.Settled() && !everyPlace ? m_live->MustRead(true) : TLiveWatch::Scope{};
     if (scope.Any()) {
         Refresh(true, false, scope);
     }
@@ -138,6 +147,7 @@ void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope sco
     }
     std::unique_ptr<THeld> lock = TryLock(kRefreshLockWait);
     if (!lock) {
+        m_everyPlaceWanted = m_everyPlaceWanted || (scope.system && scope.store); // the retry reads as much
         BusyRetry();
         if (afterToggle) {
             m_hooks.showBoxes(); // the box clicked shows its entry's state again

@@ -85,8 +85,9 @@ public:
     bool Closing() const { return m_closeWanted; }
     void CloseDone() { m_closeWanted = false; }
 
-    // A refresh the user asked for (F5, the button, activation): reads what may have changed.
-    void RefreshAll();
+    // A refresh the user asked for: every watch is armed anew. `everyPlace` (F5, the button): every place is read
+    // by its stamps, whatever the watches said; else (activation) what may have changed.
+    void RefreshAll(bool everyPlace = false);
     // The refresh after a watched place changed.
     void RefreshChanged();
     // The refresh of a command, with the lock held or not: runs now, inside the command.
@@ -121,6 +122,7 @@ private:
     int m_commands = 0;
     bool m_closeWanted = false;
     bool m_refreshWanted = false;
+    bool m_everyPlaceWanted = false; // the refresh waiting reads every place
     bool m_importing = false;
     bool m_refreshAfterImport = false;
     std::unique_ptr<THeld> m_importLock; // held from the start of a long import to its end

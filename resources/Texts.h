@@ -296,6 +296,10 @@ inline constexpr const wchar_t* kLinkRenamed =
     L"Bootwarden wrote this shortcut under another name or into another folder, and it was renamed, moved or "
     L"copied since, so what it stands for is not known: it is left as it is, and cannot be switched on, written back, "
     L"replaced or deleted here. Give it back its name and folder, or move it out of the store folder yourself.";
+inline constexpr const wchar_t* kLinkOnlineOnly =
+    L"This shortcut of the store is online-only: its content is kept by your cloud storage and is not on this PC. "
+    L"Bootwarden does not open it, since that would download it, so it cannot be switched on, switched off, written "
+    L"back or deleted here. Choose \"Always keep on this device\" for the store folder in Explorer, then refresh.";
 inline constexpr const wchar_t* kLinkRefused = L"\"%s\" (%s) is left as it is. %s Nothing was changed.";
 inline constexpr const wchar_t* kLinkWrittenAs = L" It was written as %s.";
 inline constexpr const wchar_t* kEditOfOtherType =

@@ -19,6 +19,7 @@ enum class EntryProblem {
     ShortcutUnreadable,   // the shortcut does not load (in use, damaged, or no shortcut)
     StoreLinkUnknown,     // its store link is one the store's records do not name: it is left as it is
     StoreLinkRenamed,     // its store link was written by the program as another link (renamed, moved, copied)
+    StoreLinkOnlineOnly,  // its store link's data is online-only (a cloud file): not read here, nor changed
     // Entries of the places listed read-only (never switched off or deleted here):
     PolicySetsIt,                // a value of a policy Run key
     RunsOnce,                    // a RunOnce value

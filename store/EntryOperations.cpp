@@ -93,6 +93,7 @@ Before ClaimDisabledSlot(const std::wstring& path, int code, const std::wstring&
     if (!PathExists(path)) {
         return {};
     }
+    RequireLinkHere(path, name);
     const auto there = ReadStoreLink(path, code);
     if (there) {
         RequireRecordedLink(*there, name);
@@ -426,6 +427,7 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
         return;
     }
     RequireChangeableStore(entry.name);
+    RequireLinkHere(entry.storeLinkPath, entry.name);
     // Read afresh: the link may have been edited since the list was made, and nothing is written into the
     // system that was not read whole.
     const auto link = ReadStoreLink(entry.storeLinkPath, entry.code);
@@ -706,6 +708,7 @@ void DeleteEntry(const Entry& entry) {
     RequireChangeableStore(entry.name);
     RequireChangeablePlace(entry.code, entry.name);
     if (!IsEnabledCode(entry.code)) {
+        RequireLinkHere(entry.storeLinkPath, entry.name);
         if (PathExists(entry.storeLinkPath) && !StoreRecords().Find(entry.storeLinkPath)) {
             // Not the store's to delete: whatever the file is, the person moves it away.
             StoreLink link;

@@ -120,6 +120,11 @@ namespace {
 
 // A store link that the store's records do not name is never written over nor removed: its entry says why.
 bool LeftAsItIs(SystemEntry& entry, const StoreLink* link) {
+    if (link != nullptr && link->onlineOnly) {
+        // Unread: neither compared nor written over. Its entry is listed as the system has it.
+        entry.problem = EntryProblem::StoreLinkOnlineOnly;
+        return true;
+    }
     if (link == nullptr || link->standing == LinkStanding::Known) {
         return false;
     }
@@ -379,7 +384,7 @@ void TImportJob::EmptyEnabledFolders() {
         // Only a store link is the store's to remove: any other file of the folder, or a folder in it, stays.
         for (const auto& link : m_store.Links()) {
             if (link->code != code || keep.count(FoldedName(link->fileName)) != 0 ||
-                link->standing != LinkStanding::Known) {
+                link->standing != LinkStanding::Known || link->onlineOnly) {
                 continue; // kept, or not the store's: a link its records do not name stays as it is
             }
             if (RemoveName(link->path)) { // a link goes itself, never what it points at; one that stays is tried again

@@ -117,6 +117,8 @@ std::wstring g_startupDir = L"c:";
 bool g_startupDirKnown = false;
 std::wstring g_commonStartupDir;
 bool g_commonStartupDirKnown = false;
+bool g_startupDirFromCopy = false; // taken from the "Shell Folders" copy
+bool g_commonStartupDirFromCopy = false;
 bool g_storeReadOnly = false;
 // What a change is refused with while the store is read-only (%s: the entry's name).
 const wchar_t* g_readOnlyRefusal = text::kStoreReadOnlyRefused;
@@ -341,11 +343,13 @@ bool IsStartupDirKnown() {
 namespace {
 void RecomputeCommonStartupDir() {
     // As for the user's folder: the shell's answer, else the copy that "Shell Folders" keeps for old programs.
+    g_commonStartupDirFromCopy = false;
     if (const auto shell = ShellCommonStartupFolder()) {
         g_commonStartupDir = *shell;
         g_commonStartupDirKnown = true;
         return;
     }
+    g_commonStartupDirFromCopy = true;
     g_commonStartupDir.clear();
     TRegistry registry;
     registry.SelectRoot(HKEY_LOCAL_MACHINE);
@@ -358,6 +362,7 @@ void RecomputeCommonStartupDir() {
 
 void RecomputeStartupDir() {
     RecomputeCommonStartupDir();
+    g_startupDirFromCopy = false;
     if (g_ownersStartupDir) {
         g_startupDir = g_ownersStartupDir->value_or(L"c:");
         g_startupDirKnown = g_ownersStartupDir->has_value();
@@ -370,6 +375,7 @@ void RecomputeStartupDir() {
         g_startupDirKnown = true;
         return;
     }
+    g_startupDirFromCopy = true;
     g_startupDir = L"c:";
     g_startupDirKnown = false;
     TRegistry registry;
@@ -378,6 +384,10 @@ void RecomputeStartupDir() {
         g_startupDir = registry.ReadText(kStartupValueName);
         g_startupDirKnown = !g_startupDir.empty();
     }
+}
+
+bool StartupDirFromShellFolders(bool common) {
+    return common ? g_commonStartupDirFromCopy : g_startupDirFromCopy;
 }
 
 const std::wstring& CommonStartupDir() {

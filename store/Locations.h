@@ -52,6 +52,9 @@ inline constexpr int kLastCode = 16;
 inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const wchar_t* kShellFoldersKeyPath =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+// What the shell reads to find the known folders; "Shell Folders" is a copy that it writes for old programs, lazily.
+inline constexpr const wchar_t* kUserShellFoldersKeyPath =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 inline constexpr const wchar_t* kStartupValueName = L"Startup";
 inline constexpr const wchar_t* kCommonStartupValueName = L"Common Startup"; // under HKLM's "Shell Folders"
 inline constexpr const wchar_t* kPolicyRunKeyPath =
@@ -163,6 +166,10 @@ void RecomputeStartupDir();
 // shell's answer, else the "Common Startup" value of HKLM's "Shell Folders"; "" when neither tells.
 const std::wstring& CommonStartupDir();
 bool IsCommonStartupDirKnown();
+// True where the last RecomputeStartupDir took the user's (`common`: all users') Startup folder from the "Shell
+// Folders" copy, the shell giving no answer: that copy then names the folder. (Where the shell answers, it may
+// write that copy itself while it answers.)
+bool StartupDirFromShellFolders(bool common);
 
 // The Startup folder of a folder code (enabled or disabled), and whether it is known.
 const std::wstring& StartupDirOf(int code);

@@ -280,7 +280,9 @@ std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std:
                     entry.name = link.name;
                     entry.code = code;
                     entry.storeLinkPath = link.path;
-                    if (link.standing != LinkStanding::Known) {
+                    if (link.onlineOnly) {
+                        entry.problem = EntryProblem::StoreLinkOnlineOnly;
+                    } else if (link.standing != LinkStanding::Known) {
                         entry.problem = link.standing == LinkStanding::Renamed ? EntryProblem::StoreLinkRenamed
                                                                                : EntryProblem::StoreLinkUnknown;
                     }

@@ -197,7 +197,7 @@ LinkContent ReadShortcut(const std::wstring& path);
 // For as long as the returned scope lives, no folder can be watched, as on a share whose server gives no
 // notifications: FindFirstChangeNotificationW fails with ERROR_NOT_SUPPORTED.
 inline auto FoldersWithoutNotifications() {
-    return seam::WatchFolder.Replace([](const std::wstring&) {
+    return seam::WatchFolder.Replace([](const std::wstring&, DWORD) {
         ::SetLastError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     });
