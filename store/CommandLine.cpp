@@ -1,4 +1,5 @@
 #include "store/CommandLine.h"
+#include "store/Utf16Text.h"
 
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
@@ -213,24 +214,15 @@ std::string RecordBlockData(const LinkRecord& record) {
     text += kFieldMark + HexOf(record.description);
     text += kFieldMark + HexOf(record.target);
     text += kFieldMark + HexOf(record.arguments);
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    return Utf16Bytes(text);
 }
 
 std::optional<LinkRecord> RecordOfBlock(const std::string& data) {
-    if (data.size() % sizeof(wchar_t) != 0) {
+    const auto text = Utf16Text(data);
+    if (!text) {
         return std::nullopt;
     }
-    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
-    std::copy(data.begin(), data.end(), reinterpret_cast<char*>(text.data()));
-    std::vector<std::wstring> fields;
-    for (size_t start = 0;;) {
-        const size_t mark = text.find(kFieldMark, start);
-        fields.push_back(text.substr(start, mark == std::wstring::npos ? std::wstring::npos : mark - start));
-        if (mark == std::wstring::npos) {
-            break;
-        }
-        start = mark + 1;
-    }
+    const std::vector<std::wstring> fields = FieldsOf(*text, kFieldMark);
     LinkRecord record;
     if (fields.size() != 7 || fields[0] != kBlockStart || !TypeOfName(fields[1], record.value.type) ||
         (fields[2] != kWhole && fields[2] != kCut) || (fields[3] != L"encoded" && fields[3] != L"literal") ||

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
 #include "store/Locations.h"
+#include "store/Utf16Text.h"
 
 #include <algorithm>
 #include <utility>
@@ -95,18 +96,6 @@ std::wstring HexOfNumber(unsigned long long number) {
     return hex;
 }
 
-std::vector<std::wstring> FieldsOf(const std::wstring& line) {
-    std::vector<std::wstring> fields;
-    for (size_t start = 0;;) {
-        const size_t mark = line.find(L'|', start);
-        fields.push_back(line.substr(start, mark == std::wstring::npos ? std::wstring::npos : mark - start));
-        if (mark == std::wstring::npos) {
-            return fields;
-        }
-        start = mark + 1;
-    }
-}
-
 // The code of the store folder that holds `path` directly; 0 for none.
 int CodeOfPath(const std::wstring& path) {
     for (int code : AllCodes()) {
@@ -168,11 +157,11 @@ FileRead ReadRecordFile(std::map<std::wstring, std::pair<std::wstring, StoredRec
     if (!bytes) {
         return PathExists(path) ? FileRead::Unreadable : FileRead::Missing;
     }
-    if (bytes->size() % sizeof(wchar_t) != 0) {
+    const auto read = Utf16Text(*bytes);
+    if (!read) {
         return FileRead::NotOurs;
     }
-    std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
-    std::copy(bytes->begin(), bytes->end(), reinterpret_cast<char*>(text.data()));
+    const std::wstring& text = *read;
     const size_t firstEnd = std::min(text.find(L'\n'), text.size());
     if (text.compare(0, firstEnd, kRecordFileStart) != 0 || firstEnd == text.size()) {
         return FileRead::NotOurs;
@@ -375,8 +364,7 @@ bool TLinkRecords::Save() {
         text += L'\n';
     }
     try {
-        WriteFileReplacing(StoreRecordFile(),
-                           std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+        WriteFileReplacing(StoreRecordFile(), Utf16Bytes(text));
     } catch (const EBootwarden&) {
         return false;
     }

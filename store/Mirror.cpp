@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "store/Locations.h"
+#include "store/Utf16Text.h"
 
 #include <algorithm>
 #include <map>
@@ -81,17 +82,12 @@ std::optional<std::string> BytesOfHex(const std::wstring& text) {
 }
 
 std::wstring HexOfText(const std::wstring& text) {
-    return HexOfBytes(std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+    return HexOfBytes(Utf16Bytes(text));
 }
 
 std::optional<std::wstring> TextOfHex(const std::wstring& hex) {
     const auto bytes = BytesOfHex(hex);
-    if (!bytes || bytes->size() % sizeof(wchar_t) != 0) {
-        return std::nullopt;
-    }
-    std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
-    std::copy(bytes->begin(), bytes->end(), reinterpret_cast<char*>(text.data()));
-    return text;
+    return bytes ? Utf16Text(*bytes) : std::nullopt;
 }
 
 std::wstring NumberText(ULONGLONG number) {
@@ -134,18 +130,6 @@ bool StampOfFields(const std::vector<std::wstring>& fields, size_t at, FileStamp
     stamp.size = size;
     stamp.attributes = static_cast<DWORD>(attributes);
     return true;
-}
-
-std::vector<std::wstring> FieldsOf(const std::wstring& line) {
-    std::vector<std::wstring> fields;
-    for (size_t start = 0;;) {
-        const size_t mark = line.find(L'|', start);
-        fields.push_back(line.substr(start, mark == std::wstring::npos ? std::wstring::npos : mark - start));
-        if (mark == std::wstring::npos) {
-            return fields;
-        }
-        start = mark + 1;
-    }
 }
 
 // One base of the file; nothing when its line is not well formed or names no enabled store link.
@@ -206,11 +190,11 @@ namespace {
 // The bases of the store's file by folded path; nothing when there is no file of ours to read.
 std::optional<std::map<std::wstring, std::pair<std::wstring, MirrorBase>>> ReadBaseFile() {
     const auto bytes = ReadWholeFile(StoreBaseFile(), 64u << 20);
-    if (!bytes || bytes->size() % sizeof(wchar_t) != 0) {
+    const auto read = bytes ? Utf16Text(*bytes) : std::nullopt;
+    if (!read) {
         return std::nullopt;
     }
-    std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
-    std::copy(bytes->begin(), bytes->end(), reinterpret_cast<char*>(text.data()));
+    const std::wstring& text = *read;
     std::map<std::wstring, std::pair<std::wstring, MirrorBase>> bases;
     size_t start = 0;
     bool first = true;
@@ -301,8 +285,7 @@ bool TMirror::Save() {
         text += L'\n';
     }
     try {
-        WriteFileReplacing(StoreBaseFile(),
-                           std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+        WriteFileReplacing(StoreBaseFile(), Utf16Bytes(text));
     } catch (const EBootwarden&) {
         return false;
     }

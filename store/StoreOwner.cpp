@@ -8,6 +8,7 @@
 #include "platform/UserHive.h"
 #include "resources/Texts.h"
 #include "store/Locations.h"
+#include "store/Utf16Text.h"
 
 #include <windows.h>
 
@@ -52,11 +53,11 @@ std::optional<StoreOwner> RecordedStoreOwner() {
     }
     StoreOwner owner;
     const auto bytes = ReadWholeFile(path, 64u << 10);
-    if (!bytes || bytes->size() % sizeof(wchar_t) != 0) {
+    const auto whole = bytes ? Utf16Text(*bytes) : std::nullopt;
+    if (!whole) {
         return owner; // there, but not to be read: whose it is cannot be told
     }
-    std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
-    std::copy(bytes->begin(), bytes->end(), reinterpret_cast<char*>(text.data()));
+    const std::wstring& text = *whole;
     size_t start = 0;
     bool first = true;
     StoreOwner read;
@@ -96,8 +97,7 @@ void RecordStoreOwner(const StoreOwner& owner) {
         text += OneLine(owner.*field.member);
         text += L'\n';
     }
-    WriteFileReplacing(StoreOwnerFile(),
-                       std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+    WriteFileReplacing(StoreOwnerFile(), Utf16Bytes(text));
 }
 
 StoreOwner ThisRunsOwner() {
