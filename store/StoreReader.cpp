@@ -250,7 +250,7 @@ const StoreLink* TStoreReader::Find(const std::wstring& path) const {
 }
 
 std::wstring StartupLinkCommandLine(const Entry& entry, TShellLink& loader) {
-    if (entry.storeLinkPath.empty()) {
+    if (entry.storeLinkPath.empty() || IsOnlineOnlyFile(entry.storeLinkPath)) { // not downloaded for this
         return {};
     }
     StoreLink link;
