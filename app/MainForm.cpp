@@ -79,8 +79,8 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
                                     [this](const std::wstring& text) { SbSetText(m_statusBar, text); },
                                     [this] { CycleEnded(); }, [this](const std::wstring& text) { ShowException(text); },
                                     [this] { return m_list.TotalCount() == 0; },
-                                    [this] {
-                                        m_list.MakeList(m_session.EntriesSoFar());
+                                    [this](const std::vector<Entry>& entries) {
+                                        m_list.MakeList(entries);
                                         m_list.HoldToggles();
                                     }}),
       m_notices(desktop, m_scheduler, m_session, [this] { RestartAsAdministrator(); }) {}
@@ -246,6 +246,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kStartMessage:
         m_scheduler.Refresh(false);
+        return 0;
+    case kStartImportMessage:
+        m_scheduler.StartImportNews();
         return 0;
     case kNoticesMessage:
         m_notices.ShowHeldBack();

@@ -53,6 +53,30 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
+// Writes a store link in one step (a mirror: the next import makes it again, so it is not flushed). Where the
+// store held no link of that name, the new one is put in place without looking first at what it replaces (two
+// calls to the file system fewer, for each of the thousands a first start writes); should a file have come there
+// since the store was read, it is replaced as any other.
+void WriteMirror(const std::wstring& path, const std::string& bytes, bool newLink) {
+    if (newLink) {
+        try {
+            TReplacement file(path);
+            DWORD written = 0;
+            if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                written != bytes.size()) {
+                throw EWriteError(Operation::StreamWrite, path, ::GetLastError());
+            }
+            file.Commit(false, false);
+            return;
+        } catch (const EFCreateError& error) {
+            if (error.SystemError() != ERROR_ALREADY_EXISTS && error.SystemError() != ERROR_FILE_EXISTS) {
+                throw;
+            }
+        }
+    }
+    WriteFileReplacing(path, bytes, false);
+}
+
 std::wstring ShortcutTargetOf(const std::wstring& shortcutPath) {
     TShellLink link;
     return link.Load(shortcutPath) ? link.Path() : std::wstring();
@@ -294,7 +318,7 @@ void TImportJob::SaveIntents() {
 
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
-    if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
+    if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value, m_reader, &m_targets), existing)) {
         m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0, std::nullopt});
     }
 }
@@ -346,7 +370,7 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
         } else if (existing && (existing->stamp.attributes & kNotPlain) && !IsLink(existing->path)) {
             ::SetFileAttributesW(existing->path.c_str(), FILE_ATTRIBUTE_ARCHIVE); // the store's own link
         }
-        WriteFileReplacing(entry.storeLinkPath, bytes, false); // a mirror: the next import makes it again
+        WriteMirror(entry.storeLinkPath, bytes, existing == nullptr);
         if (const auto record = RecordOfWrittenLink(entry.code, bytes)) {
             StoreRecords().Set(entry.storeLinkPath, *record); // saved with the bases, at the end of the import
         }
