@@ -87,6 +87,8 @@ void TStartImport::Run(bool writeBack, bool readSystem, bool readStore) {
         m_failure = std::current_exception();
         m_door.Session().AbandonRefresh();
     }
+    // The link objects made here belong to this thread's apartment, which ends with it.
+    m_door.Session().ReleaseLinkObjects();
     if (SUCCEEDED(apartment)) {
         ::CoUninitialize();
     }

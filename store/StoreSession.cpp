@@ -331,4 +331,11 @@ std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std:
     return entries;
 }
 
+void TStoreSession::ReleaseLinkObjects() {
+    m_job.reset(); // it borrows the session's objects
+    m_maker.reset();
+    m_reader.reset();
+    m_store.ReleaseLinkObjects();
+}
+
 } // namespace bw
