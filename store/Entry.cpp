@@ -25,6 +25,8 @@ const wchar_t* ProblemText(EntryProblem problem) {
         return text::kLinkUnknown;
     case EntryProblem::StoreLinkRenamed:
         return text::kLinkRenamed;
+    case EntryProblem::OwnersPlaceNotReached:
+        return text::kOwnersPlaceNotReached;
     case EntryProblem::PolicySetsIt:
         return text::kPolicySetsIt;
     case EntryProblem::RunsOnce:

@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "store/Locations.h"
+#include "store/StoreData.h"
 
 #include <algorithm>
 #include <map>
@@ -36,7 +37,7 @@ void TMirror::Clear() {
 }
 
 std::wstring StoreBaseFile() {
-    return ProgramDir() + L"StoreBase.dat";
+    return StoreDataFile(kStoreBaseFile);
 }
 
 namespace {
