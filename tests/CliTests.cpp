@@ -749,6 +749,7 @@ TEST_F(CliTest, AStoreFolderLinkedToAFolderOfOtherFilesLeavesThemAsTheyAre) {
     ::CreateDirectoryW(other.c_str(), nullptr);
     WriteFileBytes(other + L"\\precious.txt", "precious");
     WriteShortcut(other + L"\\Looks.lnk", L"c:\\looks.exe", L"c:\\looks.exe");
+    WriteShortcut(other + L"\\Stray.lnk", L"c:\\stray.exe", L"c:\\stray.exe"); // no Run value of that name
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     ASSERT_EQ(Run(L"refresh").exitCode, 0u) << "a store that keeps its records";
     const std::wstring folder = m_programDir + L"Run\\User";
@@ -768,7 +769,7 @@ TEST_F(CliTest, AStoreFolderLinkedToAFolderOfOtherFilesLeavesThemAsTheyAre) {
     EXPECT_EQ(Find(entries, "Tool", "hkcu")->at("storeLink"), Utf8(other + L"\\Tool.lnk")) << "where the link leads";
     ASSERT_NE(Find(entries, "Looks", "hkcu"), nullptr);
     EXPECT_FALSE(Find(entries, "Looks", "hkcu")->at("problem").is_null()) << "a link the records do not name";
-    EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk", L"Tool.lnk"));
+    EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk", L"Stray.lnk", L"Tool.lnk"));
     EXPECT_EQ(ReadFileBytes(other + L"\\precious.txt"), "precious");
     EXPECT_EQ(ReadShortcut(other + L"\\Looks.lnk").path, L"c:\\looks.exe") << "not written over";
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
