@@ -9,6 +9,7 @@
 #include "resources/Texts.h"
 #include "store/ErrorText.h"
 #include "store/Locations.h"
+#include "store/StoreQueries.h"
 
 #include <windowsx.h>
 

@@ -1,7 +1,7 @@
 #include "app/LiveWatch.h"
 
 #include "store/Locations.h"
-#include "store/StartupApproved.h"
+#include "store/StoreQueries.h"
 
 #include <algorithm>
 

@@ -2,7 +2,6 @@
 
 #include "app/Desktop.h"
 #include "app/Scheduler.h"
-#include "store/Import.h"
 #include "store/StoreSession.h"
 
 #include <windows.h>

@@ -13,7 +13,7 @@
 #include <memory>
 
 #ifdef BOOTWARDEN_SOAK_POINTS
-#include "store/Import.h"
+#include "store/StoreDoor.h"
 
 #include <string>
 

@@ -6,15 +6,13 @@
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
 #include "resources/Texts.h"
-#include "store/EntryOperations.h"
 #include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/FileFacts.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
-#include "store/StoreReader.h"
+#include "store/StoreQueries.h"
 #include "store/StoreSession.h"
-#include "store/SystemReader.h"
 
 #include <algorithm>
 #include <functional>
@@ -193,28 +191,6 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     return request;
 }
 
-std::wstring Quoted(const std::wstring& path) {
-    return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
-}
-
-// What a Startup entry starts, as its store link (a copy of its shortcut) says: the target and its arguments.
-std::wstring ShortcutCommandLine(const Entry& entry, TShellLink& loader) {
-    if (entry.storeLinkPath.empty()) {
-        return {};
-    }
-    StoreLink link;
-    link.path = entry.storeLinkPath;
-    const auto bytes = ReadWholeFile(entry.storeLinkPath, kLinkFileLimit);
-    if (!bytes) {
-        return {};
-    }
-    link.bytes = *bytes;
-    if (!ParseStoreLink(loader, link) || link.linkTarget.empty()) {
-        return {};
-    }
-    return link.arguments.empty() ? Quoted(link.linkTarget) : Quoted(link.linkTarget) + L" " + link.arguments;
-}
-
 std::wstring LabelOf(int code) {
     std::wstring label = LocationLabel(code);
     const std::wstring lead = L" - ";
@@ -238,7 +214,7 @@ std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
             if (!loader) {
                 loader = std::make_unique<TShellLink>();
             }
-            item.commandLine = ShortcutCommandLine(entry, *loader);
+            item.commandLine = StartupLinkCommandLine(entry, *loader);
         }
         item.target = entry.target.size() >= 2 ? entry.target : std::wstring();
         item.problem = ProblemText(entry.problem);

@@ -1,7 +1,10 @@
 # The layers include one way only: app/ -> store/ -> platform/, and cli/ beside app/. Run as the test
 # LayersIncludeOneWay: nothing under platform/ includes anything of store/, app/, cli/ or resources/; nothing
 # under store/ includes anything of app/ or cli/; nothing under cli/ includes anything of app/; neither platform/
-# nor store/ includes the common controls' header. Fails naming each include that breaks this.
+# nor store/ includes the common controls' header. The front ends (app/, cli/ and every folder beside them) reach the
+# store through its door only: they include none of its inner workings (the operations, the import, the readers,
+# the mirror, the records and the codec of its links, the classifier, Windows' own switch), only the door, the
+# entries, the places and the questions of StoreQueries.h. Fails naming each include that breaks this.
 if(NOT SOURCE_DIR)
     message(FATAL_ERROR "CheckLayering.cmake needs -DSOURCE_DIR=<the source tree>")
 endif()
@@ -24,6 +27,10 @@ endfunction()
 check_layer(platform "[\"<](store|app|cli|resources)/|[\"<][Cc]ommctrl\\.h[\">]")
 check_layer(store "[\"<](app|cli)/|[\"<][Cc]ommctrl\\.h[\">]")
 check_layer(cli "[\"<]app/")
+set(storeInside "EntryOperations|Import|StoreReader|SystemReader|Mirror|LinkRecords|StoreLinkCodec|EntryChange|StartupApproved")
+foreach(frontEnd app cli watch)
+    check_layer(${frontEnd} "[\"<]store/(${storeInside})\\.h[\">]")
+endforeach()
 
 list(LENGTH failures count)
 if(count GREATER 0)

@@ -4,6 +4,7 @@
 #include "store/CommandLine.h"
 #include "store/Entry.h"
 #include "store/Import.h"
+#include "store/StoreQueries.h"
 
 #include <optional>
 #include <string>
@@ -38,14 +39,7 @@ void DisableEntry(const Entry& entry);
 // one, and only takes its name once the other has been switched on.
 void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStarting = false);
 
-// What a switched-off entry would replace if it were switched on: the command line (or the shortcut's target and
-// arguments) of a different entry of the same name that starts now, and the entry's own. Nothing when its place
-// is free or holds the same entry.
-struct StartingTwin {
-    std::wstring startsNow;
-    std::wstring switchedOff;
-};
-std::optional<StartingTwin> StartingTwinOf(const Entry& entry);
+// StartingTwinOf: see StoreQueries.h.
 
 // Switches on an enabled entry that Windows' own switch keeps from starting: its flag then says "may start";
 // nothing else changes. Raises ERegistryException when the flag cannot be written.
@@ -93,9 +87,7 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
 // base goes, so that the next import mirrors the system as it then is. True when the edit was written.
 bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror);
 
-// The entry name of a program added by the user: its file name cut before its first dot, unless the name
-// begins with that dot.
-std::wstring EntryNameForProgram(const std::wstring& programPath);
+// EntryNameForProgram: see StoreQueries.h.
 
 // Creates a shortcut to `programPath` in the Startup folder under the first free name (name.lnk, then
 // name(1).lnk, name(2).lnk ...), never over a file that is there. Returns the path it was saved to; a save that

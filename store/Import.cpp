@@ -7,6 +7,7 @@
 #include "store/CommandLine.h"
 #include "store/Locations.h"
 #include "store/StartupApproved.h"
+#include "store/StoreDoor.h"
 
 #include <algorithm>
 #include <utility>

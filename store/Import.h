@@ -23,14 +23,6 @@ namespace bw {
 
 class TShellLink;
 
-// The points of an import at which a test or the soak's copy of the program may stop it, as a kill would: once
-// the bases of the links it is about to write are saved, and after each store link written. Nothing by default.
-inline constexpr const wchar_t* kIntentsSaved = L"intents-saved";
-inline constexpr const wchar_t* kLinkWritten = L"link-written";
-namespace seam {
-extern TSeam<void(const wchar_t* point)> ImportPoint;
-} // namespace seam
-
 // An entry whose store link and whose system side both changed since the last import: neither is written
 // over the other until the user has chosen.
 struct BothChanged {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Registry.h"
+#include "store/StoreQueries.h"
 
 #include <windows.h>
 
@@ -9,20 +10,7 @@
 
 namespace bw {
 
-// Windows' own switch for start-up entries (the Startup pages of Task Manager and of Settings) leaves an entry
-// where it is and keeps a flag for it under HKCU's or HKLM's Explorer\StartupApproved key: in its subkey "Run"
-// for values of the Run key, "Run32" for the 32-bit view's, "StartupFolder" for the Startup folder's
-// shortcuts (by file name; HKLM's for the all-users folder). An entry without a flag starts. The policy and RunOnce
-// keys have no such switch.
-inline constexpr const wchar_t* kStartupApprovedPath =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\";
-
-// Where the flags of an enabled code's entries are kept.
-struct ApprovalPlace {
-    HKEY root;
-    const wchar_t* subkey; // below kStartupApprovedPath
-};
-std::optional<ApprovalPlace> ApprovalPlaceOf(int enabledCode);
+// Where Windows' own switch keeps its flags: see StoreQueries.h.
 
 // The name of an entry's flag: its value name, or its shortcut's file name.
 std::wstring ApprovalValueName(int enabledCode, const std::wstring& entryName);

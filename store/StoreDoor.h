@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Errors.h"
+#include "platform/Seam.h"
 #include "store/Entry.h"
 #include "store/EntryOperations.h"
 #include "store/Locations.h"
@@ -17,6 +18,14 @@
 #include <vector>
 
 namespace bw {
+
+// The points of an import at which a test or the soak's copy of the program may stop it, as a kill would: once
+// the bases of the links it is about to write are saved, and after each store link written. Nothing by default.
+inline constexpr const wchar_t* kIntentsSaved = L"intents-saved";
+inline constexpr const wchar_t* kLinkWritten = L"link-written";
+namespace seam {
+extern TSeam<void(const wchar_t* point)> ImportPoint;
+} // namespace seam
 
 class ProgressControl;
 

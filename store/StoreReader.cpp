@@ -5,6 +5,7 @@
 #include "resources/Texts.h"
 #include "store/CommandLine.h"
 #include "store/Locations.h"
+#include "store/StoreQueries.h"
 
 #include <algorithm>
 
@@ -232,6 +233,25 @@ bool TStoreReader::Read(const std::vector<int>& codes) {
 const StoreLink* TStoreReader::Find(const std::wstring& path) const {
     const auto at = m_known.find(FoldedName(path));
     return at == m_known.end() ? nullptr : at->second.get();
+}
+
+std::wstring StartupLinkCommandLine(const Entry& entry, TShellLink& loader) {
+    if (entry.storeLinkPath.empty()) {
+        return {};
+    }
+    StoreLink link;
+    link.path = entry.storeLinkPath;
+    const auto bytes = ReadWholeFile(entry.storeLinkPath, kLinkFileLimit);
+    if (!bytes) {
+        return {};
+    }
+    link.bytes = *bytes;
+    if (!ParseStoreLink(loader, link) || link.linkTarget.empty()) {
+        return {};
+    }
+    const std::wstring target =
+        link.linkTarget.find(L' ') == std::wstring::npos ? link.linkTarget : L"\"" + link.linkTarget + L"\"";
+    return link.arguments.empty() ? target : target + L" " + link.arguments;
 }
 
 } // namespace bw

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
+#include "store/StoreQueries.h"
 
 #include <map>
 #include <set>
@@ -79,7 +80,6 @@ private:
     std::map<std::wstring, ULONGLONG> m_clockSteps; // by folder: the step of its file system's clock
 };
 
-// The enabled codes whose locations are registry keys (the places listed read-only among them), in list order.
-std::vector<int> RunKeyCodes();
+// RunKeyCodes: see StoreQueries.h.
 
 } // namespace bw

@@ -741,6 +741,44 @@ TEST_F(CliTest, AStoreOfAnotherAccountIsListedUntilAdopted) {
     EXPECT_THAT(Run(L"adopt").out, HasSubstr("already"));
 }
 
+// A link in a store folder that the store's records do not name, or one the program wrote under another name, is
+// listed with its reason and never switched on, deleted or written over by bwcli: the refusal names the link.
+TEST_F(CliTest, AStoreLinkTheRecordsDoNotKnowIsListedAndLeftAsItIs) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe -a");
+    ASSERT_EQ(Run(L"disable Tool").exitCode, 0u);
+    ASSERT_TRUE(::MoveFileW(StorePath(kUserOff, L"Tool").c_str(), StorePath(kUserOff, L"Renamed").c_str()));
+    WriteShortcut(StorePath(kUserOff, L"Stranger"), L"c:\\stranger.exe", L"c:\\stranger.exe");
+    m_registry.SetRunValue(Location::User, L"Taken", L"c:\\taken.exe");
+    WriteShortcut(StorePath(kUser, L"Taken"), L"c:\\other.exe", L"c:\\other.exe");
+    const std::string taken = ReadFileBytes(StorePath(kUser, L"Taken"));
+
+    const CliResult list = Run(L"list --json");
+    ASSERT_EQ(list.exitCode, 0u) << list.err;
+    const Json entries = Json::parse(list.out).at("entries");
+    for (const char* name : {"Stranger", "Renamed"}) {
+        const Json* entry = Find(entries, name, "hkcu");
+        ASSERT_NE(entry, nullptr) << name;
+        EXPECT_FALSE(entry->at("problem").is_null()) << name;
+    }
+    for (const auto& [command, link] :
+         {std::pair<std::wstring, std::wstring>{L"enable Stranger", L"Stranger.lnk"},
+          {L"delete --state off Stranger", L"Stranger.lnk"},
+          {L"enable Renamed", L"Tool.lnk"}}) {
+        const CliResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 2u) << Utf8(command) << result.err;
+        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
+        EXPECT_THAT(result.ErrLines()[0], HasSubstr(Utf8(link))) << "the refusal names the link it is about";
+    }
+    const CliResult refresh = Run(L"refresh");
+    EXPECT_LE(refresh.exitCode, 4u) << refresh.err;
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Stranger"));
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Renamed"));
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_THAT(StoreNames(kUserOff), UnorderedElementsAre(L"Renamed.lnk", L"Stranger.lnk"));
+    EXPECT_EQ(ReadFileBytes(StorePath(kUser, L"Taken")), taken) << "never written over";
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Taken")->text, L"c:\\taken.exe");
+}
+
 // A store folder linked to a folder that holds files of others (an installer's junction to a folder already in
 // use): the store works there, and nothing that the store's records do not name is removed or written over, by a
 // refresh or by switching an entry off and on.

@@ -117,6 +117,7 @@ private:
     HWND MainWindowOf(DWORD processId);
     void ToggleRow(const Child& window, HWND list);
     void RunCli(bool whileWindow);
+    void RunCliOnAnothersStore();
     void RunWindow();
     void SecondWindow();
 
@@ -614,6 +615,77 @@ void TSoak::RunCli(bool whileWindow) {
     }
 }
 
+// Everything an observation holds, one line per instance, in a stable order: two of them are equal when nothing
+// in the system or the store changed.
+std::vector<std::wstring> Lines(const Observation& seen) {
+    std::vector<std::wstring> lines;
+    for (const Instance& instance : seen.instances) {
+        lines.push_back(std::to_wstring(static_cast<int>(instance.location)) + L"|" + instance.name + L"|" +
+                        std::to_wstring(static_cast<int>(instance.place)) + L"|" +
+                        (instance.content ? Describe(*instance.content) : L"(unreadable)") + L"|" + instance.path);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// A store that another account on another computer made is only listed: bwcli lists it, refuses every change
+// with 2 and writes nothing, until `bwcli adopt` takes it over again. The soak stands for that other account by
+// writing an owner's file that names it.
+void TSoak::RunCliOnAnothersStore() {
+    const std::wstring ownerPath = m_world.ProgramDir() + L"StoreOwner.dat";
+    const auto ownerBefore = bw::ReadWholeFile(ownerPath, 64u << 10);
+    if (!ownerBefore) {
+        return; // no owner yet: nothing has run on this store
+    }
+    Count("bwcli on another's store");
+    const std::wstring other = L"Bootwarden store owner 1\nsid=S-1-5-21-1111111111-2222222222-3333333333-1001\n"
+                               L"account=ELSEWHERE\\someone\nmachineGuid=00000000-1111-2222-3333-444444444444\n"
+                               L"machine=ELSEWHERE\n";
+    bw::WriteFileReplacing(ownerPath,
+                           std::string(reinterpret_cast<const char*>(other.data()), other.size() * sizeof(wchar_t)));
+    const auto before = Lines(m_world.Observe());
+    const ModelEntry* entry = AnyEntry(Chance(50));
+    std::vector<std::pair<std::wstring, DWORD>> commands{{L"list --json", 0}, {L"refresh", 2}};
+    if (entry != nullptr && entry->name.find(L'\0') == std::wstring::npos) {
+        const std::wstring named = L"--location " + std::wstring(LocationKey(entry->location)) + L" -- " +
+                                   Quoted(entry->name);
+        commands.push_back({L"disable " + named, 2});
+        commands.push_back({L"enable " + named, 2});
+        commands.push_back({L"delete --state " + std::wstring(Chance(50) ? L"on " : L"off ") + named, 2});
+    }
+    for (const auto& [arguments, expected] : commands) {
+        Child cli = Start(L"bwcli.exe", arguments);
+        DWORD code = 0;
+        if (!WaitFor(cli, 60000, &code)) {
+            Violation(L"bwcli " + arguments + L" on another's store did not end within a minute");
+            Kill(cli);
+            continue;
+        }
+        // A change that finds nothing to change may say so with 1 before it would be refused; never 0.
+        const bool refusedAsNeeded = expected == 0 ? code == 0 : (code == 2 || code == 1);
+        if (!refusedAsNeeded) {
+            Violation(L"bwcli " + arguments + L" on another's store ended with " + std::to_wstring(code));
+        }
+        Count("bwcli exit " + std::to_string(code) + " on another's store");
+        if (Lines(m_world.Observe()) != before) {
+            Violation(L"bwcli " + arguments + L" changed the system or the store of another account");
+        }
+    }
+    Child adopt = Start(L"bwcli.exe", L"adopt");
+    DWORD code = 0;
+    if (!WaitFor(adopt, 60000, &code) || code != 0) {
+        Violation(L"bwcli adopt did not take the store over (" + std::to_wstring(code) + L")");
+        Kill(adopt);
+        bw::WriteFileReplacing(ownerPath, *ownerBefore);
+        return;
+    }
+    if (bw::ReadWholeFile(ownerPath, 64u << 10) != ownerBefore) {
+        Violation(L"bwcli adopt recorded another owner than the one the store had");
+        bw::WriteFileReplacing(ownerPath, *ownerBefore);
+    }
+    // None of these ran an import: what a stopped run left may still be there.
+}
+
 void TSoak::SecondWindow() {
     Count("second window started");
     Child second = Start(L"Bootwarden.exe", L"");
@@ -820,8 +892,10 @@ int TSoak::Run() {
         const unsigned pick = Below(100);
         if (pick < 40) {
             RunWindow();
-        } else if (pick < 70) {
+        } else if (pick < 66) {
             RunCli(false);
+        } else if (pick < 70) {
+            RunCliOnAnothersStore();
         } else if (pick < 90) {
             OutsideChange(false);
         } else {
