@@ -357,10 +357,10 @@ void TMainForm::FormCreate() {
         ShowException(ErrorText(error));
         return;
     }
-    if (!m_door.LinkedFolders().empty()) {
+    if (!m_door.RefusedFolders().empty()) {
         std::wstring lines;
-        for (const std::wstring& folder : m_door.LinkedFolders()) {
-            lines += FormatMessageText(text::kStoreFolderLine, folder);
+        for (const RefusedFolder& folder : m_door.RefusedFolders()) {
+            lines += FormatMessageText(text::kStoreFolderLine, {folder.folder, folder.why});
         }
         ShowException(FormatMessageText(text::kStoreFoldersAreLinks, lines));
     }
@@ -376,7 +376,7 @@ void TMainForm::FormCreate() {
     } else if (m_door.ReadOnly()) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
     }
-    m_seen.Load(ProgramDir() + kSeenEntriesFile);
+    m_seen.Load(StoreDataFile(kSeenEntriesFile));
     m_scheduler.Start(m_window);
     // Not here: the window is shown first, and answers while a first start reads and copies many entries.
     ::PostMessageW(m_window, kStartMessage, 0, 0);

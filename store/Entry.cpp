@@ -27,6 +27,8 @@ const wchar_t* ProblemText(EntryProblem problem) {
         return text::kLinkRenamed;
     case EntryProblem::StoreLinkOnlineOnly:
         return text::kLinkOnlineOnly;
+    case EntryProblem::OwnersPlaceNotReached:
+        return text::kOwnersPlaceNotReached;
     case EntryProblem::PolicySetsIt:
         return text::kPolicySetsIt;
     case EntryProblem::RunsOnce:

@@ -103,6 +103,9 @@ TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMir
         }
     }
     for (const StartupFolderRead& folder : system.folders) {
+        if (folder.refused) {
+            m_kept.erase(folder.code); // the mirrors stay, as for a key the user may not read
+        }
         PlanStartupFolder(folder);
     }
     for (SystemEntry& entry : m_entries) {
@@ -435,7 +438,9 @@ void TImportJob::EmptyEnabledFolders() {
             RemoveLeftovers(StartupDirOf(code));
         }
     }
-    // The file of bases and the settings are replaced through temporary files beside the store folders.
+    // The file of bases and the settings are replaced through temporary files in the data folder (beside the store
+    // folders, for a store made before it was).
+    RemoveLeftovers(StoreDataFolder());
     RemoveLeftovers(ProgramDir());
 }
 

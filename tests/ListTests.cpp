@@ -393,7 +393,7 @@ TEST_F(ContextMenuTest, RightClickMenuKeyAndShiftF10OpenIt) {
 
 class SettingsTest : public ListTest {
 protected:
-    std::wstring SettingsFile() const { return m_programDir + L"Bootwarden.ini"; }
+    std::wstring SettingsFile() const { return m_programDir + L"Data\\Bootwarden.ini"; }
     RECT NormalBounds() const {
         WINDOWPLACEMENT placement{};
         placement.length = sizeof placement;

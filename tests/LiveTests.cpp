@@ -69,7 +69,7 @@ protected:
         ::ReleaseDC(list, dc);
         return result == CDRF_NEWFONT && font.lfWeight >= FW_BOLD;
     }
-    std::wstring SeenFile() const { return m_programDir + kSeenEntriesFile; }
+    std::wstring SeenFile() const { return m_programDir + kDataFolderName + L"\\" + kSeenEntriesFile; }
     void Reopen() {
         m_form.reset();
         Open();
