@@ -249,6 +249,10 @@ const StoreLink* TStoreReader::Find(const std::wstring& path) const {
     return at == m_known.end() ? nullptr : at->second.get();
 }
 
+void TStoreReader::ReleaseLinkObjects() {
+    m_loader.reset();
+}
+
 std::wstring StartupLinkCommandLine(const Entry& entry, TShellLink& loader) {
     if (entry.storeLinkPath.empty() || IsOnlineOnlyFile(entry.storeLinkPath)) { // not downloaded for this
         return {};

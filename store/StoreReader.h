@@ -54,7 +54,7 @@ public:
     TStoreReader& operator=(const TStoreReader&) = delete;
 
     // Lets go of the link object it reads with; the next read makes a new one on the thread that reads.
-    void ReleaseLinkObjects() { m_loader.reset(); }
+    void ReleaseLinkObjects();
 
     // Reads the folders of `codes`, in that order (within a folder, by name). True when anything differs from
     // the last read: a link added, removed, renamed or changed, or one not yet settled.
