@@ -265,6 +265,10 @@ bool TImportJob::Step(DWORD budgetMs) {
         UseLinks(*m_ownMaker, *m_ownReader);
     }
     if (!std::exchange(m_intended, true)) {
+        // First, before any link is written: an import stopped on its way (the window closed) has still cleaned up.
+        if (m_removeLeftovers) {
+            RemoveLeftoverFiles();
+        }
         SaveIntents();
     }
     const ULONGLONG start = ::GetTickCount64();
@@ -423,9 +427,9 @@ void TImportJob::EmptyEnabledFolders() {
             }
         }
     }
-    if (!m_removeLeftovers) {
-        return;
-    }
+}
+
+void TImportJob::RemoveLeftoverFiles() {
     // A link written for a switch or an import that was stopped leaves its temporary file in the folder it wrote,
     // enabled or not; only ours whose writer has ended go.
     for (int code : AllCodes()) {

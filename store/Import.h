@@ -99,6 +99,8 @@ private:
     bool WriteStoreLink(SystemEntry& entry, const std::string& bytes, const StoreLink* existing);
     void Fail(SystemEntry& entry, const StoreLink* existing);
     void EmptyEnabledFolders();
+    // Removes what stopped runs left: their temporary files, once their writers have ended.
+    void RemoveLeftoverFiles();
     void SaveIntents();
 
     const TStoreReader& m_store;
