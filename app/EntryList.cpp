@@ -29,6 +29,7 @@ constexpr int kMinimumDetail = 60; // the least that Publisher and Description k
 // A Publisher cell whose claim the signature does not confirm: dark red on a pale amber ground.
 constexpr COLORREF kUnconfirmedText = RGB(160, 0, 0);
 constexpr COLORREF kUnconfirmedGround = RGB(255, 236, 200);
+constexpr ULONGLONG kIconsSliceMs = 30;    // the icons read go into the list for about this long at a time
 constexpr LPARAM kKeyWasDown = 0x40000000; // of a key message: the key was down before it, the press repeats
 
 // Suspends the list's redrawing for its lifetime and resumes it on every exit.
@@ -248,26 +249,39 @@ int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
 }
 
 void TEntryList::ApplyIcons() {
-    std::set<std::wstring> arrived;
     for (TIconReader::Icon& read : m_iconReader->Take()) {
-        arrived.insert(read.key);
+        m_iconsArrived.insert(read.key);
         m_icons[read.key] = std::move(read.icon);
     }
-    if (arrived.empty()) {
+    if (m_iconsArrived.empty()) {
         return;
     }
-    // Only the images change; nothing of it is a toggle.
+    // Only the images change; nothing of it is a toggle. Adding an image costs its time: a thousand icons read at
+    // once go into the list in slices, so that the window answers in between.
     const HeldReady held(m_ready);
+    const ULONGLONG start = ::GetTickCount64();
+    std::set<std::wstring> shown;
     for (int row = 0; row < Count(); ++row) {
         const Row& model = m_rows[static_cast<size_t>(row)];
-        if (arrived.count(model.iconKey) == 0) {
+        if (m_iconsArrived.count(model.iconKey) == 0 ||
+            (shown.count(model.iconKey) == 0 && ::GetTickCount64() - start >= kIconsSliceMs)) {
             continue;
         }
+        shown.insert(model.iconKey);
         LVITEMW item{};
         item.mask = LVIF_IMAGE;
         item.iItem = row;
         item.iImage = ImageOf(model.iconKey, model.entry);
         ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    for (const std::wstring& key : shown) {
+        m_iconsArrived.erase(key);
+    }
+    if (shown.empty()) {
+        m_iconsArrived.clear(); // icons that no row shows any more wait for nothing
+    }
+    if (!m_iconsArrived.empty()) {
+        ::PostMessageW(m_list, WM_ICONSREAD, 0, 0); // the next slice
     }
 }
 

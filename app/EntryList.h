@@ -69,7 +69,7 @@ public:
     // True while some rows wait for their programs' facts.
     bool FactsPending() const { return m_factsPending; }
     // True while some rows show the default icon in place of their own, which is being read.
-    bool IconsPending() const { return m_iconReader && m_iconReader->Pending(); }
+    bool IconsPending() const { return (m_iconReader && m_iconReader->Pending()) || !m_iconsArrived.empty(); }
 
     // Hides the rows of Windows' own entries (IsWindowsOwn), or shows them again.
     void SetHideWindows(bool hide);
@@ -179,6 +179,7 @@ private:
     std::unique_ptr<TIconReader> m_iconReader;
     std::map<std::wstring, UniqueHicon> m_icons; // by icon key: the icons read (none: the file gives none)
     std::map<std::wstring, int> m_imageOf;       // by icon key: the image that shows it
+    std::set<std::wstring> m_iconsArrived;       // icons read whose rows do not show them yet
     // What a column needs beside its widest text (check box, icon, margins), as the list itself sizes it; taken
     // once per font, so that sizing the columns never measures every row again.
     int m_nameExtra = -1;

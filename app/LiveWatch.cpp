@@ -33,6 +33,10 @@ std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() const {
             (root == HKEY_LOCAL_MACHINE ? L"key|HKLM|" : L"key|HKCU|") + std::to_wstring(view) + L"|" + path;
         places.push_back({id, false, TChangeWatch::Key(root, path, view)});
     };
+    const auto addFolder = [&](const std::wstring& id, bool isStore, const std::wstring& folder) {
+        // The store folders are written by us: a sync engine's attributes after each of our writes are no news.
+        places.push_back({id, isStore, TChangeWatch::Folder(folder, !isStore)});
+    };
     for (int code : ListedCodes()) {
         if (!IsEnabledCode(code)) {
             continue;
@@ -44,14 +48,23 @@ std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() const {
             addKey(place->root, std::wstring(kStartupApprovedPath) + place->subkey, 0);
         }
         if (IsFolderCode(code) && IsStartupDirKnownOf(code)) {
-            places.push_back({L"folder|" + StartupDirOf(code), false, TChangeWatch::Folder(StartupDirOf(code))});
+            addFolder(L"folder|" + StartupDirOf(code), false, StartupDirOf(code));
         }
     }
-    addKey(HKEY_CURRENT_USER, kShellFoldersKeyPath, 0);
-    addKey(HKEY_LOCAL_MACHINE, kShellFoldersKeyPath, 0); // where the all-users folder is named
+    // Where the Startup folders are named: "User Shell Folders", which the shell reads. The "Shell Folders" copy is
+    // watched only where the program took a folder from it: the shell writes that copy when the program asks it
+    // for the known folder, and a watch on it would then start a cycle after every cycle.
+    addKey(HKEY_CURRENT_USER, kUserShellFoldersKeyPath, 0);
+    addKey(HKEY_LOCAL_MACHINE, kUserShellFoldersKeyPath, 0); // where the all-users folder is named
+    if (StartupDirFromShellFolders(false)) {
+        addKey(HKEY_CURRENT_USER, kShellFoldersKeyPath, 0);
+    }
+    if (StartupDirFromShellFolders(true)) {
+        addKey(HKEY_LOCAL_MACHINE, kShellFoldersKeyPath, 0);
+    }
     for (int code : AllCodes()) {
         const std::wstring folder = StoreFolderPath(code);
-        places.push_back({L"store|" + folder, true, TChangeWatch::Folder(folder)});
+        addFolder(L"store|" + folder, true, folder);
     }
     return places;
 }
@@ -129,8 +142,8 @@ void TLiveWatch::CycleEnds(bool settled) {
 }
 
 bool TLiveWatch::TakeChanges() {
-    const std::vector<size_t> slots = m_waiter->TakeSignalled();
     bool any = false;
+    const std::vector<size_t> slots = m_waiter->TakeSignalled();
     std::vector<TChangeWatch> retired;
     for (size_t slot : slots) {
         // A handle that is no longer signalled was armed anew since (a refresh saw its change first).
@@ -184,6 +197,21 @@ TLiveWatch::Scope TLiveWatch::MustRead(bool byUser) {
     // system without its changes: a registry notification is signalled by the write itself.)
     scope.store = scope.store || scope.system;
     return scope;
+}
+
+void TLiveWatch::RearmAll() {
+    (void)TakeChanges(); // what was signalled counts as before
+    std::vector<TChangeWatch> retired;
+    for (Place& place : m_places) {
+        TChangeWatch fresh = place.watch.Unarmed();
+        // A place watched only now, or whose stamp moved though its watch said nothing, is read.
+        if (fresh.Arm() && (!place.watch.Armed() || fresh.Stamp() != place.watch.Stamp())) {
+            Note(place);
+        }
+        retired.push_back(std::move(place.watch));
+        place.watch = std::move(fresh);
+    }
+    WaitForAll(); // the watches replaced are closed once the waiter has the new handles
 }
 
 std::vector<std::wstring> TLiveWatch::Unwatched() const {

@@ -12,15 +12,18 @@
 namespace bw {
 
 // Keeps the window's list current by itself. Every place whose entries the list shows is watched: the Run keys
-// (both views of HKLM's, HKCU's), Windows' own start-up switches (StartupApproved), the "Shell Folders" key
-// that names the Startup folder, the Startup folder and the store folders. When one changes, the window runs
+// (both views of HKLM's, HKCU's), Windows' own start-up switches (StartupApproved), the "User Shell Folders" keys
+// that name the Startup folders, the Startup folders and the store folders. When one changes, the window runs
 // its refresh cycle once the burst of changes it belongs to has passed (TimerFired).
 //
-// Between changes nothing is read and no timer runs. A refresh asked for by the user or by the window's
-// activation reads only when it may find something: a place changed since the last cycle that ran to its end,
-// that cycle did not end, or a place cannot be watched (missing, or on a file system without notifications),
-// which is then read at every such refresh, as before there were notifications. Each cycle tries to watch again
-// every place that is not watched, so a folder or key made (again) since is watched from then on.
+// Between changes nothing is read and no timer runs. The window's activation re-arms every watch (RearmAll) and
+// reads only when it may find something: a place changed since the last cycle that ran to its end, that cycle
+// did not end, a place's own stamp moved since it was last armed (a watch that died without a word: its key
+// deleted and made again), or a place cannot be watched (missing, or on a file system without notifications),
+// which is then read at every such refresh. F5 and the Refresh button re-arm every watch as well, and read
+// everything by its stamps, whatever the watches said. Each cycle tries to watch again every place that is not
+// watched, so a folder or key made (again) since is watched from then on.
+
 class TLiveWatch {
 public:
     // What a refresh reads: the system's places (the registry, the Startup folder) and the store's folders.
@@ -53,6 +56,9 @@ public:
     // (`byUser`, activation included), the kind of every place that cannot be watched. A change whose
     // notification is still on its way counts.
     Scope MustRead(bool byUser);
+    // Arms every place anew, each with a fresh watch (a watch can die without a signal), and takes every place whose
+    // own stamp moved since its last arm as changed.
+    void RearmAll();
     // The places that cannot be watched now, by name.
     std::vector<std::wstring> Unwatched() const;
 

@@ -79,8 +79,8 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
                                     [this](const std::wstring& text) { SbSetText(m_statusBar, text); },
                                     [this] { CycleEnded(); }, [this](const std::wstring& text) { ShowException(text); },
                                     [this] { return m_list.TotalCount() == 0; },
-                                    [this] {
-                                        m_list.MakeList(m_session.EntriesSoFar());
+                                    [this](const std::vector<Entry>& entries) {
+                                        m_list.MakeList(entries);
                                         m_list.HoldToggles();
                                     }}),
       m_notices(desktop, m_scheduler, m_session, [this] { RestartAsAdministrator(); }) {}
@@ -247,6 +247,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kStartMessage:
         m_scheduler.Refresh(false);
         return 0;
+    case kStartImportMessage:
+        m_scheduler.StartImportNews();
+        return 0;
     case kNoticesMessage:
         m_notices.ShowHeldBack();
         return 0;
@@ -354,10 +357,10 @@ void TMainForm::FormCreate() {
         ShowException(ErrorText(error));
         return;
     }
-    if (!m_door.LinkedFolders().empty()) {
+    if (!m_door.RefusedFolders().empty()) {
         std::wstring lines;
-        for (const std::wstring& folder : m_door.LinkedFolders()) {
-            lines += FormatMessageText(text::kStoreFolderLine, folder);
+        for (const RefusedFolder& folder : m_door.RefusedFolders()) {
+            lines += FormatMessageText(text::kStoreFolderLine, {folder.folder, folder.why});
         }
         ShowException(FormatMessageText(text::kStoreFoldersAreLinks, lines));
     }
@@ -373,7 +376,7 @@ void TMainForm::FormCreate() {
     } else if (m_door.ReadOnly()) {
         ShowException(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
     }
-    m_seen.Load(ProgramDir() + kSeenEntriesFile);
+    m_seen.Load(StoreDataFile(kSeenEntriesFile));
     m_scheduler.Start(m_window);
     // Not here: the window is shown first, and answers while a first start reads and copies many entries.
     ::PostMessageW(m_window, kStartMessage, 0, 0);
@@ -454,11 +457,11 @@ void TMainForm::ListSelectItem(int row, bool selected) {
     m_toolBar.Enable(DeleteButton, selected);
 }
 
-void TMainForm::RefreshAll() {
+void TMainForm::RefreshAll(bool everyPlace) {
     // A program updated in place changes no place the list reads: its stamp is looked at again, off the window's
     // thread, and only a program whose stamp moved is read and verified again.
     m_list.LookAgain();
-    m_scheduler.RefreshAll();
+    m_scheduler.RefreshAll(everyPlace);
 }
 
 void TMainForm::ListKeyUp(WPARAM key) {
@@ -471,7 +474,7 @@ void TMainForm::ListKeyUp(WPARAM key) {
         DeleteButtonClick();
         break;
     case VK_F5:
-        RefreshAll();
+        RefreshAll(true);
         break;
     case VK_F1:
         HelpButtonClick();

@@ -63,10 +63,12 @@ public:
     bool Importing() const { return m_scheduler.Importing(); }
 
     // The commands, as the events call them.
-    void RefreshAll();
+    // `everyPlace` (F5, the Refresh button): every place is read by its stamps, whatever the watches said; else
+    // (activation) only what may have changed. Either way every watch is armed anew.
+    void RefreshAll(bool everyPlace = false);
     void ListKeyUp(WPARAM key);
     void PropButtonClick();
-    void RefreshButtonClick() { RefreshAll(); }
+    void RefreshButtonClick() { RefreshAll(true); }
     // Adds a shortcut to a program the user chooses to the Startup folder of the enabled folder code `code`.
     void AddButtonClick(int code = kStartUpCode);
     void ShowAddMenu();

@@ -5,6 +5,8 @@
 #include "store/ErrorText.h"
 #include "store/Locations.h"
 
+#include <algorithm>
+
 namespace bw {
 
 namespace {
@@ -13,6 +15,12 @@ namespace {
 // not posted messages: those would come before the user's input every time.)
 constexpr DWORD kFirstImportPart = 200; // milliseconds; most refreshes end within it
 constexpr DWORD kImportPart = 60;
+
+// The first start's rows go into the list in slices that take about this long each, the first of them a screenful;
+// the list paints between them, and the window answers.
+constexpr ULONGLONG kRowsSliceMs = 40;
+constexpr size_t kFirstRows = 50;
+constexpr size_t kLeastSlice = 100;
 
 // While another process (bwcli) works on the store, a refresh waits this long for it, and otherwise runs again
 // from a timer after a while, a bounded number of times; then the window says so and waits for the user.
@@ -62,8 +70,11 @@ std::wstring NotSharedText(ENotShared::Reason reason, const std::wstring& name) 
 }
 
 void TScheduler::Stop() {
+    if (m_startImport) {
+        AbandonImport(); // its thread stops where it stands and ends its unit of work
+    }
     if (m_window != nullptr && ::IsWindow(m_window)) {
-        for (UINT_PTR timer : {kImportTimer, kBusyTimer}) {
+        for (UINT_PTR timer : {kImportTimer, kBusyTimer, kRowsTimer}) {
             ::KillTimer(m_window, timer);
         }
     }
@@ -104,14 +115,28 @@ void TScheduler::CommandEnded() {
     }
 }
 
-void TScheduler::RefreshAll() {
-    if (InCommand() || m_closeWanted) {
-        m_refreshWanted = true; // once the command has ended
+void TScheduler::RefreshAll(bool everyPlace) {
+    everyPlace = everyPlace || std::exchange(m_everyPlaceWanted, false);
+    if (m_importing) {
+        m_refreshAfterImport = true; // one more once the import under way has ended
+        m_everyPlaceWanted = everyPlace;
         return;
     }
+    if (InCommand() || m_closeWanted) {
+        m_refreshWanted = true; // once the command has ended
+        m_everyPlaceWanted = everyPlace;
+        return;
+    }
+    // A watch can die without a word (a key deleted and made again, a share that reconnected): every one is armed
+    // anew, and a place whose stamp moved meanwhile counts as changed.
+    if (m_live) {
+        m_live->RearmAll();
+    }
     // Where every place is watched and none changed since a cycle that ran to its end, there is nothing to read.
-    // (A refresh that left something to try again, or an entry settled since, reads everything.)
-    const TLiveWatch::Scope scope = m_live && m_session.Settled() ? m_live->MustRead(true) : TLiveWatch::Scope{};
+    // (A refresh that left something to try again, or an entry settled since, reads everything; so does the one the
+    // user asks for with F5 or the button, which reads each place by its stamps, notification or not.)
+    const TLiveWatch::Scope scope =
+        m_live && m_session.Settled() && !everyPlace ? m_live->MustRead(true) : TLiveWatch::Scope{};
     if (scope.Any()) {
         Refresh(true, false, scope);
     }
@@ -119,6 +144,10 @@ void TScheduler::RefreshAll() {
 
 void TScheduler::RefreshChanged() {
     if (!m_live) {
+        return;
+    }
+    if (m_importing) {
+        m_refreshAfterImport = true;
         return;
     }
     if (InCommand() || m_closeWanted) {
@@ -136,8 +165,14 @@ void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope sco
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;
     }
+    // The first start: the window answers while its thread reads and copies the entries, however many there are.
+    if (m_window != nullptr && !m_started && !HoldsLock()) {
+        ImportOnThread(writeBack, afterToggle, scope);
+        return;
+    }
     std::unique_ptr<THeld> lock = TryLock(kRefreshLockWait);
     if (!lock) {
+        m_everyPlaceWanted = m_everyPlaceWanted || (scope.system && scope.store); // the retry reads as much
         BusyRetry();
         if (afterToggle) {
             m_hooks.showBoxes(); // the box clicked shows its entry's state again
@@ -176,7 +211,7 @@ void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope sco
     if (firstStart) {
         // The rows are there at once, as the system has the entries; the boxes wait for the import's end, as every
         // command does.
-        m_hooks.showSoFar();
+        m_hooks.showSoFar(m_session.EntriesSoFar());
     }
     m_hooks.status(FormatMessageText(
         text::kImportProgress, {std::to_wstring(m_session.ImportDone()), std::to_wstring(m_session.ImportTotal())}));
@@ -242,14 +277,117 @@ void TScheduler::ContinueImport() {
     }
 }
 
+void TScheduler::ImportOnThread(bool writeBack, bool afterToggle, TLiveWatch::Scope scope) {
+    m_importing = true;
+    ++m_holds; // the store is held, by the import's thread: nothing is asked or shown meanwhile
+    m_startAfterToggle = afterToggle;
+    if (m_live) {
+        m_live->CycleStarts(scope);
+    }
+    m_startImport = std::make_unique<TStartImport>(m_door, m_window, writeBack, scope.system, scope.store);
+}
+
+void TScheduler::StartImportNews() {
+    if (!m_startImport) {
+        return; // news of an import already ended or dropped
+    }
+    if (auto rows = m_startImport->TakeRowsSoFar()) {
+        m_rowsSoFar = std::move(*rows);
+        m_rowsShown = 0;
+        m_rowsSlice = kFirstRows;
+        ShowMoreRows();
+    } else if (!m_rowsSoFar.empty()) {
+        ShowMoreRows(); // the thread's news come often, the timer only when nothing else waits
+    }
+    if (!m_startImport->Ended()) {
+        if (m_startImport->Total() > 0) {
+            m_hooks.status(FormatMessageText(text::kImportProgress, {std::to_wstring(m_startImport->Done()),
+                                                                     std::to_wstring(m_startImport->Total())}));
+        }
+        return;
+    }
+    ImportEnded();
+}
+
+void TScheduler::ShowMoreRows() {
+    if (m_rowsSoFar.empty() || !m_importing) {
+        ::KillTimer(m_window, kRowsTimer);
+        return;
+    }
+    // Each slice puts the next rows in among those shown (the list keeps its own order); a screenful comes first.
+    const ULONGLONG start = ::GetTickCount64();
+    m_rowsShown = std::min(m_rowsSoFar.size(), m_rowsShown + m_rowsSlice);
+    m_hooks.showSoFar(
+        std::vector<Entry>(m_rowsSoFar.begin(), m_rowsSoFar.begin() + static_cast<std::ptrdiff_t>(m_rowsShown)));
+    if (m_rowsShown >= m_rowsSoFar.size()) {
+        ::KillTimer(m_window, kRowsTimer);
+        m_rowsSoFar.clear();
+        return;
+    }
+    // The next slice as large as fits in its time, growing at most twofold (a slice also costs what is shown).
+    const ULONGLONG took = std::max<ULONGLONG>(1, ::GetTickCount64() - start);
+    m_rowsSlice =
+        std::clamp<size_t>(static_cast<size_t>(m_rowsSlice * kRowsSliceMs / took), kLeastSlice, 2 * m_rowsSlice);
+    // A timer, so that input and painting come first.
+    ::SetTimer(m_window, kRowsTimer, 1, nullptr);
+}
+
+void TScheduler::ImportEnded() {
+    ::KillTimer(m_window, kRowsTimer);
+    const std::unique_ptr<TStartImport> import = std::move(m_startImport);
+    m_importing = false;
+    m_rowsSoFar.clear();
+    // Its unit of work has ended on its thread: the lock is free.
+    if (--m_holds == 0) {
+        LockReleased();
+    }
+    if (!import->Locked()) {
+        if (m_live) {
+            m_live->CycleEnds(false);
+        }
+        BusyRetry();
+        if (m_startAfterToggle) {
+            m_hooks.showBoxes();
+        }
+        return;
+    }
+    m_started = true;
+    m_busyRetries = 0;
+    if (m_live) {
+        m_live->CycleEnds(m_session.Settled());
+    }
+    m_hooks.status(L"");
+    if (import->Failure()) {
+        std::rethrow_exception(import->Failure());
+    }
+    if (import->Changed()) {
+        m_hooks.show(true); // commands waited meanwhile, but a box may have been clicked
+        m_hooks.cycleEnded();
+    } else if (m_startAfterToggle) {
+        m_hooks.showBoxes();
+    }
+    if (std::exchange(m_refreshAfterImport, false)) {
+        ::PostMessageW(m_window, kActivateMessage, 0, 0);
+    }
+}
+
 void TScheduler::AbandonImport() {
     if (!m_importing) {
         return;
     }
     if (m_window != nullptr) {
         ::KillTimer(m_window, kImportTimer);
+        ::KillTimer(m_window, kRowsTimer);
     }
     m_importing = false;
+    if (m_startImport) {
+        m_startImport.reset(); // stops it where it stands; it ends its unit of work on its own thread
+        m_rowsSoFar.clear();
+        if (--m_holds == 0) {
+            LockReleased();
+        }
+        return;
+    }
     m_importLock.reset();
     m_session.AbandonRefresh();
 }
@@ -262,6 +400,9 @@ bool TScheduler::TimerFired(UINT_PTR id) {
     switch (id) {
     case kImportTimer:
         ContinueImport();
+        return true;
+    case kRowsTimer:
+        ShowMoreRows();
         return true;
     case kBusyTimer:
         ::KillTimer(m_window, kBusyTimer);

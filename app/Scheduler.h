@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LiveWatch.h"
+#include "app/StartImport.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreSession.h"
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace bw {
 
@@ -31,8 +33,9 @@ public:
         std::function<void()> cycleEnded;                // a cycle that showed entries ended; the lock is free
         std::function<void(const std::wstring&)> notice; // a message for the user; shown once the lock is free
         std::function<bool()> listEmpty;                 // no row is listed yet (the first start)
-        std::function<void()> showSoFar;                 // the entries as the system has them, while their store
-                                                         // links are written
+        // The entries as the system has them, while their store links are written (the first start): called
+        // with more of them each time, the first rows at once.
+        std::function<void(const std::vector<Entry>&)> showSoFar;
     };
 
     TScheduler(TStoreDoor& door, ProgressControl& progress, Hooks hooks);
@@ -85,8 +88,9 @@ public:
     bool Closing() const { return m_closeWanted; }
     void CloseDone() { m_closeWanted = false; }
 
-    // A refresh the user asked for (F5, the button, activation): reads what may have changed.
-    void RefreshAll();
+    // A refresh the user asked for: every watch is armed anew. `everyPlace` (F5, the button): every place is read
+    // by its stamps, whatever the watches said; else (activation) what may have changed.
+    void RefreshAll(bool everyPlace = false);
     // The refresh after a watched place changed.
     void RefreshChanged();
     // The refresh of a command, with the lock held or not: runs now, inside the command.
@@ -101,10 +105,17 @@ public:
 
     // WM_TIMER and the watch's message; true when the timer was one of the scheduler's.
     bool TimerFired(UINT_PTR id);
+    // kStartImportMessage: the first start's import on its thread has news.
+    void StartImportNews();
     void WatchChanged();
     bool Watching() const { return m_live != nullptr; }
 
 private:
+    // The refresh of a list that shows nothing yet, as one unit of work on a thread of its own (TStartImport).
+    void ImportOnThread(bool writeBack, bool afterToggle, TLiveWatch::Scope scope);
+    void ImportEnded();
+    // The next slice of the rows so far into the list.
+    void ShowMoreRows();
     void ContinueImport();
     void EndCycle(bool shown, bool afterToggle);
     void LockReleased();
@@ -121,10 +132,17 @@ private:
     int m_commands = 0;
     bool m_closeWanted = false;
     bool m_refreshWanted = false;
+    bool m_everyPlaceWanted = false; // the refresh waiting reads every place
     bool m_importing = false;
     bool m_refreshAfterImport = false;
+    bool m_started = false;              // the first start's refresh has run
     std::unique_ptr<THeld> m_importLock; // held from the start of a long import to its end
-    int m_busyRetries = 0;               // retries of a refresh since the store was last free
+    std::unique_ptr<TStartImport> m_startImport;
+    bool m_startAfterToggle = false;
+    std::vector<Entry> m_rowsSoFar; // the first start's rows, shown a slice at a time
+    size_t m_rowsShown = 0;
+    size_t m_rowsSlice = 0;
+    int m_busyRetries = 0; // retries of a refresh since the store was last free
 };
 
 // What the window says when the store's named objects are not to be shared: the entries are only listed.

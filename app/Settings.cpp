@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "store/Locations.h"
+#include "store/StoreData.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,7 +12,6 @@ namespace bw {
 
 namespace {
 
-constexpr const wchar_t* kSettingsFile = L"Bootwarden.ini";
 constexpr size_t kLargestFile = 64 * 1024;
 constexpr long kLargestCoordinate = 100000;
 constexpr long kLargestColumn = 4000;
@@ -63,7 +63,7 @@ std::string Joined(const std::vector<long>& numbers) {
 } // namespace
 
 std::wstring SettingsPath() {
-    return ProgramDir() + kSettingsFile;
+    return StoreDataFile(kSettingsFile);
 }
 
 WindowSettings ParseSettings(const std::string& text) {

@@ -265,8 +265,8 @@ public:
         : m_streams(streams), m_door(door), m_work(work) {}
 
     int Run(const Request& request) {
-        for (const std::wstring& folder : m_door.LinkedFolders()) {
-            m_streams.Warning(FormatMessageText(text::kCliStoreFolderIsLink, folder));
+        for (const RefusedFolder& folder : m_door.RefusedFolders()) {
+            m_streams.Warning(FormatMessageText(text::kCliStoreFolderIsLink, {folder.folder, folder.why}));
         }
         // A store of another account or computer is listed; everything else waits until it is taken over.
         if (const auto& owner = m_door.OtherOwner()) {
@@ -282,9 +282,9 @@ public:
         if (request.command == L"adopt") {
             return Adopt();
         }
-        if (!m_door.UnreachableOwner().empty() && !OnlyReads(request.command)) {
-            m_streams.Error(FormatMessageText(text::kCliOwnersPlacesUnreachable, m_door.UnreachableOwner()));
-            return kRefused;
+        if (!m_door.UnreachableOwner().empty()) {
+            // HKLM's entries and those of all users stay changeable; each of the owner's is refused with the reason.
+            m_streams.Warning(FormatMessageText(text::kCliOwnersPlacesUnreachable, m_door.UnreachableOwner()));
         }
         // A store that cannot be written is listed; every command that would change something is refused.
         if (m_door.ReadOnly() && !OnlyReads(request.command)) {

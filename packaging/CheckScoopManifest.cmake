@@ -1,6 +1,6 @@
 # CTest: the Scoop manifest describes the zip that the package command makes: its hash is the zip's, its version
 # the project's, bwcli.exe and Bootwarden.exe are in the folder it extracts, and an update keeps every store
-# folder (each is persisted, or lies in a persisted folder). Makes the zip afresh in WORK_DIR, as the package
+# folder and the data folder (each is persisted, or lies in a persisted folder), each persisted as a folder. Makes the zip afresh in WORK_DIR, as the package
 # check does, and the manifest beside it. Arguments: -DCPACK, -DCPACK_CONFIG, -DCONFIG, -DWORK_DIR, -DPACKAGE,
 # -DVERSION, -DURL_TEMPLATE, -DPERSIST, -DSTORE_FOLDERS (every folder the program may keep entries in).
 cmake_minimum_required(VERSION 3.19) # string(JSON)
@@ -72,6 +72,14 @@ if(persistCount GREATER 0)
         list(APPEND persisted "${folder}")
     endforeach()
 endif()
+foreach(root IN LISTS persisted)
+    # Scoop keeps a folder as a junction, and a file as a hard link, which a replace through a temporary file
+    # breaks: the next update would bring back the file as it was when it was first persisted.
+    string(FIND "${listing}" "${extractDir}/${root}/\n" at)
+    if(at EQUAL -1)
+        fail("${root} is persisted but is no folder of the zip: Scoop would keep it as a hard link")
+    endif()
+endforeach()
 foreach(folder IN LISTS STORE_FOLDERS)
     set(kept FALSE)
     foreach(root IN LISTS persisted)

@@ -19,11 +19,11 @@ endforeach()
 # on a 64-bit system.
 list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/(Local|User|StartUp|Local32|Common)/[^/]+\\.[lL][nN][kK]$")
 list(FILTER actual EXCLUDE REGEX "^(Run|NoRun)/Local32/$")
-# The window's settings, which the program run from there writes when it closes.
-list(FILTER actual EXCLUDE REGEX "^Bootwarden\\.ini$")
-list(REMOVE_ITEM actual StoreBase.dat) # the store's record of what its mirrors held
-list(REMOVE_ITEM actual StoreOwner.dat) # whose the store is: the account and the computer
-list(REMOVE_ITEM actual SeenEntries.dat) # the window's record of the entries the user has seen
-list(REMOVE_ITEM actual History.dat) # the history of the changes seen and made
+# The store's own files, which the program run from there writes: what its mirrors held, what each link stands
+# for, whose the store is, the entries the user has seen, the history of the changes seen and made, and the window's
+# settings. In the data folder, or beside the store folders where an older program wrote them and none has run since
+# to move them.
+list(FILTER actual EXCLUDE REGEX
+     "^(Data/)?(StoreBase\.dat|StoreRecords\.dat|StoreOwner\.dat|SeenEntries\.dat|History\.dat|Bootwarden\.ini)$")
 
 compare_contents("The stage folder ${STAGE_DIR}" "${expected}" "${actual}")

@@ -8,11 +8,8 @@
 namespace bw {
 
 namespace seam {
-TSeam<HANDLE(const std::wstring&)> WatchFolder([](const std::wstring& folder) {
-    return ::FindFirstChangeNotificationW(folder.c_str(), FALSE,
-                                          FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
-                                              FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
-                                              FILE_NOTIFY_CHANGE_LAST_WRITE);
+TSeam<HANDLE(const std::wstring&, DWORD)> WatchFolder([](const std::wstring& folder, DWORD filter) {
+    return ::FindFirstChangeNotificationW(folder.c_str(), FALSE, filter);
 });
 TSeam<LONG(HKEY, HANDLE)> WatchKey([](HKEY key, HANDLE event) {
     // Registered on the window's thread, which lives as long as the watch: a registration ends with the thread
@@ -21,8 +18,9 @@ TSeam<LONG(HKEY, HANDLE)> WatchKey([](HKEY key, HANDLE event) {
 });
 } // namespace seam
 
-TChangeWatch TChangeWatch::Folder(std::wstring folder) {
+TChangeWatch TChangeWatch::Folder(std::wstring folder, bool attributes) {
     TChangeWatch watch;
+    watch.m_attributes = attributes;
     watch.m_name = folder;
     watch.m_path = std::move(folder);
     return watch;
@@ -42,6 +40,8 @@ TChangeWatch TChangeWatch::Key(HKEY root, std::wstring path, REGSAM view) {
 TChangeWatch TChangeWatch::Unarmed() const {
     TChangeWatch watch;
     watch.m_isKey = m_isKey;
+    watch.m_attributes = m_attributes;
+    watch.m_stamp = m_stamp; // what the place was when last armed: a fresh arm tells whether it moved since
     watch.m_name = m_name;
     watch.m_path = m_path;
     watch.m_root = m_root;
@@ -58,8 +58,37 @@ bool TChangeWatch::Continue() {
         return false;
     }
     const DWORD attributes = ::GetFileAttributesW(m_path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           ::FindNextChangeNotification(m_folder.Get());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        !::FindNextChangeNotification(m_folder.Get())) {
+        return false;
+    }
+    TakeStamp(m_path);
+    return true;
+}
+
+void TChangeWatch::TakeStamp(const std::wstring& watched) {
+    // Taken after the watch is armed: a change between the two is signalled as well as stamped.
+    m_stamp.clear();
+    const auto add = [this](const FILETIME& time) {
+        m_stamp += std::to_wstring((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) + L"|";
+    };
+    m_stamp = watched + L"|";
+    if (m_isKey) {
+        FILETIME written{};
+        if (m_key && ::RegQueryInfoKeyW(m_key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS) {
+            add(written);
+            return;
+        }
+    } else {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(watched.c_str(), GetFileExInfoStandard, &data)) {
+            add(data.ftCreationTime);
+            add(data.ftLastWriteTime);
+            return;
+        }
+    }
+    m_stamp.clear();
 }
 
 void TChangeWatch::Disarm() {
@@ -105,10 +134,12 @@ bool TChangeWatch::Arm() {
     for (;;) {
         const DWORD error = m_isKey ? ArmKey(path) : ArmFolder(path);
         if (error == ERROR_SUCCESS) {
+            TakeStamp(path);
             return true;
         }
         if (!IsMissing(error) || !ParentOf(path, m_isKey)) {
             Disarm();
+            m_stamp.clear();
             return false; // not to be watched: read at each refresh instead
         }
         m_watchingParent = true;
@@ -118,14 +149,23 @@ bool TChangeWatch::Arm() {
 DWORD TChangeWatch::ArmFolder(const std::wstring& folder) {
     // A folder's watch names the folder that stood at the path when it began; one deleted since (and perhaps
     // made again) would tell of nothing more, so each arm watches the path afresh.
-    m_folder.Reset(seam::WatchFolder(folder));
+    DWORD filter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
+                   FILE_NOTIFY_CHANGE_LAST_WRITE;
+    if (m_attributes) {
+        filter |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
+    }
+    m_folder.Reset(seam::WatchFolder(folder, filter));
     const DWORD error = m_folder ? ERROR_SUCCESS : ::GetLastError();
     return m_folder || error != ERROR_SUCCESS ? error : ERROR_NOT_SUPPORTED;
 }
 
 DWORD TChangeWatch::ArmKey(const std::wstring& path) {
     HKEY key = nullptr;
-    const LONG opened = seam::OpenRegistryKey(m_root, path, KEY_NOTIFY | m_view, &key);
+    // Its stamp is asked through the same handle; a key that grants notifications alone is watched without one.
+    LONG opened = seam::OpenRegistryKey(m_root, path, KEY_NOTIFY | KEY_QUERY_VALUE | m_view, &key);
+    if (opened == ERROR_ACCESS_DENIED) {
+        opened = seam::OpenRegistryKey(m_root, path, KEY_NOTIFY | m_view, &key);
+    }
     if (opened != ERROR_SUCCESS) {
         return static_cast<DWORD>(opened);
     }

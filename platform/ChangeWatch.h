@@ -20,12 +20,15 @@ inline void CloseChangeNotification(HANDLE h) {
 } // namespace detail
 using UniqueChangeNotification = UniqueHandle<HANDLE, detail::CloseChangeNotification, detail::InvalidHandle>;
 
-// One place that the system tells of its changes: a folder (an entry of it added, removed, renamed, written or
-// given other attributes; not its subfolders' contents) or a registry key (a value set or removed, a subkey added
-// or removed). Handle() is signalled once after Arm for the first change since; Arm again to hear of the next.
+// One place that the system tells of its changes: a folder (an entry of it added, removed, renamed or written, and,
+// where asked, given other attributes; not its subfolders' contents) or a registry key (a value set or removed, a
+// subkey added or removed). Handle() is signalled once after Arm for the first change since; Arm again to hear of
+// the next.
 class TChangeWatch {
 public:
-    static TChangeWatch Folder(std::wstring folder);
+    // `attributes`: a change of an entry's attributes alone is news too. (A sync engine sets and clears attributes
+    // of the files it keeps after every write; a folder we write into is best watched without them.)
+    static TChangeWatch Folder(std::wstring folder, bool attributes = true);
     static TChangeWatch Key(HKEY root, std::wstring path, REGSAM view);
 
     TChangeWatch(TChangeWatch&&) noexcept = default;
@@ -51,13 +54,23 @@ public:
     bool WatchingParent() const { return m_watchingParent; }
     // The place as a person would name it ("HKEY_CURRENT_USER\...\Run", a folder's path), for messages.
     const std::wstring& Name() const { return m_name; }
+    const std::wstring& Path() const { return m_path; }
+    bool IsKey() const { return m_isKey; }
+    // The place's own stamp when it was last armed or continued (a key's last write time, a folder's creation and
+    // last write times); empty where it could not be asked. A watch that died without a signal (its key deleted
+    // and made again) is told by a stamp that moved since.
+    const std::wstring& Stamp() const { return m_stamp; }
 
 private:
     TChangeWatch() = default;
     DWORD ArmFolder(const std::wstring& folder);
     DWORD ArmKey(const std::wstring& path);
 
+    void TakeStamp(const std::wstring& watched);
+
     bool m_isKey = false;
+    bool m_attributes = true;
+    std::wstring m_stamp;
     std::wstring m_name;
     std::wstring m_path;
     HKEY m_root = nullptr;
@@ -106,10 +119,11 @@ private:
 };
 
 namespace seam {
-// FindFirstChangeNotificationW for a folder's entries. INVALID_HANDLE_VALUE where the folder cannot be watched:
-// missing, or on a network share whose server gives no notifications (ERROR_NOT_SUPPORTED,
-// ERROR_INVALID_FUNCTION).
-extern TSeam<HANDLE(const std::wstring&)> WatchFolder;
+// FindFirstChangeNotificationW for a folder's entries, with the FILE_NOTIFY_CHANGE_* `filter`.
+// INVALID_HANDLE_VALUE where the folder cannot be watched: missing, or on a network share whose server gives no
+// notifications (ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION). On a share that went away it returns only once
+// the network's timeout has passed.
+extern TSeam<HANDLE(const std::wstring&, DWORD filter)> WatchFolder;
 // RegNotifyChangeKeyValue for a key's values and subkeys, signalling `event` once.
 extern TSeam<LONG(HKEY, HANDLE)> WatchKey;
 } // namespace seam

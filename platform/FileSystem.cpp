@@ -135,6 +135,7 @@ TSeam<DWORD(const std::wstring&, const std::wstring&, DWORD)>
 TSeam<bool(const std::wstring&)> FolderAcceptsWrites(&RealFolderAcceptsWrites);
 TSeam<bool()> LongPathsAccepted(&RealLongPathsAccepted);
 TSeam<UINT(const std::wstring&)> DriveType([](const std::wstring& root) { return ::GetDriveTypeW(root.c_str()); });
+TSeam<DWORD(const std::wstring&, DWORD)> FoundAttributes([](const std::wstring&, DWORD reported) { return reported; });
 } // namespace seam
 
 bool IsOnNetwork(const std::wstring& path) {
@@ -392,9 +393,25 @@ void ForEachMatch(const std::wstring& pattern, const std::function<void(const WI
     if (!search) {
         return;
     }
+    const std::wstring folder = FolderPart(pattern);
     do {
+        data.dwFileAttributes = seam::FoundAttributes(folder + data.cFileName, data.dwFileAttributes);
         visit(data);
     } while (::FindNextFileW(search.Get(), &data));
+}
+
+bool IsOnlineOnly(DWORD attributes) {
+    // winnt.h of older SDKs lacks the two recall attributes.
+    constexpr DWORD kRecallOnOpen = 0x00040000;       // FILE_ATTRIBUTE_RECALL_ON_OPEN
+    constexpr DWORD kRecallOnDataAccess = 0x00400000; // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+    return (attributes & (kRecallOnOpen | kRecallOnDataAccess | FILE_ATTRIBUTE_OFFLINE)) != 0;
+}
+
+bool IsOnlineOnlyFile(const std::wstring& path) {
+    bool onlineOnly = false;
+    ForEachMatch(
+        path, [&](const WIN32_FIND_DATAW& found) { onlineOnly = onlineOnly || IsOnlineOnly(found.dwFileAttributes); });
+    return onlineOnly;
 }
 
 std::optional<std::string> ReadWholeFile(const std::wstring& path, size_t limit) {

@@ -78,6 +78,10 @@ extern TSeam<bool(const std::wstring& folder)> FolderAcceptsWrites;
 extern TSeam<bool()> LongPathsAccepted;
 // GetDriveTypeW of a drive's root ("C:\\"). Tests answer DRIVE_REMOTE, as Windows does for a mapped network drive.
 extern TSeam<UINT(const std::wstring& root)> DriveType;
+// The attributes of a file as a directory search (ForEachMatch) reports them, given its path and what the search
+// said. Tests answer FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS, as Windows does for an online-only file of a folder
+// that OneDrive keeps (Wine never reports it).
+extern TSeam<DWORD(const std::wstring& path, DWORD reported)> FoundAttributes;
 } // namespace seam
 
 // True when `path` lies on another machine: a UNC path ("\\server\share\...", also in its "\\?\UNC\" form), or a
@@ -124,6 +128,15 @@ bool RemoveName(const std::wstring& path);
 // Calls `visit` for every match of a search pattern (with every attribute admitted), in the order the
 // file system returns them. The search handle is closed on every exit, also when `visit` throws.
 void ForEachMatch(const std::wstring& pattern, const std::function<void(const WIN32_FIND_DATAW&)>& visit);
+
+// True when a file's attributes, as a directory search reports them, say that its data is not on this machine: a
+// cloud file that is online-only (FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS, FILE_ATTRIBUTE_RECALL_ON_OPEN) or one that
+// lies in offline storage (FILE_ATTRIBUTE_OFFLINE). Opening or reading such a file has it downloaded; the search
+// that reports the attributes does not.
+bool IsOnlineOnly(DWORD attributes);
+// The same for the file at `path`, asked through a directory search (the file is not opened). False where there is
+// no such file.
+bool IsOnlineOnlyFile(const std::wstring& path);
 
 // The whole content of a file, read through one handle that shares reading only, so that no writer can change
 // it meanwhile. Nothing when the file cannot be opened or read whole, is a link, or holds more than `limit`

@@ -18,8 +18,23 @@ EBootwarden FailureOf(const std::wstring& name, DWORD error) {
     return EBootwarden(Operation::NamedObject, name, error);
 }
 
-// The path that the folder really has, or nothing when it cannot be opened and asked.
-std::wstring RealFolderPath(const std::wstring& folder) {
+// The path that the folder really has, or nothing when it cannot be opened and asked. A folder not yet made is
+// named by the real path of the folder it will be made in, so that its name stays the same once it is there.
+std::wstring RealFolderPath(const std::wstring& given) {
+    std::wstring folder = given;
+    while (folder.size() > 3 && folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    const bool missing = ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                         (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND);
+    if (missing) {
+        const std::wstring parent = FolderPart(folder);
+        if (parent.size() < 2 || parent.size() >= folder.size()) {
+            return {};
+        }
+        const std::wstring real = RealFolderPath(parent);
+        return real.empty() ? std::wstring() : JoinPath(real, FileNamePart(folder));
+    }
     UniqueFile handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));

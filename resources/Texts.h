@@ -233,8 +233,12 @@ inline constexpr const wchar_t* kStoreOfAnotherRefused =
     L"\"Take over this store\"). Nothing was changed.";
 inline constexpr const wchar_t* kOwnersPlacesUnreachable =
     L"Bootwarden runs as %s, but this store keeps the entries of %s, whose registry cannot be opened from here "
-    L"(it is not loaded, or access is denied). The entries are only listed, and those of HKCU and the Startup "
-    L"folder are %s's own. Start Bootwarden as %s to change them.";
+    L"(it is not loaded, or access is denied). The entries of HKCU and of the Startup folder are listed as the store "
+    L"last saw them and cannot be changed here (HKCU and the Startup folder here are %s's own). Start Bootwarden as "
+    L"%s to change them; the entries of HKLM and of the Startup folder of all users can be changed.";
+inline constexpr const wchar_t* kOwnersPlaceNotReached =
+    L"This entry belongs to the store's owner, whose registry and Startup folder this account cannot reach: it is "
+    L"listed as the store last saw it, and cannot be changed until Bootwarden runs as its owner.";
 inline constexpr const wchar_t* kOwnersPlacesRefused =
     L"\"%s\" cannot be changed here: the registry of %s, whose entries this store keeps, cannot be opened by this "
     L"account. Nothing was changed.";
@@ -246,11 +250,23 @@ inline constexpr const wchar_t* kTakeOverQuestion =
     L"deleted: its entries stay as they are, and you can then switch them on, off or delete them here.";
 inline constexpr const wchar_t* kTakeOverFailed = L"The store could not be taken over: %s";
 inline constexpr const wchar_t* kStoreFoldersAreLinks =
-    L"These store folders are links to other folders, so Bootwarden neither reads nor writes them, and none of "
+    L"These store folders lead where Bootwarden keeps no entries, so it neither reads nor writes them, and none of "
     L"their entries are listed:%s";
-inline constexpr const wchar_t* kStoreFolderLine = L"\n%s";
+inline constexpr const wchar_t* kStoreFolderLine = L"\n%s %s";
+// Why a folder of the store is refused: each completes a sentence that begins with the folder's path.
+inline constexpr const wchar_t* kFolderLinkNotFollowed =
+    L"is a link of a kind Bootwarden does not follow (only junctions and symbolic links are)";
+inline constexpr const wchar_t* kFolderLinkUnresolved =
+    L"is a link to a folder that cannot be found (it is gone, or its drive cannot tell its path)";
+inline constexpr const wchar_t* kFolderLinkIntoSystem =
+    L"is a link into a Startup folder or the temporary folder (or to a folder that holds one)";
+inline constexpr const wchar_t* kFolderLinkIntoStore = L"is a link to a folder that another store folder uses as well";
+inline constexpr const wchar_t* kDataFolderRefusedRefused =
+    L"The store's Data folder leads where Bootwarden keeps nothing, so \"%s\" cannot be changed here. Nothing was "
+    L"changed.";
 inline constexpr const wchar_t* kStoreFolderIsLink =
-    L"The store folder %s is a link to another folder, so \"%s\" cannot be kept there. Nothing was changed.";
+    L"The store folder %s leads where Bootwarden keeps no entries, so \"%s\" cannot be kept there. Nothing was "
+    L"changed.";
 
 // Why a listed entry cannot be switched off (the status bar shows it when the row is selected).
 inline constexpr const wchar_t* kNameNotStorable =
@@ -296,6 +312,10 @@ inline constexpr const wchar_t* kLinkRenamed =
     L"Bootwarden wrote this shortcut under another name or into another folder, and it was renamed, moved or "
     L"copied since, so what it stands for is not known: it is left as it is, and cannot be switched on, written back, "
     L"replaced or deleted here. Give it back its name and folder, or move it out of the store folder yourself.";
+inline constexpr const wchar_t* kLinkOnlineOnly =
+    L"This shortcut of the store is online-only: its content is kept by your cloud storage and is not on this PC. "
+    L"Bootwarden does not open it, since that would download it, so it cannot be switched on, switched off, written "
+    L"back or deleted here. Choose \"Always keep on this device\" for the store folder in Explorer, then refresh.";
 inline constexpr const wchar_t* kLinkRefused = L"\"%s\" (%s) is left as it is. %s Nothing was changed.";
 inline constexpr const wchar_t* kLinkWrittenAs = L" It was written as %s.";
 inline constexpr const wchar_t* kEditOfOtherType =
@@ -423,12 +443,12 @@ inline constexpr const wchar_t* kCliNameTaken =
 inline constexpr const wchar_t* kCliStoreOfAnother =
     L"this store belongs to %s on the computer %s: entries are only listed; \"bwcli adopt\" takes it over";
 inline constexpr const wchar_t* kCliOwnersPlacesUnreachable =
-    L"the registry of %s, whose entries this store keeps, cannot be opened by this account: entries are only listed";
+    L"the registry of %s, whose entries this store keeps, cannot be opened by this account: the entries of hkcu and "
+    L"startup are listed as the store last saw them, and not changed";
 inline constexpr const wchar_t* kCliAdopted = L"the store now belongs to %s on the computer %s; nothing was deleted";
 inline constexpr const wchar_t* kCliAlreadyYours = L"the store already belongs to %s on the computer %s";
 inline constexpr const wchar_t* kCliStoreFolderIsLink =
-    L"the store folder %s is a link to another folder: it is neither read nor written, and its entries are not "
-    L"listed";
+    L"the store folder %s %s: it is neither read nor written, and its entries are not listed";
 inline constexpr const wchar_t* kCliTestSeamMissing =
     L"this is a test build of bwcli; it runs only on a scratch registry named in BOOTWARDEN_TEST_REGISTRY";
 

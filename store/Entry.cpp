@@ -25,6 +25,10 @@ const wchar_t* ProblemText(EntryProblem problem) {
         return text::kLinkUnknown;
     case EntryProblem::StoreLinkRenamed:
         return text::kLinkRenamed;
+    case EntryProblem::StoreLinkOnlineOnly:
+        return text::kLinkOnlineOnly;
+    case EntryProblem::OwnersPlaceNotReached:
+        return text::kOwnersPlaceNotReached;
     case EntryProblem::PolicySetsIt:
         return text::kPolicySetsIt;
     case EntryProblem::RunsOnce:

@@ -10,16 +10,18 @@ namespace bw {
 // Why an entry cannot be switched off (or a switched-off one switched on) here. The list and bwcli show the sentence
 // for it (ProblemText); the session decides by the kind alone.
 enum class EntryProblem {
-    None,                 // it can be switched off
-    NameNotStorable,      // no file name can hold its name
-    StorePathTooLong,     // its store link's path would be longer than the system accepts
-    NameTakenInOtherCase, // another entry of its place has the same name in other letter case
-    ShortcutIsDevice,     // the system takes the shortcut's name for a device
-    ShortcutIsLink,       // the shortcut is a link to another file
-    ShortcutUnreadable,   // the shortcut does not load (in use, damaged, or no shortcut)
-    StoreLinkUnknown,     // its store link is one the store's records do not name: it is left as it is
-    StoreLinkRenamed,     // its store link was written by the program as another link (renamed, moved, copied)
-    // Entries of the places listed read-only (never switched off or deleted here):
+    None,                  // it can be switched off
+    NameNotStorable,       // no file name can hold its name
+    StorePathTooLong,      // its store link's path would be longer than the system accepts
+    NameTakenInOtherCase,  // another entry of its place has the same name in other letter case
+    ShortcutIsDevice,      // the system takes the shortcut's name for a device
+    ShortcutIsLink,        // the shortcut is a link to another file
+    ShortcutUnreadable,    // the shortcut does not load (in use, damaged, or no shortcut)
+    StoreLinkUnknown,      // its store link is one the store's records do not name: it is left as it is
+    StoreLinkRenamed,      // its store link was written by the program as another link (renamed, moved, copied)
+    StoreLinkOnlineOnly,   // its store link's data is online-only (a cloud file): not read here, nor changed
+    OwnersPlaceNotReached, // its place is the store owner's, which this run (elevated as another account) cannot reach
+                           // Entries of the places listed read-only (never switched off or deleted here):
     PolicySetsIt,                // a value of a policy Run key
     RunsOnce,                    // a RunOnce value
     RunsOnceUntilDone,           // a RunOnce value whose name begins with "!": removed after it ran

@@ -31,6 +31,7 @@ bool OpenRunKey(TRegistry& registry, int code) {
 // change anything anywhere, so nothing has changed then.
 bool OpenRunKeyToChange(TRegistry& registry, int code, const std::wstring& name) {
     RequireChangeablePlace(code, name);
+    RequireReachablePlace(code, name);
     registry.SelectRoot(RegistryRoot(code));
     if (registry.OpenExistingKey(KeyPathOf(code), RegistryView(code), KeyAccess::Write)) {
         return true;
@@ -93,6 +94,7 @@ Before ClaimDisabledSlot(const std::wstring& path, int code, const std::wstring&
     if (!PathExists(path)) {
         return {};
     }
+    RequireLinkHere(path, name);
     const auto there = ReadStoreLink(path, code);
     if (there) {
         RequireRecordedLink(*there, name);
@@ -400,6 +402,7 @@ std::optional<StartingTwin> StartingTwinOf(const Entry& entry) {
 void AllowEntryToStart(const Entry& entry) {
     RequireChangeableStore(entry.name);
     RequireChangeablePlace(entry.code, entry.name);
+    RequireReachablePlace(entry.code, entry.name);
     if (IsEnabledCode(entry.code)) {
         (void)AllowToStart(entry.code, entry.name);
     }
@@ -411,6 +414,7 @@ void DisableEntry(const Entry& entry) {
     }
     RequireChangeableStore(entry.name);
     RequireChangeablePlace(entry.code, entry.name);
+    RequireReachablePlace(entry.code, entry.name);
     if (entry.problem != EntryProblem::None) {
         Refuse(text::kEntryNotAvailable, {entry.name, ProblemText(entry.problem)});
     }
@@ -426,6 +430,8 @@ void EnableEntry(const Entry& entry, ProgressControl* progress, bool replaceStar
         return;
     }
     RequireChangeableStore(entry.name);
+    RequireLinkHere(entry.storeLinkPath, entry.name);
+    RequireReachablePlace(entry.code, entry.name);
     // Read afresh: the link may have been edited since the list was made, and nothing is written into the
     // system that was not read whole.
     const auto link = ReadStoreLink(entry.storeLinkPath, entry.code);
@@ -507,8 +513,8 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
     for (const auto& shared : store.Links()) {
         const StoreLink& link = *shared;
         try {
-            if (!IsEnabledCode(link.code)) {
-                continue; // disabled entries have no place in the system to write to
+            if (!IsEnabledCode(link.code) || IsUnreachablePlace(link.code)) {
+                continue; // disabled entries have no place in the system to write to, nor has an owner's not reached
             }
             const MirrorBase* base = mirror.Find(link.path);
             if (base == nullptr || !link.readWhole) {
@@ -669,6 +675,7 @@ std::wstring AddStartupShortcut(int code, const std::wstring& programPath, const
     if (!IsFolderCode(code) || !IsEnabledCode(code)) {
         throw EEntryRefused(L"Invalid location code");
     }
+    RequireReachablePlace(code, name);
     RequireKnownFolder(code, name);
     RequireRightsToChangeFolder(code, name);
     TShellLink link;
@@ -705,7 +712,9 @@ void DeleteEntry(const Entry& entry) {
     }
     RequireChangeableStore(entry.name);
     RequireChangeablePlace(entry.code, entry.name);
+    RequireReachablePlace(entry.code, entry.name);
     if (!IsEnabledCode(entry.code)) {
+        RequireLinkHere(entry.storeLinkPath, entry.name);
         if (PathExists(entry.storeLinkPath) && !StoreRecords().Find(entry.storeLinkPath)) {
             // Not the store's to delete: whatever the file is, the person moves it away.
             StoreLink link;

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "store/Locations.h"
+#include "store/StoreData.h"
 
 #include <cstring>
 #include <cwchar>
@@ -17,7 +18,6 @@ namespace {
 // the name and what it starts. A backslash, tab, line break, carriage return or zero in a name or a command line
 // is written as "\\", "\t", "\n", "\r" or "\0", so that any name stays on its line.
 constexpr const wchar_t* kFirstLine = L"Bootwarden history 1\n";
-constexpr const wchar_t* kFileName = L"History.dat";
 
 constexpr HistoryChange kChanges[] = {HistoryChange::Added,       HistoryChange::Changed,    HistoryChange::Removed,
                                       HistoryChange::SwitchedOff, HistoryChange::SwitchedOn, HistoryChange::Deleted};
@@ -174,7 +174,7 @@ bool HistoryLine::operator==(const HistoryLine& other) const {
 }
 
 std::wstring HistoryFile() {
-    return ProgramDir() + kFileName;
+    return StoreDataFile(kHistoryFile);
 }
 
 std::wstring StartOf(const std::wstring& target, const std::wstring& arguments) {

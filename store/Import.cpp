@@ -53,6 +53,30 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
+// Writes a store link in one step (a mirror: the next import makes it again, so it is not flushed). Where the
+// store held no link of that name, the new one is put in place without looking first at what it replaces (two
+// calls to the file system fewer, for each of the thousands a first start writes); should a file have come there
+// since the store was read, it is replaced as any other.
+void WriteMirror(const std::wstring& path, const std::string& bytes, bool newLink) {
+    if (newLink) {
+        try {
+            TReplacement file(path);
+            DWORD written = 0;
+            if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                written != bytes.size()) {
+                throw EWriteError(Operation::StreamWrite, path, ::GetLastError());
+            }
+            file.Commit(false, false);
+            return;
+        } catch (const EFCreateError& error) {
+            if (error.SystemError() != ERROR_ALREADY_EXISTS && error.SystemError() != ERROR_FILE_EXISTS) {
+                throw;
+            }
+        }
+    }
+    WriteFileReplacing(path, bytes, false);
+}
+
 std::wstring ShortcutTargetOf(const std::wstring& shortcutPath) {
     TShellLink link;
     return link.Load(shortcutPath) ? link.Path() : std::wstring();
@@ -79,6 +103,9 @@ TImportJob::TImportJob(const SystemRead& system, const TStoreReader& store, TMir
         }
     }
     for (const StartupFolderRead& folder : system.folders) {
+        if (folder.refused) {
+            m_kept.erase(folder.code); // the mirrors stay, as for a key the user may not read
+        }
         PlanStartupFolder(folder);
     }
     for (SystemEntry& entry : m_entries) {
@@ -121,6 +148,11 @@ namespace {
 
 // A store link that the store's records do not name is never written over nor removed: its entry says why.
 bool LeftAsItIs(SystemEntry& entry, const StoreLink* link) {
+    if (link != nullptr && link->onlineOnly) {
+        // Unread: neither compared nor written over. Its entry is listed as the system has it.
+        entry.problem = EntryProblem::StoreLinkOnlineOnly;
+        return true;
+    }
     if (link == nullptr || link->standing == LinkStanding::Known) {
         return false;
     }
@@ -233,6 +265,10 @@ bool TImportJob::Step(DWORD budgetMs) {
         UseLinks(*m_ownMaker, *m_ownReader);
     }
     if (!std::exchange(m_intended, true)) {
+        // First, before any link is written: an import stopped on its way (the window closed) has still cleaned up.
+        if (m_removeLeftovers) {
+            RemoveLeftoverFiles();
+        }
         SaveIntents();
     }
     const ULONGLONG start = ::GetTickCount64();
@@ -289,7 +325,7 @@ void TImportJob::SaveIntents() {
 
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
-    if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value), existing)) {
+    if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value, m_reader, &m_targets), existing)) {
         m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0, std::nullopt});
     }
 }
@@ -341,7 +377,7 @@ bool TImportJob::WriteStoreLink(SystemEntry& entry, const std::string& bytes, co
         } else if (existing && (existing->stamp.attributes & kNotPlain) && !IsLink(existing->path)) {
             ::SetFileAttributesW(existing->path.c_str(), FILE_ATTRIBUTE_ARCHIVE); // the store's own link
         }
-        WriteFileReplacing(entry.storeLinkPath, bytes, false); // a mirror: the next import makes it again
+        WriteMirror(entry.storeLinkPath, bytes, existing == nullptr);
         if (const auto record = RecordOfWrittenLink(entry.code, bytes)) {
             StoreRecords().Set(entry.storeLinkPath, *record); // saved with the bases, at the end of the import
         }
@@ -380,7 +416,7 @@ void TImportJob::EmptyEnabledFolders() {
         // Only a store link is the store's to remove: any other file of the folder, or a folder in it, stays.
         for (const auto& link : m_store.Links()) {
             if (link->code != code || keep.count(FoldedName(link->fileName)) != 0 ||
-                link->standing != LinkStanding::Known) {
+                link->standing != LinkStanding::Known || link->onlineOnly) {
                 continue; // kept, or not the store's: a link its records do not name stays as it is
             }
             if (RemoveName(link->path)) { // a link goes itself, never what it points at; one that stays is tried again
@@ -391,9 +427,9 @@ void TImportJob::EmptyEnabledFolders() {
             }
         }
     }
-    if (!m_removeLeftovers) {
-        return;
-    }
+}
+
+void TImportJob::RemoveLeftoverFiles() {
     // A link written for a switch or an import that was stopped leaves its temporary file in the folder it wrote,
     // enabled or not; only ours whose writer has ended go.
     for (int code : AllCodes()) {
@@ -406,7 +442,9 @@ void TImportJob::EmptyEnabledFolders() {
             RemoveLeftovers(StartupDirOf(code));
         }
     }
-    // The file of bases and the settings are replaced through temporary files beside the store folders.
+    // The file of bases and the settings are replaced through temporary files in the data folder (beside the store
+    // folders, for a store made before it was).
+    RemoveLeftovers(StoreDataFolder());
     RemoveLeftovers(ProgramDir());
 }
 

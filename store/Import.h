@@ -99,6 +99,8 @@ private:
     bool WriteStoreLink(SystemEntry& entry, const std::string& bytes, const StoreLink* existing);
     void Fail(SystemEntry& entry, const StoreLink* existing);
     void EmptyEnabledFolders();
+    // Removes what stopped runs left: their temporary files, once their writers have ended.
+    void RemoveLeftoverFiles();
     void SaveIntents();
 
     const TStoreReader& m_store;
@@ -116,6 +118,7 @@ private:
     std::vector<BothChanged> m_conflicts;
     std::vector<StoreLink> m_written;
     std::vector<std::wstring> m_removed;
+    TLinkTargets m_targets;         // each program's link, once its target was set: the next link to it is made from it
     TShellLink* m_maker = nullptr;  // makes every Run value's link: it only ever gets the fields each sets
     TShellLink* m_reader = nullptr; // reads what was written or found
     std::unique_ptr<TShellLink> m_ownMaker;

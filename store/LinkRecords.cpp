@@ -5,6 +5,7 @@
 #include "platform/ShellLink.h"
 #include "store/Locations.h"
 #include "store/Utf16Text.h"
+#include "store/StoreData.h"
 
 #include <algorithm>
 #include <utility>
@@ -31,7 +32,7 @@ std::optional<StoredRecord> RecordOfWrittenLink(int code, const std::string& byt
 }
 
 std::wstring StoreRecordFile() {
-    return ProgramDir() + L"StoreRecords.dat";
+    return StoreDataFile(kStoreRecordsFile);
 }
 
 TLinkRecords& StoreRecords() {
@@ -183,8 +184,15 @@ FileRead ReadRecordFile(std::map<std::wstring, std::pair<std::wstring, StoredRec
 
 } // namespace
 
+namespace {
+// Which store the records in memory are of: its folder and its data folder (both as set at the start of a run).
+std::wstring StoreKey() {
+    return ProgramDir() + L"|" + StoreDataFolder();
+}
+} // namespace
+
 void TLinkRecords::FollowProgramDir() {
-    if (m_programDir != ProgramDir()) {
+    if (m_programDir != StoreKey()) {
         OpenLocked();
     }
 }
@@ -195,11 +203,11 @@ void TLinkRecords::Open() {
 }
 
 void TLinkRecords::OpenLocked() {
-    m_programDir = ProgramDir();
+    m_programDir = StoreKey();
     m_records.clear();
     m_changed = false;
     m_readable = false;
-    if (m_programDir.empty()) {
+    if (ProgramDir().empty()) {
         return;
     }
     std::map<std::wstring, std::pair<std::wstring, StoredRecord>> read;
@@ -242,7 +250,7 @@ void TLinkRecords::OpenLocked() {
 
 void TLinkRecords::TakeIn() {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    if (m_programDir != ProgramDir() || !m_readable) {
+    if (m_programDir != StoreKey() || !m_readable) {
         OpenLocked();
         return;
     }

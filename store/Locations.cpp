@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderLink.h"
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
 #include "platform/Token.h"
@@ -12,6 +13,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <iterator>
+#include <map>
 #include <set>
 
 namespace bw {
@@ -117,6 +119,8 @@ std::wstring g_startupDir = L"c:";
 bool g_startupDirKnown = false;
 std::wstring g_commonStartupDir;
 bool g_commonStartupDirKnown = false;
+bool g_startupDirFromCopy = false; // taken from the "Shell Folders" copy
+bool g_commonStartupDirFromCopy = false;
 bool g_storeReadOnly = false;
 // What a change is refused with while the store is read-only (%s: the entry's name).
 const wchar_t* g_readOnlyRefusal = text::kStoreReadOnlyRefused;
@@ -125,7 +129,11 @@ std::wstring g_unreachableOwner; // while the owner's HKCU cannot be reached fro
 // Where the run is elevated as another account: the owner's Startup folder (nothing: it cannot be told), in place
 // of the shell's answer, which is the administrator's own.
 std::optional<std::optional<std::wstring>> g_ownersStartupDir;
-std::set<int> g_linkedCodes; // codes whose store folder (or its parent) is a link: left alone
+std::set<int> g_refusedCodes; // codes whose store folder (or its parent) leads where no entry is kept: left alone
+// Store folders reached through a link, by code: the folder the link resolved to at the start of the run, ending in
+// "\". A code not here is ProgramDir + its store folder, as named.
+std::map<int, std::wstring> g_storeFolders;
+std::wstring g_dataFolder; // the store's data folder, ending in "\" (as resolved, where it is a link)
 
 // A file name holds at most 255 characters, and every store link ends in ".lnk".
 constexpr size_t kLongestStoredName = 255 - 4;
@@ -223,9 +231,10 @@ std::vector<int> AllCodes() {
             }
         }
     }
-    if (!g_linkedCodes.empty()) {
-        // A store folder that is a link is neither read nor written: for the rest of the program it is not there.
-        codes.erase(std::remove_if(codes.begin(), codes.end(), [](int code) { return g_linkedCodes.count(code); }),
+    if (!g_refusedCodes.empty()) {
+        // A store folder that leads where no entry is kept is neither read nor written: for the rest of the program
+        // it is not there.
+        codes.erase(std::remove_if(codes.begin(), codes.end(), [](int code) { return g_refusedCodes.count(code); }),
                     codes.end());
     }
     return codes;
@@ -319,11 +328,13 @@ void SetProgramDir(const std::wstring& folder) {
     g_otherOwner.reset();
     g_unreachableOwner.clear();
     g_ownersStartupDir.reset();
-    g_linkedCodes.clear();
+    g_refusedCodes.clear();
+    g_storeFolders.clear();
     g_programDir = folder;
     if (!g_programDir.empty() && g_programDir.back() != L'\\') {
         g_programDir += L'\\';
     }
+    g_dataFolder = g_programDir + kDataFolderName + L'\\';
 }
 
 std::wstring ProgramDirOf(const std::wstring& executablePath) {
@@ -341,11 +352,13 @@ bool IsStartupDirKnown() {
 namespace {
 void RecomputeCommonStartupDir() {
     // As for the user's folder: the shell's answer, else the copy that "Shell Folders" keeps for old programs.
+    g_commonStartupDirFromCopy = false;
     if (const auto shell = ShellCommonStartupFolder()) {
         g_commonStartupDir = *shell;
         g_commonStartupDirKnown = true;
         return;
     }
+    g_commonStartupDirFromCopy = true;
     g_commonStartupDir.clear();
     TRegistry registry;
     registry.SelectRoot(HKEY_LOCAL_MACHINE);
@@ -358,6 +371,7 @@ void RecomputeCommonStartupDir() {
 
 void RecomputeStartupDir() {
     RecomputeCommonStartupDir();
+    g_startupDirFromCopy = false;
     if (g_ownersStartupDir) {
         g_startupDir = g_ownersStartupDir->value_or(L"c:");
         g_startupDirKnown = g_ownersStartupDir->has_value();
@@ -370,6 +384,7 @@ void RecomputeStartupDir() {
         g_startupDirKnown = true;
         return;
     }
+    g_startupDirFromCopy = true;
     g_startupDir = L"c:";
     g_startupDirKnown = false;
     TRegistry registry;
@@ -378,6 +393,10 @@ void RecomputeStartupDir() {
         g_startupDir = registry.ReadText(kStartupValueName);
         g_startupDirKnown = !g_startupDir.empty();
     }
+}
+
+bool StartupDirFromShellFolders(bool common) {
+    return common ? g_commonStartupDirFromCopy : g_startupDirFromCopy;
 }
 
 const std::wstring& CommonStartupDir() {
@@ -470,6 +489,21 @@ bool HasLinkExtension(const std::wstring& fileName) {
     return fileName.size() >= length && SameFileName(fileName.substr(fileName.size() - length), kLinkExtension);
 }
 
+namespace {
+
+// The first folder of a store folder's path ("Run" of "Run\\Local\\"), and what follows it ("Local").
+std::pair<std::wstring, std::wstring> TopAndRest(const wchar_t* storeFolder) {
+    const std::wstring folder = storeFolder;
+    const size_t separator = folder.find(L'\\');
+    return {folder.substr(0, separator), folder.substr(separator + 1, folder.size() - separator - 2)};
+}
+
+// The folders of the store that PrepareStore makes where they are missing: the parents of the store folders and the
+// data folder.
+const wchar_t* const kTopFolders[] = {L"Run", L"NoRun", kDataFolderName};
+
+} // namespace
+
 void CreateStoreFolders() {
     RecomputeLocations(); // at the start of a run: which folders this system has
     std::wstring failed;
@@ -479,18 +513,119 @@ void CreateStoreFolders() {
             failed = folder;
         }
     };
-    for (const wchar_t* parent : {L"Run", L"NoRun"}) {
-        if (!IsLink(ProgramDir() + parent)) {
-            create(ProgramDir() + parent);
+    for (const wchar_t* top : kTopFolders) {
+        const std::wstring folder = ProgramDir() + top;
+        if (FollowFolderLink(folder).kind == FolderLink::Own) {
+            create(folder); // one that is a link is there (or refused)
         }
     }
-    for (int code : AllCodes()) { // without the folders that are links
+    for (int code : AllCodes()) { // without the folders refused
         create(StoreFolderPath(code));
     }
     if (!failed.empty()) {
         throw EFCreateError(FormatMessageText(text::kCannotCreateFolder, failed));
     }
 }
+
+namespace {
+
+// One folder of the store as its name leads at the start of the run.
+struct StorePlace {
+    std::wstring named;  // where the program names it, without a last "\\"
+    std::wstring path;   // where it leads, without a last "\\": the name itself unless a link is on the way
+    bool linked = false; // it, or the folder it lies in, is a link that was followed
+    int top = -1;        // for a store folder: the index of its parent's place
+    const wchar_t* refusal = nullptr; // why it is refused; null when it is used
+};
+
+const wchar_t* RefusalOf(const FolderLink& link) {
+    return link.kind == FolderLink::Unfollowed   ? text::kFolderLinkNotFollowed
+           : link.kind == FolderLink::Unresolved ? text::kFolderLinkUnresolved
+                                                 : nullptr;
+}
+
+// Where `named` leads: through its own link, or as named (inside a folder that a link reached already).
+StorePlace PlaceOf(const std::wstring& named, const std::wstring& within, bool parentLinked) {
+    StorePlace place;
+    place.named = named;
+    place.path = within;
+    place.linked = parentLinked;
+    const FolderLink link = FollowFolderLink(within);
+    place.refusal = RefusalOf(link);
+    if (link.kind == FolderLink::Followed) {
+        place.path = link.target;
+        place.linked = true;
+    }
+    return place;
+}
+
+// The folders where no store folder may lead: the Startup folders (a store link there would start, and the import
+// would mirror the store into itself) and the temporary folder (cleaned by Windows), each by its name and by its
+// final path.
+std::vector<std::wstring> ForbiddenFolders() {
+    std::vector<std::wstring> folders;
+    const auto add = [&](const std::optional<std::wstring>& folder) {
+        if (!folder || folder->empty()) {
+            return;
+        }
+        folders.push_back(*folder);
+        const FolderLink link = FollowFolderLink(*folder);
+        if (link.kind == FolderLink::Followed) {
+            folders.push_back(link.target);
+        }
+        if (const auto real = seam::FinalPath(*folder, true, VOLUME_NAME_DOS)) {
+            folders.push_back(*real);
+        }
+    };
+    try {
+        RecomputeStartupDir();
+    } catch (const EBootwarden&) {
+        // a "Startup" value of another type: the shell's answer below still counts
+    }
+    if (IsStartupDirKnown()) {
+        add(StartupDir());
+    }
+    if (IsCommonStartupDirKnown()) {
+        add(CommonStartupDir());
+    }
+    add(ShellStartupFolder());
+    add(ShellCommonStartupFolder());
+    add(TemporaryFolder());
+    return folders;
+}
+
+// Refuses every place reached through a link that leads into a forbidden folder, holds one, or meets another place
+// of the store (two store folders in one folder would empty each other).
+void RefuseDangerousPlaces(std::vector<StorePlace>& places) {
+    const std::vector<std::wstring> forbidden = ForbiddenFolders();
+    for (StorePlace& place : places) {
+        if (!place.linked || place.refusal != nullptr) {
+            continue;
+        }
+        for (const std::wstring& folder : forbidden) {
+            if (FoldersOverlap(place.path, folder)) {
+                place.refusal = text::kFolderLinkIntoSystem;
+            }
+        }
+    }
+    for (size_t i = 0; i < places.size(); ++i) {
+        for (size_t j = i + 1; j < places.size(); ++j) {
+            StorePlace& a = places[i];
+            StorePlace& b = places[j];
+            const bool family = a.top == static_cast<int>(j) || b.top == static_cast<int>(i);
+            if (family || (!a.linked && !b.linked) || !FoldersOverlap(a.path, b.path)) {
+                continue;
+            }
+            for (StorePlace* place : {&a, &b}) {
+                if (place->linked && place->refusal == nullptr) {
+                    place->refusal = text::kFolderLinkIntoStore;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
 
 StoreStart PrepareStore() {
     RecomputeLocations(); // at the start of a run: which folders this system has
@@ -499,7 +634,9 @@ StoreStart PrepareStore() {
     g_readOnlyRefusal = text::kStoreReadOnlyRefused;
     g_otherOwner.reset();
     g_unreachableOwner.clear();
-    g_linkedCodes.clear();
+    g_refusedCodes.clear();
+    g_storeFolders.clear();
+    g_dataFolder = ProgramDir() + kDataFolderName + L'\\';
     // Explorer runs a program opened inside a zip file from a folder below the user's temporary folder, which
     // is cleaned sooner or later: a store there would lose every entry switched off.
     const std::wstring temporary = TemporaryFolder();
@@ -507,26 +644,46 @@ StoreStart PrepareStore() {
         start.kind = StoreStart::Temporary;
         return start;
     }
-    // A folder of links is found first, so that no folder is made inside one.
-    std::vector<int> codes = AllCodes();
-    for (const wchar_t* parent : {L"Run", L"NoRun"}) {
-        const std::wstring folder = ProgramDir() + parent;
-        if (IsLink(folder)) {
-            start.linkedFolders.push_back(folder);
-            for (int code : codes) {
-                if (std::wcsncmp(StoreFolder(code), parent, std::wcslen(parent)) == 0 &&
-                    StoreFolder(code)[std::wcslen(parent)] == L'\\') {
-                    g_linkedCodes.insert(code);
-                }
-            }
+    // Each folder of the store is resolved once, here, before anything is made: an installer may have made it a
+    // junction or a symbolic link to a folder that outlives the program's own (Scoop's persist folder). From here
+    // on the store works in the folder it leads to, whatever becomes of the link; the program itself is still named
+    // by ProgramDir, the path it was started from.
+    std::vector<StorePlace> places;
+    for (const wchar_t* top : kTopFolders) {
+        places.push_back(PlaceOf(ProgramDir() + top, ProgramDir() + top, false));
+    }
+    const std::vector<int> codes = AllCodes();
+    std::map<int, size_t> placeOfCode;
+    for (int code : codes) {
+        const auto [top, rest] = TopAndRest(StoreFolder(code));
+        const size_t parent = top == L"Run" ? 0 : 1;
+        const StorePlace& above = places[parent];
+        StorePlace place = PlaceOf(above.named + L"\\" + rest, above.path + L"\\" + rest, above.linked);
+        place.top = static_cast<int>(parent);
+        placeOfCode[code] = places.size();
+        places.push_back(std::move(place));
+    }
+    RefuseDangerousPlaces(places);
+    for (size_t at = 0; at < std::size(kTopFolders); ++at) {
+        if (places[at].refusal != nullptr) {
+            start.refusedFolders.push_back({places[at].named, places[at].refusal});
         }
     }
     for (int code : codes) {
-        const std::wstring folder = StoreFolderPath(code);
-        if (!g_linkedCodes.count(code) && IsLink(folder)) {
-            start.linkedFolders.push_back(folder.substr(0, folder.size() - 1)); // named without its last "\\"
-            g_linkedCodes.insert(code);
+        const StorePlace& place = places[placeOfCode[code]];
+        const StorePlace& above = places[static_cast<size_t>(place.top)];
+        if (above.refusal != nullptr) {
+            g_refusedCodes.insert(code); // named once, by its parent
+        } else if (place.refusal != nullptr) {
+            g_refusedCodes.insert(code);
+            start.refusedFolders.push_back({place.named, place.refusal});
+        } else if (place.linked) {
+            g_storeFolders[code] = place.path + L"\\";
         }
+    }
+    const StorePlace& data = places[2];
+    if (data.linked && data.refusal == nullptr) {
+        g_dataFolder = data.path + L"\\";
     }
     // Asked of the folder itself: Program Files refuses a standard user, and a half-made store is worse than none.
     if (!CanWriteIn(ProgramDir())) {
@@ -535,11 +692,29 @@ StoreStart PrepareStore() {
         return start;
     }
     CreateStoreFolders();
+    if (data.refusal != nullptr) {
+        // Without its data folder the store could keep no bases, records or owner: it only lists.
+        MakeStoreReadOnly(text::kDataFolderRefusedRefused);
+    }
     return start;
 }
 
 bool IsStoreReadOnly() {
-    return g_storeReadOnly || g_otherOwner.has_value() || !g_unreachableOwner.empty();
+    return g_storeReadOnly || g_otherOwner.has_value();
+}
+
+bool IsUnreachablePlace(int code) {
+    if (g_unreachableOwner.empty()) {
+        return false;
+    }
+    const LocationInfo* info = FindCode(code);
+    return info != nullptr && (info->root == HKEY_CURRENT_USER || info->location == Location::StartUp);
+}
+
+void RequireReachablePlace(int code, const std::wstring& name) {
+    if (IsUnreachablePlace(code)) {
+        throw EEntryRefused(FormatMessageText(text::kOwnersPlacesRefused, {name, g_unreachableOwner}));
+    }
 }
 
 void SetOwnersPlacesUnreachable(const std::wstring& owner) {
@@ -568,13 +743,22 @@ void RequireChangeableStore(const std::wstring& name) {
         throw EEntryRefused(
             FormatMessageText(text::kStoreOfAnotherRefused, {name, g_otherOwner->first, g_otherOwner->second}));
     }
-    if (!g_unreachableOwner.empty()) {
-        throw EEntryRefused(FormatMessageText(text::kOwnersPlacesRefused, {name, g_unreachableOwner}));
-    }
 }
 
 std::wstring StoreFolderPath(int code) {
-    return ProgramDir() + StoreFolder(code);
+    const auto resolved = g_storeFolders.find(code);
+    return resolved != g_storeFolders.end() ? resolved->second : ProgramDir() + StoreFolder(code);
+}
+
+const std::wstring& StoreDataFolder() {
+    return g_dataFolder;
+}
+
+std::wstring StoreDataFile(const wchar_t* name) {
+    // A file of a store made before the data folder was, not yet moved into it, is used where it is until it is.
+    const std::wstring moved = g_dataFolder + name;
+    const std::wstring old = ProgramDir() + name;
+    return !PathExists(moved) && FileExists(old) ? old : moved;
 }
 
 bool StorePathFits(const std::wstring& path) {
@@ -587,8 +771,8 @@ std::wstring StoreLinkPath(int code, const std::wstring& name) {
         throw EEntryRefused(FormatMessageText(text::kNameRefused, name));
     }
     (void)InfoOfCode(code); // a code that is none is refused before any path is made of it
-    if (g_linkedCodes.count(code)) {
-        throw EEntryRefused(FormatMessageText(text::kStoreFolderIsLink, {StoreFolderPath(code), name}));
+    if (g_refusedCodes.count(code)) {
+        throw EEntryRefused(FormatMessageText(text::kStoreFolderIsLink, {ProgramDir() + StoreFolder(code), name}));
     }
     const std::wstring path = StoreFolderPath(code) + *stored + kLinkExtension;
     if (!StorePathFits(path)) {

@@ -52,6 +52,9 @@ inline constexpr int kLastCode = 16;
 inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const wchar_t* kShellFoldersKeyPath =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+// What the shell reads to find the known folders; "Shell Folders" is a copy that it writes for old programs, lazily.
+inline constexpr const wchar_t* kUserShellFoldersKeyPath =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 inline constexpr const wchar_t* kStartupValueName = L"Startup";
 inline constexpr const wchar_t* kCommonStartupValueName = L"Common Startup"; // under HKLM's "Shell Folders"
 inline constexpr const wchar_t* kPolicyRunKeyPath =
@@ -163,6 +166,10 @@ void RecomputeStartupDir();
 // shell's answer, else the "Common Startup" value of HKLM's "Shell Folders"; "" when neither tells.
 const std::wstring& CommonStartupDir();
 bool IsCommonStartupDirKnown();
+// True where the last RecomputeStartupDir took the user's (`common`: all users') Startup folder from the "Shell
+// Folders" copy, the shell giving no answer: that copy then names the folder. (Where the shell answers, it may
+// write that copy itself while it answers.)
+bool StartupDirFromShellFolders(bool common);
 
 // The Startup folder of a folder code (enabled or disabled), and whether it is known.
 const std::wstring& StartupDirOf(int code);
@@ -192,9 +199,20 @@ std::wstring EntryNameOf(const std::wstring& storedName);
 // through the short names of files; those are no shortcuts.
 bool HasLinkExtension(const std::wstring& fileName);
 
-// Creates whichever of the store folders (and their parents "Run" and "NoRun") are missing, none inside a folder
-// that is a link. Raises EFCreateError naming the first folder that could not be created, after trying every one.
+// The folder beside the store folders that keeps the store's own files (its bases, records and owner, the entries
+// seen, the window's settings), so that an installer that keeps folders across updates keeps them too.
+inline constexpr const wchar_t* kDataFolderName = L"Data";
+
+// Creates whichever of the store folders (and their parents "Run" and "NoRun", and the data folder) are missing,
+// none of those refused. Raises EFCreateError naming the first folder that could not be created, after trying
+// every one.
 void CreateStoreFolders();
+
+// A folder of the store that PrepareStore refused, and why (a sentence of Texts.h that completes "The folder ...").
+struct RefusedFolder {
+    std::wstring folder; // as the program names it, below ProgramDir, without a last "\"
+    const wchar_t* why;
+};
 
 // Where the store can be kept, as PrepareStore found it.
 struct StoreStart {
@@ -203,18 +221,22 @@ struct StoreStart {
         Temporary, // ProgramDir lies under the user's temporary folder (a program opened inside its zip): no store
         ReadOnly,  // ProgramDir cannot be written: entries are listed, nothing is changed
     } kind = Usable;
-    std::vector<std::wstring> linkedFolders; // store folders that are links: never read, written or emptied
+    std::vector<RefusedFolder> refusedFolders; // store folders never read, written or emptied in this run
 };
 
 // Looks at ProgramDir at the start of a run, before anything is made there. Under the user's temporary folder
-// nothing is made. A store folder (or its parent "Run" or "NoRun") that is a link or junction leaves AllCodes for
-// the run: none of its entries are read or listed, nothing is written into or removed from it. A ProgramDir that
-// cannot be written makes the store read-only (IsStoreReadOnly); otherwise the missing store folders are made
-// (CreateStoreFolders, which raises as it does).
+// nothing is made. Each store folder, its parent "Run" or "NoRun", and the data folder may be a junction or a
+// directory symbolic link (an installer that keeps them across updates makes them so): each is resolved once, here,
+// and the store works in the folder it leads to for the rest of the run (StoreFolderPath, StoreDataFolder). A
+// folder is refused (it leaves AllCodes for the run: none of its entries are read or listed, nothing is written into
+// or removed from it) when it is a link of another kind, when where it leads cannot be told, or when it leads into
+// a Startup folder or the temporary folder, holds one, or meets another folder of the store. A refused data folder
+// makes the store read-only. A ProgramDir that cannot be written makes the store read-only (IsStoreReadOnly);
+// otherwise the missing folders are made (CreateStoreFolders, which raises as it does).
 StoreStart PrepareStore();
 
-// True after PrepareStore found a ProgramDir that cannot be written, or while the store is another's (see
-// SetStoreOfAnother); SetProgramDir and PrepareStore clear both.
+// True after PrepareStore found a ProgramDir that cannot be written (or refused the data folder), or while the
+// store is another's (see SetStoreOfAnother); SetProgramDir and PrepareStore clear both.
 bool IsStoreReadOnly();
 
 // Makes the store read-only for the rest of the run (until the next PrepareStore or SetProgramDir) for another
@@ -226,9 +248,18 @@ void MakeStoreReadOnly(const wchar_t* refusal);
 // (second), both as people read them, which every refusal names; nothing makes it this run's again.
 void SetStoreOfAnother(const std::optional<std::pair<std::wstring, std::wstring>>& owner);
 
-// Makes the store read-only because this run, elevated as another account, cannot reach the HKCU of `owner` (as
-// people read the name) whose entries the store keeps; "" makes it changeable again.
+// Makes the owner's places read-only because this run, elevated as another account, cannot reach the HKCU of
+// `owner` (as people read the name) whose entries the store keeps: HKCU's keys would be the administrator's own, and
+// so would the Startup folder. "" makes them changeable again. HKLM's keys and the all-users Startup folder stay
+// changeable.
 void SetOwnersPlacesUnreachable(const std::wstring& owner);
+
+// True for a code (enabled or disabled) of the owner's places (HKCU's keys, the user's Startup folder) while they
+// cannot be reached (SetOwnersPlacesUnreachable): nothing of them is read from the system, their store links stay as
+// the last import left them, and no change of one of their entries is made.
+bool IsUnreachablePlace(int code);
+// Raises EEntryRefused naming the entry and the owner when the code's place cannot be reached.
+void RequireReachablePlace(int code, const std::wstring& name);
 
 // Where this run is elevated as another account: the Startup folder of the store's owner (an empty optional
 // inside: it cannot be told, and the Startup entries are not read) stands for the shell's answer, which would be
@@ -238,8 +269,15 @@ void SetOwnersStartupDir(const std::optional<std::optional<std::wstring>>& folde
 // Raises EEntryRefused naming the entry while the store is read-only; a change of any entry asks this first.
 void RequireChangeableStore(const std::wstring& name);
 
-// ProgramDir + the code's store folder.
+// The code's store folder, ending in "\\": ProgramDir + its name, or where a link on the way led at the start of the
+// run (PrepareStore).
 std::wstring StoreFolderPath(int code);
+
+// The store's data folder, ending in "\\" (as resolved at the start of the run, where it is a link).
+const std::wstring& StoreDataFolder();
+// The path of one of the store's own files: in the data folder, or beside the store folders where a store made
+// before the data folder was keeps it still (until the door moves it, MoveOldDataFiles).
+std::wstring StoreDataFile(const wchar_t* name);
 
 // True when a store path is no longer than the system accepts (MAX_PATH, unless long paths are enabled).
 bool StorePathFits(const std::wstring& path);

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "store/Locations.h"
 #include "store/Utf16Text.h"
+#include "store/StoreData.h"
 
 #include <algorithm>
 #include <map>
@@ -37,7 +38,7 @@ void TMirror::Clear() {
 }
 
 std::wstring StoreBaseFile() {
-    return ProgramDir() + L"StoreBase.dat";
+    return StoreDataFile(kStoreBaseFile);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/EntryOperations.h"
+#include "store/StoreData.h"
 
 #include <map>
 #include <string>
@@ -38,8 +39,5 @@ private:
     bool m_hasLooked = false;              // the record held a last look, or this run made one
     std::map<std::wstring, bool> m_listed; // by key: listed at the last look, and new
 };
-
-// The record's name beside the program.
-inline constexpr const wchar_t* kSeenEntriesFile = L"SeenEntries.dat";
 
 } // namespace bw

@@ -3,6 +3,7 @@
 #include "resources/Texts.h"
 #include "store/LinkRecords.h"
 #include "store/Locations.h"
+#include "store/StoreData.h"
 
 namespace bw {
 
@@ -11,16 +12,17 @@ TStoreDoor::~TStoreDoor() = default;
 
 void TStoreDoor::Open() {
     m_open = false;
+    // Elevated as another account, HKCU stands for the owner's hive from here on, and the Startup folder is the
+    // owner's: known before the store's folders are looked at, so that none may lead into it.
+    m_unreachableOwner = UseOwnersPlaces();
     const StoreStart start = PrepareStore();
     if (start.kind == StoreStart::Temporary) {
         throw EStoreNotHere(FormatMessageText(text::kExtractFirst, ProgramDir()));
     }
-    m_readOnly = start.kind == StoreStart::ReadOnly;
-    // Until store folders that are links are allowed, the checks of PrepareStore leave them out of every code
-    // of the run: nothing is read from, written into or removed from where they lead.
-    m_linkedFolders = start.linkedFolders;
-    // Elevated as another account, HKCU stands for the owner's hive from here on (or the store only lists).
-    m_unreachableOwner = UseOwnersPlaces();
+    m_readOnly = start.kind == StoreStart::ReadOnly || IsStoreReadOnly(); // or its data folder is refused
+    // The checks of PrepareStore leave refused folders out of every code of the run: nothing is read from, written
+    // into or removed from where they lead.
+    m_refusedFolders = start.refusedFolders;
     SetOwnersPlacesUnreachable(m_unreachableOwner);
     m_notShared.reset();
     try {
@@ -34,6 +36,14 @@ void TStoreDoor::Open() {
         m_readOnly = true;
         MakeStoreReadOnly(error.WhyNot() == ENotShared::AccessDenied ? text::kAnotherCopyRefused
                                                                      : text::kNameTakenRefused);
+    }
+    if (!m_notShared && !IsStoreReadOnly()) {
+        // A store made before its data folder was keeps its files beside the store folders: moved in once, under
+        // the lock, so that no other process writes one at its old place meanwhile. A store busy now is moved at a
+        // later start; until then each file is used where it is.
+        if (const auto lock = TStoreLock::TryTake(kStoreLockWait)) {
+            MoveOldDataFiles();
+        }
     }
     LookAtOwner(); // after the objects: a store that is only listed gets no owner recorded without the lock
     m_open = true;

@@ -74,16 +74,17 @@ public:
     void Open();
 
     bool IsOpen() const { return m_open; }
-    // Nothing can be changed: ProgramDir cannot be written, the store is another's (OtherOwner), the owner's
-    // registry cannot be reached (UnreachableOwner), or the store's named objects are not to be shared (NotShared).
+    // Nothing can be changed: ProgramDir cannot be written, the store is another's (OtherOwner), or the store's named
+    // objects are not to be shared (NotShared).
     // The entries are listed all the same.
-    bool ReadOnly() const { return m_readOnly || m_otherOwner.has_value() || !m_unreachableOwner.empty(); }
+    bool ReadOnly() const { return m_readOnly || m_otherOwner.has_value(); }
     // The store's recorded owner when it is another account, or this account on another computer: its entries
     // are only listed until the person takes the store over (TWork::TakeOver). A store without a recorded owner
     // is made this run's at Open, unless the run is elevated as another account than the desktop's.
     const std::optional<StoreOwner>& OtherOwner() const { return m_otherOwner; }
     // Elevated as another account, this run works on the desktop owner's HKCU and Startup folder; when the owner's
-    // registry cannot be opened, that owner's name, and the store is read-only ("" otherwise).
+    // registry cannot be opened, that owner's name, and the owner's places are read-only (IsUnreachablePlace); HKLM
+    // and the all-users Startup folder stay changeable ("" otherwise).
     const std::wstring& UnreachableOwner() const { return m_unreachableOwner; }
     // Why the store's lock and count of work could not be opened, when they could not: another copy made them with
     // security that leaves this one out (AccessDenied), or what holds their name is not the program's (NameTaken).
@@ -94,8 +95,9 @@ public:
         std::wstring name;
     };
     const std::optional<NotSharedObject>& NotShared() const { return m_notShared; }
-    // The store folders that are links to other folders: none of their entries is read, written or removed.
-    const std::vector<std::wstring>& LinkedFolders() const { return m_linkedFolders; }
+    // The store folders that lead where no entry is kept (PrepareStore): none of their entries is read, written or
+    // removed.
+    const std::vector<RefusedFolder>& RefusedFolders() const { return m_refusedFolders; }
 
     // The entries as the last unit of work read them. Outside a unit of work they may be out of date: a command
     // acts only on what it reads again inside one.
@@ -132,7 +134,7 @@ private:
     bool m_readOnly = false;
     std::optional<StoreOwner> m_otherOwner;
     std::wstring m_unreachableOwner;
-    std::vector<std::wstring> m_linkedFolders;
+    std::vector<RefusedFolder> m_refusedFolders;
     int m_depth = 0; // units of work under way on this thread
 };
 

@@ -4,6 +4,8 @@
 #include "store/CommandLine.h"
 #include "store/Locations.h"
 
+#include <optional>
+
 namespace bw {
 
 namespace {
@@ -27,7 +29,21 @@ std::wstring SetLinkTarget(TShellLink& link, const std::wstring& target) {
 
 } // namespace
 
+const std::string* TLinkTargets::Find(const std::wstring& target) const {
+    const auto found = m_bytes.find(target);
+    return found == m_bytes.end() ? nullptr : &found->second;
+}
+
+void TLinkTargets::Keep(const std::wstring& target, std::string bytes) {
+    m_bytes[target] = std::move(bytes);
+}
+
 std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value) {
+    return RegistryStoreLinkBytes(link, value, nullptr, nullptr);
+}
+
+std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value, TShellLink* checker,
+                                   TLinkTargets* targets) {
     const std::wstring commandLine = value.Text();
     const ValueRecord valueRecord = RecordOfValue(value);
     std::wstring target;
@@ -39,18 +55,28 @@ std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value)
             arguments = parts->arguments;
         }
     }
-    (void)link.SetDescription(DescriptionFor(commandLine));
-    target = SetLinkTarget(link, target);
-    if (!target.empty()) {
-        // The target must come back from the file as it was set (Wine's link object keeps it in the ANSI code
-        // page only); one that comes back otherwise would read as an edit of the target and be written into the
-        // value. Such a link keeps no target, as a line that cannot be split.
-        TShellLink saved;
-        if (!saved.LoadBytes(link.SaveBytes()) || saved.RawPath() != target) {
-            (void)link.SetPath(L"");
-            target.clear();
+    const std::string* known = targets && !target.empty() ? targets->Find(target) : nullptr;
+    if (known && link.LoadBytes(*known)) {
+        // The link as it was once its target was set and checked; every field read back is set again below.
+    } else {
+        const std::wstring asked = target;
+        target = SetLinkTarget(link, target);
+        if (!target.empty()) {
+            // The target must come back from the file as it was set (Wine's link object keeps it in the ANSI code
+            // page only); one that comes back otherwise would read as an edit of the target and be written into
+            // the value. Such a link keeps no target, as a line that cannot be split.
+            std::optional<TShellLink> own;
+            TShellLink& saved = checker ? *checker : own.emplace();
+            std::string bytes = link.SaveBytes();
+            if (!saved.LoadBytes(bytes) || saved.RawPath() != target) {
+                (void)link.SetPath(L"");
+                target.clear();
+            } else if (targets && asked == target) {
+                targets->Keep(target, std::move(bytes));
+            }
         }
     }
+    (void)link.SetDescription(DescriptionFor(commandLine));
     (void)link.SetArguments(target.empty() ? std::wstring() : arguments);
     (void)link.SetIconLocation(target, 0);
     LinkRecord record;

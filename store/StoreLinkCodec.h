@@ -4,6 +4,7 @@
 #include "store/CommandLine.h"
 #include "store/StoreReader.h"
 
+#include <map>
 #include <string>
 
 namespace bw {
@@ -18,6 +19,25 @@ class TShellLink;
 // line as description (cut to what a link keeps), and its record in the record block. `link` may be used
 // again for the next value: every field that is read back is set each time.
 std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value);
+
+// What an import that writes many store links learns once per program: setting a link's target asks the shell
+// for the file's place and volume, which costs more than all the rest of a link. Kept for one import only (a
+// program may move or change between imports).
+class TLinkTargets {
+public:
+    // The bytes of a link whose target was set to `target` and came back from a save as it was set; null when
+    // none was kept.
+    const std::string* Find(const std::wstring& target) const;
+    void Keep(const std::wstring& target, std::string bytes);
+
+private:
+    std::map<std::wstring, std::string> m_bytes;
+};
+
+// The same, with `checker` to load each link back for the check of its target, and `targets` to take a target's
+// link from instead of setting the target again (each may be null).
+std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value, TShellLink* checker,
+                                   TLinkTargets* targets);
 
 // How the fields of a registry entry's store link were changed since the program wrote it.
 enum class LinkEdit {

@@ -1,20 +1,34 @@
 #include "store/StoreLock.h"
 
 #include "resources/Texts.h"
+#include "platform/FileSystem.h"
 #include "store/Locations.h"
 
 namespace bw {
 
+namespace {
+// The folder that tells one store from another: its data folder, which keeps the bases and records that every
+// process on the store shares. Two copies of the program whose data folders lead to one folder (version folders of
+// an installer that keeps the folder across updates) work on one store. For the store of this run it is the folder
+// resolved at the start of the run; for another, the name resolves its links itself (SessionNameForFolder).
+std::wstring IdentityFolder(const std::wstring& programDir) {
+    if (!ProgramDir().empty() && SameFileName(JoinPath(programDir, L""), ProgramDir())) {
+        return StoreDataFolder();
+    }
+    return JoinPath(programDir, kDataFolderName);
+}
+} // namespace
+
 std::wstring StoreLockName(const std::wstring& programDir) {
-    return SessionNameForFolder(L"Bootwarden-Store", programDir);
+    return SessionNameForFolder(L"Bootwarden-Store", IdentityFolder(programDir));
 }
 
 std::wstring StoreWindowName(const std::wstring& programDir) {
-    return SessionNameForFolder(L"Bootwarden-Window", programDir);
+    return SessionNameForFolder(L"Bootwarden-Window", IdentityFolder(programDir));
 }
 
 std::wstring StoreWatchName(const std::wstring& programDir) {
-    return SessionNameForFolder(L"Bootwarden-Work", programDir);
+    return SessionNameForFolder(L"Bootwarden-Work", IdentityFolder(programDir));
 }
 
 TStoreWatch::TStoreWatch() : m_value(StoreWatchName(ProgramDir())), m_seen(m_value.Get()) {}

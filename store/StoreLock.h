@@ -59,6 +59,9 @@ private:
     std::uint64_t m_seen = 0;
 };
 
+// The names of the store's objects are made from the folder the store's data folder resolves to (links followed), so
+// that every copy of the program whose folders lead to one store shares them.
+
 // The name of the store's lock for the store beside `programDir`.
 std::wstring StoreLockName(const std::wstring& programDir);
 

@@ -9,6 +9,7 @@
 #include "resources/Texts.h"
 #include "store/Locations.h"
 #include "store/Utf16Text.h"
+#include "store/StoreData.h"
 
 #include <windows.h>
 
@@ -43,7 +44,7 @@ std::wstring OneLine(std::wstring text) {
 } // namespace
 
 std::wstring StoreOwnerFile() {
-    return ProgramDir() + L"StoreOwner.dat";
+    return StoreDataFile(kStoreOwnerFile);
 }
 
 std::optional<StoreOwner> RecordedStoreOwner() {
@@ -179,7 +180,8 @@ std::wstring UseOwnersPlaces() {
     }
     const UniqueHkey hive = OpenUserHive(owner);
     if (!hive || !ServeCurrentUserFrom(hive.Get())) {
-        SetOwnersStartupDir(std::nullopt);
+        // Neither HKCU nor the shell's Startup folder is the owner's here: the folder cannot be told.
+        SetOwnersStartupDir(std::optional<std::wstring>());
         const std::wstring name = DesktopAccountName();
         return name.empty() ? owner : name;
     }

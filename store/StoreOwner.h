@@ -40,8 +40,9 @@ bool SameOwner(const StoreOwner& recorded, const StoreOwner& current);
 // password), HKCU and the shell's Startup folder are that administrator's; the store keeps the desktop owner's.
 // Then HKCU stands for the owner's hive (HKEY_USERS\<SID>) in this process, and the Startup folder is the owner's
 // (from the owner's "User Shell Folders", with the profile folder that ProfileList records). Returns the owner's
-// name when the hive cannot be opened (the store is then read-only, and HKCU stays the administrator's); ""
-// otherwise, also for a run that is the desktop owner's own.
+// name when the hive cannot be opened (HKCU then stays the administrator's, and no Startup folder is known: the
+// owner's places are read-only, SetOwnersPlacesUnreachable); "" otherwise, also for a run that is the desktop
+// owner's own.
 std::wstring UseOwnersPlaces();
 
 // The owner's account and computer as people read them: the names recorded, or what stands for them.

@@ -97,6 +97,12 @@ void RequireRecordedLink(const StoreLink& link, const std::wstring& entryName) {
     throw EEntryRefused(FormatMessageText(text::kLinkRefused, {entryName, link.path, reason}));
 }
 
+void RequireLinkHere(const std::wstring& path, const std::wstring& entryName) {
+    if (IsOnlineOnlyFile(path)) {
+        throw EEntryRefused(FormatMessageText(text::kLinkRefused, {entryName, path, text::kLinkOnlineOnly}));
+    }
+}
+
 std::wstring EntryNameOfLink(int code, const std::wstring& storedName, const StoreLink& link) {
     if (!IsRegistryCode(code)) {
         return EntryNameOf(storedName); // a shortcut's own bytes hold no record of ours
@@ -125,6 +131,14 @@ std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_D
     link->fileName = found.cFileName;
     link->path = path;
     link->stamp = StampOf(found);
+    link->onlineOnly = IsOnlineOnly(found.dwFileAttributes);
+    if (link->onlineOnly) {
+        // Not opened: its name and the store's records tell what it is; its stamp tells when it came down.
+        TakeStoreRecord(*link);
+        link->name = EntryNameOfLink(code, link->fileName.substr(0, link->fileName.size() - 4), *link);
+        link->settled = true;
+        return link;
+    }
     if (const auto bytes = ReadWholeFile(path, kLinkFileLimit)) {
         link->bytes = *bytes;
         // The stamp is taken again: the file may have changed between the search and the read.
@@ -235,8 +249,12 @@ const StoreLink* TStoreReader::Find(const std::wstring& path) const {
     return at == m_known.end() ? nullptr : at->second.get();
 }
 
+void TStoreReader::ReleaseLinkObjects() {
+    m_loader.reset();
+}
+
 std::wstring StartupLinkCommandLine(const Entry& entry, TShellLink& loader) {
-    if (entry.storeLinkPath.empty()) {
+    if (entry.storeLinkPath.empty() || IsOnlineOnlyFile(entry.storeLinkPath)) { // not downloaded for this
         return {};
     }
     StoreLink link;

@@ -22,8 +22,9 @@ struct StoreLink {
     std::wstring name;     // the entry it keeps
     std::wstring path;
     FileStamp stamp;
-    bool settled = false;   // read well after its last change (or written by us), so its stamp shows the next one
-    bool readWhole = false; // its bytes were read whole and taken as a shell link
+    bool settled = false;    // read well after its last change (or written by us), so its stamp shows the next one
+    bool readWhole = false;  // its bytes were read whole and taken as a shell link
+    bool onlineOnly = false; // its data is not on this machine (a cloud file): never opened, so never read
     std::string bytes;
     std::wstring description;
     std::wstring arguments;
@@ -43,13 +44,17 @@ using StoreLinks = std::vector<std::shared_ptr<const StoreLink>>;
 
 // Reads the store folders into store links. A link is loaded only when its stamp (times, size, attributes)
 // changed since it was last read, or when it was last read so soon after a change that a second change
-// could hide behind the same stamp.
+// could hide behind the same stamp. A link whose data is online-only (a store folder that a sync engine keeps) is
+// never opened: reading it would download it. It is taken as it is, unread, until its attributes say it is here.
 class TStoreReader {
 public:
     TStoreReader();
     ~TStoreReader();
     TStoreReader(const TStoreReader&) = delete;
     TStoreReader& operator=(const TStoreReader&) = delete;
+
+    // Lets go of the link object it reads with; the next read makes a new one on the thread that reads.
+    void ReleaseLinkObjects();
 
     // Reads the folders of `codes`, in that order (within a folder, by name). True when anything differs from
     // the last read: a link added, removed, renamed or changed, or one not yet settled.
@@ -98,6 +103,9 @@ const wchar_t* StandingText(LinkStanding standing);
 // Raises EEntryRefused, naming the entry and the link and saying why, when the store's records do not name the
 // link: nothing is switched on, written back or put in its place from such a link.
 void RequireRecordedLink(const StoreLink& link, const std::wstring& entryName);
+// Raises EEntryRefused, naming the entry and the link and saying why, when the link at `path` is online-only:
+// nothing that needs its content is done, and it is neither read (which would download it) nor deleted.
+void RequireLinkHere(const std::wstring& path, const std::wstring& entryName);
 
 // The entry name that a store link of `code` named `storedName` (without ".lnk") keeps, once its content is
 // parsed and its record taken. A registry entry's link decodes its file name only when its record says the name

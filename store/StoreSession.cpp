@@ -323,7 +323,10 @@ std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std:
         }
     };
     for (int code : ListedCodes()) {
-        if (!IsEnabledCode(code)) {
+        // The owner's places, where this run cannot reach them, are listed from their store links: the switched-on
+        // entries as the last import mirrored them, each saying why it is not changed here.
+        const bool unreachable = IsUnreachablePlace(code);
+        if (!IsEnabledCode(code) || unreachable) {
             for (const auto& shared : m_store.Links()) {
                 const StoreLink& link = *shared;
                 if (link.code == code) {
@@ -331,9 +334,13 @@ std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std:
                     entry.name = link.name;
                     entry.code = code;
                     entry.storeLinkPath = link.path;
-                    if (link.standing != LinkStanding::Known) {
+                    if (link.onlineOnly) {
+                        entry.problem = EntryProblem::StoreLinkOnlineOnly;
+                    } else if (link.standing != LinkStanding::Known) {
                         entry.problem = link.standing == LinkStanding::Renamed ? EntryProblem::StoreLinkRenamed
                                                                                : EntryProblem::StoreLinkUnknown;
+                    } else if (unreachable) {
+                        entry.problem = EntryProblem::OwnersPlaceNotReached;
                     }
                     fillFromLink(entry, link);
                     entries.push_back(std::move(entry));
@@ -378,6 +385,13 @@ std::vector<Entry> TStoreSession::EntriesOf(const TImportJob& job, std::map<std:
         }
     }
     return entries;
+}
+
+void TStoreSession::ReleaseLinkObjects() {
+    m_job.reset(); // it borrows the session's objects
+    m_maker.reset();
+    m_reader.reset();
+    m_store.ReleaseLinkObjects();
 }
 
 } // namespace bw

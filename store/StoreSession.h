@@ -43,6 +43,9 @@ public:
 
     // Drops an import under way; what it did so far stays done, and the next refresh runs whole.
     void AbandonRefresh() { m_job.reset(); }
+    // Lets go of the shell's link objects the session made, as a thread of their apartment must before it ends;
+    // the next import or read makes new ones on the thread that then works. Abandons an import under way.
+    void ReleaseLinkObjects();
 
     bool Refreshing() const { return m_job != nullptr; }
     // True when the last refresh ran to its end and left nothing that the next must try again though nothing

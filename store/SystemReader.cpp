@@ -113,7 +113,13 @@ bool TSystemReader::Read() {
     for (int code : RunKeyCodes()) {
         RunKeyRead key;
         key.code = code;
-        if (SharedWithNativeView(code)) {
+        if (IsUnreachablePlace(code)) {
+            // The owner's key cannot be reached from this run, and HKCU is another account's: nothing is read, and
+            // the key says nothing of its entries, as one the user may not read.
+            changed = changed || m_keys[code].opened;
+            m_keys[code] = KeyMemo{};
+            key.refused = true;
+        } else if (SharedWithNativeView(code)) {
             changed = changed || m_keys[code].opened;
             m_keys[code] = KeyMemo{};
         } else {
@@ -124,7 +130,7 @@ bool TSystemReader::Read() {
     }
 
     for (int code : AllCodes()) {
-        const auto place = IsEnabledCode(code) ? ApprovalPlaceOf(code) : std::nullopt;
+        const auto place = IsEnabledCode(code) && !IsUnreachablePlace(code) ? ApprovalPlaceOf(code) : std::nullopt;
         if (!place) {
             continue;
         }
@@ -149,7 +155,8 @@ bool TSystemReader::Read() {
         StartupFolderRead folder;
         folder.code = code;
         folder.dir = StartupDirOf(code);
-        folder.known = IsStartupDirKnownOf(code);
+        folder.known = IsStartupDirKnownOf(code) && !IsUnreachablePlace(code);
+        folder.refused = IsUnreachablePlace(code);
         if (folder.known) {
             ReadFolder(folder, changed);
         } else {

@@ -30,7 +30,8 @@ struct StartupFile {
 struct StartupFolderRead {
     int code = 0; // the enabled code whose store folder mirrors it
     std::wstring dir;
-    bool known = false; // false: no folder to use (nothing is read from one that merely stands in for it)
+    bool known = false;   // false: no folder to use (nothing is read from one that merely stands in for it)
+    bool refused = false; // the owner's folder, not reached from this run: it says nothing of its entries
     std::vector<StartupFile> files;
 };
 

@@ -827,32 +827,100 @@ TEST_F(CliTest, AStoreLinkTheRecordsDoNotKnowIsListedAndLeftAsItIs) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Taken")->text, L"c:\\taken.exe");
 }
 
-// A store folder that is a link to a folder of other files is neither read nor emptied, wherever it leads;
-// bwcli names it on the error output and goes on with the others.
-TEST_F(CliTest, AStoreFolderThatIsALinkIsNeitherReadNorEmptied) {
+// A store folder linked to a folder that holds files of others (an installer's junction to a folder already in
+// use): the store works there, and nothing that the store's records do not name is removed or written over, by a
+// refresh or by switching an entry off and on.
+TEST_F(CliTest, AStoreFolderLinkedToAFolderOfOtherFilesLeavesThemAsTheyAre) {
     const std::wstring other = m_root / L"Other";
     ::CreateDirectoryW(other.c_str(), nullptr);
     WriteFileBytes(other + L"\\precious.txt", "precious");
     WriteShortcut(other + L"\\Looks.lnk", L"c:\\looks.exe", L"c:\\looks.exe");
-    const std::wstring folder = StoreFolderPath(kUser).substr(0, StoreFolderPath(kUser).size() - 1);
-    ::RemoveDirectoryW(folder.c_str());
-    if (!MakeFileSymlink(folder, other)) {
+    WriteShortcut(other + L"\\Stray.lnk", L"c:\\stray.exe", L"c:\\stray.exe"); // no Run value of that name
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    ASSERT_EQ(Run(L"refresh").exitCode, 0u) << "a store that keeps its records";
+    const std::wstring folder = m_programDir + L"Run\\User";
+    ASSERT_TRUE(::DeleteFileW((folder + L"\\Tool.lnk").c_str()));
+    ASSERT_TRUE(::RemoveDirectoryW(folder.c_str()));
+    if (!MakeFolderLink(folder, other)) {
         GTEST_SKIP() << "this system lets the test make no symbolic link";
     }
-    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
-    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    m_registry.SetRunValue(Location::User, L"Looks", L"c:\\other.exe");
 
-    for (const wchar_t* command : {L"list --json", L"refresh"}) {
+    for (const wchar_t* command : {L"refresh", L"disable Tool", L"enable Tool", L"refresh"}) {
         const CliResult result = Run(command);
-        EXPECT_EQ(result.exitCode, 0u) << result.err;
-        ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
-        EXPECT_THAT(result.ErrLines()[0], HasSubstr(Utf8(folder)));
+        EXPECT_EQ(result.exitCode, 0u) << Utf8(command) << ": " << result.err;
     }
     const Json entries = Json::parse(Run(L"list --json").out).at("entries");
-    EXPECT_NE(Find(entries, "Agent", "hklm"), nullptr);
-    EXPECT_EQ(Find(entries, "Tool", "hkcu"), nullptr) << "its folder is not read";
-    EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk"));
+    ASSERT_NE(Find(entries, "Tool", "hkcu"), nullptr);
+    EXPECT_EQ(Find(entries, "Tool", "hkcu")->at("storeLink"), Utf8(other + L"\\Tool.lnk")) << "where the link leads";
+    ASSERT_NE(Find(entries, "Looks", "hkcu"), nullptr);
+    EXPECT_FALSE(Find(entries, "Looks", "hkcu")->at("problem").is_null()) << "a link the records do not name";
+    EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk", L"Stray.lnk", L"Tool.lnk"));
     EXPECT_EQ(ReadFileBytes(other + L"\\precious.txt"), "precious");
+    EXPECT_EQ(ReadShortcut(other + L"\\Looks.lnk").path, L"c:\\looks.exe") << "not written over";
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe");
+}
+
+// Scoop's layout: each version of the program in a folder of its own (apps\bootwarden\1.0, 1.1), "current" a
+// junction to the version in use, from which the program is started, and each persisted folder (Run, NoRun, Data)
+// a junction to the one folder that outlives every version (persist\bootwarden). Here host symbolic links stand
+// for the junctions. An entry switched off with version 1.0 is switched on again with 1.1 after the update, exactly
+// as it was; every file the store keeps lies in the persisted folders; and both versions work under one lock.
+TEST_F(CliTest, AStoreThatScoopPersistsOutlivesAnUpdate) {
+    const std::wstring apps = m_root / L"scoop\\apps\\bootwarden";
+    const std::wstring persist = m_root / L"scoop\\persist\\bootwarden";
+    for (const std::wstring& folder : {m_root / L"scoop", m_root / L"scoop\\apps", apps, m_root / L"scoop\\persist",
+                                       persist, persist + L"\\Run", persist + L"\\NoRun", persist + L"\\Data"}) {
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    const std::wstring built = FolderPart(ModulePath()) + L"BwcliUnderTest.exe";
+    for (const wchar_t* version : {L"1.0", L"1.1"}) {
+        const std::wstring folder = apps + L"\\" + version;
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        ASSERT_TRUE(::CopyFileW(built.c_str(), (folder + L"\\bwcli.exe").c_str(), FALSE));
+        for (const wchar_t* kept : {L"Run", L"NoRun", L"Data"}) {
+            if (!MakeFolderLink(folder + L"\\" + kept, persist + L"\\" + kept)) {
+                GTEST_SKIP() << "this system lets the test make no symbolic link";
+            }
+        }
+    }
+    const std::wstring current = apps + L"\\current";
+    ASSERT_TRUE(MakeFolderLink(current, apps + L"\\1.0"));
+    m_registry.SetRunValue(Location::User, L"Monitor", L"%SystemRoot%\\system32\\taskmgr.exe", REG_EXPAND_SZ);
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+
+    const CliResult off = TCliProcess(current + L"\\bwcli.exe", L"disable Monitor").Finish();
+    ASSERT_EQ(off.exitCode, 0u) << off.err;
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Monitor"));
+    EXPECT_TRUE(FileExists(persist + L"\\NoRun\\User\\Monitor.lnk"));
+    EXPECT_TRUE(FileExists(persist + L"\\Run\\User\\Tool.lnk"));
+    for (const wchar_t* file : {L"StoreBase.dat", L"StoreRecords.dat", L"StoreOwner.dat"}) {
+        EXPECT_TRUE(FileExists(persist + L"\\Data\\" + file)) << Utf8(file) << " is kept where an update keeps it";
+    }
+    EXPECT_THAT(FolderNames(apps + L"\\1.0"), UnorderedElementsAre(L"bwcli.exe", L"Run", L"NoRun", L"Data"))
+        << "nothing that must outlive the update lies in the version's own folder";
+
+    // Both versions are one store: the lock that 1.0's folder names is the one 1.1's program waits for.
+    EXPECT_EQ(StoreLockName(apps + L"\\1.0\\"), StoreLockName(apps + L"\\1.1\\"));
+    {
+        TNamedMutex held(StoreLockName(current + L"\\"));
+        ASSERT_TRUE(held.Acquire(0));
+        const CliResult busy = TCliProcess(apps + L"\\1.1\\bwcli.exe", L"enable Monitor").Finish();
+        EXPECT_EQ(busy.exitCode, 3u) << "1.1 works on the store 1.0's lock guards: " << busy.err;
+        EXPECT_FALSE(m_registry.RunValue(Location::User, L"Monitor"));
+    }
+
+    // The update: "current" leads to 1.1 now; 1.0's folder stays until Scoop cleans it up.
+    ASSERT_TRUE(MakeFolderLink(current, apps + L"\\1.1", true));
+    const CliResult on = TCliProcess(current + L"\\bwcli.exe", L"enable Monitor").Finish();
+    ASSERT_EQ(on.exitCode, 0u) << on.err;
+    const auto monitor = m_registry.RunValue(Location::User, L"Monitor");
+    ASSERT_TRUE(monitor);
+    EXPECT_EQ(monitor->text, L"%SystemRoot%\\system32\\taskmgr.exe");
+    EXPECT_EQ(monitor->type, static_cast<DWORD>(REG_EXPAND_SZ)) << "switched on exactly as it was switched off";
+    EXPECT_FALSE(FileExists(persist + L"\\NoRun\\User\\Monitor.lnk"));
+    EXPECT_TRUE(FileExists(persist + L"\\Run\\User\\Monitor.lnk"));
+    EXPECT_THAT(FolderNames(apps + L"\\1.1"), UnorderedElementsAre(L"bwcli.exe", L"Run", L"NoRun", L"Data"));
 }
 
 // A window (this process, through its own door) holds an edit of a store link not yet written back while a

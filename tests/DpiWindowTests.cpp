@@ -11,17 +11,6 @@ namespace {
 // for a window or a monitor comes through the seams; a move to another monitor is the message Windows sends then.
 class DpiWindowTest : public WindowTest {
 protected:
-    RECT NormalBounds() const {
-        WINDOWPLACEMENT placement{};
-        placement.length = sizeof placement;
-        ::GetWindowPlacement(m_form->Handle(), &placement);
-        return placement.rcNormalPosition;
-    }
-    void Close() {
-        ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
-        Pump();
-        m_form.reset();
-    }
     int BoxSize() const {
         int width = 0;
         int height = 0;

@@ -393,18 +393,7 @@ TEST_F(ContextMenuTest, RightClickMenuKeyAndShiftF10OpenIt) {
 
 class SettingsTest : public ListTest {
 protected:
-    std::wstring SettingsFile() const { return m_programDir + L"Bootwarden.ini"; }
-    RECT NormalBounds() const {
-        WINDOWPLACEMENT placement{};
-        placement.length = sizeof placement;
-        ::GetWindowPlacement(m_form->Handle(), &placement);
-        return placement.rcNormalPosition;
-    }
-    void Close() {
-        ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
-        Pump();
-        m_form.reset();
-    }
+    std::wstring SettingsFile() const { return m_programDir + L"Data\\Bootwarden.ini"; }
 };
 
 TEST(WindowSettingsTest, WhatIsWrittenIsReadAndDamageMeansDefaults) {

@@ -4,11 +4,14 @@
 #include "platform/ChangeWatch.h"
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
+#include "platform/Registry.h"
 #include "platform/ShellLink.h"
 #include "resources/Texts.h"
 #include "store/Locations.h"
 #include "store/SeenEntries.h"
 #include "store/StartupApproved.h"
+
+#include <map>
 
 namespace bw::test {
 namespace {
@@ -66,7 +69,7 @@ protected:
         ::ReleaseDC(list, dc);
         return result == CDRF_NEWFONT && font.lfWeight >= FW_BOLD;
     }
-    std::wstring SeenFile() const { return m_programDir + kSeenEntriesFile; }
+    std::wstring SeenFile() const { return m_programDir + kDataFolderName + L"\\" + kSeenEntriesFile; }
     void Reopen() {
         m_form.reset();
         Open();
@@ -172,11 +175,15 @@ TEST_F(LiveListTest, RefreshReadsNothingWhenNothingChanged) {
     Open();
     Settle();
     m_reads = 0;
-    KeyUp(VK_F5);
-    Click(TMainForm::RefreshButton);
     ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
     Pump();
-    EXPECT_EQ(m_reads, 0);
+    EXPECT_EQ(m_reads, 0) << "an activation reads nothing that no watch or stamp says changed";
+    // F5 and the button read every place by its stamps, and find nothing to show anew.
+    SbSetText(m_form->StatusBar(), L"untouched");
+    KeyUp(VK_F5);
+    Click(TMainForm::RefreshButton);
+    EXPECT_EQ(m_reads, 2);
+    EXPECT_EQ(StatusPart(0), L"untouched") << "the list was built again";
 
     // A change whose notification the window has not handled yet is read all the same.
     m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
@@ -187,9 +194,9 @@ TEST_F(LiveListTest, RefreshReadsNothingWhenNothingChanged) {
 // A network folder whose server gives no notifications: the folder cannot be watched, and is read at each
 // refresh as before; the places that can be watched still bring their changes by themselves.
 TEST_F(LiveListTest, APlaceThatCannotBeWatchedIsReadAtEachRefresh) {
-    const auto noNotifications = seam::WatchFolder.Replace([this](const std::wstring& folder) {
+    const auto noNotifications = seam::WatchFolder.Replace([this](const std::wstring& folder, DWORD filter) {
         if (!SameFileName(folder, m_startup)) {
-            return seam::WatchFolder.Real(folder);
+            return seam::WatchFolder.Real(folder, filter);
         }
         ::SetLastError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
@@ -214,7 +221,8 @@ TEST_F(LiveListTest, AFolderMadeLaterIsWatchedOnceMade) {
     Open();
     Settle();
     m_reads = 0;
-    KeyUp(VK_F5);
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
     EXPECT_EQ(m_reads, 0) << "a missing folder that is watched from above needs no reading";
     ASSERT_TRUE(::CreateDirectoryW(m_startup.c_str(), nullptr));
     PumpFor(300);
@@ -289,6 +297,128 @@ TEST_F(LiveListTest, AMissingOrDamagedRecordMeansEverythingSeenAndNoError) {
 
     EXPECT_EQ(Title(), L"Bootwarden - 1 new") << "read back whole";
     EXPECT_TRUE(DrawnBold(RowOf(odd, kUser)));
+}
+
+// A watch whose notification never comes: on Windows a key deleted and made again is a new key, and the watch
+// registered on the old one never tells of it (nor does a folder redirected to a share whose server sends none).
+// Here every key's watch is registered as dead while `m_dead` holds: RegNotifyChangeKeyValue answers
+// ERROR_SUCCESS and its event is never signalled.
+class DeadWatchTest : public LiveListTest {
+protected:
+    bool m_dead = true;
+    TSeam<LONG(HKEY, HANDLE)>::TScope m_deadKeys{seam::WatchKey.Replace([this](HKEY key, HANDLE event) {
+        return m_dead ? static_cast<LONG>(ERROR_SUCCESS) : seam::WatchKey.Real(key, event);
+    })};
+};
+
+TEST_F(DeadWatchTest, F5ReadsEveryPlaceAndWatchesItAgain) {
+    Open();
+    Settle();
+    m_registry.SetRunValue(Location::User, L"Quiet", L"c:\\quiet.exe");
+    PumpFor(300);
+    ASSERT_LT(RowOf(L"Quiet", kUser), 0) << "the notification came after all";
+
+    m_dead = false; // the key watched from now on is the one that is there
+    KeyUp(VK_F5);
+    EXPECT_GE(RowOf(L"Quiet", kUser), 0) << "F5 read only where a notification came";
+    m_registry.SetRunValue(Location::User, L"Later", L"c:\\later.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Later", kUser) >= 0; })) << "F5 left the dead watch in place";
+
+    // The Refresh button does as F5 does.
+    m_dead = true;
+    Click(TMainForm::RefreshButton);
+    m_registry.SetRunValue(Location::User, L"Button", L"c:\\button.exe");
+    PumpFor(300);
+    ASSERT_LT(RowOf(L"Button", kUser), 0);
+    m_dead = false;
+    Click(TMainForm::RefreshButton);
+    EXPECT_GE(RowOf(L"Button", kUser), 0);
+}
+
+TEST_F(DeadWatchTest, ARunKeyMadeAgainIsReadAndWatchedAgainOnActivation) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    Settle();
+    // Deleted and made again by another program: its new values reach no watch.
+    m_registry.DeleteRunKey(Location::User);
+    m_registry.SetRunValue(Location::User, L"Again", L"c:\\again.exe");
+    PumpFor(300);
+    ASSERT_LT(RowOf(L"Again", kUser), 0) << "the notification came after all";
+
+    m_dead = false;
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    EXPECT_GE(RowOf(L"Again", kUser), 0) << "the key's stamp moved, and the activation did not read it";
+    EXPECT_LT(RowOf(L"Tool", kUser), 0);
+    m_registry.SetRunValue(Location::User, L"Later", L"c:\\later.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Later", kUser) >= 0; })) << "the activation left the dead watch";
+}
+
+// Asked for a known folder, the shell writes the "Shell Folders" copy of it for old programs (each time, as
+// Windows does where the copy names another folder than the known folder). Here it answers from "User Shell
+// Folders" as the shell does, and writes the copy.
+TEST_F(LiveListTest, TheShellsOwnWritesStartNoCycleAndUserShellFoldersIsWatched) {
+    const auto shell = [this](HKEY root, const wchar_t* name, const std::wstring& fallback) {
+        ++m_reads;
+        std::wstring folder = fallback;
+        TRegistry registry;
+        registry.SelectRoot(root);
+        if (registry.OpenExistingKey(kUserShellFoldersKeyPath) && registry.HasValue(name)) {
+            folder = registry.ReadText(name);
+        }
+        m_registry.SetText(root, kShellFoldersKeyPath, name, folder);
+        return std::optional<std::wstring>(folder);
+    };
+    const auto user = seam::StartupFolder.Replace([&] { return shell(HKEY_CURRENT_USER, L"Startup", m_startup); });
+    const auto common =
+        seam::CommonStartupFolder.Replace([&] { return shell(HKEY_LOCAL_MACHINE, L"Common Startup", m_common); });
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    Settle();
+    m_reads = 0;
+    PumpFor(1000);
+    EXPECT_EQ(m_reads, 0) << "the list refreshes again and again";
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    KeyUp(VK_F5);
+    m_reads = 0;
+    PumpFor(500);
+    EXPECT_EQ(m_reads, 0) << "a refresh asked for starts cycles after it";
+
+    // The user moves the Startup folder (Explorer's Location tab writes "User Shell Folders"): the list follows.
+    const std::wstring moved = m_root / L"Moved Startup";
+    ASSERT_TRUE(::CreateDirectoryW(moved.c_str(), nullptr));
+    WriteShortcut(moved + L"\\Notes.lnk", L"c:\\windows\\notepad.exe");
+    m_registry.SetText(HKEY_CURRENT_USER, kUserShellFoldersKeyPath, L"Startup", moved, REG_EXPAND_SZ);
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Notes", kStartUp) >= 0; })) << "\"User Shell Folders\" unwatched";
+    Settle(); // the folder watched from now on is read once more
+    m_reads = 0;
+    PumpFor(500);
+    EXPECT_EQ(m_reads, 0);
+}
+
+// On a folder that a sync engine keeps (OneDrive), the engine sets and clears attributes of a file after each
+// write (pinned, unpinned, in sync), and FindFirstChangeNotificationW with FILE_NOTIFY_CHANGE_ATTRIBUTES tells of
+// each: the store folders, which the program writes itself, are watched without it. Wine never sets those
+// attributes, so the filters asked for are what the test looks at.
+TEST_F(LiveListTest, StoreFoldersAreWatchedWithoutAttributeChanges) {
+    std::map<std::wstring, DWORD> filters;
+    const auto recorded = seam::WatchFolder.Replace([&](const std::wstring& folder, DWORD filter) {
+        filters[FoldedName(folder)] = filter;
+        return seam::WatchFolder.Real(folder, filter);
+    });
+    Open();
+    Settle();
+    for (int code : AllCodes()) {
+        std::wstring folder = StoreFolderPath(code);
+        folder.pop_back();
+        const auto found = filters.find(FoldedName(folder));
+        ASSERT_NE(found, filters.end()) << "not watched: " << testing::PrintToString(folder);
+        EXPECT_EQ(found->second & FILE_NOTIFY_CHANGE_ATTRIBUTES, 0u) << testing::PrintToString(folder);
+        EXPECT_NE(found->second & FILE_NOTIFY_CHANGE_LAST_WRITE, 0u) << "a property sheet's edit of a store link";
+    }
+    const auto startup = filters.find(FoldedName(m_startup));
+    ASSERT_NE(startup, filters.end());
+    EXPECT_NE(startup->second & FILE_NOTIFY_CHANGE_ATTRIBUTES, 0u) << "a shortcut hidden in the Startup folder";
 }
 
 } // namespace

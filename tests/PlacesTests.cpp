@@ -1,6 +1,7 @@
 #include "TestEnvironment.h"
 
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
 #include "platform/UniqueHandle.h"
 #include "resources/Texts.h"
@@ -210,17 +211,30 @@ TEST_F(PlacesTest, APercentSignInAnEncodedNameComesBackAsItself) {
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"50%/x"));
 }
 
-// A store folder that is a link to another folder is never emptied, written or read through; the program's
-// own folder reached through a link stays fine.
-TEST_F(PlacesTest, AStoreFolderThatIsALinkIsLeftAlone) {
+namespace {
+std::wstring Named(int code) {
+    const std::wstring folder = StoreFolder(code);
+    return ProgramDir() + folder.substr(0, folder.size() - 1);
+}
+std::vector<std::wstring> RefusedNames(const StoreStart& start) {
+    std::vector<std::wstring> names;
+    for (const RefusedFolder& folder : start.refusedFolders) {
+        names.push_back(folder.folder);
+    }
+    return names;
+}
+} // namespace
+
+// Two store folders linked to one folder would empty each other (the enabled one is emptied by every import):
+// both are refused, never emptied, written or read through, and their entries are not listed.
+TEST_F(PlacesTest, StoreFoldersLinkedToOneFolderAreLeftAlone) {
     const std::wstring other = m_root / L"Other";
     ::CreateDirectoryW(other.c_str(), nullptr);
     WriteFileBytes(other + L"\\precious.txt", "precious");
     WriteShortcut(other + L"\\Looks.lnk", L"c:\\looks.exe", L"c:\\looks.exe");
-    ::RemoveDirectoryW(StoreFolderPath(kUser).c_str());
-    ::RemoveDirectoryW(StoreFolderPath(kStartUpOff).c_str());
-    if (!MakeFileSymlink(StoreFolderPath(kUser).substr(0, StoreFolderPath(kUser).size() - 1), other) ||
-        !MakeFileSymlink(StoreFolderPath(kStartUpOff).substr(0, StoreFolderPath(kStartUpOff).size() - 1), other)) {
+    ::RemoveDirectoryW(Named(kUser).c_str());
+    ::RemoveDirectoryW(Named(kStartUpOff).c_str());
+    if (!MakeFolderLink(Named(kUser), other) || !MakeFolderLink(Named(kStartUpOff), other)) {
         GTEST_SKIP() << "this system lets the test make no symbolic link";
     }
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
@@ -228,14 +242,83 @@ TEST_F(PlacesTest, AStoreFolderThatIsALinkIsLeftAlone) {
     WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe");
     const StoreStart start = PrepareStore();
     EXPECT_EQ(start.kind, StoreStart::Usable);
-    EXPECT_THAT(start.linkedFolders,
-                UnorderedElementsAre(StoreFolderPath(kUser).substr(0, StoreFolderPath(kUser).size() - 1),
-                                     StoreFolderPath(kStartUpOff).substr(0, StoreFolderPath(kStartUpOff).size() - 1)));
+    EXPECT_THAT(RefusedNames(start), UnorderedElementsAre(Named(kUser), Named(kStartUpOff)));
     EXPECT_THAT(Listed(), UnorderedElementsAre(L"1 Agent", L"3 Notes")) << "none of the linked folders' entries";
     EXPECT_THROW(DisableEntry(Row(kStartUp, L"Notes")), EEntryRefused);
     EXPECT_TRUE(PathExists(StartupPath(L"Notes.lnk")));
     EXPECT_THAT(FolderNames(other), UnorderedElementsAre(L"precious.txt", L"Looks.lnk"));
     EXPECT_EQ(ReadFileBytes(other + L"\\precious.txt"), "precious");
+}
+
+// A store folder that leads into the Startup folder (or the all-users one), or to a folder that holds it, would
+// put store links where Windows starts them, and the import would mirror the folder into itself: refused, and
+// nothing is written there. The same link to a folder of its own is used.
+TEST_F(PlacesTest, AStoreFolderLinkedIntoAStartupFolderIsRefused) {
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    const TempFolder elsewhere; // outside the folder that holds the Startup folder
+    const std::wstring own = elsewhere.Path();
+    ::RemoveDirectoryW(Named(kStartUpOff).c_str());
+    ::RemoveDirectoryW(Named(kUserOff).c_str());
+    ::RemoveDirectoryW(Named(kLocal).c_str());
+    if (!MakeFolderLink(Named(kStartUpOff), m_startup) || !MakeFolderLink(Named(kUserOff), m_root.Path()) ||
+        !MakeFolderLink(Named(kLocal), own)) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    const StoreStart start = PrepareStore();
+    ASSERT_EQ(start.refusedFolders.size(), 2u);
+    EXPECT_THAT(RefusedNames(start), UnorderedElementsAre(Named(kStartUpOff), Named(kUserOff)));
+    EXPECT_STREQ(start.refusedFolders[0].why, text::kFolderLinkIntoSystem);
+    EXPECT_STREQ(start.refusedFolders[1].why, text::kFolderLinkIntoSystem);
+    EXPECT_THAT(Listed(), UnorderedElementsAre(L"2 Tool", L"3 Notes"));
+    EXPECT_THROW(DisableEntry(Row(kStartUp, L"Notes")), EEntryRefused);
+    EXPECT_THROW(DisableEntry(Row(kUser, L"Tool")), EEntryRefused);
+    EXPECT_THAT(FolderNames(m_startup), ElementsAre(L"Notes.lnk"));
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    EXPECT_THAT(Listed(), UnorderedElementsAre(L"1 Agent", L"2 Tool", L"3 Notes"));
+    EXPECT_THAT(FolderNames(own), ElementsAre(L"Agent.lnk")) << "a link to a folder of its own is used";
+    EXPECT_EQ(StoreFolderPath(kLocal), FullPath(own) + L"\\");
+}
+
+// What Windows answers for a store folder's reparse point, which Wine never gives: a link of a kind the program does
+// not follow (IO_REPARSE_TAG_LX_SYMLINK, WSL's; IO_REPARSE_TAG_WCI_LINK_1, a container's) is refused, and so is a
+// junction whose final path cannot be asked (GetFinalPathNameByHandleW fails on some network redirectors, and for a
+// volume mounted without a drive letter in the DOS form). A reparse point that is no name surrogate
+// (IO_REPARSE_TAG_CLOUD_3, a synced folder; IO_REPARSE_TAG_DEDUP) is the folder itself.
+TEST_F(PlacesTest, AStoreFolderIsRefusedForALinkThatIsNotFollowedOrNotResolved) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    const auto sameFolder = [](const std::wstring& a, const std::wstring& b) {
+        return SameFileName(FullPath(a + L"\\"), FullPath(b + L"\\"));
+    };
+    std::optional<DWORD> tag;
+    const std::wstring folder = Named(kUser);
+    const auto attributes = seam::LinkAttributes.Replace([&](const std::wstring& path) {
+        const DWORD real = seam::LinkAttributes.Real(path);
+        return sameFolder(path, folder) ? real | FILE_ATTRIBUTE_REPARSE_POINT : real;
+    });
+    const auto tags = seam::ReparseTag.Replace(
+        [&](const std::wstring& path) { return sameFolder(path, folder) ? tag : seam::ReparseTag.Real(path); });
+    const auto finalPaths = seam::FinalPath.Replace([&](const std::wstring& path, bool follow, DWORD volume) {
+        return sameFolder(path, folder) && follow ? std::nullopt : seam::FinalPath.Real(path, follow, volume);
+    });
+    for (const DWORD refused : {DWORD{0xA000001D}, DWORD{0xA0000027}, DWORD{IO_REPARSE_TAG_MOUNT_POINT}}) {
+        SCOPED_TRACE(refused);
+        tag = refused;
+        const StoreStart start = PrepareStore();
+        ASSERT_EQ(start.refusedFolders.size(), 1u);
+        EXPECT_EQ(start.refusedFolders[0].folder, folder);
+        EXPECT_STREQ(start.refusedFolders[0].why, refused == IO_REPARSE_TAG_MOUNT_POINT ? text::kFolderLinkUnresolved
+                                                                                        : text::kFolderLinkNotFollowed);
+        EXPECT_THAT(Listed(), IsEmpty());
+        EXPECT_THAT(StoreNames(kUser), IsEmpty());
+    }
+    for (const DWORD own : {DWORD{0x9000301A}, DWORD{0x80000013}}) {
+        SCOPED_TRACE(own);
+        tag = own;
+        EXPECT_THAT(RefusedNames(PrepareStore()), IsEmpty());
+        EXPECT_THAT(Listed(), ElementsAre(L"2 Tool"));
+        EXPECT_THAT(StoreNames(kUser), ElementsAre(L"Tool.lnk"));
+    }
 }
 
 // The program's own folder reached through a link (it works today, and stays so): nothing of the store is a link
@@ -247,7 +330,8 @@ TEST_F(PlacesTest, TheProgramsFolderReachedThroughALinkIsFine) {
         GTEST_SKIP() << "this system lets the test make no symbolic link";
     }
     SetProgramDir(through);
-    EXPECT_THAT(PrepareStore().linkedFolders, IsEmpty());
+    EXPECT_THAT(PrepareStore().refusedFolders, IsEmpty());
+    EXPECT_EQ(ProgramDir(), through + L"\\") << "the program is named by the path it was started from";
     EXPECT_THAT(Listed(), ElementsAre(L"2 Tool"));
     DisableEntry(Row(kUser, L"Tool"));
     EXPECT_TRUE(PathExists(m_programDir + L"NoRun\\User\\Tool.lnk"));

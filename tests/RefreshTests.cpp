@@ -423,8 +423,8 @@ TEST_F(RefreshCycleTest, NamesThatDifferOnlyInCaseNeverShareAStoreLink) {
 }
 
 // The temporary files of a run that was ended halfway through a write go at the next start once the process that wrote
-// them has ended, however young; those of a process that still runs stay until they are old, and files that are not
-// the program's own are never touched.
+// them has ended, however young, even where that start's import is stopped after its first link; those of a process
+// that still runs stay until they are old, and files that are not the program's own are never touched.
 TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
     // A process that ran and has ended (its handle held, so that its id is not given to another meanwhile), and
     // one that runs (suspended).
@@ -466,7 +466,13 @@ TEST_F(RefreshCycleTest, TemporaryFilesOfAnEndedWriterGoAtTheNextStart) {
         const FILETIME written{time.LowPart, time.HighPart};
         EXPECT_TRUE(::SetFileTime(old.Get(), nullptr, nullptr, &written));
     }
-    Refresh();
+    // The window may be closed while its first import is on its way: what stopped runs left goes all the same.
+    for (int i = 0; i < 4; ++i) {
+        m_registry.SetRunValue(Location::User, L"Tool " + std::to_wstring(i), L"c:\\tool.exe -" + std::to_wstring(i));
+    }
+    ASSERT_TRUE(m_session.BeginRefresh(true, nullptr));
+    EXPECT_FALSE(m_session.ContinueRefresh(1)) << "stopped after its first link";
+    m_session.AbandonRefresh();
     ::TerminateProcess(running.Get(), 0);
     EXPECT_THAT(FolderNames(m_startup), ::testing::UnorderedElementsAre(ofRunning, L"~bwnotours.tmp", L"x.tmp"));
     EXPECT_THAT(FolderNames(StoreFolderPath(kUserOff)),

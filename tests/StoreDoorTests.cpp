@@ -174,3 +174,53 @@ TEST_F(StoreDoorTest, BothSidesChangedToTheSameLineIsNoConflict) {
 }
 
 } // namespace bw::test
+
+namespace bw::test {
+
+// A store made before its data folder was keeps its own files beside the store folders. The first open moves each
+// into the data folder whole (so that an installer that keeps only folders keeps them), and the store goes on with
+// what they say: the edit pending at the move is still carried. A file whose new place holds other bytes already
+// stays where it is, and the data folder's is the store's; one whose new place holds the same bytes goes.
+TEST_F(StoreDoorTest, AStoresFilesBesideItsFoldersAreMovedIntoTheDataFolderOnce) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    {
+        TStoreDoor door;
+        door.Open();
+        door.Work([](TStoreDoor::TWork& work) { work.Refresh(true); });
+    }
+    // As the program before the data folder left it: every file beside the store folders, none in Data.
+    const std::wstring data = m_programDir + L"Data\\";
+    std::map<std::wstring, std::string> before;
+    for (const wchar_t* name : {L"StoreBase.dat", L"StoreRecords.dat", L"StoreOwner.dat"}) {
+        before[name] = ReadFileBytes(data + name);
+        ASSERT_TRUE(::MoveFileW((data + name).c_str(), (m_programDir + name).c_str()));
+    }
+    WriteFileBytes(m_programDir + L"Bootwarden.ini", "sort=2\r\n");
+    WriteFileBytes(m_programDir + L"SeenEntries.dat", "old seen");
+    WriteFileBytes(data + L"SeenEntries.dat", "newer seen"); // written by this version meanwhile
+    EditShortcut(StoreFolderPath(kUser) + L"Tool.lnk",
+                 [](TShellLink& link) { (void)link.SetDescription(L"c:\\tool.exe --edited"); });
+
+    TStoreDoor door;
+    door.Open();
+    for (const auto& [name, bytes] : before) {
+        EXPECT_FALSE(PathExists(m_programDir + name)) << "moved: " << name;
+        EXPECT_EQ(ReadFileBytes(data + name), bytes) << "whole: " << name;
+    }
+    EXPECT_EQ(ReadFileBytes(data + L"Bootwarden.ini"), "sort=2\r\n");
+    EXPECT_EQ(ReadFileBytes(m_programDir + L"SeenEntries.dat"), "old seen") << "not put over the newer one";
+    EXPECT_EQ(ReadFileBytes(data + L"SeenEntries.dat"), "newer seen");
+    EXPECT_FALSE(door.OtherOwner()) << "the owner recorded before the move";
+    door.Work([](TStoreDoor::TWork& work) { work.Refresh(true); });
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --edited")
+        << "the bases moved with the store: the edit is told from an outside change and carried";
+
+    // A move stopped after its copy: the old file is the same bytes, and goes at the next open.
+    WriteFileBytes(m_programDir + L"SeenEntries.dat", "newer seen");
+    TStoreDoor again;
+    again.Open();
+    EXPECT_FALSE(PathExists(m_programDir + L"SeenEntries.dat"));
+    EXPECT_EQ(ReadFileBytes(data + L"SeenEntries.dat"), "newer seen");
+}
+
+} // namespace bw::test

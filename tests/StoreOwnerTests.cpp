@@ -254,23 +254,71 @@ TEST_F(StoreOwnerTest, ElevatedAsAnotherAccountTheOwnersPlacesAreUsed) {
 }
 
 // Where the owner's registry cannot be opened (Windows answers ERROR_FILE_NOT_FOUND for a hive not loaded, or
-// access denied), the run lists what it sees and changes nothing: HKCU would be the administrator's own.
-TEST_F(StoreOwnerTest, ElevatedAsAnotherAccountWithoutTheOwnersRegistryOnlyLists) {
+// access denied), HKCU and the shell's Startup folder are the administrator's own: the owner's places are listed
+// from the store as it last saw them, each entry saying why, and none is read from the administrator's or changed;
+// HKLM's entries and those of all users stay changeable.
+TEST_F(StoreOwnerTest, ElevatedAsAnotherAccountWithoutTheOwnersRegistryOnlyTheOwnersPlacesAreReadOnly) {
+    // Ann's store as her last run left it: Tool switched on in her HKCU, Kept switched off, Notes in her Startup.
+    m_registry.SetRunValue(Location::User, L"AnnTool", L"c:\\ann.exe");
+    m_registry.SetRunValue(Location::User, L"AnnKept", L"c:\\kept.exe");
+    WriteShortcut(StartupPath(L"AnnNotes.lnk"), L"c:\\notes.exe", L"notes");
+    m_registry.SetRunValue(Location::Local, L"Agent", L"c:\\agent.exe");
+    {
+        TStoreDoor door;
+        door.Open();
+        door.Work([&](TStoreDoor::TWork& work) {
+            work.Refresh(true);
+            work.Disable(*FindEntry(work.Entries(), L"AnnKept"));
+            work.Refresh(true);
+        });
+    }
+    const std::vector<std::wstring> files = EveryStoreFile();
+
+    // Bob, elevated on Ann's desktop: HKCU and the Startup folder the program finds are his.
+    m_registry.RemoveRunValue(Location::User, L"AnnTool");
     m_registry.SetRunValue(Location::User, L"BobTool", L"c:\\bob.exe");
+    ::DeleteFileW(StartupPath(L"AnnNotes.lnk").c_str());
+    WriteShortcut(StartupPath(L"BobNotes.lnk"), L"c:\\bobnotes.exe", L"bob's");
     const auto hive = seam::UserHive.Replace([](const std::wstring&) { return HKEY(nullptr); });
     m_identity.ElevatedAs(kBob);
     TStoreDoor door;
     door.Open();
     EXPECT_EQ(door.UnreachableOwner(), L"DESK-7\\ann");
-    EXPECT_TRUE(door.ReadOnly());
+    EXPECT_FALSE(door.ReadOnly()) << "HKLM's places stay changeable";
     door.Work([&](TStoreDoor::TWork& work) {
         work.Refresh(true);
-        const Entry* tool = FindEntry(work.Entries(), L"BobTool");
-        ASSERT_NE(tool, nullptr);
-        EXPECT_THAT(MessageOf<EEntryRefused>([&] { work.Disable(*tool); }), HasSubstr(L"DESK-7\\ann"));
+        EXPECT_EQ(FindEntry(work.Entries(), L"BobTool"), nullptr) << "the administrator's HKCU is not the owner's";
+        EXPECT_EQ(FindEntry(work.Entries(), L"BobNotes"), nullptr) << "nor is his Startup folder";
+        for (const wchar_t* name : {L"AnnTool", L"AnnKept", L"AnnNotes"}) {
+            const Entry* entry = FindEntry(work.Entries(), name);
+            ASSERT_NE(entry, nullptr) << "listed as the store last saw it";
+            EXPECT_EQ(entry->problem, EntryProblem::OwnersPlaceNotReached) << entry->code;
+        }
+        EXPECT_THAT(MessageOf<EEntryRefused>([&] { work.Disable(*FindEntry(work.Entries(), L"AnnTool")); }),
+                    HasSubstr(L"DESK-7\\ann"));
+        const Entry kept = *FindEntry(work.Entries(), L"AnnKept");
+        ASSERT_EQ(kept.code, kUserOff);
+        EXPECT_THROW(work.Enable(kept, nullptr), EEntryRefused);
+        EXPECT_THROW(work.Delete(*FindEntry(work.Entries(), L"AnnKept")), EEntryRefused);
+        EXPECT_THROW(work.AddStartupShortcut(L"c:\\new.exe"), EEntryRefused);
+        const Entry agent = *FindEntry(work.Entries(), L"Agent");
+        EXPECT_EQ(agent.problem, EntryProblem::None);
+        work.Disable(agent);
     });
+    EXPECT_FALSE(m_registry.RunValue(Location::Local, L"Agent")) << "HKLM's entry switched off";
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"BobTool"));
-    EXPECT_FALSE(RecordedStoreOwner()) << "nor is the store made the administrator's";
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"AnnKept")) << "not switched on into Bob's HKCU";
+    EXPECT_TRUE(FileExists(StartupPath(L"BobNotes.lnk")));
+    std::vector<std::wstring> now = EveryStoreFile();
+    now.erase(std::remove_if(now.begin(), now.end(),
+                             [](const std::wstring& file) { return file.find(L"Agent.lnk") != std::wstring::npos; }),
+              now.end());
+    std::vector<std::wstring> was = files;
+    was.erase(std::remove_if(was.begin(), was.end(),
+                             [](const std::wstring& file) { return file.find(L"Agent.lnk") != std::wstring::npos; }),
+              was.end());
+    EXPECT_EQ(now, was) << "the owner's mirrors and switched-off entries stay as they were";
+    EXPECT_EQ(RecordedStoreOwner()->sid, kAnn) << "nor is the store made the administrator's";
 }
 
 } // namespace bw::test

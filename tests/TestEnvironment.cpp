@@ -27,8 +27,8 @@ void RemoveTree(const std::wstring& folder) {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             RemoveTree(path);
-        } else {
-            ::DeleteFileW(path.c_str());
+        } else if (!::DeleteFileW(path.c_str())) {
+            ::RemoveDirectoryW(path.c_str()); // a link to a folder goes as a folder does, never what it leads to
         }
     });
     ::RemoveDirectoryW(folder.c_str());
@@ -267,6 +267,7 @@ StoreTest::StoreTest() {
     ::CreateDirectoryW((m_root / L"Program").c_str(), nullptr);
     ::CreateDirectoryW((m_programDir + L"Run").c_str(), nullptr);
     ::CreateDirectoryW((m_programDir + L"NoRun").c_str(), nullptr);
+    ::CreateDirectoryW((m_programDir + kDataFolderName).c_str(), nullptr);
     SetProgramDir(m_programDir);
     RecomputeLocations(); // the scratch registry's HKLM has no separate 32-bit view
     for (int code : AllCodes()) {
@@ -426,6 +427,27 @@ bool MakeFileSymlink(const std::wstring& link, const std::wstring& target) {
     const std::wstring hostLink = HostPath(link);
     return !hostLink.empty() &&
            RunOnHost(L"/bin/ln -s \"" + hostTarget + L"\" \"" + hostLink + L"\"", [&] { return PathExists(link); });
+}
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target, bool replace) {
+    if (replace) {
+        (void)::RemoveDirectoryW(link.c_str()); // a link to a folder goes as a folder does on Windows
+    }
+    if (!PathExists(link) &&
+        ::CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                              SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        DirectoryExists(link)) {
+        return true;
+    }
+    const std::wstring hostTarget = HostPath(target);
+    const std::wstring hostLink = HostPath(link);
+    // Done once the name leads to the target: an earlier link of that name led elsewhere.
+    const auto leadsThere = [&] {
+        const auto reached = seam::FinalPath.Real(link, true, VOLUME_NAME_DOS);
+        const auto wanted = seam::FinalPath.Real(target, true, VOLUME_NAME_DOS);
+        return reached && wanted && SameFileName(*reached, *wanted);
+    };
+    return !hostLink.empty() && RunOnHost(L"/bin/ln -sfn \"" + hostTarget + L"\" \"" + hostLink + L"\"", leadsThere);
 }
 
 bool CopyUnderOtherCase(const std::wstring& folder, const std::wstring& from, const std::wstring& to) {

@@ -197,7 +197,7 @@ LinkContent ReadShortcut(const std::wstring& path);
 // For as long as the returned scope lives, no folder can be watched, as on a share whose server gives no
 // notifications: FindFirstChangeNotificationW fails with ERROR_NOT_SUPPORTED.
 inline auto FoldersWithoutNotifications() {
-    return seam::WatchFolder.Replace([](const std::wstring&) {
+    return seam::WatchFolder.Replace([](const std::wstring&, DWORD) {
         ::SetLastError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     });
@@ -224,6 +224,12 @@ std::string ReadFileBytes(const std::wstring& path);
 // Makes `link` a symbolic link to the file `target`. Wine's own call creates nothing, so there the link is made
 // by the host's `ln`. False when this system lets the test make no link at all.
 bool MakeFileSymlink(const std::wstring& link, const std::wstring& target);
+
+// Makes `link` lead to the folder `target`, as an installer's junction does: a directory symbolic link on Windows,
+// a host's symbolic link under Wine (which reports it as a reparse point without a tag, and follows it in every
+// path query). With `replace`, an existing link of that name is made to lead there instead. False when this system
+// lets the test make no link at all.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target, bool replace = false);
 
 // Copies the file `from` in `folder` to `to`, a name that differs from it only in case, through the host's file
 // system, which tells such names apart (Wine on Linux): afterwards the folder holds both. False where the names

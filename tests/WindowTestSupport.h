@@ -93,6 +93,18 @@ protected:
     // facts (unless m_waitForFacts is false).
     void Pump();
     void PumpUntilImported(); // runs the message loop until a long import has ended
+    // The window's bounds as it would save them, and the window closed as the close box closes it.
+    RECT NormalBounds() const {
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        ::GetWindowPlacement(m_form->Handle(), &placement);
+        return placement.rcNormalPosition;
+    }
+    void Close() {
+        ::SendMessageW(m_form->Handle(), WM_CLOSE, 0, 0);
+        Pump();
+        m_form.reset();
+    }
 
     std::vector<Row> Rows() const;
     int RowOf(const std::wstring& name, int code) const;

@@ -12,6 +12,7 @@
 #include "platform/NamedObjects.h"
 #include "store/ErrorText.h"
 #include "store/Locations.h"
+#include "store/StoreData.h"
 #include "store/StoreReader.h"
 #include "tools/soak/SoakModel.h"
 #include "tools/soak/SoakWorld.h"
@@ -632,7 +633,11 @@ std::vector<std::wstring> Lines(const Observation& seen) {
 // with 2 and writes nothing, until `bwcli adopt` takes it over again. The soak stands for that other account by
 // writing an owner's file that names it.
 void TSoak::RunCliOnAnothersStore() {
-    const std::wstring ownerPath = m_world.ProgramDir() + L"StoreOwner.dat";
+    // The owner's file lies in the store's data folder; a store that has not moved its files yet keeps it beside.
+    std::wstring ownerPath = bw::JoinPath(bw::JoinPath(m_world.ProgramDir(), bw::kDataFolderName), bw::kStoreOwnerFile);
+    if (!bw::PathExists(ownerPath)) {
+        ownerPath = m_world.ProgramDir() + bw::kStoreOwnerFile;
+    }
     const auto ownerBefore = bw::ReadWholeFile(ownerPath, 64u << 10);
     if (!ownerBefore) {
         return; // no owner yet: nothing has run on this store
@@ -647,8 +652,8 @@ void TSoak::RunCliOnAnothersStore() {
     const ModelEntry* entry = AnyEntry(Chance(50));
     std::vector<std::pair<std::wstring, DWORD>> commands{{L"list --json", 0}, {L"refresh", 2}};
     if (entry != nullptr && entry->name.find(L'\0') == std::wstring::npos) {
-        const std::wstring named = L"--location " + std::wstring(LocationKey(entry->location)) + L" -- " +
-                                   Quoted(entry->name);
+        const std::wstring named =
+            L"--location " + std::wstring(LocationKey(entry->location)) + L" -- " + Quoted(entry->name);
         commands.push_back({L"disable " + named, 2});
         commands.push_back({L"enable " + named, 2});
         commands.push_back({L"delete --state " + std::wstring(Chance(50) ? L"on " : L"off ") + named, 2});

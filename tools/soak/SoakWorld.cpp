@@ -377,7 +377,8 @@ Observation TWorld::Observe() const {
         }
     }
 
-    std::vector<std::wstring> folders{m_programDir, m_startupDir, m_commonDir};
+    std::vector<std::wstring> folders{m_programDir, bw::JoinPath(m_programDir, bw::kDataFolderName), m_startupDir,
+                                      m_commonDir};
     for (int code : bw::AllCodes()) {
         folders.push_back(bw::StoreFolderPath(code));
     }
