@@ -17,16 +17,20 @@ constexpr ULONGLONG kGatherLongest = 150; // milliseconds
 } // namespace
 
 TLiveWatch::TLiveWatch(HWND window)
-    : m_window(window), m_waiter(std::make_unique<TChangeWaiter>(window, kChangedMessage)) {}
+    : m_window(window), m_armer(std::make_unique<TWatchArmer>(window, kChangedMessage)),
+      m_waiter(std::make_unique<TChangeWaiter>(window, kChangedMessage)) {}
 
 TLiveWatch::~TLiveWatch() {
     m_waiter.reset(); // the thread ends before the handles it waits on
+    for (Place& place : m_places) {
+        Retire(place.remote, std::move(place.watch));
+    }
     if (m_gathering && ::IsWindow(m_window)) {
         ::KillTimer(m_window, kGatherTimer);
     }
 }
 
-std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() const {
+std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() {
     std::vector<Place> places;
     const auto addKey = [&](HKEY root, const std::wstring& path, REGSAM view) {
         const std::wstring id =
@@ -35,7 +39,7 @@ std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() const {
     };
     const auto addFolder = [&](const std::wstring& id, bool isStore, const std::wstring& folder) {
         // The store folders are written by us: a sync engine's attributes after each of our writes are no news.
-        places.push_back({id, isStore, TChangeWatch::Folder(folder, !isStore)});
+        places.push_back({id, isStore, TChangeWatch::Folder(folder, !isStore), m_network.Holds(folder)});
     };
     for (int code : ListedCodes()) {
         if (!IsEnabledCode(code)) {
@@ -72,12 +76,17 @@ std::vector<TLiveWatch::Place> TLiveWatch::CurrentPlaces() const {
 void TLiveWatch::WaitForAll() {
     std::vector<HANDLE> handles;
     for (const Place& place : m_places) {
-        handles.push_back(place.watch.Handle());
+        // A handle signalled whose place waits for its next watch would be told of again and again.
+        handles.push_back(place.signalled ? nullptr : place.watch.Handle());
     }
     m_waiter->Wait(handles);
 }
 
 bool TLiveWatch::Rearm(Place& place, std::vector<TChangeWatch>& retired) {
+    if (place.remote) {
+        ArmElsewhere(place, true);
+        return false; // its change is noted once its next watch is armed (TakeArmed)
+    }
     const bool wasMissing = place.watch.WatchingParent();
     if (!place.watch.Continue()) {
         TChangeWatch fresh = place.watch.Unarmed();
@@ -104,18 +113,28 @@ bool TLiveWatch::UpdatePlaces() {
     for (Place& place : places) {
         const auto before =
             std::find_if(m_places.begin(), m_places.end(), [&](const Place& known) { return known.id == place.id; });
-        if (before != m_places.end() && before->watch.Armed()) {
-            place.watch = std::move(before->watch); // watched already (itself, or through what is above it)
+        if (before != m_places.end() && (before->watch.Armed() || before->arming != 0)) {
+            // Watched already (itself, or through what is above it), or soon.
+            place.watch = std::move(before->watch);
+            place.arming = before->arming;
+            place.signalled = before->signalled;
             continue;
         }
         // Not watched: tried again, in case it can be by now.
-        added = place.watch.Arm() || added;
+        if (place.remote) {
+            ArmElsewhere(place, false);
+        } else {
+            added = place.watch.Arm() || added;
+        }
         differs = true;
     }
     // The watches left behind are closed only once the waiter has the new handles.
-    const std::vector<Place> left = std::exchange(m_places, std::move(places));
+    std::vector<Place> left = std::exchange(m_places, std::move(places));
     if (differs) {
         WaitForAll();
+    }
+    for (Place& place : left) {
+        Retire(place.remote, std::move(place.watch));
     }
     return added;
 }
@@ -159,13 +178,14 @@ bool TLiveWatch::TakeChanges() {
 }
 
 TLiveWatch::Scope TLiveWatch::MustRead(bool byUser) {
+    (void)TakeArmed();
     (void)TakeChanges();
     // A change whose notification has not reached the window yet counts as well: one look at every handle, which
     // costs one call however many places there are while nothing changed.
     std::vector<HANDLE> handles;
     std::vector<size_t> slotOf;
     for (size_t slot = 0; slot < m_places.size() && handles.size() < MAXIMUM_WAIT_OBJECTS; ++slot) {
-        if (m_places[slot].watch.Armed()) {
+        if (m_places[slot].watch.Armed() && !m_places[slot].signalled) {
             handles.push_back(m_places[slot].watch.Handle());
             slotOf.push_back(slot);
         }
@@ -188,7 +208,8 @@ TLiveWatch::Scope TLiveWatch::MustRead(bool byUser) {
     }
     Scope scope{m_changed.system || m_cycleOpen.system, m_changed.store || m_cycleOpen.store};
     for (const Place& place : m_places) {
-        if (byUser && !place.watch.Armed()) {
+        // (A place the armer has is read once its watch comes, when the watch tells of a change.)
+        if (byUser && !place.watch.Armed() && place.arming == 0) {
             (place.isStore ? scope.store : scope.system) = true;
         }
     }
@@ -203,6 +224,10 @@ void TLiveWatch::RearmAll() {
     (void)TakeChanges(); // what was signalled counts as before
     std::vector<TChangeWatch> retired;
     for (Place& place : m_places) {
+        if (place.remote) {
+            ArmElsewhere(place, false);
+            continue;
+        }
         TChangeWatch fresh = place.watch.Unarmed();
         // A place watched only now, or whose stamp moved though its watch said nothing, is read.
         if (fresh.Arm() && (!place.watch.Armed() || fresh.Stamp() != place.watch.Stamp())) {
@@ -225,9 +250,60 @@ std::vector<std::wstring> TLiveWatch::Unwatched() const {
 }
 
 void TLiveWatch::Changed() {
-    if (TakeChanges()) {
+    const bool armed = TakeArmed();
+    if (TakeChanges() || armed) {
         Gather();
     }
+}
+
+void TLiveWatch::ArmElsewhere(Place& place, bool signalled) {
+    place.signalled = place.signalled || signalled;
+    if (place.arming == 0) {
+        place.arming = ++m_lastTicket;
+        m_armer->Arm(place.arming, place.watch.Unarmed());
+    }
+}
+
+void TLiveWatch::Retire(bool remote, TChangeWatch watch) {
+    if (remote && watch.Armed()) {
+        m_armer->Close(std::move(watch));
+    }
+    // (A local watch is closed here, as it goes.)
+}
+
+bool TLiveWatch::TakeArmed() {
+    bool any = false;
+    std::vector<TChangeWatch> retired;
+    for (TWatchArmer::Armed& armed : m_armer->TakeArmed()) {
+        const auto place = std::find_if(m_places.begin(), m_places.end(),
+                                        [&](const Place& known) { return known.arming == armed.ticket; });
+        if (place == m_places.end()) {
+            Retire(true, std::move(armed.watch)); // its place is no longer listed
+            continue;
+        }
+        // The watch it had went on until now: what it told of since, or a stamp that moved, is news. (A place still
+        // missing is told of what happens beside it, which is none of its news.)
+        const TChangeWatch& before = place->watch;
+        const bool signalled =
+            place->signalled || (before.Armed() && ::WaitForSingleObject(before.Handle(), 0) == WAIT_OBJECT_0);
+        const bool changed = signalled
+                                 ? !(before.WatchingParent() && armed.watch.WatchingParent())
+                                 : armed.watch.Armed() && (!before.Armed() || armed.watch.Stamp() != before.Stamp());
+        retired.push_back(std::exchange(place->watch, std::move(armed.watch)));
+        place->arming = 0;
+        place->signalled = false;
+        if (changed) {
+            Note(*place);
+            any = true;
+        }
+    }
+    if (!retired.empty()) {
+        WaitForAll(); // the watches replaced are closed once the waiter has the new handles
+        for (TChangeWatch& watch : retired) {
+            Retire(true, std::move(watch));
+        }
+    }
+    return any;
 }
 
 void TLiveWatch::Gather() {

@@ -2,6 +2,7 @@
 
 #include "app/WindowMessages.h"
 #include "platform/ChangeWatch.h"
+#include "platform/FileSystem.h"
 
 #include <windows.h>
 
@@ -23,6 +24,11 @@ namespace bw {
 // which is then read at every such refresh. F5 and the Refresh button re-arm every watch as well, and read
 // everything by its stamps, whatever the watches said. Each cycle tries to watch again every place that is not
 // watched, so a folder or key made (again) since is watched from then on.
+//
+// A folder on another machine (a Startup folder redirected to a share, a store on a network drive) is armed and
+// stamped on the armer's thread only: where its share went away, that waits for the network's timeout. Its old
+// watch goes on until the new one comes; the place is then read when the new watch or the old one tells of a
+// change, as a local place is read at once.
 
 class TLiveWatch {
 public:
@@ -67,6 +73,9 @@ private:
         std::wstring id; // what the place is: its kind and path
         bool isStore;    // a store folder (else a place of the system)
         TChangeWatch watch;
+        bool remote = false;    // on another machine: armed, stamped and closed on the armer's thread only
+        size_t arming = 0;      // the ticket of the watch the armer is making for it (0: none)
+        bool signalled = false; // its watch was signalled while the armer made the next: read once it comes
     };
     void Note(const Place& place);
     // Arms `place` anew; its old watch goes to `retired`, to be closed once the waiter has the new handles. True
@@ -78,10 +87,20 @@ private:
     bool UpdatePlaces();
     // Runs the refresh once the burst of changes has passed.
     void Gather();
-    std::vector<Place> CurrentPlaces() const;
+    std::vector<Place> CurrentPlaces();
     void WaitForAll();
+    // Hands `place` to the armer for a fresh watch, unless it has it already; the watch it has goes on until then.
+    void ArmElsewhere(Place& place, bool signalled);
+    // Closes a watch no longer waited on: a remote place's on the armer's thread, which may wait for the network.
+    void Retire(bool remote, TChangeWatch watch);
+    // Puts the watches the armer made in place; true when one of them tells of a change.
+    bool TakeArmed();
 
     HWND m_window;
+    TNetworkPaths m_network;
+    // Declared before the places: the thread that armed their watches ends after they are closed.
+    std::unique_ptr<TWatchArmer> m_armer;
+    size_t m_lastTicket = 0;
     std::vector<Place> m_places;
     std::unique_ptr<TChangeWaiter> m_waiter;
     Scope m_changed;                 // what changed since the last cycle that read it (everything until the first)

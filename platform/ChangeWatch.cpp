@@ -3,6 +3,9 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <utility>
 
 namespace bw {
@@ -263,6 +266,81 @@ void TChangeWaiter::Run() {
             ::PostMessageW(m_window, m_message, 0, 0);
         }
     }
+}
+
+struct TWatchArmer::Shared {
+    struct Request {
+        size_t ticket;
+        bool close;
+        TChangeWatch watch;
+    };
+    HWND window;
+    UINT message;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<Request> requests;
+    std::vector<Armed> armed;
+    bool stop = false;
+    bool ended = false;
+
+    void Run() {
+        std::unique_lock<std::mutex> guard(lock);
+        while (!stop) {
+            if (requests.empty()) {
+                changed.wait(guard);
+                continue;
+            }
+            Request request = std::move(requests.front());
+            requests.pop_front();
+            guard.unlock();
+            if (request.close) {
+                request.watch.Disarm();
+                guard.lock();
+                continue;
+            }
+            (void)request.watch.Arm();
+            guard.lock();
+            armed.push_back({request.ticket, std::move(request.watch)});
+            ::PostMessageW(window, message, 0, 0);
+        }
+        // What is left is closed here: the handles this thread armed go before it does.
+        requests.clear();
+        armed.clear();
+        ended = true;
+        changed.notify_all();
+    }
+};
+
+TWatchArmer::TWatchArmer(HWND window, UINT message) : m_shared(std::make_shared<Shared>()) {
+    m_shared->window = window;
+    m_shared->message = message;
+    std::thread([shared = m_shared] { shared->Run(); }).detach();
+}
+
+TWatchArmer::~TWatchArmer() {
+    std::unique_lock<std::mutex> guard(m_shared->lock);
+    m_shared->stop = true;
+    m_shared->changed.notify_all();
+    // A watch held by the network keeps its thread (and what the thread shares) until the timeout; nothing of the
+    // armer's owner is touched from there on.
+    (void)m_shared->changed.wait_for(guard, std::chrono::milliseconds(kEndWait), [this] { return m_shared->ended; });
+}
+
+void TWatchArmer::Arm(size_t ticket, TChangeWatch watch) {
+    const std::lock_guard<std::mutex> guard(m_shared->lock);
+    m_shared->requests.push_back({ticket, false, std::move(watch)});
+    m_shared->changed.notify_all();
+}
+
+void TWatchArmer::Close(TChangeWatch watch) {
+    const std::lock_guard<std::mutex> guard(m_shared->lock);
+    m_shared->requests.push_back({0, true, std::move(watch)});
+    m_shared->changed.notify_all();
+}
+
+std::vector<TWatchArmer::Armed> TWatchArmer::TakeArmed() {
+    const std::lock_guard<std::mutex> guard(m_shared->lock);
+    return std::exchange(m_shared->armed, {});
 }
 
 } // namespace bw

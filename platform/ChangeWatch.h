@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -116,6 +117,36 @@ private:
     std::vector<bool> m_signalled;
     std::atomic<bool> m_posted{false};
     std::thread m_thread;
+};
+
+// Arms watches on a thread of its own, for places where arming may keep the caller waiting: on a share that went
+// away, FindFirstChangeNotificationW and the stamp's query return only once the network's timeout has passed. Posts
+// `message` to `window` when a watch is armed (or could not be); TakeArmed hands it over. The thread lives as long
+// as the armer: Windows cancels the I/O a thread issued when the thread ends, and a change handle whose
+// notification was cancelled is signalled for nothing. Watches handed back (Close) are closed there too.
+class TWatchArmer {
+public:
+    TWatchArmer(HWND window, UINT message);
+    // Waits a little for a watch being armed; one held by the network is left to its thread, which ends after it.
+    ~TWatchArmer();
+    TWatchArmer(const TWatchArmer&) = delete;
+    TWatchArmer& operator=(const TWatchArmer&) = delete;
+
+    // Arms `watch` (an unarmed one) on the thread; `ticket` comes back with it.
+    void Arm(size_t ticket, TChangeWatch watch);
+    // Closes `watch` on the thread.
+    void Close(TChangeWatch watch);
+    struct Armed {
+        size_t ticket;
+        TChangeWatch watch;
+    };
+    // The watches armed since the last call.
+    std::vector<Armed> TakeArmed();
+
+private:
+    struct Shared;
+    static constexpr unsigned kEndWait = 500; // milliseconds
+    std::shared_ptr<Shared> m_shared;
 };
 
 namespace seam {

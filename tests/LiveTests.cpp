@@ -11,6 +11,7 @@
 #include "store/SeenEntries.h"
 #include "store/StartupApproved.h"
 
+#include <atomic>
 #include <map>
 
 namespace bw::test {
@@ -394,6 +395,62 @@ TEST_F(LiveListTest, TheShellsOwnWritesStartNoCycleAndUserShellFoldersIsWatched)
     m_reads = 0;
     PumpFor(500);
     EXPECT_EQ(m_reads, 0);
+}
+
+// A Startup folder on a network drive whose share went away: FindFirstChangeNotificationW on it (and the query of
+// its stamp) returns only once the network's timeout has passed. Here the drive of the test's folders is one that
+// Windows reports as a network drive (GetDriveType: DRIVE_REMOTE), and every watch armed on the Startup folder is
+// held for up to 5 s, until the test lets the share answer. Whatever the window is asked meanwhile (its start, F5,
+// the Refresh button, an activation, a change elsewhere) it handles well within a second; the folder is watched
+// from the moment the share answers.
+TEST_F(LiveListTest, AShareThatWentAwayNeverHoldsTheWindow) {
+    const std::wstring drive = FoldedName(m_startup.substr(0, 2));
+    const auto remote = seam::DriveType.Replace([&](const std::wstring& root) {
+        return FoldedName(root.substr(0, 2)) == drive ? static_cast<UINT>(DRIVE_REMOTE) : seam::DriveType.Real(root);
+    });
+    UniqueKernelHandle shareAnswers(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> held{0};
+    const auto slow = seam::WatchFolder.Replace([&](const std::wstring& folder, DWORD filter) {
+        if (SameFileName(folder, m_startup) && ::WaitForSingleObject(shareAnswers.Get(), 0) != WAIT_OBJECT_0) {
+            ++held;
+            ::WaitForSingleObject(shareAnswers.Get(), 5000);
+        }
+        return seam::WatchFolder.Real(folder, filter);
+    });
+    constexpr ULONGLONG kBound = 1000; // milliseconds; a window that arms the share itself waits 5000
+    const auto took = [](auto step) {
+        const ULONGLONG start = ::GetTickCount64();
+        step();
+        return ::GetTickCount64() - start;
+    };
+    m_waitForFacts = false; // the programs' facts are none of this test's
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+
+    EXPECT_LT(took([&] { Open(); }), kBound) << "the start";
+    EXPECT_LT(took([&] { Settle(); }), kBound + 400) << "the start's own changes";
+    EXPECT_GT(held.load(), 0) << "the Startup folder was never armed";
+    EXPECT_LT(took([&] { KeyUp(VK_F5); }), kBound) << "F5";
+    EXPECT_LT(took([&] { Click(TMainForm::RefreshButton); }), kBound) << "the Refresh button";
+    EXPECT_LT(took([&] {
+                  ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+                  Pump();
+              }),
+              kBound)
+        << "an activation";
+    m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
+    EXPECT_LT(took([&] { EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Helper", kUser) >= 0; })); }), kBound)
+        << "a change elsewhere";
+
+    // The share answers: the folder's watch is armed off the window's thread, and tells of the folder's changes.
+    ::SetEvent(shareAnswers.Get());
+    Settle();
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Notes", kStartUp) >= 0; })) << "the Startup folder is not watched";
+    Settle();
+    m_reads = 0;
+    PumpFor(500);
+    EXPECT_EQ(m_reads, 0) << "a watch armed off the window's thread starts cycle after cycle";
+    m_form.reset(); // the threads that call the seams above end before the seams go back
 }
 
 // On a folder that a sync engine keeps (OneDrive), the engine sets and clears attributes of a file after each
