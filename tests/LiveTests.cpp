@@ -336,6 +336,29 @@ TEST_F(DeadWatchTest, F5ReadsEveryPlaceAndWatchesItAgain) {
     EXPECT_GE(RowOf(L"Button", kUser), 0);
 }
 
+// A shortcut in the Startup folder edited in place (its property sheet saves over it) moves no stamp of the folder:
+// where the folder's watch died (here FindFirstChangeNotificationW on the Startup folder watches a folder nobody
+// writes, as a watch of a share whose server sends no notifications would), only F5's read of every place finds it.
+TEST_F(DeadWatchTest, F5FindsAShortcutEditedInPlaceUnderADeadFolderWatch) {
+    const TempFolder quiet;
+    const auto deadFolder = seam::WatchFolder.Replace([&](const std::wstring& folder, DWORD filter) {
+        return seam::WatchFolder.Real(m_dead && SameFileName(folder, m_startup) ? quiet.Path() : folder, filter);
+    });
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
+    Open();
+    Settle();
+    const auto target = [&] { return LvGetItemText(m_form->List(), RowOf(L"Notes", kStartUp), 1); };
+    ASSERT_EQ(target(), L"c:\\windows\\notepad.exe");
+    EditShortcut(StartupPath(L"Notes.lnk"), [](TShellLink& link) { link.SetPath(L"c:\\windows\\write.exe"); });
+    ::SendMessageW(m_form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    PumpFor(300);
+    ASSERT_EQ(target(), L"c:\\windows\\notepad.exe") << "the edit was told of after all";
+
+    KeyUp(VK_F5);
+    EXPECT_EQ(target(), L"c:\\windows\\write.exe") << "F5 read only where a watch or a stamp told of a change";
+    m_form.reset(); // the watches go before the folder the dead one watches
+}
+
 TEST_F(DeadWatchTest, ARunKeyMadeAgainIsReadAndWatchedAgainOnActivation) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
     Open();
