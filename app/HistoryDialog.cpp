@@ -124,6 +124,10 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         }
         Layout(dialog, *state);
         FillList(*state);
+        // Each column but the last as wide as its widest text or its title: a time or a name is read whole.
+        for (int column = 0; column < 5; ++column) {
+            ListView_SetColumnWidth(state->list, column, LVSCW_AUTOSIZE_USEHEADER);
+        }
         ::SetFocus(state->filter);
         return FALSE; // the focus is set
     }

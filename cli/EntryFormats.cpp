@@ -141,6 +141,33 @@ const wchar_t* CsvBool(bool value) {
     return value ? L"true" : L"false";
 }
 
+// Rows under their headers, each column as wide as its widest cell but the last, which runs to the line's end.
+std::wstring Columns(const std::vector<std::wstring>& headers, const std::vector<std::vector<std::wstring>>& rows) {
+    std::vector<size_t> widths(headers.size() - 1);
+    for (size_t column = 0; column < widths.size(); ++column) {
+        widths[column] = headers[column].size();
+        for (const auto& row : rows) {
+            widths[column] = std::max(widths[column], row[column].size());
+        }
+    }
+    const auto line = [&](const std::vector<std::wstring>& cells) {
+        std::wstring text;
+        for (size_t column = 0; column < widths.size(); ++column) {
+            text += Padded(cells[column], widths[column]) + L"  ";
+        }
+        text += cells.back();
+        while (!text.empty() && text.back() == L' ') {
+            text.pop_back();
+        }
+        return text + L"\n";
+    };
+    std::wstring table = line(headers);
+    for (const auto& row : rows) {
+        table += line(row);
+    }
+    return table;
+}
+
 } // namespace
 
 std::wstring LocationKeyOf(int code) {
@@ -216,35 +243,11 @@ std::wstring TableOf(const std::vector<ListedEntry>& entries) {
     if (entries.empty()) {
         return std::wstring(text::kCliNoEntries) + L"\n";
     }
-    const std::wstring headers[] = {text::kNameColumn, text::kCliStateColumn, text::kLocationColumn,
-                                    text::kCliCommandColumn};
     std::vector<std::vector<std::wstring>> rows;
     for (const ListedEntry& entry : entries) {
         rows.push_back({VisibleName(entry.name), StateOf(entry), LocationText(entry.code), entry.commandLine});
     }
-    size_t widths[3] = {};
-    for (size_t column = 0; column < 3; ++column) {
-        widths[column] = headers[column].size();
-        for (const auto& row : rows) {
-            widths[column] = std::max(widths[column], row[column].size());
-        }
-    }
-    const auto line = [&](const std::wstring* cells) {
-        std::wstring text;
-        for (size_t column = 0; column < 3; ++column) {
-            text += Padded(cells[column], widths[column]) + L"  ";
-        }
-        text += cells[3];
-        while (!text.empty() && text.back() == L' ') {
-            text.pop_back();
-        }
-        return text + L"\n";
-    };
-    std::wstring table = line(headers);
-    for (const auto& row : rows) {
-        table += line(row.data());
-    }
-    return table;
+    return Columns({text::kNameColumn, text::kCliStateColumn, text::kLocationColumn, text::kCliCommandColumn}, rows);
 }
 
 std::string JsonOf(const std::vector<ListedEntry>& entries) {
@@ -295,38 +298,14 @@ std::wstring HistoryTableOf(const std::vector<ListedChange>& changes) {
     if (changes.empty()) {
         return std::wstring(text::kCliNoHistory) + L"\n";
     }
-    constexpr size_t kColumns = 6;
-    const std::wstring headers[kColumns] = {text::kHistoryTimeColumn, text::kHistoryChangeColumn,
-                                            text::kHistoryByColumn,   text::kLocationColumn,
-                                            text::kNameColumn,        text::kCliCommandColumn};
     std::vector<std::vector<std::wstring>> rows;
     for (const ListedChange& change : changes) {
         rows.push_back(
             {change.time, change.change, change.by, change.location, VisibleName(change.name), change.commandLine});
     }
-    size_t widths[kColumns - 1] = {};
-    for (size_t column = 0; column + 1 < kColumns; ++column) {
-        widths[column] = headers[column].size();
-        for (const auto& row : rows) {
-            widths[column] = std::max(widths[column], row[column].size());
-        }
-    }
-    const auto line = [&](const std::wstring* cells) {
-        std::wstring text;
-        for (size_t column = 0; column + 1 < kColumns; ++column) {
-            text += Padded(cells[column], widths[column]) + L"  ";
-        }
-        text += cells[kColumns - 1];
-        while (!text.empty() && text.back() == L' ') {
-            text.pop_back();
-        }
-        return text + L"\n";
-    };
-    std::wstring table = line(headers);
-    for (const auto& row : rows) {
-        table += line(row.data());
-    }
-    return table;
+    return Columns({text::kHistoryTimeColumn, text::kHistoryChangeColumn, text::kHistoryByColumn, text::kLocationColumn,
+                    text::kNameColumn, text::kCliCommandColumn},
+                   rows);
 }
 
 std::string HistoryJsonOf(const std::vector<ListedChange>& changes) {

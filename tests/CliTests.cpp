@@ -91,7 +91,7 @@ public:
         PROCESS_INFORMATION process{};
         if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                               nullptr, &startup, &process)) {
-            throw std::runtime_error("cannot start bwcli");
+            throw std::runtime_error("cannot start bwcli: error " + std::to_string(::GetLastError()));
         }
         m_process.Reset(process.hProcess);
         UniqueFile thread(process.hThread);
