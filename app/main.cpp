@@ -5,6 +5,7 @@
 #include "platform/Process.h"
 #include "store/Locations.h"
 #include "store/StoreLock.h"
+#include "watch/Watcher.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -45,6 +46,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
 #ifdef BOOTWARDEN_SOAK_POINTS
     KillAtChosenPoint();
 #endif
+    // The watcher keeps no window and claims none: it runs beside the window of its store.
+    if (commandLine != nullptr && bw::IsWatchCommand(commandLine)) {
+        return bw::RunWatcher(instance);
+    }
     // One window per store: a second start on the same store shows the first one's window and ends, before it
     // reads anything. (A claim that cannot be made at all does not keep the program from starting; the store's
     // lock, which the window cannot then share either, keeps it to listing.)

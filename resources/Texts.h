@@ -510,4 +510,21 @@ inline constexpr const wchar_t* kHistoryByCli = L"bwcli";
 inline constexpr const wchar_t* kHistoryByWatcher = L"Watcher";
 inline constexpr const wchar_t* kHistoryByOutside = L"Another program";
 
+// The watcher: its icon in the notification area, its notices and its menu.
+inline constexpr const wchar_t* kWatcherTip = L"Bootwarden is watching start-up";
+inline constexpr const wchar_t* kWatcherAddedTitle = L"A program was added to start-up: %s";
+inline constexpr const wchar_t* kWatcherChangedTitle = L"A start-up entry was changed: %s";
+inline constexpr const wchar_t* kWatcherManyTitle = L"%s start-up entries were added or changed";
+inline constexpr const wchar_t* kWatcherNoticeText = L"In: %s\nStarts: %s\nSigner: %s";
+inline constexpr const wchar_t* kWatcherSignerUnknown = L"Program not found";
+inline constexpr const wchar_t* kWatcherManyMore = L"and %s more";
+inline constexpr const wchar_t* kWatcherOpen = L"&Open Bootwarden";
+inline constexpr const wchar_t* kWatcherPause = L"&Pause notices for an hour";
+inline constexpr const wchar_t* kWatcherStop = L"&Stop watching";
+inline constexpr const wchar_t* kWatcherSwitchOff = L"Switch &off";
+inline constexpr const wchar_t* kWatcherKeep = L"&Keep";
+inline constexpr const wchar_t* kWatcherQuiet = L"&Don't tell me about this entry again";
+inline constexpr const wchar_t* kWatcherCannotStart = L"%s could not be started.";
+inline constexpr const wchar_t* kWatcherEntryGone = L"%s is no longer where the notice saw it.";
+
 } // namespace bw::text

@@ -1,0 +1,521 @@
+#include "watch/Watcher.h"
+
+#include "app/ContextMenu.h"
+#include "app/EntryOrder.h"
+#include "app/LiveWatch.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/NamedObjects.h"
+#include "platform/NotifyIcon.h"
+#include "resources/Texts.h"
+#include "resources/resource.h"
+#include "store/ErrorText.h"
+#include "store/FileFacts.h"
+#include "store/History.h"
+#include "store/Locations.h"
+#include "store/StoreData.h"
+#include "store/StoreDoor.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"BootwardenWatcher";
+// One watcher per user session, whichever store it watches: two would give every notice twice.
+constexpr const wchar_t* kWatcherMutex = L"Local\\Bootwarden-Watcher";
+constexpr UINT kIconMessage = WM_APP + 40;
+constexpr UINT_PTR kNoticeTimer = 41;
+constexpr UINT_PTR kBusyTimer = 42;
+// A program that writes many entries at once (an installer) writes them within a moment: the notice waits this long
+// after the first change it tells of, and as long again after each further one, but never longer than kNoticeLongest,
+// so that it comes within two seconds of the first write.
+constexpr UINT kNoticeQuiet = 300;        // milliseconds
+constexpr ULONGLONG kNoticeLongest = 900; // milliseconds
+constexpr UINT kBusyRetry = 250;          // milliseconds: another process holds the store
+constexpr DWORD kLockWait = 200;          // milliseconds
+constexpr ULONGLONG kPause = 60ull * 60 * 1000;
+constexpr size_t kLastNotices = 5; // the entries of the last notices that the icon's menu offers
+constexpr size_t kNamesInNotice = 3;
+
+enum MenuCommand : UINT {
+    OpenCommand = 1,
+    PauseCommand,
+    StopCommand,
+    EntryCommands = 100, // then three per entry of the last notices: switch off, keep, don't tell
+};
+
+struct EntryKey {
+    int code;
+    std::wstring name;
+    bool operator<(const EntryKey& other) const { return code != other.code ? code < other.code : name < other.name; }
+    bool operator==(const EntryKey& other) const { return code == other.code && name == other.name; }
+};
+
+// What the notices tell of: an entry that starts and was not there before, or starts something else now.
+struct News {
+    EntryKey key;
+    bool added;
+    std::wstring start;
+    std::wstring target;
+};
+
+std::map<EntryKey, std::wstring> StartingEntries(const std::vector<Entry>& entries) {
+    std::map<EntryKey, std::wstring> starting;
+    for (const Entry& entry : entries) {
+        if (IsEnabledCode(entry.code)) {
+            starting[{entry.code, entry.name}] = StartOf(entry);
+        }
+    }
+    return starting;
+}
+
+// The entries the person asked not to hear of again, kept in the store's data folder: per entry its code, the
+// length of its name and the name (any character), in UTF-16.
+std::wstring QuietFile() {
+    return StoreDataFile(kQuietEntriesFile);
+}
+
+std::set<EntryKey> ReadQuiet() {
+    std::set<EntryKey> quiet;
+    const auto bytes = ReadWholeFile(QuietFile(), 1024 * 1024);
+    if (!bytes || bytes->size() % sizeof(wchar_t) != 0) {
+        return quiet;
+    }
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes->data()), bytes->size() / sizeof(wchar_t));
+    size_t at = 0;
+    while (at < text.size()) {
+        wchar_t* end = nullptr;
+        const long code = std::wcstol(text.c_str() + at, &end, 10);
+        if (end == nullptr || *end != L' ') {
+            break;
+        }
+        at = static_cast<size_t>(end - text.c_str()) + 1;
+        const unsigned long length = std::wcstoul(text.c_str() + at, &end, 10);
+        if (end == nullptr || *end != L' ') {
+            break;
+        }
+        at = static_cast<size_t>(end - text.c_str()) + 1;
+        if (length > text.size() - at) {
+            break;
+        }
+        quiet.insert({static_cast<int>(code), text.substr(at, length)});
+        at += length + 1; // and its line's end
+    }
+    return quiet;
+}
+
+void WriteQuiet(const std::set<EntryKey>& quiet) {
+    std::wstring text;
+    for (const EntryKey& key : quiet) {
+        text += std::to_wstring(key.code) + L" " + std::to_wstring(key.name.size()) + L" " + key.name + L"\n";
+    }
+    WriteFileReplacing(QuietFile(), std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+}
+
+void StartProgram(const std::wstring& arguments) {
+    const std::wstring program = ModulePath();
+    std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        const std::wstring failure = FormatMessageText(text::kWatcherCannotStart, program);
+        (void)::MessageBoxW(nullptr, failure.c_str(), text::kCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+        return;
+    }
+    UniqueObject processHandle(process.hProcess);
+    UniqueObject threadHandle(process.hThread);
+}
+
+class TWatcher {
+public:
+    explicit TWatcher(HINSTANCE instance) : m_instance(instance), m_door(HistoryActor::Watcher) {}
+
+    bool Create();
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Reads the system and the store again, mirrors and records what changed, and gathers the news of it.
+    void Cycle();
+    void Gathered(std::vector<News> news);
+    void ShowNotice();
+    void ShowMenu();
+    void MenuChosen(UINT command);
+    void SwitchOff(const EntryKey& key);
+    bool StoreGone() const;
+
+    HINSTANCE m_instance;
+    HWND m_window = nullptr;
+    UINT m_taskbarCreated = 0;
+    TStoreDoor m_door;
+    std::unique_ptr<TLiveWatch> m_live;
+    std::unique_ptr<TNotifyIcon> m_icon;
+    std::map<EntryKey, std::wstring> m_starting; // what started as the last cycle read it
+    std::vector<News> m_pending;                 // the news the notice to come tells of
+    ULONGLONG m_firstPending = 0;
+    std::vector<News> m_last; // the entries of the last notices, newest first
+    ULONGLONG m_pausedUntil = 0;
+};
+
+bool TWatcher::Create() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = Procedure;
+    windowClass.hInstance = m_instance;
+    windowClass.lpszClassName = kWindowClass;
+    (void)::RegisterClassExW(&windowClass); // a class registered before is fine
+    // A top-level window that is never shown: only those hear TaskbarCreated, which is broadcast.
+    m_window = ::CreateWindowExW(0, kWindowClass, text::kCaption, WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                 m_instance, this);
+    if (m_window == nullptr) {
+        return false;
+    }
+    m_taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+    // Windows lets a process that runs with raised rights hear the message only when it says so.
+    (void)::ChangeWindowMessageFilterEx(m_window, m_taskbarCreated, MSGFLT_ALLOW, nullptr);
+    const auto icon =
+        static_cast<HICON>(::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    // What starts now is what the notices are measured against: changes made while nothing watched are mirrored
+    // and kept in the history by this first read, but not told.
+    m_door.Open();
+    m_live = std::make_unique<TLiveWatch>(m_window);
+    m_live->CycleStarts({});
+    m_door.Work([](TStoreDoor::TWork& work) { (void)work.Refresh(false); });
+    m_live->CycleEnds(m_door.Session().Settled());
+    m_starting = StartingEntries(m_door.Entries());
+
+    // The icon comes once the watch is armed: from then on every change is told.
+    m_icon = std::make_unique<TNotifyIcon>(m_window, kIconMessage, icon, text::kWatcherTip);
+    (void)m_icon->Add(); // no taskbar yet (a log-on): TaskbarCreated adds it
+    return true;
+}
+
+LRESULT CALLBACK TWatcher::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        static_cast<TWatcher*>(create->lpCreateParams)->m_window = window;
+    }
+    auto* self = reinterpret_cast<TWatcher*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    try {
+        return self->Handle(message, wParam, lParam);
+    } catch (const EBootwarden& error) {
+        // A cycle that failed (a key or file that could not be read) is tried again at the next change.
+        (void)error;
+        return 0;
+    }
+}
+
+LRESULT TWatcher::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == m_taskbarCreated && m_taskbarCreated != 0) {
+        if (m_icon) {
+            (void)m_icon->Add();
+        }
+        return 0;
+    }
+    switch (message) {
+    case TLiveWatch::kChangedMessage:
+        if (m_live) {
+            m_live->Changed();
+        }
+        return 0;
+    case WM_TIMER:
+        if (m_live && m_live->TimerFired(wParam)) {
+            Cycle();
+        } else if (wParam == kBusyTimer) {
+            ::KillTimer(m_window, kBusyTimer);
+            Cycle();
+        } else if (wParam == kNoticeTimer) {
+            ::KillTimer(m_window, kNoticeTimer);
+            ShowNotice();
+        }
+        return 0;
+    case kIconMessage:
+        switch (LOWORD(lParam)) {
+        case NIN_BALLOONUSERCLICK:
+            StartProgram({});
+            return 0;
+        case WM_CONTEXTMENU:
+        case WM_RBUTTONUP:
+            ShowMenu();
+            return 0;
+        case NIN_SELECT:
+        case NIN_KEYSELECT:
+            StartProgram({});
+            return 0;
+        }
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE; // nothing is held between changes: the session may end at any time
+    case WM_ENDSESSION:
+        if (wParam != FALSE) {
+            ::DestroyWindow(m_window);
+        }
+        return 0;
+    case WM_DESTROY:
+        m_live.reset(); // its thread ends before the window goes
+        m_icon.reset();
+        ::PostQuitMessage(0);
+        return 0;
+    }
+    return ::DefWindowProcW(m_window, message, wParam, lParam);
+}
+
+bool TWatcher::StoreGone() const {
+    return !DirectoryExists(ProgramDir()) || !DirectoryExists(JoinPath(ProgramDir(), L"Run"));
+}
+
+void TWatcher::Cycle() {
+    if (StoreGone()) {
+        ::DestroyWindow(m_window); // the program was moved or removed with its store: nothing is left to keep
+        return;
+    }
+    const TLiveWatch::Scope scope = m_live->MustRead(false);
+    if (!scope.Any()) {
+        return;
+    }
+    // The lock only while the import runs; never while a notice waits or a menu is open.
+    {
+        const std::unique_ptr<TStoreDoor::TWork> work = m_door.TryBeginWork(kLockWait);
+        if (!work) {
+            ::SetTimer(m_window, kBusyTimer, kBusyRetry, nullptr);
+            return;
+        }
+        m_live->CycleStarts(scope);
+        (void)work->Refresh(false);
+    }
+    m_live->CycleEnds(m_door.Session().Settled());
+
+    std::map<EntryKey, std::wstring> starting = StartingEntries(m_door.Entries());
+    std::vector<News> news;
+    for (const Entry& entry : m_door.Entries()) {
+        if (!IsEnabledCode(entry.code)) {
+            continue;
+        }
+        const EntryKey key{entry.code, entry.name};
+        const auto before = m_starting.find(key);
+        if (before == m_starting.end() || before->second != starting[key]) {
+            news.push_back({key, before == m_starting.end(), starting[key], entry.target});
+        }
+    }
+    m_starting = std::move(starting);
+    Gathered(std::move(news));
+}
+
+void TWatcher::Gathered(std::vector<News> news) {
+    const std::set<EntryKey> quiet = news.empty() ? std::set<EntryKey>() : ReadQuiet();
+    news.erase(std::remove_if(news.begin(), news.end(), [&](const News& one) { return quiet.count(one.key) > 0; }),
+               news.end());
+    if (news.empty()) {
+        return;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (m_pending.empty()) {
+        m_firstPending = now;
+    }
+    for (News& one : news) {
+        // An entry changed twice within one notice is told once, as it is now.
+        m_pending.erase(
+            std::remove_if(m_pending.begin(), m_pending.end(), [&](const News& told) { return told.key == one.key; }),
+            m_pending.end());
+        m_pending.push_back(std::move(one));
+    }
+    const ULONGLONG waited = now - m_firstPending;
+    const ULONGLONG left = waited >= kNoticeLongest ? 0 : kNoticeLongest - waited;
+    ::SetTimer(m_window, kNoticeTimer, static_cast<UINT>(std::min<ULONGLONG>(kNoticeQuiet, left)) + 1, nullptr);
+}
+
+void TWatcher::ShowNotice() {
+    std::vector<News> news = std::move(m_pending);
+    m_pending.clear();
+    if (news.empty()) {
+        return;
+    }
+    for (const News& one : news) {
+        m_last.erase(
+            std::remove_if(m_last.begin(), m_last.end(), [&](const News& kept) { return kept.key == one.key; }),
+            m_last.end());
+        m_last.insert(m_last.begin(), one);
+    }
+    if (m_last.size() > kLastNotices) {
+        m_last.resize(kLastNotices);
+    }
+    if (::GetTickCount64() < m_pausedUntil) {
+        return; // kept for the menu all the same
+    }
+    if (news.size() == 1) {
+        const News& one = news.front();
+        Entry program;
+        const FileFacts facts = ReadFileFacts(one.target);
+        program.factsKnown = facts.found;
+        program.signature = facts.signature;
+        const std::wstring signer = facts.found ? SignerText(program) : std::wstring(text::kWatcherSignerUnknown);
+        (void)m_icon->Notify(
+            FormatMessageText(one.added ? text::kWatcherAddedTitle : text::kWatcherChangedTitle,
+                              VisibleName(one.key.name)),
+            FormatMessageText(text::kWatcherNoticeText, {LocationLabel(one.key.code), one.start, signer}));
+        return;
+    }
+    std::wstring names;
+    for (size_t i = 0; i < news.size() && i < kNamesInNotice; ++i) {
+        names += (i > 0 ? L", " : L"") + VisibleName(news[i].key.name);
+    }
+    if (news.size() > kNamesInNotice) {
+        names += L" " + FormatMessageText(text::kWatcherManyMore, std::to_wstring(news.size() - kNamesInNotice));
+    }
+    (void)m_icon->Notify(FormatMessageText(text::kWatcherManyTitle, std::to_wstring(news.size())), names);
+}
+
+void TWatcher::ShowMenu() {
+    UniqueMenu menu(::CreatePopupMenu());
+    (void)::AppendMenuW(menu.Get(), MF_STRING, OpenCommand, text::kWatcherOpen);
+    const bool paused = ::GetTickCount64() < m_pausedUntil;
+    (void)::AppendMenuW(menu.Get(), MF_STRING | (paused ? MF_CHECKED : 0), PauseCommand, text::kWatcherPause);
+    (void)::AppendMenuW(menu.Get(), MF_STRING, StopCommand, text::kWatcherStop);
+    if (!m_last.empty()) {
+        (void)::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+    }
+    for (size_t i = 0; i < m_last.size(); ++i) {
+        const HMENU entry = ::CreatePopupMenu(); // owned by `menu` once appended
+        const UINT first = EntryCommands + static_cast<UINT>(i) * 3;
+        (void)::AppendMenuW(entry, MF_STRING, first, text::kWatcherSwitchOff);
+        (void)::AppendMenuW(entry, MF_STRING, first + 1, text::kWatcherKeep);
+        (void)::AppendMenuW(entry, MF_STRING, first + 2, text::kWatcherQuiet);
+        const std::wstring label = VisibleName(m_last[i].key.name) + L" (" + LocationLabel(m_last[i].key.code) + L")";
+        (void)::AppendMenuW(menu.Get(), MF_POPUP, reinterpret_cast<UINT_PTR>(entry), label.c_str());
+    }
+    POINT at{};
+    (void)::GetCursorPos(&at);
+    // The menu goes when the person clicks elsewhere only while the window is in the foreground.
+    (void)::SetForegroundWindow(m_window);
+    const UINT chosen = static_cast<UINT>(
+        ::TrackPopupMenuEx(menu.Get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x, at.y, m_window, nullptr));
+    (void)::PostMessageW(m_window, WM_NULL, 0, 0);
+    if (chosen != 0) {
+        MenuChosen(chosen);
+    }
+}
+
+void TWatcher::MenuChosen(UINT command) {
+    switch (command) {
+    case OpenCommand:
+        StartProgram({});
+        return;
+    case PauseCommand:
+        m_pausedUntil = ::GetTickCount64() < m_pausedUntil ? 0 : ::GetTickCount64() + kPause;
+        return;
+    case StopCommand:
+        ::DestroyWindow(m_window);
+        return;
+    }
+    if (command < EntryCommands || command >= EntryCommands + m_last.size() * 3) {
+        return;
+    }
+    const size_t index = (command - EntryCommands) / 3;
+    const EntryKey key = m_last[index].key;
+    m_last.erase(m_last.begin() + static_cast<std::ptrdiff_t>(index)); // whatever was chosen, it has been answered
+    switch ((command - EntryCommands) % 3) {
+    case 0:
+        SwitchOff(key);
+        return;
+    case 1:
+        return; // kept: it starts as it does
+    case 2: {
+        m_door.Work([&](TStoreDoor::TWork&) {
+            std::set<EntryKey> quiet = ReadQuiet();
+            quiet.insert(key);
+            WriteQuiet(quiet);
+        });
+        return;
+    }
+    }
+}
+
+void TWatcher::SwitchOff(const EntryKey& key) {
+    std::wstring failure;
+    try {
+        m_door.Work([&](TStoreDoor::TWork& work) {
+            (void)work.Refresh(false); // acts on the entry as it is now, never on what the notice saw
+            const auto& entries = work.Entries();
+            const auto found = std::find_if(entries.begin(), entries.end(), [&](const Entry& entry) {
+                return entry.code == key.code && entry.name == key.name;
+            });
+            if (found == entries.end()) {
+                failure = FormatMessageText(text::kWatcherEntryGone, VisibleName(key.name));
+                return;
+            }
+            work.Disable(*found);
+        });
+    } catch (const EBootwarden& error) {
+        failure = ErrorText(error);
+    }
+    m_starting = StartingEntries(m_door.Entries());
+    if (!failure.empty()) { // shown once the lock is free
+        (void)::MessageBoxW(nullptr, failure.c_str(), text::kCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+    }
+}
+
+} // namespace
+
+bool IsWatchCommand(const std::wstring& commandLine) {
+    // The switch as a word of its own: a path or a name that merely holds it does not count.
+    size_t at = 0;
+    while ((at = commandLine.find(kWatchSwitch, at)) != std::wstring::npos) {
+        const size_t end = at + std::wcslen(kWatchSwitch);
+        const bool startsWord = at == 0 || commandLine[at - 1] == L' ' || commandLine[at - 1] == L'\t';
+        const bool endsWord = end == commandLine.size() || commandLine[end] == L' ' || commandLine[end] == L'\t';
+        if (startsWord && endsWord) {
+            return true;
+        }
+        at = end;
+    }
+    return false;
+}
+
+int RunWatcher(HINSTANCE instance) {
+    TNamedMutex running(kWatcherMutex);
+    if (!running.Acquire(0)) {
+        return 0; // another watcher keeps watch in this session already
+    }
+    SetProgramDir(ProgramDirOf(ModulePath()));
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+        return 1;
+    }
+    int result = 0;
+    try {
+        TWatcher watcher(instance);
+        if (!watcher.Create()) {
+            result = 1;
+        } else {
+            MSG message{};
+            while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+    } catch (const EBootwarden&) {
+        result = 1;
+    }
+    ::CoUninitialize();
+    return result;
+}
+
+} // namespace bw
