@@ -6,6 +6,7 @@
 #include "platform/ShellLink.h"
 #include "resources/Texts.h"
 #include "store/ErrorText.h"
+#include "store/History.h"
 #include "store/Import.h"
 #include "store/Locations.h"
 #include "store/StartupApproved.h"
@@ -571,6 +572,9 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 registry.WriteText(link.name, reading.commandLine, current->type);
                 mirror.Erase(link.path);
                 wrote = true;
+                if (report != nullptr) {
+                    report->carried.push_back({link.code, link.name, reading.commandLine});
+                }
             } else {
                 if (!IsSafeEntryName(link.name) || !IsStartupDirKnownOf(link.code)) {
                     continue;
@@ -601,6 +605,9 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
                 CopyWithProgress(link.path, shortcut, progress);
                 mirror.Erase(link.path);
                 wrote = true;
+                if (report != nullptr) {
+                    report->carried.push_back({link.code, link.name, StartOf(link.linkTarget, link.arguments)});
+                }
             }
         } catch (const EBootwarden& error) {
             // One entry that cannot be written keeps its edit in the store; the others are written all the same.
@@ -614,15 +621,15 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
     return wrote;
 }
 
-bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) {
+std::optional<std::wstring> SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) {
     // Whatever the choice, the entry is mirrored afresh from the system as it then is.
     mirror.Erase(entry.storeLinkPath);
     if (!useEdit) {
-        return false;
+        return std::nullopt;
     }
     const auto link = ReadStoreLink(entry.storeLinkPath, entry.code);
     if (!link || link->standing != LinkStanding::Known) {
-        return false;
+        return std::nullopt;
     }
     if (IsRegistryCode(entry.code)) {
         StoreLink read = *link;
@@ -631,26 +638,26 @@ bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror) 
         TRegistry registry;
         if (reading.edit == LinkEdit::Disagreeing || reading.edit == LinkEdit::NoProgram || reading.record.cut ||
             reading.commandLine != entry.storeSide || !OpenRunKeyToChange(registry, entry.code, entry.name)) {
-            return false;
+            return std::nullopt;
         }
         const auto current = registry.Value(entry.name);
         if (!current || !current->IsText() || current->Text() != entry.systemSide || RecordOfValue(*current).cut) {
-            return false; // changed again since the question: the system's stays
+            return std::nullopt; // changed again since the question: the system's stays
         }
         registry.WriteText(entry.name, reading.commandLine, current->type);
-        return true;
+        return reading.commandLine;
     }
     if (!IsSafeEntryName(entry.name) || !IsStartupDirKnownOf(entry.code)) {
-        return false;
+        return std::nullopt;
     }
     RequireRightsToChangeFolder(entry.code, entry.name);
     const std::wstring shortcut = StartupLinkPath(entry.code, entry.name);
     if (!FileExists(shortcut) || IsLink(shortcut) || ShortcutTarget(shortcut) != entry.systemSide ||
         link->linkTarget != entry.storeSide) {
-        return false;
+        return std::nullopt;
     }
     WriteFileReplacing(shortcut, link->bytes);
-    return true;
+    return StartOf(link->linkTarget, link->arguments);
 }
 
 std::wstring EntryNameForProgram(const std::wstring& programPath) {

@@ -55,9 +55,16 @@ struct EditNotCarried {
 };
 
 // What a write-back left for the user: edits it could not carry, and entries changed on both sides.
+// An edit written into the system: the entry, and what it starts now.
+struct EditCarried {
+    int code = 0;
+    std::wstring name;
+    std::wstring start;
+};
 struct WriteBackReport {
     std::vector<EditNotCarried> notCarried;
     std::vector<BothChanged> bothChanged;
+    std::vector<EditCarried> carried;
 };
 
 // Carries edits of enabled store links into the system: a link whose file changed since the last import wrote
@@ -84,8 +91,9 @@ bool WriteBackEntries(const TStoreReader& store, TMirror& mirror, ProgressContro
 
 // Settles an entry changed on both sides as the user chose: with `useEdit`, the edit in the store is written
 // into the system, but only while the system side is still what the question named; either way the entry's
-// base goes, so that the next import mirrors the system as it then is. True when the edit was written.
-bool SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror);
+// base goes, so that the next import mirrors the system as it then is. What the entry starts now when the edit was
+// written; nothing when it was not.
+std::optional<std::wstring> SettleBothChanged(const BothChanged& entry, bool useEdit, TMirror& mirror);
 
 // EntryNameForProgram: see StoreQueries.h.
 

@@ -7,7 +7,7 @@
 
 namespace bw {
 
-TStoreDoor::TStoreDoor(HistoryActor actor) : m_actor(actor) {}
+TStoreDoor::TStoreDoor(HistoryActor actor) : m_session(actor), m_actor(actor) {}
 TStoreDoor::~TStoreDoor() = default;
 
 void TStoreDoor::Open() {

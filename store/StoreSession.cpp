@@ -11,7 +11,7 @@
 
 namespace bw {
 
-TStoreSession::TStoreSession() = default;
+TStoreSession::TStoreSession(HistoryActor actor) : m_actor(actor) {}
 TStoreSession::~TStoreSession() = default;
 
 bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress, bool readSystem, bool readStore) {
@@ -121,7 +121,11 @@ std::vector<BothChanged> TStoreSession::TakeBothChanged() {
 }
 
 void TStoreSession::Settle(const BothChanged& entry, bool useEdit) {
-    (void)SettleBothChanged(entry, useEdit, m_mirror);
+    // The other program's change was kept when it was found; the import that mirrors the outcome adds nothing.
+    ExpectChange(entry.code, entry.name);
+    if (const auto start = SettleBothChanged(entry, useEdit, m_mirror)) {
+        RecordHistory({{HistoryTimeNow(), HistoryChange::Changed, m_actor, entry.code, entry.name, *start}});
+    }
     (void)m_mirror.Save();
     m_toldBoth.erase(std::to_wstring(entry.code) + L"|" + FoldedName(entry.name) + L"|" + entry.systemSide + L"|" +
                      entry.storeSide);
@@ -129,6 +133,13 @@ void TStoreSession::Settle(const BothChanged& entry, bool useEdit) {
 }
 
 void TStoreSession::TakeReport(const WriteBackReport& report) {
+    // An edit of a store link written into the system is the front end's change, kept in the history as its own.
+    std::vector<HistoryLine> carried;
+    for (const EditCarried& edit : report.carried) {
+        ExpectChange(edit.code, edit.name);
+        carried.push_back({HistoryTimeNow(), HistoryChange::Changed, m_actor, edit.code, edit.name, edit.start});
+    }
+    RecordHistory(carried);
     for (const EditNotCarried& edit : report.notCarried) {
         const StoreLink* link = m_store.Find(edit.storeLinkPath);
         // Once for each content of the link: an edit made again is told again.
@@ -148,6 +159,13 @@ void TStoreSession::AddBothChanged(const BothChanged& entry) {
         std::to_wstring(entry.code) + L"|" + FoldedName(entry.name) + L"|" + entry.systemSide + L"|" + entry.storeSide;
     if (m_toldBoth.insert(key).second) {
         m_newBoth.push_back(entry);
+    }
+    // The system's side is another program's change, kept once for each line it wrote, though the store's edit
+    // keeps it from being mirrored until the person settles the entry.
+    if (m_recordedBoth.insert(std::to_wstring(entry.code) + L"|" + FoldedName(entry.name) + L"|" + entry.systemSide)
+            .second) {
+        RecordHistory({{HistoryTimeNow(), HistoryChange::Changed, HistoryActor::Outside, entry.code, entry.name,
+                        entry.systemSide}});
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/EntryOperations.h"
+#include "store/History.h"
 #include "store/Import.h"
 #include "store/StoreReader.h"
 #include "store/SystemReader.h"
@@ -20,7 +21,8 @@ class ProgressControl;
 // has changed does nothing at all.
 class TStoreSession {
 public:
-    TStoreSession();
+    // `actor`: the front end working through this session, as the history names who wrote an edit back.
+    explicit TStoreSession(HistoryActor actor = HistoryActor::Window);
     ~TStoreSession();
     TStoreSession(const TStoreSession&) = delete;
     TStoreSession& operator=(const TStoreSession&) = delete;
@@ -127,8 +129,10 @@ private:
     std::vector<EditNotCarried> m_newEdits;
     std::set<std::wstring> m_toldBoth;
     std::vector<BothChanged> m_newBoth;
+    std::set<std::wstring> m_recordedBoth; // the system sides of those kept in the history
     std::vector<WriteBackFailure> m_newWriteBackFailures;
     std::set<std::wstring> m_expected; // entries changed through the door since the last import, by folded key
+    HistoryActor m_actor;
 };
 
 } // namespace bw

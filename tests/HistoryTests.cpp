@@ -128,4 +128,43 @@ TEST_F(HistoryTest, AFileThatIsNotAHistoryIsLeftAsItIsAndAnUnknownLineStays) {
     EXPECT_EQ(after.compare(0, bytes.size(), bytes), 0) << "the line it cannot read stays";
 }
 
+// An edit of a store link that a refresh writes into Windows is the front end's change, kept once by it; an entry
+// changed on both sides keeps the other program's line when it is found and the person's when it is settled.
+TEST_F(HistoryTest, EditsWrittenBackAndSettledConflictsAreKeptOnceByWhoMadeThem) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --old");
+    m_registry.SetRunValue(Location::User, L"Both", L"c:\\both.exe --old");
+    m_registry.SetRunValue(Location::User, L"Theirs", L"c:\\theirs.exe --old");
+    WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\notes.exe");
+    TStoreDoor cli(HistoryActor::Cli);
+    cli.Open();
+    Refresh(cli);
+
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool.exe --edited"); });
+    EditShortcut(StorePath(kStartUp, L"Notes"), [](TShellLink& link) { link.SetPath(L"c:\\notes2.exe"); });
+    for (const wchar_t* name : {L"Both", L"Theirs"}) {
+        EditShortcut(StorePath(kUser, name), [](TShellLink& link) { link.SetDescription(L"c:\\mine.exe"); });
+        m_registry.SetRunValue(Location::User, name, L"c:\\other.exe");
+    }
+    Refresh(cli);
+    Refresh(cli);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --edited");
+    EXPECT_THAT(Kept(), ::testing::UnorderedElementsAre(L"changed bwcli 2 Tool | c:\\tool.exe --edited",
+                                                        L"changed bwcli 3 Notes | c:\\notes2.exe",
+                                                        L"changed outside 2 Both | c:\\other.exe",
+                                                        L"changed outside 2 Theirs | c:\\other.exe"));
+
+    cli.Work([&](TStoreDoor::TWork& work) {
+        for (const BothChanged& entry : work.Session().TakeBothChanged()) {
+            work.Session().Settle(entry, entry.name == L"Both");
+        }
+        work.Refresh(true);
+        work.Refresh(true);
+    });
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Both")->text, L"c:\\mine.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Theirs")->text, L"c:\\other.exe");
+    const std::vector<std::wstring> kept = Kept();
+    ASSERT_EQ(kept.size(), 5u) << "the outcome of a settled entry is not taken for another change";
+    EXPECT_EQ(kept.front(), L"changed bwcli 2 Both | c:\\mine.exe");
+}
+
 } // namespace bw::test
