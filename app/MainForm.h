@@ -152,6 +152,8 @@ private:
     void ShowViewMenu();
     void HideWindowsClick();
     void TakeOverClick();
+    bool WatchesWhileClosed() const;
+    void WatchWhileClosedClick();
     void FilterChanged();
     // The window as the settings file left it, and the settings as the window now is.
     void PlaceFromSettings(int& showCommand);

@@ -3,9 +3,11 @@
 #include "app/ContextMenu.h"
 #include "app/Controls.h"
 #include "app/HistoryDialog.h"
+#include "platform/FileSystem.h"
 #include "resources/Texts.h"
 #include "store/ErrorText.h"
 #include "store/FileFacts.h"
+#include "store/StoreQueries.h"
 
 // The View menu, and what the status bar says of a row's program once the reader of file facts has looked at it.
 
@@ -18,6 +20,9 @@ std::wstring TMainForm::RowStatus(int row) const {
     }
     if (entry.switchedOffInWindows) {
         return text::kSwitchedOffInWindows;
+    }
+    if (IsWatcherEntry(entry, ModulePath())) {
+        return text::kWatcherEntryStatus;
     }
     const SignatureVerdict& signature = entry.signature;
     if (ClaimUnconfirmed(entry)) {
@@ -54,6 +59,9 @@ void TMainForm::ShowViewMenu() {
     ::AppendMenuW(menu.Get(), MF_STRING | (m_list.HidesWindows() ? MF_CHECKED : MF_UNCHECKED),
                   TToolBar::HideWindowsCommand, text::kMenuHideWindows);
     ::AppendMenuW(menu.Get(), MF_STRING, TToolBar::HistoryCommand, text::kMenuHistory);
+    ::AppendMenuW(menu.Get(),
+                  MF_STRING | (WatchesWhileClosed() ? MF_CHECKED : MF_UNCHECKED) | (m_door.ReadOnly() ? MF_GRAYED : 0),
+                  TToolBar::WatchWhileClosedCommand, text::kMenuWatchWhileClosed);
     if (m_door.OtherOwner()) {
         ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(menu.Get(), MF_STRING, TToolBar::TakeOverCommand, text::kTakeOverStore);
@@ -66,6 +74,8 @@ void TMainForm::ShowViewMenu() {
         TakeOverClick();
     } else if (command == TToolBar::HistoryCommand) {
         ShowHistoryDialog(m_window); // reads the history file alone: the store stays free meanwhile
+    } else if (command == TToolBar::WatchWhileClosedCommand) {
+        WatchWhileClosedClick();
     }
 }
 

@@ -36,6 +36,7 @@ public:
         AddForMeCommand,
         AddForAllUsersCommand,
         HistoryCommand,
+        WatchWhileClosedCommand,
     };
 
     explicit TToolBar(HINSTANCE instance) : m_instance(instance) {}

@@ -526,5 +526,13 @@ inline constexpr const wchar_t* kWatcherKeep = L"&Keep";
 inline constexpr const wchar_t* kWatcherQuiet = L"&Don't tell me about this entry again";
 inline constexpr const wchar_t* kWatcherCannotStart = L"%s could not be started.";
 inline constexpr const wchar_t* kWatcherEntryGone = L"%s is no longer where the notice saw it.";
+inline constexpr const wchar_t* kMenuWatchWhileClosed = L"&Watch start-up while Bootwarden is closed";
+inline constexpr const wchar_t* kWatcherEntryStatus = L"Bootwarden's own entry: it starts the watcher at log-on";
+inline constexpr const wchar_t* kWatchWhileClosedFailed = L"Watching while Bootwarden is closed could not be %s.\n\n%s";
+inline constexpr const wchar_t* kWatchTurnedOn = L"turned on";
+inline constexpr const wchar_t* kWatchTurnedOff = L"turned off";
+inline constexpr const wchar_t* kEntryThereAlready =
+    L"An entry named \"%s\" is there already; nothing was written over it.";
+inline constexpr const wchar_t* kRunKeyMissing = L"The Run key where \"%s\" would go is missing.";
 
 } // namespace bw::text

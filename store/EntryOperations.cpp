@@ -660,6 +660,33 @@ std::optional<std::wstring> SettleBothChanged(const BothChanged& entry, bool use
     return StartOf(link->linkTarget, link->arguments);
 }
 
+void AddRunValue(int code, const std::wstring& name, const std::wstring& commandLine) {
+    RequireChangeableStore(name);
+    if (!IsRegistryCode(code) || !IsEnabledCode(code)) {
+        throw EEntryRefused(L"Invalid location code");
+    }
+    TRegistry registry;
+    if (!OpenRunKeyToChange(registry, code, name)) {
+        Refuse(text::kRunKeyMissing, {name});
+    }
+    if (registry.Value(name)) {
+        Refuse(text::kEntryThereAlready, {name});
+    }
+    registry.WriteText(name, commandLine, REG_SZ);
+}
+
+std::wstring WatcherCommandLine(const std::wstring& programPath) {
+    return JoinCommandLine({programPath, kWatchSwitch, NeedsQuotes(programPath)});
+}
+
+bool IsWatcherEntry(const Entry& entry, const std::wstring& programPath) {
+    if ((entry.code != kUserCode && entry.code != kUserOffCode) || entry.name != kWatcherEntryName) {
+        return false;
+    }
+    const auto parts = SplitCommandLine(entry.description);
+    return parts && parts->arguments == kWatchSwitch && SameFileName(parts->program, programPath);
+}
+
 std::wstring EntryNameForProgram(const std::wstring& programPath) {
     const std::wstring fileName = FileNamePart(programPath);
     const size_t dot = fileName.find(L'.');

@@ -107,6 +107,11 @@ std::wstring AddStartupShortcut(const std::wstring& programPath, const std::wstr
 // raises ERightsMissing where the program may not change it).
 std::wstring AddStartupShortcut(int code, const std::wstring& programPath, const std::wstring& name);
 
+// Adds the value `name` = `commandLine` (REG_SZ) to the Run key of the enabled registry code `code`. Refuses
+// (EEntryRefused) in a store that cannot be changed and where a value of that name is there already (nothing is
+// written over); raises ERightsMissing where the key may not be changed.
+void AddRunValue(int code, const std::wstring& name, const std::wstring& commandLine);
+
 // Removes an entry: a disabled entry's store link, an enabled Startup entry's shortcut, or an enabled
 // registry entry's Run value. Raises EEntryRefused when it cannot be removed (an entry of a place listed read-only
 // among them); something already gone is fine.

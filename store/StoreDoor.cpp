@@ -166,6 +166,11 @@ std::wstring TStoreDoor::TWork::AddStartupShortcut(const std::wstring& programPa
     return shortcut;
 }
 
+void TStoreDoor::TWork::AddRunValue(int code, const std::wstring& name, const std::wstring& commandLine) {
+    bw::AddRunValue(code, name, commandLine);
+    Record(HistoryChange::Added, code, name, commandLine);
+}
+
 void TStoreDoor::TWork::TakeOver() {
     if (m_door.m_readOnly) {
         throw EEntryRefused(FormatMessageText(text::kStoreReadOnly, ProgramDir()));

@@ -162,6 +162,9 @@ public:
     std::wstring AddStartupShortcut(const std::wstring& programPath, const std::optional<std::wstring>& name = {},
                                     int code = kStartUpCode);
 
+    // A new value in the Run key of `code` (AddRunValue: nothing is written over).
+    void AddRunValue(int code, const std::wstring& name, const std::wstring& commandLine);
+
     // Records this run's account and computer as the store's owner, which makes a store of another changeable;
     // nothing else in the store changes. Raises EEntryRefused where ProgramDir cannot be written, and what
     // writing the owner's file raises.

@@ -24,6 +24,19 @@ struct StartingTwin {
 };
 std::optional<StartingTwin> StartingTwinOf(const Entry& entry);
 
+// The switch that starts the program as the watcher instead of the window, and the name of the HKCU Run entry that
+// starts the watcher at log-on ("Watch start-up while Bootwarden is closed").
+inline constexpr const wchar_t* kWatchSwitch = L"--watch";
+inline constexpr const wchar_t* kWatcherEntryName = L"Bootwarden watcher";
+
+// The command line of the watcher's entry for the program at `programPath` (the path it was started from).
+std::wstring WatcherCommandLine(const std::wstring& programPath);
+
+// Whether `entry` is the watcher's own entry, switched on or off: the user's Run entry of that name whose command
+// line starts the program at `programPath` (the running program's) with the watch switch and nothing else. An entry
+// of that name that starts another program is not the program's, whatever it is called.
+bool IsWatcherEntry(const Entry& entry, const std::wstring& programPath);
+
 // The entry name of a program added by the user: its file name cut before its first dot, unless the name
 // begins with that dot.
 std::wstring EntryNameForProgram(const std::wstring& programPath);

@@ -93,8 +93,10 @@ void FakeDesktop::ShowProperties(HWND, const std::wstring& file) {
     propertiesShown.push_back(file);
 }
 
-INT_PTR FakeDesktop::OpenWithShell(HWND, const std::wstring& file, const std::wstring&, const std::wstring&, int) {
+INT_PTR FakeDesktop::OpenWithShell(HWND, const std::wstring& file, const std::wstring& parameters, const std::wstring&,
+                                   int) {
     shellOpened.push_back(file);
+    shellParameters.push_back(parameters);
     return 42;
 }
 
@@ -105,7 +107,8 @@ UINT FakeDesktop::ChooseFromMenu(HWND, HMENU menu, POINT) {
         ::GetMenuStringW(menu, static_cast<UINT>(item), caption, 128, MF_BYPOSITION);
         const UINT state = ::GetMenuState(menu, static_cast<UINT>(item), MF_BYPOSITION);
         if ((state & MF_SEPARATOR) == 0) {
-            items.push_back({caption, ::GetMenuItemID(menu, item), (state & (MF_GRAYED | MF_DISABLED)) == 0});
+            items.push_back({caption, ::GetMenuItemID(menu, item), (state & (MF_GRAYED | MF_DISABLED)) == 0,
+                             (state & MF_CHECKED) != 0});
         }
     }
     Asked(L"a pop-up menu");

@@ -50,12 +50,14 @@ public:
     std::vector<Error> errors;
     std::vector<std::wstring> propertiesShown;
     std::vector<std::wstring> shellOpened;
+    std::vector<std::wstring> shellParameters; // of each in shellOpened
 
     // The pop-up menus shown, each as its items; the command the next one answers with (0: none chosen).
     struct MenuItem {
         std::wstring caption;
         UINT command;
         bool enabled;
+        bool checked = false;
     };
     std::vector<std::vector<MenuItem>> menus;
     UINT menuAnswer = 0;

@@ -3,6 +3,7 @@
 #include "app/ContextMenu.h"
 #include "app/EntryOrder.h"
 #include "app/LiveWatch.h"
+#include "app/WatchCommand.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
@@ -31,7 +32,7 @@ namespace bw {
 
 namespace {
 
-constexpr const wchar_t* kWindowClass = L"BootwardenWatcher";
+constexpr const wchar_t* kWindowClass = kWatcherWindowClass;
 // One watcher per user session, whichever store it watches: two would give every notice twice.
 constexpr const wchar_t* kWatcherMutex = L"Local\\Bootwarden-Watcher";
 constexpr UINT kIconMessage = WM_APP + 40;

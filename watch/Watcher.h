@@ -1,13 +1,12 @@
 #pragma once
 
+#include "store/StoreQueries.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace bw {
-
-// The switch that starts the program as the watcher instead of the window.
-inline constexpr const wchar_t* kWatchSwitch = L"--watch";
 
 // Whether the program's command line asks for the watcher.
 bool IsWatchCommand(const std::wstring& commandLine);
