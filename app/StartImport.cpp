@@ -62,17 +62,17 @@ void TStartImport::Run(bool writeBack, bool readSystem, bool readStore) {
             m_changed = session.BeginRefresh(writeBack, nullptr, readSystem, readStore);
             if (m_changed) {
                 m_total = session.ImportTotal();
-                bool done = session.ContinueRefresh(kPart);
-                if (!done) {
-                    // The rows are there soon, as the system has the entries; their store links follow.
+                if (m_total > 0) {
+                    // The rows go to the window at once, as the system has the entries, before the first store link
+                    // is written (and before the intents of all of them are saved): their links follow.
+                    std::vector<Entry> soFar = session.EntriesSoFar();
                     {
-                        std::vector<Entry> soFar = session.EntriesSoFar();
                         const std::lock_guard<std::mutex> lock(m_rowsLock);
                         m_rows = std::move(soFar);
                     }
-                    m_done = session.ImportDone();
                     Tell();
                 }
+                bool done = false;
                 while (!done && !m_stop) {
                     done = session.ContinueRefresh(kPart);
                     m_done = session.ImportDone();

@@ -465,6 +465,8 @@ TEST_F(MainWindowTest, AFirstStartWithManyEntriesKeepsTheWindowAnswering) {
     EXPECT_TRUE(::IsWindowVisible(m_form->Handle()));
     EXPECT_FALSE(m_form->Importing()) << "the window is shown before the first refresh, not after it";
     ULONGLONG longest = 0;
+    ULONGLONG importBegun = 0;
+    ULONGLONG importTook = 0;
     {
         const AnswerWatch watch(m_form->Handle());
         MSG start{};
@@ -473,6 +475,7 @@ TEST_F(MainWindowTest, AFirstStartWithManyEntriesKeepsTheWindowAnswering) {
         ASSERT_TRUE(m_form->Importing());
         // The rows come while their store links are written.
         const ULONGLONG begun = ::GetTickCount64();
+        importBegun = begun;
         while (m_form->Importing() && Rows().size() < 600u && ::GetTickCount64() - begun < 60000) {
             MSG message{};
             if (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -491,11 +494,14 @@ TEST_F(MainWindowTest, AFirstStartWithManyEntriesKeepsTheWindowAnswering) {
         ASSERT_GE(row, 0);
         ListView_SetCheckState(m_form->List(), row, FALSE);
         PumpUntilImported();
+        importTook = ::GetTickCount64() - importBegun;
         longest = watch.Longest();
     }
-    // A loaded machine (the tests share it with builds) stretches every message; the import, or the rows put in all at
-    // once, held the window for seconds.
-    EXPECT_LT(longest, 700u) << "the window did not answer for " << longest << " ms";
+    // A loaded machine (the tests share it with builds) stretches every message and the import alike, so the window's
+    // longest wait is weighed against the import's whole time: the window waiting on the import's work holds it for
+    // most of that time, while a slice of rows, or all of them at the end, hold it for a small part (a tenth or less).
+    EXPECT_LT(longest * 3, importTook) << "the window did not answer for " << longest << " ms of an import of "
+                                       << importTook << " ms";
     Pump();
     EXPECT_FALSE(m_form->Importing());
     EXPECT_EQ(Rows().size(), 600u);
@@ -504,6 +510,43 @@ TEST_F(MainWindowTest, AFirstStartWithManyEntriesKeepsTheWindowAnswering) {
     EXPECT_EQ(NamesIn(m_programDir + L"Run\\User").size(), 600u) << "every entry has its store link";
     EXPECT_EQ(SbGetText(m_form->StatusBar()), L"");
     EXPECT_TRUE(m_form->ListReady());
+    EXPECT_TRUE(m_desktop.errors.empty());
+}
+
+// The rows of a first start are on screen before the import has saved what it is about to write (for a thousand
+// entries, a read of every Startup shortcut and two files written), let alone written the first store link.
+TEST_F(MainWindowTest, AFirstStartListsItsRowsBeforeItsFirstWrite) {
+    for (int i = 0; i < 300; ++i) {
+        m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(i), L"c:\\tool.exe " + std::to_wstring(i));
+    }
+    m_form = std::make_unique<TMainForm>(::GetModuleHandleW(nullptr), m_desktop, m_programDir);
+    ASSERT_TRUE(m_form->Create(SW_SHOWNORMAL));
+    const HWND list = m_form->List();
+    std::atomic<int> rowsBeforeWrites{-1};
+    // On the import's thread, before its first write: the window, pumping meanwhile, is given a while to show the
+    // rows. (The list is asked by a message, which its own thread answers.)
+    const auto point = seam::ImportPoint.Replace([&](const wchar_t* at) {
+        if (std::wstring(at) != kIntentsSaved || rowsBeforeWrites >= 0) {
+            return;
+        }
+        const ULONGLONG start = ::GetTickCount64();
+        DWORD_PTR rows = 0;
+        while (::GetTickCount64() - start < 10000) {
+            if (::SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 1000, &rows) && rows >= 300) {
+                break;
+            }
+            ::Sleep(10);
+        }
+        rowsBeforeWrites = static_cast<int>(rows);
+    });
+    MSG start{};
+    ASSERT_TRUE(::PeekMessageW(&start, m_form->Handle(), kStartMessage, kStartMessage, PM_REMOVE));
+    ::DispatchMessageW(&start);
+    ASSERT_TRUE(m_form->Importing());
+    PumpUntilImported();
+    EXPECT_EQ(rowsBeforeWrites, 300) << "every row is listed before the first store link is written";
+    EXPECT_EQ(Rows().size(), 300u);
+    EXPECT_EQ(NamesIn(m_programDir + L"Run\\User").size(), 300u) << "every entry has its store link";
     EXPECT_TRUE(m_desktop.errors.empty());
 }
 
