@@ -3,6 +3,7 @@
 #include "app/EntryOrder.h"
 #include "resources/Texts.h"
 #include "store/Locations.h"
+#include "store/StoreDoor.h"
 
 #include <algorithm>
 
@@ -38,6 +39,8 @@ bool MenuCommandApplies(UINT command, const std::vector<Entry>& selected, bool c
         return one && selected[0].target.size() >= 2;
     case OpenInRegistryEditorCommand:
         return one && IsEnabledCode(selected[0].code);
+    case KeepOffCommand:
+        return one && !IsEnabledCode(selected[0].code) && !IsReadOnlyCode(selected[0].code);
     }
     return false;
 }
@@ -54,6 +57,10 @@ UniqueMenu MakeEntryMenu(const std::vector<Entry>& selected, bool choiceWaiting)
     }
     add(SwitchOnCommand, text::kMenuSwitchOn);
     add(SwitchOffCommand, text::kMenuSwitchOff);
+    add(KeepOffCommand, text::kKeepOffCommand);
+    if (selected.size() == 1 && !IsEnabledCode(selected[0].code) && IsKeptOff(selected[0].code, selected[0].name)) {
+        ::CheckMenuItem(menu.Get(), KeepOffCommand, MF_BYCOMMAND | MF_CHECKED);
+    }
     ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
     add(PropertiesCommand, text::kMenuProperties);
     add(DeleteCommand, text::kMenuDelete);

@@ -27,6 +27,7 @@ enum MenuCommand : UINT {
     OpenInRegistryEditorCommand,
     CopyCommandLineCommand,
     ChooseChangeCommand, // an entry changed on both sides: which change to keep
+    KeepOffCommand,      // one switched-off entry: keep it switched off (checked while it is)
 };
 
 // The context menu for the selected entries: each command greyed where it has nothing to act on (Switch on when

@@ -304,6 +304,33 @@ void TMainForm::RunMenuCommand(UINT command, const std::vector<Entry>& entries) 
     case CopyCommandLineCommand:
         m_desktop.CopyText(m_window, CommandLinesOf(entries));
         break;
+    case KeepOffCommand:
+        KeepEntryOff(entries[0]);
+        break;
+    }
+}
+
+void TMainForm::KeepEntryOff(const Entry& entry) {
+    if (m_scheduler.InCommand() || m_scheduler.Importing()) {
+        return;
+    }
+    const TScheduler::TCommand command(m_scheduler);
+    std::wstring failure;
+    try {
+        const auto lock = m_scheduler.Lock();
+        const std::vector<Entry>& now = m_scheduler.ReadAgain();
+        const auto same = std::find_if(now.begin(), now.end(), [&](const Entry& read) {
+            return read.code == entry.code && read.name == entry.name;
+        });
+        if (same == now.end()) {
+            throw EEntryRefused(FormatMessageText(text::kChangedMeanwhile, entry.name));
+        }
+        lock->Work().KeepOff(*same, !IsKeptOff(same->code, same->name)); // the command's check mark turns
+    } catch (const EBootwarden& error) {
+        failure = ErrorText(error);
+    }
+    if (!failure.empty()) {
+        ShowException(failure);
     }
 }
 

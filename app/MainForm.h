@@ -138,6 +138,7 @@ private:
     // The list's context menu and the commands only it has; the selected entries, copied.
     std::vector<Entry> SelectedEntries() const;
     void RunMenuCommand(UINT command, const std::vector<Entry>& entries);
+    void KeepEntryOff(const Entry& entry); // turns the entry's "Keep it switched off" mark
     void SwitchEntries(const std::vector<Entry>& entries, bool on);
     void OpenInRegistryEditor(const Entry& entry);
     // The status bar's other parts: what the selected row's program says of itself, and the count of rows.

@@ -51,6 +51,7 @@ struct Request {
     bool csv = false;
     bool dryRun = false;
     bool replace = false;
+    bool no = false; // keep-off --no: the mark goes
     bool help = false;
     bool version = false;
     bool hideWindows = false; // list: Windows' own entries left out
@@ -137,6 +138,8 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
             request.dryRun = true;
         } else if (option == L"--replace") {
             request.replace = true;
+        } else if (option == L"--no") {
+            request.no = true;
         } else if (option == L"--hide-windows") {
             request.hideWindows = true;
         } else if (option == L"--help" || option == L"-h" || option == L"-?") {
@@ -158,8 +161,8 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
 
     const std::wstring& command = request.command;
     const bool isList = command == L"list" || command == L"history";
-    const bool namesEntry =
-        command == L"disable" || command == L"enable" || command == L"delete" || command == L"settle";
+    const bool namesEntry = command == L"disable" || command == L"enable" || command == L"delete" ||
+                            command == L"settle" || command == L"keep-off";
     const bool isAdd = command == L"add";
     if (!isList && !namesEntry && !isAdd && command != L"refresh" && command != L"adopt") {
         throw EUsage(FormatMessageText(text::kCliUnknownCommand, command));
@@ -178,8 +181,10 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     refuseOption(request.enabled.has_value() && command != L"delete", L"--state");
     CheckEntryNaming(request, namesEntry);
     refuseOption(request.replace && command != L"enable", L"--replace");
+    refuseOption(request.no && command != L"keep-off", L"--no");
     refuseOption(request.hideWindows && command != L"list", L"--hide-windows");
-    refuseOption(request.dryRun && (!namesEntry || command == L"settle") && !isAdd, L"--dry-run");
+    refuseOption(request.dryRun && (!namesEntry || command == L"settle" || command == L"keep-off") && !isAdd,
+                 L"--dry-run");
     if (request.json && request.csv) {
         throw EUsage(text::kCliJsonAndCsv);
     }
@@ -559,6 +564,9 @@ private:
             if (request.command == L"enable") {
                 return Enable(name, found, request.dryRun, request.replace);
             }
+            if (request.command == L"keep-off") {
+                return KeepOff(name, found, !request.no);
+            }
             if (request.command == L"settle") {
                 return Settle(name, found, *request.keepStore);
             }
@@ -665,6 +673,22 @@ private:
             RefuseUnchanged(entry);
         }
         return Done(text::kCliEnabled, entry);
+    }
+
+    // Marks the switched-off entry to be kept off, or takes the mark away: only the store's file changes.
+    int KeepOff(const std::wstring& name, const std::vector<Entry>& found, bool keep) {
+        const std::vector<Entry> off = InState(found, false);
+        if (off.empty()) {
+            throw Refusal{kRefused, FormatMessageText(text::kKeepOffNotSwitchedOff, OneOf(name, found).name)};
+        }
+        const Entry& entry = OneOf(name, off);
+        RefuseReadOnly(entry);
+        try {
+            m_work.KeepOff(entry, keep);
+        } catch (const ERightsMissing& error) {
+            throw Refusal{kRefused, ErrorText(error)};
+        }
+        return Done(keep ? text::kCliKeptOff : text::kCliNotKeptOff, entry);
     }
 
     int Delete(const std::wstring& name, const std::vector<Entry>& found, bool dryRun) {

@@ -375,6 +375,9 @@ inline constexpr const wchar_t* kCliUsage =
     L"                                 holds what bwcli saw)\n"
     L"  adopt                          takes over a store kept by another account or on another computer (until\n"
     L"                                 then its entries are only listed); deletes nothing\n"
+    L"  keep-off NAME [--location LOC] [--no]\n"
+    L"                                 keeps a switched-off entry off: when its program puts it back with the same\n"
+    L"                                 command line, the watcher takes it out again (--no: no longer)\n"
     L"  history [--json | --csv]       every change kept in the store's history, newest first: what changed, when\n"
     L"                                 (UTC), and by whom (window, bwcli, watcher, or outside: another program)\n"
     L"\n"
@@ -465,6 +468,8 @@ inline constexpr const wchar_t* kCliWouldExchange =
     L"Would switch on \"%s\" (%s), keeping the one that starts now switched off in its place.";
 inline constexpr const wchar_t* kCliWouldDelete = L"Would delete \"%s\" (%s).";
 inline constexpr const wchar_t* kCliWouldAdd = L"Would add \"%s\" (%s) for %s.";
+inline constexpr const wchar_t* kCliKeptOff = L"Keeping \"%s\" (%s) switched off.";
+inline constexpr const wchar_t* kCliNotKeptOff = L"No longer keeping \"%s\" (%s) switched off.";
 inline constexpr const wchar_t* kCliAlreadyOff = L"\"%s\" (%s) is switched off already.";
 inline constexpr const wchar_t* kCliAlreadyOn = L"\"%s\" (%s) is switched on already.";
 inline constexpr const wchar_t* kCliStored = L"Stored \"%s\" (%s): new in Windows.";
@@ -534,5 +539,18 @@ inline constexpr const wchar_t* kWatchTurnedOff = L"turned off";
 inline constexpr const wchar_t* kEntryThereAlready =
     L"An entry named \"%s\" is there already; nothing was written over it.";
 inline constexpr const wchar_t* kRunKeyMissing = L"The Run key where \"%s\" would go is missing.";
+inline constexpr const wchar_t* kKeepOffNotSwitchedOff =
+    L"\"%s\" is not switched off: only a switched-off entry can be kept off.";
+inline constexpr const wchar_t* kKeepOffFileNotOurs =
+    L"%s cannot be read whole or was not written by Bootwarden; it is left as it is and nothing is kept off.";
+inline constexpr const wchar_t* kKeepOffCommand = L"&Keep it switched off";
+inline constexpr const wchar_t* kWatcherKeptOffTitle = L"Switched off again: %s";
+inline constexpr const wchar_t* kWatcherKeptOffText =
+    L"Its program put it back in %s. It is kept switched off, as you asked.";
+inline constexpr const wchar_t* kWatcherCameBackTitle = L"Back with another command line: %s";
+inline constexpr const wchar_t* kWatcherCameBackText =
+    L"It was kept switched off and starts now: %s\nNothing was changed.";
+inline constexpr const wchar_t* kWatcherNotKeptOffTitle = L"Could not switch off again: %s";
+inline constexpr const wchar_t* kWatcherSwitchOffReplacing = L"Switch off, &replacing the kept copy";
 
 } // namespace bw::text

@@ -171,7 +171,7 @@ bool PutBack(const std::wstring& path, const Before& before) {
     }
 }
 
-void DisableRunValue(const Entry& entry) {
+void DisableRunValue(const Entry& entry, bool replaceKept) {
     TRegistry registry;
     if (!OpenRunKeyToChange(registry, entry.code, entry.name)) {
         return; // nothing moves; the refresh shows the entry as it still is
@@ -187,8 +187,9 @@ void DisableRunValue(const Entry& entry) {
     }
     const int disabledCode = DisabledCodeOf(entry.code);
     const std::wstring disabled = StoreLinkPath(disabledCode, entry.name);
-    const Before before = ClaimDisabledSlot(disabled, disabledCode, entry.name,
-                                            [&](const StoreLink& there) { return StoreLinkSays(there, *value); });
+    const Before before = ClaimDisabledSlot(disabled, disabledCode, entry.name, [&](const StoreLink& there) {
+        return replaceKept || StoreLinkSays(there, *value);
+    });
     TShellLink link;
     (void)WriteRecordedLink(disabled, disabledCode, RegistryStoreLinkBytes(link, *value), false);
     // Another program (an updater) may have written the value since it was read: deleting it now would lose
@@ -203,7 +204,7 @@ void DisableRunValue(const Entry& entry) {
     }
 }
 
-void DisableShortcut(const Entry& entry) {
+void DisableShortcut(const Entry& entry, bool replaceKept) {
     RequireRightsToChangeFolder(entry.code, entry.name);
     const std::wstring shortcut = StartupLinkPath(entry.code, entry.name);
     const int disabledCode = DisabledCodeOf(entry.code);
@@ -231,8 +232,9 @@ void DisableShortcut(const Entry& entry) {
         }
         bytes = kept->bytes;
     }
-    const Before before = ClaimDisabledSlot(disabled, disabledCode, entry.name,
-                                            [&](const StoreLink& there) { return there.bytes == bytes; });
+    const Before before = ClaimDisabledSlot(disabled, disabledCode, entry.name, [&](const StoreLink& there) {
+        return replaceKept || there.bytes == bytes;
+    });
     (void)WriteRecordedLink(disabled, disabledCode, bytes, false);
     if (inStartupFolder && ReadWholeFile(shortcut, kLinkFileLimit) != bytes) {
         (void)PutBack(disabled, before); // replaced meanwhile: what is there now is not what the store kept
@@ -246,6 +248,57 @@ void DisableShortcut(const Entry& entry) {
         (void)RemoveRecordedLink(entry.storeLinkPath); // the import removes it otherwise
     }
 }
+
+} // namespace
+
+void RequireRightsToTakeOut(int code, const std::wstring& name) {
+    if (IsRegistryCode(code)) {
+        TRegistry registry;
+        (void)OpenRunKeyToChange(registry, code, name);
+    } else {
+        RequireRightsToChangeFolder(code, name);
+    }
+}
+
+bool RemoveReAddedTwin(const Entry& entry) {
+    const int disabledCode = DisabledCodeOf(entry.code);
+    const auto kept = ReadStoreLink(StoreLinkPath(disabledCode, entry.name), disabledCode);
+    if (!kept || !kept->readWhole) {
+        return false;
+    }
+    if (IsRegistryCode(entry.code)) {
+        TRegistry registry;
+        if (!OpenRunKeyToChange(registry, entry.code, entry.name)) {
+            return false;
+        }
+        const auto value = registry.Value(entry.name);
+        if (!value || !value->IsText() || !StoreLinkSays(*kept, *value)) {
+            return false;
+        }
+        if (!registry.RemoveValue(entry.name) && registry.HasValue(entry.name)) {
+            Refuse(text::kValueStays, {entry.name});
+        }
+        return true;
+    }
+    RequireRightsToChangeFolder(entry.code, entry.name);
+    const std::wstring shortcut = StartupLinkPath(entry.code, entry.name);
+    if (!PathExists(shortcut) || IsLink(shortcut)) {
+        return false;
+    }
+    const auto bytes = ReadWholeFile(shortcut, kLinkFileLimit);
+    TShellLink now;
+    TShellLink before;
+    if (!bytes || !now.LoadBytes(*bytes) || !before.LoadBytes(kept->bytes) || now.Path() != before.Path() ||
+        now.Arguments() != before.Arguments()) {
+        return false;
+    }
+    if (!RemoveName(shortcut)) {
+        Refuse(text::kShortcutStays, {shortcut});
+    }
+    return true;
+}
+
+namespace {
 
 bool EnableRunValue(const Entry& entry, const StoreLink& link) {
     const RegistryLinkReading reading = ReadRegistryLink(link);
@@ -409,7 +462,7 @@ void AllowEntryToStart(const Entry& entry) {
     }
 }
 
-void DisableEntry(const Entry& entry) {
+void DisableEntry(const Entry& entry, bool replaceKept) {
     if (!IsEnabledCode(entry.code)) {
         return;
     }
@@ -420,9 +473,9 @@ void DisableEntry(const Entry& entry) {
         Refuse(text::kEntryNotAvailable, {entry.name, ProblemText(entry.problem)});
     }
     if (IsRegistryCode(entry.code)) {
-        DisableRunValue(entry);
+        DisableRunValue(entry, replaceKept);
     } else {
-        DisableShortcut(entry);
+        DisableShortcut(entry, replaceKept);
     }
 }
 

@@ -22,7 +22,20 @@ class TMirror;
 // either switched off or exactly as it was. Refuses (EEntryRefused) a command line longer than a link keeps,
 // a shortcut that does not load, an entry that cannot be stored, and a different switched-off entry of the
 // same name already kept (which would otherwise be lost). A Run key that does not open changes nothing.
-void DisableEntry(const Entry& entry);
+// With `replaceKept`, a different switched-off entry of the same name that the store's records name is replaced
+// (the person asked for it); it is put back if the entry cannot leave the system.
+void DisableEntry(const Entry& entry, bool replaceKept = false);
+
+// Takes out of the system an enabled entry that its program put back while the same entry is kept switched off:
+// the Run value or Startup shortcut goes, and the switched-off store link stays exactly as it is (it is neither
+// read into nor written over). Only an entry that starts the very same as the switched-off link says (a Run value:
+// the same command line and the link read whole; a shortcut: the same target and arguments) is taken out; true
+// then. False, and nothing changed, when it starts something else or went meanwhile. Raises ERightsMissing where
+// the place needs rights the program lacks, and EEntryRefused where the value or shortcut cannot be removed.
+bool RemoveReAddedTwin(const Entry& entry);
+// Raises ERightsMissing naming the entry when an entry of the enabled code `code` could not be taken out of the
+// system here (an HKLM key or the all-users folder without an administrator's rights). Changes nothing.
+void RequireRightsToTakeOut(int code, const std::wstring& name);
 
 // Switches a disabled entry on: its store link is read afresh and whole, the system side is written (the Run
 // value with the type recorded for it, or the shortcut copied into the Startup folder in one step), and only

@@ -13,6 +13,7 @@ inline constexpr const wchar_t* kSeenEntriesFile = L"SeenEntries.dat";   // the 
 inline constexpr const wchar_t* kSettingsFile = L"Bootwarden.ini";       // the window's settings
 inline constexpr const wchar_t* kHistoryFile = L"History.dat";           // the changes seen and made (THistory)
 inline constexpr const wchar_t* kQuietEntriesFile = L"QuietEntries.dat"; // the entries the watcher tells nothing of
+inline constexpr const wchar_t* kKeptOffFile = L"KeptOff.dat";           // the entries kept switched off (KeptOff.h)
 
 // Every file of the data folder that a store made before the folder existed kept beside its store folders (the
 // history came after the folder: it has only ever been kept there).

@@ -132,16 +132,48 @@ void TStoreDoor::TWork::Record(HistoryChange change, int code, const std::wstrin
     RecordHistory({{HistoryTimeNow(), change, m_door.m_actor, code, name, start}});
 }
 
-void TStoreDoor::TWork::Disable(const Entry& entry) {
-    DisableEntry(entry);
+void TStoreDoor::TWork::Disable(const Entry& entry, bool replaceKept) {
+    DisableEntry(entry, replaceKept);
     Session().ExpectChange(entry.code, entry.name); // its mirror leaves the enabled folder
     Record(HistoryChange::SwitchedOff, DisabledCodeOf(entry.code), entry.name, StartOf(entry));
 }
 
 void TStoreDoor::TWork::Enable(const Entry& entry, ProgressControl* progress, bool replaceStarting) {
     EnableEntry(entry, progress, replaceStarting);
+    try {
+        MarkKeptOff(entry, false); // an entry switched on is no longer kept off
+    } catch (const EBootwarden&) {
+        // a marks file that is not ours keeps nothing off: IsKeptOff ignores it
+    }
     Session().ExpectChange(entry.code, entry.name);
     Record(HistoryChange::SwitchedOn, EnabledCodeOf(entry.code), entry.name, StartOf(entry));
+}
+
+void TStoreDoor::TWork::KeepOff(const Entry& entry, bool keep) {
+    if (m_door.ReadOnly() || !m_lock) {
+        throw EEntryRefused(FormatMessageText(text::kStoreReadOnly, ProgramDir()));
+    }
+    MarkKeptOff(entry, keep);
+}
+
+std::vector<KeptOffFinding> TStoreDoor::TWork::KeepOffReAdded() {
+    if (m_door.ReadOnly() || !m_lock) {
+        return {};
+    }
+    std::vector<KeptOffFinding> findings = bw::KeepOffReAdded(Entries());
+    bool removed = false;
+    for (const KeptOffFinding& finding : findings) {
+        if (finding.kind == KeptOffFinding::SwitchedOffAgain) {
+            Session().ExpectChange(finding.entry.code, finding.entry.name);
+            Record(HistoryChange::SwitchedOff, DisabledCodeOf(finding.entry.code), finding.entry.name,
+                   StartOf(finding.entry));
+            removed = true;
+        }
+    }
+    if (removed) {
+        (void)Refresh(false); // its mirror leaves the enabled folder
+    }
+    return findings;
 }
 
 void TStoreDoor::TWork::AllowToStart(const Entry& entry) {

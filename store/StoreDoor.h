@@ -5,6 +5,7 @@
 #include "store/Entry.h"
 #include "store/EntryOperations.h"
 #include "store/History.h"
+#include "store/KeptOff.h"
 #include "store/Locations.h"
 #include "store/StoreLock.h"
 #include "store/StoreOwner.h"
@@ -154,7 +155,7 @@ public:
 
     // The changes of an entry (see EntryOperations.h); each is refused (EEntryRefused) in a read-only store. Each
     // change made is kept in the history, by the front end that opened the door.
-    void Disable(const Entry& entry);
+    void Disable(const Entry& entry, bool replaceKept = false);
     void Enable(const Entry& entry, ProgressControl* progress, bool replaceStarting = false);
     void AllowToStart(const Entry& entry);
     void Delete(const Entry& entry);
@@ -164,6 +165,13 @@ public:
 
     // A new value in the Run key of `code` (AddRunValue: nothing is written over).
     void AddRunValue(int code, const std::wstring& name, const std::wstring& commandLine);
+    // Marks a switched-off entry to be kept switched off (or, with `keep` false, takes its mark away; see
+    // KeptOff.h). Refused (EEntryRefused) in a read-only store and for an entry that is not switched off.
+    void KeepOff(const Entry& entry, bool keep);
+    // Applies the rule of entries kept switched off to the entries the last Refresh read: each marked entry put back
+    // with the same command line leaves the system (its switched-off copy stays as it is) and is kept in the
+    // history; the entries are read again then. Nothing in a read-only store.
+    std::vector<KeptOffFinding> KeepOffReAdded();
 
     // Records this run's account and computer as the store's owner, which makes a store of another changeable;
     // nothing else in the store changes. Raises EEntryRefused where ProgramDir cannot be written, and what

@@ -10,6 +10,7 @@
 #include "resources/Texts.h"
 #include "store/History.h"
 #include "store/Mirror.h"
+#include "store/StoreData.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 #include "store/StoreOwner.h"
@@ -1117,6 +1118,33 @@ TEST(StoreLock, IsOneForEveryPathOfTheStoreFolder) {
         EXPECT_EQ(StoreLockName(link), StoreLockName(folder.Path()));
     }
     EXPECT_NE(StoreLockName(folder.Path()), StoreWindowName(folder.Path()));
+}
+
+// --- keep-off ---------------------------------------------------------------------------------------------
+
+// keep-off marks a switched-off entry and --no takes the mark away; an entry that starts, an unknown name and an
+// option of another command are refused with their exit codes, and nothing is marked then.
+TEST_F(CliTest, KeepOffMarksOnlySwitchedOffEntriesAndNoTakesTheMarkAway) {
+    SeedThree();
+    CliResult result = Run(L"keep-off Monitor");
+    EXPECT_EQ(result.exitCode, 2u) << "it starts: nothing to keep off";
+    EXPECT_THAT(result.err, HasSubstr("is not switched off"));
+    EXPECT_EQ(Run(L"keep-off Nobody").exitCode, 1u);
+    EXPECT_EQ(Run(L"keep-off Monitor --replace").exitCode, 2u);
+    EXPECT_EQ(Run(L"disable Monitor --no").exitCode, 2u);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Monitor"));
+    EXPECT_FALSE(PathExists(StoreDataFile(kKeptOffFile)));
+
+    ASSERT_EQ(Run(L"disable Monitor").exitCode, 0u);
+    result = Run(L"keep-off Monitor --location hkcu");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "Keeping \"Monitor\" (hkcu) switched off.\n");
+    EXPECT_TRUE(IsKeptOff(kUserOff, L"Monitor"));
+
+    result = Run(L"keep-off --no Monitor");
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_EQ(result.out, "No longer keeping \"Monitor\" (hkcu) switched off.\n");
+    EXPECT_FALSE(IsKeptOff(kUserOff, L"Monitor"));
 }
 
 } // namespace bw::test

@@ -7,6 +7,7 @@
 #include "app/EntryOrder.h"
 #include "app/Settings.h"
 #include "platform/FileSystem.h"
+#include "store/KeptOff.h"
 
 namespace bw::test {
 namespace {
@@ -285,14 +286,20 @@ TEST_F(ContextMenuTest, EachCommandActsOnTheRowItWasOpenedFor) {
     // A switched-off entry whose program is gone: neither a key nor a file location to open.
     Select(RowOf(L"Old", kLocalOff));
     Choose(OpenInRegistryEditorCommand);
-    EXPECT_THAT(EnabledItems(), ElementsAre(L"Switch &on", L"&Properties", L"&Delete", L"&Copy command line"));
+    EXPECT_THAT(EnabledItems(), ElementsAre(L"Switch &on", L"&Keep it switched off", L"&Properties", L"&Delete",
+                                            L"&Copy command line"));
     EXPECT_EQ(m_desktop.registryKeysOpened.size(), 1u);
     EXPECT_EQ(m_desktop.foldersShown.size(), 2u);
+    // Keeping it switched off is a mark in the store that the same command takes away again.
+    Choose(KeepOffCommand);
+    EXPECT_TRUE(IsKeptOff(kLocalOff, L"Old"));
+    Choose(KeepOffCommand);
+    EXPECT_FALSE(IsKeptOff(kLocalOff, L"Old"));
 
     // With nothing selected there is no menu.
     Select(-1);
     Choose(DeleteCommand);
-    EXPECT_EQ(m_desktop.menus.size(), 7u);
+    EXPECT_EQ(m_desktop.menus.size(), 9u);
     EXPECT_TRUE(m_desktop.questions.empty());
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "store/History.h"
+#include "store/StoreDoor.h"
 
 #include <windows.h>
 
@@ -190,6 +191,40 @@ TEST_F(WatcherTest, OneWatcherPerSessionAndItsIconComesBackWithTheTaskbar) {
     ::SendMessageW(window, WM_ENDSESSION, TRUE, 0);
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(first, 10000));
     EXPECT_EQ(L"delete", Requests().back()) << "the icon was left behind";
+}
+
+// An entry kept switched off that its program puts back with the same command line leaves Windows again within
+// 2 s, its switched-off copy kept as it was; back with another command line, it is only told of.
+TEST_F(WatcherTest, AnEntryKeptOffThatIsPutBackIsSwitchedOffAgain) {
+    m_registry.SetRunValue(Location::User, L"Nagger", L"\"c:\\nag\\nag.exe\" --tray");
+    m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\1.0\\up.exe");
+    TStoreDoor door;
+    door.Work([&](TStoreDoor::TWork& work) {
+        (void)work.Refresh(false);
+        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+            work.Disable(entry);
+        }
+        (void)work.Refresh(false);
+        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+            work.KeepOff(entry, true);
+        }
+    });
+    const std::string copy = ReadFileBytes(StorePath(kUserOff, L"Nagger"));
+    StartWatching();
+
+    m_registry.SetRunValue(Location::User, L"Nagger", L"\"c:\\nag\\nag.exe\" --tray");
+    const auto again = Within(2000ms, [&] { return !m_registry.RunValue(Location::User, L"Nagger"); });
+    ASSERT_TRUE(again) << "the entry put back still starts";
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; }));
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"Switched off again: Nagger"));
+    EXPECT_EQ(ReadFileBytes(StorePath(kUserOff, L"Nagger")), copy);
+    std::printf("switched off again after %lld ms\n", static_cast<long long>(again->count()));
+
+    m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\1.1\\up.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 2; }));
+    EXPECT_THAT(Notices()[1], ::testing::HasSubstr(L"another command line: Updater"));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Updater")) << "another command line is never taken out unasked";
+    EXPECT_TRUE(PathExists(StorePath(kUserOff, L"Updater")));
 }
 
 } // namespace

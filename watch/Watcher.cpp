@@ -69,6 +69,7 @@ struct News {
     bool added;
     std::wstring start;
     std::wstring target;
+    bool replacesKept = false; // kept switched off, and back with another command line
 };
 
 std::map<EntryKey, std::wstring> StartingEntries(const std::vector<Entry>& entries) {
@@ -156,7 +157,8 @@ private:
     void ShowNotice();
     void ShowMenu();
     void MenuChosen(UINT command);
-    void SwitchOff(const EntryKey& key);
+    void SwitchOff(const EntryKey& key, bool replaceKept);
+    void TellKeptOff(const std::vector<KeptOffFinding>& findings);
     bool StoreGone() const;
 
     HINSTANCE m_instance;
@@ -196,13 +198,18 @@ bool TWatcher::Create() {
     m_door.Open();
     m_live = std::make_unique<TLiveWatch>(m_window);
     m_live->CycleStarts({});
-    m_door.Work([](TStoreDoor::TWork& work) { (void)work.Refresh(false); });
+    // Entries kept off that were put back while nothing watched leave the system again now.
+    const std::vector<KeptOffFinding> keptOff = m_door.Work([](TStoreDoor::TWork& work) {
+        (void)work.Refresh(false);
+        return work.KeepOffReAdded();
+    });
     m_live->CycleEnds(m_door.Session().Settled());
     m_starting = StartingEntries(m_door.Entries());
 
     // The icon comes once the watch is armed: from then on every change is told.
     m_icon = std::make_unique<TNotifyIcon>(m_window, kIconMessage, icon, text::kWatcherTip);
     (void)m_icon->Add(); // no taskbar yet (a log-on): TaskbarCreated adds it
+    TellKeptOff(keptOff);
     return true;
 }
 
@@ -294,6 +301,7 @@ void TWatcher::Cycle() {
         return;
     }
     // The lock only while the import runs; never while a notice waits or a menu is open.
+    std::vector<KeptOffFinding> keptOff;
     {
         const std::unique_ptr<TStoreDoor::TWork> work = m_door.TryBeginWork(kLockWait);
         if (!work) {
@@ -302,8 +310,10 @@ void TWatcher::Cycle() {
         }
         m_live->CycleStarts(scope);
         (void)work->Refresh(false);
+        keptOff = work->KeepOffReAdded();
     }
     m_live->CycleEnds(m_door.Session().Settled());
+    TellKeptOff(keptOff);
 
     std::map<EntryKey, std::wstring> starting = StartingEntries(m_door.Entries());
     std::vector<News> news;
@@ -315,6 +325,10 @@ void TWatcher::Cycle() {
         const auto before = m_starting.find(key);
         if (before == m_starting.end() || before->second != starting[key]) {
             news.push_back({key, before == m_starting.end(), starting[key], entry.target});
+            news.back().replacesKept = std::any_of(keptOff.begin(), keptOff.end(), [&](const KeptOffFinding& finding) {
+                return finding.kind == KeptOffFinding::CameBack && finding.entry.code == key.code &&
+                       finding.entry.name == key.name;
+            });
         }
     }
     m_starting = std::move(starting);
@@ -344,6 +358,23 @@ void TWatcher::Gathered(std::vector<News> news) {
     ::SetTimer(m_window, kNoticeTimer, static_cast<UINT>(std::min<ULONGLONG>(kNoticeQuiet, left)) + 1, nullptr);
 }
 
+// Tells of the entries kept off that came back with the same command line and left the system again, and of those
+// the watcher may not take out here. Those back with another command line are told as any changed entry is.
+void TWatcher::TellKeptOff(const std::vector<KeptOffFinding>& findings) {
+    for (const KeptOffFinding& finding : findings) {
+        if (::GetTickCount64() < m_pausedUntil) {
+            return;
+        }
+        const std::wstring name = VisibleName(finding.entry.name);
+        if (finding.kind == KeptOffFinding::SwitchedOffAgain) {
+            (void)m_icon->Notify(FormatMessageText(text::kWatcherKeptOffTitle, name),
+                                 FormatMessageText(text::kWatcherKeptOffText, LocationLabel(finding.entry.code)));
+        } else if (finding.kind == KeptOffFinding::NotChanged) {
+            (void)m_icon->Notify(FormatMessageText(text::kWatcherNotKeptOffTitle, name), finding.why);
+        }
+    }
+}
+
 void TWatcher::ShowNotice() {
     std::vector<News> news = std::move(m_pending);
     m_pending.clear();
@@ -369,6 +400,11 @@ void TWatcher::ShowNotice() {
         program.factsKnown = facts.found;
         program.signature = facts.signature;
         const std::wstring signer = facts.found ? SignerText(program) : std::wstring(text::kWatcherSignerUnknown);
+        if (one.replacesKept) {
+            (void)m_icon->Notify(FormatMessageText(text::kWatcherCameBackTitle, VisibleName(one.key.name)),
+                                 FormatMessageText(text::kWatcherCameBackText, one.start));
+            return;
+        }
         (void)m_icon->Notify(
             FormatMessageText(one.added ? text::kWatcherAddedTitle : text::kWatcherChangedTitle,
                               VisibleName(one.key.name)),
@@ -397,7 +433,8 @@ void TWatcher::ShowMenu() {
     for (size_t i = 0; i < m_last.size(); ++i) {
         const HMENU entry = ::CreatePopupMenu(); // owned by `menu` once appended
         const UINT first = EntryCommands + static_cast<UINT>(i) * 3;
-        (void)::AppendMenuW(entry, MF_STRING, first, text::kWatcherSwitchOff);
+        (void)::AppendMenuW(entry, MF_STRING, first,
+                            m_last[i].replacesKept ? text::kWatcherSwitchOffReplacing : text::kWatcherSwitchOff);
         (void)::AppendMenuW(entry, MF_STRING, first + 1, text::kWatcherKeep);
         (void)::AppendMenuW(entry, MF_STRING, first + 2, text::kWatcherQuiet);
         const std::wstring label = VisibleName(m_last[i].key.name) + L" (" + LocationLabel(m_last[i].key.code) + L")";
@@ -432,10 +469,11 @@ void TWatcher::MenuChosen(UINT command) {
     }
     const size_t index = (command - EntryCommands) / 3;
     const EntryKey key = m_last[index].key;
+    const bool replaceKept = m_last[index].replacesKept;
     m_last.erase(m_last.begin() + static_cast<std::ptrdiff_t>(index)); // whatever was chosen, it has been answered
     switch ((command - EntryCommands) % 3) {
     case 0:
-        SwitchOff(key);
+        SwitchOff(key, replaceKept);
         return;
     case 1:
         return; // kept: it starts as it does
@@ -450,7 +488,7 @@ void TWatcher::MenuChosen(UINT command) {
     }
 }
 
-void TWatcher::SwitchOff(const EntryKey& key) {
+void TWatcher::SwitchOff(const EntryKey& key, bool replaceKept) {
     std::wstring failure;
     try {
         m_door.Work([&](TStoreDoor::TWork& work) {
@@ -463,7 +501,7 @@ void TWatcher::SwitchOff(const EntryKey& key) {
                 failure = FormatMessageText(text::kWatcherEntryGone, VisibleName(key.name));
                 return;
             }
-            work.Disable(*found);
+            work.Disable(*found, replaceKept);
         });
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
