@@ -136,8 +136,9 @@ TEST_F(SignerWindowTest, HidingWindowsOwnEntriesLeavesHostsAndIsRemembered) {
     ::SendMessageW(m_form->Handle(), WM_COMMAND, TMainForm::ViewButton, 0);
     Pump();
     ASSERT_EQ(m_desktop.menus.size(), 1u);
-    ASSERT_EQ(m_desktop.menus[0].size(), 2u);
+    ASSERT_EQ(m_desktop.menus[0].size(), 3u); // the option, the history and watching while closed
     EXPECT_EQ(m_desktop.menus[0][0].caption, L"&Hide Windows' own entries");
+    EXPECT_FALSE(m_desktop.menus[0][0].checked);
     EXPECT_THAT(Names(), ::testing::ElementsAre(L"Library", L"Payload", L"Updater"));
     EXPECT_EQ(StatusPart(2), L"3 of 4 entries shown; 1 of Windows hidden");
     EXPECT_THAT(ReadFileBytes(SettingsPath()), HasSubstr("hideWindows=1"));
