@@ -12,13 +12,28 @@
 
 namespace bw {
 
-bool TMainForm::WatchesWhileClosed() const {
-    for (const Entry& entry : m_door.Entries()) {
-        if (IsWatcherEntry(entry, ModulePath()) && IsEnabledCode(entry.code)) {
-            return true;
+namespace {
+
+// The watcher's own entry among `entries`: the copy that starts, and the copy kept switched off (each may be null).
+struct WatcherEntries {
+    const Entry* enabled = nullptr;
+    const Entry* switchedOff = nullptr;
+};
+WatcherEntries FindWatcherEntries(const std::vector<Entry>& entries) {
+    WatcherEntries found;
+    const std::wstring program = ModulePath();
+    for (const Entry& entry : entries) {
+        if (IsWatcherEntry(entry, program)) {
+            (IsEnabledCode(entry.code) ? found.enabled : found.switchedOff) = &entry;
         }
     }
-    return false;
+    return found;
+}
+
+} // namespace
+
+bool TMainForm::WatchesWhileClosed() const {
+    return FindWatcherEntries(m_door.Entries()).enabled != nullptr;
 }
 
 void TMainForm::WatchWhileClosedClick() {
@@ -33,18 +48,12 @@ void TMainForm::WatchWhileClosedClick() {
             const auto lock = m_scheduler.Lock();
             TStoreDoor::TWork& work = lock->Work();
             work.Refresh(false); // another program may have changed the entry since the menu was shown
-            const Entry* enabled = nullptr;
-            const Entry* switchedOff = nullptr;
-            for (const Entry& entry : work.Entries()) {
-                if (IsWatcherEntry(entry, ModulePath())) {
-                    (IsEnabledCode(entry.code) ? enabled : switchedOff) = &entry;
-                }
-            }
-            on = enabled == nullptr;
-            if (enabled != nullptr) {
-                work.Delete(*enabled);
-            } else if (switchedOff != nullptr) {
-                work.Enable(*switchedOff, &m_toolBar.Progress()); // the copy the person switched off starts again
+            const WatcherEntries found = FindWatcherEntries(work.Entries());
+            on = found.enabled == nullptr;
+            if (found.enabled != nullptr) {
+                work.Delete(*found.enabled);
+            } else if (found.switchedOff != nullptr) {
+                work.Enable(*found.switchedOff, &m_toolBar.Progress()); // the copy switched off starts again
             } else {
                 // Named by the path the program was started from (an installer's link to its current version),
                 // never by a folder that an update takes away.
