@@ -225,6 +225,24 @@ void RecordHistory(const std::vector<HistoryLine>& lines) {
     }
 }
 
+bool HistoryStarted() {
+    return PathExists(HistoryFile());
+}
+
+void StartHistory() {
+    if (IsStoreReadOnly() || HistoryStarted()) {
+        return;
+    }
+    const std::wstring text = kFirstLine;
+    std::string bytes(text.size() * sizeof(wchar_t), '\0');
+    std::memcpy(bytes.data(), text.data(), bytes.size());
+    try {
+        WriteFileReplacing(HistoryFile(), bytes);
+    } catch (const EBootwarden&) {
+        // Tried again at the next import.
+    }
+}
+
 std::vector<HistoryLine> ReadHistory() {
     std::vector<HistoryLine> history;
     const auto lines = ReadLines();

@@ -54,6 +54,12 @@ std::wstring HistoryFile();
 // stands; only its line is missing). Never raises.
 void RecordHistory(const std::vector<HistoryLine>& lines);
 
+// Whether the store keeps a history yet: its file is there, with lines or none.
+bool HistoryStarted();
+// Makes the history file, with no line, where there is none (under the store's lock, as RecordHistory): from then
+// on every import tells what it finds, also the first entry of a system that had none. Never raises.
+void StartHistory();
+
 // The history, newest first. A line that is not well formed is passed over; a file that cannot be read whole
 // gives nothing.
 std::vector<HistoryLine> ReadHistory();

@@ -7,15 +7,57 @@
 #include "store/Locations.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace bw {
+
+namespace {
+
+std::wstring HistoryKey(const HistoryLine& line) {
+    return std::to_wstring(EnabledCodeOf(line.code)) + L"|" + FoldedName(line.name);
+}
+
+// Whether the front end's change `door` left the entry as an import finds it now (`found`).
+bool LeavesAsFound(const HistoryLine& door, const HistoryLine& found) {
+    if (found.change == HistoryChange::Removed) {
+        return door.change == HistoryChange::SwitchedOff || door.change == HistoryChange::Deleted ||
+               door.change == HistoryChange::Removed;
+    }
+    return (door.change == HistoryChange::Added || door.change == HistoryChange::Changed ||
+            door.change == HistoryChange::SwitchedOn) &&
+           door.start == found.start;
+}
+
+// Leaves out of what an import found what a front end of another process (the window, bwcli, the watcher) did
+// through the door and left for the next import to mirror, whichever process runs it: the history's newest line of
+// that entry is the front end's, and it left the entry as the import finds it.
+std::vector<HistoryLine> WithoutTheDoorsOwn(std::vector<HistoryLine> found) {
+    if (found.empty()) {
+        return found;
+    }
+    std::map<std::wstring, HistoryLine> newest;
+    for (HistoryLine& line : ReadHistory()) { // newest first
+        newest.emplace(HistoryKey(line), std::move(line));
+    }
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [&](const HistoryLine& line) {
+                                   const auto last = newest.find(HistoryKey(line));
+                                   return last != newest.end() && last->second.by != HistoryActor::Outside &&
+                                          LeavesAsFound(last->second, line);
+                               }),
+                found.end());
+    return found;
+}
+
+} // namespace
 
 TStoreSession::TStoreSession(HistoryActor actor) : m_actor(actor) {}
 TStoreSession::~TStoreSession() = default;
 
 bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress, bool readSystem, bool readStore) {
     m_job.reset();
+    m_outside.clear();
     // Until an import has run to its end, the next refresh runs whole, whatever it finds: a read or a write-back
     // that failed here has taken in the changes it saw without acting on them.
     const bool retry = std::exchange(m_retry, true);
@@ -164,8 +206,9 @@ void TStoreSession::AddBothChanged(const BothChanged& entry) {
     // keeps it from being mirrored until the person settles the entry.
     if (m_recordedBoth.insert(std::to_wstring(entry.code) + L"|" + FoldedName(entry.name) + L"|" + entry.systemSide)
             .second) {
-        RecordHistory({{HistoryTimeNow(), HistoryChange::Changed, HistoryActor::Outside, entry.code, entry.name,
-                        entry.systemSide}});
+        m_outside.push_back({HistoryTimeNow(), HistoryChange::Changed, HistoryActor::Outside, entry.code, entry.name,
+                             entry.systemSide});
+        RecordHistory({m_outside.back()});
     }
 }
 
@@ -179,11 +222,17 @@ void TStoreSession::ExpectChange(int code, const std::wstring& name) {
 
 void TStoreSession::RecordOutsideChanges(const TImportJob& job) {
     const std::set<std::wstring> expected = std::exchange(m_expected, {});
-    // The first import into a store that mirrors nothing of the system yet takes in what was there all along:
-    // nobody changed it. Entries kept switched off (a store carried over from elsewhere) are no mirror of it.
+    // The first import into a store that has no history yet and mirrors nothing of the system takes in what was
+    // there all along: nobody changed it. Entries kept switched off (a store carried over from elsewhere) are no
+    // mirror of it. The history then starts, empty, and every later import tells what it finds, also the first
+    // entry of a system that had none.
     const bool mirrorsNothing = std::none_of(m_store.Links().begin(), m_store.Links().end(),
                                              [](const auto& link) { return IsEnabledCode(link->code); });
-    if (!job.Wrote() || mirrorsNothing) {
+    if (mirrorsNothing && !HistoryStarted()) {
+        StartHistory();
+        return;
+    }
+    if (!job.Wrote()) {
         return;
     }
     const auto keyOf = [](int code, const std::wstring& name) {
@@ -222,7 +271,9 @@ void TStoreSession::RecordOutsideChanges(const TImportJob& job) {
         lines.push_back(
             {now, HistoryChange::Removed, HistoryActor::Outside, before->code, before->name, startOf(*before)});
     }
+    lines = WithoutTheDoorsOwn(std::move(lines));
     RecordHistory(lines);
+    m_outside.insert(m_outside.end(), lines.begin(), lines.end());
 }
 
 void TStoreSession::FinishRefresh() {

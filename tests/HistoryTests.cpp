@@ -87,6 +87,54 @@ TEST_F(HistoryTest, OutsideChangesAndTheDoorsOwnAreEachKeptOnceByWhoMadeThem) {
                             L"switched-on window 2 Came | c:\\came.exe", L"switched-off window 5 Came | c:\\came.exe"));
 }
 
+// A system with no entry at all: its first entry is another program's change like any later one, though the first
+// import found nothing to mirror.
+TEST_F(HistoryTest, TheFirstEntryOfASystemThatHadNoneIsKept) {
+    TStoreDoor window;
+    window.Open();
+    Refresh(window);
+    m_registry.SetRunValue(Location::User, L"First", L"c:\\first.exe");
+    Refresh(window);
+    EXPECT_THAT(Kept(), ElementsAre(L"added outside 2 First | c:\\first.exe"));
+}
+
+// A front end's change that another process's import mirrors (the watcher running beside the window) is kept once,
+// as the front end's: that import does not take it for another program's; a change by another program after it
+// still is.
+TEST_F(HistoryTest, WhatAFrontEndDidIsItsOwnWhicheverProcessImportsItNext) {
+    m_registry.SetRunValue(Location::User, L"Mine", L"c:\\mine.exe");
+    TStoreDoor window;
+    window.Open();
+    Refresh(window);
+    TStoreDoor watcher(HistoryActor::Watcher);
+    watcher.Open();
+    Refresh(watcher);
+
+    window.Work([&](TStoreDoor::TWork& work) {
+        work.Refresh(false);
+        work.Disable(Found(window, kUser, L"Mine"));
+    });
+    Refresh(watcher);
+    window.Work([&](TStoreDoor::TWork& work) {
+        work.Refresh(false);
+        work.Enable(Found(window, kUserOff, L"Mine"), nullptr);
+        work.AddStartupShortcut(L"c:\\programs\\chosen.exe");
+    });
+    Refresh(watcher);
+    window.Work([&](TStoreDoor::TWork& work) {
+        work.Refresh(false);
+        work.Delete(Found(window, kStartUp, L"chosen"));
+    });
+    Refresh(watcher);
+    m_registry.RemoveRunValue(Location::User, L"Mine");
+    Refresh(watcher);
+    EXPECT_THAT(Kept(),
+                ElementsAre(L"removed outside 2 Mine | c:\\mine.exe",
+                            L"deleted window 3 chosen | c:\\programs\\chosen.exe",
+                            L"added window 3 chosen | c:\\programs\\chosen.exe",
+                            L"switched-on window 2 Mine | c:\\mine.exe", L"switched-off window 5 Mine | c:\\mine.exe"));
+}
+
 // The file never holds more than its limit: the oldest lines go first, the newest stay whole, and a name or a
 // command line with any character (a tab, a line break, a zero, a backslash) comes back as it was kept.
 TEST_F(HistoryTest, TheFileKeepsToItsLimitDroppingTheOldestAndKeepsAnyText) {
@@ -149,10 +197,9 @@ TEST_F(HistoryTest, EditsWrittenBackAndSettledConflictsAreKeptOnceByWhoMadeThem)
     Refresh(cli);
     Refresh(cli);
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --edited");
-    EXPECT_THAT(Kept(), ::testing::UnorderedElementsAre(L"changed bwcli 2 Tool | c:\\tool.exe --edited",
-                                                        L"changed bwcli 3 Notes | c:\\notes2.exe",
-                                                        L"changed outside 2 Both | c:\\other.exe",
-                                                        L"changed outside 2 Theirs | c:\\other.exe"));
+    EXPECT_THAT(Kept(), ::testing::UnorderedElementsAre(
+                            L"changed bwcli 2 Tool | c:\\tool.exe --edited", L"changed bwcli 3 Notes | c:\\notes2.exe",
+                            L"changed outside 2 Both | c:\\other.exe", L"changed outside 2 Theirs | c:\\other.exe"));
 
     cli.Work([&](TStoreDoor::TWork& work) {
         for (const BothChanged& entry : work.Session().TakeBothChanged()) {
