@@ -938,6 +938,9 @@ void TSoak::CloseWatcher() {
 void TSoak::WatcherStep() {
     if (!WatcherRuns()) {
         StartWatcher();
+        if (Chance(50)) {
+            KeepOffComesBack();
+        }
         return;
     }
     const unsigned pick = Below(100);
@@ -1025,7 +1028,7 @@ void TSoak::KeepOffComesBack() {
     }
     const auto keptBefore = bw::ReadWholeFile(chosen.path, 1u << 20);
 
-    const bool same = Chance(60);
+    const bool same = Chance(50);
     const Content content = same ? *chosen.content : NewCommandLine(chosen.location);
     m_model.Changed(chosen.location, chosen.name, content, true);
     m_world.WriteValue(chosen.location, chosen.name, content);
@@ -1128,15 +1131,15 @@ int TSoak::Run() {
     while (::GetTickCount64() < until && (m_options.steps < 0 || m_step < m_options.steps)) {
         ++m_step;
         const unsigned pick = Below(100);
-        if (pick < 35) {
+        if (pick < 33) {
             RunWindow();
-        } else if (pick < 58) {
+        } else if (pick < 54) {
             RunCli(false);
-        } else if (pick < 62) {
+        } else if (pick < 58) {
             RunCliOnAnothersStore();
-        } else if (pick < 78) {
+        } else if (pick < 73) {
             OutsideChange(false);
-        } else if (pick < 85) {
+        } else if (pick < 80) {
             EditStoreLink();
         } else {
             WatcherStep();
