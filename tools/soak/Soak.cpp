@@ -917,13 +917,15 @@ void TSoak::KillWatcher(const char* count, const wchar_t* when) {
     }
 }
 
-// Stop watching, as its icon's menu does: its window closes, and the process ends with 0 within a few seconds.
+// Stop watching, as its icon's menu does: its window closes, and the process ends with 0 within a few seconds. A
+// watcher just started has no window yet: it is closed once its first import is done.
 void TSoak::CloseWatcher() {
+    if (!WatcherReady()) {
+        return;
+    }
     Count("watcher closed");
     if (const HWND window = WatcherWindowOf(m_watcher.id)) {
         ::PostMessageW(window, WM_CLOSE, 0, 0);
-    } else {
-        Violation(L"the watcher has no window to close");
     }
     DWORD code = 0;
     if (!WaitFor(m_watcher, 15000, &code)) {
