@@ -114,7 +114,9 @@ std::vector<KeptOffFinding> KeepOffReAdded(const std::vector<Entry>& entries) {
         }
     }
     for (const Entry& entry : entries) {
-        if (!IsEnabledCode(entry.code) || switchedOff.count({DisabledCodeOf(entry.code), entry.name}) == 0) {
+        // A place listed read-only keeps nothing switched off (DisabledCodeOf refuses it): nothing of it is kept off.
+        if (!IsEnabledCode(entry.code) || IsReadOnlyCode(entry.code) ||
+            switchedOff.count({DisabledCodeOf(entry.code), entry.name}) == 0) {
             continue;
         }
         try {

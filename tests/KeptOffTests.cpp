@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/Registry.h"
 #include "store/History.h"
 #include "store/StoreData.h"
 #include "store/StoreDoor.h"
@@ -103,6 +104,28 @@ TEST_F(KeptOffTest, AnotherCommandLineOrAnEntryNotKeptOffChangesNothing) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Updater")->text, L"c:\\app\\1.1\\update.exe");
     EXPECT_EQ(ReadFileBytes(StorePath(kUserOff, L"Updater")), copy);
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Plain"));
+}
+
+// Entries of places listed read-only (RunOnce, a policy's Run key) have no switched-off place; beside them the rule
+// still works at every import, and they are left as they are.
+TEST_F(KeptOffTest, EntriesOfPlacesListedReadOnlyLeaveTheRuleWorking) {
+    m_registry.SetText(HKEY_CURRENT_USER, kRunOnceKeyPath, L"Setup", L"c:\\setup\\finish.exe");
+    m_registry.SetText(HKEY_CURRENT_USER, kRunOnceKeyPath, L"", L"c:\\once.exe");
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    SwitchOffAndKeep(kUser, L"Tool");
+
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    std::vector<KeptOffFinding> findings;
+    ASSERT_NO_THROW(findings = WatcherImports());
+
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].kind, KeptOffFinding::SwitchedOffAgain);
+    EXPECT_FALSE(m_registry.RunValue(Location::User, L"Tool"));
+    TRegistry runOnce;
+    runOnce.SelectRoot(HKEY_CURRENT_USER);
+    ASSERT_TRUE(runOnce.OpenExistingKey(kRunOnceKeyPath, 0));
+    EXPECT_TRUE(runOnce.HasValue(L"Setup"));
+    EXPECT_TRUE(runOnce.HasValue(L""));
 }
 
 // Switching the entry on through the door takes its mark away: put back later by its program, it stays.

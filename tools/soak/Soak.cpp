@@ -1,6 +1,8 @@
 // The soak: plays the user and the outside world against the real Bootwarden.exe and bwcli.exe for a while, on a
 // few hundred entries of its own Wine prefix, ends the programs at random instants, and after every kill and at
-// the end checks that no entry was lost, cut, changed to something nobody wrote, or kept twice.
+// the end checks that no entry was lost, cut, changed to something nobody wrote, or kept twice. The watcher
+// (Bootwarden.exe --watch) runs beside them much of the time; it is killed while idle and right after an outside
+// change, closed, started again, and made to take an entry kept switched off out of Windows again.
 //
 //   BootwardenSoak --program DIR [--minutes M] [--seed N] [--entries N] [--steps N]
 //
@@ -13,6 +15,7 @@
 #include "store/ErrorText.h"
 #include "store/Locations.h"
 #include "store/StoreData.h"
+#include "store/StoreLock.h"
 #include "store/StoreReader.h"
 #include "tools/soak/SoakModel.h"
 #include "tools/soak/SoakWorld.h"
@@ -48,6 +51,9 @@ struct Child {
     DWORD id = 0;
     std::wstring what;
 };
+
+// The watcher's hidden window, which it makes before its first import and answers once that import is done.
+constexpr const wchar_t* kWatcherWindowClass = L"BootwardenWatcher";
 
 const wchar_t* LocationKey(bw::Location location) {
     switch (location) {
@@ -122,6 +128,19 @@ private:
     void RunWindow();
     void SecondWindow();
 
+    // The watcher: started as a child and left running while the other steps go on.
+    void WatcherStep();
+    void WatcherDuringWindow();
+    void StartWatcher();
+    bool WatcherRuns();
+    bool WatcherReady();
+    void KillWatcher(const char* count, const wchar_t* when);
+    void CloseWatcher();
+    void KeepOffComesBack();
+    HWND WatcherWindowOf(DWORD processId);
+    // What the places hold, read with the store's lock held, so that a running watcher is seen between its works.
+    Observation ObserveLocked();
+
     void Check(const wchar_t* when, bool final = false);
     void Violation(const std::wstring& text);
     void Count(const std::string& what, int by = 1) { m_counts[what] += by; }
@@ -142,6 +161,7 @@ private:
     bool m_cleanRunSinceCheck = false;
     std::map<std::wstring, std::uint64_t> m_sentinels;
     bw::UniqueFile m_log;
+    Child m_watcher; // no process while none runs
 };
 
 bw::Location TSoak::AnyLocation() {
@@ -263,6 +283,9 @@ void TSoak::Seed() {
 
 void TSoak::OutsideChange(bool whileRunning) {
     Count(whileRunning ? "outside change while running" : "outside change");
+    if (m_watcher.process) {
+        Count("outside change while the watcher runs");
+    }
     const unsigned kind = Below(100);
     if (kind < 15) { // a program adds itself
         const bw::Location location = AnyLocation();
@@ -402,6 +425,7 @@ struct FoundWindows {
     DWORD processId;
     const wchar_t* className;
     std::vector<HWND> windows;
+    bool hiddenToo = false;
 };
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter) {
@@ -411,7 +435,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter) {
     wchar_t className[64] = {};
     ::GetClassNameW(window, className, 64);
     if ((found.processId == 0 || owner == found.processId) && std::wstring(className) == found.className &&
-        ::IsWindowVisible(window)) {
+        (found.hiddenToo || ::IsWindowVisible(window))) {
         found.windows.push_back(window);
     }
     return TRUE;
@@ -633,6 +657,10 @@ std::vector<std::wstring> Lines(const Observation& seen) {
 // with 2 and writes nothing, until `bwcli adopt` takes it over again. The soak stands for that other account by
 // writing an owner's file that names it.
 void TSoak::RunCliOnAnothersStore() {
+    // The store of another account is never watched from here: the watcher stops before the store changes hands.
+    if (WatcherRuns()) {
+        CloseWatcher();
+    }
     // The owner's file lies in the store's data folder; a store that has not moved its files yet keeps it beside.
     std::wstring ownerPath = bw::JoinPath(bw::JoinPath(m_world.ProgramDir(), bw::kDataFolderName), bw::kStoreOwnerFile);
     if (!bw::PathExists(ownerPath)) {
@@ -791,8 +819,10 @@ void TSoak::RunWindow() {
             ::PostMessageW(main, WM_ACTIVATEAPP, TRUE, 0);
         } else if (pick < 96) {
             SecondWindow();
-        } else {
+        } else if (pick < 98) {
             RunCli(true);
+        } else {
+            WatcherDuringWindow();
         }
         if (WaitFor(window, 50 + Below(900))) {
             if (!EndedAfterCloseInQuestion()) {
@@ -833,6 +863,206 @@ void TSoak::RunWindow() {
     m_cleanRunSinceCheck = true;
 }
 
+HWND TSoak::WatcherWindowOf(DWORD processId) {
+    FoundWindows windows{processId, kWatcherWindowClass, {}, true};
+    ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows.windows.empty() ? nullptr : windows.windows.front();
+}
+
+void TSoak::StartWatcher() {
+    m_watcher = Start(L"Bootwarden.exe", L"--watch");
+    Count("watcher started");
+}
+
+// A watcher that ended without being told to is a fault: it ends by itself only at log-off or when its store goes.
+bool TSoak::WatcherRuns() {
+    if (!m_watcher.process) {
+        return false;
+    }
+    if (::WaitForSingleObject(m_watcher.process.Get(), 0) != WAIT_OBJECT_0) {
+        return true;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(m_watcher.process.Get(), &code);
+    Violation(L"the watcher ended by itself with " + std::to_wstring(code));
+    m_watcher = Child{};
+    return false;
+}
+
+// Whether the watcher has done its first import and waits for changes: its hidden window answers only then.
+bool TSoak::WatcherReady() {
+    const Clock until = ::GetTickCount64() + 30000;
+    while (WatcherRuns()) {
+        DWORD_PTR result = 0;
+        const HWND window = WatcherWindowOf(m_watcher.id);
+        if (window != nullptr && ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) {
+            return true;
+        }
+        if (::GetTickCount64() >= until) {
+            Violation(L"the watcher did not finish its first import within 30 s");
+            KillWatcher("kills of the watcher that did not get ready", L"after the watcher did not get ready");
+            return false;
+        }
+        ::Sleep(100);
+    }
+    return false;
+}
+
+void TSoak::KillWatcher(const char* count, const wchar_t* when) {
+    Kill(m_watcher);
+    m_watcher = Child{};
+    Count(count);
+    if (when != nullptr) {
+        Check(when);
+    }
+}
+
+// Stop watching, as its icon's menu does: its window closes, and the process ends with 0 within a few seconds. A
+// watcher just started has no window yet: it is closed once its first import is done.
+void TSoak::CloseWatcher() {
+    if (!WatcherReady()) {
+        return;
+    }
+    Count("watcher closed");
+    if (const HWND window = WatcherWindowOf(m_watcher.id)) {
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+    DWORD code = 0;
+    if (!WaitFor(m_watcher, 15000, &code)) {
+        Violation(L"the watcher did not end within 15 s of WM_CLOSE");
+        Kill(m_watcher);
+    } else if (code != 0) {
+        Violation(L"the closed watcher ended with " + std::to_wstring(code));
+    }
+    m_watcher = Child{};
+}
+
+void TSoak::WatcherStep() {
+    if (!WatcherRuns()) {
+        StartWatcher();
+        if (Chance(50)) {
+            KeepOffComesBack();
+        }
+        return;
+    }
+    const unsigned pick = Below(100);
+    if (pick < 40) {
+        KeepOffComesBack();
+    } else if (pick < 68) {
+        // While it imports what a program just wrote (it gathers changes for 30 ms, then reads and mirrors).
+        OutsideChange(false);
+        ::Sleep(Below(500));
+        KillWatcher("kills of the watcher right after an outside change",
+                    L"after the watcher was killed right after an outside change");
+    } else if (pick < 88) {
+        ::Sleep(1500 + Below(1000)); // what it was told of is imported by now
+        KillWatcher("kills of the watcher while idle", L"after the watcher was killed while idle");
+    } else {
+        CloseWatcher();
+        Check(L"after the watcher was closed");
+    }
+    // Mostly it keeps watching: a watcher started at log-on runs beside everything else.
+    if (!m_watcher.process && Chance(70)) {
+        StartWatcher();
+    }
+}
+
+// While the window runs: the watcher starts, or is killed right after an outside change that both of them import.
+void TSoak::WatcherDuringWindow() {
+    if (!WatcherRuns()) {
+        StartWatcher();
+        return;
+    }
+    OutsideChange(true);
+    ::Sleep(Below(400));
+    KillWatcher("kills of the watcher while the window runs", nullptr);
+}
+
+Observation TSoak::ObserveLocked() {
+    const std::unique_ptr<bw::TStoreLock> lock = bw::TStoreLock::TryTake(30000);
+    if (!lock) {
+        Violation(L"the store stayed locked for 30 s");
+    }
+    return m_world.Observe();
+}
+
+// An entry switched off and marked to be kept off is put back by its program. With the same command line the watcher
+// takes it out of Windows again and leaves the switched-off copy byte for byte; with another command line it
+// changes nothing. Only the watcher runs meanwhile, so what it did is seen as it happens. Run values only: a
+// shortcut's target is kept here case folded, so the same one could not be written again.
+void TSoak::KeepOffComesBack() {
+    if (!WatcherReady()) {
+        return;
+    }
+    const Observation seen = ObserveLocked();
+    std::set<EntryKey> inSystem;
+    for (const Instance& instance : seen.instances) {
+        if (instance.place == Place::System) {
+            inSystem.insert(KeyOf(instance.location, instance.name));
+        }
+    }
+    std::vector<const Instance*> candidates;
+    for (const Instance& instance : seen.instances) {
+        if (instance.place == Place::Switched && !IsFolder(instance.location) && !instance.name.empty() &&
+            instance.name.find(L'\0') == std::wstring::npos && instance.content &&
+            (instance.content->type == REG_SZ || instance.content->type == REG_EXPAND_SZ) &&
+            inSystem.count(KeyOf(instance.location, instance.name)) == 0 &&
+            m_model.Find(instance.location, instance.name) != nullptr) {
+            candidates.push_back(&instance);
+        }
+    }
+    if (candidates.empty()) {
+        return;
+    }
+    const Instance& chosen = *candidates[Below(static_cast<unsigned>(candidates.size()))];
+    const std::wstring named =
+        L"--location " + std::wstring(LocationKey(chosen.location)) + L" -- " + Quoted(chosen.name);
+    Child cli = Start(L"bwcli.exe", L"keep-off " + named);
+    DWORD code = 0;
+    if (!WaitFor(cli, 60000, &code)) {
+        Violation(L"bwcli keep-off " + named + L" did not end within a minute");
+        Kill(cli);
+        return;
+    }
+    Count("bwcli keep-off exit " + std::to_string(code));
+    if (code != 0) {
+        return;
+    }
+    const auto keptBefore = bw::ReadWholeFile(chosen.path, 1u << 20);
+
+    const bool same = Chance(50);
+    const Content content = same ? *chosen.content : NewCommandLine(chosen.location);
+    m_model.Changed(chosen.location, chosen.name, content, true);
+    m_world.WriteValue(chosen.location, chosen.name, content);
+    Log(L"outside: kept off \"" + chosen.name + L"\" put back " + (same ? L"as it was " : L"with another line ") +
+        Describe(content));
+    std::optional<Content> now;
+    if (same) {
+        const Clock until = ::GetTickCount64() + 10000;
+        while ((now = m_world.ReadValue(chosen.location, chosen.name)) && ::GetTickCount64() < until) {
+            ::Sleep(50);
+        }
+    } else {
+        ::Sleep(1500);
+        const std::unique_ptr<bw::TStoreLock> lock = bw::TStoreLock::TryTake(30000); // its work on it is done
+        now = m_world.ReadValue(chosen.location, chosen.name);
+    }
+    const std::wstring what = L"\"" + chosen.name + L"\", kept switched off, ";
+    if (same && now) {
+        Violation(what + L"was put back with its own command line and still starts 10 s later");
+    } else if (same) {
+        Count("keep-off: taken out again by the watcher");
+    } else if (!now || !(*now == content)) {
+        Violation(what + L"was put back with another command line, which the watcher did not leave alone: it holds " +
+                  (now ? Describe(*now) : std::wstring(L"nothing")));
+    } else {
+        Count("keep-off: back with another command line, left alone");
+    }
+    if (bw::ReadWholeFile(chosen.path, 1u << 20) != keptBefore) {
+        Violation(what + L"has a switched-off copy that changed when it came back: " + chosen.path);
+    }
+}
+
 void TSoak::Log(const std::wstring& line) {
     const std::string bytes = "[" + std::to_string(m_step) + "] " + Utf8(line) + "\r\n";
     DWORD written = 0;
@@ -849,6 +1079,14 @@ void TSoak::Violation(const std::wstring& text) {
 
 void TSoak::Check(const wchar_t* when, bool final) {
     Count("checks");
+    // A running watcher works only under the store's lock: while the soak holds it, what is read is whole.
+    std::unique_ptr<bw::TStoreLock> lock;
+    if (WatcherRuns()) {
+        lock = bw::TStoreLock::TryTake(30000);
+        if (!lock) {
+            Violation(std::wstring(when) + L": the watcher held the store's lock for 30 s");
+        }
+    }
     const Observation seen = m_world.Observe();
     for (const std::wstring& violation : m_model.Check(seen)) {
         Violation(std::wstring(when) + L": " + violation);
@@ -895,16 +1133,18 @@ int TSoak::Run() {
     while (::GetTickCount64() < until && (m_options.steps < 0 || m_step < m_options.steps)) {
         ++m_step;
         const unsigned pick = Below(100);
-        if (pick < 40) {
+        if (pick < 33) {
             RunWindow();
-        } else if (pick < 66) {
+        } else if (pick < 54) {
             RunCli(false);
-        } else if (pick < 70) {
+        } else if (pick < 58) {
             RunCliOnAnothersStore();
-        } else if (pick < 90) {
+        } else if (pick < 73) {
             OutsideChange(false);
-        } else {
+        } else if (pick < 80) {
             EditStoreLink();
+        } else {
+            WatcherStep();
         }
         if (m_step % 5 == 0) {
             Check(L"between steps");
@@ -918,6 +1158,9 @@ int TSoak::Run() {
 
     // The end: a refresh and a window that closes by itself carry whatever is left, then nothing may remain.
     ++m_step;
+    if (WatcherRuns()) {
+        CloseWatcher();
+    }
     Check(L"before the end");
     Child cli = Start(L"bwcli.exe", L"refresh");
     DWORD code = 0;

@@ -7,6 +7,7 @@
 #include "store/CommandLine.h"
 #include "store/Import.h"
 #include "store/StartupApproved.h"
+#include "store/StoreLock.h"
 #include "store/StoreReader.h"
 
 #include <shlobj.h>
@@ -228,6 +229,17 @@ bool TWorld::RemoveValue(bw::Location location, const std::wstring& name) {
     return ::RegDeleteValueW(key.Get(), name.c_str()) == ERROR_SUCCESS;
 }
 
+std::optional<Content> TWorld::ReadValue(bw::Location location, const std::wstring& name) const {
+    const int code = EnabledCode(location);
+    bw::TRegistry registry;
+    registry.SelectRoot(bw::RegistryRoot(code));
+    if (!registry.OpenExistingKey(bw::kRunKeyPath, bw::RegistryView(code))) {
+        return std::nullopt;
+    }
+    const auto value = registry.Value(name);
+    return value ? std::optional<Content>(ValueContent(*value)) : std::nullopt;
+}
+
 void TWorld::WriteShortcut(bw::Location location, const std::wstring& name, const Content& content) {
     const size_t bar = content.text.find(L" | ");
     bw::TShellLink link;
@@ -284,7 +296,9 @@ std::optional<Content> TWorld::EditStoreLink(const std::wstring& path, bw::Locat
     if (FAILED(set) || FAILED(file->Save(path.c_str(), TRUE))) {
         return std::nullopt;
     }
-    // What the edited link now stands for, read as the program reads it.
+    // What the edited link now stands for, read as the program reads it, with its records as the program last saved
+    // them: under the store's lock, which a running program takes while it writes them.
+    const std::unique_ptr<bw::TStoreLock> lock = bw::TStoreLock::TryTake(30000);
     const auto bytes = bw::ReadWholeFile(path, bw::kLinkFileLimit);
     if (!bytes) {
         return std::nullopt;

@@ -75,6 +75,8 @@ public:
     // Outside changes, as an installer or an updater makes them.
     void WriteValue(bw::Location location, const std::wstring& name, const Content& content);
     bool RemoveValue(bw::Location location, const std::wstring& name);
+    // A Run value as it is now; nothing when there is none.
+    std::optional<Content> ReadValue(bw::Location location, const std::wstring& name) const;
     void WriteShortcut(bw::Location location, const std::wstring& name, const Content& content);
     bool RemoveShortcut(bw::Location location, const std::wstring& name);
     void SetSwitchedOffInWindows(bw::Location location, const std::wstring& name);
