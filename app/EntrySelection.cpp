@@ -94,8 +94,8 @@ void TMainForm::SelectEntry(const EntrySelection& selection) {
         return; // a command asks its question: the row it leaves selected is its own
     }
     m_rowChoice = RowChoice{selection.name, {selection.code}};
-    if (!m_scheduler.Importing()) {
-        ApplyRowChoice(); // else once the import has listed every row
+    if (m_list.ListReady() && !m_scheduler.Importing()) {
+        ApplyRowChoice(); // else once the first refresh or the import has listed every row
     }
 }
 
