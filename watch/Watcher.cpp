@@ -370,7 +370,7 @@ void TWatcher::TellKeptOff(const std::vector<KeptOffFinding>& findings) {
         if (finding.kind == KeptOffFinding::SwitchedOffAgain) {
             m_noticeEntry = EntryKey{DisabledCodeOf(finding.entry.code), finding.entry.name}; // its kept copy
             (void)m_icon->Notify(FormatMessageText(text::kWatcherKeptOffTitle, name),
-                                 FormatMessageText(text::kWatcherKeptOffText, LocationLabel(finding.entry.code)));
+                                 FormatMessageText(text::kWatcherKeptOffText, PlainLocationLabel(finding.entry.code)));
         } else if (finding.kind == KeptOffFinding::NotChanged) {
             m_noticeEntry = EntryKey{finding.entry.code, finding.entry.name};
             (void)m_icon->Notify(FormatMessageText(text::kWatcherNotKeptOffTitle, name), finding.why);
@@ -412,7 +412,7 @@ void TWatcher::ShowNotice() {
         (void)m_icon->Notify(
             FormatMessageText(one.added ? text::kWatcherAddedTitle : text::kWatcherChangedTitle,
                               VisibleName(one.key.name)),
-            FormatMessageText(text::kWatcherNoticeText, {LocationLabel(one.key.code), one.start, signer}));
+            FormatMessageText(text::kWatcherNoticeText, {PlainLocationLabel(one.key.code), one.start, signer}));
         return;
     }
     std::wstring names;
@@ -443,7 +443,7 @@ void TWatcher::ShowMenu() {
                             m_last[i].replacesKept ? text::kWatcherSwitchOffReplacing : text::kWatcherSwitchOff);
         (void)::AppendMenuW(entry, MF_STRING, first + EntryKeepCommand, text::kWatcherKeep);
         (void)::AppendMenuW(entry, MF_STRING, first + EntryQuietCommand, text::kWatcherQuiet);
-        const std::wstring label = VisibleName(m_last[i].key.name) + L" (" + LocationLabel(m_last[i].key.code) + L")";
+        const std::wstring label = VisibleName(m_last[i].key.name) + LocationLabel(m_last[i].key.code);
         (void)::AppendMenuW(menu.Get(), MF_POPUP, reinterpret_cast<UINT_PTR>(entry), label.c_str());
     }
     POINT at{};
