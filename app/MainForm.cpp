@@ -169,6 +169,13 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         ::SetFocus(m_list.Handle());
         return 0;
+    case WM_COPYDATA: {
+        const auto selection = SelectionHandedOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        if (selection) {
+            SelectEntry(*selection);
+        }
+        return selection ? TRUE : FALSE;
+    }
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case PropButton:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Desktop.h"
+#include "app/EntrySelection.h"
 #include "app/EntryList.h"
 #include "app/FilterBox.h"
 #include "app/LiveWatch.h"
@@ -50,6 +51,10 @@ public:
 
     // Creates the window (running FormCreate) and shows it with `showCommand`.
     bool Create(int showCommand);
+
+    // Selects the entry's row, now or, while an import runs, once it has listed every row; an entry not listed
+    // then leaves the selection as it is. Also what a second start hands over (WM_COPYDATA).
+    void SelectEntry(const EntrySelection& selection);
 
     HWND Handle() const { return m_window; }
     HWND List() const { return m_list.Handle(); }

@@ -18,7 +18,7 @@ bool TWindowClaim::Take(DWORD waitMs) {
     return m_running.Acquire(waitMs);
 }
 
-bool BringFirstWindowToFront(const TNamedValue& claim, DWORD waitMs) {
+bool BringFirstWindowToFront(const TNamedValue& claim, DWORD waitMs, const std::optional<EntrySelection>& selection) {
     const ULONGLONG until = ::GetTickCount64() + waitMs;
     for (;;) {
         const auto window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(claim.Get()));
@@ -28,6 +28,9 @@ bool BringFirstWindowToFront(const TNamedValue& claim, DWORD waitMs) {
             }
             // A process the user just started may hand the foreground on; the first one could not take it.
             (void)::SetForegroundWindow(window);
+            if (selection) {
+                (void)HandSelectionTo(window, *selection); // a window that does not answer keeps its selection
+            }
             return true;
         }
         if (::GetTickCount64() >= until) {

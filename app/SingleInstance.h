@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/EntrySelection.h"
 #include "platform/NamedObjects.h"
 
 #include <windows.h>
@@ -32,8 +33,10 @@ private:
 };
 
 // For a second start of the program on a store whose window is already open: waits up to `waitMs` for the first
-// start's window, brings it to the front (restored if it was minimised), and says whether it found one.
-bool BringFirstWindowToFront(const TNamedValue& claim, DWORD waitMs);
+// start's window, brings it to the front (restored if it was minimised), and says whether it found one. With a
+// selection, the window is asked to select that entry (HandSelectionTo).
+bool BringFirstWindowToFront(const TNamedValue& claim, DWORD waitMs,
+                             const std::optional<EntrySelection>& selection = std::nullopt);
 
 // Makes `window` the one a later start on the same store brings to the front.
 void PublishWindow(TNamedValue& claim, HWND window);

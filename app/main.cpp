@@ -42,12 +42,14 @@ void KillAtChosenPoint() {
 } // namespace
 #endif
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 #ifdef BOOTWARDEN_SOAK_POINTS
     KillAtChosenPoint();
 #endif
+    // Read whole, as Windows splits it: the name of an entry to select may hold anything.
+    const bw::StartArguments arguments = bw::ReadStartArguments(::GetCommandLineW());
     // The watcher keeps no window and claims none: it runs beside the window of its store.
-    if (commandLine != nullptr && bw::IsWatchCommand(commandLine)) {
+    if (bw::IsWatchCommand(arguments.head)) {
         return bw::RunWatcher(instance);
     }
     // One window per store: a second start on the same store shows the first one's window and ends, before it
@@ -60,11 +62,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     }
     // Started by a restart as administrator: the old window has done its close work and ends now; the store is
     // claimed once it has ended (waited for on the claim, which Windows hands on whatever the process's rights).
-    const auto handOver = bw::HandOverFrom(commandLine != nullptr ? commandLine : L"");
+    const auto handOver = bw::HandOverFrom(arguments.head);
     const bool claimed = claim && claim->Take(handOver ? bw::kHandOverWait : 0);
     // A first start whose window is gone (it is ending) or never came is no reason to start no window at all;
     // the store's lock keeps the two apart meanwhile.
-    if (claim && !claimed && bw::BringFirstWindowToFront(claim->Window(), bw::kFirstWindowWait)) {
+    if (claim && !claimed && bw::BringFirstWindowToFront(claim->Window(), bw::kFirstWindowWait, arguments.selection)) {
         return 0;
     }
     // The shell's link objects need the component system on this, the only, thread.
@@ -83,6 +85,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
         } else {
             if (claim) {
                 bw::PublishWindow(claim->Window(), form.Handle());
+            }
+            if (arguments.selection) {
+                form.SelectEntry(*arguments.selection);
             }
             MSG message{};
             while (::GetMessageW(&message, nullptr, 0, 0) > 0) {

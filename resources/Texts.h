@@ -527,6 +527,7 @@ inline constexpr const wchar_t* kWatcherOpen = L"&Open Bootwarden";
 inline constexpr const wchar_t* kWatcherPause = L"&Pause notices for an hour";
 inline constexpr const wchar_t* kWatcherStop = L"&Stop watching";
 inline constexpr const wchar_t* kWatcherSwitchOff = L"Switch &off";
+inline constexpr const wchar_t* kWatcherShowEntry = L"&Show in Bootwarden";
 inline constexpr const wchar_t* kWatcherKeep = L"&Keep";
 inline constexpr const wchar_t* kWatcherQuiet = L"&Don't tell me about this entry again";
 inline constexpr const wchar_t* kWatcherCannotStart = L"%s could not be started.";

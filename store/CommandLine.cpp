@@ -239,6 +239,24 @@ bool NeedsQuotes(const std::wstring& program) {
     return program.find_first_of(L" \t") != std::wstring::npos;
 }
 
+std::wstring QuoteArgument(const std::wstring& argument) {
+    // Backslashes are plain unless a quote follows them: then each is doubled, and the quote escaped with one more.
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\'); // before the closing quote
+    quoted += L'"';
+    return quoted;
+}
+
 std::wstring JoinCommandLine(const CommandParts& parts) {
     std::wstring line = parts.quoted ? L"\"" + parts.program + L"\"" : parts.program;
     if (!parts.arguments.empty()) {

@@ -86,6 +86,10 @@ std::wstring JoinCommandLine(const CommandParts& parts);
 // True when a program's path must be quoted to stand at the head of a command line.
 bool NeedsQuotes(const std::wstring& program);
 
+// One argument quoted so that the C runtime and CommandLineToArgvW give it back as it is, whatever it holds
+// (blanks, quotes, backslashes, nothing at all); a NUL cannot stand in a command line and must not be in it.
+std::wstring QuoteArgument(const std::wstring& argument);
+
 // The target that a store link of a value of `type` gets for its program: the existing file it names (found
 // where Windows finds programs when it is a bare name), or the program as spelt when there is none. In an
 // expandable value, a program with environment references keeps them unexpanded.

@@ -2,12 +2,19 @@
 // store), its notices read from what it asked of the notification area.
 #include "TestEnvironment.h"
 
+#include "app/EntrySelection.h"
 #include "platform/FileSystem.h"
+#include "platform/UniqueHandle.h"
 #include "store/History.h"
+#include "store/StoreData.h"
 #include "store/StoreDoor.h"
+#include "watch/Watcher.h"
+
+#include <shellapi.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -29,6 +36,7 @@ protected:
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", m_registry.ScratchPath().c_str());
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", (m_root / L"Temp").c_str());
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_NOTICES", m_record.c_str());
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_SIGNERS", (m_root / L"signers.txt").c_str());
     }
     ~WatcherTest() override {
         for (UniqueKernelHandle& process : m_processes) {
@@ -40,6 +48,7 @@ protected:
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr);
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", nullptr);
         ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_NOTICES", nullptr);
+        ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_SIGNERS", nullptr);
     }
 
     HANDLE Start() {
@@ -107,6 +116,47 @@ protected:
             throw std::runtime_error("the watcher put no icon up");
         }
         return process;
+    }
+
+    // The watcher's hidden window, which hears the icon's events and takes the menu's commands.
+    static HWND Window() { return ::FindWindowW(L"BootwardenWatcher", nullptr); }
+    // A command of the icon's menu, as if the person chose it (posted: a command may ask its question).
+    static void Choose(UINT command) { ::PostMessageW(Window(), kWatcherMenuMessage, command, 0); }
+    static void ChooseForEntry(size_t index, UINT command) {
+        Choose(WatcherEntryCommands + static_cast<UINT>(index) * kCommandsPerEntry + command);
+    }
+    // What the watcher asked the shell to start, as Bootwarden's window reads its arguments.
+    std::vector<StartArguments> Starts() const {
+        std::vector<StartArguments> starts;
+        for (const std::wstring& line : Requests()) {
+            if (line.rfind(L"start\t", 0) == 0) {
+                starts.push_back(ReadStartArguments(L"Bootwarden.exe " + line.substr(6)));
+            }
+        }
+        return starts;
+    }
+    // The program's signer as the catalog stands in for Windows: a line of the file the watcher reads at its start.
+    void SignInCatalog(const std::wstring& path, const std::wstring& signer) {
+        const std::wstring line = path + L"\t" + signer + L"\n";
+        const std::string before = ReadWholeFile(m_root / L"signers.txt", 1 << 20).value_or(std::string());
+        WriteFileReplacing(m_root / L"signers.txt",
+                           before + std::string(reinterpret_cast<const char*>(line.data()), line.size() * 2));
+    }
+    // The entries of the store as they are now, read through the door.
+    std::vector<Entry> StoreEntries() {
+        TStoreDoor door;
+        return door.Work([](TStoreDoor::TWork& work) {
+            (void)work.Refresh(false);
+            return std::vector<Entry>(work.Entries());
+        });
+    }
+    std::optional<Entry> StoreEntry(int code, const std::wstring& name) {
+        for (const Entry& entry : StoreEntries()) {
+            if (entry.code == code && entry.name == name) {
+                return entry;
+            }
+        }
+        return std::nullopt;
     }
 
     // The history's lines by another program for `name`.
@@ -250,6 +300,143 @@ TEST_F(WatcherTest, AnEntryKeptOffThatIsPutBackIsSwitchedOffAgain) {
     EXPECT_THAT(Notices()[1], ::testing::HasSubstr(L"another command line: Updater"));
     EXPECT_TRUE(m_registry.RunValue(Location::User, L"Updater")) << "another command line is never taken out unasked";
     EXPECT_TRUE(PathExists(StorePath(kUserOff, L"Updater")));
+}
+
+// A click on a notice opens the window with the notice's entry selected, and so does the entry's "Show" in the
+// icon's menu; the name reaches the window whole, whatever it holds. A notice of several opens on the first.
+TEST_F(WatcherTest, ANoticesClickOpensTheWindowWithItsEntrySelected) {
+    StartWatching();
+    const std::wstring name = L"Say \"hi\" --watch --after 12 \\\\";
+    m_registry.SetRunValue(Location::User, name, L"c:\\say\\say.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; }));
+
+    ::SendMessageW(Window(), kWatcherIconMessage, 0, MAKELPARAM(NIN_BALLOONUSERCLICK, 1));
+    ASSERT_TRUE(Within(2000ms, [&] { return Starts().size() == 1; }));
+    StartArguments start = Starts().back();
+    EXPECT_EQ(start.head, L"") << "the name is not read as a switch";
+    EXPECT_EQ(start.selection, (EntrySelection{kUserCode, name}));
+
+    ChooseForEntry(0, EntryShowCommand);
+    ASSERT_TRUE(Within(2000ms, [&] { return Starts().size() == 2; }));
+    EXPECT_EQ(Starts().back().selection, (EntrySelection{kUserCode, name}));
+
+    // The icon itself opens the window as it is.
+    ::SendMessageW(Window(), kWatcherIconMessage, 0, MAKELPARAM(NIN_SELECT, 1));
+    ASSERT_TRUE(Within(2000ms, [&] { return Starts().size() == 3; }));
+    EXPECT_FALSE(Starts().back().selection);
+}
+
+// Pause notices for an hour tells nothing while it holds, and chosen again it ends; "Don't tell me about this entry
+// again" silences that entry only; Keep leaves the entry as it is; Stop watching ends the watcher and takes its
+// icon away.
+TEST_F(WatcherTest, TheIconMenusCommandsPauseSilenceKeepAndStop) {
+    m_registry.SetRunValue(Location::User, L"Known", L"c:\\known\\known.exe");
+    const HANDLE process = StartWatching();
+    Choose(WatcherPauseCommand);
+    m_registry.SetRunValue(Location::User, L"During", L"c:\\pause\\during.exe");
+    ASSERT_TRUE(Within(5000ms, [&] { return OutsideLines(HistoryChange::Added, L"During") == 1; }))
+        << ReadHistory().size() << " lines; requests " << Requests().size();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(Notices().empty()) << "a notice during the pause";
+
+    Choose(WatcherPauseCommand);
+    m_registry.SetRunValue(Location::User, L"Loud", L"c:\\loud\\loud.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; })) << "the pause did not end";
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"Loud"));
+
+    // Loud is the newest of the menu's entries, During (told in the menu, not in a notice) the next.
+    ChooseForEntry(0, EntryQuietCommand);
+    ASSERT_TRUE(Within(2000ms, [&] { return PathExists(StoreDataFile(kQuietEntriesFile)); }));
+    m_registry.SetRunValue(Location::User, L"Loud", L"c:\\loud\\louder.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return OutsideLines(HistoryChange::Changed, L"Loud") == 1; }));
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other\\other.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 2; })) << "another entry is still told";
+    std::this_thread::sleep_for(1000ms);
+    ASSERT_EQ(Notices().size(), 2u) << "the silenced entry was told";
+    EXPECT_THAT(Notices()[1], ::testing::HasSubstr(L"Other"));
+
+    // Other, During: Keep During, then Other's own Keep.
+    ChooseForEntry(1, EntryKeepCommand);
+    ChooseForEntry(0, EntryKeepCommand);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"During")->text, L"c:\\pause\\during.exe");
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Other")->text, L"c:\\other\\other.exe");
+    EXPECT_FALSE(PathExists(StorePath(kUserOff, L"During")));
+    // Both answered: the menu offers no entry any more, so an entry's command does nothing.
+    ChooseForEntry(0, EntrySwitchOffCommand);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Other"));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"During"));
+
+    Choose(WatcherStopCommand);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process, 10000)) << "the watcher did not stop";
+    EXPECT_EQ(L"delete", Requests().back()) << "the icon was left behind";
+}
+
+// An entry kept off comes back with another command line: the watcher changes nothing, and its menu's "Switch off,
+// replacing the kept copy" switches the new one off and keeps it in the store in place of the old. When the new one
+// cannot leave Windows (its shortcut is held open), the old copy is put back as it was.
+TEST_F(WatcherTest, SwitchOffReplacingTheKeptCopyFromTheNoticesMenu) {
+    m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\1.0\\up.exe");
+    WriteShortcut(StartupPath(L"Helper.lnk"), L"c:\\helper\\1.0\\helper.exe");
+    TStoreDoor door;
+    door.Work([&](TStoreDoor::TWork& work) {
+        (void)work.Refresh(false);
+        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+            work.Disable(entry);
+        }
+        (void)work.Refresh(false);
+        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+            work.KeepOff(entry, true);
+        }
+    });
+    const std::string helperCopy = ReadFileBytes(StorePath(kStartUpOff, L"Helper"));
+    StartWatching();
+
+    m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\1.1\\up.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; }));
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"another command line: Updater"));
+    ChooseForEntry(0, EntrySwitchOffCommand);
+    ASSERT_TRUE(Within(3000ms, [&] { return !m_registry.RunValue(Location::User, L"Updater"); }))
+        << "the new command line still starts";
+    const auto updater = StoreEntry(kUserOff, L"Updater");
+    ASSERT_TRUE(updater);
+    EXPECT_EQ(StartOf(*updater), L"c:\\up\\1.1\\up.exe") << "the store kept the old copy";
+
+    WriteShortcut(StartupPath(L"Helper.lnk"), L"c:\\helper\\1.1\\helper.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 2; }));
+    EXPECT_THAT(Notices()[1], ::testing::HasSubstr(L"another command line: Helper"));
+    {
+        // Held open by another program that lets nobody delete it: the shortcut cannot leave the folder.
+        UniqueFile held(::CreateFileW(StartupPath(L"Helper.lnk").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        ChooseForEntry(0, EntrySwitchOffCommand);
+        ASSERT_TRUE(Within(3000ms, [&] { return ::FindWindowW(L"#32770", nullptr) != nullptr; }))
+            << "the watcher did not say why";
+    }
+    EXPECT_TRUE(PathExists(StartupPath(L"Helper.lnk")));
+    EXPECT_EQ(ReadFileBytes(StorePath(kStartUpOff, L"Helper")), helperCopy) << "the kept copy was not put back";
+}
+
+// The notice names the signer that Windows confirms, never the publisher a program claims for itself.
+TEST_F(WatcherTest, ANoticeNamesTheConfirmedSignerNotTheClaimedPublisher) {
+    const std::wstring signedProgram = m_root / L"Signed.exe";
+    const std::wstring claiming = m_root / L"Claims.exe";
+    ASSERT_TRUE(
+        ::CopyFileW((FolderPart(ModulePath()) + L"FixtureOneLanguage.dll").c_str(), signedProgram.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((FolderPart(ModulePath()) + L"FixtureOneLanguage.dll").c_str(), claiming.c_str(), FALSE));
+    SignInCatalog(signedProgram, L"Northwind Traders");
+    StartWatching();
+
+    m_registry.SetRunValue(Location::User, L"Signed", L"\"" + signedProgram + L"\" --tray");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; }));
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"Signer: Northwind Traders"));
+
+    m_registry.SetRunValue(Location::User, L"Claims", L"\"" + claiming + L"\"");
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 2; }));
+    EXPECT_THAT(Notices()[1], ::testing::HasSubstr(L"Signer: Not signed"));
+    EXPECT_THAT(Notices()[1], ::testing::Not(::testing::HasSubstr(L"Fabrikam")));
 }
 
 } // namespace

@@ -3,11 +3,14 @@
 #include "cli/TestSeam.h"
 #include "platform/KnownFolders.h"
 #include "platform/NotifyIcon.h"
+#include "platform/Process.h"
+#include "platform/Signature.h"
 #include "platform/UniqueHandle.h"
 #include "watch/Watcher.h"
 
 #include <windows.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +31,40 @@ std::wstring OneLine(const wchar_t* text) {
     return line;
 }
 
+// Appends one line to the record, in one write so that a reader never sees half of one.
+BOOL Record(const std::wstring& path, const std::wstring& line) {
+    bw::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
+}
+
+// The signers that the test's catalog names, from the file that BOOTWARDEN_TEST_SIGNERS names: per line, in
+// UTF-16, a program's path, a tab and its signer. Under a scratch registry Wine builds no certificate chain, so
+// the catalog stands in for what Windows says of a signed program.
+std::map<std::wstring, std::wstring> ReadSigners(const std::wstring& path) {
+    std::map<std::wstring, std::wstring> signers;
+    bw::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<wchar_t> buffer(64 * 1024);
+    DWORD read = 0;
+    if (!file ||
+        !::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), &read, nullptr)) {
+        return signers;
+    }
+    const std::wstring text(buffer.data(), read / sizeof(wchar_t));
+    size_t at = 0;
+    for (size_t end; (end = text.find(L'\n', at)) != std::wstring::npos; at = end + 1) {
+        const std::wstring line = text.substr(at, end - at);
+        const size_t tab = line.find(L'\t');
+        if (tab != std::wstring::npos) {
+            signers[line.substr(0, tab)] = line.substr(tab + 1);
+        }
+    }
+    return signers;
+}
+
 // One line per request, in UTF-16, appended in one write so that a reader never sees half of one:
 // the request ("add", "modify", "delete", "version"), a tab, the notice's title, a tab and its text.
 BOOL RecordRequest(const std::wstring& path, DWORD message, NOTIFYICONDATAW* data) {
@@ -39,12 +76,7 @@ BOOL RecordRequest(const std::wstring& path, DWORD message, NOTIFYICONDATAW* dat
     if (message == NIM_MODIFY && (data->uFlags & NIF_INFO) != 0) {
         line += L"\t" + OneLine(data->szInfoTitle) + L"\t" + OneLine(data->szInfo);
     }
-    line += L"\n";
-    bw::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file &&
-           ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
+    return Record(path, line + L"\n");
 }
 
 } // namespace
@@ -60,5 +92,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const std::wstring record = Variable(L"BOOTWARDEN_TEST_NOTICES");
     const auto notices = bw::seam::NotifyIcon.Replace(
         [record](DWORD message, NOTIFYICONDATAW* data) { return RecordRequest(record, message, data); });
+    // What the watcher asks the shell to start is written down, never started: "start", a tab, its parameters.
+    const auto starts = bw::seam::ShellExecute.Replace([record](SHELLEXECUTEINFOW* info) {
+        return Record(record,
+                      L"start\t" + std::wstring(info->lpParameters != nullptr ? info->lpParameters : L"") + L"\n");
+    });
+    // The test programs carry no signature of their own; those the test names are signed by the catalog.
+    const auto noSignature = bw::seam::FileTrust.Replace([](const std::wstring&) {
+        return bw::TrustAnswer{static_cast<LONG>(0x800B0100), L"", false}; // TRUST_E_NOSIGNATURE
+    });
+    const std::map<std::wstring, std::wstring> signers = ReadSigners(Variable(L"BOOTWARDEN_TEST_SIGNERS"));
+    const auto catalog =
+        bw::seam::CatalogTrust.Replace([signers](const std::wstring& path) -> std::optional<bw::TrustAnswer> {
+            const auto found = signers.find(path);
+            return found == signers.end() ? std::nullopt
+                                          : std::optional<bw::TrustAnswer>(bw::TrustAnswer{0, found->second, false});
+        });
     return bw::RunWatcher(instance);
 }

@@ -1,6 +1,7 @@
 #include "watch/Watcher.h"
 
 #include "app/ContextMenu.h"
+#include "app/EntrySelection.h"
 #include "app/EntryOrder.h"
 #include "app/LiveWatch.h"
 #include "app/WatchCommand.h"
@@ -8,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
 #include "platform/NotifyIcon.h"
+#include "platform/Process.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "store/ErrorText.h"
@@ -35,7 +37,6 @@ namespace {
 constexpr const wchar_t* kWindowClass = kWatcherWindowClass;
 // One watcher per user session, whichever store it watches: two would give every notice twice.
 constexpr const wchar_t* kWatcherMutex = L"Local\\Bootwarden-Watcher";
-constexpr UINT kIconMessage = WM_APP + 40;
 constexpr UINT_PTR kNoticeTimer = 41;
 constexpr UINT_PTR kBusyTimer = 42;
 // A program that writes many entries at once (an installer) writes them within a moment: the notice waits this long
@@ -48,13 +49,6 @@ constexpr DWORD kLockWait = 200;          // milliseconds
 constexpr ULONGLONG kPause = 60ull * 60 * 1000;
 constexpr size_t kLastNotices = 5; // the entries of the last notices that the icon's menu offers
 constexpr size_t kNamesInNotice = 3;
-
-enum MenuCommand : UINT {
-    OpenCommand = 1,
-    PauseCommand,
-    StopCommand,
-    EntryCommands = 100, // then three per entry of the last notices: switch off, keep, don't tell
-};
 
 struct EntryKey {
     int code;
@@ -115,20 +109,23 @@ void WriteQuiet(const std::set<EntryKey>& quiet) {
     WriteFileReplacing(QuietFile(), std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
 }
 
-void StartProgram(const std::wstring& arguments) {
+// Opens the window, as its own process; with an entry, that entry's row selected once it is listed.
+void OpenWindow(const std::optional<EntryKey>& select) {
     const std::wstring program = ModulePath();
-    std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
+    const std::wstring arguments = select ? SelectArguments({select->code, select->name}) : std::wstring();
+    const std::wstring folder = ProgramDir();
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = L"open";
+    info.lpFile = program.c_str();
+    info.lpParameters = arguments.c_str();
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!seam::ShellExecute(&info)) {
         const std::wstring failure = FormatMessageText(text::kWatcherCannotStart, program);
         (void)::MessageBoxW(nullptr, failure.c_str(), text::kCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
-        return;
     }
-    UniqueObject processHandle(process.hProcess);
-    UniqueObject threadHandle(process.hThread);
 }
 
 class TWatcher {
@@ -159,7 +156,8 @@ private:
     std::unique_ptr<TNotifyIcon> m_icon;
     std::vector<News> m_pending; // the news the notice to come tells of
     ULONGLONG m_firstPending = 0;
-    std::vector<News> m_last; // the entries of the last notices, newest first
+    std::vector<News> m_last;              // the entries of the last notices, newest first
+    std::optional<EntryKey> m_noticeEntry; // the row a click on the last notice selects
     ULONGLONG m_pausedUntil = 0;
 };
 
@@ -195,7 +193,7 @@ bool TWatcher::Create() {
     m_live->CycleEnds(m_door.Session().Settled());
 
     // The icon comes once the watch is armed: from then on every change is told.
-    m_icon = std::make_unique<TNotifyIcon>(m_window, kIconMessage, icon, text::kWatcherTip);
+    m_icon = std::make_unique<TNotifyIcon>(m_window, kWatcherIconMessage, icon, text::kWatcherTip);
     (void)m_icon->Add(); // no taskbar yet (a log-on): TaskbarCreated adds it
     TellKeptOff(keptOff);
     return true;
@@ -244,10 +242,10 @@ LRESULT TWatcher::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             ShowNotice();
         }
         return 0;
-    case kIconMessage:
+    case kWatcherIconMessage:
         switch (LOWORD(lParam)) {
         case NIN_BALLOONUSERCLICK:
-            StartProgram({});
+            OpenWindow(m_noticeEntry);
             return 0;
         case WM_CONTEXTMENU:
         case WM_RBUTTONUP:
@@ -255,9 +253,12 @@ LRESULT TWatcher::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case NIN_SELECT:
         case NIN_KEYSELECT:
-            StartProgram({});
+            OpenWindow(std::nullopt);
             return 0;
         }
+        return 0;
+    case kWatcherMenuMessage: // what the icon's menu gives, also as a message of its own
+        MenuChosen(static_cast<UINT>(wParam));
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE; // nothing is held between changes: the session may end at any time
@@ -360,9 +361,11 @@ void TWatcher::TellKeptOff(const std::vector<KeptOffFinding>& findings) {
         }
         const std::wstring name = VisibleName(finding.entry.name);
         if (finding.kind == KeptOffFinding::SwitchedOffAgain) {
+            m_noticeEntry = EntryKey{DisabledCodeOf(finding.entry.code), finding.entry.name}; // its kept copy
             (void)m_icon->Notify(FormatMessageText(text::kWatcherKeptOffTitle, name),
                                  FormatMessageText(text::kWatcherKeptOffText, PlainLocationLabel(finding.entry.code)));
         } else if (finding.kind == KeptOffFinding::NotChanged) {
+            m_noticeEntry = EntryKey{finding.entry.code, finding.entry.name};
             (void)m_icon->Notify(FormatMessageText(text::kWatcherNotKeptOffTitle, name), finding.why);
         }
     }
@@ -386,6 +389,7 @@ void TWatcher::ShowNotice() {
     if (::GetTickCount64() < m_pausedUntil) {
         return; // kept for the menu all the same
     }
+    m_noticeEntry = news.front().key; // of several, the first told
     if (news.size() == 1) {
         const News& one = news.front();
         Entry program;
@@ -416,20 +420,22 @@ void TWatcher::ShowNotice() {
 
 void TWatcher::ShowMenu() {
     UniqueMenu menu(::CreatePopupMenu());
-    (void)::AppendMenuW(menu.Get(), MF_STRING, OpenCommand, text::kWatcherOpen);
+    (void)::AppendMenuW(menu.Get(), MF_STRING, WatcherOpenCommand, text::kWatcherOpen);
     const bool paused = ::GetTickCount64() < m_pausedUntil;
-    (void)::AppendMenuW(menu.Get(), MF_STRING | (paused ? MF_CHECKED : 0), PauseCommand, text::kWatcherPause);
-    (void)::AppendMenuW(menu.Get(), MF_STRING, StopCommand, text::kWatcherStop);
+    (void)::AppendMenuW(menu.Get(), MF_STRING | (paused ? MF_CHECKED : 0), WatcherPauseCommand, text::kWatcherPause);
+    (void)::AppendMenuW(menu.Get(), MF_STRING, WatcherStopCommand, text::kWatcherStop);
     if (!m_last.empty()) {
         (void)::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
     }
     for (size_t i = 0; i < m_last.size(); ++i) {
         const HMENU entry = ::CreatePopupMenu(); // owned by `menu` once appended
-        const UINT first = EntryCommands + static_cast<UINT>(i) * 3;
-        (void)::AppendMenuW(entry, MF_STRING, first,
+        const UINT first = WatcherEntryCommands + static_cast<UINT>(i) * kCommandsPerEntry;
+        (void)::AppendMenuW(entry, MF_STRING, first + EntryShowCommand, text::kWatcherShowEntry);
+        (void)::SetMenuDefaultItem(entry, first + EntryShowCommand, FALSE);
+        (void)::AppendMenuW(entry, MF_STRING, first + EntrySwitchOffCommand,
                             m_last[i].replacesKept ? text::kWatcherSwitchOffReplacing : text::kWatcherSwitchOff);
-        (void)::AppendMenuW(entry, MF_STRING, first + 1, text::kWatcherKeep);
-        (void)::AppendMenuW(entry, MF_STRING, first + 2, text::kWatcherQuiet);
+        (void)::AppendMenuW(entry, MF_STRING, first + EntryKeepCommand, text::kWatcherKeep);
+        (void)::AppendMenuW(entry, MF_STRING, first + EntryQuietCommand, text::kWatcherQuiet);
         const std::wstring label = VisibleName(m_last[i].key.name) + LocationLabel(m_last[i].key.code);
         (void)::AppendMenuW(menu.Get(), MF_POPUP, reinterpret_cast<UINT_PTR>(entry), label.c_str());
     }
@@ -447,30 +453,35 @@ void TWatcher::ShowMenu() {
 
 void TWatcher::MenuChosen(UINT command) {
     switch (command) {
-    case OpenCommand:
-        StartProgram({});
+    case WatcherOpenCommand:
+        OpenWindow(std::nullopt);
         return;
-    case PauseCommand:
+    case WatcherPauseCommand:
         m_pausedUntil = ::GetTickCount64() < m_pausedUntil ? 0 : ::GetTickCount64() + kPause;
         return;
-    case StopCommand:
+    case WatcherStopCommand:
         ::DestroyWindow(m_window);
         return;
     }
-    if (command < EntryCommands || command >= EntryCommands + m_last.size() * 3) {
+    if (command < WatcherEntryCommands || command >= WatcherEntryCommands + m_last.size() * kCommandsPerEntry) {
         return;
     }
-    const size_t index = (command - EntryCommands) / 3;
+    const size_t index = (command - WatcherEntryCommands) / kCommandsPerEntry;
     const EntryKey key = m_last[index].key;
     const bool replaceKept = m_last[index].replacesKept;
+    const UINT chosen = (command - WatcherEntryCommands) % kCommandsPerEntry;
+    if (chosen == EntryShowCommand) {
+        OpenWindow(key); // not yet answered: the entry stays in the menu
+        return;
+    }
     m_last.erase(m_last.begin() + static_cast<std::ptrdiff_t>(index)); // whatever was chosen, it has been answered
-    switch ((command - EntryCommands) % 3) {
-    case 0:
+    switch (chosen) {
+    case EntrySwitchOffCommand:
         SwitchOff(key, replaceKept);
         return;
-    case 1:
+    case EntryKeepCommand:
         return; // kept: it starts as it does
-    case 2: {
+    case EntryQuietCommand: {
         m_door.Work([&](TStoreDoor::TWork&) {
             std::set<EntryKey> quiet = ReadQuiet();
             quiet.insert(key);

@@ -8,6 +8,22 @@
 
 namespace bw {
 
+// The icon menu's commands. The watcher's window takes each also as kWatcherMenuMessage with the command in
+// wParam, as if chosen from the menu. The entries of the last notices, newest first, have four commands each from
+// WatcherEntryCommands on: entry i's command c is WatcherEntryCommands + i * kCommandsPerEntry + c.
+inline constexpr UINT kWatcherMenuMessage = WM_APP + 41;
+// What the shell sends the watcher's window for its icon's events (NOTIFYICON_VERSION_4: the event in lParam's low
+// word).
+inline constexpr UINT kWatcherIconMessage = WM_APP + 40;
+enum WatcherMenuCommand : UINT {
+    WatcherOpenCommand = 1,
+    WatcherPauseCommand,
+    WatcherStopCommand,
+    WatcherEntryCommands = 100,
+};
+inline constexpr UINT kCommandsPerEntry = 4;
+enum WatcherEntryCommand : UINT { EntrySwitchOffCommand, EntryKeepCommand, EntryQuietCommand, EntryShowCommand };
+
 // Whether the program's command line asks for the watcher.
 bool IsWatchCommand(const std::wstring& commandLine);
 
