@@ -249,6 +249,12 @@ std::vector<std::wstring> TLiveWatch::Unwatched() const {
     return names;
 }
 
+bool TLiveWatch::ReadsRemote(Scope reading) const {
+    return std::any_of(m_places.begin(), m_places.end(), [&](const Place& place) {
+        return place.remote && (place.isStore ? reading.store : reading.system);
+    });
+}
+
 void TLiveWatch::Changed() {
     const bool armed = TakeArmed();
     if (TakeChanges() || armed) {

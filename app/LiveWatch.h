@@ -28,7 +28,8 @@ namespace bw {
 // A folder on another machine (a Startup folder redirected to a share, a store on a network drive) is armed and
 // stamped on the armer's thread only: where its share went away, that waits for the network's timeout. Its old
 // watch goes on until the new one comes; the place is then read when the new watch or the old one tells of a
-// change, as a local place is read at once.
+// change, as a local place is read at once. A refresh that reads such a folder runs off the window's thread too
+// (ReadsRemote tells which).
 
 class TLiveWatch {
 public:
@@ -67,6 +68,9 @@ public:
     void RearmAll();
     // The places that cannot be watched now, by name.
     std::vector<std::wstring> Unwatched() const;
+    // True when a refresh that reads `reading` reads a folder on another machine, as the places stood at the last
+    // cycle's start or end.
+    bool ReadsRemote(Scope reading) const;
 
 private:
     struct Place {

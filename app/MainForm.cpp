@@ -73,7 +73,7 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
                            [this](const Entry& entry) { return m_seen.IsNew(entry) || m_notices.IsWaiting(entry); },
                            [this] { FactsRead(); }}),
       m_filterBox(instance),
-      m_scheduler(m_door, m_toolBar.Progress(),
+      m_scheduler(m_sharedDoor, m_toolBar.Progress(),
                   TScheduler::Hooks{[this](bool everyBox) { ShowEntries(everyBox); },
                                     [this] { m_list.MakeList(m_session.Entries(), true); },
                                     [this](const std::wstring& text) { SbSetText(m_statusBar, text); },
@@ -536,12 +536,17 @@ bool TMainForm::FormClose() {
     std::wstring failure;
     try {
         // A window closed while a question was open ends within a second: a store kept busy by another process
-        // is not waited for long, and the edits stay in the store for the next start.
-        const auto lock = m_scheduler.TryLock(m_scheduler.Closing() ? kCloseLockWait : kStoreLockWait);
-        if (!lock) {
+        // is not waited for long, and the edits stay in the store for the next start. So they do, unasked, where a
+        // read held by the network still holds the store.
+        const auto lock = m_scheduler.LeftRunning()
+                              ? nullptr
+                              : m_scheduler.TryLock(m_scheduler.Closing() ? kCloseLockWait : kStoreLockWait);
+        if (!lock && !m_scheduler.LeftRunning()) {
             throw EStoreBusy(text::kStoreBusy);
         }
-        m_session.WriteBack(&m_toolBar.Progress());
+        if (lock) {
+            m_session.WriteBack(&m_toolBar.Progress());
+        }
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
     }

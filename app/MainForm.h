@@ -182,7 +182,8 @@ private:
     HWND m_statusBar = nullptr;
     UniqueFont m_font;
 
-    TStoreDoor m_door;
+    std::shared_ptr<TStoreDoor> m_sharedDoor = std::make_shared<TStoreDoor>(); // with a refresh's thread
+    TStoreDoor& m_door = *m_sharedDoor;
     TStoreSession& m_session = m_door.Session();
     TScheduler m_scheduler;
     TNotices m_notices;

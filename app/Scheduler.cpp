@@ -52,8 +52,9 @@ TScheduler::TCommand::~TCommand() {
     }
 }
 
-TScheduler::TScheduler(TStoreDoor& door, ProgressControl& progress, Hooks hooks)
-    : m_door(door), m_session(door.Session()), m_progress(progress), m_hooks(std::move(hooks)) {}
+TScheduler::TScheduler(std::shared_ptr<TStoreDoor> door, ProgressControl& progress, Hooks hooks)
+    : m_sharedDoor(std::move(door)), m_door(*m_sharedDoor), m_session(m_door.Session()), m_progress(progress),
+      m_hooks(std::move(hooks)) {}
 
 TScheduler::~TScheduler() {
     Stop();
@@ -166,7 +167,9 @@ void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope sco
         return;
     }
     // The first start: the window answers while its thread reads and copies the entries, however many there are.
-    if (m_window != nullptr && !m_started && !HoldsLock()) {
+    // So it does while a folder on another machine is read: where its share went away, the read waits for the
+    // network's timeout. (A command's own refresh, with the lock held, runs here: the lock is this thread's.)
+    if (m_window != nullptr && !HoldsLock() && (!m_started || ReadsRemote(scope))) {
         ImportOnThread(writeBack, afterToggle, scope);
         return;
     }
@@ -284,7 +287,15 @@ void TScheduler::ImportOnThread(bool writeBack, bool afterToggle, TLiveWatch::Sc
     if (m_live) {
         m_live->CycleStarts(scope);
     }
-    m_startImport = std::make_unique<TStartImport>(m_door, m_window, writeBack, scope.system, scope.store);
+    // Only a list that shows nothing yet takes the rows before their store links are written.
+    m_startImport = std::make_unique<TStartImport>(m_sharedDoor, m_window, writeBack, scope.system, scope.store,
+                                                   m_hooks.listEmpty());
+}
+
+bool TScheduler::ReadsRemote(TLiveWatch::Scope scope) const {
+    // A refresh after one that left something to try again reads every place, whatever its scope.
+    const bool whole = !m_session.Settled();
+    return m_live && m_live->ReadsRemote({scope.system || whole, scope.store || whole});
 }
 
 void TScheduler::StartImportNews() {
@@ -381,7 +392,9 @@ void TScheduler::AbandonImport() {
     }
     m_importing = false;
     if (m_startImport) {
-        m_startImport.reset(); // stops it where it stands; it ends its unit of work on its own thread
+        // It stops where it stands and ends its unit of work on its own thread; one the network holds is left to it.
+        m_leftRunning = !m_startImport->Stop() || m_leftRunning;
+        m_startImport.reset();
         m_rowsSoFar.clear();
         if (--m_holds == 0) {
             LockReleased();

@@ -38,7 +38,8 @@ public:
         std::function<void(const std::vector<Entry>&)> showSoFar;
     };
 
-    TScheduler(TStoreDoor& door, ProgressControl& progress, Hooks hooks);
+    // `door` is shared with a refresh's thread, which may outlive the window (TStartImport).
+    TScheduler(std::shared_ptr<TStoreDoor> door, ProgressControl& progress, Hooks hooks);
     ~TScheduler();
     TScheduler(const TScheduler&) = delete;
     TScheduler& operator=(const TScheduler&) = delete;
@@ -102,6 +103,9 @@ public:
     bool Importing() const { return m_importing; }
     // Drops an import under way (the window closes); what it copied so far stays.
     void AbandonImport();
+    // A refresh's thread was dropped while the network held its read: it still holds the store's lock and works on
+    // the door until it ends, so this window works on neither any more (the window closes).
+    bool LeftRunning() const { return m_leftRunning; }
 
     // WM_TIMER and the watch's message; true when the timer was one of the scheduler's.
     bool TimerFired(UINT_PTR id);
@@ -111,8 +115,10 @@ public:
     bool Watching() const { return m_live != nullptr; }
 
 private:
-    // The refresh of a list that shows nothing yet, as one unit of work on a thread of its own (TStartImport).
+    // The refresh of a list that shows nothing yet, or one that reads a folder on another machine, as one unit of
+    // work on a thread of its own (TStartImport).
     void ImportOnThread(bool writeBack, bool afterToggle, TLiveWatch::Scope scope);
+    bool ReadsRemote(TLiveWatch::Scope scope) const;
     void ImportEnded();
     // The next slice of the rows so far into the list.
     void ShowMoreRows();
@@ -122,6 +128,7 @@ private:
     void CommandEnded();
     void BusyRetry();
 
+    std::shared_ptr<TStoreDoor> m_sharedDoor;
     TStoreDoor& m_door;
     TStoreSession& m_session;
     ProgressControl& m_progress;
@@ -138,6 +145,7 @@ private:
     bool m_started = false;              // the first start's refresh has run
     std::unique_ptr<THeld> m_importLock; // held from the start of a long import to its end
     std::unique_ptr<TStartImport> m_startImport;
+    bool m_leftRunning = false;
     bool m_startAfterToggle = false;
     std::vector<Entry> m_rowsSoFar; // the first start's rows, shown a slice at a time
     size_t m_rowsShown = 0;

@@ -1,6 +1,7 @@
 #include "app/Desktop.h"
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
+#include "app/StartImport.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "store/Locations.h"
@@ -41,6 +42,10 @@ void KillAtChosenPoint() {
 
 } // namespace
 #endif
+
+namespace {
+constexpr DWORD kLeftRunningWait = 1000; // milliseconds
+} // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 #ifdef BOOTWARDEN_SOAK_POINTS
@@ -98,5 +103,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         }
     }
     ::CoUninitialize();
+    // A refresh held by a share that went away keeps its thread (and the store's lock) after the window has gone. It
+    // is given a moment; then the process ends without it, before the runtime's exit tears down what it may still
+    // touch. Windows cancels the network call of a thread that the process's end terminates, and the lock is
+    // released as abandoned, which the next holder takes as free.
+    if (!bw::TStartImport::WaitForLeftRunning(kLeftRunningWait)) {
+        ::ExitProcess(static_cast<UINT>(result));
+    }
     return result;
 }

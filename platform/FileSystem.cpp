@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cwchar>
 #include <cwctype>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bw {
@@ -136,7 +138,39 @@ TSeam<bool(const std::wstring&)> FolderAcceptsWrites(&RealFolderAcceptsWrites);
 TSeam<bool()> LongPathsAccepted(&RealLongPathsAccepted);
 TSeam<UINT(const std::wstring&)> DriveType([](const std::wstring& root) { return ::GetDriveTypeW(root.c_str()); });
 TSeam<DWORD(const std::wstring&, DWORD)> FoundAttributes([](const std::wstring&, DWORD reported) { return reported; });
+TSeam<HANDLE(const std::wstring&, WIN32_FIND_DATAW*)> FirstMatch([](const std::wstring& pattern,
+                                                                    WIN32_FIND_DATAW* found) {
+    return ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, found, FindExSearchNameMatch, nullptr, 0);
+});
 } // namespace seam
+
+namespace {
+
+// GetDriveTypeW of a mapped drive asks the network redirector, which may have to reach the drive's server; the
+// documentation promises no answer without it (the shell's RealDriveType even takes a flag for whether it may "hit
+// the net"). The type is asked on a thread of its own, and a drive whose type keeps the caller waiting longer than
+// this counts as a network drive: what lies on it would keep the caller waiting too.
+constexpr DWORD kDriveTypeWait = 250; // milliseconds
+
+struct DriveTypeAnswer {
+    UniqueKernelHandle given{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<UINT> type{DRIVE_UNKNOWN};
+};
+
+bool IsNetworkDrive(const std::wstring& root) {
+    const auto answer = std::make_shared<DriveTypeAnswer>();
+    if (!answer->given) {
+        return seam::DriveType(root) == DRIVE_REMOTE;
+    }
+    // Detached: a thread that the network holds ends by itself once the redirector answers.
+    std::thread([answer, root] {
+        answer->type = seam::DriveType(root);
+        ::SetEvent(answer->given.Get());
+    }).detach();
+    return ::WaitForSingleObject(answer->given.Get(), kDriveTypeWait) != WAIT_OBJECT_0 || answer->type == DRIVE_REMOTE;
+}
+
+} // namespace
 
 bool IsOnNetwork(const std::wstring& path) {
     TNetworkPaths once;
@@ -161,7 +195,7 @@ bool TNetworkPaths::Holds(const std::wstring& path) {
         if (known != m_remote.end()) {
             return known->second;
         }
-        const bool remote = seam::DriveType(rest.substr(0, 2) + L"\\") == DRIVE_REMOTE;
+        const bool remote = IsNetworkDrive(rest.substr(0, 2) + L"\\");
         m_remote.emplace(letter, remote);
         return remote;
     }
@@ -389,7 +423,7 @@ bool RemoveName(const std::wstring& path) {
 
 void ForEachMatch(const std::wstring& pattern, const std::function<void(const WIN32_FIND_DATAW&)>& visit) {
     WIN32_FIND_DATAW data{};
-    UniqueFind search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+    UniqueFind search(seam::FirstMatch(pattern, &data));
     if (!search) {
         return;
     }

@@ -82,10 +82,14 @@ extern TSeam<UINT(const std::wstring& root)> DriveType;
 // said. Tests answer FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS, as Windows does for an online-only file of a folder
 // that OneDrive keeps (Wine never reports it).
 extern TSeam<DWORD(const std::wstring& path, DWORD reported)> FoundAttributes;
+// FindFirstFileExW of a search pattern (the basic information only), as ForEachMatch starts its search. On a share
+// that went away it returns only once the network's timeout has passed (tens of seconds); tests hold it that long.
+extern TSeam<HANDLE(const std::wstring& pattern, WIN32_FIND_DATAW* found)> FirstMatch;
 } // namespace seam
 
 // True when `path` lies on another machine: a UNC path ("\\server\share\...", also in its "\\?\UNC\" form), or a
-// drive letter that names a network drive. Asks nothing of the network: the drive's type comes from its mapping.
+// drive letter that names a network drive. The drive's type is asked aside and waited for a quarter of a second at
+// most: a drive whose type does not come by then counts as a network drive.
 bool IsOnNetwork(const std::wstring& path);
 
 // IsOnNetwork for many paths: the type of each drive is asked once for the object's life (a query of the drive's

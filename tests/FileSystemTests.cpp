@@ -3,6 +3,8 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
+#include <atomic>
+
 namespace bw::test {
 namespace {
 
@@ -179,6 +181,38 @@ TEST_F(LinkAnswersTest, TheFilesOfAFolderThatIsAJunctionAreFiles) {
 
 // A replace takes what the file it replaces was: a hidden or system shortcut stays so; a new file, or one that
 // replaces a plain file, ends plain and visible (the temporary file it was made in is hidden).
+// GetDriveTypeW of a drive mapped to a server that went away may wait for the network. Here the type of Q: comes only
+// after the test lets it (5 s at most): the drive counts as a network drive at once, and its type is asked once for
+// the object's life. A path on a share is one without asking; a local drive answers as it is.
+TEST(NetworkPathsTest, ADriveWhoseTypeKeepsTheCallerWaitingCountsAsANetworkDrive) {
+    UniqueKernelHandle serverAnswers(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> asked{0};
+    std::atomic<int> answered{0};
+    const auto slow = seam::DriveType.Replace([&](const std::wstring& root) {
+        if (FoldedName(root) != L"Q:\\") {
+            return seam::DriveType.Real(root);
+        }
+        ++asked;
+        ::WaitForSingleObject(serverAnswers.Get(), 5000);
+        ++answered;
+        return static_cast<UINT>(DRIVE_REMOTE);
+    });
+    TNetworkPaths paths;
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_TRUE(paths.Holds(L"q:\\Users\\Startup"));
+    EXPECT_TRUE(paths.Holds(L"Q:\\Store\\Run"));
+    EXPECT_LT(::GetTickCount64() - start, 1500u) << "the caller waited for the drive's server";
+    EXPECT_EQ(asked.load(), 1);
+    EXPECT_TRUE(paths.Holds(L"\\\\server\\share\\Startup"));
+    EXPECT_TRUE(paths.Holds(L"\\\\?\\UNC\\server\\share\\Startup"));
+    const TempFolder local;
+    EXPECT_FALSE(paths.Holds(local.Path())) << "the test's own folder";
+    ::SetEvent(serverAnswers.Get());
+    for (int i = 0; i < 500 && answered < asked; ++i) {
+        ::Sleep(10); // the asking thread ends before the seam goes back
+    }
+}
+
 TEST(ReplaceAttributesTest, AReplacedFileKeepsItsAttributesAndANewOneIsPlain) {
     const TempFolder folder;
     const DWORD notPlain = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;

@@ -1,6 +1,7 @@
 #include "WindowTestSupport.h"
 
 #include "app/Controls.h"
+#include "app/StartImport.h"
 #include "platform/ChangeWatch.h"
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
@@ -10,8 +11,10 @@
 #include "store/Locations.h"
 #include "store/SeenEntries.h"
 #include "store/StartupApproved.h"
+#include "store/StoreLock.h"
 
 #include <atomic>
+#include <cstdio>
 #include <map>
 
 namespace bw::test {
@@ -477,6 +480,88 @@ TEST_F(LiveListTest, AShareThatWentAwayNeverHoldsTheWindow) {
     PumpFor(500);
     EXPECT_EQ(m_reads, 0) << "a watch armed off the window's thread starts cycle after cycle";
     m_form.reset(); // the threads that call the seams above end before the seams go back
+}
+
+// Where the share of a Startup folder went away, FindFirstFileExW on it returns only once the network's timeout has
+// passed. Here the test folders' drive is one that Windows reports as a network drive (GetDriveType: DRIVE_REMOTE),
+// and every search of the Startup folder is held for up to 5 s while the share is away. F5, the Refresh button, an
+// activation and a Run value changed elsewhere each read the Startup folder: the read runs off the window's thread,
+// the window answers meanwhile, and what the folder holds is listed once the share answers. A window closed while
+// such a read hangs ends at once, without waiting for the read or for the store's lock that the read holds.
+TEST_F(LiveListTest, AFolderOnAShareThatWentAwayIsNeverReadOnTheWindowsThread) {
+    const std::wstring drive = FoldedName(m_startup.substr(0, 2));
+    const auto remote = seam::DriveType.Replace([&](const std::wstring& root) {
+        return FoldedName(root.substr(0, 2)) == drive ? static_cast<UINT>(DRIVE_REMOTE) : seam::DriveType.Real(root);
+    });
+    UniqueKernelHandle shareAnswers(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    std::atomic<int> held{0};
+    const auto slow = seam::FirstMatch.Replace([&](const std::wstring& pattern, WIN32_FIND_DATAW* found) {
+        if (IsInFolder(pattern, m_startup) && ::WaitForSingleObject(shareAnswers.Get(), 0) != WAIT_OBJECT_0) {
+            ++held;
+            ::WaitForSingleObject(shareAnswers.Get(), 5000);
+        }
+        return seam::FirstMatch.Real(pattern, found);
+    });
+    m_waitForFacts = false; // the programs' facts are none of this test's
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    Open();
+    Settle();
+    const HWND window = m_form->Handle();
+    const auto keyUp = [&](WPARAM key) {
+        ::SendMessageW(m_form->List(), WM_KEYDOWN, key, 0x00000001);
+        ::SendMessageW(m_form->List(), WM_KEYUP, key, 0xC0000001);
+    };
+
+    ::ResetEvent(shareAnswers.Get()); // the share goes away
+    {
+        const AnswerWatch watch(window);
+        keyUp(VK_F5);
+        PumpFor(200);
+        ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(TMainForm::RefreshButton, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(m_form->ToolBar()));
+        PumpFor(200);
+        ::SendMessageW(window, WM_ACTIVATEAPP, TRUE, 0);
+        PumpFor(200);
+        m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
+        WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
+        PumpFor(300);
+        EXPECT_GT(held.load(), 0) << "the Startup folder was never read";
+        ::SetEvent(shareAnswers.Get()); // the share answers
+        EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Helper", kUser) >= 0 && RowOf(L"Notes", kStartUp) >= 0; }, 15000))
+            << "what the share holds is not listed";
+        Settle();
+        EXPECT_LT(watch.Longest(), 1000u) << "the window waited for the share";
+        std::printf("longest wait while the share was away: %llu ms\n", watch.Longest());
+    }
+
+    // Closed while the share holds a read: the window ends without it, and the store is free once the read ends.
+    ::ResetEvent(shareAnswers.Get());
+    held = 0;
+    // (The messages are handled here as the message loop handles them; Pump would wait for the read.)
+    const auto handleUntil = [](auto done) {
+        for (const ULONGLONG start = ::GetTickCount64(); !done() && ::GetTickCount64() - start < 10000;) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            MSG message{};
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+        return done();
+    };
+    keyUp(VK_F5);
+    EXPECT_TRUE(handleUntil([&] { return held > 0; })) << "F5 read no folder on the share";
+    EXPECT_TRUE(m_form->Importing());
+    const ULONGLONG closing = ::GetTickCount64();
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(handleUntil([&] { return !::IsWindow(window); }));
+    const ULONGLONG closed = ::GetTickCount64() - closing;
+    EXPECT_LT(closed, 1500u) << "the close waited for the share";
+    std::printf("closed in %llu ms while the share held a read\n", closed);
+    m_form.reset();
+    ::SetEvent(shareAnswers.Get());
+    EXPECT_TRUE(TStartImport::WaitForLeftRunning(10000)) << "the read never ended";
+    EXPECT_NE(TStoreLock::TryTake(0), nullptr) << "the read left the store locked";
 }
 
 // On a folder that a sync engine keeps (OneDrive), the engine sets and clears attributes of a file after each

@@ -413,46 +413,6 @@ TEST_F(MainWindowTest, ARowThatCannotBeSwitchedOffSaysWhy) {
     EXPECT_TRUE(m_form->ListReady());
 }
 
-// Sends the window WM_NULL from a thread of its own, again and again as other programs and the system do, and keeps
-// the longest time one waited for its answer.
-class AnswerWatch {
-public:
-    explicit AnswerWatch(HWND window) : m_window(window), m_thread([this] { Run(); }) {}
-    // Stops; the caller's thread goes on answering until the last message sent has been answered.
-    ~AnswerWatch() {
-        m_stop = true;
-        while (!m_ended) {
-            MSG message{};
-            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageW(&message);
-            }
-            ::Sleep(1);
-        }
-        m_thread.join();
-    }
-    AnswerWatch(const AnswerWatch&) = delete;
-    AnswerWatch& operator=(const AnswerWatch&) = delete;
-    ULONGLONG Longest() const { return m_longest; }
-
-private:
-    void Run() {
-        while (!m_stop) {
-            const ULONGLONG start = ::GetTickCount64();
-            DWORD_PTR answer = 0;
-            (void)::SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &answer);
-            m_longest = std::max<ULONGLONG>(m_longest, ::GetTickCount64() - start);
-            ::Sleep(5);
-        }
-        m_ended = true;
-    }
-    HWND m_window;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_ended{false};
-    std::atomic<ULONGLONG> m_longest{0};
-    std::thread m_thread;
-};
-
 // The first start with many entries shows the window at once, then its rows as the system has them, says how far
 // the copying has come, and answers meanwhile: the import runs off the window's thread, and the rows go into the
 // list a slice at a time.
