@@ -197,12 +197,6 @@ Request ParseRequest(const std::vector<std::wstring>& arguments) {
     return request;
 }
 
-std::wstring LabelOf(int code) {
-    std::wstring label = LocationLabel(code);
-    const std::wstring lead = L" - ";
-    return label.compare(0, lead.size(), lead) == 0 ? label.substr(lead.size()) : label;
-}
-
 std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
     std::unique_ptr<TShellLink> loader;
     std::vector<ListedEntry> listed;
@@ -211,7 +205,7 @@ std::vector<ListedEntry> Listed(const std::vector<Entry>& entries) {
         item.name = entry.name;
         item.location = LocationKeyOf(entry.code);
         item.code = entry.code;
-        item.label = LabelOf(entry.code);
+        item.label = PlainLocationLabel(entry.code);
         item.enabled = IsEnabledCode(entry.code);
         item.switchedOffInWindows = entry.switchedOffInWindows;
         if (IsRegistryCode(entry.code)) {
@@ -365,7 +359,7 @@ private:
             change.by = HistoryActorWord(line.by);
             change.location = LocationKeyOf(line.code);
             change.code = line.code;
-            change.label = LabelOf(line.code);
+            change.label = PlainLocationLabel(line.code);
             change.name = line.name;
             change.id = EntryIdOf(line.code, line.name);
             change.commandLine = line.start;

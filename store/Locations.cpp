@@ -297,6 +297,12 @@ const wchar_t* LocationLabel(int code) {
     return InfoOfCode(code).label;
 }
 
+std::wstring PlainLocationLabel(int code) {
+    const std::wstring label = LocationLabel(code);
+    const std::wstring lead = L" - ";
+    return label.compare(0, lead.size(), lead) == 0 ? label.substr(lead.size()) : label;
+}
+
 HKEY RegistryRoot(int code) {
     return InfoOfCode(code).root;
 }

@@ -131,6 +131,8 @@ bool HasSeparate32BitView();
 
 const wchar_t* StoreFolder(int code);
 const wchar_t* LocationLabel(int code);
+// The label as a sentence or a table names the place, without the list's leading " - ".
+std::wstring PlainLocationLabel(int code);
 
 // The registry root of a code of a registry location; null for the Startup folders' codes.
 HKEY RegistryRoot(int code);

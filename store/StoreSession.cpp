@@ -179,8 +179,11 @@ void TStoreSession::ExpectChange(int code, const std::wstring& name) {
 
 void TStoreSession::RecordOutsideChanges(const TImportJob& job) {
     const std::set<std::wstring> expected = std::exchange(m_expected, {});
-    // The first import into a store that keeps nothing yet takes in what was there all along: nobody changed it.
-    if (!job.Wrote() || m_store.Links().empty()) {
+    // The first import into a store that mirrors nothing of the system yet takes in what was there all along:
+    // nobody changed it. Entries kept switched off (a store carried over from elsewhere) are no mirror of it.
+    const bool mirrorsNothing = std::none_of(m_store.Links().begin(), m_store.Links().end(),
+                                             [](const auto& link) { return IsEnabledCode(link->code); });
+    if (!job.Wrote() || mirrorsNothing) {
         return;
     }
     const auto keyOf = [](int code, const std::wstring& name) {

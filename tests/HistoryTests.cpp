@@ -45,6 +45,7 @@ protected:
 TEST_F(HistoryTest, OutsideChangesAndTheDoorsOwnAreEachKeptOnceByWhoMadeThem) {
     m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --old");
     m_registry.SetRunValue(Location::User, L"Leaves", L"c:\\leaves.exe");
+    WriteShortcut(StorePath(kUserOff, L"Kept"), L"c:\\kept.exe", L"c:\\kept.exe"); // switched off elsewhere
     TStoreDoor window;
     window.Open();
     Refresh(window);

@@ -133,6 +133,7 @@ TEST_F(WatcherTest, EachOutsideChangeGivesOneNoticeAndOneHistoryLineWithinTwoSec
     ASSERT_TRUE(added) << "no notice within 2 s of an outside Run value";
     EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"added to start-up: Updater"));
     EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"upd.exe\" --tray"));
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"In: Registry (HKCU)|")) << "the place as a sentence names it";
     EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"Signer: "));
     EXPECT_TRUE(Within(2000ms, [&] { return OutsideLines(HistoryChange::Added, L"Updater") == 1; }));
     std::printf("notice after %lld ms\n", static_cast<long long>(added->count()));

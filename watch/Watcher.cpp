@@ -368,7 +368,7 @@ void TWatcher::TellKeptOff(const std::vector<KeptOffFinding>& findings) {
         const std::wstring name = VisibleName(finding.entry.name);
         if (finding.kind == KeptOffFinding::SwitchedOffAgain) {
             (void)m_icon->Notify(FormatMessageText(text::kWatcherKeptOffTitle, name),
-                                 FormatMessageText(text::kWatcherKeptOffText, LocationLabel(finding.entry.code)));
+                                 FormatMessageText(text::kWatcherKeptOffText, PlainLocationLabel(finding.entry.code)));
         } else if (finding.kind == KeptOffFinding::NotChanged) {
             (void)m_icon->Notify(FormatMessageText(text::kWatcherNotKeptOffTitle, name), finding.why);
         }
@@ -408,7 +408,7 @@ void TWatcher::ShowNotice() {
         (void)m_icon->Notify(
             FormatMessageText(one.added ? text::kWatcherAddedTitle : text::kWatcherChangedTitle,
                               VisibleName(one.key.name)),
-            FormatMessageText(text::kWatcherNoticeText, {LocationLabel(one.key.code), one.start, signer}));
+            FormatMessageText(text::kWatcherNoticeText, {PlainLocationLabel(one.key.code), one.start, signer}));
         return;
     }
     std::wstring names;
@@ -437,7 +437,7 @@ void TWatcher::ShowMenu() {
                             m_last[i].replacesKept ? text::kWatcherSwitchOffReplacing : text::kWatcherSwitchOff);
         (void)::AppendMenuW(entry, MF_STRING, first + 1, text::kWatcherKeep);
         (void)::AppendMenuW(entry, MF_STRING, first + 2, text::kWatcherQuiet);
-        const std::wstring label = VisibleName(m_last[i].key.name) + L" (" + LocationLabel(m_last[i].key.code) + L")";
+        const std::wstring label = VisibleName(m_last[i].key.name) + LocationLabel(m_last[i].key.code);
         (void)::AppendMenuW(menu.Get(), MF_POPUP, reinterpret_cast<UINT_PTR>(entry), label.c_str());
     }
     POINT at{};
