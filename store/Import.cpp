@@ -27,6 +27,9 @@ namespace {
 // A leftover temporary file older than this is no longer being written by anyone.
 constexpr ULONGLONG kLeftoverAge = 10ULL * 60 * 10'000'000ULL; // ten minutes, in 100-nanosecond units
 
+// The most bytes of Startup shortcuts an import keeps from their intents to their writes.
+constexpr size_t kKeptShortcutBytes = 64u << 20;
+
 constexpr DWORD kNotPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 // A store link that the import may keep as it is: a plain file, as the import itself writes them.
@@ -278,7 +281,13 @@ bool TImportJob::Step(DWORD budgetMs) {
         if (entry.value) {
             MirrorRunValue(entry);
         } else {
-            MirrorShortcut(entry, m_shortcuts.at(index));
+            const auto read = m_shortcutBytes.find(index);
+            std::optional<std::string> bytes;
+            if (read != m_shortcutBytes.end()) {
+                bytes = std::move(read->second);
+                m_shortcutBytes.erase(read);
+            }
+            MirrorShortcut(entry, m_shortcuts.at(index), std::move(bytes));
         }
         ++m_next;
         seam::ImportPoint(kLinkWritten);
@@ -295,6 +304,7 @@ void TImportJob::SaveIntents() {
     // Before any store link is written anew, the bases say what each will mirror and what it held until now, and
     // are saved: a kill at any instant after leaves bases that describe the link, whichever of the two it holds.
     bool intended = false;
+    size_t kept = 0;
     for (size_t index : m_work) {
         const SystemEntry& entry = m_entries[index];
         const StoreLink* existing = m_store.Find(entry.storeLinkPath);
@@ -308,11 +318,16 @@ void TImportJob::SaveIntents() {
         }
         StoreRecords().Set(entry.storeLinkPath, {StoredRecord::Shortcut, {}});
         const StartupFile& file = m_shortcuts.at(index);
-        const auto bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
+        auto bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
         if (bytes) {
             m_mirror.Set(entry.storeLinkPath, {linkStamp, false, std::nullopt, file.settled ? file.stamp : FileStamp{},
                                                BytesDigest(*bytes), before});
             intended = true;
+            // Kept for the write, up to a bound: past it (shortcuts of megabytes) the write reads its file again.
+            if (kept + bytes->size() <= kKeptShortcutBytes) {
+                kept += bytes->size();
+                m_shortcutBytes.emplace(index, std::move(*bytes));
+            }
         }
     }
     if (intended) {
@@ -330,7 +345,7 @@ void TImportJob::MirrorRunValue(SystemEntry& entry) {
     }
 }
 
-void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
+void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file, std::optional<std::string> bytes) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     // A shortcut that cannot be taken is never written to, and its last good mirror stays until a new one is
     // written; but that mirror no longer counts as one, so nothing is written back from it.
@@ -339,7 +354,9 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file) {
         m_mirror.Erase(entry.storeLinkPath);
         return;
     }
-    const auto bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
+    if (!bytes) {
+        bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
+    }
     if (!bytes || !m_reader->LoadBytes(*bytes)) {
         entry.problem = EntryProblem::ShortcutUnreadable;
         m_mirror.Erase(entry.storeLinkPath);

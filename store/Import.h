@@ -95,7 +95,7 @@ private:
     void PlanRunKey(const RunKeyRead& key, const SystemRead& system);
     void PlanStartupFolder(const StartupFolderRead& folder);
     void MirrorRunValue(SystemEntry& entry);
-    void MirrorShortcut(SystemEntry& entry, const StartupFile& file);
+    void MirrorShortcut(SystemEntry& entry, const StartupFile& file, std::optional<std::string> bytes);
     bool WriteStoreLink(SystemEntry& entry, const std::string& bytes, const StoreLink* existing);
     void Fail(SystemEntry& entry, const StoreLink* existing);
     void EmptyEnabledFolders();
@@ -107,7 +107,10 @@ private:
     TMirror& m_mirror;
     std::vector<SystemEntry> m_entries;
     std::map<size_t, StartupFile> m_shortcuts; // by entry index
-    std::vector<size_t> m_work;                // entries that need more than a look at what was read
+    // The bytes of each Startup shortcut as read for its intent, by entry index: its store link is written from
+    // these very bytes, so each shortcut is read once and the link is what the saved base describes.
+    std::map<size_t, std::string> m_shortcutBytes;
+    std::vector<size_t> m_work; // entries that need more than a look at what was read
     size_t m_next = 0;
     bool m_finished = false;
     bool m_intended = false; // the bases of the links to write were saved before the first write

@@ -155,6 +155,37 @@ TEST_F(StoreDoorTest, AKillBeforeTheFirstWriteNeverPutsTheOlderLineBack) {
     EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe /v2");
 }
 
+// A Startup shortcut changed again between the moment its intent was saved and the write of its store link, then
+// the run killed right after that write: the link holds the very bytes its saved base describes, so it is no edit
+// in the store, and a later change of the shortcut is imported, not offered as a conflict.
+TEST_F(StoreDoorTest, AShortcutChangedDuringTheImportLeavesALinkItsBaseDescribes) {
+    WriteShortcut(StartupPath(L"Tool.lnk"), L"c:\\tool\\v1.exe", L"tool");
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+    }
+    WriteShortcut(StartupPath(L"Tool.lnk"), L"c:\\tool\\v2.exe", L"tool");
+    {
+        const auto kill = seam::ImportPoint.Replace([&](const wchar_t* at) {
+            if (std::wstring(at) == kIntentsSaved) {
+                WriteShortcut(StartupPath(L"Tool.lnk"), L"c:\\tool\\v3.exe", L"tool");
+            } else if (std::wstring(at) == kLinkWritten) {
+                throw Killed{};
+            }
+        });
+        TStoreSession start;
+        EXPECT_THROW(start.Refresh(false, nullptr), Killed);
+    }
+    WriteShortcut(StartupPath(L"Tool.lnk"), L"c:\\tool\\v4.exe", L"tool");
+
+    TStoreSession next;
+    next.Refresh(true, nullptr);
+    EXPECT_THAT(next.TakeBothChanged(), IsEmpty());
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Tool.lnk")).path, L"c:\\tool\\v4.exe");
+    EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Tool")).path, L"c:\\tool\\v4.exe");
+}
+
 // An edit written back by a run that ended before it saved its bases: the store link and the value changed to the
 // same line. That is no conflict to ask about; the link becomes a mirror of the value again.
 TEST_F(StoreDoorTest, BothSidesChangedToTheSameLineIsNoConflict) {
