@@ -159,6 +159,21 @@ protected:
         return std::nullopt;
     }
 
+    // Through the window's door, as the person would: every entry switched off and kept off.
+    static void SwitchOffAndKeepOffEveryEntry() {
+        TStoreDoor door;
+        door.Work([&](TStoreDoor::TWork& work) {
+            (void)work.Refresh(false);
+            for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+                work.Disable(entry);
+            }
+            (void)work.Refresh(false);
+            for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+                work.KeepOff(entry, true);
+            }
+        });
+    }
+
     // The history's lines by another program for `name`.
     size_t OutsideLines(HistoryChange change, const std::wstring& name) const {
         size_t count = 0;
@@ -273,17 +288,7 @@ TEST_F(WatcherTest, WhatIsDoneThroughBootwardenIsNoNews) {
 TEST_F(WatcherTest, AnEntryKeptOffThatIsPutBackIsSwitchedOffAgain) {
     m_registry.SetRunValue(Location::User, L"Nagger", L"\"c:\\nag\\nag.exe\" --tray");
     m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\1.0\\up.exe");
-    TStoreDoor door;
-    door.Work([&](TStoreDoor::TWork& work) {
-        (void)work.Refresh(false);
-        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
-            work.Disable(entry);
-        }
-        (void)work.Refresh(false);
-        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
-            work.KeepOff(entry, true);
-        }
-    });
+    SwitchOffAndKeepOffEveryEntry();
     const std::string copy = ReadFileBytes(StorePath(kUserOff, L"Nagger"));
     StartWatching();
 
@@ -379,17 +384,7 @@ TEST_F(WatcherTest, TheIconMenusCommandsPauseSilenceKeepAndStop) {
 TEST_F(WatcherTest, SwitchOffReplacingTheKeptCopyFromTheNoticesMenu) {
     m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\1.0\\up.exe");
     WriteShortcut(StartupPath(L"Helper.lnk"), L"c:\\helper\\1.0\\helper.exe");
-    TStoreDoor door;
-    door.Work([&](TStoreDoor::TWork& work) {
-        (void)work.Refresh(false);
-        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
-            work.Disable(entry);
-        }
-        (void)work.Refresh(false);
-        for (const Entry& entry : std::vector<Entry>(work.Entries())) {
-            work.KeepOff(entry, true);
-        }
-    });
+    SwitchOffAndKeepOffEveryEntry();
     const std::string helperCopy = ReadFileBytes(StorePath(kStartUpOff, L"Helper"));
     StartWatching();
 
