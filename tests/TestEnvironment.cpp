@@ -136,8 +136,12 @@ std::optional<ScratchRegistry::Value> ScratchRegistry::RunValue(Location locatio
     }
     std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
     size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    Check(::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size),
-          "RegQueryValueEx");
+    const LSTATUS read =
+        ::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    if (read == ERROR_FILE_NOT_FOUND) {
+        return std::nullopt; // deleted between the two queries (a watcher at work beside the test)
+    }
+    Check(read, "RegQueryValueEx");
     data.resize(size / sizeof(wchar_t));
     while (!data.empty() && data.back() == L'\0') {
         data.pop_back();
