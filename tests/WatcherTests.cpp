@@ -259,30 +259,6 @@ TEST_F(WatcherTest, OneWatcherPerSessionAndItsIconComesBackWithTheTaskbar) {
     EXPECT_EQ(L"delete", Requests().back()) << "the icon was left behind";
 }
 
-// What the person does through Bootwarden (the window or bwcli, another process with the same store) is no news: an
-// entry switched on again or added there gives no notice; another program's change after it still does.
-TEST_F(WatcherTest, WhatIsDoneThroughBootwardenIsNoNews) {
-    m_registry.SetRunValue(Location::User, L"Mine", L"c:\\mine\\mine.exe");
-    TStoreDoor window;
-    window.Work([&](TStoreDoor::TWork& work) {
-        (void)work.Refresh(false);
-        work.Disable(work.Entries().at(0));
-    });
-    StartWatching();
-
-    window.Work([&](TStoreDoor::TWork& work) {
-        (void)work.Refresh(false);
-        work.Enable(work.Entries().at(0), nullptr);
-        work.AddStartupShortcut(L"c:\\programs\\chosen.exe");
-    });
-    ASSERT_TRUE(m_registry.RunValue(Location::User, L"Mine"));
-    m_registry.SetRunValue(Location::User, L"Stranger", L"c:\\stranger.exe");
-    ASSERT_TRUE(Within(2000ms, [&] { return !Notices().empty(); })) << "no notice of another program's value";
-    std::this_thread::sleep_for(1500ms);
-    ASSERT_EQ(1u, Notices().size()) << Notices().front();
-    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"added to start-up: Stranger"));
-}
-
 // An entry kept switched off that its program puts back with the same command line leaves Windows again within
 // 2 s, its switched-off copy kept as it was; back with another command line, it is only told of.
 TEST_F(WatcherTest, AnEntryKeptOffThatIsPutBackIsSwitchedOffAgain) {

@@ -66,6 +66,16 @@ struct News {
     bool replacesKept = false; // kept switched off, and back with another command line
 };
 
+std::map<EntryKey, std::wstring> StartingEntries(const std::vector<Entry>& entries) {
+    std::map<EntryKey, std::wstring> starting;
+    for (const Entry& entry : entries) {
+        if (IsEnabledCode(entry.code)) {
+            starting[{entry.code, entry.name}] = StartOf(entry);
+        }
+    }
+    return starting;
+}
+
 // The entries the person asked not to hear of again, kept in the store's data folder: per entry its code, the
 // length of its name and the name (any character), in UTF-16.
 std::wstring QuietFile() {
@@ -154,7 +164,8 @@ private:
     TStoreDoor m_door;
     std::unique_ptr<TLiveWatch> m_live;
     std::unique_ptr<TNotifyIcon> m_icon;
-    std::vector<News> m_pending; // the news the notice to come tells of
+    std::map<EntryKey, std::wstring> m_starting; // what started as the last cycle read it
+    std::vector<News> m_pending;                 // the news the notice to come tells of
     ULONGLONG m_firstPending = 0;
     std::vector<News> m_last;              // the entries of the last notices, newest first
     std::optional<EntryKey> m_noticeEntry; // the row a click on the last notice selects
@@ -180,8 +191,8 @@ bool TWatcher::Create() {
     const auto icon =
         static_cast<HICON>(::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    // Changes made while nothing watched are mirrored and kept in the history by this first read, but not told:
-    // the notices tell of what the imports after it find.
+    // What starts now is what the notices are measured against: changes made while nothing watched are mirrored
+    // and kept in the history by this first read, but not told.
     m_door.Open();
     m_live = std::make_unique<TLiveWatch>(m_window);
     m_live->CycleStarts({});
@@ -191,6 +202,7 @@ bool TWatcher::Create() {
         return work.KeepOffReAdded();
     });
     m_live->CycleEnds(m_door.Session().Settled());
+    m_starting = StartingEntries(m_door.Entries());
 
     // The icon comes once the watch is armed: from then on every change is told.
     m_icon = std::make_unique<TNotifyIcon>(m_window, kWatcherIconMessage, icon, text::kWatcherTip);
@@ -304,28 +316,23 @@ void TWatcher::Cycle() {
     m_live->CycleEnds(m_door.Session().Settled());
     TellKeptOff(keptOff);
 
-    // News is what another program did, as the import kept it in the history: an entry switched on or added in
-    // Bootwarden's window or through bwcli is the person's own doing. What is no longer there (taken out again as
-    // kept off) is not told as added.
+    std::map<EntryKey, std::wstring> starting = StartingEntries(m_door.Entries());
     std::vector<News> news;
-    for (const HistoryLine& change : m_door.Session().LastOutsideChanges()) {
-        if (change.change != HistoryChange::Added && change.change != HistoryChange::Changed) {
+    for (const Entry& entry : m_door.Entries()) {
+        if (!IsEnabledCode(entry.code)) {
             continue;
         }
-        const EntryKey key{change.code, change.name};
-        const auto entry = std::find_if(m_door.Entries().begin(), m_door.Entries().end(),
-                                        [&](const Entry& one) { return one.code == key.code && one.name == key.name; });
-        if (!IsEnabledCode(change.code) || entry == m_door.Entries().end()) {
-            continue;
+        const EntryKey key{entry.code, entry.name};
+        const auto before = m_starting.find(key);
+        if (before == m_starting.end() || before->second != starting[key]) {
+            news.push_back({key, before == m_starting.end(), starting[key], entry.target});
+            news.back().replacesKept = std::any_of(keptOff.begin(), keptOff.end(), [&](const KeptOffFinding& finding) {
+                return finding.kind == KeptOffFinding::CameBack && finding.entry.code == key.code &&
+                       finding.entry.name == key.name;
+            });
         }
-        news.erase(std::remove_if(news.begin(), news.end(), [&](const News& told) { return told.key == key; }),
-                   news.end());
-        news.push_back({key, change.change == HistoryChange::Added, StartOf(*entry), entry->target});
-        news.back().replacesKept = std::any_of(keptOff.begin(), keptOff.end(), [&](const KeptOffFinding& finding) {
-            return finding.kind == KeptOffFinding::CameBack && finding.entry.code == key.code &&
-                   finding.entry.name == key.name;
-        });
     }
+    m_starting = std::move(starting);
     Gathered(std::move(news));
 }
 
@@ -510,6 +517,7 @@ void TWatcher::SwitchOff(const EntryKey& key, bool replaceKept) {
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
     }
+    m_starting = StartingEntries(m_door.Entries());
     if (!failure.empty()) { // shown once the lock is free
         (void)::MessageBoxW(nullptr, failure.c_str(), text::kCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
     }
