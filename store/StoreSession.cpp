@@ -57,7 +57,6 @@ TStoreSession::~TStoreSession() = default;
 
 bool TStoreSession::BeginRefresh(bool writeBack, ProgressControl* progress, bool readSystem, bool readStore) {
     m_job.reset();
-    m_outside.clear();
     // Until an import has run to its end, the next refresh runs whole, whatever it finds: a read or a write-back
     // that failed here has taken in the changes it saw without acting on them.
     const bool retry = std::exchange(m_retry, true);
@@ -206,9 +205,8 @@ void TStoreSession::AddBothChanged(const BothChanged& entry) {
     // keeps it from being mirrored until the person settles the entry.
     if (m_recordedBoth.insert(std::to_wstring(entry.code) + L"|" + FoldedName(entry.name) + L"|" + entry.systemSide)
             .second) {
-        m_outside.push_back({HistoryTimeNow(), HistoryChange::Changed, HistoryActor::Outside, entry.code, entry.name,
-                             entry.systemSide});
-        RecordHistory({m_outside.back()});
+        RecordHistory({{HistoryTimeNow(), HistoryChange::Changed, HistoryActor::Outside, entry.code, entry.name,
+                        entry.systemSide}});
     }
 }
 
@@ -273,7 +271,6 @@ void TStoreSession::RecordOutsideChanges(const TImportJob& job) {
     }
     lines = WithoutTheDoorsOwn(std::move(lines));
     RecordHistory(lines);
-    m_outside.insert(m_outside.end(), lines.begin(), lines.end());
 }
 
 void TStoreSession::FinishRefresh() {

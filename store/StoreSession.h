@@ -95,9 +95,6 @@ public:
     void Settle(const BothChanged& entry, bool useEdit);
     // The edits of store links that the last refreshes could not carry into the system, each named once in a run.
     std::vector<WriteBackFailure> TakeWriteBackFailures();
-    // What the last refresh found other programs had changed (added, changed, removed), as kept in the history: not
-    // what a front end did, through this session or another process's.
-    const std::vector<HistoryLine>& LastOutsideChanges() const { return m_outside; }
 
 private:
     struct Program {
@@ -133,7 +130,6 @@ private:
     std::set<std::wstring> m_toldBoth;
     std::vector<BothChanged> m_newBoth;
     std::set<std::wstring> m_recordedBoth; // the system sides of those kept in the history
-    std::vector<HistoryLine> m_outside;    // LastOutsideChanges
     std::vector<WriteBackFailure> m_newWriteBackFailures;
     std::set<std::wstring> m_expected; // entries changed through the door since the last import, by folded key
     HistoryActor m_actor;

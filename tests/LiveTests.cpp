@@ -538,17 +538,7 @@ TEST_F(LiveListTest, AFolderOnAShareThatWentAwayIsNeverReadOnTheWindowsThread) {
     ::ResetEvent(shareAnswers.Get());
     held = 0;
     // (The messages are handled here as the message loop handles them; Pump would wait for the read.)
-    const auto handleUntil = [](auto done) {
-        for (const ULONGLONG start = ::GetTickCount64(); !done() && ::GetTickCount64() - start < 10000;) {
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-            MSG message{};
-            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageW(&message);
-            }
-        }
-        return done();
-    };
+    const auto handleUntil = [](auto done) { return HandleMessagesUntil(done, 10000); };
     keyUp(VK_F5);
     EXPECT_TRUE(handleUntil([&] { return held > 0; })) << "F5 read no folder on the share";
     EXPECT_TRUE(m_form->Importing());

@@ -30,16 +30,7 @@ protected:
     // Runs the message loop until `done` holds, at most `bound` milliseconds (well within the 10 s a slow share
     // below holds its reader).
     template <typename Done> bool PumpUntil(Done done, ULONGLONG bound = 3000) {
-        const ULONGLONG start = ::GetTickCount64();
-        while (!done() && ::GetTickCount64() - start < bound) {
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-            MSG message{};
-            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageW(&message);
-            }
-        }
-        return done();
+        return HandleMessagesUntil(done, bound);
     }
     std::wstring CopyOf(const std::wstring& from, const std::wstring& fileName) {
         const std::wstring path = m_root / fileName;

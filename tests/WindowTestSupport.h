@@ -87,6 +87,21 @@ struct Row {
 };
 void PrintTo(const Row& row, std::ostream* out);
 
+// Handles this thread's messages as its message loop does until `done` holds, at most `bound` milliseconds; whether it
+// holds. Unlike WindowTest::Pump, it never waits for an import under way to end.
+template <typename Done> bool HandleMessagesUntil(Done done, ULONGLONG bound) {
+    const ULONGLONG start = ::GetTickCount64();
+    while (!done() && ::GetTickCount64() - start < bound) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    return done();
+}
+
 // Sends the window WM_NULL from a thread of its own, again and again as other programs and the system do, and keeps
 // the longest time one waited for its answer.
 class AnswerWatch {
