@@ -5,8 +5,10 @@
 #include "store/Locations.h"
 #include "store/StoreData.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <optional>
 
 namespace bw {
@@ -166,6 +168,21 @@ std::optional<std::vector<std::wstring>> ReadLines() {
     return lines;
 }
 
+std::wstring HistoryKey(const HistoryLine& line) {
+    return std::to_wstring(EnabledCodeOf(line.code)) + L"|" + FoldedName(line.name);
+}
+
+// Whether the front end's change `door` left the entry as an import finds it now (`found`).
+bool LeavesAsFound(const HistoryLine& door, const HistoryLine& found) {
+    if (found.change == HistoryChange::Removed) {
+        return door.change == HistoryChange::SwitchedOff || door.change == HistoryChange::Deleted ||
+               door.change == HistoryChange::Removed;
+    }
+    return (door.change == HistoryChange::Added || door.change == HistoryChange::Changed ||
+            door.change == HistoryChange::SwitchedOn) &&
+           door.start == found.start;
+}
+
 } // namespace
 
 bool HistoryLine::operator==(const HistoryLine& other) const {
@@ -299,6 +316,24 @@ std::wstring HistoryTimeText(std::uint64_t time) {
     std::swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
                   utc.wSecond);
     return text;
+}
+
+std::vector<HistoryLine> WithoutTheDoorsOwn(std::vector<HistoryLine> found) {
+    if (found.empty()) {
+        return found;
+    }
+    std::map<std::wstring, HistoryLine> newest;
+    for (HistoryLine& line : ReadHistory()) { // newest first
+        newest.emplace(HistoryKey(line), std::move(line));
+    }
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [&](const HistoryLine& line) {
+                                   const auto last = newest.find(HistoryKey(line));
+                                   return last != newest.end() && last->second.by != HistoryActor::Outside &&
+                                          LeavesAsFound(last->second, line);
+                               }),
+                found.end());
+    return found;
 }
 
 } // namespace bw

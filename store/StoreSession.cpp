@@ -12,46 +12,6 @@
 
 namespace bw {
 
-namespace {
-
-std::wstring HistoryKey(const HistoryLine& line) {
-    return std::to_wstring(EnabledCodeOf(line.code)) + L"|" + FoldedName(line.name);
-}
-
-// Whether the front end's change `door` left the entry as an import finds it now (`found`).
-bool LeavesAsFound(const HistoryLine& door, const HistoryLine& found) {
-    if (found.change == HistoryChange::Removed) {
-        return door.change == HistoryChange::SwitchedOff || door.change == HistoryChange::Deleted ||
-               door.change == HistoryChange::Removed;
-    }
-    return (door.change == HistoryChange::Added || door.change == HistoryChange::Changed ||
-            door.change == HistoryChange::SwitchedOn) &&
-           door.start == found.start;
-}
-
-// Leaves out of what an import found what a front end of another process (the window, bwcli, the watcher) did
-// through the door and left for the next import to mirror, whichever process runs it: the history's newest line of
-// that entry is the front end's, and it left the entry as the import finds it.
-std::vector<HistoryLine> WithoutTheDoorsOwn(std::vector<HistoryLine> found) {
-    if (found.empty()) {
-        return found;
-    }
-    std::map<std::wstring, HistoryLine> newest;
-    for (HistoryLine& line : ReadHistory()) { // newest first
-        newest.emplace(HistoryKey(line), std::move(line));
-    }
-    found.erase(std::remove_if(found.begin(), found.end(),
-                               [&](const HistoryLine& line) {
-                                   const auto last = newest.find(HistoryKey(line));
-                                   return last != newest.end() && last->second.by != HistoryActor::Outside &&
-                                          LeavesAsFound(last->second, line);
-                               }),
-                found.end());
-    return found;
-}
-
-} // namespace
-
 TStoreSession::TStoreSession(HistoryActor actor) : m_actor(actor) {}
 TStoreSession::~TStoreSession() = default;
 
