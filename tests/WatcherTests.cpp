@@ -220,6 +220,50 @@ TEST_F(WatcherTest, EachOutsideChangeGivesOneNoticeAndOneHistoryLineWithinTwoSec
     EXPECT_EQ(3u, Notices().size());
 }
 
+// What the person does in Bootwarden (the window, bwcli) is no news; a program that puts back what the person
+// switched off there is.
+TEST_F(WatcherTest, WhatIsDoneInBootwardenGivesNoNotice) {
+    for (const wchar_t* name : {L"Mine", L"Scripted", L"Nagger"}) {
+        m_registry.SetRunValue(Location::User, name, std::wstring(L"c:\\tools\\") + name + L".exe");
+    }
+    TStoreDoor window(HistoryActor::Window);
+    TStoreDoor cli(HistoryActor::Cli);
+    const auto switchOff = [](TStoreDoor& door, const std::wstring& name) {
+        door.Work([&](TStoreDoor::TWork& work) {
+            (void)work.Refresh(false);
+            for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+                if (entry.name == name) {
+                    work.Disable(entry);
+                }
+            }
+        });
+    };
+    const auto switchOn = [](TStoreDoor& door, const std::wstring& name) {
+        door.Work([&](TStoreDoor::TWork& work) {
+            (void)work.Refresh(false);
+            for (const Entry& entry : std::vector<Entry>(work.Entries())) {
+                if (entry.name == name && !IsEnabledCode(entry.code)) {
+                    work.Enable(entry, nullptr);
+                }
+            }
+        });
+    };
+    switchOff(window, L"Mine");
+    switchOff(cli, L"Scripted");
+    switchOff(window, L"Nagger");
+    StartWatching();
+
+    switchOn(window, L"Mine");
+    switchOn(cli, L"Scripted");
+    m_registry.SetRunValue(Location::User, L"Nagger", L"c:\\tools\\Nagger.exe");
+    ASSERT_TRUE(Within(2000ms, [&] { return !Notices().empty(); }));
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(1u, Notices().size()) << "a notice for what was switched on in Bootwarden";
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"added to start-up: Nagger"));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Mine"));
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Scripted"));
+}
+
 TEST_F(WatcherTest, ABurstOfWritesGivesOneNoticeThatCountsThem) {
     StartWatching();
     // An installer writes its entries one after another, with pauses longer than the watch's own gathering: the
@@ -258,6 +302,31 @@ TEST_F(WatcherTest, OneWatcherPerSessionAndItsIconComesBackWithTheTaskbar) {
     ::SendMessageW(window, WM_ENDSESSION, TRUE, 0);
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(first, 10000));
     EXPECT_EQ(L"delete", Requests().back()) << "the icon was left behind";
+}
+
+// The store's folders moved away while the watcher runs (the program's folder cleared by hand, or by an uninstall
+// that left the running watcher behind): nothing is left to keep, and the watcher ends by itself at its next cycle,
+// taking its icon with it and changing nothing. (Windows lets a watched folder go and signals its watch; Wine keeps
+// a watched folder until its watch is closed and signals nothing, so here the folders are renamed and the next
+// cycle is started by a change elsewhere.)
+TEST_F(WatcherTest, TheWatcherEndsWhenTheStoreGoesAway) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool\\tool.exe");
+    const HANDLE watcher = StartWatching();
+    for (const auto& item : std::filesystem::directory_iterator(std::filesystem::path(m_programDir))) {
+        if (item.is_directory()) {
+            const std::wstring folder = item.path().wstring();
+            ASSERT_TRUE(::MoveFileW(folder.c_str(), (folder + L".gone").c_str())) << ::GetLastError();
+        }
+    }
+    m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\up.exe");
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(watcher, 10000)) << "the watcher outlived its store";
+    DWORD code = 99;
+    ::GetExitCodeProcess(watcher, &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(L"delete", Requests().back()) << "the icon was left behind";
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool"));
+    EXPECT_FALSE(DirectoryExists(m_programDir + L"Run")) << "the store was made again";
 }
 
 // An entry kept switched off that its program puts back with the same command line leaves Windows again within
