@@ -104,6 +104,11 @@ bool TLiveWatch::Rearm(Place& place, std::vector<TChangeWatch>& retired) {
 
 void TLiveWatch::Note(const Place& place) {
     (place.isStore ? m_changed.store : m_changed.system) = true;
+    // Where the Startup folders are named: one may have moved (to a share) before any watch of it is armed.
+    const auto endsWith = [&](const std::wstring& path) {
+        return place.id.size() >= path.size() && place.id.compare(place.id.size() - path.size(), path.size(), path) == 0;
+    };
+    m_foldersNamedAnew = m_foldersNamedAnew || endsWith(kUserShellFoldersKeyPath) || endsWith(kShellFoldersKeyPath);
 }
 
 bool TLiveWatch::UpdatePlaces() {
@@ -144,6 +149,7 @@ void TLiveWatch::CycleStarts(Scope reading) {
     m_cycleOpen.store = m_cycleOpen.store || reading.store;
     m_changed.system = m_changed.system && !reading.system;
     m_changed.store = m_changed.store && !reading.store;
+    m_foldersNamedAnew = m_foldersNamedAnew && !reading.system;
     (void)UpdatePlaces();
 }
 
@@ -249,9 +255,18 @@ std::vector<std::wstring> TLiveWatch::Unwatched() const {
     return names;
 }
 
-bool TLiveWatch::ReadsRemote(Scope reading) const {
-    return std::any_of(m_places.begin(), m_places.end(), [&](const Place& place) {
-        return place.remote && (place.isStore ? reading.store : reading.system);
+bool TLiveWatch::ReadsRemote(Scope reading) {
+    if (std::any_of(m_places.begin(), m_places.end(), [&](const Place& place) {
+            return place.remote && (place.isStore ? reading.store : reading.system);
+        })) {
+        return true;
+    }
+    if (!reading.system || !m_foldersNamedAnew) {
+        return false;
+    }
+    const std::vector<std::wstring> folders = StartupDirsNamedNow();
+    return std::any_of(folders.begin(), folders.end(), [&](const std::wstring& folder) {
+        return m_network.Holds(folder);
     });
 }
 

@@ -68,9 +68,10 @@ public:
     void RearmAll();
     // The places that cannot be watched now, by name.
     std::vector<std::wstring> Unwatched() const;
-    // True when a refresh that reads `reading` reads a folder on another machine, as the places stood at the last
-    // cycle's start or end.
-    bool ReadsRemote(Scope reading) const;
+    // True when a refresh that reads `reading` reads a folder on another machine: a place as it stood at the last
+    // cycle's start or end, or, once where they are named changed, a Startup folder as it is named now (moved to a
+    // share since, and not watched yet).
+    bool ReadsRemote(Scope reading);
 
 private:
     struct Place {
@@ -111,6 +112,7 @@ private:
     Scope m_cycleOpen{false, false}; // what a cycle under way reads until it ends
     bool m_gathering = false;
     ULONGLONG m_gatherStart = 0;
+    bool m_foldersNamedAnew = false; // where the Startup folders are named changed since the last cycle read it
 };
 
 } // namespace bw

@@ -356,49 +356,71 @@ bool IsStartupDirKnown() {
 }
 
 namespace {
-void RecomputeCommonStartupDir() {
+// A Startup folder as it is named now: the folder, whether it is known, and whether "Shell Folders" named it.
+struct NamedFolder {
+    std::wstring folder;
+    bool known = false;
+    bool fromCopy = false;
+};
+
+NamedFolder CommonStartupNamedNow() {
     // As for the user's folder: the shell's answer, else the copy that "Shell Folders" keeps for old programs.
-    g_commonStartupDirFromCopy = false;
     if (const auto shell = ShellCommonStartupFolder()) {
-        g_commonStartupDir = *shell;
-        g_commonStartupDirKnown = true;
-        return;
+        return {*shell, true, false};
     }
-    g_commonStartupDirFromCopy = true;
-    g_commonStartupDir.clear();
+    NamedFolder named{L"", false, true};
     TRegistry registry;
     registry.SelectRoot(HKEY_LOCAL_MACHINE);
     if (registry.OpenExistingKey(kShellFoldersKeyPath)) {
-        g_commonStartupDir = registry.ReadText(kCommonStartupValueName);
+        named.folder = registry.ReadText(kCommonStartupValueName);
     }
-    g_commonStartupDirKnown = !g_commonStartupDir.empty();
+    named.known = !named.folder.empty();
+    return named;
 }
-} // namespace
 
-void RecomputeStartupDir() {
-    RecomputeCommonStartupDir();
-    g_startupDirFromCopy = false;
+NamedFolder UserStartupNamedNow() {
     if (g_ownersStartupDir) {
-        g_startupDir = g_ownersStartupDir->value_or(L"c:");
-        g_startupDirKnown = g_ownersStartupDir->has_value();
-        return;
+        return {g_ownersStartupDir->value_or(L"c:"), g_ownersStartupDir->has_value(), false};
     }
     // The shell's answer follows folder redirection; the "Shell Folders" value is a copy kept for old programs,
     // stale or missing once the folder moved, and is read only where the shell cannot tell.
     if (const auto shell = ShellStartupFolder()) {
-        g_startupDir = *shell;
-        g_startupDirKnown = true;
-        return;
+        return {*shell, true, false};
     }
-    g_startupDirFromCopy = true;
-    g_startupDir = L"c:";
-    g_startupDirKnown = false;
+    NamedFolder named{L"c:", false, true};
     TRegistry registry;
     registry.SelectRoot(HKEY_CURRENT_USER);
     if (registry.OpenExistingKey(kShellFoldersKeyPath)) {
-        g_startupDir = registry.ReadText(kStartupValueName);
-        g_startupDirKnown = !g_startupDir.empty();
+        named.folder = registry.ReadText(kStartupValueName);
+        named.known = !named.folder.empty();
     }
+    return named;
+}
+} // namespace
+
+void RecomputeStartupDir() {
+    const NamedFolder common = CommonStartupNamedNow();
+    g_commonStartupDir = common.folder;
+    g_commonStartupDirKnown = common.known;
+    g_commonStartupDirFromCopy = common.fromCopy;
+    const NamedFolder user = UserStartupNamedNow();
+    g_startupDir = user.folder;
+    g_startupDirKnown = user.known;
+    g_startupDirFromCopy = user.fromCopy;
+}
+
+std::vector<std::wstring> StartupDirsNamedNow() {
+    std::vector<std::wstring> folders;
+    try {
+        for (const NamedFolder& named : {UserStartupNamedNow(), CommonStartupNamedNow()}) {
+            if (named.known) {
+                folders.push_back(named.folder);
+            }
+        }
+    } catch (const EBootwarden&) {
+        // a value of another type: the import that reads it tells
+    }
+    return folders;
 }
 
 bool StartupDirFromShellFolders(bool common) {

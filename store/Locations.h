@@ -164,6 +164,10 @@ bool IsStartupDirKnown();
 // all-users Startup folder afresh as well.
 void RecomputeStartupDir();
 
+// The user's and the all-users Startup folders as they are named now, those that are known, without changing what
+// StartupDir and CommonStartupDir give until the next RecomputeStartupDir. Never raises.
+std::vector<std::wstring> StartupDirsNamedNow();
+
 // The all-users Startup folder (FOLDERID_CommonStartup) without a trailing backslash, as of the last import: the
 // shell's answer, else the "Common Startup" value of HKLM's "Shell Folders"; "" when neither tells.
 const std::wstring& CommonStartupDir();

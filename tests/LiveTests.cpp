@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 
 namespace bw::test {
@@ -577,6 +578,49 @@ TEST_F(LiveListTest, StoreFoldersAreWatchedWithoutAttributeChanges) {
     const auto startup = filters.find(FoldedName(m_startup));
     ASSERT_NE(startup, filters.end());
     EXPECT_NE(startup->second & FILE_NOTIFY_CHANGE_ATTRIBUTES, 0u) << "a shortcut hidden in the Startup folder";
+}
+
+// The Startup folder redirected to a share (Folder Redirection, or moved by hand in its properties) whose server
+// went away: the cycle that the new name starts reads it off the window's thread, though no watch of it was armed
+// yet. The share is a folder on another drive that Windows reports as a network drive (GetDriveType:
+// DRIVE_REMOTE), and every search of it is held for up to 5 s until it answers.
+TEST_F(LiveListTest, AStartupFolderMovedToAShareIsReadOffTheWindowsThreadFromItsFirstCycle) {
+    const std::wstring other = FoldedName(ModulePath().substr(0, 2));
+    if (other == FoldedName(m_startup.substr(0, 2)) || other[1] != L':') {
+        GTEST_SKIP() << "no second drive for the share";
+    }
+    const std::wstring share = other + L"\\tmp\\bw-share-" + std::to_wstring(::GetCurrentProcessId());
+    ASSERT_TRUE(::CreateDirectoryW(share.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+    const auto remote = seam::DriveType.Replace([&](const std::wstring& root) {
+        return FoldedName(root.substr(0, 2)) == other ? static_cast<UINT>(DRIVE_REMOTE) : seam::DriveType.Real(root);
+    });
+    UniqueKernelHandle shareAnswers(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> held{0};
+    const auto slow = seam::FirstMatch.Replace([&](const std::wstring& pattern, WIN32_FIND_DATAW* found) {
+        if (IsInFolder(pattern, share) && ::WaitForSingleObject(shareAnswers.Get(), 0) != WAIT_OBJECT_0) {
+            ++held;
+            ::WaitForSingleObject(shareAnswers.Get(), 5000);
+        }
+        return seam::FirstMatch.Real(pattern, found);
+    });
+    WriteShortcut(share + L"\\Shared.lnk", L"c:\\windows\\notepad.exe");
+    m_waitForFacts = false;
+    Open();
+    Settle();
+    {
+        const AnswerWatch watch(m_form->Handle());
+        m_registry.SetStartupFolder(share);
+        EXPECT_TRUE(PumpUntil([&] { return held > 0; }, 5000)) << "the new Startup folder was never read";
+        PumpFor(300);
+        ::SetEvent(shareAnswers.Get());
+        EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Shared", kStartUp) >= 0; }, 15000)) << "the share's shortcut";
+        EXPECT_LT(watch.Longest(), 1000u) << "the window waited for the share";
+        std::printf("longest wait while the new folder was read: %llu ms\n", watch.Longest());
+    }
+    m_form.reset(); // the threads that call the seams above end before the seams go back
+    m_registry.SetStartupFolder(m_startup);
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(share), ignored);
 }
 
 } // namespace
