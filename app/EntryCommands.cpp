@@ -15,11 +15,86 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 
 // The main window's commands on entries. Each asks what it must ask first, with the store free, then takes the
 // lock through the scheduler, and acts only on what it asked about.
 
 namespace bw {
+
+namespace {
+
+using TLocked = TScheduler::TLocked;
+using Order = TScheduler::Order;
+
+// The commands' locked work, each on its order's entries as the command took them before its question.
+
+void AllowToStartAct(TLocked& locked, Order& order) {
+    locked.Work().AllowToStart(order.entries[0]); // a box set on an entry that Windows kept from starting
+}
+
+void DisableAct(TLocked& locked, Order& order) {
+    locked.Work().Disable(order.entries[0]);
+}
+
+void FindTwinAct(TLocked&, Order& order) {
+    order.twin = StartingTwinOf(order.entries[0]);
+}
+
+void EnableAct(TLocked& locked, Order& order) {
+    const Entry& entry = order.entries[0];
+    const auto& twin = order.twin;
+    const auto twinNow = StartingTwinOf(entry);
+    if (twin.has_value() != twinNow.has_value() ||
+        (twin && (twin->startsNow != twinNow->startsNow || twin->switchedOff != twinNow->switchedOff))) {
+        throw EEntryRefused(FormatMessageText(text::kChangedMeanwhile, entry.name));
+    }
+    locked.Work().Enable(entry, locked.Progress(), twin.has_value());
+}
+
+void AddAct(TLocked& locked, Order& order) {
+    // Under a free name, never over a file that came meanwhile.
+    order.text = locked.Work().AddStartupShortcut(order.text, std::nullopt, order.code);
+}
+
+// Each entry is removed or left as it was; one that cannot be removed does not keep the others. One that changed
+// while the question was open is not what the user said Yes to: it stays.
+void DeleteAct(TLocked& locked, Order& order) {
+    const std::vector<Entry>& now = locked.ReadAgain();
+    for (const Entry& entry : order.entries) {
+        const auto same = std::find_if(now.begin(), now.end(), [&](const Entry& read) {
+            return read.code == entry.code && read.name == entry.name && CommandLineOf(read) == CommandLineOf(entry) &&
+                   SameFileName(read.storeLinkPath, entry.storeLinkPath);
+        });
+        try {
+            if (same == now.end()) {
+                throw EEntryRefused(FormatMessageText(text::kChangedMeanwhile, entry.name));
+            }
+            locked.Work().Delete(entry);
+        } catch (const EBootwarden& error) {
+            order.text += (order.text.empty() ? L"" : L"\n") + ErrorText(error);
+        }
+    }
+}
+
+void KeepOffAct(TLocked& locked, Order& order) {
+    const Entry& entry = order.entries[0];
+    const std::vector<Entry>& now = locked.ReadAgain();
+    const auto same = std::find_if(
+        now.begin(), now.end(), [&](const Entry& read) { return read.code == entry.code && read.name == entry.name; });
+    if (same == now.end()) {
+        throw EEntryRefused(FormatMessageText(text::kChangedMeanwhile, entry.name));
+    }
+    locked.Work().KeepOff(*same, !IsKeptOff(same->code, same->name)); // the command's check mark turns
+}
+
+std::shared_ptr<Order> OrderFor(std::vector<Entry> entries) {
+    auto order = std::make_shared<Order>();
+    order->entries = std::move(entries);
+    return order;
+}
+
+} // namespace
 
 void TMainForm::RestartAsAdministrator() {
     if (m_scheduler.InCommand() || m_scheduler.Importing()) {
@@ -38,6 +113,9 @@ void TMainForm::RestartAsAdministrator() {
 }
 
 void TMainForm::RefreshAndSelect(bool writeBack, bool afterToggle, RowChoice choice) {
+    if (m_scheduler.Closing()) {
+        return; // the window closes once the command has ended: nothing more to show
+    }
     m_rowChoice = std::move(choice);
     try {
         m_scheduler.Refresh(writeBack, afterToggle);
@@ -104,6 +182,9 @@ void TMainForm::ToggleEntry() {
     } catch (...) {
         failure = std::current_exception();
     }
+    if (m_scheduler.LeftRunning()) {
+        return; // its work still holds the store, and the window closes
+    }
     // Whatever became of it, the list shows the store and the system as they now are.
     try {
         RefreshAndSelect(false, true, std::move(choice));
@@ -122,35 +203,33 @@ void TMainForm::ToggleEntry() {
 
 void TMainForm::SwitchEntry(const PendingToggle& toggle, RowChoice& choice) {
     const int code = toggle.entry.code;
+    // An entry of a Startup folder is read and changed there; one of a Run key in the registry and the store.
+    const auto reach = IsRegistryCode(code) ? TScheduler::Reach::Store : TScheduler::Reach::Folders;
+    const auto order = OrderFor({toggle.entry});
     if (toggle.enable && IsEnabledCode(code)) {
-        const auto lock = m_scheduler.Lock();
-        lock->Work().AllowToStart(toggle.entry); // a box set on an entry that Windows kept from starting
+        (void)m_scheduler.RunLocked(reach, AllowToStartAct, order);
         return;
     }
     if (!toggle.enable) {
         RequireChangeablePlace(code, toggle.entry.name); // says why an entry of a policy or RunOnce key stays
         choice.codes.insert(choice.codes.begin(), DisabledCodeOf(code));
-        const auto lock = m_scheduler.Lock();
-        lock->Work().Disable(toggle.entry);
+        (void)m_scheduler.RunLocked(reach, DisableAct, order);
         return;
     }
     choice.codes.insert(choice.codes.begin(), EnabledCodeOf(code));
     // A different entry of that name that starts now is replaced only when the user says so; "No", the default,
-    // and no answer change nothing. Asked before the lock is taken, and acted on only as it was asked.
-    const auto twin = StartingTwinOf(toggle.entry);
+    // and no answer change nothing. Asked with the lock free, and acted on only as it was asked.
+    if (!m_scheduler.RunLocked(reach, FindTwinAct, order)) {
+        return;
+    }
+    const auto& twin = order->twin;
     if (twin && !(m_desktop.ConfirmDefaultNo(
                       m_window, FormatMessageText(text::kEnableReplaceQuestion,
                                                   {toggle.entry.name, twin->startsNow, twin->switchedOff})) &&
                   !m_scheduler.Closing())) {
         return;
     }
-    const auto lock = m_scheduler.Lock();
-    const auto twinNow = StartingTwinOf(toggle.entry);
-    if (twin.has_value() != twinNow.has_value() ||
-        (twin && (twin->startsNow != twinNow->startsNow || twin->switchedOff != twinNow->switchedOff))) {
-        throw EEntryRefused(FormatMessageText(text::kChangedMeanwhile, toggle.entry.name));
-    }
-    lock->Work().Enable(toggle.entry, &m_toolBar.Progress(), twin.has_value());
+    (void)m_scheduler.RunLocked(reach, EnableAct, order);
 }
 
 void TMainForm::ShowAddMenu() {
@@ -174,12 +253,13 @@ void TMainForm::AddButtonClick(int code) {
     if (!program || m_scheduler.Closing()) {
         return; // cancelled: nothing changes, no refresh
     }
-    std::wstring shortcut;
-    {
-        const auto lock = m_scheduler.Lock();
-        // Under a free name, never over a file that came meanwhile.
-        shortcut = lock->Work().AddStartupShortcut(*program, std::nullopt, code);
+    const auto order = OrderFor({});
+    order->text = *program;
+    order->code = code;
+    if (!m_scheduler.RunLocked(TScheduler::Reach::Folders, AddAct, order)) {
+        return;
     }
+    const std::wstring& shortcut = order->text;
     // The new entry is selected: its name is the shortcut's file name without ".lnk".
     const size_t slash = shortcut.find_last_of(L'\\');
     std::wstring name = slash == std::wstring::npos ? shortcut : shortcut.substr(slash + 1);
@@ -209,31 +289,13 @@ void TMainForm::DeleteEntries(const std::vector<Entry>& entries) {
     // delete that failed leaves the entry itself selected.
     const int row = m_list.FindRow(entries[0].name, entries[0].code);
     RowChoice choice{entries[0].name, {entries[0].code}, row >= 0 ? row : m_list.Selected()};
-    // Each entry is removed or left as it was; one that cannot be removed does not keep the others. One that
-    // changed while the question was open is not what the user said Yes to: it stays.
-    std::wstring failures;
-    {
-        const auto lock = m_scheduler.Lock();
-        const std::vector<Entry>& now = m_scheduler.ReadAgain();
-        for (const Entry& entry : entries) {
-            const auto same = std::find_if(now.begin(), now.end(), [&](const Entry& read) {
-                return read.code == entry.code && read.name == entry.name &&
-                       CommandLineOf(read) == CommandLineOf(entry) &&
-                       SameFileName(read.storeLinkPath, entry.storeLinkPath);
-            });
-            try {
-                if (same == now.end()) {
-                    throw EEntryRefused(FormatMessageText(text::kChangedMeanwhile, entry.name));
-                }
-                lock->Work().Delete(entry);
-            } catch (const EBootwarden& error) {
-                failures += (failures.empty() ? L"" : L"\n") + ErrorText(error);
-            }
-        }
+    const auto order = OrderFor(entries);
+    if (!m_scheduler.RunLocked(TScheduler::Reach::Everything, DeleteAct, order)) {
+        return;
     }
     RefreshAndSelect(true, false, std::move(choice));
-    if (!failures.empty()) {
-        ShowException(failures);
+    if (!order->text.empty()) {
+        ShowException(order->text); // what could not be removed, and why
     }
 }
 
@@ -317,15 +379,7 @@ void TMainForm::KeepEntryOff(const Entry& entry) {
     const TScheduler::TCommand command(m_scheduler);
     std::wstring failure;
     try {
-        const auto lock = m_scheduler.Lock();
-        const std::vector<Entry>& now = m_scheduler.ReadAgain();
-        const auto same = std::find_if(now.begin(), now.end(), [&](const Entry& read) {
-            return read.code == entry.code && read.name == entry.name;
-        });
-        if (same == now.end()) {
-            throw EEntryRefused(FormatMessageText(text::kChangedMeanwhile, entry.name));
-        }
-        lock->Work().KeepOff(*same, !IsKeptOff(same->code, same->name)); // the command's check mark turns
+        (void)m_scheduler.RunLocked(TScheduler::Reach::Everything, KeepOffAct, OrderFor({entry}));
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
     }

@@ -537,16 +537,8 @@ bool TMainForm::FormClose() {
     try {
         // A window closed while a question was open ends within a second: a store kept busy by another process
         // is not waited for long, and the edits stay in the store for the next start. So they do, unasked, where a
-        // read held by the network still holds the store.
-        const auto lock = m_scheduler.LeftRunning()
-                              ? nullptr
-                              : m_scheduler.TryLock(m_scheduler.Closing() ? kCloseLockWait : kStoreLockWait);
-        if (!lock && !m_scheduler.LeftRunning()) {
-            throw EStoreBusy(text::kStoreBusy);
-        }
-        if (lock) {
-            m_session.WriteBack(&m_toolBar.Progress());
-        }
+        // read or a write held by the network still holds the store.
+        m_scheduler.WriteBackAtClose(m_scheduler.Closing() ? kCloseLockWait : kStoreLockWait);
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
     }

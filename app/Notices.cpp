@@ -9,6 +9,7 @@
 #include "store/Locations.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace bw {
 
@@ -24,6 +25,14 @@ bool StillStartsAsAsked(const BothChanged& asked, const std::vector<Entry>& entr
         return SameEntry(asked, entry) &&
                (CommandLineOf(entry) == asked.systemSide || entry.target == asked.systemSide);
     });
+}
+
+// Settles the order's entry as the user chose, where it still starts as the question said.
+void SettleAct(TScheduler::TLocked& locked, TScheduler::Order& order) {
+    order.refused = !StillStartsAsAsked(*order.both, locked.ReadAgain());
+    if (!order.refused) {
+        locked.Work().Session().Settle(*order.both, order.yes);
+    }
 }
 
 } // namespace
@@ -138,12 +147,13 @@ bool TNotices::Ask(const BothChanged& entry) {
             return false; // no answer: both sides stay as they are
         }
         // Asked first, then locked: the entry is read again, and settled only as it was when asked.
-        const auto lock = m_scheduler.Lock();
-        const std::vector<Entry>& entries = m_scheduler.ReadAgain();
-        changedMeanwhile = !StillStartsAsAsked(entry, entries);
-        if (!changedMeanwhile) {
-            lock->Work().Session().Settle(entry, answer == Answer::No);
+        const auto order = std::make_shared<TScheduler::Order>();
+        order->both = entry;
+        order->yes = answer == Answer::No; // the edit is used
+        if (!m_scheduler.RunLocked(TScheduler::Reach::Everything, SettleAct, order)) {
+            return false; // the window closes: the entry stays waiting
         }
+        changedMeanwhile = order->refused;
     }
     Forget(entry);
     if (changedMeanwhile) {

@@ -28,6 +28,8 @@ constexpr DWORD kRefreshLockWait = 250;
 constexpr DWORD kBusyRetry = 500;
 constexpr int kBusyRetries = 40; // about half a minute
 
+constexpr bool kBoundedNow = true;
+
 } // namespace
 
 TScheduler::THeld::THeld(TScheduler& scheduler, std::unique_ptr<TStoreDoor::TWork> work)
@@ -162,6 +164,9 @@ void TScheduler::RefreshChanged() {
 }
 
 void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope scope) {
+    if (m_leftRunning) {
+        return; // a work left running holds the door: the window closes
+    }
     if (m_importing) {
         m_refreshAfterImport = true; // one more once the import under way has ended
         return;
@@ -234,6 +239,96 @@ const std::vector<Entry>& TScheduler::ReadAgain() {
         m_live->CycleEnds(m_session.Settled());
     }
     return m_session.Entries();
+}
+
+const std::vector<Entry>& TScheduler::TLocked::ReadAgain() {
+    if (m_scheduler != nullptr) {
+        return m_scheduler->ReadAgain();
+    }
+    // Off the window's thread: only the reading. The list and the watches are the window's to tell afterwards.
+    TStoreSession& session = m_work.Session();
+    if (session.BeginRefresh(false, nullptr)) {
+        (void)session.ContinueRefresh(0);
+        m_order.changed = true;
+    }
+    m_order.read = true;
+    if (*m_stop) {
+        throw EWorkStopped(); // the network held the read past the window's close: nothing is changed now
+    }
+    return session.Entries();
+}
+
+ProgressControl* TScheduler::TLocked::Progress() const {
+    return m_scheduler != nullptr ? &m_scheduler->m_progress : nullptr;
+}
+
+bool TScheduler::Remote(Reach reach) const {
+    return m_live && m_live->ReadsRemote({reach != Reach::Store, true});
+}
+
+bool TScheduler::StoreIsRemote() const {
+    return Remote(Reach::Store);
+}
+
+bool TScheduler::RunLocked(Reach reach, Act act, const std::shared_ptr<Order>& order, DWORD lockWait, bool closing) {
+    if (m_leftRunning) {
+        return false; // the door is no longer this window's: it closes
+    }
+    if (!Remote(reach)) {
+        const auto lock = Lock(lockWait);
+        TLocked locked(lock->Work(), this, *order, nullptr);
+        act(locked, *order);
+        return true;
+    }
+    if (reach == Reach::Everything && m_live) {
+        m_live->CycleStarts({}); // what changes from here on is news of a later cycle, as for ReadAgain here
+    }
+    // The lock belongs to the thread that takes it: the work's thread takes it itself, and holds the store for the
+    // window meanwhile (nothing is asked or shown).
+    ++m_holds;
+    TCommandWork work([door = m_sharedDoor, act, order, lockWait](const std::atomic<bool>& stop) {
+        try {
+            {
+                const std::unique_ptr<TStoreDoor::TWork> unit = door->BeginWork(lockWait);
+                TLocked locked(*unit, nullptr, *order, &stop);
+                if (!stop) {
+                    act(locked, *order);
+                }
+            }
+            door->Session().ReleaseLinkObjects(); // they belong to this thread's apartment
+        } catch (...) {
+            door->Session().ReleaseLinkObjects();
+            throw;
+        }
+    });
+    // The close's own work is bounded from its start; a command's from the moment the window is closed.
+    const bool& bounded = closing || m_closeWanted ? kBoundedNow : m_closeWanted;
+    const bool ended = work.Wait(bounded, kCloseWorkWait);
+    // A work that did not end still holds the store: this window no longer works on it (it closes).
+    m_leftRunning = !ended;
+    if (--m_holds == 0) {
+        LockReleased();
+    }
+    if (!ended) {
+        return false;
+    }
+    if (order->read) {
+        if (order->changed) {
+            m_hooks.show(false); // what was read is what the list shows, also where the command then changed nothing
+        }
+        if (m_live) {
+            m_live->CycleEnds(m_session.Settled());
+        }
+    }
+    if (work.Failure()) {
+        std::rethrow_exception(work.Failure());
+    }
+    return true;
+}
+
+void TScheduler::WriteBackAtClose(DWORD lockWait) {
+    const auto writeBack = [](TLocked& locked, Order&) { locked.Work().Session().WriteBack(locked.Progress()); };
+    (void)RunLocked(Reach::Everything, writeBack, std::make_shared<Order>(), lockWait, true);
 }
 
 void TScheduler::BusyRetry() {

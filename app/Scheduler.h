@@ -1,21 +1,29 @@
 #pragma once
 
+#include "app/CommandWork.h"
 #include "app/LiveWatch.h"
 #include "app/StartImport.h"
 #include "store/StoreDoor.h"
 #include "store/StoreLock.h"
+#include "store/StoreQueries.h"
 #include "store/StoreSession.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace bw {
 
 class ProgressControl;
+
+// How long a window that closes waits for a command's work, or its own write-back, on a place on another machine:
+// one that the network holds longer is left to end by itself.
+inline constexpr DWORD kCloseWorkWait = 500; // milliseconds
 
 // When the window works on the store: the one place where it takes the store's lock, the commands under way, and
 // the refresh cycle and the long import with their timers.
@@ -71,6 +79,60 @@ public:
     [[nodiscard]] std::unique_ptr<THeld> TryLock(DWORD waitMs);
     bool HoldsLock() const { return m_holds > 0; }
 
+    // What a command's locked work may read besides the store's own files, which every unit of work reads and
+    // saves: the Startup folders as well (the work is on an entry of one, or adds one there), or every place (it reads
+    // the entries again, or writes the store's edits back).
+    enum class Reach { Store, Folders, Everything };
+
+    // What a command's locked work acts on and what it leaves, held by the work alone: the window's thread may leave
+    // it behind (RunLocked). Each command uses the parts it needs.
+    struct Order {
+        std::vector<Entry> entries;
+        bool yes = false;                 // the user's answer: replace what starts now, use the edit
+        int code = 0;                     // where a shortcut is added
+        std::wstring text;                // the program to add; then the shortcut added, or the failures met
+        std::optional<StartingTwin> twin; // what an entry to switch on would replace
+        std::optional<BothChanged> both;  // an entry changed on both sides
+        bool refused = false;             // it changed while the question was open: nothing was done
+        bool read = false;                // the entries were read again (ReadAgain)
+        bool changed = false;             // and differ from what the list shows
+    };
+    // What a command's locked work is handed: the unit of work, and the entries read again.
+    class TLocked {
+    public:
+        TStoreDoor::TWork& Work() { return m_work; }
+        // The entries as they are now, read whole (no long import); only for Reach::Everything. A work that the
+        // window no longer waits for ends here (EWorkStopped) and changes nothing.
+        const std::vector<Entry>& ReadAgain();
+        // The tool bar's progress bar on the window's thread; none on another.
+        ProgressControl* Progress() const;
+
+    private:
+        friend class TScheduler;
+        TLocked(TStoreDoor::TWork& work, TScheduler* scheduler, Order& order, const std::atomic<bool>* stop)
+            : m_work(work), m_scheduler(scheduler), m_order(order), m_stop(stop) {}
+        TStoreDoor::TWork& m_work;
+        TScheduler* m_scheduler; // null off the window's thread
+        Order& m_order;
+        const std::atomic<bool>* m_stop;
+    };
+    // A plain function, not a closure: a closure per command would bring std::function's machinery into the program
+    // once for each, and the program is kept within 1 MB.
+    using Act = void (*)(TLocked& locked, Order& order);
+    // A command's locked work: `act` runs on `order` inside one unit of work on the door, the lock waited for up to
+    // `lockWait` (EStoreBusy). Where it may read a place on another machine (`reach`), on a thread of its own
+    // (TCommandWork): the window handles its messages meanwhile but takes no command and starts no cycle, as inside
+    // any command. Elsewhere here, at once. Raises what `act` raised. False when the window closed meanwhile (or
+    // `closing`: it closes now) and the work did not end within kCloseWorkWait: it is left to end by itself holding
+    // the store (LeftRunning), and the command ends without a word.
+    [[nodiscard]] bool RunLocked(Reach reach, Act act, const std::shared_ptr<Order>& order,
+                                 DWORD lockWait = kStoreLockWait, bool closing = false);
+    // The close's write-back of the store's edits (TStoreSession::WriteBack) through RunLocked, closing; nothing
+    // where a refresh or a command left running holds the store (what it did not write stays in the store).
+    void WriteBackAtClose(DWORD lockWait);
+    // True when the store's folders (and the program's folder with them) lie on another machine.
+    bool StoreIsRemote() const;
+
     // One command of the user, from its first question to its last message.
     class TCommand {
     public:
@@ -119,6 +181,7 @@ private:
     // work on a thread of its own (TStartImport).
     void ImportOnThread(bool writeBack, bool afterToggle, TLiveWatch::Scope scope);
     bool ReadsRemote(TLiveWatch::Scope scope) const;
+    bool Remote(Reach reach) const;
     void ImportEnded();
     // The next slice of the rows so far into the list.
     void ShowMoreRows();

@@ -77,7 +77,15 @@ void TMainForm::SaveWindowSettings() {
     }
     settings.sort = m_list.Sort();
     settings.hideWindows = m_list.HidesWindows();
-    (void)SaveSettings(SettingsPath(), settings); // not kept where the folder cannot be written: no box for that
+    // Not kept where the folder cannot be written: no box for that. Beside a program run from a share, written on
+    // a thread of its own that nothing waits for but the process's end (the old file stays whole until the new one
+    // replaces it).
+    if (!m_scheduler.StoreIsRemote()) {
+        (void)SaveSettings(SettingsPath(), settings);
+        return;
+    }
+    TCommandWork::Detach(
+        [path = SettingsPath(), settings](const std::atomic<bool>&) { (void)SaveSettings(path, settings); });
 }
 
 } // namespace bw

@@ -1,3 +1,4 @@
+#include "app/CommandWork.h"
 #include "app/Desktop.h"
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
@@ -12,6 +13,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <memory>
 
 #ifdef BOOTWARDEN_SOAK_POINTS
@@ -103,11 +105,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         }
     }
     ::CoUninitialize();
-    // A refresh held by a share that went away keeps its thread (and the store's lock) after the window has gone. It
-    // is given a moment; then the process ends without it, before the runtime's exit tears down what it may still
-    // touch. Windows cancels the network call of a thread that the process's end terminates, and the lock is
+    // A refresh, a command's work or the settings' write held by a share that went away keeps its thread (and the
+    // store's lock) after the window has gone. They are given a moment together; then the process ends without
+    // them, before the runtime's exit tears down what they may still touch. A command's work told to stop changes
+    // nothing after its reads; one ended in the middle of its writes is ended as a kill would end it, and every
+    // file is replaced in one step. Windows cancels the network call of a thread that the process's end
+    // terminates (the process lingers, without a window, until the redirector lets go of the call), and the lock is
     // released as abandoned, which the next holder takes as free.
-    if (!bw::TStartImport::WaitForLeftRunning(kLeftRunningWait)) {
+    const ULONGLONG until = ::GetTickCount64() + kLeftRunningWait;
+    const auto left = [&] { return static_cast<DWORD>(until - std::min(until, ::GetTickCount64())); };
+    if (!bw::TStartImport::WaitForLeftRunning(left()) || !bw::TCommandWork::WaitForLeftRunning(left())) {
         ::ExitProcess(static_cast<UINT>(result));
     }
     return result;

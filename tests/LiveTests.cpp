@@ -1,5 +1,6 @@
 #include "WindowTestSupport.h"
 
+#include "app/CommandWork.h"
 #include "app/Controls.h"
 #include "app/StartImport.h"
 #include "platform/ChangeWatch.h"
@@ -553,6 +554,181 @@ TEST_F(LiveListTest, AFolderOnAShareThatWentAwayIsNeverReadOnTheWindowsThread) {
     ::SetEvent(shareAnswers.Get());
     EXPECT_TRUE(TStartImport::WaitForLeftRunning(10000)) << "the read never ended";
     EXPECT_NE(TStoreLock::TryTake(0), nullptr) << "the read left the store locked";
+}
+
+// A Startup folder on a network drive (GetDriveType: DRIVE_REMOTE for the test folders' drive) whose share goes away
+// when the test says so: from then on each search of the folder and each look at a file in it (FindFirstFileExW,
+// GetFileAttributesW) is held, as the network holds it until its timeout, for kHang at most; the first read that
+// waited the whole hang brings the share back. The commands of the window that read or change that folder run their
+// work off the window's thread: the window answers meanwhile, and takes no new command.
+class ShareCommandTest : public LiveListTest {
+protected:
+    static constexpr DWORD kHang = 3000; // milliseconds; the window answers within a small part of it
+
+    void SetUp() override {
+        LiveListTest::SetUp();
+        m_waitForFacts = false; // the programs' facts are none of these tests'
+        WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe");
+        m_shortcut = *ReadWholeFile(StartupPath(L"Notes.lnk"), 1 << 20);
+        Open();
+        Settle();
+        ASSERT_GE(RowOf(L"Notes", kStartUp), 0);
+    }
+    void TearDown() override {
+        ::SetEvent(m_shareAnswers.Get());
+        m_form.reset(); // the threads that call the seams below end before the seams go back
+        EXPECT_TRUE(TCommandWork::WaitForLeftRunning(2 * kHang)) << "a command's work never ended";
+        LiveListTest::TearDown();
+    }
+    void ShareGoesAway(DWORD hang = kHang) {
+        m_hangFor = hang;
+        m_held = 0;
+        ::ResetEvent(m_shareAnswers.Get());
+    }
+    // Whether the shortcut is whole in exactly one place: the Startup folder, or the store folder of switched-off
+    // Startup entries.
+    bool WholeOnOneSide() const {
+        const auto there = ReadWholeFile(StartupPath(L"Notes.lnk"), 1 << 20);
+        const auto off = ReadWholeFile(StorePath(DisabledCodeOf(kStartUp), L"Notes"), 1 << 20);
+        return there.has_value() != off.has_value() && (there ? *there : *off) == m_shortcut;
+    }
+
+    std::string m_shortcut;
+    UniqueKernelHandle m_shareAnswers{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+    std::atomic<int> m_held{0};
+    std::atomic<DWORD> m_hangFor{kHang};
+
+private:
+    void Hold(const std::wstring& path) {
+        if (IsInFolder(path, m_startup) && ::WaitForSingleObject(m_shareAnswers.Get(), 0) != WAIT_OBJECT_0) {
+            ++m_held;
+            if (::WaitForSingleObject(m_shareAnswers.Get(), m_hangFor) == WAIT_TIMEOUT) {
+                ::SetEvent(m_shareAnswers.Get()); // the share is back
+            }
+        }
+    }
+    const std::wstring m_drive = FoldedName(m_startup.substr(0, 2));
+    TSeam<UINT(const std::wstring&)>::TScope m_remote{seam::DriveType.Replace([this](const std::wstring& root) {
+        return FoldedName(root.substr(0, 2)) == m_drive ? static_cast<UINT>(DRIVE_REMOTE) : seam::DriveType.Real(root);
+    })};
+    TSeam<HANDLE(const std::wstring&, WIN32_FIND_DATAW*)>::TScope m_slowSearch{
+        seam::FirstMatch.Replace([this](const std::wstring& pattern, WIN32_FIND_DATAW* found) {
+            Hold(pattern);
+            return seam::FirstMatch.Real(pattern, found);
+        })};
+    TSeam<DWORD(const std::wstring&)>::TScope m_slowLook{seam::LinkAttributes.Replace([this](const std::wstring& path) {
+        Hold(path);
+        return seam::LinkAttributes.Real(path);
+    })};
+};
+
+TEST_F(ShareCommandTest, ASwitchOffByTheCheckBoxLeavesTheWindowAnswering) {
+    ShareGoesAway();
+    {
+        const AnswerWatch watch(m_form->Handle());
+        ToggleRow(RowOf(L"Notes", kStartUp)); // handled to its end: the share answers after kHang
+        EXPECT_GT(m_held.load(), 0) << "the switch-off read nothing on the share";
+        EXPECT_LT(watch.Longest(), kHang / 3) << "the window waited for the share";
+        std::printf("longest wait while the share was away: %llu ms of %lu\n", watch.Longest(), kHang);
+    }
+    EXPECT_GE(RowOf(L"Notes", DisabledCodeOf(kStartUp)), 0) << "the list does not show the entry switched off";
+    EXPECT_LT(RowOf(L"Notes", kStartUp), 0);
+    EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
+    EXPECT_TRUE(WholeOnOneSide());
+}
+
+TEST_F(ShareCommandTest, ADeleteLeavesTheWindowAnsweringAndTakesNoOtherCommandMeanwhile) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    PumpUntil([&] { return RowOf(L"Tool", kUser) >= 0; });
+    Select(RowOf(L"Notes", kStartUp));
+    ShareGoesAway();
+    // A second delete, asked for while the first one's work waits for the share (a timer of the window's thread
+    // fires meanwhile), counts for nothing.
+    static TMainForm* form = nullptr;
+    static int tool = -1;
+    form = m_form.get();
+    tool = RowOf(L"Tool", kUser);
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, kHang / 3, [](HWND, UINT, UINT_PTR id, DWORD) {
+        ::KillTimer(nullptr, id);
+        ListView_SetItemState(form->List(), -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(form->List(), tool, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ::SendMessageW(form->Handle(), WM_COMMAND, MAKEWPARAM(TMainForm::DeleteButton, BN_CLICKED), 0);
+    });
+    ASSERT_NE(timer, 0u);
+    {
+        const AnswerWatch watch(m_form->Handle());
+        Click(TMainForm::DeleteButton);
+        EXPECT_GT(m_held.load(), 0) << "the delete read nothing on the share";
+        EXPECT_LT(watch.Longest(), kHang / 3) << "the window waited for the share";
+        std::printf("longest wait while the share was away: %llu ms of %lu\n", watch.Longest(), kHang);
+    }
+    EXPECT_EQ(m_desktop.questions.size(), 1u) << "a command was taken while another one's work ran";
+    EXPECT_LT(RowOf(L"Notes", kStartUp), 0) << "the list still shows the entry deleted";
+    EXPECT_FALSE(PathExists(StartupPath(L"Notes.lnk")));
+    EXPECT_GE(RowOf(L"Tool", kUser), 0);
+    EXPECT_TRUE(m_registry.RunValue(Location::User, L"Tool").has_value());
+}
+
+// Closed while a switch-off waits for the share: the window ends within a bound far below the hang, without the
+// work; the work ends once the share answers, and leaves the shortcut whole on one side, the store's lock free.
+TEST_F(ShareCommandTest, AWindowClosedWhileACommandWaitsForTheShareEndsWithoutIt) {
+    constexpr DWORD kLongHang = 4 * kHang;
+    ShareGoesAway(kLongHang);
+    const HWND window = m_form->Handle();
+    const HWND list = m_form->List();
+    const ULONGLONG start = ::GetTickCount64();
+    LvSetCheck(list, RowOf(L"Notes", kStartUp), false); // the toggle is posted, then the close
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(HandleMessagesUntil([&] { return !::IsWindow(window); }, 2 * kLongHang));
+    const ULONGLONG closed = ::GetTickCount64() - start;
+    EXPECT_GT(m_held.load(), 0) << "the switch-off read nothing on the share";
+    EXPECT_LT(closed, kLongHang / 4) << "the close waited for the share";
+    std::printf("closed in %llu ms while a command's work waited %lu ms for the share\n", closed, kLongHang);
+    m_form.reset();
+    ::SetEvent(m_shareAnswers.Get()); // the share answers
+    EXPECT_TRUE(TCommandWork::WaitForLeftRunning(2 * kLongHang)) << "the work never ended";
+    EXPECT_NE(TStoreLock::TryTake(0), nullptr) << "the work left the store locked";
+    EXPECT_TRUE(WholeOnOneSide());
+}
+
+// Closed while a delete reads the entries again on the share: the window ends without the work, which, once the share
+// answers, finds nobody waiting for it and deletes nothing: the user's Yes was to a window that is gone.
+TEST_F(ShareCommandTest, ADeleteLeftRunningByAClosedWindowDeletesNothing) {
+    constexpr DWORD kLongHang = 4 * kHang;
+    Select(RowOf(L"Notes", kStartUp));
+    ShareGoesAway(kLongHang);
+    const HWND window = m_form->Handle();
+    ::PostMessageW(window, WM_CLOSE, 0, 0); // handled while the delete's work waits for the share
+    Click(TMainForm::DeleteButton);
+    EXPECT_TRUE(HandleMessagesUntil([&] { return !::IsWindow(window); }, 2 * kLongHang));
+    EXPECT_GT(m_held.load(), 0) << "the delete read nothing on the share";
+    m_form.reset();
+    ::SetEvent(m_shareAnswers.Get());
+    EXPECT_TRUE(TCommandWork::WaitForLeftRunning(2 * kLongHang)) << "the work never ended";
+    EXPECT_TRUE(ReadWholeFile(StartupPath(L"Notes.lnk"), 1 << 20) == m_shortcut) << "deleted after its window had gone";
+    EXPECT_NE(TStoreLock::TryTake(0), nullptr) << "the work left the store locked";
+}
+
+// Closed with an edit of a store link not yet written back into the Startup folder, while the share holds that
+// folder's reads: the close's write-back waits for the share off the window's thread, and the window ends within the
+// bound. Once the share answers, the shortcut is whole, edited or as it was, and the store is free.
+TEST_F(ShareCommandTest, ACloseWhoseWriteBackWaitsForTheShareEndsWithinTheBound) {
+    constexpr DWORD kLongHang = 4 * kHang;
+    const HWND window = m_form->Handle();
+    EditShortcut(StorePath(kStartUp, L"Notes"), [](TShellLink& link) { link.SetArguments(L"-quiet"); });
+    ShareGoesAway(kLongHang);
+    const ULONGLONG start = ::GetTickCount64();
+    ::SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(HandleMessagesUntil([&] { return !::IsWindow(window); }, 2 * kLongHang));
+    const ULONGLONG closed = ::GetTickCount64() - start;
+    EXPECT_GT(m_held.load(), 0) << "the write-back read nothing on the share";
+    EXPECT_LT(closed, kLongHang / 4) << "the close waited for the share";
+    std::printf("closed in %llu ms while its write-back waited %lu ms for the share\n", closed, kLongHang);
+    m_form.reset();
+    ::SetEvent(m_shareAnswers.Get());
+    EXPECT_TRUE(TCommandWork::WaitForLeftRunning(2 * kLongHang)) << "the write-back never ended";
+    EXPECT_EQ(ReadShortcut(StartupPath(L"Notes.lnk")).path, L"c:\\windows\\notepad.exe");
+    EXPECT_NE(TStoreLock::TryTake(0), nullptr) << "the write-back left the store locked";
 }
 
 // On a folder that a sync engine keeps (OneDrive), the engine sets and clears attributes of a file after each

@@ -1,5 +1,6 @@
 #include "WindowTestSupport.h"
 
+#include "app/CommandWork.h"
 #include "app/Controls.h"
 #include "platform/NamedObjects.h"
 #include "store/Locations.h"
@@ -152,6 +153,9 @@ void PrintTo(const Row& row, std::ostream* out) {
 WindowTest::~WindowTest() {
     m_form.reset();
     Pump();
+    // A settings file written beside a program on a share is written on a thread of its own: it ends before the
+    // scratch folders go.
+    (void)TCommandWork::WaitForLeftRunning(10000);
 }
 
 void WindowTest::TearDown() {
