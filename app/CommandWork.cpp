@@ -1,11 +1,16 @@
 #include "app/CommandWork.h"
 
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueHandle.h"
 
 #include <objbase.h>
 
+#include <map>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace bw {
 
@@ -13,6 +18,18 @@ namespace {
 
 // The jobs whose thread has not ended yet, whether or not someone still waits for them.
 std::atomic<int> g_running{0};
+
+// The files handed to WriteLatest that are not written yet, the newest record of each; never freed, as a job may
+// still write when the process ends.
+struct LatestWrites {
+    std::mutex lock;
+    std::map<std::wstring, std::string> pending;
+    bool writing = false; // a job writes them
+};
+LatestWrites& Latest() {
+    static auto* latest = new LatestWrites;
+    return *latest;
+}
 
 } // namespace
 
@@ -93,6 +110,38 @@ std::exception_ptr TCommandWork::Failure() const {
 
 void TCommandWork::Detach(Job job) {
     (void)TCommandWork(std::move(job));
+}
+
+void TCommandWork::WriteLatest(const std::wstring& path, const std::string& bytes) {
+    {
+        const std::lock_guard<std::mutex> hold(Latest().lock);
+        Latest().pending[path] = bytes;
+        if (std::exchange(Latest().writing, true)) {
+            return; // the job under way writes it next
+        }
+    }
+    Detach([](const std::atomic<bool>&) {
+        for (;;) {
+            std::wstring path;
+            std::string bytes;
+            {
+                const std::lock_guard<std::mutex> hold(Latest().lock);
+                if (Latest().pending.empty()) {
+                    Latest().writing = false;
+                    return;
+                }
+                const auto next = Latest().pending.begin();
+                path = next->first;
+                bytes = std::move(next->second);
+                Latest().pending.erase(next);
+            }
+            try {
+                WriteFileReplacing(path, bytes, false);
+            } catch (const EBootwarden&) {
+                // left as it was: the record is of no more worth than the marks it keeps
+            }
+        }
+    });
 }
 
 bool TCommandWork::WaitForLeftRunning(DWORD waitMs) {

@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace bw {
 
@@ -37,6 +38,10 @@ public:
     static void Detach(Job job);
     // Waits up to `waitMs` for the jobs that still run though nobody waits for them; true when none runs any more.
     static bool WaitForLeftRunning(DWORD waitMs);
+    // Replaces the file at `path` with `bytes` (WriteFileReplacing, not flushed) on such a job: one job writes the
+    // files handed to it one after another, and of several records handed for one path before its turn comes, only
+    // the newest is written. A file that cannot be written is left as it was.
+    static void WriteLatest(const std::wstring& path, const std::string& bytes);
 
 private:
     struct Shared;

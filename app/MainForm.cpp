@@ -411,6 +411,8 @@ void TMainForm::ShowTitle() {
 }
 
 void TMainForm::LookAtEntries() {
+    // Beside a program run from a share, the record is written where the window does not wait for it.
+    m_seen.WriteThrough(m_scheduler.StoreIsRemote() ? &TCommandWork::WriteLatest : nullptr);
     if (m_seen.Look(m_session.Entries())) {
         ::InvalidateRect(m_list.Handle(), nullptr, FALSE); // the bold rows
     }

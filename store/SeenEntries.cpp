@@ -127,6 +127,10 @@ void TSeenEntries::Save() const {
     }
     std::string bytes(text.size() * sizeof(wchar_t), '\0');
     std::memcpy(bytes.data(), text.data(), bytes.size());
+    if (m_writer != nullptr) {
+        m_writer(m_path, bytes);
+        return;
+    }
     try {
         // Losing the record loses nothing but marks, so it need not reach the disk before it takes the name.
         WriteFileReplacing(m_path, bytes, false);

@@ -30,12 +30,18 @@ public:
     bool IsNew(const Entry& entry) const;
     size_t NewCount() const;
 
+    // Writes the record: by default here and now (WriteFileReplacing); a front end whose store lies on another
+    // machine hands it to a writer that keeps nobody waiting. The writer leaves a file it cannot write as it was.
+    using Writer = void (*)(const std::wstring& path, const std::string& bytes);
+    void WriteThrough(Writer writer) { m_writer = writer; }
+
 private:
     static std::wstring KeyOf(const Entry& entry);
     static std::wstring KeyOf(int code, const std::wstring& name);
     void Save() const;
 
     std::wstring m_path;
+    Writer m_writer = nullptr;
     bool m_hasLooked = false;              // the record held a last look, or this run made one
     std::map<std::wstring, bool> m_listed; // by key: listed at the last look, and new
 };

@@ -731,6 +731,40 @@ TEST_F(ShareCommandTest, ACloseWhoseWriteBackWaitsForTheShareEndsWithinTheBound)
     EXPECT_NE(TStoreLock::TryTake(0), nullptr) << "the write-back left the store locked";
 }
 
+// The record of the entries seen lies beside the program, here on the share: a look after each cycle and each row
+// the user selects write it anew, where the window does not wait for the share; the newest record is the one kept.
+TEST_F(ShareCommandTest, TheRecordOfEntriesSeenNeverHoldsTheWindow) {
+    const std::wstring record = SeenFile();
+    UniqueKernelHandle recordWritten(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> held{0};
+    const auto slowWrite =
+        seam::RenameFile.Replace([&](const std::wstring& from, const std::wstring& to, DWORD flags) {
+            if (SameFileName(to, record) && ::WaitForSingleObject(recordWritten.Get(), 0) != WAIT_OBJECT_0) {
+                ++held;
+                ::WaitForSingleObject(recordWritten.Get(), kHang);
+            }
+            return seam::RenameFile.Real(from, to, flags);
+        });
+    m_registry.SetRunValue(Location::User, L"Helper", L"c:\\helper.exe");
+    m_registry.SetRunValue(Location::User, L"Agent", L"c:\\agent.exe");
+    {
+        const AnswerWatch watch(m_form->Handle());
+        ASSERT_TRUE(PumpUntil([&] { return RowOf(L"Helper", kUser) >= 0 && RowOf(L"Agent", kUser) >= 0; }));
+        Settle();
+        EXPECT_EQ(Title(), L"Bootwarden - 2 new");
+        Select(RowOf(L"Helper", kUser));
+        Select(RowOf(L"Agent", kUser));
+        PumpFor(200);
+        EXPECT_EQ(Title(), L"Bootwarden");
+        EXPECT_GT(held.load(), 0) << "the record was never written";
+        ::SetEvent(recordWritten.Get());
+        EXPECT_TRUE(TCommandWork::WaitForLeftRunning(2 * kHang));
+        EXPECT_LT(watch.Longest(), kHang / 3) << "the window waited for the record to be written";
+    }
+    Reopen();
+    EXPECT_EQ(Title(), L"Bootwarden") << "the record kept is not the newest";
+}
+
 // On a folder that a sync engine keeps (OneDrive), the engine sets and clears attributes of a file after each
 // write (pinned, unpinned, in sync), and FindFirstChangeNotificationW with FILE_NOTIFY_CHANGE_ATTRIBUTES tells of
 // each: the store folders, which the program writes itself, are watched without it. Wine never sets those
