@@ -1,11 +1,13 @@
 // The watcher as the tests run it (WatcherUnderTest.exe), never shipped: on the test's scratch registry and places,
-// and with what it asks of the notification area written down for the test to read.
+// and with what it asks of the notification area, and each store door it makes and lets go, written down for the
+// test to read.
 #include "cli/TestSeam.h"
 #include "platform/KnownFolders.h"
 #include "platform/NotifyIcon.h"
 #include "platform/Process.h"
 #include "platform/Signature.h"
 #include "platform/UniqueHandle.h"
+#include "store/DoorLife.h"
 #include "watch/Watcher.h"
 
 #include <windows.h>
@@ -31,10 +33,18 @@ std::wstring OneLine(const wchar_t* text) {
     return line;
 }
 
-// Appends one line to the record, in one write so that a reader never sees half of one.
+// Appends one line to the record, in one write so that a reader never sees half of one. The test reads the record
+// sharing it only with readers: a line is written once that read is over, never lost to it.
 BOOL Record(const std::wstring& path, const std::wstring& line) {
-    bw::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    bw::UniqueFile file;
+    for (int tries = 0; tries < 500; ++tries) {
+        file = bw::UniqueFile(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION) {
+            break;
+        }
+        ::Sleep(2);
+    }
     DWORD written = 0;
     return file &&
            ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
@@ -97,6 +107,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return Record(record,
                       L"start\t" + std::wstring(info->lpParameters != nullptr ? info->lpParameters : L"") + L"\n");
     });
+    // Each store door the watcher makes and lets go: "door made" and "door gone".
+    const auto doors = bw::seam::DoorLife.Replace(
+        [record](bool made) { (void)Record(record, made ? L"door made\n" : L"door gone\n"); });
     // The test programs carry no signature of their own; those the test names are signed by the catalog.
     const auto noSignature = bw::seam::FileTrust.Replace([](const std::wstring&) {
         return bw::TrustAnswer{static_cast<LONG>(0x800B0100), L"", false}; // TRUST_E_NOSIGNATURE
