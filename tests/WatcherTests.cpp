@@ -390,33 +390,6 @@ TEST_F(WatcherTest, SwitchOffReplacingTheKeptCopyFromTheNoticesMenu) {
     EXPECT_EQ(ReadFileBytes(StorePath(kStartUpOff, L"Helper")), helperCopy) << "the kept copy was not put back";
 }
 
-// What a read keeps (the door's session: every entry, the store's links and their bases) goes once the cycle or the
-// command of the menu that read it is done: between changes the watcher holds no store door, and its memory does not
-// grow with the entries it watches.
-TEST_F(WatcherTest, HoldsNoStoreDoorBetweenChanges) {
-    for (int i = 0; i < 10; ++i) {
-        m_registry.SetRunValue(Location::User, L"Known" + std::to_wstring(i), L"c:\\known\\known.exe");
-    }
-    StartWatching();
-    // As many doors gone as made, in one reading of the record.
-    const auto allGone = [&] {
-        const std::vector<std::wstring> lines = Requests();
-        return std::count(lines.begin(), lines.end(), L"door made") == std::count(lines.begin(), lines.end(), L"door gone");
-    };
-    EXPECT_GE(Count(L"door made"), 1u) << "the first read made no door";
-    EXPECT_TRUE(Within(2000ms, allGone)) << "the first read's door is held once the icon is up";
-
-    m_registry.SetRunValue(Location::User, L"Updater", L"c:\\up\\upd.exe");
-    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; }));
-    EXPECT_GE(Count(L"door made"), 2u) << "the cycle made no door of its own";
-    EXPECT_TRUE(Within(2000ms, allGone)) << "the cycle's door is held after its notice";
-
-    // A command of the menu reads and changes through a door of its own, let go as well.
-    ChooseForEntry(0, EntrySwitchOffCommand);
-    ASSERT_TRUE(Within(3000ms, [&] { return !m_registry.RunValue(Location::User, L"Updater"); }));
-    EXPECT_TRUE(Within(2000ms, allGone)) << "the command's door is held after it";
-}
-
 // The notice names the signer that Windows confirms, never the publisher a program claims for itself.
 TEST_F(WatcherTest, ANoticeNamesTheConfirmedSignerNotTheClaimedPublisher) {
     const std::wstring signedProgram = m_root / L"Signed.exe";

@@ -138,18 +138,9 @@ void OpenWindow(const std::optional<EntryKey>& select) {
     }
 }
 
-// The store's door for one cycle or one command of the menu, closed when that is done: what a read keeps (the
-// entries, the store's links, their bases and records) goes with it, and between changes the watcher keeps only what
-// started (m_starting). Each read starts afresh, as a new run's does.
-std::unique_ptr<TStoreDoor> OpenDoor() {
-    auto door = std::make_unique<TStoreDoor>(HistoryActor::Watcher);
-    door->Open();
-    return door;
-}
-
 class TWatcher {
 public:
-    explicit TWatcher(HINSTANCE instance) : m_instance(instance) {}
+    explicit TWatcher(HINSTANCE instance) : m_instance(instance), m_door(HistoryActor::Watcher) {}
 
     bool Create();
 
@@ -170,6 +161,7 @@ private:
     HINSTANCE m_instance;
     HWND m_window = nullptr;
     UINT m_taskbarCreated = 0;
+    TStoreDoor m_door;
     std::unique_ptr<TLiveWatch> m_live;
     std::unique_ptr<TNotifyIcon> m_icon;
     std::map<EntryKey, std::wstring> m_starting; // what started as the last cycle read it
@@ -201,19 +193,16 @@ bool TWatcher::Create() {
                                         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     // What starts now is what the notices are measured against: changes made while nothing watched are mirrored
     // and kept in the history by this first read, but not told.
-    std::vector<KeptOffFinding> keptOff;
-    {
-        const std::unique_ptr<TStoreDoor> door = OpenDoor();
-        m_live = std::make_unique<TLiveWatch>(m_window);
-        m_live->CycleStarts({});
-        // Entries kept off that were put back while nothing watched leave the system again now.
-        keptOff = door->Work([](TStoreDoor::TWork& work) {
-            (void)work.Refresh(false);
-            return work.KeepOffReAdded();
-        });
-        m_live->CycleEnds(door->Session().Settled());
-        m_starting = StartingEntries(door->Entries());
-    }
+    m_door.Open();
+    m_live = std::make_unique<TLiveWatch>(m_window);
+    m_live->CycleStarts({});
+    // Entries kept off that were put back while nothing watched leave the system again now.
+    const std::vector<KeptOffFinding> keptOff = m_door.Work([](TStoreDoor::TWork& work) {
+        (void)work.Refresh(false);
+        return work.KeepOffReAdded();
+    });
+    m_live->CycleEnds(m_door.Session().Settled());
+    m_starting = StartingEntries(m_door.Entries());
 
     // The icon comes once the watch is armed: from then on every change is told.
     m_icon = std::make_unique<TNotifyIcon>(m_window, kWatcherIconMessage, icon, text::kWatcherTip);
@@ -314,9 +303,8 @@ void TWatcher::Cycle() {
     }
     // The lock only while the import runs; never while a notice waits or a menu is open.
     std::vector<KeptOffFinding> keptOff;
-    const std::unique_ptr<TStoreDoor> door = OpenDoor();
     {
-        const std::unique_ptr<TStoreDoor::TWork> work = door->TryBeginWork(kLockWait);
+        const std::unique_ptr<TStoreDoor::TWork> work = m_door.TryBeginWork(kLockWait);
         if (!work) {
             ::SetTimer(m_window, kBusyTimer, kBusyRetry, nullptr);
             return;
@@ -325,12 +313,12 @@ void TWatcher::Cycle() {
         (void)work->Refresh(false);
         keptOff = work->KeepOffReAdded();
     }
-    m_live->CycleEnds(door->Session().Settled());
+    m_live->CycleEnds(m_door.Session().Settled());
     TellKeptOff(keptOff);
 
-    std::map<EntryKey, std::wstring> starting = StartingEntries(door->Entries());
+    std::map<EntryKey, std::wstring> starting = StartingEntries(m_door.Entries());
     std::vector<News> news;
-    for (const Entry& entry : door->Entries()) {
+    for (const Entry& entry : m_door.Entries()) {
         if (!IsEnabledCode(entry.code)) {
             continue;
         }
@@ -501,7 +489,7 @@ void TWatcher::MenuChosen(UINT command) {
     case EntryKeepCommand:
         return; // kept: it starts as it does
     case EntryQuietCommand: {
-        OpenDoor()->Work([&](TStoreDoor::TWork&) {
+        m_door.Work([&](TStoreDoor::TWork&) {
             std::set<EntryKey> quiet = ReadQuiet();
             quiet.insert(key);
             WriteQuiet(quiet);
@@ -513,10 +501,8 @@ void TWatcher::MenuChosen(UINT command) {
 
 void TWatcher::SwitchOff(const EntryKey& key, bool replaceKept) {
     std::wstring failure;
-    std::unique_ptr<TStoreDoor> door;
     try {
-        door = OpenDoor();
-        door->Work([&](TStoreDoor::TWork& work) {
+        m_door.Work([&](TStoreDoor::TWork& work) {
             (void)work.Refresh(false); // acts on the entry as it is now, never on what the notice saw
             const auto& entries = work.Entries();
             const auto found = std::find_if(entries.begin(), entries.end(), [&](const Entry& entry) {
@@ -531,9 +517,7 @@ void TWatcher::SwitchOff(const EntryKey& key, bool replaceKept) {
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
     }
-    if (door) {
-        m_starting = StartingEntries(door->Entries());
-    }
+    m_starting = StartingEntries(m_door.Entries());
     if (!failure.empty()) { // shown once the lock is free
         (void)::MessageBoxW(nullptr, failure.c_str(), text::kCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
     }
