@@ -1,28 +1,14 @@
 #include "store/StoreDoor.h"
 
 #include "resources/Texts.h"
-#include "store/DoorLife.h"
 #include "store/LinkRecords.h"
 #include "store/Locations.h"
 #include "store/StoreData.h"
 
 namespace bw {
 
-namespace {
-void NoDoorLife(bool) {}
-} // namespace
-
-namespace seam {
-TSeam<void(bool)> DoorLife(&NoDoorLife);
-} // namespace seam
-
-TStoreDoor::TStoreDoor(HistoryActor actor) : m_session(actor), m_actor(actor) {
-    seam::DoorLife(true);
-}
-
-TStoreDoor::~TStoreDoor() {
-    seam::DoorLife(false);
-}
+TStoreDoor::TStoreDoor(HistoryActor actor) : m_session(actor), m_actor(actor) {}
+TStoreDoor::~TStoreDoor() = default;
 
 void TStoreDoor::Open() {
     m_open = false;

@@ -1,13 +1,11 @@
 // The watcher as the tests run it (WatcherUnderTest.exe), never shipped: on the test's scratch registry and places,
-// and with what it asks of the notification area, and each store door it makes and lets go, written down for the
-// test to read.
+// and with what it asks of the notification area written down for the test to read.
 #include "cli/TestSeam.h"
 #include "platform/KnownFolders.h"
 #include "platform/NotifyIcon.h"
 #include "platform/Process.h"
 #include "platform/Signature.h"
 #include "platform/UniqueHandle.h"
-#include "store/DoorLife.h"
 #include "watch/Watcher.h"
 
 #include <windows.h>
@@ -107,9 +105,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return Record(record,
                       L"start\t" + std::wstring(info->lpParameters != nullptr ? info->lpParameters : L"") + L"\n");
     });
-    // Each store door the watcher makes and lets go: "door made" and "door gone".
-    const auto doors = bw::seam::DoorLife.Replace(
-        [record](bool made) { (void)Record(record, made ? L"door made\n" : L"door gone\n"); });
     // The test programs carry no signature of their own; those the test names are signed by the catalog.
     const auto noSignature = bw::seam::FileTrust.Replace([](const std::wstring&) {
         return bw::TrustAnswer{static_cast<LONG>(0x800B0100), L"", false}; // TRUST_E_NOSIGNATURE
