@@ -415,22 +415,6 @@ TEST_F(WatcherTest, IdlesWithOnlyTheWaiterBesideItsWindowsThreadWhereEveryPlaceI
     EXPECT_TRUE(Within(5000ms, [&] { return threads() == 2; })) << threads() << " threads";
 }
 
-// The watcher's program is mapped from its file, not read into private memory: Wine maps an image only when its
-// sections lie at page boundaries in the file, too.
-TEST(WatcherProgram, HasItsSectionsAlignedToPagesInItsFile) {
-    const std::string image = ReadWholeFile(FolderPart(ModulePath()) + L"WatcherUnderTest.exe", 64 << 20).value_or("");
-    ASSERT_GT(image.size(), sizeof(IMAGE_DOS_HEADER));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
-    ASSERT_EQ(dos->e_magic, IMAGE_DOS_SIGNATURE);
-    ASSERT_GT(image.size(), static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64));
-    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + dos->e_lfanew);
-    ASSERT_EQ(headers->Signature, IMAGE_NT_SIGNATURE);
-    SYSTEM_INFO system{};
-    ::GetSystemInfo(&system);
-    EXPECT_EQ(headers->OptionalHeader.FileAlignment % system.dwPageSize, 0u)
-        << "file alignment " << headers->OptionalHeader.FileAlignment;
-}
-
 // The notice names the signer that Windows confirms, never the publisher a program claims for itself.
 TEST_F(WatcherTest, ANoticeNamesTheConfirmedSignerNotTheClaimedPublisher) {
     const std::wstring signedProgram = m_root / L"Signed.exe";
