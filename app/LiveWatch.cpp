@@ -17,8 +17,7 @@ constexpr ULONGLONG kGatherLongest = 150; // milliseconds
 } // namespace
 
 TLiveWatch::TLiveWatch(HWND window)
-    : m_window(window), m_armer(std::make_unique<TWatchArmer>(window, kChangedMessage)),
-      m_waiter(std::make_unique<TChangeWaiter>(window, kChangedMessage)) {}
+    : m_window(window), m_waiter(std::make_unique<TChangeWaiter>(window, kChangedMessage)) {}
 
 TLiveWatch::~TLiveWatch() {
     m_waiter.reset(); // the thread ends before the handles it waits on
@@ -281,13 +280,20 @@ void TLiveWatch::ArmElsewhere(Place& place, bool signalled) {
     place.signalled = place.signalled || signalled;
     if (place.arming == 0) {
         place.arming = ++m_lastTicket;
-        m_armer->Arm(place.arming, place.watch.Unarmed());
+        Armer().Arm(place.arming, place.watch.Unarmed());
     }
+}
+
+TWatchArmer& TLiveWatch::Armer() {
+    if (!m_armer) {
+        m_armer = std::make_unique<TWatchArmer>(m_window, kChangedMessage);
+    }
+    return *m_armer;
 }
 
 void TLiveWatch::Retire(bool remote, TChangeWatch watch) {
     if (remote && watch.Armed()) {
-        m_armer->Close(std::move(watch));
+        Armer().Close(std::move(watch));
     }
     // (A local watch is closed here, as it goes.)
 }
@@ -295,6 +301,9 @@ void TLiveWatch::Retire(bool remote, TChangeWatch watch) {
 bool TLiveWatch::TakeArmed() {
     bool any = false;
     std::vector<TChangeWatch> retired;
+    if (!m_armer) {
+        return false; // nothing was ever handed to it
+    }
     for (TWatchArmer::Armed& armed : m_armer->TakeArmed()) {
         const auto place = std::find_if(m_places.begin(), m_places.end(),
                                         [&](const Place& known) { return known.arming == armed.ticket; });

@@ -103,7 +103,10 @@ private:
 
     HWND m_window;
     TNetworkPaths m_network;
-    // Declared before the places: the thread that armed their watches ends after they are closed.
+    // The armer's thread, made when the first place on another machine is armed: where every place is local, no
+    // thread (and no stack) is spent on it. Declared before the places: the thread that armed their watches ends
+    // after they are closed.
+    TWatchArmer& Armer();
     std::unique_ptr<TWatchArmer> m_armer;
     size_t m_lastTicket = 0;
     std::vector<Place> m_places;

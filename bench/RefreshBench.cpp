@@ -1,11 +1,13 @@
 // Times the refresh cycle of the real main window: a refresh in which nothing changed, a refresh after one
 // outside change, and the first start on an empty store; how soon the list follows an outside change and the
 // registry a store link's edit with no key pressed, and the CPU time of a window left alone; then checks a long run
-// of refreshes for images and memory left behind. Not a test: it prints figures. Run with `tools/dev bench [cycles
-// [largest [parts]]]`, which also builds this same file against an earlier release of the program and prints both.
+// of refreshes for images and memory left behind; and the watcher's private memory and idle CPU time beside idle
+// processes of its kind. Not a test: it prints figures. Run with `tools/dev bench [cycles [largest [parts [idle
+// seconds]]]]`, which also builds this same file against an earlier release of the program and prints both.
 //
 // It uses only what the main window has offered from the first release on (create, refresh, the list, whether an
-// import is under way), so that the figures of both builds come from the very same measurement.
+// import is under way), so that the figures of both builds come from the very same measurement; the watcher is
+// run as a process, the tests' build of it, where the build has one.
 
 #include "TestEnvironment.h"
 
@@ -430,9 +432,167 @@ void LongRun(int entries, int cycles) {
     std::fflush(stdout);
 }
 
+
+// The private memory of another process as Windows counts it (under Wine: its anonymous memory still resident).
+SIZE_T PrivateBytesOf(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    ::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    return std::max(memory.PrivateUsage, memory.PagefileUsage);
+}
+
+double CpuMilliseconds(HANDLE process) {
+    FILETIME created{}, ended{}, kernel{}, user{};
+    ::GetProcessTimes(process, &created, &ended, &kernel, &user);
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10'000.0;
+}
+
+std::wstring BesideBench(const std::wstring& relative) {
+    wchar_t path[MAX_PATH]{};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.erase(folder.rfind(L'\\') + 1);
+    return folder + relative;
+}
+
+// A started child, ended by the bench when it goes.
+class Child {
+public:
+    explicit Child(const std::wstring& program, const std::wstring& arguments = L"") {
+        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process)) {
+            ::CloseHandle(process.hThread);
+            m_process = process.hProcess;
+        }
+    }
+    ~Child() {
+        if (m_process != nullptr) {
+            ::TerminateProcess(m_process, 0);
+            ::WaitForSingleObject(m_process, 10000);
+            ::CloseHandle(m_process);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    HANDLE Get() const { return m_process; }
+    bool Running() const { return m_process != nullptr && ::WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT; }
+
+private:
+    HANDLE m_process = nullptr;
+};
+
+double Mib(SIZE_T bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+// How many lines of the watcher's record of its requests to the notification area start with `request`.
+size_t Requests(const std::wstring& record, const std::wstring& request) {
+    HANDLE file = ::CreateFileW(record.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    std::wstring text(1 << 20, L'\0');
+    DWORD read = 0;
+    (void)::ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
+    ::CloseHandle(file);
+    text.resize(read / sizeof(wchar_t));
+    size_t count = 0;
+    for (size_t at = 0; at < text.size();) {
+        count += text.compare(at, request.size(), request) == 0 ? 1 : 0;
+        const size_t end = text.find(L'\n', at);
+        at = end == std::wstring::npos ? text.size() : end + 1;
+    }
+    return count;
+}
+
+// The watcher (the tests' build of it, WatcherUnderTest.exe, on a scratch registry and store beside the bench) at
+// `entries` entries: its private memory idle after its first import and after 20 outside changes, and its CPU time
+// over `seconds` idle; beside it, an idle process of the same kind (IdleTray.exe: a window in its message loop and an
+// icon in the notification area, with the libraries the watcher loads) and Wine's notepad.
+void Watcher(int entries, int seconds) {
+    const std::wstring watcherUnderTest = BesideBench(L"..\\tests\\WatcherUnderTest.exe");
+    if (::GetFileAttributesW(watcherUnderTest.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::printf("  watcher: not in this build\n");
+        std::fflush(stdout);
+        return;
+    }
+    World world(entries);
+    ::CreateDirectoryW((world.programDir + L"Run").c_str(), nullptr);
+    const std::wstring program = world.programDir + L"Bootwarden.exe";
+    ::CopyFileW(watcherUnderTest.c_str(), program.c_str(), FALSE);
+    const std::wstring record = world.root / L"notices.txt";
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", world.registry.ScratchPath().c_str());
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", (world.root / L"Temp").c_str());
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_NOTICES", record.c_str());
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_SIGNERS", (world.root / L"signers.txt").c_str());
+    const auto start = Clock::now();
+    Child watcher(program, L"--watch");
+    while (watcher.Running() && Requests(record, L"add") == 0 && Milliseconds(start) < 600000) {
+        ::Sleep(50);
+    }
+    const double armed = Milliseconds(start);
+    ::Sleep(3000); // the first import's own writes have been told and passed
+    const SIZE_T first = PrivateBytesOf(watcher.Get());
+    // Outside changes, each its own cycle and notice: a value added, then its command line changed. Each is timed
+    // from the write to its notice.
+    std::vector<double> toNotice;
+    for (int i = 0; i < 20; ++i) {
+        const std::wstring name = L"Outside" + std::to_wstring(i / 2);
+        const size_t before = Requests(record, L"modify");
+        const auto written = Clock::now();
+        world.registry.SetRunValue(Location::User, name,
+                                   std::wstring(kPrograms[i % 4]) + (i % 2 == 0 ? L" /added" : L" /changed"));
+        while (Requests(record, L"modify") == before && Milliseconds(written) < 10000) {
+            ::Sleep(10);
+        }
+        toNotice.push_back(Milliseconds(written));
+        ::Sleep(300);
+    }
+    ::Sleep(2000);
+    const size_t notices = Requests(record, L"modify");
+    const SIZE_T changed = PrivateBytesOf(watcher.Get());
+    const double cpuBefore = CpuMilliseconds(watcher.Get());
+    ::Sleep(static_cast<DWORD>(seconds) * 1000);
+    const double cpu = CpuMilliseconds(watcher.Get()) - cpuBefore;
+    const SIZE_T idle = PrivateBytesOf(watcher.Get());
+    std::printf("  watcher, %4d entries: watching after %6.0f ms; private memory idle after the first import %6.2f "
+                "MiB, after 20 outside changes (%zu notices, each %4.0f ms after its change, at most %4.0f ms) "
+                "%6.2f MiB, after %d s idle %6.2f MiB; CPU time over those %d s %6.1f ms%s\n",
+                entries, armed, Mib(first), notices, Median(toNotice),
+                *std::max_element(toNotice.begin(), toNotice.end()), Mib(changed), seconds, Mib(idle), seconds, cpu,
+                watcher.Running() ? "" : " (the watcher had ended)");
+    std::fflush(stdout);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", nullptr);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_NOTICES", nullptr);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_SIGNERS", nullptr);
+}
+
+// Idle processes to measure the watcher beside, each left 5 s to settle in its message loop.
+void IdleBeside() {
+    const auto measure = [](const wchar_t* what, const std::wstring& program) {
+        if (::GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return;
+        }
+        Child idle(program);
+        ::Sleep(5000);
+        std::printf("  %ls, idle: private memory %6.2f MiB\n", what, Mib(PrivateBytesOf(idle.Get())));
+        std::fflush(stdout);
+    };
+    measure(L"idle tray program (IdleTray.exe)", BesideBench(L"IdleTray.exe"));
+    measure(L"Wine's notepad", L"C:\\windows\\notepad.exe");
+}
 } // namespace
 
-// Which parts run: all, or those named in a comma-separated list (live, idle, refresh, first, memory).
+// Which parts run: all, or those named in a comma-separated list (live, idle, refresh, first, memory, watcher).
 bool Runs(const char* parts, const char* part) {
     if (parts == nullptr) {
         return true;
@@ -448,12 +608,13 @@ int main(int argc, char** argv) {
     const int longRun = argc > 1 ? std::atoi(argv[1]) : 1000;
     const int largest = argc > 2 ? std::atoi(argv[2]) : 2000;
     const char* parts = argc > 3 ? argv[3] : nullptr;
+    const int idleSeconds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 60; // the idle minute, shorter when asked
     if (Runs(parts, "live")) {
         Live(100, 7);
         Live(1000, 7);
     }
     if (Runs(parts, "idle")) {
-        Idle(1000, 60);
+        Idle(1000, idleSeconds);
     }
     if (Runs(parts, "refresh")) {
         Refreshes(100, 15);
@@ -473,6 +634,12 @@ int main(int argc, char** argv) {
     if (Runs(parts, "memory")) {
         LongRun(100, longRun);
         LongRun(1000, longRun);
+    }
+    if (Runs(parts, "watcher")) {
+        IdleBeside();
+        Watcher(0, idleSeconds);
+        Watcher(100, idleSeconds);
+        Watcher(1000, idleSeconds);
     }
     ::CoUninitialize();
     return 0;

@@ -31,10 +31,18 @@ std::wstring OneLine(const wchar_t* text) {
     return line;
 }
 
-// Appends one line to the record, in one write so that a reader never sees half of one.
+// Appends one line to the record, in one write so that a reader never sees half of one. The test reads the record
+// sharing it only with readers: a line is written once that read is over, never lost to it.
 BOOL Record(const std::wstring& path, const std::wstring& line) {
-    bw::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    bw::UniqueFile file;
+    for (int tries = 0; tries < 500; ++tries) {
+        file = bw::UniqueFile(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION) {
+            break;
+        }
+        ::Sleep(2);
+    }
     DWORD written = 0;
     return file &&
            ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
