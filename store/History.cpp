@@ -318,22 +318,15 @@ std::wstring HistoryTimeText(std::uint64_t time) {
     return text;
 }
 
-std::vector<HistoryLine> WithoutTheDoorsOwn(std::vector<HistoryLine> found) {
-    if (found.empty()) {
-        return found;
-    }
-    std::map<std::wstring, HistoryLine> newest;
+TDoorsOwn::TDoorsOwn() {
     for (HistoryLine& line : ReadHistory()) { // newest first
-        newest.emplace(HistoryKey(line), std::move(line));
+        m_newest.emplace(HistoryKey(line), std::move(line));
     }
-    found.erase(std::remove_if(found.begin(), found.end(),
-                               [&](const HistoryLine& line) {
-                                   const auto last = newest.find(HistoryKey(line));
-                                   return last != newest.end() && last->second.by != HistoryActor::Outside &&
-                                          LeavesAsFound(last->second, line);
-                               }),
-                found.end());
-    return found;
+}
+
+bool TDoorsOwn::operator()(const HistoryLine& found) const {
+    const auto last = m_newest.find(HistoryKey(found));
+    return last != m_newest.end() && last->second.by != HistoryActor::Outside && LeavesAsFound(last->second, found);
 }
 
 } // namespace bw

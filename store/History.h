@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -60,11 +61,18 @@ bool HistoryStarted();
 // on every import tells what it finds, also the first entry of a system that had none. Never raises.
 void StartHistory();
 
-// Leaves out of `found` (changes an import or a watch saw) what a front end (the window, bwcli, the watcher) did
-// through the door itself, in this process or another: the history's newest line of that entry is the front end's,
-// and it left the entry as `found` says it is now. Reads the history; a history that cannot be read leaves `found`
-// whole.
-std::vector<HistoryLine> WithoutTheDoorsOwn(std::vector<HistoryLine> found);
+// Tells what a front end (the window, bwcli, the watcher) did through the door itself, in this process or another,
+// from a change an import or a watch saw (`found`): the history's newest line of that entry is the front end's, and
+// it left the entry as `found` says it is now. Reads the history once, when made; a history that cannot be read
+// tells nothing as the door's own.
+class TDoorsOwn {
+public:
+    TDoorsOwn();
+    bool operator()(const HistoryLine& found) const;
+
+private:
+    std::map<std::wstring, HistoryLine> m_newest; // each entry's newest line
+};
 
 // The history, newest first. A line that is not well formed is passed over; a file that cannot be read whole
 // gives nothing.

@@ -7,6 +7,7 @@
 #include "store/Locations.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -229,7 +230,11 @@ void TStoreSession::RecordOutsideChanges(const TImportJob& job) {
         lines.push_back(
             {now, HistoryChange::Removed, HistoryActor::Outside, before->code, before->name, startOf(*before)});
     }
-    lines = WithoutTheDoorsOwn(std::move(lines));
+    // What a front end of another process did through the door and left for this import to mirror is its own.
+    if (!lines.empty()) {
+        const TDoorsOwn doorsOwn;
+        lines.erase(std::remove_if(lines.begin(), lines.end(), std::cref(doorsOwn)), lines.end());
+    }
     RecordHistory(lines);
 }
 

@@ -150,7 +150,6 @@ private:
 
     // Reads the system and the store again, mirrors and records what changed, and gathers the news of it.
     void Cycle();
-    static std::vector<News> WithoutTheDoorsOwn(std::vector<News> news);
     void Gathered(std::vector<News> news);
     void ShowNotice();
     void ShowMenu();
@@ -334,30 +333,20 @@ void TWatcher::Cycle() {
         }
     }
     m_starting = std::move(starting);
-    Gathered(WithoutTheDoorsOwn(std::move(news)));
+    // What the person did in Bootwarden itself (switched on or added in the window, through bwcli) is no news: the
+    // notices are for what other programs do.
+    if (!news.empty()) {
+        const TDoorsOwn doorsOwn;
+        news.erase(std::remove_if(news.begin(), news.end(),
+                                  [&](const News& one) {
+                                      return doorsOwn({0, one.added ? HistoryChange::Added : HistoryChange::Changed,
+                                                       HistoryActor::Outside, one.key.code, one.key.name, one.start});
+                                  }),
+                   news.end());
+    }
+    Gathered(std::move(news));
 }
 
-// Leaves out what the person did in Bootwarden itself (switched on or added in the window, through bwcli): the
-// notices are for what other programs do.
-std::vector<News> TWatcher::WithoutTheDoorsOwn(std::vector<News> news) {
-    if (news.empty()) {
-        return news;
-    }
-    std::vector<HistoryLine> seen;
-    for (const News& one : news) {
-        seen.push_back({0, one.added ? HistoryChange::Added : HistoryChange::Changed, HistoryActor::Outside,
-                        one.key.code, one.key.name, one.start});
-    }
-    const std::vector<HistoryLine> others = bw::WithoutTheDoorsOwn(seen);
-    news.erase(std::remove_if(news.begin(), news.end(),
-                              [&](const News& one) {
-                                  return std::none_of(others.begin(), others.end(), [&](const HistoryLine& line) {
-                                      return line.code == one.key.code && line.name == one.key.name;
-                                  });
-                              }),
-               news.end());
-    return news;
-}
 
 void TWatcher::Gathered(std::vector<News> news) {
     const std::set<EntryKey> quiet = news.empty() ? std::set<EntryKey>() : ReadQuiet();
