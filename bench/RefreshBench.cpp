@@ -513,11 +513,38 @@ size_t Requests(const std::wstring& record, const std::wstring& request) {
     return count;
 }
 
+// Where the watcher's private memory lies: its heaps as the tests' build of it writes them down when asked (the C
+// runtime's heap holds the program's own objects, the process heap and the others what Wine's libraries keep).
+void PrintHeaps(const std::wstring& file) {
+    ::DeleteFileW(file.c_str());
+    ::PostMessageW(::FindWindowW(L"BootwardenWatcher", nullptr), ::RegisterWindowMessageW(L"BOOTWARDEN_TEST_HEAPS"),
+                   0, 0);
+    for (int i = 0; i < 40 && ::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+        ::Sleep(50);
+    }
+    ::Sleep(100);
+    FILE* in = _wfopen(file.c_str(), L"r");
+    if (in == nullptr) {
+        return;
+    }
+    char what[32];
+    unsigned long long busy = 0, blocks = 0, committed = 0;
+    std::printf("    heaps:");
+    while (std::fscanf(in, "%31s %llu %llu %llu", what, &busy, &blocks, &committed) == 4) {
+        std::printf(" %s %.2f MiB in %llu blocks of %.2f MiB;", what, Mib(busy), blocks, Mib(committed));
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+    std::fclose(in);
+}
+
 // The watcher (the tests' build of it, WatcherUnderTest.exe, on a scratch registry and store beside the bench) at
 // `entries` entries: its private memory idle after its first import and after 20 outside changes, and its CPU time
 // over `seconds` idle; beside it, an idle process of the same kind (IdleTray.exe: a window in its message loop and an
 // icon in the notification area, with the libraries the watcher loads) and Wine's notepad.
-void Watcher(int entries, int seconds) {
+// `inLine`: the store already mirrors the entries when the measured watcher starts, as after the window's import in
+// real use (a first watcher made it so and was closed once it watched); otherwise its first cycle copies them all.
+void Watcher(int entries, int seconds, bool inLine) {
     const std::wstring watcherUnderTest = BesideBench(L"..\\tests\\WatcherUnderTest.exe");
     if (::GetFileAttributesW(watcherUnderTest.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::printf("  watcher: not in this build\n");
@@ -533,9 +560,24 @@ void Watcher(int entries, int seconds) {
     ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", (world.root / L"Temp").c_str());
     ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_NOTICES", record.c_str());
     ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_SIGNERS", (world.root / L"signers.txt").c_str());
+    const std::wstring heaps = world.root / L"heaps.txt";
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_HEAPS", heaps.c_str());
+    if (inLine) {
+        const auto first = Clock::now();
+        Child before(program, L"--watch");
+        while (before.Running() && Requests(record, L"add") == 0 && Milliseconds(first) < 600000) {
+            ::Sleep(50);
+        }
+        ::Sleep(1000);
+        // Closed as the session's end closes it, never in the middle of a cycle.
+        ::PostMessageW(::FindWindowW(L"BootwardenWatcher", nullptr), WM_CLOSE, 0, 0);
+        ::WaitForSingleObject(before.Get(), 30000);
+    }
+    const size_t added = Requests(record, L"add");
+    const size_t toldBefore = Requests(record, L"modify");
     const auto start = Clock::now();
     Child watcher(program, L"--watch");
-    while (watcher.Running() && Requests(record, L"add") == 0 && Milliseconds(start) < 600000) {
+    while (watcher.Running() && Requests(record, L"add") == added && Milliseconds(start) < 600000) {
         ::Sleep(50);
     }
     const double armed = Milliseconds(start);
@@ -557,19 +599,21 @@ void Watcher(int entries, int seconds) {
         ::Sleep(300);
     }
     ::Sleep(2000);
-    const size_t notices = Requests(record, L"modify");
+    const size_t notices = Requests(record, L"modify") - toldBefore;
     const SIZE_T changed = PrivateBytesOf(watcher.Get());
     const double cpuBefore = CpuMilliseconds(watcher.Get());
     ::Sleep(static_cast<DWORD>(seconds) * 1000);
     const double cpu = CpuMilliseconds(watcher.Get()) - cpuBefore;
     const SIZE_T idle = PrivateBytesOf(watcher.Get());
-    std::printf("  watcher, %4d entries: watching after %6.0f ms; private memory idle after the first import %6.2f "
+    std::printf("  watcher, %4d entries%ls: watching after %6.0f ms; private memory idle after the first import %6.2f "
                 "MiB, after 20 outside changes (%zu notices, each %4.0f ms after its change, at most %4.0f ms) "
                 "%6.2f MiB, after %d s idle %6.2f MiB; CPU time over those %d s %6.1f ms%s\n",
-                entries, armed, Mib(first), notices, Median(toNotice),
+                entries, inLine ? L" (store in line)" : L"", armed, Mib(first), notices, Median(toNotice),
                 *std::max_element(toNotice.begin(), toNotice.end()), Mib(changed), seconds, Mib(idle), seconds, cpu,
                 watcher.Running() ? "" : " (the watcher had ended)");
     std::fflush(stdout);
+    PrintHeaps(heaps);
+    ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_HEAPS", nullptr);
     ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_REGISTRY", nullptr);
     ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_TEMP", nullptr);
     ::SetEnvironmentVariableW(L"BOOTWARDEN_TEST_NOTICES", nullptr);
@@ -637,9 +681,11 @@ int main(int argc, char** argv) {
     }
     if (Runs(parts, "watcher")) {
         IdleBeside();
-        Watcher(0, idleSeconds);
-        Watcher(100, idleSeconds);
-        Watcher(1000, idleSeconds);
+        for (const bool inLine : {false, true}) {
+            Watcher(0, idleSeconds, inLine);
+            Watcher(100, idleSeconds, inLine);
+            Watcher(1000, idleSeconds, inLine);
+        }
     }
     ::CoUninitialize();
     return 0;

@@ -9,7 +9,9 @@
 #include "watch/Watcher.h"
 
 #include <windows.h>
+#include <malloc.h>
 
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -87,6 +89,52 @@ BOOL RecordRequest(const std::wstring& path, DWORD message, NOTIFYICONDATAW* dat
     return Record(path, line + L"\n");
 }
 
+// What each heap of the process holds, for the bench to tell the program's own memory (the C runtime's heap) from
+// what Wine's libraries keep (the process heap and theirs): per heap, the bytes in use, in how many blocks, and the
+// bytes committed to it. Written, replacing the last, to the file that BOOTWARDEN_TEST_HEAPS names, whenever the
+// watcher's thread is sent the message of that name.
+std::wstring g_heapsFile;
+UINT g_heapsMessage = 0;
+
+void WriteHeaps() {
+    std::vector<HANDLE> heaps(64);
+    heaps.resize(::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+    std::string text;
+    for (HANDLE heap : heaps) {
+        size_t busy = 0, blocks = 0, committed = 0;
+        if (::HeapLock(heap)) {
+            PROCESS_HEAP_ENTRY entry{};
+            while (::HeapWalk(heap, &entry)) {
+                if ((entry.wFlags & PROCESS_HEAP_REGION) != 0) {
+                    committed += entry.Region.dwCommittedSize;
+                } else if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
+                    busy += entry.cbData;
+                    ++blocks;
+                }
+            }
+            (void)::HeapUnlock(heap);
+        }
+        const char* what = heap == ::GetProcessHeap()                                     ? "process"
+                           : heap == reinterpret_cast<HANDLE>(_get_heap_handle()) ? "runtime"
+                                                                                          : "other";
+        char line[160];
+        std::snprintf(line, sizeof line, "%s\t%zu\t%zu\t%zu\n", what, busy, blocks, committed);
+        text += line;
+    }
+    bw::UniqueFile file(::CreateFileW(g_heapsFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    (void)(file && ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+}
+
+LRESULT CALLBACK HeapsHook(int code, WPARAM removed, LPARAM lParam) {
+    const MSG* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && removed == PM_REMOVE && message->message == g_heapsMessage) {
+        WriteHeaps();
+    }
+    return ::CallNextHookEx(nullptr, code, removed, lParam);
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -116,5 +164,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             return found == signers.end() ? std::nullopt
                                           : std::optional<bw::TrustAnswer>(bw::TrustAnswer{0, found->second, false});
         });
+    g_heapsFile = Variable(L"BOOTWARDEN_TEST_HEAPS");
+    if (!g_heapsFile.empty()) {
+        g_heapsMessage = ::RegisterWindowMessageW(L"BOOTWARDEN_TEST_HEAPS");
+        (void)::SetWindowsHookExW(WH_GETMESSAGE, HeapsHook, nullptr, ::GetCurrentThreadId());
+    }
     return bw::RunWatcher(instance);
 }
