@@ -8,6 +8,7 @@
 #include "store/History.h"
 #include "store/StoreData.h"
 #include "store/StoreDoor.h"
+#include "watch/StartingEntries.h"
 #include "watch/Watcher.h"
 
 #include <shellapi.h>
@@ -503,6 +504,60 @@ TEST_F(WatcherTest, ANoticeNamesTheConfirmedSignerNotTheClaimedPublisher) {
     ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 2; }));
     EXPECT_THAT(Notices()[1], ::testing::HasSubstr(L"Signer: Not signed"));
     EXPECT_THAT(Notices()[1], ::testing::Not(::testing::HasSubstr(L"Fabrikam")));
+}
+
+
+Entry StartingEntry(int code, const std::wstring& name, const std::wstring& start) {
+    Entry entry;
+    entry.code = code;
+    entry.name = name;
+    if (code == kStartUpCode) {
+        entry.target = start;
+    } else {
+        entry.description = start;
+    }
+    return entry;
+}
+
+// What the watcher keeps of the last cycle tells each entry as new, changed or the same, by its place, its exact name
+// and what it starts, and never by an entry switched off.
+TEST(StartingEntries, TellAnEntryAddedChangedOrTheSameByItsPlaceNameAndStart) {
+    TStartingEntries starting;
+    starting.Take({StartingEntry(kUserCode, L"Updater", L"C:\\u.exe /quiet"),
+                   StartingEntry(kStartUpCode, L"Notes", L"C:\\notes.exe"),
+                   StartingEntry(kUserOffCode, L"Old", L"C:\\old.exe")});
+    using S = TStartingEntries::Standing;
+    EXPECT_EQ(S::Same, starting.Of(StartingEntry(kUserCode, L"Updater", L"C:\\u.exe /quiet")));
+    EXPECT_EQ(S::Same, starting.Of(StartingEntry(kStartUpCode, L"Notes", L"C:\\notes.exe")));
+    EXPECT_EQ(S::Changed, starting.Of(StartingEntry(kUserCode, L"Updater", L"C:\\u.exe /loud")));
+    EXPECT_EQ(S::Changed, starting.Of(StartingEntry(kStartUpCode, L"Notes", L"C:\\other.exe")));
+    EXPECT_EQ(S::Added, starting.Of(StartingEntry(kLocalCode, L"Updater", L"C:\\u.exe /quiet")));
+    EXPECT_EQ(S::Added, starting.Of(StartingEntry(kUserCode, L"updater", L"C:\\u.exe /quiet")));
+    EXPECT_EQ(S::Added, starting.Of(StartingEntry(kUserCode, L"Old", L"C:\\old.exe")));
+    // Taken again, what was there and is gone is new once it comes back.
+    starting.Take({StartingEntry(kStartUpCode, L"Notes", L"C:\\notes.exe")});
+    EXPECT_EQ(S::Added, starting.Of(StartingEntry(kUserCode, L"Updater", L"C:\\u.exe /quiet")));
+    EXPECT_EQ(S::Same, starting.Of(StartingEntry(kStartUpCode, L"Notes", L"C:\\notes.exe")));
+}
+
+// Between cycles the watcher keeps sixteen bytes an entry that starts, however long its name and command line: with a
+// thousand entries the texts would weigh a quarter of a megabyte.
+TEST(StartingEntries, KeepSixteenBytesAnEntryWhateverItsTexts) {
+    std::vector<Entry> entries;
+    for (int i = 0; i < 1000; ++i) {
+        entries.push_back(StartingEntry(i % 2 == 0 ? kLocalCode : kStartUpCode,
+                                        L"An entry with a long name " + std::to_wstring(i),
+                                        L"C:\\Program Files\\Vendor\\Product\\" + std::wstring(200, L'x')));
+        entries.push_back(StartingEntry(kLocalOffCode, L"Switched off " + std::to_wstring(i), L"C:\\off.exe"));
+    }
+    TStartingEntries starting;
+    starting.Take(entries);
+    EXPECT_EQ(1000u * 16u, starting.KeptBytes());
+    for (const Entry& entry : entries) {
+        if (IsEnabledCode(entry.code)) {
+            EXPECT_EQ(TStartingEntries::Standing::Same, starting.Of(entry)) << entry.name;
+        }
+    }
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include "store/Locations.h"
 #include "store/StoreData.h"
 #include "store/StoreDoor.h"
+#include "watch/StartingEntries.h"
 
 #include <windowsx.h>
 
@@ -65,16 +66,6 @@ struct News {
     std::wstring target;
     bool replacesKept = false; // kept switched off, and back with another command line
 };
-
-std::map<EntryKey, std::wstring> StartingEntries(const std::vector<Entry>& entries) {
-    std::map<EntryKey, std::wstring> starting;
-    for (const Entry& entry : entries) {
-        if (IsEnabledCode(entry.code)) {
-            starting[{entry.code, entry.name}] = StartOf(entry);
-        }
-    }
-    return starting;
-}
 
 // The entries the person asked not to hear of again, kept in the store's data folder: per entry its code, the
 // length of its name and the name (any character), in UTF-16.
@@ -164,7 +155,7 @@ private:
     TStoreDoor m_door;
     std::unique_ptr<TLiveWatch> m_live;
     std::unique_ptr<TNotifyIcon> m_icon;
-    std::map<EntryKey, std::wstring> m_starting; // what started as the last cycle read it
+    TStartingEntries m_starting; // what started as the last cycle read it
     std::vector<News> m_pending;                 // the news the notice to come tells of
     ULONGLONG m_firstPending = 0;
     std::vector<News> m_last;              // the entries of the last notices, newest first
@@ -202,7 +193,7 @@ bool TWatcher::Create() {
         return work.KeepOffReAdded();
     });
     m_live->CycleEnds(m_door.Session().Settled());
-    m_starting = StartingEntries(m_door.Entries());
+    m_starting.Take(m_door.Entries());
 
     // The icon comes once the watch is armed: from then on every change is told.
     m_icon = std::make_unique<TNotifyIcon>(m_window, kWatcherIconMessage, icon, text::kWatcherTip);
@@ -316,23 +307,22 @@ void TWatcher::Cycle() {
     m_live->CycleEnds(m_door.Session().Settled());
     TellKeptOff(keptOff);
 
-    std::map<EntryKey, std::wstring> starting = StartingEntries(m_door.Entries());
     std::vector<News> news;
     for (const Entry& entry : m_door.Entries()) {
         if (!IsEnabledCode(entry.code)) {
             continue;
         }
         const EntryKey key{entry.code, entry.name};
-        const auto before = m_starting.find(key);
-        if (before == m_starting.end() || before->second != starting[key]) {
-            news.push_back({key, before == m_starting.end(), starting[key], entry.target});
+        const TStartingEntries::Standing standing = m_starting.Of(entry);
+        if (standing != TStartingEntries::Standing::Same) {
+            news.push_back({key, standing == TStartingEntries::Standing::Added, StartOf(entry), entry.target});
             news.back().replacesKept = std::any_of(keptOff.begin(), keptOff.end(), [&](const KeptOffFinding& finding) {
                 return finding.kind == KeptOffFinding::CameBack && finding.entry.code == key.code &&
                        finding.entry.name == key.name;
             });
         }
     }
-    m_starting = std::move(starting);
+    m_starting.Take(m_door.Entries());
     // What the person did in Bootwarden itself (switched on or added in the window, through bwcli) is no news: the
     // notices are for what other programs do.
     if (!news.empty()) {
@@ -529,7 +519,7 @@ void TWatcher::SwitchOff(const EntryKey& key, bool replaceKept) {
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
     }
-    m_starting = StartingEntries(m_door.Entries());
+    m_starting.Take(m_door.Entries());
     if (!failure.empty()) { // shown once the lock is free
         (void)::MessageBoxW(nullptr, failure.c_str(), text::kCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
     }
