@@ -740,7 +740,8 @@ private:
             if (IsEnabledCode(link->code)) {
                 const std::wstring key = FoldedName(link->path);
                 snapshot.links[key] = {link->code, link->name};
-                snapshot.linkBytes[key] = link->bytes;
+                snapshot.linkBytes[key] = std::to_string(LinkBytesDigest(*link)) + "/" +
+                                          std::to_string(link->bytesDropped ? link->bytesDropped->size : link->bytes.size());
             }
         }
         TSystemReader system;

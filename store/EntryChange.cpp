@@ -10,12 +10,12 @@ bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
     }
     // The import that was about to write the link anew ended before it saved: the link as it was before is the
     // import's as much as the one it wrote, and one that cannot be read now tells no edit either.
-    if (base.overwriting && (!link.readWhole || BytesDigest(link.bytes) == *base.overwriting)) {
+    if (base.overwriting && (!link.readWhole || LinkBytesDigest(link) == *base.overwriting)) {
         return true;
     }
     // A stamp taken within a step of the clock of its change may stay the same through a second change.
     return link.readWhole &&
-           (base.value ? StoreLinkMirrors(link, *base.value) : BytesDigest(link.bytes) == base.linkDigest);
+           (base.value ? StoreLinkMirrors(link, *base.value) : LinkBytesDigest(link) == base.linkDigest);
 }
 
 EntryChange ClassifyRunValue(const StoreLink* link, const MirrorBase* base, const std::optional<RegistryValue>& value) {
@@ -55,7 +55,7 @@ EntryChange ClassifyShortcut(const StoreLink* link, const MirrorBase* base, cons
     if (!shortcut) {
         return EntryChange::SystemUnreadable;
     }
-    if (*shortcut == link->bytes) {
+    if (LinkHeldBytes(*link, *shortcut)) {
         return linkAsBase ? EntryChange::Unchanged : EntryChange::ChangedInSystem; // both say the same
     }
     const bool shortcutAsBase = BytesDigest(*shortcut) == base->linkDigest;

@@ -308,7 +308,7 @@ void TImportJob::SaveIntents() {
     for (size_t index : m_work) {
         const SystemEntry& entry = m_entries[index];
         const StoreLink* existing = m_store.Find(entry.storeLinkPath);
-        const std::uint64_t before = existing && existing->readWhole ? BytesDigest(existing->bytes) : 0;
+        const std::uint64_t before = existing && existing->readWhole ? LinkBytesDigest(*existing) : 0;
         const FileStamp linkStamp = existing ? existing->stamp : FileStamp{};
         if (entry.value) {
             m_mirror.Set(entry.storeLinkPath, {linkStamp, false, entry.value, {}, 0, before});
@@ -366,7 +366,7 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file, std
     // is then not kept as the base, so that the next import compares the bytes once more.
     const FileStamp shortcutBase = file.settled ? file.stamp : FileStamp{};
     const std::wstring fileName = FileNamePart(entry.storeLinkPath);
-    if (existing && existing->readWhole && existing->bytes == *bytes && existing->fileName == fileName &&
+    if (existing && existing->readWhole && LinkHeldBytes(*existing, *bytes) && existing->fileName == fileName &&
         IsPlain(existing->stamp)) {
         m_mirror.Set(entry.storeLinkPath, {existing->stamp, existing->settled, std::nullopt, shortcutBase,
                                            BytesDigest(*bytes), std::nullopt});

@@ -11,6 +11,41 @@
 
 namespace bw {
 
+namespace {
+
+// What a reader keeps of a link between reads: a registry entry's link without its bytes and its copy of the record
+// block, both taken in once it was parsed and its record taken. A Startup entry's link keeps its bytes whole: they
+// are what is written back as its shortcut.
+void DropBytesKept(StoreLink& link) {
+    link.recordBlock.reset();
+    if (!IsRegistryCode(link.code) || link.bytesDropped) {
+        return;
+    }
+    link.bytesDropped = StoreLink::BytesMark{BytesDigest(link.bytes), link.bytes.size()};
+    std::string().swap(link.bytes);
+}
+
+} // namespace
+
+std::uint64_t LinkBytesDigest(const StoreLink& link) {
+    return link.bytesDropped ? link.bytesDropped->digest : BytesDigest(link.bytes);
+}
+
+bool LinkHeldBytes(const StoreLink& link, const std::string& bytes) {
+    return link.bytesDropped ? link.bytesDropped->size == bytes.size() && link.bytesDropped->digest == BytesDigest(bytes)
+                             : link.bytes == bytes;
+}
+
+bool SameLinkBytes(const StoreLink& a, const StoreLink& b) {
+    if (!a.bytesDropped && !b.bytesDropped) {
+        return a.bytes == b.bytes;
+    }
+    const auto sizeOf = [](const StoreLink& link) {
+        return link.bytesDropped ? link.bytesDropped->size : link.bytes.size();
+    };
+    return sizeOf(a) == sizeOf(b) && LinkBytesDigest(a) == LinkBytesDigest(b);
+}
+
 bool ParseStoreLink(TShellLink& loader, StoreLink& link) {
     link.readWhole = loader.LoadBytes(link.bytes);
     if (!link.readWhole) {
@@ -154,6 +189,7 @@ std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_D
     link->name = EntryNameOfLink(code, link->fileName.substr(0, link->fileName.size() - 4), *link);
     // A link that could not be read is read again next time: nothing about its stamp tells when that works.
     link->settled = link->readWhole && !IsWithinClockStep(link->stamp.written, readAt, step);
+    DropBytesKept(*link);
     return link;
 }
 
@@ -162,6 +198,7 @@ void TStoreReader::Remember(StoreLink link) {
     // so until that step has passed the link is read again.
     link.settled = !IsWithinClockStep(link.stamp.written, SystemTimeNow(), StepOf(FolderPart(link.path)));
     const std::wstring key = FoldedName(link.path); // before the link is moved from
+    DropBytesKept(link);
     m_known[key] = std::make_shared<const StoreLink>(std::move(link));
 }
 
@@ -226,7 +263,7 @@ bool TStoreReader::Read(const std::vector<int>& codes) {
             // A link read again only because its stamp was too young to prove it unchanged (our own write, most
             // often) is no change when it holds the very bytes it held.
             const bool same = previous != m_known.end() && previous->second->fileName == match->cFileName &&
-                              previous->second->readWhole && link->readWhole && previous->second->bytes == link->bytes;
+                              previous->second->readWhole && link->readWhole && SameLinkBytes(*previous->second, *link);
             if (same) {
                 ++reused;
             } else {

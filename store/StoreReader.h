@@ -4,6 +4,7 @@
 #include "store/CommandLine.h"
 #include "store/LinkRecords.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,7 +26,15 @@ struct StoreLink {
     bool settled = false;    // read well after its last change (or written by us), so its stamp shows the next one
     bool readWhole = false;  // its bytes were read whole and taken as a shell link
     bool onlineOnly = false; // its data is not on this machine (a cloud file): never opened, so never read
+    // Whole as read, except in a registry entry's link that a TStoreReader keeps between reads: nothing is put back or
+    // written from those bytes, they are only compared, so the reader keeps their digest and size (bytesDropped) and
+    // `bytes` stands empty. Compare through LinkBytesDigest and SameLinkBytes, which take either.
     std::string bytes;
+    struct BytesMark {
+        std::uint64_t digest = 0;
+        size_t size = 0;
+    };
+    std::optional<BytesMark> bytesDropped;
     std::wstring description;
     std::wstring arguments;
     std::wstring linkTarget;   // the target the link records
@@ -88,6 +97,12 @@ private:
     std::set<int> m_others;                    // codes whose folders hold more than store links
     std::unique_ptr<TShellLink> m_loader;
 };
+
+// The digest of the bytes the link held when it was read (BytesDigest), whether it still holds them or not.
+std::uint64_t LinkBytesDigest(const StoreLink& link);
+// True when `link` held `bytes` when it was read; two links, when they held the same bytes.
+bool LinkHeldBytes(const StoreLink& link, const std::string& bytes);
+bool SameLinkBytes(const StoreLink& a, const StoreLink& b);
 
 // Takes a store link's content from its bytes: description, arguments, target, icon index and record block.
 // False (and the texts empty) when the bytes are no shell link.

@@ -146,7 +146,7 @@ void TStoreSession::TakeReport(const WriteBackReport& report) {
         const StoreLink* link = m_store.Find(edit.storeLinkPath);
         // Once for each content of the link: an edit made again is told again.
         const std::wstring key =
-            FoldedName(edit.storeLinkPath) + L"|" + (link ? std::to_wstring(BytesDigest(link->bytes)) : L"");
+            FoldedName(edit.storeLinkPath) + L"|" + (link ? std::to_wstring(LinkBytesDigest(*link)) : L"");
         if (m_toldEdits.insert(key).second) {
             m_newEdits.push_back(edit);
         }
