@@ -82,7 +82,8 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
                                     [this](const std::vector<Entry>& entries) {
                                         m_list.MakeList(entries);
                                         m_list.HoldToggles();
-                                    }}),
+                                    },
+                                    [this](bool held) { m_list.HoldReaders(held); }}),
       m_notices(desktop, m_scheduler, m_session, [this] { RestartAsAdministrator(); }) {}
 
 TMainForm::~TMainForm() {
