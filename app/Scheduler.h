@@ -212,9 +212,9 @@ private:
     std::unique_ptr<TStartImport> m_startImport;
     bool m_leftRunning = false;
     bool m_startAfterToggle = false;
-    bool m_readersHeld = false; // the first start's import holds the readers of facts and icons
+    bool m_readersHeld = false;         // the first start's import holds the readers of facts and icons
     bool m_refreshFollowsStart = false; // the next refresh reads what the first start wrote: on a thread too
-    std::vector<Entry> m_rowsSoFar; // the first start's rows, shown a slice at a time
+    std::vector<Entry> m_rowsSoFar;     // the first start's rows, shown a slice at a time
     size_t m_rowsShown = 0;
     size_t m_rowsSlice = 0;
     int m_busyRetries = 0; // retries of a refresh since the store was last free

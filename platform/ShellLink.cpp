@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/UniqueHandle.h"
 
 #include <shlwapi.h>
 
@@ -291,10 +292,16 @@ bool TShellLink::SetPath(const std::wstring& path) {
     return SUCCEEDED(m_link->SetPath(path.c_str()));
 }
 
+namespace {
+// Item ID lists as the shell hands them out: parsed ones go with CoTaskMemFree, a combined one with ILFree.
+using UniqueIdList = UniqueHandle<PIDLIST_ABSOLUTE, ::CoTaskMemFree>;
+using UniqueChildIdList = UniqueHandle<PIDLIST_RELATIVE, ::CoTaskMemFree>;
+using UniqueCombinedIdList = UniqueHandle<PIDLIST_ABSOLUTE, ::ILFree>;
+} // namespace
+
 struct TTargetFolders::Folder {
-    PIDLIST_ABSOLUTE idList = nullptr; // the folder's, fully qualified
+    UniqueIdList idList; // the folder's, fully qualified
     ComPtr<IShellFolder> folder;
-    ~Folder() { ::CoTaskMemFree(idList); }
 };
 
 TTargetFolders::TTargetFolders() = default;
@@ -307,32 +314,30 @@ const TTargetFolders::Folder* TTargetFolders::Find(const std::wstring& path) {
     }
     auto folder = std::make_unique<Folder>();
     ComPtr<IShellFolder> desktop;
-    if (FAILED(::SHParseDisplayName(path.c_str(), nullptr, &folder->idList, 0, nullptr)) ||
+    if (FAILED(::SHParseDisplayName(path.c_str(), nullptr, folder->idList.Put(), 0, nullptr)) ||
         FAILED(::SHGetDesktopFolder(&desktop)) ||
-        FAILED(desktop->BindToObject(folder->idList, nullptr, IID_PPV_ARGS(&folder->folder)))) {
+        FAILED(desktop->BindToObject(folder->idList.Get(), nullptr, IID_PPV_ARGS(&folder->folder)))) {
         folder.reset(); // every file of it goes through SetPath
     }
     return (m_folders[path] = std::move(folder)).get();
 }
 
 bool TShellLink::SetPathIn(TTargetFolders& folders, const std::wstring& path) {
-    // Only a plain full path of a drive: a reference, a quote, a share or a relative path goes to SetPath whole.
+    // Only a plain full path on a drive: a reference, a quote, a share or a relative path goes to SetPath whole.
     const size_t slash = path.find_last_of(L'\\');
-    if (path.size() < 4 || path[1] != L':' || path[2] != L'\\' || slash == std::wstring::npos || slash + 1 == path.size() ||
+    if (path.size() < 4 || path[1] != L':' || path[2] != L'\\' || slash + 1 == path.size() ||
         path.find_first_of(L"%\"/") != std::wstring::npos) {
         return SetPath(path);
     }
     const TTargetFolders::Folder* folder = folders.Find(path.substr(0, slash == 2 ? 3 : slash));
-    PIDLIST_RELATIVE child = nullptr;
     std::wstring name = path.substr(slash + 1);
+    UniqueChildIdList child;
     if (folder == nullptr ||
-        FAILED(folder->folder->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, &child, nullptr))) {
+        FAILED(folder->folder->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, child.Put(), nullptr))) {
         return SetPath(path); // a file that is not there, among others
     }
-    PIDLIST_ABSOLUTE full = ::ILCombine(folder->idList, child);
-    ::CoTaskMemFree(child);
-    const bool set = full != nullptr && SUCCEEDED(m_link->SetIDList(full));
-    ::ILFree(full);
+    const UniqueCombinedIdList full(::ILCombine(folder->idList.Get(), child.Get()));
+    const bool set = full && SUCCEEDED(m_link->SetIDList(full.Get()));
     return set && RawPath() == path ? true : SetPath(path);
 }
 

@@ -109,8 +109,8 @@ TEST(TShellLinkTest, ATargetSetThroughItsFolderReadsBackAsSetPathsDoes) {
             TLinkTargets fresh; // no link kept for the target: the target is set again, through its folder
             TLinkTargets& used = round == 0 ? fresh : targets;
             const SavedLink saved = ReadSaved(RegistryStoreLinkBytes(through, value, &checker, &used));
-            EXPECT_TRUE(saved == expected) << saved.rawPath << L" / " << expected.rawPath << L"; "
-                                           << saved.arguments << L" / " << expected.arguments;
+            EXPECT_TRUE(saved == expected) << saved.rawPath << L" / " << expected.rawPath << L"; " << saved.arguments
+                                           << L" / " << expected.arguments;
         }
     }
 }
