@@ -224,7 +224,7 @@ void TEntryList::Move(int x, int y, int width, int height) {
     SizeColumns();
 }
 
-int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
+int TEntryList::ImageOf(const std::wstring& key, const Entry& entry, bool addImage) {
     const auto known = m_imageOf.find(key);
     if (known != m_imageOf.end()) {
         return known->second;
@@ -239,6 +239,14 @@ int TEntryList::ImageOf(const std::wstring& key, const Entry& entry) {
         // Reading an icon opens its file: the reader does it off the window's thread, and the default icon stands in
         // until it comes (ApplyIcons).
         m_iconReader->Ask(key, entry.iconSource, entry.iconIndex);
+        return ImageOf(std::wstring(), entry);
+    }
+    if (!addImage) {
+        // Read, but not in the image list yet: rows that bring hundreds of programs at once would add an image each
+        // while they are put in. The images go in with ApplyIcons' slices, the default icon standing in meanwhile.
+        if (m_iconsArrived.insert(key).second && m_iconsArrived.size() == 1) {
+            ::PostMessageW(m_list, WM_ICONSREAD, 0, 0);
+        }
         return ImageOf(std::wstring(), entry);
     }
     // Every entry without an icon of its own shares the one image of the default icon.
@@ -271,7 +279,7 @@ void TEntryList::ApplyIcons() {
         LVITEMW item{};
         item.mask = LVIF_IMAGE;
         item.iItem = row;
-        item.iImage = ImageOf(model.iconKey, model.entry);
+        item.iImage = ImageOf(model.iconKey, model.entry, true);
         ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
     for (const std::wstring& key : shown) {
@@ -375,6 +383,13 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     m_factsPending = !m_facts->Apply(m_all);
     ShowRows(everyBox);
     notReady.Done();
+}
+
+void TEntryList::HoldReaders(bool held) {
+    if (m_facts && m_iconReader) {
+        m_facts->Hold(held);
+        m_iconReader->Hold(held);
+    }
 }
 
 void TEntryList::LookAgain() {
@@ -581,7 +596,7 @@ void TEntryList::MakeImages() {
         LVITEMW item{};
         item.mask = LVIF_IMAGE;
         item.iItem = row;
-        item.iImage = ImageOf(model.iconKey, model.entry);
+        item.iImage = ImageOf(model.iconKey, model.entry, true);
         ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
 }

@@ -99,6 +99,8 @@ public:
     bool ListReady() const { return m_ready; }
     // Until the next MakeList, changes of the boxes count for nothing (a toggle is under way).
     void HoldToggles() { m_ready = false; }
+    // Holds the readers of file facts and icons, or lets them go on (TFileFactsReader::Hold).
+    void HoldReaders(bool held);
 
     int Count() const { return static_cast<int>(m_rows.size()); }
     const Entry& RowEntry(int row) const { return m_rows.at(static_cast<size_t>(row)).entry; }
@@ -141,7 +143,9 @@ private:
     static LRESULT CALLBACK ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnListMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-    int ImageOf(const std::wstring& key, const Entry& entry);
+    // The image of an icon key: the default icon's while the icon is read, or while it waits for ApplyIcons to add
+    // it (`addImage` adds it at once).
+    int ImageOf(const std::wstring& key, const Entry& entry, bool addImage = false);
     void ShowRows(bool everyBox);
     void InsertRow(int row, const Shown& shown);
     void UpdateRow(int row, const Shown& shown);

@@ -31,9 +31,14 @@ private:
 } // namespace
 
 TIconReader::TIconReader(HINSTANCE instance, std::function<void()> ready)
-    : m_instance(instance), m_ready(std::move(ready)) {
-    m_local.thread = std::thread([this] { Work(m_local); });
-    m_network.thread = std::thread([this] { Work(m_network); });
+    : m_instance(instance), m_ready(std::move(ready)) {}
+
+void TIconReader::StartLanes() {
+    // With the first icon asked for: a window that makes its reader is shown first, and has no icon to read yet.
+    if (!m_local.thread.joinable()) {
+        m_local.thread = std::thread([this] { Work(m_local); });
+        m_network.thread = std::thread([this] { Work(m_network); });
+    }
 }
 
 TIconReader::~TIconReader() {
@@ -42,12 +47,15 @@ TIconReader::~TIconReader() {
         m_stop = true;
     }
     m_wake.notify_all();
-    m_local.thread.join();
-    // A lane that waits on a vanished share may wait for the network's timeout; the window is gone by then.
-    m_network.thread.join();
+    if (m_local.thread.joinable()) {
+        m_local.thread.join();
+        // A lane that waits on a vanished share may wait for the network's timeout; the window is gone by then.
+        m_network.thread.join();
+    }
 }
 
 void TIconReader::Ask(const std::wstring& key, const std::wstring& path, int index) {
+    StartLanes();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_asked.insert(key).second) {
@@ -56,6 +64,9 @@ void TIconReader::Ask(const std::wstring& key, const std::wstring& path, int ind
         // The local lane sends what lies on a share to the network lane (asking a drive's type is a round trip to
         // the system, which the window does not wait for).
         m_local.requests.push_back(Request{key, path, index});
+        if (m_held) {
+            return; // read once the reader is let go (a thousand programs asked for wake nobody a thousand times)
+        }
     }
     m_wake.notify_all();
 }
@@ -71,6 +82,14 @@ std::vector<TIconReader::Icon> TIconReader::Take() {
     return read;
 }
 
+void TIconReader::Hold(bool held) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_held = held;
+    }
+    m_wake.notify_all();
+}
+
 bool TIconReader::Pending() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return !m_asked.empty();
@@ -84,7 +103,7 @@ void TIconReader::Work(Lane& lane) {
         if (lane.requests.empty()) {
             onNetwork.reset(); // a drive mapped meanwhile is seen by the next run
         }
-        m_wake.wait(lock, [&] { return m_stop || !lane.requests.empty(); });
+        m_wake.wait(lock, [&] { return m_stop || (!m_held && !lane.requests.empty()); });
         if (m_stop) {
             return;
         }

@@ -43,6 +43,9 @@ public:
     // True while an icon asked for has not been taken.
     bool Pending() const;
 
+    // While held, no icon is read (those asked for wait until it is let go): see TFileFactsReader::Hold.
+    void Hold(bool held);
+
 private:
     struct Request {
         std::wstring key;
@@ -53,6 +56,7 @@ private:
         std::deque<Request> requests;
         std::thread thread;
     };
+    void StartLanes();
     void Work(Lane& lane);
 
     HINSTANCE m_instance;
@@ -60,6 +64,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
+    bool m_held = false;
     std::atomic<bool> m_signalled{false}; // `ready` was called and Take has not run since
     std::set<std::wstring> m_asked;       // keys asked for and not yet taken
     std::vector<Icon> m_read;

@@ -82,7 +82,8 @@ TMainForm::TMainForm(HINSTANCE instance, TDesktop& desktop, std::wstring program
                                     [this](const std::vector<Entry>& entries) {
                                         m_list.MakeList(entries);
                                         m_list.HoldToggles();
-                                    }}),
+                                    },
+                                    [this](bool held) { m_list.HoldReaders(held); }}),
       m_notices(desktop, m_scheduler, m_session, [this] { RestartAsAdministrator(); }) {}
 
 TMainForm::~TMainForm() {
@@ -117,10 +118,6 @@ bool TMainForm::Create(int showCommand) {
                           kRestoredBounds.bottom - kRestoredBounds.top, nullptr, nullptr, m_instance, this);
     if (m_window == nullptr) {
         return false;
-    }
-    if (m_endAtStart) {
-        ::DestroyWindow(m_window); // the message loop ends at once
-        return true;
     }
     // The restored bounds are 96-DPI pixels and scale with the window's monitor.
     WINDOWPLACEMENT placement{};
@@ -252,6 +249,10 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ToggleEntry();
         return 0;
     case kStartMessage:
+        if (!OpenStore()) {
+            ::DestroyWindow(m_window); // the message loop ends at once
+            return 0;
+        }
         m_scheduler.Refresh(false);
         return 0;
     case kStartImportMessage:
@@ -356,13 +357,20 @@ void TMainForm::FormCreate() {
     m_notices.Attach(m_window);
     m_toolBar.ShowRestart(!RunsAsAdministrator());
     ShowAccountInTitle();
+    // Not here: the window is shown first. Opening the store makes and reads files (its folders, its owner's
+    // record, the lock), which the first paint does not wait for; and a first start reads and copies many entries
+    // while the window answers.
+    ::PostMessageW(m_window, kStartMessage, 0, 0);
+}
+
+bool TMainForm::OpenStore() {
     try {
         m_door.Open();
     } catch (const EStoreNotHere& error) {
         // Nothing was made and nothing is changed: the program ends once the user has read why.
-        m_endAtStart = true;
+        ::ShowWindow(m_window, SW_HIDE);
         ShowException(ErrorText(error));
-        return;
+        return false;
     }
     if (!m_door.RefusedFolders().empty()) {
         std::wstring lines;
@@ -385,8 +393,7 @@ void TMainForm::FormCreate() {
     }
     m_seen.Load(StoreDataFile(kSeenEntriesFile));
     m_scheduler.Start(m_window);
-    // Not here: the window is shown first, and answers while a first start reads and copies many entries.
-    ::PostMessageW(m_window, kStartMessage, 0, 0);
+    return true;
 }
 
 void TMainForm::ShowAccountInTitle() {

@@ -115,6 +115,9 @@ private:
     void Close();
 
     void FormCreate();
+    // The store's door opened, what it found said, the watches started; false when the program must not go on
+    // (started inside its zip).
+    bool OpenStore();
     void CreateControls();
     void ApplyDpi(UINT dpi);
     void LayOutControls();
@@ -189,7 +192,6 @@ private:
     TNotices m_notices;
     std::optional<PendingToggle> m_pendingToggle;
     std::optional<RowChoice> m_rowChoice;
-    bool m_endAtStart = false; // FormCreate found that the program must not go on (started inside its zip)
     TSeenEntries m_seen;
     std::wstring m_account; // the account whose entries are shown, where it is not the desktop's
 };

@@ -174,7 +174,10 @@ void TScheduler::Refresh(bool writeBack, bool afterToggle, TLiveWatch::Scope sco
     // The first start: the window answers while its thread reads and copies the entries, however many there are.
     // So it does while a folder on another machine is read: where its share went away, the read waits for the
     // network's timeout. (A command's own refresh, with the lock held, runs here: the lock is this thread's.)
-    if (m_window != nullptr && !HoldsLock() && (!m_started || ReadsRemote(scope))) {
+    // So does the refresh asked for while the first start ran (its activation, the watch's word of the links it
+    // wrote): it reads back thousands of store links just written, and mostly finds them as they were.
+    const bool followsStart = std::exchange(m_refreshFollowsStart, false);
+    if (m_window != nullptr && !HoldsLock() && (!m_started || followsStart || ReadsRemote(scope))) {
         ImportOnThread(writeBack, afterToggle, scope);
         return;
     }
@@ -382,9 +385,15 @@ void TScheduler::ImportOnThread(bool writeBack, bool afterToggle, TLiveWatch::Sc
     if (m_live) {
         m_live->CycleStarts(scope);
     }
-    // Only a list that shows nothing yet takes the rows before their store links are written.
-    m_startImport = std::make_unique<TStartImport>(m_sharedDoor, m_window, writeBack, scope.system, scope.store,
-                                                   m_hooks.listEmpty());
+    // Only a list that shows nothing yet takes the rows before their store links are written. Its programs' facts
+    // and icons are read once the links are written: on a machine of two cores, the readers would take half the
+    // time of the writes, and the rows come first.
+    const bool first = m_hooks.listEmpty();
+    if (first && m_hooks.holdReaders) {
+        m_readersHeld = true;
+        m_hooks.holdReaders(true);
+    }
+    m_startImport = std::make_unique<TStartImport>(m_sharedDoor, m_window, writeBack, scope.system, scope.store, first);
 }
 
 bool TScheduler::ReadsRemote(TLiveWatch::Scope scope) const {
@@ -438,9 +447,17 @@ void TScheduler::ShowMoreRows() {
     ::SetTimer(m_window, kRowsTimer, 1, nullptr);
 }
 
+void TScheduler::LetReadersGo() {
+    if (std::exchange(m_readersHeld, false)) {
+        m_hooks.holdReaders(false);
+    }
+}
+
 void TScheduler::ImportEnded() {
     ::KillTimer(m_window, kRowsTimer);
+    LetReadersGo();
     const std::unique_ptr<TStartImport> import = std::move(m_startImport);
+    const bool firstStart = !m_started;
     m_importing = false;
     m_rowsSoFar.clear();
     // Its unit of work has ended on its thread: the lock is free.
@@ -473,6 +490,7 @@ void TScheduler::ImportEnded() {
         m_hooks.showBoxes();
     }
     if (std::exchange(m_refreshAfterImport, false)) {
+        m_refreshFollowsStart = firstStart;
         ::PostMessageW(m_window, kActivateMessage, 0, 0);
     }
 }
@@ -487,6 +505,7 @@ void TScheduler::AbandonImport() {
     }
     m_importing = false;
     if (m_startImport) {
+        LetReadersGo();
         // It stops where it stands and ends its unit of work on its own thread; one the network holds is left to it.
         m_leftRunning = !m_startImport->Stop() || m_leftRunning;
         m_startImport.reset();

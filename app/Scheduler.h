@@ -44,6 +44,7 @@ public:
         // The entries as the system has them, while their store links are written (the first start): called
         // with more of them each time, the first rows at once.
         std::function<void(const std::vector<Entry>&)> showSoFar;
+        std::function<void(bool)> holdReaders; // the readers of the programs' facts and icons wait, or go on
     };
 
     // `door` is shared with a refresh's thread, which may outlive the window (TStartImport).
@@ -185,6 +186,7 @@ private:
     void ImportEnded();
     // The next slice of the rows so far into the list.
     void ShowMoreRows();
+    void LetReadersGo();
     void ContinueImport();
     void EndCycle(bool shown, bool afterToggle);
     void LockReleased();
@@ -210,7 +212,9 @@ private:
     std::unique_ptr<TStartImport> m_startImport;
     bool m_leftRunning = false;
     bool m_startAfterToggle = false;
-    std::vector<Entry> m_rowsSoFar; // the first start's rows, shown a slice at a time
+    bool m_readersHeld = false;         // the first start's import holds the readers of facts and icons
+    bool m_refreshFollowsStart = false; // the next refresh reads what the first start wrote: on a thread too
+    std::vector<Entry> m_rowsSoFar;     // the first start's rows, shown a slice at a time
     size_t m_rowsShown = 0;
     size_t m_rowsSlice = 0;
     int m_busyRetries = 0; // retries of a refresh since the store was last free

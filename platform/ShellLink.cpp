@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/UniqueHandle.h"
 
 #include <shlwapi.h>
 
@@ -289,6 +290,55 @@ std::wstring TShellLink::IconLocation() const {
 
 bool TShellLink::SetPath(const std::wstring& path) {
     return SUCCEEDED(m_link->SetPath(path.c_str()));
+}
+
+namespace {
+// Item ID lists as the shell hands them out: parsed ones go with CoTaskMemFree, a combined one with ILFree.
+using UniqueIdList = UniqueHandle<PIDLIST_ABSOLUTE, ::CoTaskMemFree>;
+using UniqueChildIdList = UniqueHandle<PIDLIST_RELATIVE, ::CoTaskMemFree>;
+using UniqueCombinedIdList = UniqueHandle<PIDLIST_ABSOLUTE, ::ILFree>;
+} // namespace
+
+struct TTargetFolders::Folder {
+    UniqueIdList idList; // the folder's, fully qualified
+    ComPtr<IShellFolder> folder;
+};
+
+TTargetFolders::TTargetFolders() = default;
+TTargetFolders::~TTargetFolders() = default;
+
+const TTargetFolders::Folder* TTargetFolders::Find(const std::wstring& path) {
+    const auto known = m_folders.find(path);
+    if (known != m_folders.end()) {
+        return known->second.get();
+    }
+    auto folder = std::make_unique<Folder>();
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(::SHParseDisplayName(path.c_str(), nullptr, folder->idList.Put(), 0, nullptr)) ||
+        FAILED(::SHGetDesktopFolder(&desktop)) ||
+        FAILED(desktop->BindToObject(folder->idList.Get(), nullptr, IID_PPV_ARGS(&folder->folder)))) {
+        folder.reset(); // every file of it goes through SetPath
+    }
+    return (m_folders[path] = std::move(folder)).get();
+}
+
+bool TShellLink::SetPathIn(TTargetFolders& folders, const std::wstring& path) {
+    // Only a plain full path on a drive: a reference, a quote, a share or a relative path goes to SetPath whole.
+    const size_t slash = path.find_last_of(L'\\');
+    if (path.size() < 4 || path[1] != L':' || path[2] != L'\\' || slash + 1 == path.size() ||
+        path.find_first_of(L"%\"/") != std::wstring::npos) {
+        return SetPath(path);
+    }
+    const TTargetFolders::Folder* folder = folders.Find(path.substr(0, slash == 2 ? 3 : slash));
+    std::wstring name = path.substr(slash + 1);
+    UniqueChildIdList child;
+    if (folder == nullptr ||
+        FAILED(folder->folder->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, child.Put(), nullptr))) {
+        return SetPath(path); // a file that is not there, among others
+    }
+    const UniqueCombinedIdList full(::ILCombine(folder->idList.Get(), child.Get()));
+    const bool set = full && SUCCEEDED(m_link->SetIDList(full.Get()));
+    return set && RawPath() == path ? true : SetPath(path);
 }
 
 bool TShellLink::SetArguments(const std::wstring& arguments) {

@@ -64,9 +64,14 @@ void FillFileFactsNow(std::vector<Entry>& entries) {
     }
 }
 
-TFileFactsReader::TFileFactsReader(std::function<void()> ready) : m_ready(std::move(ready)) {
-    m_local.thread = std::thread([this] { Work(m_local); });
-    m_network.thread = std::thread([this] { Work(m_network); });
+TFileFactsReader::TFileFactsReader(std::function<void()> ready) : m_ready(std::move(ready)) {}
+
+void TFileFactsReader::StartLanes() {
+    // With the first request, not before: a window that makes its reader is shown first, and has nothing to read yet.
+    if (!m_local.thread.joinable()) {
+        m_local.thread = std::thread([this] { Work(m_local); });
+        m_network.thread = std::thread([this] { Work(m_network); });
+    }
 }
 
 TFileFactsReader::~TFileFactsReader() {
@@ -75,12 +80,15 @@ TFileFactsReader::~TFileFactsReader() {
         m_stop = true;
     }
     m_wake.notify_all();
-    m_local.thread.join();
-    // A lane that waits on a vanished share may wait for the network's timeout; the window is gone by then.
-    m_network.thread.join();
+    if (m_local.thread.joinable()) {
+        m_local.thread.join();
+        // A lane that waits on a vanished share may wait for the network's timeout; the window is gone by then.
+        m_network.thread.join();
+    }
 }
 
 void TFileFactsReader::Look(const std::vector<Entry>& entries) {
+    StartLanes();
     std::vector<std::wstring> local;
     std::vector<std::wstring> network;
     std::set<std::wstring> named;
@@ -128,7 +136,7 @@ bool TFileFactsReader::Apply(std::vector<Entry>& entries) {
 void TFileFactsReader::Work(Lane& lane) {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [&] { return m_stop || !lane.paths.empty(); });
+        m_wake.wait(lock, [&] { return m_stop || (!m_held && !lane.paths.empty()); });
         if (m_stop) {
             return;
         }
@@ -158,6 +166,14 @@ void TFileFactsReader::Work(Lane& lane) {
             lock.lock();
         }
     }
+}
+
+void TFileFactsReader::Hold(bool held) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_held = held;
+    }
+    m_wake.notify_all();
 }
 
 void TFileFactsReader::Signal() {

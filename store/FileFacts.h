@@ -52,6 +52,10 @@ public:
     // facts are known and the reader has looked at everything asked for.
     bool Apply(std::vector<Entry>& entries);
 
+    // While held, the reader starts to read no program (what it is asked keeps until it is let go): the first
+    // start's store links are written on the same few cores, and the rows come before their facts.
+    void Hold(bool held);
+
 private:
     struct Known {
         std::optional<FileStamp> stamp;
@@ -62,6 +66,7 @@ private:
         bool busy = false;               // looking at one now
         std::thread thread;
     };
+    void StartLanes();
     void Work(Lane& lane);
     void Signal();
 
@@ -69,6 +74,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
+    bool m_held = false;
     std::atomic<bool> m_signalled{false};  // `ready` was called and Apply has not run since
     std::map<std::wstring, Known> m_known; // by folded path
     Lane m_local;

@@ -13,9 +13,10 @@ namespace {
 // The target a link keeps of `target`: the target itself, or, where the link object cannot keep it as given
 // (Wine's takes an environment reference for part of a relative path, and keeps only characters of the ANSI
 // code page), its expansion; else none.
-std::wstring SetLinkTarget(TShellLink& link, const std::wstring& target) {
+std::wstring SetLinkTarget(TShellLink& link, const std::wstring& target, TLinkTargets* targets) {
     if (!target.empty()) {
-        if (link.SetPath(target) && link.RawPath() == target) {
+        const bool set = targets ? link.SetPathIn(targets->Folders(), target) : link.SetPath(target);
+        if (set && link.RawPath() == target) {
             return target;
         }
         const std::wstring expanded = ExpandedText(target);
@@ -60,7 +61,7 @@ std::string RegistryStoreLinkBytes(TShellLink& link, const RegistryValue& value,
         // The link as it was once its target was set and checked; every field read back is set again below.
     } else {
         const std::wstring asked = target;
-        target = SetLinkTarget(link, target);
+        target = SetLinkTarget(link, target, targets);
         if (!target.empty()) {
             // The target must come back from the file as it was set (Wine's link object keeps it in the ANSI code
             // page only); one that comes back otherwise would read as an edit of the target and be written into

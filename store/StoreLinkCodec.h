@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Registry.h"
+#include "platform/ShellLink.h"
 #include "store/CommandLine.h"
 #include "store/StoreReader.h"
 
@@ -8,8 +9,6 @@
 #include <string>
 
 namespace bw {
-
-class TShellLink;
 
 // The codec of a registry entry's store link: the link written for a Run value, and what a link read from the
 // store stands for.
@@ -29,9 +28,12 @@ public:
     // none was kept.
     const std::string* Find(const std::wstring& target) const;
     void Keep(const std::wstring& target, std::string bytes);
+    // The folders of the targets set so far (TShellLink::SetPathIn).
+    TTargetFolders& Folders() { return m_folders; }
 
 private:
     std::map<std::wstring, std::string> m_bytes;
+    TTargetFolders m_folders;
 };
 
 // The same, with `checker` to load each link back for the check of its target, and `targets` to take a target's

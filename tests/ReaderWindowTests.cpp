@@ -5,8 +5,11 @@
 #include "platform/FileIcon.h"
 #include "platform/FileSystem.h"
 #include "platform/Signature.h"
+#include "store/StoreDoor.h"
 
+#include <algorithm>
 #include <atomic>
+#include <set>
 
 namespace bw::test {
 namespace {
@@ -155,6 +158,81 @@ TEST_F(ReaderWindowTest, TheWindowAnswersWhileAnIconIsRead) {
     EXPECT_FALSE(m_form->EntryList().IconsPending());
     EXPECT_NE(Image(L"Slow"), blank);
     EXPECT_LT(Image(L"Slow"), ::ImageList_GetImageCount(m_form->EntryList().Images()));
+}
+
+// Icons already read go into the image list in the reader's slices, never all at once while rows are put in: rows
+// that bring many programs whose icons are known (the first start's batches, a filter taken away) add no image while
+// they are inserted, and every row shows its own icon once the slices have run.
+TEST_F(ReaderWindowTest, RowsPutInAddTheirIconsOnlyInTheReadersSlices) {
+    constexpr int kPrograms = 40;
+    UniqueKernelHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> read{0};
+    auto heldIcons = seam::FileIcon.Replace([&](HINSTANCE instance, const std::wstring& path, int index) {
+        ::WaitForSingleObject(release.Get(), 5000);
+        HICON icon = seam::FileIcon.Real(instance, path, index);
+        ++read;
+        return icon;
+    });
+    for (int i = 0; i < kPrograms; ++i) {
+        const std::wstring program = CopyOf(L"C:\\windows\\notepad.exe", L"Program" + std::to_wstring(i) + L".exe");
+        m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(i), L"\"" + program + L"\"");
+    }
+    m_waitForFacts = false;
+    Open();
+    ASSERT_EQ(Rows().size(), static_cast<size_t>(kPrograms));
+    const TEntryList& list = m_form->EntryList();
+    // The rows go out of view; their icons are read and taken meanwhile, and wait for rows that show them.
+    HwndSetText(m_form->FilterBox(), L"no entry is called so");
+    ::SetEvent(release.Get());
+    ASSERT_TRUE(PumpUntil([&] { return read == kPrograms && !list.IconsPending(); }));
+    const int images = ::ImageList_GetImageCount(list.Images());
+
+    HwndSetText(m_form->FilterBox(), L"");
+    EXPECT_EQ(::ImageList_GetImageCount(list.Images()), images) << "rows put in added their icons' images at once";
+    ASSERT_TRUE(PumpUntil([&] { return !list.IconsPending(); }));
+    std::set<int> shown;
+    for (int row = 0; row < kPrograms; ++row) {
+        shown.insert(LvGetItemImage(m_form->List(), row));
+    }
+    EXPECT_EQ(shown.size(), static_cast<size_t>(kPrograms)) << "a row kept the default icon";
+    EXPECT_EQ(::ImageList_GetImageCount(list.Images()), images + kPrograms);
+}
+
+// The first start lists its rows and writes their store links before it reads their programs: on a machine of a few
+// cores the reader would take the writes' time. No program is verified while the links are written (the first write
+// waits a while for a reader that would run), and every row has its facts once they are.
+TEST_F(ReaderWindowTest, TheFirstStartWritesItsLinksBeforeItsProgramsAreRead) {
+    constexpr int kPrograms = 10;
+    std::atomic<int> verified{0};
+    UniqueKernelHandle firstVerified(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    auto trust = seam::FileTrust.Replace([&](const std::wstring&) {
+        ++verified;
+        ::SetEvent(firstVerified.Get());
+        return TrustAnswer{kNoSignature, L"", false};
+    });
+    std::atomic<int> verifiedWhileWriting{0};
+    std::atomic<bool> waited{false};
+    auto writes = seam::ImportPoint.Replace([&](const wchar_t* at) {
+        if (std::wstring(at) != kLinkWritten) {
+            return;
+        }
+        if (!waited.exchange(true)) {
+            // The rows are listed by now or soon, and the window is free: a reader let go would verify meanwhile.
+            ::WaitForSingleObject(firstVerified.Get(), 1000);
+        }
+        verifiedWhileWriting = std::max(verifiedWhileWriting.load(), verified.load());
+    });
+    for (int i = 0; i < kPrograms; ++i) {
+        const std::wstring program = CopyOf(L"C:\\windows\\notepad.exe", L"Program" + std::to_wstring(i) + L".exe");
+        m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(i), L"\"" + program + L"\"");
+    }
+    Open();
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(verifiedWhileWriting, 0) << "programs were verified while the first start wrote its links";
+    EXPECT_EQ(verified, kPrograms);
+    for (int i = 0; i < kPrograms; ++i) {
+        EXPECT_EQ(Cell(RowOf(L"Entry" + std::to_wstring(i), kUser), SignerColumn), L"Not signed") << i;
+    }
 }
 
 } // namespace
