@@ -427,6 +427,24 @@ TEST_F(WatcherTest, TheIconMenusCommandsPauseSilenceKeepAndStop) {
     EXPECT_EQ(L"delete", Requests().back()) << "the icon was left behind";
 }
 
+// While the icon's menu is open its own loop runs, and nothing waits on the places: a change made then is told once
+// the menu has closed.
+TEST_F(WatcherTest, AChangeWhileTheIconsMenuIsOpenIsToldOnceItCloses) {
+    StartWatching();
+    ::PostMessageW(Window(), kWatcherIconMessage, 0, WM_CONTEXTMENU);
+    const auto menu = [] {
+        const HWND found = ::FindWindowW(L"#32768", nullptr);
+        return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
+    };
+    ASSERT_TRUE(Within(5000ms, [&] { return menu() != nullptr; })) << "the menu did not open";
+    m_registry.SetRunValue(Location::User, L"Meanwhile", L"c:\meanwhile\meanwhile.exe");
+    std::this_thread::sleep_for(500ms);
+    ::PostMessageW(menu(), WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(Within(5000ms, [&] { return menu() == nullptr; })) << "the menu did not close";
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; }));
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"Meanwhile"));
+}
+
 // An entry kept off comes back with another command line: the watcher changes nothing, and its menu's "Switch off,
 // replacing the kept copy" switches the new one off and keeps it in the store in place of the old. When the new one
 // cannot leave Windows (its shortcut is held open), the old copy is put back as it was.
