@@ -40,7 +40,7 @@ public:
         bool Any() const { return system || store; }
     };
 
-    // Posted by the watch's own thread when a place changed.
+    // Posted when a place changed: by the waiter's thread, or, for Waiting::InLoop, from WaitForInput.
     static constexpr UINT kChangedMessage = kWatchChangedMessage;
 
     // How the places' handles are waited on: by a thread of the watch's own, whose message any loop (a dialog's,
