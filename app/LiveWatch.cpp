@@ -16,8 +16,23 @@ constexpr ULONGLONG kGatherLongest = 150; // milliseconds
 
 } // namespace
 
-TLiveWatch::TLiveWatch(HWND window)
-    : m_window(window), m_waiter(std::make_unique<TChangeWaiter>(window, kChangedMessage)) {}
+TLiveWatch::TLiveWatch(HWND window, Waiting waiting) : m_window(window) {
+    if (waiting == Waiting::InLoop) {
+        auto loop = std::make_unique<TLoopWaiter>(window, kChangedMessage);
+        m_loop = loop.get();
+        m_waiter = std::move(loop);
+    } else {
+        m_waiter = std::make_unique<TChangeWaiter>(window, kChangedMessage);
+    }
+}
+
+void TLiveWatch::WaitForInput() {
+    if (m_loop) {
+        (void)m_loop->WaitForInput();
+    } else {
+        (void)::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
 
 TLiveWatch::~TLiveWatch() {
     m_waiter.reset(); // the thread ends before the handles it waits on
@@ -77,6 +92,12 @@ void TLiveWatch::WaitForAll() {
     for (const Place& place : m_places) {
         // A handle signalled whose place waits for its next watch would be told of again and again.
         handles.push_back(place.signalled ? nullptr : place.watch.Handle());
+    }
+    if (m_loop && handles.size() > TLoopWaiter::kMaxHandles) {
+        // More places than a message loop's wait takes: a thread waits on them from here on. (What the loop saw
+        // signalled and the window has not taken yet is still signalled: the thread tells of it again.)
+        m_loop = nullptr;
+        m_waiter = std::make_unique<TChangeWaiter>(m_window, kChangedMessage);
     }
     m_waiter->Wait(handles);
 }

@@ -40,14 +40,22 @@ public:
         bool Any() const { return system || store; }
     };
 
-    // Posted by the watch's own thread when a place changed.
+    // Posted when a place changed: by the waiter's thread, or, for Waiting::InLoop, from WaitForInput.
     static constexpr UINT kChangedMessage = kWatchChangedMessage;
 
-    explicit TLiveWatch(HWND window);
+    // How the places' handles are waited on: by a thread of the watch's own, whose message any loop (a dialog's,
+    // a menu's) dispatches; or in the window's thread's own message loop, which then calls WaitForInput where it
+    // would wait for a message (no thread, and a change during a modal loop is heard once the loop is back).
+    enum class Waiting { OnThread, InLoop };
+
+    explicit TLiveWatch(HWND window, Waiting waiting = Waiting::OnThread);
     ~TLiveWatch();
     TLiveWatch(const TLiveWatch&) = delete;
     TLiveWatch& operator=(const TLiveWatch&) = delete;
 
+    // For Waiting::InLoop: waits until a message is in the thread's queue (or one of the places' handles posted
+    // kChangedMessage). Its loop takes every message out of the queue before it calls this again.
+    void WaitForInput();
     // kChangedMessage: re-arms the places that changed and gathers the burst.
     void Changed();
     // A WM_TIMER of the window; true when it was the watch's own: the burst is over, and the window refreshes.
@@ -110,7 +118,8 @@ private:
     std::unique_ptr<TWatchArmer> m_armer;
     size_t m_lastTicket = 0;
     std::vector<Place> m_places;
-    std::unique_ptr<TChangeWaiter> m_waiter;
+    std::unique_ptr<IChangeWaiter> m_waiter;
+    TLoopWaiter* m_loop = nullptr;   // m_waiter, where it waits in the loop
     Scope m_changed;                 // what changed since the last cycle that read it (everything until the first)
     Scope m_cycleOpen{false, false}; // what a cycle under way reads until it ends
     bool m_gathering = false;

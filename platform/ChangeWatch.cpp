@@ -268,6 +268,54 @@ void TChangeWaiter::Run() {
     }
 }
 
+void TLoopWaiter::Wait(const std::vector<HANDLE>& handles) {
+    m_handles.assign(handles.begin(),
+                     handles.begin() + static_cast<std::ptrdiff_t>(std::min(handles.size(), kMaxHandles)));
+    m_signalled.resize(m_handles.size(), false); // what was signalled and not yet taken stays so
+}
+
+std::vector<size_t> TLoopWaiter::TakeSignalled() {
+    std::vector<size_t> slots;
+    m_posted = false;
+    for (size_t slot = 0; slot < m_signalled.size(); ++slot) {
+        if (m_signalled[slot]) {
+            slots.push_back(slot);
+            m_signalled[slot] = false;
+        }
+    }
+    return slots;
+}
+
+bool TLoopWaiter::WaitForInput(DWORD timeout) {
+    HANDLE waitOn[kMaxHandles];
+    size_t slotOf[kMaxHandles];
+    DWORD count = 0;
+    for (size_t slot = 0; slot < m_handles.size(); ++slot) {
+        if (m_handles[slot] != nullptr) {
+            waitOn[count] = m_handles[slot];
+            slotOf[count++] = slot;
+        }
+    }
+    // MWMO_INPUTAVAILABLE: a message that came before this call and is still in the queue ends the wait as well.
+    const DWORD result = ::MsgWaitForMultipleObjectsEx(count, waitOn, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (result == WAIT_FAILED) {
+        // A handle of the set closed before its Wait: none is waited on until the next Wait, rather than a loop
+        // that fails at once and again.
+        m_handles.assign(m_handles.size(), nullptr);
+    }
+    if (result >= WAIT_OBJECT_0 + count) {
+        return false; // a message or the timeout
+    }
+    const size_t slot = slotOf[result - WAIT_OBJECT_0];
+    m_handles[slot] = nullptr; // not waited on again until the next Wait: a handle that stays signalled wakes once
+    m_signalled[slot] = true;
+    if (!m_posted) {
+        m_posted = true;
+        ::PostMessageW(m_window, m_message, 0, 0);
+    }
+    return true;
+}
+
 struct TWatchArmer::Shared {
     struct Request {
         size_t ticket;

@@ -82,23 +82,33 @@ private:
     UniqueKernelHandle m_event;
 };
 
+// Waits for any of a set of handles, by slot, and tells `message` to its window when one is signalled.
+class IChangeWaiter {
+public:
+    virtual ~IChangeWaiter() = default;
+    // The handles to wait on, by slot (null: nothing in that slot). A slot stands for the same place in every call;
+    // a slot signalled is left out of the wait until the next call, whose caller has re-armed its place. Once it
+    // returns, the caller may close the handles of the set before.
+    virtual void Wait(const std::vector<HANDLE>& handles) = 0;
+    // The slots signalled since the last call. A message posted after this call tells of later ones.
+    virtual std::vector<size_t> TakeSignalled() = 0;
+};
+
 // Waits on a thread of its own for any of a set of handles and posts `message` to `window` when one is
 // signalled; at most one such message waits in the window's queue at a time. A handle that was signalled is
 // not waited for again until the next Wait (whose caller has re-armed its place), so that a handle that stays
 // signalled cannot post without end. Modal loops dispatch the message as the main loop does.
-class TChangeWaiter {
+class TChangeWaiter final : public IChangeWaiter {
 public:
     TChangeWaiter(HWND window, UINT message);
     ~TChangeWaiter();
     TChangeWaiter(const TChangeWaiter&) = delete;
     TChangeWaiter& operator=(const TChangeWaiter&) = delete;
 
-    // The handles to wait on, by slot (null: nothing in that slot); at most MAXIMUM_WAIT_OBJECTS - 2. A slot
-    // stands for the same place in every call. Returns once the thread waits on these: the caller may then close
-    // the handles of the set before (and must keep these open until the next Wait or the waiter's end).
-    void Wait(const std::vector<HANDLE>& handles);
-    // The slots signalled since the last call. A message posted after this call tells of later ones.
-    std::vector<size_t> TakeSignalled();
+    // At most kMaxHandles slots. Returns once the thread waits on these (which must stay open until the next Wait
+    // or the waiter's end).
+    void Wait(const std::vector<HANDLE>& handles) override;
+    std::vector<size_t> TakeSignalled() override;
 
     static constexpr size_t kMaxHandles = MAXIMUM_WAIT_OBJECTS - 2;
 
@@ -117,6 +127,32 @@ private:
     std::vector<bool> m_signalled;
     std::atomic<bool> m_posted{false};
     std::thread m_thread;
+};
+
+// Waits on the handles in its thread's message loop, which calls WaitForInput where it would wait for a message:
+// no thread of its own. While a modal loop runs instead (a menu, a message box) nothing waits on them; a handle
+// signalled meanwhile stays so (a key's event is reset by hand, a folder's until it is continued), and the loop's
+// next WaitForInput tells of it.
+class TLoopWaiter final : public IChangeWaiter {
+public:
+    TLoopWaiter(HWND window, UINT message) : m_window(window), m_message(message) {}
+
+    // At most kMaxHandles slots: those beyond are not waited on.
+    void Wait(const std::vector<HANDLE>& handles) override;
+    std::vector<size_t> TakeSignalled() override;
+    // Returns when a message is in the thread's queue (one seen and left there counts) or a handle of the set is
+    // signalled: its slot is then taken out of the wait and `message` posted, unless one is posted already and not
+    // yet answered by TakeSignalled. True when a handle was signalled; false for a message, or once `timeout` passed.
+    bool WaitForInput(DWORD timeout = INFINITE);
+
+    static constexpr size_t kMaxHandles = MAXIMUM_WAIT_OBJECTS - 1; // the last one is the queue's
+
+private:
+    HWND m_window;
+    UINT m_message;
+    std::vector<HANDLE> m_handles; // by slot; null where nothing is waited on
+    std::vector<bool> m_signalled;
+    bool m_posted = false;
 };
 
 // Arms watches on a thread of its own, for places where arming may keep the caller waiting: on a share that went

@@ -3,6 +3,7 @@
 #include "TestEnvironment.h"
 
 #include "app/EntrySelection.h"
+#include "platform/ChangeWatch.h"
 #include "platform/FileSystem.h"
 #include "platform/UniqueHandle.h"
 #include "store/History.h"
@@ -426,6 +427,24 @@ TEST_F(WatcherTest, TheIconMenusCommandsPauseSilenceKeepAndStop) {
     EXPECT_EQ(L"delete", Requests().back()) << "the icon was left behind";
 }
 
+// While the icon's menu is open its own loop runs, and nothing waits on the places: a change made then is told once
+// the menu has closed.
+TEST_F(WatcherTest, AChangeWhileTheIconsMenuIsOpenIsToldOnceItCloses) {
+    StartWatching();
+    ::PostMessageW(Window(), kWatcherIconMessage, 0, WM_CONTEXTMENU);
+    const auto menu = [] {
+        const HWND found = ::FindWindowW(L"#32768", nullptr);
+        return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
+    };
+    ASSERT_TRUE(Within(5000ms, [&] { return menu() != nullptr; })) << "the menu did not open";
+    m_registry.SetRunValue(Location::User, L"Meanwhile", L"c:\meanwhile\meanwhile.exe");
+    std::this_thread::sleep_for(500ms);
+    ::PostMessageW(menu(), WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(Within(5000ms, [&] { return menu() == nullptr; })) << "the menu did not close";
+    ASSERT_TRUE(Within(2000ms, [&] { return Notices().size() == 1; }));
+    EXPECT_THAT(Notices()[0], ::testing::HasSubstr(L"Meanwhile"));
+}
+
 // An entry kept off comes back with another command line: the watcher changes nothing, and its menu's "Switch off,
 // replacing the kept copy" switches the new one off and keeps it in the store in place of the old. When the new one
 // cannot leave Windows (its shortcut is held open), the old copy is put back as it was.
@@ -466,7 +485,7 @@ TEST_F(WatcherTest, SwitchOffReplacingTheKeptCopyFromTheNoticesMenu) {
 // private memory for good. Where every watched place is local, the waiter for change notifications is the only
 // thread beside the window's own; the armer of watches on other machines is not made. (Windows adds worker threads
 // of its loader for a while, so the count is taken under Wine only.)
-TEST_F(WatcherTest, IdlesWithOnlyTheWaiterBesideItsWindowsThreadWhereEveryPlaceIsLocal) {
+TEST_F(WatcherTest, IdlesOnItsWindowsThreadAloneWhereEveryPlaceIsLocal) {
     if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr) {
         GTEST_SKIP() << "Windows' loader runs threads of its own";
     }
@@ -483,7 +502,7 @@ TEST_F(WatcherTest, IdlesWithOnlyTheWaiterBesideItsWindowsThreadWhereEveryPlaceI
         return count;
     };
     // A thread that asked a drive's type ends once it has the answer.
-    EXPECT_TRUE(Within(5000ms, [&] { return threads() == 2; })) << threads() << " threads";
+    EXPECT_TRUE(Within(5000ms, [&] { return threads() == 1; })) << threads() << " threads";
 }
 
 // The notice names the signer that Windows confirms, never the publisher a program claims for itself.
@@ -558,6 +577,101 @@ TEST(StartingEntries, KeepSixteenBytesAnEntryWhateverItsTexts) {
             EXPECT_EQ(TStartingEntries::Standing::Same, starting.Of(entry)) << entry.name;
         }
     }
+}
+
+// The loop waiter, on this thread: its message goes to a window that only holds it in the queue.
+class LoopWaiterTest : public ::testing::Test {
+protected:
+    static constexpr UINT kChanged = WM_APP + 7;
+
+    LoopWaiterTest()
+        : m_window(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
+          m_waiter(m_window, kChanged) {
+        for (UniqueKernelHandle& event : m_events) {
+            event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); // reset by hand, as a key's
+        }
+    }
+    ~LoopWaiterTest() override { ::DestroyWindow(m_window); }
+
+    // Takes every message out of the queue; how many told of a change.
+    size_t TakeMessages(UINT other = 0, size_t* others = nullptr) {
+        size_t told = 0;
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            told += message.message == kChanged ? 1 : 0;
+            if (others != nullptr && message.message == other) {
+                ++*others;
+            }
+        }
+        return told;
+    }
+    std::vector<HANDLE> Set() { return {m_events[0].Get(), nullptr, m_events[1].Get()}; }
+
+    HWND m_window;
+    TLoopWaiter m_waiter;
+    UniqueKernelHandle m_events[2];
+};
+
+// A slot signalled wakes the loop once and is told once, in one message however many slots it tells of; it is not
+// waited on again, though its handle stays signalled, until the next Wait re-arms it. What was signalled and not
+// taken yet is still told after a Wait.
+TEST_F(LoopWaiterTest, TellsASlotSignalledOnceUntilTheNextWaitReArmsIt) {
+    ASSERT_NE(nullptr, m_window);
+    m_waiter.Wait(Set());
+    EXPECT_FALSE(m_waiter.WaitForInput(0)); // nothing signalled, nothing in the queue: the time is up
+    ::SetEvent(m_events[0].Get());
+    ::SetEvent(m_events[1].Get());
+    size_t wakes = 0;
+    for (int round = 0; round < 20; ++round) {
+        wakes += m_waiter.WaitForInput(0) ? 1 : 0;
+    }
+    EXPECT_EQ(2u, wakes);
+    EXPECT_EQ(1u, TakeMessages());
+    EXPECT_EQ((std::vector<size_t>{0, 2}), m_waiter.TakeSignalled());
+    EXPECT_TRUE(m_waiter.TakeSignalled().empty());
+    EXPECT_FALSE(m_waiter.WaitForInput(0));
+    EXPECT_EQ(0u, TakeMessages());
+
+    // Re-armed: told again, with a message of its own now that the last one was answered.
+    m_waiter.Wait(Set());
+    ::ResetEvent(m_events[1].Get());
+    EXPECT_TRUE(m_waiter.WaitForInput(0));
+    EXPECT_FALSE(m_waiter.WaitForInput(0));
+    EXPECT_EQ(1u, TakeMessages());
+    m_waiter.Wait(Set()); // before the window took the slot
+    EXPECT_EQ(std::vector<size_t>{0}, m_waiter.TakeSignalled());
+}
+
+// A handle that stays signalled while the loop goes on waiting for its messages wakes it once, not at every wait: the
+// loop sleeps between the messages another thread posts, however many come.
+TEST_F(LoopWaiterTest, AHandleThatStaysSignalledWakesTheLoopOnceNotWithoutEnd) {
+    ASSERT_NE(nullptr, m_window);
+    constexpr UINT kTick = WM_APP + 8;
+    constexpr size_t kTicks = 40;
+    m_waiter.Wait(Set());
+    ::SetEvent(m_events[1].Get());
+    std::thread ticks([window = m_window] {
+        for (size_t i = 0; i < kTicks; ++i) {
+            ::PostMessageW(window, kTick, 0, 0);
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    size_t ticked = 0;
+    size_t waits = 0;
+    size_t handleWakes = 0;
+    size_t told = 0;
+    while (ticked < kTicks && waits < 100000) {
+        told += TakeMessages(kTick, &ticked);
+        if (ticked < kTicks) {
+            handleWakes += m_waiter.WaitForInput() ? 1 : 0;
+            ++waits;
+        }
+    }
+    ticks.join();
+    EXPECT_EQ(1u, handleWakes);
+    EXPECT_LE(waits, kTicks + 1);
+    EXPECT_EQ(1u, told + TakeMessages());
+    EXPECT_EQ(std::vector<size_t>{2}, m_waiter.TakeSignalled());
 }
 
 } // namespace

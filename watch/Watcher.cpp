@@ -134,6 +134,14 @@ public:
     explicit TWatcher(HINSTANCE instance) : m_instance(instance), m_door(HistoryActor::Watcher) {}
 
     bool Create();
+    // Waits for a message or a change of a place watched (which posts its message).
+    void WaitForInput() {
+        if (m_live) {
+            m_live->WaitForInput();
+        } else {
+            (void)::WaitMessage(); // the window went: WM_QUIT is in the queue
+        }
+    }
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -156,7 +164,7 @@ private:
     std::unique_ptr<TLiveWatch> m_live;
     std::unique_ptr<TNotifyIcon> m_icon;
     TStartingEntries m_starting; // what started as the last cycle read it
-    std::vector<News> m_pending;                 // the news the notice to come tells of
+    std::vector<News> m_pending; // the news the notice to come tells of
     ULONGLONG m_firstPending = 0;
     std::vector<News> m_last;              // the entries of the last notices, newest first
     std::optional<EntryKey> m_noticeEntry; // the row a click on the last notice selects
@@ -185,7 +193,7 @@ bool TWatcher::Create() {
     // What starts now is what the notices are measured against: changes made while nothing watched are mirrored
     // and kept in the history by this first read, but not told.
     m_door.Open();
-    m_live = std::make_unique<TLiveWatch>(m_window);
+    m_live = std::make_unique<TLiveWatch>(m_window, TLiveWatch::Waiting::InLoop);
     m_live->CycleStarts({});
     // Entries kept off that were put back while nothing watched leave the system again now.
     const std::vector<KeptOffFinding> keptOff = m_door.Work([](TStoreDoor::TWork& work) {
@@ -336,7 +344,6 @@ void TWatcher::Cycle() {
     }
     Gathered(std::move(news));
 }
-
 
 void TWatcher::Gathered(std::vector<News> news) {
     const std::set<EntryKey> quiet = news.empty() ? std::set<EntryKey>() : ReadQuiet();
@@ -557,8 +564,16 @@ int RunWatcher(HINSTANCE instance) {
         if (!watcher.Create()) {
             result = 1;
         } else {
+            // The watch's handles are waited on here with the messages: the watcher runs no thread beside this one.
             MSG message{};
-            while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            for (;;) {
+                if (!::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                    watcher.WaitForInput();
+                    continue;
+                }
+                if (message.message == WM_QUIT) {
+                    break;
+                }
                 ::TranslateMessage(&message);
                 ::DispatchMessageW(&message);
             }
