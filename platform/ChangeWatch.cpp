@@ -123,6 +123,18 @@ bool ParentOf(std::wstring& path, bool isKey) {
     return true;
 }
 
+// The slots marked in `signalled`, each unmarked.
+std::vector<size_t> TakeSlots(std::vector<bool>& signalled) {
+    std::vector<size_t> slots;
+    for (size_t slot = 0; slot < signalled.size(); ++slot) {
+        if (signalled[slot]) {
+            slots.push_back(slot);
+            signalled[slot] = false;
+        }
+    }
+    return slots;
+}
+
 } // namespace
 
 bool TChangeWatch::Arm() {
@@ -210,16 +222,9 @@ void TChangeWaiter::Wait(const std::vector<HANDLE>& handles) {
 }
 
 std::vector<size_t> TChangeWaiter::TakeSignalled() {
-    std::vector<size_t> slots;
     const std::lock_guard<std::mutex> guard(m_lock);
     m_posted = false;
-    for (size_t slot = 0; slot < m_signalled.size(); ++slot) {
-        if (m_signalled[slot]) {
-            slots.push_back(slot);
-            m_signalled[slot] = false;
-        }
-    }
-    return slots;
+    return TakeSlots(m_signalled);
 }
 
 void TChangeWaiter::Run() {
@@ -275,15 +280,8 @@ void TLoopWaiter::Wait(const std::vector<HANDLE>& handles) {
 }
 
 std::vector<size_t> TLoopWaiter::TakeSignalled() {
-    std::vector<size_t> slots;
     m_posted = false;
-    for (size_t slot = 0; slot < m_signalled.size(); ++slot) {
-        if (m_signalled[slot]) {
-            slots.push_back(slot);
-            m_signalled[slot] = false;
-        }
-    }
-    return slots;
+    return TakeSlots(m_signalled);
 }
 
 bool TLoopWaiter::WaitForInput(DWORD timeout) {
