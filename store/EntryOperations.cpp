@@ -697,7 +697,12 @@ std::optional<std::wstring> SettleBothChanged(const BothChanged& entry, bool use
         if (!current || !current->IsText() || current->Text() != entry.systemSide || RecordOfValue(*current).cut) {
             return std::nullopt; // changed again since the question: the system's stays
         }
-        registry.WriteText(entry.name, reading.commandLine, current->type);
+        // The edit is kept whole: its line with the type of the value it was made on, which the link records. The
+        // other program's type would make a line with a %NAME% reference start with the reference unexpanded, or
+        // expand what was meant literally.
+        const DWORD type = reading.record.type == REG_EXPAND_SZ || reading.record.type == REG_SZ ? reading.record.type
+                                                                                                 : current->type;
+        registry.WriteText(entry.name, reading.commandLine, type);
         return reading.commandLine;
     }
     if (!IsSafeEntryName(entry.name) || !IsStartupDirKnownOf(entry.code)) {

@@ -215,4 +215,26 @@ TEST_F(HistoryTest, EditsWrittenBackAndSettledConflictsAreKeptOnceByWhoMadeThem)
     EXPECT_EQ(kept.front(), L"changed bwcli 2 Both | c:\\mine.exe");
 }
 
+// Settled with the edit, an entry whose type another program changed too gets the edit whole: its line with the type
+// of the value it was made on, so that a reference in it still expands.
+TEST_F(HistoryTest, AnEditChosenOverAnotherProgramsChangeKeepsTheTypeItWasMadeOn) {
+    m_registry.SetRunValue(Location::User, L"Both", L"%SystemRoot%\\both.exe --old", REG_EXPAND_SZ);
+    TStoreDoor cli(HistoryActor::Cli);
+    cli.Open();
+    Refresh(cli);
+    EditShortcut(StorePath(kUser, L"Both"),
+                 [](TShellLink& link) { link.SetDescription(L"%SystemRoot%\\mine.exe --edited"); });
+    m_registry.SetRunValue(Location::User, L"Both", L"c:\\other.exe", REG_SZ);
+    Refresh(cli);
+    cli.Work([&](TStoreDoor::TWork& work) {
+        const std::vector<BothChanged> both = work.Session().TakeBothChanged();
+        ASSERT_EQ(both.size(), 1u);
+        work.Session().Settle(both.front(), true);
+    });
+    const auto value = m_registry.RunValue(Location::User, L"Both");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->text, L"%SystemRoot%\\mine.exe --edited");
+    EXPECT_EQ(value->type, static_cast<DWORD>(REG_EXPAND_SZ));
+}
+
 } // namespace bw::test
