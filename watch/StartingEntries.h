@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/CommandLine.h"
 #include "store/Entry.h"
 #include "store/History.h"
 #include "store/Locations.h"
@@ -51,16 +52,9 @@ private:
         std::uint64_t start;
     };
     static bool Before(const Kept& a, const Kept& b) { return a.key < b.key; }
-    // FNV-1a over the text's characters, after `seed`.
-    static std::uint64_t TextDigest(const std::wstring& text, std::uint64_t seed = 14695981039346656037ULL) {
-        std::uint64_t digest = seed;
-        for (wchar_t c : text) {
-            digest = (digest ^ static_cast<std::uint64_t>(static_cast<std::uint16_t>(c))) * 1099511628211ULL;
-        }
-        return digest;
-    }
+    // The place and the name in one digest: the store's digest of the text "code|name".
     static std::uint64_t KeyDigest(int code, const std::wstring& name) {
-        return TextDigest(name, TextDigest(std::to_wstring(code) + L"|"));
+        return TextDigest(std::to_wstring(code) + L"|" + name);
     }
 
     std::vector<Kept> m_kept; // by key
