@@ -194,7 +194,10 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         const EntryChange change = ClassifyRunValue(link, base, value);
         if (change == EntryChange::Unchanged && link->fileName == fileName && IsPlain(link->stamp)) {
-            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0, std::nullopt});
+            // A link of the import's own writing keeps its mark (MirrorBase::overwriting).
+            const std::optional<std::uint64_t> written =
+                base && base->overwriting == LinkBytesDigest(*link) ? base->overwriting : std::nullopt;
+            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0, written});
             entry.mirrored = true;
         } else if (change == EntryChange::EditedInStore) {
             // An edit that the write-back carries into the system. It is left as it is.
@@ -341,7 +344,9 @@ void TImportJob::SaveIntents() {
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value, m_reader, &m_targets), existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0, std::nullopt});
+        // Marked as the import's own write (MirrorBase::overwriting): it was not flushed.
+        const StoreLink& written = m_written.back();
+        m_mirror.Set(entry.storeLinkPath, {written.stamp, false, entry.value, {}, 0, LinkBytesDigest(written)});
     }
 }
 
@@ -375,8 +380,8 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file, std
     }
     // The mirror is the shortcut's very bytes: nothing of it is lost or changed on the way.
     if (WriteStoreLink(entry, *bytes, existing)) {
-        m_mirror.Set(entry.storeLinkPath,
-                     {m_written.back().stamp, false, std::nullopt, shortcutBase, BytesDigest(*bytes), std::nullopt});
+        const std::uint64_t digest = BytesDigest(*bytes);
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, std::nullopt, shortcutBase, digest, digest});
     }
 }
 
