@@ -56,20 +56,16 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
-// Writes a store link in one step (a mirror: the next import makes it again, so it is not flushed). Where the
-// store held no link of that name, the new one is put in place without looking first at what it replaces (two
-// calls to the file system fewer, for each of the thousands a first start writes); should a file have come there
-// since the store was read, it is replaced as any other.
+// Writes a store link, which is a mirror: the next import makes it again, so it is not flushed. A link that
+// replaces another is written beside it and put in place in one step. Where the store held no link of that name,
+// the new one is written straight under its name (a temporary file, its attributes and a rename fewer, for each of
+// the thousands a first start writes): a kill or a power cut during its write leaves it cut short, and the intent
+// saved before (MirrorBase::overwriting) has the next import write it again. Should a file have come there since
+// the store was read, it is replaced as any other.
 void WriteMirror(const std::wstring& path, const std::string& bytes, bool newLink) {
     if (newLink) {
         try {
-            TReplacement file(path);
-            DWORD written = 0;
-            if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-                written != bytes.size()) {
-                throw EWriteError(Operation::StreamWrite, path, ::GetLastError());
-            }
-            file.Commit(false, false);
+            WriteNewFile(path, bytes);
             return;
         } catch (const EFCreateError& error) {
             if (error.SystemError() != ERROR_ALREADY_EXISTS && error.SystemError() != ERROR_FILE_EXISTS) {
