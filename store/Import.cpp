@@ -349,13 +349,15 @@ void TImportJob::MirrorRunValue(SystemEntry& entry) {
 void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file, std::optional<std::string> bytes) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     // A shortcut that cannot be taken is never written to, and its last good mirror stays until a new one is
-    // written; but that mirror no longer counts as one, so nothing is written back from it.
-    if (IsLink(entry.shortcutPath)) {
-        entry.problem = EntryProblem::ShortcutIsLink;
-        m_mirror.Erase(entry.storeLinkPath);
-        return;
-    }
+    // written; but that mirror no longer counts as one, so nothing is written back from it. Bytes kept from the
+    // intent were read from the shortcut itself (ReadWholeFile reads through no link), so they are not asked
+    // about again: the mirror is of them, and what has come to the shortcut's name since is the next import's.
     if (!bytes) {
+        if (IsLink(entry.shortcutPath)) {
+            entry.problem = EntryProblem::ShortcutIsLink;
+            m_mirror.Erase(entry.storeLinkPath);
+            return;
+        }
         bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
     }
     if (!bytes || !m_reader->LoadBytes(*bytes)) {
