@@ -562,6 +562,28 @@ void WriteFileReplacing(const std::wstring& path, const std::string& bytes, bool
     replacement.Commit(true, flush);
 }
 
+void WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    // CREATE_NEW opens nothing that stands at the name, a link included. DELETE: a file that cannot be filled is
+    // removed through its handle, never by a name that another process may have taken meanwhile.
+    const UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (!file) {
+        throw EFCreateError(Operation::FileCreate, path, ::GetLastError());
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        if (!::WriteFile(file.Get(), bytes.data() + done, want, &written, nullptr) || written != want) {
+            const DWORD error = ::GetLastError();
+            FILE_DISPOSITION_INFO remove{TRUE};
+            (void)::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &remove, sizeof remove);
+            throw EWriteError(Operation::StreamWrite, path, error);
+        }
+        done += written;
+    }
+}
+
 bool IsTemporaryFileName(const std::wstring& fileName) {
     const size_t prefix = std::wcslen(kTemporaryPrefix);
     const size_t extension = std::wcslen(kTemporaryExtension);

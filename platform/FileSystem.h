@@ -155,6 +155,13 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path, size_t limit)
 // system) may skip that, which makes it many times quicker.
 void WriteFileReplacing(const std::wstring& path, const std::string& bytes, bool flush = true);
 
+// Makes a file at `path`, where nothing stood, holding `bytes`: one create and one write, without a temporary file
+// or a rename. Raises EFCreateError naming `path` (ERROR_FILE_EXISTS where a file, a folder or a link stands there;
+// what stands there is never opened) or EWriteError; a file it made and could not fill is removed. Not in one step:
+// a kill or a power cut during the write may leave the file with part of the bytes, so it suits only a file that
+// its caller makes again when it finds it so.
+void WriteNewFile(const std::wstring& path, const std::string& bytes);
+
 // A temporary file of ours: created hidden beside `destination` (in its folder) and removed when the object
 // goes, unless Commit() has renamed it over the destination. Raises EFCreateError naming `destination`.
 class TReplacement {

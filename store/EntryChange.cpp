@@ -9,7 +9,8 @@ bool LinkAsMirrored(const StoreLink& link, const MirrorBase& base) {
         return true;
     }
     // The import that was about to write the link anew ended before it saved: the link as it was before is the
-    // import's as much as the one it wrote, and one that cannot be read now tells no edit either.
+    // import's as much as the one it wrote, and one that cannot be read now tells no edit either. So for a link the
+    // import wrote that lost its bytes to a power cut before they reached the disk.
     if (base.overwriting && (!link.readWhole || LinkBytesDigest(link) == *base.overwriting)) {
         return true;
     }
@@ -44,6 +45,9 @@ EntryChange ClassifyShortcut(const StoreLink* link, const MirrorBase* base, cons
                              bool stampAsBase) {
     if (!link || !base) {
         return EntryChange::ChangedInSystem;
+    }
+    if (!link->readWhole && base->overwriting) {
+        return EntryChange::ChangedInSystem; // a write of the import's that did not reach the disk whole
     }
     const bool linkAsBase = link->readWhole && LinkAsMirrored(*link, *base);
     if (stampAsBase) {

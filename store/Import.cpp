@@ -56,20 +56,16 @@ void RemoveLeftovers(const std::wstring& folder) {
     });
 }
 
-// Writes a store link in one step (a mirror: the next import makes it again, so it is not flushed). Where the
-// store held no link of that name, the new one is put in place without looking first at what it replaces (two
-// calls to the file system fewer, for each of the thousands a first start writes); should a file have come there
-// since the store was read, it is replaced as any other.
+// Writes a store link, which is a mirror: the next import makes it again, so it is not flushed. A link that
+// replaces another is written beside it and put in place in one step. Where the store held no link of that name,
+// the new one is written straight under its name (a temporary file, its attributes and a rename fewer, for each of
+// the thousands a first start writes): a kill or a power cut during its write leaves it cut short, and the intent
+// saved before (MirrorBase::overwriting) has the next import write it again. Should a file have come there since
+// the store was read, it is replaced as any other.
 void WriteMirror(const std::wstring& path, const std::string& bytes, bool newLink) {
     if (newLink) {
         try {
-            TReplacement file(path);
-            DWORD written = 0;
-            if (!::WriteFile(file.File(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-                written != bytes.size()) {
-                throw EWriteError(Operation::StreamWrite, path, ::GetLastError());
-            }
-            file.Commit(false, false);
+            WriteNewFile(path, bytes);
             return;
         } catch (const EFCreateError& error) {
             if (error.SystemError() != ERROR_ALREADY_EXISTS && error.SystemError() != ERROR_FILE_EXISTS) {
@@ -194,7 +190,10 @@ void TImportJob::PlanRunKey(const RunKeyRead& key, const SystemRead&) {
         const MirrorBase* base = m_mirror.Find(entry.storeLinkPath);
         const EntryChange change = ClassifyRunValue(link, base, value);
         if (change == EntryChange::Unchanged && link->fileName == fileName && IsPlain(link->stamp)) {
-            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0, std::nullopt});
+            // A link of the import's own writing keeps its mark (MirrorBase::overwriting).
+            const std::optional<std::uint64_t> written =
+                base && base->overwriting == LinkBytesDigest(*link) ? base->overwriting : std::nullopt;
+            m_mirror.Set(entry.storeLinkPath, {link->stamp, link->settled, value, {}, 0, written});
             entry.mirrored = true;
         } else if (change == EntryChange::EditedInStore) {
             // An edit that the write-back carries into the system. It is left as it is.
@@ -341,20 +340,24 @@ void TImportJob::SaveIntents() {
 void TImportJob::MirrorRunValue(SystemEntry& entry) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     if (WriteStoreLink(entry, RegistryStoreLinkBytes(*m_maker, *entry.value, m_reader, &m_targets), existing)) {
-        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, entry.value, {}, 0, std::nullopt});
+        // Marked as the import's own write (MirrorBase::overwriting): it was not flushed.
+        const StoreLink& written = m_written.back();
+        m_mirror.Set(entry.storeLinkPath, {written.stamp, false, entry.value, {}, 0, LinkBytesDigest(written)});
     }
 }
 
 void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file, std::optional<std::string> bytes) {
     const StoreLink* existing = m_store.Find(entry.storeLinkPath);
     // A shortcut that cannot be taken is never written to, and its last good mirror stays until a new one is
-    // written; but that mirror no longer counts as one, so nothing is written back from it.
-    if (IsLink(entry.shortcutPath)) {
-        entry.problem = EntryProblem::ShortcutIsLink;
-        m_mirror.Erase(entry.storeLinkPath);
-        return;
-    }
+    // written; but that mirror no longer counts as one, so nothing is written back from it. Bytes kept from the
+    // intent were read from the shortcut itself (ReadWholeFile reads through no link), so they are not asked
+    // about again: the mirror is of them, and what has come to the shortcut's name since is the next import's.
     if (!bytes) {
+        if (IsLink(entry.shortcutPath)) {
+            entry.problem = EntryProblem::ShortcutIsLink;
+            m_mirror.Erase(entry.storeLinkPath);
+            return;
+        }
         bytes = ReadWholeFile(entry.shortcutPath, kLinkFileLimit);
     }
     if (!bytes || !m_reader->LoadBytes(*bytes)) {
@@ -375,8 +378,8 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file, std
     }
     // The mirror is the shortcut's very bytes: nothing of it is lost or changed on the way.
     if (WriteStoreLink(entry, *bytes, existing)) {
-        m_mirror.Set(entry.storeLinkPath,
-                     {m_written.back().stamp, false, std::nullopt, shortcutBase, BytesDigest(*bytes), std::nullopt});
+        const std::uint64_t digest = BytesDigest(*bytes);
+        m_mirror.Set(entry.storeLinkPath, {m_written.back().stamp, false, std::nullopt, shortcutBase, digest, digest});
     }
 }
 

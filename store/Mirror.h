@@ -23,6 +23,9 @@ struct MirrorBase {
     // Set while the import is about to write the store link anew, before it does: the digest of the bytes the
     // link held until then (0: there was none). A kill between the write and the save of the bases leaves the
     // link either as it was or as the import wrote it; both are the import's, and neither is an edit.
+    // Once the import has written the link, the digest of the bytes it wrote: they were not waited for to reach
+    // the disk, so a power cut may leave the link with less than them, which is no edit either. That mark stays
+    // while the link holds those bytes: nothing tells when they have reached the disk.
     std::optional<std::uint64_t> overwriting;
 
     bool operator==(const MirrorBase& other) const;

@@ -88,6 +88,31 @@ TEST(WriteFileReplacingTest, ReplacesInOneStepOrNotAtAll) {
     EXPECT_EQ(names.size(), 2u);
 }
 
+// A new file is made only where nothing stands: a file, a folder or a link at the name is neither opened nor
+// changed, and what a link points at is not reached.
+TEST(WriteNewFileTest, MakesANameThatWasFreeAndNothingElse) {
+    const TempFolder folder;
+    const TempFolder outside;
+    WriteNewFile(folder / L"new.lnk", "new");
+    EXPECT_EQ(ReadFileBytes(folder / L"new.lnk"), "new");
+    EXPECT_FALSE(HasAttribute(folder / L"new.lnk", FILE_ATTRIBUTE_HIDDEN));
+
+    WriteFileBytes(folder / L"old.lnk", "old");
+    EXPECT_THROW(WriteNewFile(folder / L"old.lnk", "other"), EFCreateError);
+    EXPECT_EQ(ReadFileBytes(folder / L"old.lnk"), "old");
+    ::CreateDirectoryW((folder / L"dir.lnk").c_str(), nullptr);
+    EXPECT_THROW(WriteNewFile(folder / L"dir.lnk", "x"), EFCreateError);
+    EXPECT_TRUE(DirectoryExists(folder / L"dir.lnk"));
+
+    WriteFileBytes(outside / L"precious.txt", "precious");
+    if (!MakeFileSymlink(folder / L"soft.lnk", outside / L"precious.txt")) {
+        GTEST_SKIP() << "this system lets the test make no symbolic link";
+    }
+    EXPECT_THROW(WriteNewFile(folder / L"soft.lnk", "ours"), EFCreateError);
+    EXPECT_EQ(ReadFileBytes(outside / L"precious.txt"), "precious");
+    EXPECT_TRUE(IsLink(folder / L"soft.lnk"));
+}
+
 // As a OneDrive file reports itself (winnt.h's FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS and IO_REPARSE_TAG_CLOUD_6,
 // which mingw-w64's headers may lack).
 constexpr DWORD kRecallOnDataAccess = 0x00400000;

@@ -186,6 +186,74 @@ TEST_F(StoreDoorTest, AShortcutChangedDuringTheImportLeavesALinkItsBaseDescribes
     EXPECT_EQ(ReadShortcut(StorePath(kStartUp, L"Tool")).path, L"c:\\tool\\v4.exe");
 }
 
+// The import writes its store links without waiting for them to reach the disk: each mirrors what Windows still
+// holds. A power cut can then leave a link's name with less than its bytes: none (a file system that orders names
+// before data), zeros (one that keeps the size but not the data), or a part. Such a link is mirrored again at the
+// next start, whether the import had saved its bases or was cut off before; no entry is lost, none is taken for an
+// edit, and nothing of the link is written into the system.
+class StoreLinkLostTest : public StoreDoorTest {
+protected:
+    StoreLinkLostTest() {
+        m_registry.SetRunValue(Location::Local, L"Agent", L"\"c:\\program files\\agent.exe\" /background");
+        m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe -minimized");
+        WriteShortcut(StartupPath(L"Notes.lnk"), L"c:\\windows\\notepad.exe", L"my notes");
+        m_shortcut = ReadFileBytes(StartupPath(L"Notes.lnk"));
+    }
+
+    // What the disk kept of each link the import wrote.
+    void LoseTheLinksBytes() {
+        WriteFileBytes(StorePath(kUser, L"Tool"), "");
+        const std::string agent = ReadFileBytes(StorePath(kLocal, L"Agent"));
+        WriteFileBytes(StorePath(kLocal, L"Agent"), std::string(agent.size(), '\0'));
+        const std::string notes = ReadFileBytes(StorePath(kStartUp, L"Notes"));
+        WriteFileBytes(StorePath(kStartUp, L"Notes"), notes.substr(0, notes.size() / 2));
+    }
+
+    void ExpectMirroredAgain(size_t entries = 3) {
+        StoreRecords().Open(); // what the process that wrote held in memory is gone
+        TStoreDoor next;
+        next.Open();
+        Refresh(next);
+        EXPECT_THAT(next.Session().TakeBothChanged(), IsEmpty());
+        ASSERT_EQ(next.Entries().size(), entries);
+        for (const Entry& entry : next.Entries()) {
+            EXPECT_TRUE(IsEnabledCode(entry.code)) << entry.name;
+            EXPECT_EQ(entry.problem, EntryProblem::None) << entry.name;
+            EXPECT_TRUE(entry.readWhole) << entry.name << " is mirrored";
+        }
+        EXPECT_EQ(ReadShortcut(StorePath(kLocal, L"Agent")).description,
+                  L"\"c:\\program files\\agent.exe\" /background");
+        EXPECT_EQ(ReadShortcut(StorePath(kUser, L"Tool")).description, L"c:\\tool.exe -minimized");
+        EXPECT_EQ(ReadFileBytes(StorePath(kStartUp, L"Notes")), m_shortcut);
+        // The system as it was.
+        EXPECT_EQ(m_registry.RunValue(Location::Local, L"Agent")->text,
+                  L"\"c:\\program files\\agent.exe\" /background");
+        EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe -minimized");
+        EXPECT_EQ(ReadFileBytes(StartupPath(L"Notes.lnk")), m_shortcut);
+    }
+
+    std::string m_shortcut;
+};
+
+TEST_F(StoreLinkLostTest, AfterTheImportSavedItsBases) {
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+        // A later import, for another entry, finds the links as written: nothing tells that they reached the disk.
+        m_registry.SetRunValue(Location::User, L"Later", L"c:\\later.exe");
+        Refresh(door);
+    }
+    LoseTheLinksBytes();
+    ExpectMirroredAgain(4);
+}
+
+TEST_F(StoreLinkLostTest, BeforeTheImportSavedItsBases) {
+    StartKilledAt(kLinkWritten, 3); // every link written, nothing saved after
+    LoseTheLinksBytes();
+    ExpectMirroredAgain();
+}
+
 // An edit written back by a run that ended before it saved its bases: the store link and the value changed to the
 // same line. That is no conflict to ask about; the link becomes a mirror of the value again.
 TEST_F(StoreDoorTest, BothSidesChangedToTheSameLineIsNoConflict) {
