@@ -305,9 +305,13 @@ void TImportJob::SaveIntents() {
     bool intended = false;
     size_t kept = 0;
     for (size_t index : m_work) {
-        const SystemEntry& entry = m_entries[index];
+        SystemEntry& entry = m_entries[index];
         const StoreLink* existing = m_store.Find(entry.storeLinkPath);
         const std::uint64_t before = existing && existing->readWhole ? LinkBytesDigest(*existing) : 0;
+        // The mark of an import's own write (MirrorBase::overwriting) is kept while the link holds those bytes: the
+        // intent saved here replaces the base that bore it.
+        const MirrorBase* last = m_mirror.Find(entry.storeLinkPath);
+        entry.linkOwnWrite = before != 0 && last && last->overwriting == before;
         const FileStamp linkStamp = existing ? existing->stamp : FileStamp{};
         if (entry.value) {
             m_mirror.Set(entry.storeLinkPath, {linkStamp, false, entry.value, {}, 0, before});
@@ -371,8 +375,9 @@ void TImportJob::MirrorShortcut(SystemEntry& entry, const StartupFile& file, std
     const std::wstring fileName = FileNamePart(entry.storeLinkPath);
     if (existing && existing->readWhole && LinkHeldBytes(*existing, *bytes) && existing->fileName == fileName &&
         IsPlain(existing->stamp)) {
-        m_mirror.Set(entry.storeLinkPath, {existing->stamp, existing->settled, std::nullopt, shortcutBase,
-                                           BytesDigest(*bytes), std::nullopt});
+        const std::uint64_t digest = BytesDigest(*bytes);
+        m_mirror.Set(entry.storeLinkPath, {existing->stamp, existing->settled, std::nullopt, shortcutBase, digest,
+                                           entry.linkOwnWrite ? std::optional<std::uint64_t>(digest) : std::nullopt});
         entry.mirrored = true;
         return;
     }

@@ -43,6 +43,7 @@ struct SystemEntry {
     bool mirrored = false;                     // its store link was written or confirmed by this import
     bool switchedOffInWindows = false;         // Windows' own switch keeps it from starting
     bool bothChanged = false;                  // its store link and the system both changed: left for the user
+    bool linkOwnWrite = false; // its store link holds what an import wrote, which may not have reached the disk
     EntryProblem problem = EntryProblem::None; // why it cannot be switched off here
 };
 

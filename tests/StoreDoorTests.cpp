@@ -248,6 +248,25 @@ TEST_F(StoreLinkLostTest, AfterTheImportSavedItsBases) {
     ExpectMirroredAgain(4);
 }
 
+// The shortcut written again with the same bytes between two imports (stamped long ago, so that the next start
+// takes its stamp as proof that it did not change): the later import finds its store link holding them already and
+// keeps it, and with it the mark of the earlier import's write.
+TEST_F(StoreLinkLostTest, AfterALaterImportFoundTheShortcutWrittenAgainAsItWas) {
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+        WriteFileBytes(StartupPath(L"Notes.lnk"), m_shortcut);
+        const UniqueFile file(::CreateFileW(StartupPath(L"Notes.lnk").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        const FILETIME past{0, 0x01D00000}; // 2015
+        ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &past));
+        Refresh(door);
+    }
+    LoseTheLinksBytes();
+    ExpectMirroredAgain();
+}
+
 TEST_F(StoreLinkLostTest, BeforeTheImportSavedItsBases) {
     StartKilledAt(kLinkWritten, 3); // every link written, nothing saved after
     LoseTheLinksBytes();
