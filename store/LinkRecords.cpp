@@ -1,5 +1,6 @@
 #include "store/LinkRecords.h"
 
+#include "platform/PackedHeap.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
@@ -378,6 +379,12 @@ bool TLinkRecords::Save() {
     }
     m_changed = false;
     return true;
+}
+
+void TLinkRecords::Repack() {
+    const std::lock_guard<std::recursive_mutex> hold(m_lock);
+    RepackCopy(m_programDir);
+    RepackCopy(m_records);
 }
 
 } // namespace bw

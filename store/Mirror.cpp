@@ -1,5 +1,6 @@
 #include "store/Mirror.h"
 
+#include "platform/PackedHeap.h"
 #include "platform/Errors.h"
 #include "store/Locations.h"
 #include "store/Utf16Text.h"
@@ -292,6 +293,10 @@ bool TMirror::Save() {
     }
     m_changed = false;
     return true;
+}
+
+void TMirror::Repack() {
+    RepackCopy(m_bases);
 }
 
 } // namespace bw
