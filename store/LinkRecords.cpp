@@ -1,6 +1,5 @@
 #include "store/LinkRecords.h"
 
-#include "platform/PackedHeap.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
@@ -379,12 +378,6 @@ bool TLinkRecords::Save() {
     }
     m_changed = false;
     return true;
-}
-
-void TLinkRecords::Repack() {
-    const std::lock_guard<std::recursive_mutex> hold(m_lock);
-    RepackCopy(m_programDir);
-    RepackCopy(m_records);
 }
 
 } // namespace bw

@@ -1,6 +1,5 @@
 #include "store/Mirror.h"
 
-#include "platform/PackedHeap.h"
 #include "platform/Errors.h"
 #include "store/Locations.h"
 #include "store/Utf16Text.h"
@@ -293,10 +292,6 @@ bool TMirror::Save() {
     }
     m_changed = false;
     return true;
-}
-
-void TMirror::Repack() {
-    RepackCopy(m_bases);
 }
 
 } // namespace bw

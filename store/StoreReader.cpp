@@ -1,6 +1,5 @@
 #include "store/StoreReader.h"
 
-#include "platform/PackedHeap.h"
 #include "platform/Errors.h"
 #include "platform/ShellLink.h"
 #include "resources/Texts.h"
@@ -280,26 +279,6 @@ bool TStoreReader::Read(const std::vector<int>& codes) {
     m_known = std::move(known);
     m_links = std::move(links);
     return changed;
-}
-
-void TStoreReader::Repack() {
-    std::map<const StoreLink*, std::shared_ptr<const StoreLink>> copies;
-    std::map<std::wstring, std::shared_ptr<const StoreLink>> known;
-    for (const auto& [key, link] : m_known) {
-        auto copy = std::make_shared<const StoreLink>(*link);
-        copies.emplace(link.get(), copy);
-        known.emplace_hint(known.end(), key, std::move(copy));
-    }
-    StoreLinks links;
-    links.reserve(m_links.size());
-    for (const auto& link : m_links) {
-        const auto copy = copies.find(link.get());
-        links.push_back(copy != copies.end() ? copy->second : std::make_shared<const StoreLink>(*link));
-    }
-    m_known = std::move(known);
-    m_links = std::move(links);
-    RepackCopy(m_steps);
-    RepackCopy(m_others);
 }
 
 const StoreLink* TStoreReader::Find(const std::wstring& path) const {

@@ -2,7 +2,6 @@
 
 #include "resources/Texts.h"
 #include "platform/Errors.h"
-#include "platform/PackedHeap.h"
 #include "platform/ShellLink.h"
 #include "store/History.h"
 #include "store/Locations.h"
@@ -432,27 +431,6 @@ void TStoreSession::ReleaseLinkObjects() {
 void TStoreSession::LetGoOfEntries() {
     std::vector<Entry>().swap(m_entries);
     m_hasEntries = false;
-}
-
-void TStoreSession::Repack() {
-    if (m_job) {
-        return;
-    }
-    m_system.Repack();
-    m_store.Repack();
-    m_mirror.Repack();
-    RepackCopy(m_entries);
-    RepackCopy(m_pendingEdits);
-    RepackCopy(m_programs);
-    RepackCopy(m_reported);
-    RepackCopy(m_newProblems);
-    RepackCopy(m_toldEdits);
-    RepackCopy(m_newEdits);
-    RepackCopy(m_toldBoth);
-    RepackCopy(m_newBoth);
-    RepackCopy(m_recordedBoth);
-    RepackCopy(m_newWriteBackFailures);
-    RepackCopy(m_expected);
 }
 
 } // namespace bw

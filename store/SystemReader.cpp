@@ -1,6 +1,5 @@
 #include "store/SystemReader.h"
 
-#include "platform/PackedHeap.h"
 #include "store/Locations.h"
 #include "store/StartupApproved.h"
 
@@ -171,13 +170,6 @@ bool TSystemReader::Read() {
     m_last = std::move(read);
     m_hasRead = true;
     return changed;
-}
-
-void TSystemReader::Repack() {
-    RepackCopy(m_keys);
-    RepackCopy(m_flagKeys);
-    RepackCopy(m_last);
-    RepackCopy(m_clockSteps);
 }
 
 } // namespace bw
