@@ -67,6 +67,8 @@ public:
     // Writes the records into the store's file when they changed. False when it could not be written (tried again
     // at the next save) or was never read whole.
     bool Save();
+    // Copies the records anew, for TPackedHeap::Repack.
+    void Repack();
 
 private:
     void OpenLocked();

@@ -55,6 +55,8 @@ public:
     // Writes the bases held into the store's file in one step, when they changed since it was loaded or last
     // written. False when it could not be written (it is tried again at the next change or call).
     bool Save();
+    // Copies the bases anew, for TPackedHeap::Repack.
+    void Repack();
 
 private:
     struct Held {

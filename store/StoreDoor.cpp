@@ -212,4 +212,12 @@ void TStoreDoor::TWork::TakeOver() {
     SetStoreOfAnother(std::nullopt);
 }
 
+void TStoreDoor::Repack() {
+    if (m_depth != 0) {
+        return;
+    }
+    m_session.Repack();
+    StoreRecords().Repack();
+}
+
 } // namespace bw

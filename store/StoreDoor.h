@@ -121,6 +121,14 @@ public:
     // it is only ever called inside a unit of work.
     TStoreSession& Session() { return m_session; }
 
+    // Copies what the door keeps between units of work (its session, the store's records) anew; for a front end
+    // that stays between changes (the watcher), inside TPackedHeap::Repack after each unit of work, so that the
+    // memory the work needed while it ran is given back whole. Not inside a unit of work.
+    void Repack();
+    // Lets go of the entries (TStoreSession::LetGoOfEntries) until the next unit of work's refresh lists them again:
+    // Entries() stands empty meanwhile. For a front end that keeps what it needs of them itself (the watcher).
+    void LetGoOfEntries() { m_session.LetGoOfEntries(); }
+
 private:
     void Enter();
     void Leave();

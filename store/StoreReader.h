@@ -86,6 +86,10 @@ public:
     // folder, a link of the file system.
     bool HoldsOthers(int code) const { return m_others.count(code) != 0; }
 
+    // Copies what it keeps between reads anew, for TPackedHeap::Repack; each link stays the same one in Links()
+    // and by path.
+    void Repack();
+
 private:
     std::shared_ptr<const StoreLink> Load(int code, const WIN32_FIND_DATAW& found, const std::wstring& path,
                                           const FILETIME& readAt, ULONGLONG step);

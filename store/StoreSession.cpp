@@ -428,4 +428,9 @@ void TStoreSession::ReleaseLinkObjects() {
     m_store.ReleaseLinkObjects();
 }
 
+void TStoreSession::LetGoOfEntries() {
+    std::vector<Entry>().swap(m_entries);
+    m_hasEntries = false;
+}
+
 } // namespace bw

@@ -96,6 +96,14 @@ public:
     // The edits of store links that the last refreshes could not carry into the system, each named once in a run.
     std::vector<WriteBackFailure> TakeWriteBackFailures();
 
+    // Copies what the session keeps between refreshes anew (the reads of the system and the store, the bases), for
+    // TPackedHeap::Repack; not the entries, which a front end that packs lets go of first. Not while an import is
+    // under way, which points into what it keeps.
+    void Repack();
+    // Lets go of the entries: Entries() stands empty until the next refresh, which then imports and lists whatever
+    // it finds, even when nothing changed. For a front end that keeps what it needs of them itself between refreshes.
+    void LetGoOfEntries();
+
 private:
     struct Program {
         std::wstring path;

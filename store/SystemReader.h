@@ -57,6 +57,9 @@ public:
 
     const SystemRead& Last() const { return m_last; }
 
+    // Copies what it keeps between reads anew, for TPackedHeap::Repack.
+    void Repack();
+
 private:
     struct KeyMemo {
         bool opened = false;

@@ -1,9 +1,12 @@
 #include "TestEnvironment.h"
 
+#include "platform/PackedHeap.h"
 #include "platform/ShellLink.h"
 #include "store/Import.h"
 #include "store/Mirror.h"
 #include "store/StoreDoor.h"
+
+#include <algorithm>
 
 namespace bw::test {
 
@@ -88,6 +91,48 @@ TEST_F(StoreDoorTest, AnotherProcesssWorkIsTakenInAndAPendingEditKept) {
     EXPECT_EQ(m_registry.RunValue(Location::User, L"Added")->text, L"c:\\added.exe");
     TMirror saved;
     EXPECT_NE(SavedBase(saved, StorePath(kUser, L"Added")), nullptr) << "the other's base stays in the file";
+}
+
+// A door whose session and records were packed (as the watcher packs them after each unit of work) works on from
+// the copies as from what it read: the same entries, an edit of a store link still told from an outside change and
+// carried, another program's change imported.
+TEST_F(StoreDoorTest, APackedDoorWorksOnAsBefore) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe --old");
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe");
+    WriteShortcut(StartupPath(L"Shortcut.lnk"), L"c:\\shortcut.exe", L"shortcut");
+    TStoreDoor door;
+    door.Open();
+    Refresh(door);
+    const std::vector<Entry> before = door.Entries();
+    TPackedHeap::Repack([&] { door.Repack(); });
+    EXPECT_EQ(door.Entries(), before);
+    EXPECT_GT(TPackedHeap::Held().live, 0u);
+
+    EditShortcut(StorePath(kUser, L"Tool"), [](TShellLink& link) { link.SetDescription(L"c:\\tool.exe --new"); });
+    m_registry.SetRunValue(Location::User, L"Other", L"c:\\other.exe --changed");
+    Refresh(door);
+    EXPECT_EQ(m_registry.RunValue(Location::User, L"Tool")->text, L"c:\\tool.exe --new");
+    const auto other = std::find_if(door.Entries().begin(), door.Entries().end(),
+                                    [](const Entry& entry) { return entry.name == L"Other"; });
+    ASSERT_NE(other, door.Entries().end());
+    EXPECT_EQ(other->description, L"c:\\other.exe --changed");
+    TPackedHeap::Repack([&] { door.Repack(); });
+    EXPECT_EQ(door.Entries().size(), 3u);
+}
+
+// A door that let go of its entries (as the watcher does between its cycles) lists them again at its next refresh,
+// though nothing changed since the last.
+TEST_F(StoreDoorTest, EntriesLetGoOfAreListedAgainByTheNextRefresh) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    TStoreDoor door;
+    door.Open();
+    Refresh(door);
+    const std::vector<Entry> before = door.Entries();
+    ASSERT_EQ(before.size(), 1u);
+    door.LetGoOfEntries();
+    EXPECT_THAT(door.Entries(), IsEmpty());
+    Refresh(door);
+    EXPECT_EQ(door.Entries(), before);
 }
 
 // Opening the store refuses a folder below the temporary folder before anything is made, and tells a folder

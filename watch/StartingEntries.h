@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/PackedHeap.h"
 #include "store/CommandLine.h"
 #include "store/Entry.h"
 #include "store/History.h"
@@ -42,6 +43,9 @@ public:
         std::sort(kept.begin(), kept.end(), Before);
         m_kept = std::move(kept);
     }
+
+    // Copies what is kept anew, for TPackedHeap::Repack.
+    void Repack() { RepackCopy(m_kept); }
 
     // The bytes kept between cycles (for the tests).
     size_t KeptBytes() const { return m_kept.capacity() * sizeof(Kept); }

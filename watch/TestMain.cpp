@@ -3,6 +3,7 @@
 #include "cli/TestSeam.h"
 #include "platform/KnownFolders.h"
 #include "platform/NotifyIcon.h"
+#include "platform/PackedHeap.h"
 #include "platform/Process.h"
 #include "platform/Signature.h"
 #include "platform/UniqueHandle.h"
@@ -91,8 +92,9 @@ BOOL RecordRequest(const std::wstring& path, DWORD message, NOTIFYICONDATAW* dat
 
 // What each heap of the process holds, for the bench to tell the program's own memory (the C runtime's heap) from
 // what Wine's libraries keep (the process heap and theirs): per heap, the bytes in use, in how many blocks, and the
-// bytes committed to it. Written, replacing the last, to the file that BOOTWARDEN_TEST_HEAPS names, whenever the
-// watcher's thread is sent the message of that name.
+// bytes committed to it; then what the watcher's blocks of TPackedHeap hold ("packed": their committed bytes, the
+// allocations in use, and the committed bytes again). Written, replacing the last, to the file that
+// BOOTWARDEN_TEST_HEAPS names, whenever the watcher's thread is sent the message of that name.
 std::wstring g_heapsFile;
 UINT g_heapsMessage = 0;
 
@@ -121,6 +123,10 @@ void WriteHeaps() {
         std::snprintf(line, sizeof line, "%s\t%zu\t%zu\t%zu\n", what, busy, blocks, committed);
         text += line;
     }
+    const bw::TPackedHeap::Figures packed = bw::TPackedHeap::Held();
+    char line[160];
+    std::snprintf(line, sizeof line, "packed\t%zu\t%zu\t%zu\n", packed.committed, packed.live, packed.committed);
+    text += line;
     bw::UniqueFile file(::CreateFileW(g_heapsFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;

@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
 #include "platform/NotifyIcon.h"
+#include "platform/PackedHeap.h"
 #include "platform/Process.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
@@ -156,6 +157,7 @@ private:
     void SwitchOff(const EntryKey& key, bool replaceKept);
     void TellKeptOff(const std::vector<KeptOffFinding>& findings);
     bool StoreGone() const;
+    void Pack();
 
     HINSTANCE m_instance;
     HWND m_window = nullptr;
@@ -192,13 +194,15 @@ bool TWatcher::Create() {
                                         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     // What starts now is what the notices are measured against: changes made while nothing watched are mirrored
     // and kept in the history by this first read, but not told.
-    m_door.Open();
+    TPackedHeap::Work([this] { m_door.Open(); });
     m_live = std::make_unique<TLiveWatch>(m_window, TLiveWatch::Waiting::InLoop);
     m_live->CycleStarts({});
     // Entries kept off that were put back while nothing watched leave the system again now.
-    const std::vector<KeptOffFinding> keptOff = m_door.Work([](TStoreDoor::TWork& work) {
-        (void)work.Refresh(false);
-        return work.KeepOffReAdded();
+    const std::vector<KeptOffFinding> keptOff = TPackedHeap::Work([this] {
+        return m_door.Work([](TStoreDoor::TWork& work) {
+            (void)work.Refresh(false);
+            return work.KeepOffReAdded();
+        });
     });
     m_live->CycleEnds(m_door.Session().Settled());
     m_starting.Take(m_door.Entries());
@@ -207,6 +211,7 @@ bool TWatcher::Create() {
     m_icon = std::make_unique<TNotifyIcon>(m_window, kWatcherIconMessage, icon, text::kWatcherTip);
     (void)m_icon->Add(); // no taskbar yet (a log-on): TaskbarCreated adds it
     TellKeptOff(keptOff);
+    Pack();
     return true;
 }
 
@@ -300,17 +305,22 @@ void TWatcher::Cycle() {
     if (!scope.Any()) {
         return;
     }
-    // The lock only while the import runs; never while a notice waits or a menu is open.
+    // The lock only while the import runs; never while a notice waits or a menu is open. What the import needs while
+    // it runs is given back when it ends (TPackedHeap).
     std::vector<KeptOffFinding> keptOff;
-    {
+    const bool worked = TPackedHeap::Work([&] {
         const std::unique_ptr<TStoreDoor::TWork> work = m_door.TryBeginWork(kLockWait);
         if (!work) {
-            ::SetTimer(m_window, kBusyTimer, kBusyRetry, nullptr);
-            return;
+            return false;
         }
         m_live->CycleStarts(scope);
         (void)work->Refresh(false);
         keptOff = work->KeepOffReAdded();
+        return true;
+    });
+    if (!worked) {
+        ::SetTimer(m_window, kBusyTimer, kBusyRetry, nullptr);
+        return;
     }
     m_live->CycleEnds(m_door.Session().Settled());
     TellKeptOff(keptOff);
@@ -343,6 +353,20 @@ void TWatcher::Cycle() {
                    news.end());
     }
     Gathered(std::move(news));
+    Pack();
+}
+
+// What is kept until the next change is copied, once a cycle's work is done, into a block of memory of its own: the
+// block the work filled is then free and given back, instead of held for good around the pieces kept amid it. At 1000
+// entries that is most of the watcher's own memory.
+void TWatcher::Pack() {
+    // The entries are listed afresh by each cycle's refresh (the watcher's cycles run on a change only); what started
+    // is kept as m_starting.
+    m_door.LetGoOfEntries();
+    TPackedHeap::Repack([this] {
+        m_door.Repack();
+        m_starting.Repack();
+    });
 }
 
 void TWatcher::Gathered(std::vector<News> news) {
@@ -510,23 +534,30 @@ void TWatcher::MenuChosen(UINT command) {
 
 void TWatcher::SwitchOff(const EntryKey& key, bool replaceKept) {
     std::wstring failure;
+    bool listed = false;
     try {
-        m_door.Work([&](TStoreDoor::TWork& work) {
-            (void)work.Refresh(false); // acts on the entry as it is now, never on what the notice saw
-            const auto& entries = work.Entries();
-            const auto found = std::find_if(entries.begin(), entries.end(), [&](const Entry& entry) {
-                return entry.code == key.code && entry.name == key.name;
+        TPackedHeap::Work([&] {
+            m_door.Work([&](TStoreDoor::TWork& work) {
+                (void)work.Refresh(false); // acts on the entry as it is now, never on what the notice saw
+                listed = true;
+                const auto& entries = work.Entries();
+                const auto found = std::find_if(entries.begin(), entries.end(), [&](const Entry& entry) {
+                    return entry.code == key.code && entry.name == key.name;
+                });
+                if (found == entries.end()) {
+                    failure = FormatMessageText(text::kWatcherEntryGone, VisibleName(key.name));
+                    return;
+                }
+                work.Disable(*found, replaceKept);
             });
-            if (found == entries.end()) {
-                failure = FormatMessageText(text::kWatcherEntryGone, VisibleName(key.name));
-                return;
-            }
-            work.Disable(*found, replaceKept);
         });
     } catch (const EBootwarden& error) {
         failure = ErrorText(error);
     }
-    m_starting.Take(m_door.Entries());
+    if (listed) { // else the entries stand empty (Pack let go of them) and what started stays as the last cycle saw it
+        m_starting.Take(m_door.Entries());
+    }
+    Pack();
     if (!failure.empty()) { // shown once the lock is free
         (void)::MessageBoxW(nullptr, failure.c_str(), text::kCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
     }
