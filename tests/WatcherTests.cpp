@@ -437,7 +437,7 @@ TEST_F(WatcherTest, AChangeWhileTheIconsMenuIsOpenIsToldOnceItCloses) {
         return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
     };
     ASSERT_TRUE(Within(5000ms, [&] { return menu() != nullptr; })) << "the menu did not open";
-    m_registry.SetRunValue(Location::User, L"Meanwhile", L"c:\meanwhile\meanwhile.exe");
+    m_registry.SetRunValue(Location::User, L"Meanwhile", L"c:\\meanwhile\\meanwhile.exe");
     std::this_thread::sleep_for(500ms);
     ::PostMessageW(menu(), WM_KEYDOWN, VK_ESCAPE, 0);
     ASSERT_TRUE(Within(5000ms, [&] { return menu() == nullptr; })) << "the menu did not close";
