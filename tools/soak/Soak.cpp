@@ -379,7 +379,7 @@ Child TSoak::Start(const std::wstring& program, const std::wstring& arguments) {
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, m_world.ProgramDir().c_str(),
                           &startup, &started)) {
-        Violation(L"cannot start " + commandLine);
+        Violation(L"cannot start " + commandLine + L" (error " + std::to_wstring(::GetLastError()) + L")");
         return {};
     }
     ::CloseHandle(started.hThread);
