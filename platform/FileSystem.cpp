@@ -548,16 +548,27 @@ void TReplacement::Commit(bool replace, bool flush) {
     }
 }
 
-void WriteFileReplacing(const std::wstring& path, const std::string& bytes, bool flush) {
-    TReplacement replacement(path);
+namespace {
+// Writes all of `bytes` to `file` in pieces the system takes whole; 0, or the error of the piece that failed.
+DWORD WriteAll(HANDLE file, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        if (!::WriteFile(replacement.File(), bytes.data() + done, want, &written, nullptr) || written != want) {
-            throw EWriteError(Operation::StreamWrite, path, ::GetLastError());
+        if (!::WriteFile(file, bytes.data() + done, want, &written, nullptr) || written != want) {
+            const DWORD error = ::GetLastError();
+            return error != 0 ? error : ERROR_WRITE_FAULT;
         }
         done += written;
+    }
+    return 0;
+}
+} // namespace
+
+void WriteFileReplacing(const std::wstring& path, const std::string& bytes, bool flush) {
+    TReplacement replacement(path);
+    if (const DWORD error = WriteAll(replacement.File(), bytes)) {
+        throw EWriteError(Operation::StreamWrite, path, error);
     }
     replacement.Commit(true, flush);
 }
@@ -570,17 +581,10 @@ void WriteNewFile(const std::wstring& path, const std::string& bytes) {
     if (!file) {
         throw EFCreateError(Operation::FileCreate, path, ::GetLastError());
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        if (!::WriteFile(file.Get(), bytes.data() + done, want, &written, nullptr) || written != want) {
-            const DWORD error = ::GetLastError();
-            FILE_DISPOSITION_INFO remove{TRUE};
-            (void)::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &remove, sizeof remove);
-            throw EWriteError(Operation::StreamWrite, path, error);
-        }
-        done += written;
+    if (const DWORD error = WriteAll(file.Get(), bytes)) {
+        FILE_DISPOSITION_INFO remove{TRUE};
+        (void)::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &remove, sizeof remove);
+        throw EWriteError(Operation::StreamWrite, path, error);
     }
 }
 
