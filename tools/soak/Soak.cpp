@@ -377,10 +377,22 @@ Child TSoak::Start(const std::wstring& program, const std::wstring& arguments) {
     startup.hStdOutput = m_log.Get();
     startup.hStdError = m_log.Get();
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, m_world.ProgramDir().c_str(),
-                          &startup, &started)) {
-        Violation(L"cannot start " + commandLine + L" (error " + std::to_wstring(::GetLastError()) + L")");
-        return {};
+    // A start the system refuses for a moment (a loaded machine) is tried again, and counted; one it refuses
+    // every time is a violation, as is anything that follows from it.
+    for (int attempt = 1;; ++attempt) {
+        if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, m_world.ProgramDir().c_str(),
+                             &startup, &started)) {
+            break;
+        }
+        const DWORD error = ::GetLastError();
+        Log(L"cannot start " + commandLine + L" (error " + std::to_wstring(error) + L"), attempt " +
+            std::to_wstring(attempt));
+        if (attempt == 3) {
+            Violation(L"cannot start " + commandLine + L" (error " + std::to_wstring(error) + L")");
+            return {};
+        }
+        Count("start tried again");
+        ::Sleep(500);
     }
     ::CloseHandle(started.hThread);
     Child child;
