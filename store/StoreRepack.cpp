@@ -54,6 +54,8 @@ void TStoreSession::Repack() {
     if (m_job) {
         return;
     }
+    // Made by a refresh, inside its work: kept, they would hold the work's block for good.
+    ReleaseLinkObjects();
     m_system.Repack();
     m_store.Repack();
     m_mirror.Repack();

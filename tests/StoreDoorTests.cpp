@@ -120,6 +120,31 @@ TEST_F(StoreDoorTest, APackedDoorWorksOnAsBefore) {
     EXPECT_EQ(door.Entries().size(), 3u);
 }
 
+// What a door keeps from one unit of work to the next lies apart from the work once packed (as the watcher packs
+// after each): the block the work filled is given back whole, with nothing of it held by the door, such as the link
+// objects of its refresh, which the next refresh makes anew and imports with.
+TEST_F(StoreDoorTest, APackedDoorHoldsNothingOfItsWork) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StartupPath(L"Shortcut.lnk"), L"c:\\shortcut.exe", L"shortcut");
+    {
+        TStoreDoor before; // this store's records in place of those an earlier test packed
+        before.Open();
+        Refresh(before);
+    }
+    TPackedHeap::Repack([] {}); // gives back what is free of those
+    const size_t held = TPackedHeap::Held().blocks;
+    TStoreDoor door;
+    door.Open();
+    for (const wchar_t* added : {L"First", L"Second"}) {
+        m_registry.SetRunValue(Location::User, added, L"c:\\added.exe");
+        TPackedHeap::Work([&] { Refresh(door); });
+        door.LetGoOfEntries();
+        TPackedHeap::Repack([&] { door.Repack(); });
+        EXPECT_EQ(TPackedHeap::Held().blocks, held + 1) << "the packing's block alone, after adding " << added;
+        EXPECT_TRUE(FileExists(StorePath(kUser, added))) << "mirrored by a refresh after the packing";
+    }
+}
+
 // A door that let go of its entries (as the watcher does between its cycles) lists them again at its next refresh,
 // though nothing changed since the last.
 TEST_F(StoreDoorTest, EntriesLetGoOfAreListedAgainByTheNextRefresh) {
