@@ -8,29 +8,241 @@
 #include "store/StoreSession.h"
 #include "store/SystemReader.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace bw {
 
+namespace {
+
+// A store link as one text of its fields: numbers as their bytes, texts as their length and characters. A text that
+// repeats one before it (a target as its raw target, a name as its file's name) is kept as a mark, and the path as
+// the folder's place in a table and the file's name.
+constexpr std::uint32_t kSameText = 0xFFFFFFFF;
+
+class TLinkWriter {
+public:
+    template <class T> void Number(const T& value) {
+        m_text.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    void Bytes(const std::string& bytes) {
+        Number(static_cast<std::uint32_t>(bytes.size()));
+        m_text += bytes;
+    }
+    void Text(const std::wstring& text) {
+        Number(static_cast<std::uint32_t>(text.size()));
+        m_text.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    }
+    void Text(const std::wstring& text, const std::wstring& before) {
+        if (text == before && !text.empty()) {
+            Number(kSameText);
+        } else {
+            Text(text);
+        }
+    }
+    const std::string& Written() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+class TLinkReader {
+public:
+    explicit TLinkReader(const std::string& text) : m_at(text.data()) {}
+    template <class T> void Number(T& value) {
+        std::memcpy(&value, m_at, sizeof value);
+        m_at += sizeof value;
+    }
+    std::string Bytes() {
+        std::uint32_t size = 0;
+        Number(size);
+        std::string bytes(m_at, size);
+        m_at += size;
+        return bytes;
+    }
+    std::wstring Text(const std::wstring& before = std::wstring()) {
+        std::uint32_t size = 0;
+        Number(size);
+        if (size == kSameText) {
+            return before;
+        }
+        std::wstring text(size, L'\0');
+        std::memcpy(text.data(), m_at, size * sizeof(wchar_t));
+        m_at += size * sizeof(wchar_t);
+        return text;
+    }
+
+private:
+    const char* m_at;
+};
+
+// What a packed link holds besides its texts.
+constexpr std::uint32_t kSettled = 1;
+constexpr std::uint32_t kReadWhole = 2;
+constexpr std::uint32_t kOnlineOnly = 4;
+constexpr std::uint32_t kBytesDropped = 8;
+constexpr std::uint32_t kHasRecordBlock = 16;
+constexpr std::uint32_t kHasRecord = 32;
+constexpr std::uint32_t kInFolder = 64; // its path is its folder's and its file's name
+
+std::string PackedLink(const StoreLink& link, std::vector<std::wstring>& folders) {
+    const size_t folderSize = link.path.size() - std::min(link.path.size(), link.fileName.size());
+    const bool inFolder =
+        !link.fileName.empty() && link.path.compare(folderSize, std::wstring::npos, link.fileName) == 0;
+    std::uint32_t folder = 0;
+    if (inFolder) {
+        const std::wstring folderPath = link.path.substr(0, folderSize);
+        folder = static_cast<std::uint32_t>(std::find(folders.begin(), folders.end(), folderPath) - folders.begin());
+        if (folder == folders.size()) {
+            folders.push_back(folderPath);
+        }
+    }
+    const std::uint32_t flags = (link.settled ? kSettled : 0) | (link.readWhole ? kReadWhole : 0) |
+                                (link.onlineOnly ? kOnlineOnly : 0) | (link.bytesDropped ? kBytesDropped : 0) |
+                                (link.recordBlock ? kHasRecordBlock : 0) | (link.record ? kHasRecord : 0) |
+                                (inFolder ? kInFolder : 0);
+    TLinkWriter writer;
+    writer.Number(flags);
+    writer.Number(link.code);
+    writer.Number(link.stamp);
+    writer.Number(link.iconIndex);
+    writer.Number(link.standing);
+    if (link.bytesDropped) {
+        writer.Number(*link.bytesDropped);
+    }
+    if (link.record) {
+        writer.Number(*link.record);
+    }
+    if (inFolder) {
+        writer.Number(folder);
+    } else {
+        writer.Text(link.path);
+    }
+    writer.Text(link.fileName);
+    writer.Text(link.name, link.fileName.substr(0, link.fileName.size() - std::min<size_t>(link.fileName.size(), 4)));
+    writer.Text(link.description);
+    writer.Text(link.arguments);
+    writer.Text(link.linkTarget);
+    writer.Text(link.rawTarget, link.linkTarget);
+    writer.Text(link.iconLocation, link.linkTarget);
+    writer.Text(link.writtenAs);
+    writer.Bytes(link.bytes);
+    if (link.recordBlock) {
+        writer.Bytes(*link.recordBlock);
+    }
+    return writer.Written();
+}
+
+std::shared_ptr<const StoreLink> UnpackedLink(const std::string& text, const std::vector<std::wstring>& folders) {
+    auto link = std::make_shared<StoreLink>();
+    TLinkReader reader(text);
+    std::uint32_t flags = 0;
+    reader.Number(flags);
+    reader.Number(link->code);
+    reader.Number(link->stamp);
+    reader.Number(link->iconIndex);
+    reader.Number(link->standing);
+    link->settled = (flags & kSettled) != 0;
+    link->readWhole = (flags & kReadWhole) != 0;
+    link->onlineOnly = (flags & kOnlineOnly) != 0;
+    if ((flags & kBytesDropped) != 0) {
+        reader.Number(link->bytesDropped.emplace());
+    }
+    if ((flags & kHasRecord) != 0) {
+        reader.Number(link->record.emplace());
+    }
+    std::uint32_t folder = 0;
+    if ((flags & kInFolder) != 0) {
+        reader.Number(folder);
+    } else {
+        link->path = reader.Text();
+    }
+    link->fileName = reader.Text();
+    if ((flags & kInFolder) != 0) {
+        link->path = folders[folder] + link->fileName;
+    }
+    link->name =
+        reader.Text(link->fileName.substr(0, link->fileName.size() - std::min<size_t>(link->fileName.size(), 4)));
+    link->description = reader.Text();
+    link->arguments = reader.Text();
+    link->linkTarget = reader.Text();
+    link->rawTarget = reader.Text(link->linkTarget);
+    link->iconLocation = reader.Text(link->linkTarget);
+    link->writtenAs = reader.Text();
+    link->bytes = reader.Bytes();
+    if ((flags & kHasRecordBlock) != 0) {
+        link->recordBlock = reader.Bytes();
+    }
+    return link;
+}
+
+} // namespace
+
 void TStoreReader::Repack() {
-    std::map<std::wstring, std::shared_ptr<const StoreLink>> known;
-    for (const auto& [key, link] : m_known) {
-        known.emplace_hint(known.end(), key, std::make_shared<const StoreLink>(StoreLink(*link)));
+    if (m_isPacked) {
+        RepackCopy(m_packed);
+        RepackCopy(m_packedLinks);
+        RepackCopy(m_packedFolders);
+    } else {
+        // The known links in order, then those of the folders that are not known (none, after a read).
+        std::vector<std::string> packed;
+        std::vector<std::uint32_t> packedLinks;
+        std::vector<std::wstring> folders;
+        std::map<const StoreLink*, std::uint32_t> places;
+        packed.reserve(m_known.size());
+        for (const auto& [key, link] : m_known) {
+            places.emplace(link.get(), static_cast<std::uint32_t>(packed.size()));
+            packed.push_back(PackedLink(*link, folders));
+        }
+        packedLinks.reserve(m_links.size());
+        for (const auto& link : m_links) {
+            const auto place = places.find(link.get());
+            if (place != places.end()) {
+                packedLinks.push_back(place->second);
+            } else {
+                packedLinks.push_back(static_cast<std::uint32_t>(packed.size()));
+                packed.push_back(PackedLink(*link, folders));
+            }
+        }
+        m_knownCount = m_known.size();
+        m_known.clear();
+        m_links.clear();
+        StoreLinks().swap(m_links);
+        // Copied once more, so that each lies in the packing's block with no room to spare.
+        m_packed = std::vector<std::string>(packed.begin(), packed.end());
+        m_packedLinks = std::vector<std::uint32_t>(packedLinks.begin(), packedLinks.end());
+        m_packedFolders = std::vector<std::wstring>(folders.begin(), folders.end());
+        m_isPacked = true;
     }
-    // Each link of the folders is the same one as by its path.
-    StoreLinks links;
-    links.reserve(m_links.size());
-    for (const auto& link : m_links) {
-        const auto copy = known.find(FoldedName(link->path));
-        links.push_back(copy != known.end() ? copy->second : std::make_shared<const StoreLink>(StoreLink(*link)));
-    }
-    m_known = std::move(known);
-    m_links = std::move(links);
     RepackCopy(m_steps);
     RepackCopy(m_others);
+}
+
+void TStoreReader::Unpack() const {
+    if (!m_isPacked) {
+        return;
+    }
+    std::vector<std::shared_ptr<const StoreLink>> links;
+    links.reserve(m_packed.size());
+    for (const std::string& text : m_packed) {
+        links.push_back(UnpackedLink(text, m_packedFolders));
+    }
+    for (size_t i = 0; i < m_knownCount; ++i) {
+        m_known.emplace_hint(m_known.end(), FoldedName(links[i]->path), links[i]);
+    }
+    for (std::uint32_t place : m_packedLinks) {
+        m_links.push_back(links[place]);
+    }
+    std::vector<std::string>().swap(m_packed);
+    std::vector<std::uint32_t>().swap(m_packedLinks);
+    std::vector<std::wstring>().swap(m_packedFolders);
+    m_isPacked = false;
 }
 
 void TSystemReader::Repack() {
