@@ -210,14 +210,16 @@ void TStoreReader::Repack() {
                 packed.push_back(PackedLink(*link, folders));
             }
         }
+        // Copied once more, so that each lies in the packing's block with no room to spare; taken only once whole.
+        std::vector<std::string> kept(packed.begin(), packed.end());
+        std::vector<std::uint32_t> keptLinks(packedLinks.begin(), packedLinks.end());
+        std::vector<std::wstring> keptFolders(folders.begin(), folders.end());
         m_knownCount = m_known.size();
         m_known.clear();
-        m_links.clear();
         StoreLinks().swap(m_links);
-        // Copied once more, so that each lies in the packing's block with no room to spare.
-        m_packed = std::vector<std::string>(packed.begin(), packed.end());
-        m_packedLinks = std::vector<std::uint32_t>(packedLinks.begin(), packedLinks.end());
-        m_packedFolders = std::vector<std::wstring>(folders.begin(), folders.end());
+        m_packed = std::move(kept);
+        m_packedLinks = std::move(keptLinks);
+        m_packedFolders = std::move(keptFolders);
         m_isPacked = true;
     }
     RepackCopy(m_steps);
@@ -233,12 +235,18 @@ void TStoreReader::Unpack() const {
     for (const std::string& text : m_packed) {
         links.push_back(UnpackedLink(text, m_packedFolders));
     }
+    // Made whole before they are taken: a failure on the way leaves the reader packed as it was.
+    std::map<std::wstring, std::shared_ptr<const StoreLink>> known;
     for (size_t i = 0; i < m_knownCount; ++i) {
-        m_known.emplace_hint(m_known.end(), FoldedName(links[i]->path), links[i]);
+        known.emplace_hint(known.end(), FoldedName(links[i]->path), links[i]);
     }
+    StoreLinks inFolders;
+    inFolders.reserve(m_packedLinks.size());
     for (std::uint32_t place : m_packedLinks) {
-        m_links.push_back(links[place]);
+        inFolders.push_back(links[place]);
     }
+    m_known = std::move(known);
+    m_links = std::move(inFolders);
     std::vector<std::string>().swap(m_packed);
     std::vector<std::uint32_t>().swap(m_packedLinks);
     std::vector<std::wstring>().swap(m_packedFolders);
