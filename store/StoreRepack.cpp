@@ -21,12 +21,12 @@ namespace bw {
 
 namespace {
 
-// A store link as one text of its fields: numbers as their bytes, texts as their length and characters. A text that
-// repeats one before it (a target as its raw target, a name as its file's name) is kept as a mark, and the path as
-// the folder's place in a table and the file's name.
+// A store link, or a base, as one text of its fields: numbers as their bytes, texts as their length and characters.
+// A text that repeats one before it (a target as its raw target, a name as its file's name) is kept as a mark, and a
+// store link's path as its folder's place in a table and its file's name.
 constexpr std::uint32_t kSameText = 0xFFFFFFFF;
 
-class TLinkWriter {
+class TPackWriter {
 public:
     template <class T> void Number(const T& value) {
         m_text.append(reinterpret_cast<const char*>(&value), sizeof value);
@@ -52,9 +52,9 @@ private:
     std::string m_text;
 };
 
-class TLinkReader {
+class TPackReader {
 public:
-    explicit TLinkReader(const std::string& text) : m_at(text.data()) {}
+    explicit TPackReader(const std::string& text) : m_at(text.data()) {}
     template <class T> void Number(T& value) {
         std::memcpy(&value, m_at, sizeof value);
         m_at += sizeof value;
@@ -91,23 +91,25 @@ constexpr std::uint32_t kHasRecordBlock = 16;
 constexpr std::uint32_t kHasRecord = 32;
 constexpr std::uint32_t kInFolder = 64; // its path is its folder's and its file's name
 
+// The place of `folder` in `folders`, added when it is not there.
+std::uint32_t FolderPlace(const std::wstring& folder, std::vector<std::wstring>& folders) {
+    const auto place = static_cast<std::uint32_t>(std::find(folders.begin(), folders.end(), folder) - folders.begin());
+    if (place == folders.size()) {
+        folders.push_back(folder);
+    }
+    return place;
+}
+
 std::string PackedLink(const StoreLink& link, std::vector<std::wstring>& folders) {
     const size_t folderSize = link.path.size() - std::min(link.path.size(), link.fileName.size());
     const bool inFolder =
         !link.fileName.empty() && link.path.compare(folderSize, std::wstring::npos, link.fileName) == 0;
-    std::uint32_t folder = 0;
-    if (inFolder) {
-        const std::wstring folderPath = link.path.substr(0, folderSize);
-        folder = static_cast<std::uint32_t>(std::find(folders.begin(), folders.end(), folderPath) - folders.begin());
-        if (folder == folders.size()) {
-            folders.push_back(folderPath);
-        }
-    }
+    const std::uint32_t folder = inFolder ? FolderPlace(link.path.substr(0, folderSize), folders) : 0;
     const std::uint32_t flags = (link.settled ? kSettled : 0) | (link.readWhole ? kReadWhole : 0) |
                                 (link.onlineOnly ? kOnlineOnly : 0) | (link.bytesDropped ? kBytesDropped : 0) |
                                 (link.recordBlock ? kHasRecordBlock : 0) | (link.record ? kHasRecord : 0) |
                                 (inFolder ? kInFolder : 0);
-    TLinkWriter writer;
+    TPackWriter writer;
     writer.Number(flags);
     writer.Number(link.code);
     writer.Number(link.stamp);
@@ -141,7 +143,7 @@ std::string PackedLink(const StoreLink& link, std::vector<std::wstring>& folders
 
 std::shared_ptr<const StoreLink> UnpackedLink(const std::string& text, const std::vector<std::wstring>& folders) {
     auto link = std::make_shared<StoreLink>();
-    TLinkReader reader(text);
+    TPackReader reader(text);
     std::uint32_t flags = 0;
     reader.Number(flags);
     reader.Number(link->code);
@@ -180,6 +182,56 @@ std::shared_ptr<const StoreLink> UnpackedLink(const std::string& text, const std
         link->recordBlock = reader.Bytes();
     }
     return link;
+}
+
+// A base, with the path of its store link as its folder's place in `folders` and its file's name.
+std::string PackedBase(const std::wstring& path, const MirrorBase& base, std::vector<std::wstring>& folders) {
+    const size_t fileName = path.rfind(L'\\') == std::wstring::npos ? 0 : path.rfind(L'\\') + 1;
+    TPackWriter writer;
+    writer.Number(FolderPlace(path.substr(0, fileName), folders));
+    writer.Text(path.substr(fileName));
+    writer.Number(base.link);
+    writer.Number(base.linkSettled);
+    writer.Number(base.shortcut);
+    writer.Number(base.linkDigest);
+    writer.Number(base.overwriting.has_value());
+    writer.Number(base.overwriting.value_or(0));
+    writer.Number(base.value.has_value());
+    if (base.value) {
+        writer.Text(base.value->name,
+                    path.substr(fileName, path.size() - fileName - std::min<size_t>(path.size() - fileName, 4)));
+        writer.Number(base.value->type);
+        writer.Bytes(base.value->data);
+    }
+    return writer.Written();
+}
+
+std::pair<std::wstring, MirrorBase> UnpackedBase(const std::string& text, const std::vector<std::wstring>& folders) {
+    TPackReader reader(text);
+    std::uint32_t folder = 0;
+    reader.Number(folder);
+    const std::wstring fileName = reader.Text();
+    MirrorBase base;
+    reader.Number(base.link);
+    reader.Number(base.linkSettled);
+    reader.Number(base.shortcut);
+    reader.Number(base.linkDigest);
+    bool overwriting = false;
+    std::uint64_t overwritten = 0;
+    reader.Number(overwriting);
+    reader.Number(overwritten);
+    if (overwriting) {
+        base.overwriting = overwritten;
+    }
+    bool value = false;
+    reader.Number(value);
+    if (value) {
+        RegistryValue& read = base.value.emplace();
+        read.name = reader.Text(fileName.substr(0, fileName.size() - std::min<size_t>(fileName.size(), 4)));
+        reader.Number(read.type);
+        read.data = reader.Bytes();
+    }
+    return {folders[folder] + fileName, std::move(base)};
 }
 
 } // namespace
@@ -261,7 +313,41 @@ void TSystemReader::Repack() {
 }
 
 void TMirror::Repack() {
-    RepackCopy(m_bases);
+    if (m_isPacked) {
+        RepackCopy(m_packed);
+        RepackCopy(m_packedFolders);
+        return;
+    }
+    std::vector<std::string> packed;
+    std::vector<std::wstring> folders;
+    packed.reserve(m_bases.size());
+    for (const auto& [key, held] : m_bases) {
+        packed.push_back(PackedBase(held.path, held.base, folders));
+    }
+    // Copied once more, so that each lies in the packing's block with no room to spare; taken only once whole.
+    std::vector<std::string> kept(packed.begin(), packed.end());
+    std::vector<std::wstring> keptFolders(folders.begin(), folders.end());
+    m_bases.clear();
+    m_packed = std::move(kept);
+    m_packedFolders = std::move(keptFolders);
+    m_isPacked = true;
+}
+
+void TMirror::Unpack() const {
+    if (!m_isPacked) {
+        return;
+    }
+    // Made whole before they are taken: a failure on the way leaves the bases packed as they were.
+    std::map<std::wstring, Held> bases;
+    for (const std::string& text : m_packed) {
+        auto [path, base] = UnpackedBase(text, m_packedFolders);
+        std::wstring key = FoldedName(path);
+        bases.emplace_hint(bases.end(), std::move(key), Held{std::move(path), std::move(base)});
+    }
+    m_bases = std::move(bases);
+    std::vector<std::string>().swap(m_packed);
+    std::vector<std::wstring>().swap(m_packedFolders);
+    m_isPacked = false;
 }
 
 void TLinkRecords::Repack() {

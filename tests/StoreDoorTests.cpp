@@ -145,6 +145,53 @@ TEST_F(StoreDoorTest, APackedDoorHoldsNothingOfItsWork) {
     }
 }
 
+// Bases packed between units of work (as the watcher's are) are given back as they were, each by its link's path:
+// a registry entry's value (under its link's name or another), a shortcut's stamp and digest, the mark of a write
+// under way; and the file they are saved to is the same as without the packing.
+TEST_F(StoreDoorTest, PackedBasesAreGivenBackAsTheyWere) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StartupPath(L"Shortcut.lnk"), L"c:\\shortcut.exe", L"shortcut");
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+    }
+    TMirror packed;
+    TMirror unpacked;
+    packed.Load();
+    unpacked.Load();
+    ASSERT_NE(packed.Find(StorePath(kUser, L"Tool")), nullptr);
+    ASSERT_NE(packed.Find(StorePath(kStartUp, L"Shortcut")), nullptr);
+    MirrorBase renamed = *packed.Find(StorePath(kUser, L"Tool"));
+    renamed.value->name = L"a/b";
+    renamed.value->type = REG_EXPAND_SZ;
+    renamed.overwriting = 42;
+    MirrorBase written = *packed.Find(StorePath(kStartUp, L"Shortcut"));
+    written.overwriting = 0;
+    for (TMirror* mirror : {&packed, &unpacked}) {
+        mirror->Set(StorePath(kUser, L"a%2Fb"), renamed);
+        mirror->Set(StorePath(kStartUp, L"Written"), written);
+    }
+    for (int packing = 0; packing < 2; ++packing) {
+        TPackedHeap::Repack([&] { packed.Repack(); });
+    }
+    for (const wchar_t* name : {L"Tool", L"a%2Fb"}) {
+        ASSERT_NE(packed.Find(StorePath(kUser, name)), nullptr) << name;
+        EXPECT_EQ(*packed.Find(StorePath(kUser, name)), *unpacked.Find(StorePath(kUser, name))) << name;
+    }
+    for (const wchar_t* name : {L"Shortcut", L"Written"}) {
+        ASSERT_NE(packed.Find(StorePath(kStartUp, name)), nullptr) << name;
+        EXPECT_EQ(*packed.Find(StorePath(kStartUp, name)), *unpacked.Find(StorePath(kStartUp, name))) << name;
+    }
+
+    TPackedHeap::Repack([&] { packed.Repack(); });
+    ASSERT_TRUE(unpacked.Save());
+    const std::string saved = ReadFileBytes(StoreBaseFile());
+    ::DeleteFileW(StoreBaseFile().c_str());
+    ASSERT_TRUE(packed.Save());
+    EXPECT_EQ(ReadFileBytes(StoreBaseFile()), saved);
+}
+
 // A door that let go of its entries (as the watcher does between its cycles) lists them again at its next refresh,
 // though nothing changed since the last.
 TEST_F(StoreDoorTest, EntriesLetGoOfAreListedAgainByTheNextRefresh) {
