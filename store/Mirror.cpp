@@ -17,11 +17,13 @@ bool MirrorBase::operator==(const MirrorBase& other) const {
 }
 
 const MirrorBase* TMirror::Find(const std::wstring& storeLinkPath) const {
+    Unpack();
     const auto at = m_bases.find(FoldedName(storeLinkPath));
     return at == m_bases.end() ? nullptr : &at->second.base;
 }
 
 void TMirror::Set(const std::wstring& storeLinkPath, MirrorBase base) {
+    Unpack();
     Held& held = m_bases[FoldedName(storeLinkPath)];
     m_changed = m_changed || held.path != storeLinkPath || held.base != base;
     held.path = storeLinkPath;
@@ -29,10 +31,12 @@ void TMirror::Set(const std::wstring& storeLinkPath, MirrorBase base) {
 }
 
 void TMirror::Erase(const std::wstring& storeLinkPath) {
+    Unpack();
     m_changed = m_bases.erase(FoldedName(storeLinkPath)) != 0 || m_changed;
 }
 
 void TMirror::Clear() {
+    Unpack();
     m_changed = m_changed || !m_bases.empty();
     m_bases.clear();
 }
@@ -219,6 +223,7 @@ std::optional<std::map<std::wstring, std::pair<std::wstring, MirrorBase>>> ReadB
 } // namespace
 
 void TMirror::Load() {
+    Unpack();
     m_bases.clear();
     m_changed = false;
     if (auto bases = ReadBaseFile()) {
@@ -229,6 +234,7 @@ void TMirror::Load() {
 }
 
 void TMirror::TakeIn() {
+    Unpack();
     auto bases = ReadBaseFile();
     if (!bases) {
         return;
@@ -243,6 +249,7 @@ void TMirror::TakeIn() {
 }
 
 void TMirror::KeepOnly(const std::set<std::wstring>& keep) {
+    Unpack();
     for (auto at = m_bases.begin(); at != m_bases.end();) {
         if (keep.count(at->first) == 0) {
             at = m_bases.erase(at);
@@ -254,6 +261,7 @@ void TMirror::KeepOnly(const std::set<std::wstring>& keep) {
 }
 
 bool TMirror::Save() {
+    Unpack();
     if (!m_changed) {
         return true;
     }

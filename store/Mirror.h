@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace bw {
 
@@ -55,7 +56,8 @@ public:
     // Writes the bases held into the store's file in one step, when they changed since it was loaded or last
     // written. False when it could not be written (it is tried again at the next change or call).
     bool Save();
-    // Copies the bases anew, for TPackedHeap::Repack.
+    // Copies the bases anew, for TPackedHeap::Repack, packed: each base as one text (its link's folder named once for
+    // all), made into bases again when they are next asked for.
     void Repack();
 
 private:
@@ -63,8 +65,16 @@ private:
         std::wstring path;
         MirrorBase base;
     };
-    std::map<std::wstring, Held> m_bases; // by folded path
+    // Makes the bases packed by Repack bases again, when they are.
+    void Unpack() const;
+
+    mutable std::map<std::wstring, Held> m_bases; // by folded path
     bool m_changed = false;
+    // While packed (m_bases stands empty): each base as one text, in the order of its folded path; the folders of
+    // their links.
+    mutable std::vector<std::string> m_packed;
+    mutable std::vector<std::wstring> m_packedFolders;
+    mutable bool m_isPacked = false;
 };
 
 // The file beside the store folders in which TMirror keeps the bases.

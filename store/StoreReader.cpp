@@ -194,6 +194,7 @@ std::shared_ptr<const StoreLink> TStoreReader::Load(int code, const WIN32_FIND_D
 }
 
 void TStoreReader::Remember(StoreLink link) {
+    Unpack();
     // Its bytes are ours; but an edit that lands within a step of the clock of our write would keep the stamp,
     // so until that step has passed the link is read again.
     link.settled = !IsWithinClockStep(link.stamp.written, SystemTimeNow(), StepOf(FolderPart(link.path)));
@@ -203,10 +204,12 @@ void TStoreReader::Remember(StoreLink link) {
 }
 
 void TStoreReader::ForgetLink(const std::wstring& path) {
+    Unpack();
     m_known.erase(FoldedName(path));
 }
 
 void TStoreReader::TakeChanges(const std::vector<int>& codes) {
+    Unpack();
     // The known links are ordered by their folded paths, so each folder's stand together, by name.
     StoreLinks links;
     for (int code : codes) {
@@ -222,6 +225,7 @@ void TStoreReader::TakeChanges(const std::vector<int>& codes) {
 }
 
 bool TStoreReader::Read(const std::vector<int>& codes) {
+    Unpack();
     bool changed = false;
     std::map<std::wstring, std::shared_ptr<const StoreLink>> known;
     StoreLinks links;
@@ -282,6 +286,7 @@ bool TStoreReader::Read(const std::vector<int>& codes) {
 }
 
 const StoreLink* TStoreReader::Find(const std::wstring& path) const {
+    Unpack();
     const auto at = m_known.find(FoldedName(path));
     return at == m_known.end() ? nullptr : at->second.get();
 }

@@ -69,7 +69,10 @@ public:
     // the last read: a link added, removed, renamed or changed, or one not yet settled.
     bool Read(const std::vector<int>& codes);
 
-    const StoreLinks& Links() const { return m_links; }
+    const StoreLinks& Links() const {
+        Unpack();
+        return m_links;
+    }
 
     // The link at `path`, as the last read found it; null when there was none.
     const StoreLink* Find(const std::wstring& path) const;
@@ -86,17 +89,27 @@ public:
     // folder, a link of the file system.
     bool HoldsOthers(int code) const { return m_others.count(code) != 0; }
 
-    // Copies what it keeps between reads anew, for TPackedHeap::Repack; each link stays the same one in Links()
-    // and by path.
+    // Copies what it keeps between reads anew, for TPackedHeap::Repack, packed: each link as one text of its fields
+    // (and the folder it lies in once for all), made into links again when they are next asked for. A link stays the
+    // same one in Links() and by path.
     void Repack();
 
 private:
     std::shared_ptr<const StoreLink> Load(int code, const WIN32_FIND_DATAW& found, const std::wstring& path,
                                           const FILETIME& readAt, ULONGLONG step);
     ULONGLONG StepOf(const std::wstring& folder);
+    // Makes the links packed by Repack links again, when they are.
+    void Unpack() const;
 
-    std::map<std::wstring, std::shared_ptr<const StoreLink>> m_known; // by folded path
-    StoreLinks m_links;
+    mutable std::map<std::wstring, std::shared_ptr<const StoreLink>> m_known; // by folded path
+    mutable StoreLinks m_links;
+    // While packed (the two above stand empty): each link known as one text, in the order of its folded path; the
+    // links of m_links as their places there (those not known after them); the folders they lie in.
+    mutable std::vector<std::string> m_packed;
+    mutable std::vector<std::uint32_t> m_packedLinks;
+    mutable std::vector<std::wstring> m_packedFolders;
+    mutable size_t m_knownCount = 0; // the first of m_packed
+    mutable bool m_isPacked = false;
     std::map<std::wstring, ULONGLONG> m_steps; // clock step by folder
     std::set<int> m_others;                    // codes whose folders hold more than store links
     std::unique_ptr<TShellLink> m_loader;

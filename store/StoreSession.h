@@ -97,8 +97,9 @@ public:
     std::vector<WriteBackFailure> TakeWriteBackFailures();
 
     // Copies what the session keeps between refreshes anew (the reads of the system and the store, the bases), for
-    // TPackedHeap::Repack; not the entries, which a front end that packs lets go of first. Not while an import is
-    // under way, which points into what it keeps.
+    // TPackedHeap::Repack; not the entries, which a front end that packs lets go of first, nor the link objects,
+    // which it lets go of (ReleaseLinkObjects): the next refresh makes new ones. Not while an import is under way,
+    // which points into what it keeps.
     void Repack();
     // Lets go of the entries: Entries() stands empty until the next refresh, which then imports and lists whatever
     // it finds, even when nothing changed. For a front end that keeps what it needs of them itself between refreshes.

@@ -120,6 +120,78 @@ TEST_F(StoreDoorTest, APackedDoorWorksOnAsBefore) {
     EXPECT_EQ(door.Entries().size(), 3u);
 }
 
+// What a door keeps from one unit of work to the next lies apart from the work once packed (as the watcher packs
+// after each): the block the work filled is given back whole, with nothing of it held by the door, such as the link
+// objects of its refresh, which the next refresh makes anew and imports with.
+TEST_F(StoreDoorTest, APackedDoorHoldsNothingOfItsWork) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StartupPath(L"Shortcut.lnk"), L"c:\\shortcut.exe", L"shortcut");
+    {
+        TStoreDoor before; // this store's records in place of those an earlier test packed
+        before.Open();
+        Refresh(before);
+    }
+    TPackedHeap::Repack([] {}); // gives back what is free of those
+    const size_t held = TPackedHeap::Held().blocks;
+    TStoreDoor door;
+    door.Open();
+    for (const wchar_t* added : {L"First", L"Second"}) {
+        m_registry.SetRunValue(Location::User, added, L"c:\\added.exe");
+        TPackedHeap::Work([&] { Refresh(door); });
+        door.LetGoOfEntries();
+        TPackedHeap::Repack([&] { door.Repack(); });
+        EXPECT_EQ(TPackedHeap::Held().blocks, held + 1) << "the packing's block alone, after adding " << added;
+        EXPECT_TRUE(FileExists(StorePath(kUser, added))) << "mirrored by a refresh after the packing";
+    }
+}
+
+// Bases packed between units of work (as the watcher's are) are given back as they were, each by its link's path:
+// a registry entry's value (under its link's name or another), a shortcut's stamp and digest, the mark of a write
+// under way; and the file they are saved to is the same as without the packing.
+TEST_F(StoreDoorTest, PackedBasesAreGivenBackAsTheyWere) {
+    m_registry.SetRunValue(Location::User, L"Tool", L"c:\\tool.exe");
+    WriteShortcut(StartupPath(L"Shortcut.lnk"), L"c:\\shortcut.exe", L"shortcut");
+    {
+        TStoreDoor door;
+        door.Open();
+        Refresh(door);
+    }
+    TMirror packed;
+    TMirror unpacked;
+    packed.Load();
+    unpacked.Load();
+    ASSERT_NE(packed.Find(StorePath(kUser, L"Tool")), nullptr);
+    ASSERT_NE(packed.Find(StorePath(kStartUp, L"Shortcut")), nullptr);
+    MirrorBase renamed = *packed.Find(StorePath(kUser, L"Tool"));
+    renamed.value->name = L"a/b";
+    renamed.value->type = REG_EXPAND_SZ;
+    renamed.overwriting = 42;
+    MirrorBase written = *packed.Find(StorePath(kStartUp, L"Shortcut"));
+    written.overwriting = 0;
+    for (TMirror* mirror : {&packed, &unpacked}) {
+        mirror->Set(StorePath(kUser, L"a%2Fb"), renamed);
+        mirror->Set(StorePath(kStartUp, L"Written"), written);
+    }
+    for (int packing = 0; packing < 2; ++packing) {
+        TPackedHeap::Repack([&] { packed.Repack(); });
+    }
+    for (const wchar_t* name : {L"Tool", L"a%2Fb"}) {
+        ASSERT_NE(packed.Find(StorePath(kUser, name)), nullptr) << name;
+        EXPECT_EQ(*packed.Find(StorePath(kUser, name)), *unpacked.Find(StorePath(kUser, name))) << name;
+    }
+    for (const wchar_t* name : {L"Shortcut", L"Written"}) {
+        ASSERT_NE(packed.Find(StorePath(kStartUp, name)), nullptr) << name;
+        EXPECT_EQ(*packed.Find(StorePath(kStartUp, name)), *unpacked.Find(StorePath(kStartUp, name))) << name;
+    }
+
+    TPackedHeap::Repack([&] { packed.Repack(); });
+    ASSERT_TRUE(unpacked.Save());
+    const std::string saved = ReadFileBytes(StoreBaseFile());
+    ::DeleteFileW(StoreBaseFile().c_str());
+    ASSERT_TRUE(packed.Save());
+    EXPECT_EQ(ReadFileBytes(StoreBaseFile()), saved);
+}
+
 // A door that let go of its entries (as the watcher does between its cycles) lists them again at its next refresh,
 // though nothing changed since the last.
 TEST_F(StoreDoorTest, EntriesLetGoOfAreListedAgainByTheNextRefresh) {

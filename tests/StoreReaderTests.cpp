@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "platform/PackedHeap.h"
 #include "store/CommandLine.h"
 #include "store/StoreReader.h"
 
@@ -44,6 +45,78 @@ TEST_F(StoreReaderTest, KeepsARegistryEntrysLinkAsItsFieldsAndADigestAndAStartup
     EXPECT_EQ(shortcutBytes, startup.bytes);
     EXPECT_FALSE(startup.bytesDropped.has_value());
     EXPECT_EQ(BytesDigest(shortcutBytes), LinkBytesDigest(startup));
+}
+
+void ExpectSameLink(const StoreLink& kept, const StoreLink& read) {
+    SCOPED_TRACE(::testing::Message() << "the link " << read.path);
+    EXPECT_EQ(kept.code, read.code);
+    EXPECT_EQ(kept.fileName, read.fileName);
+    EXPECT_EQ(kept.name, read.name);
+    EXPECT_EQ(kept.path, read.path);
+    EXPECT_EQ(kept.stamp, read.stamp);
+    EXPECT_EQ(kept.settled, read.settled);
+    EXPECT_EQ(kept.readWhole, read.readWhole);
+    EXPECT_EQ(kept.onlineOnly, read.onlineOnly);
+    EXPECT_EQ(kept.bytes, read.bytes);
+    EXPECT_EQ(kept.bytesDropped.has_value(), read.bytesDropped.has_value());
+    EXPECT_EQ(LinkBytesDigest(kept), LinkBytesDigest(read));
+    EXPECT_TRUE(SameLinkBytes(kept, read));
+    EXPECT_EQ(kept.description, read.description);
+    EXPECT_EQ(kept.arguments, read.arguments);
+    EXPECT_EQ(kept.linkTarget, read.linkTarget);
+    EXPECT_EQ(kept.rawTarget, read.rawTarget);
+    EXPECT_EQ(kept.iconLocation, read.iconLocation);
+    EXPECT_EQ(kept.iconIndex, read.iconIndex);
+    EXPECT_EQ(kept.recordBlock, read.recordBlock);
+    ASSERT_EQ(kept.record.has_value(), read.record.has_value());
+    if (read.record) {
+        EXPECT_EQ(kept.record->value, read.record->value);
+        EXPECT_EQ(kept.record->nameEncoded, read.record->nameEncoded);
+        EXPECT_EQ(kept.record->description, read.record->description);
+        EXPECT_EQ(kept.record->target, read.record->target);
+        EXPECT_EQ(kept.record->arguments, read.record->arguments);
+    }
+    EXPECT_EQ(kept.standing, read.standing);
+    EXPECT_EQ(kept.writtenAs, read.writtenAs);
+}
+
+// A reader packed between reads (as the watcher's is) gives back every link as it read it, in the same order and
+// by its path: an entry's link with a record and an encoded name, a shortcut's with its bytes, a copy the records
+// know as another's, one that is no shell link; and its next read finds what a reader never packed finds.
+TEST_F(StoreReaderTest, APackedReaderGivesBackEveryLinkAsItRead) {
+    m_registry.SetRunValue(Location::User, L"a/b", L"c:\\tools\\ab.exe -x");
+    ImportSystemEntries();
+    ::CopyFileW(StorePath(kUser, L"Agent").c_str(), StorePath(kUser, L"Copy").c_str(), FALSE);
+    WriteFileBytes(StorePath(kUser, L"Broken"), "no link");
+    TStoreReader store;
+    TStoreReader unpacked;
+    (void)store.Read(AllCodes());
+    (void)unpacked.Read(AllCodes());
+    std::vector<StoreLink> before;
+    for (const auto& link : store.Links()) {
+        before.push_back(*link);
+    }
+    ASSERT_EQ(before.size(), 5u);
+    ASSERT_TRUE(std::any_of(before.begin(), before.end(), [](const StoreLink& link) {
+        return link.record && link.record->nameEncoded && link.name == L"a/b";
+    }));
+    ASSERT_TRUE(std::any_of(before.begin(), before.end(),
+                            [](const StoreLink& link) { return link.standing == LinkStanding::Renamed; }));
+
+    for (int packing = 0; packing < 2; ++packing) {
+        TPackedHeap::Repack([&] { store.Repack(); });
+    }
+    ASSERT_EQ(store.Links().size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        ExpectSameLink(before[i], *store.Links()[i]);
+        EXPECT_EQ(store.Find(before[i].path), store.Links()[i].get()) << "the same link by its path";
+    }
+    ::DeleteFileW(StorePath(kUser, L"Broken").c_str()); // read again at every read: a change each time
+    (void)store.Read(AllCodes());
+    (void)unpacked.Read(AllCodes());
+    TPackedHeap::Repack([&] { store.Repack(); });
+    EXPECT_EQ(store.Read(AllCodes()), unpacked.Read(AllCodes()));
+    EXPECT_EQ(store.Links().size(), before.size() - 1);
 }
 
 // A link read again (its stamp moved) is a change only when its bytes differ, also where only their digest is kept:

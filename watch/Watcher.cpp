@@ -193,8 +193,10 @@ bool TWatcher::Create() {
         static_cast<HICON>(::LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     // What starts now is what the notices are measured against: changes made while nothing watched are mirrored
-    // and kept in the history by this first read, but not told.
-    TPackedHeap::Work([this] { m_door.Open(); });
+    // and kept in the history by this first read, but not told. The opening reads no entry; what it sets up stays
+    // as long as the watcher (the store's folders, its count of work), so it is not made inside a block of work,
+    // which it would hold for good.
+    m_door.Open();
     m_live = std::make_unique<TLiveWatch>(m_window, TLiveWatch::Waiting::InLoop);
     m_live->CycleStarts({});
     // Entries kept off that were put back while nothing watched leave the system again now.
