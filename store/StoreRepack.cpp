@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace bw {
@@ -29,6 +30,7 @@ constexpr std::uint32_t kSameText = 0xFFFFFFFF;
 class TPackWriter {
 public:
     template <class T> void Number(const T& value) {
+        static_assert(std::is_trivially_copyable_v<T>, "kept as its bytes");
         m_text.append(reinterpret_cast<const char*>(&value), sizeof value);
     }
     void Bytes(const std::string& bytes) {
@@ -56,6 +58,7 @@ class TPackReader {
 public:
     explicit TPackReader(const std::string& text) : m_at(text.data()) {}
     template <class T> void Number(T& value) {
+        static_assert(std::is_trivially_copyable_v<T>, "made again from its bytes");
         std::memcpy(&value, m_at, sizeof value);
         m_at += sizeof value;
     }
