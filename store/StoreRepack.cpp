@@ -94,6 +94,11 @@ constexpr std::uint32_t kHasRecordBlock = 16;
 constexpr std::uint32_t kHasRecord = 32;
 constexpr std::uint32_t kInFolder = 64; // its path is its folder's and its file's name
 
+// A store link's file name without its ".lnk": the name its entry usually has, kept as a mark when it does.
+std::wstring StemOf(const std::wstring& fileName) {
+    return fileName.substr(0, fileName.size() - std::min<size_t>(fileName.size(), 4));
+}
+
 // The place of `folder` in `folders`, added when it is not there.
 std::uint32_t FolderPlace(const std::wstring& folder, std::vector<std::wstring>& folders) {
     const auto place = static_cast<std::uint32_t>(std::find(folders.begin(), folders.end(), folder) - folders.begin());
@@ -130,7 +135,7 @@ std::string PackedLink(const StoreLink& link, std::vector<std::wstring>& folders
         writer.Text(link.path);
     }
     writer.Text(link.fileName);
-    writer.Text(link.name, link.fileName.substr(0, link.fileName.size() - std::min<size_t>(link.fileName.size(), 4)));
+    writer.Text(link.name, StemOf(link.fileName));
     writer.Text(link.description);
     writer.Text(link.arguments);
     writer.Text(link.linkTarget);
@@ -172,8 +177,7 @@ std::shared_ptr<const StoreLink> UnpackedLink(const std::string& text, const std
     if ((flags & kInFolder) != 0) {
         link->path = folders[folder] + link->fileName;
     }
-    link->name =
-        reader.Text(link->fileName.substr(0, link->fileName.size() - std::min<size_t>(link->fileName.size(), 4)));
+    link->name = reader.Text(StemOf(link->fileName));
     link->description = reader.Text();
     link->arguments = reader.Text();
     link->linkTarget = reader.Text();
@@ -189,10 +193,10 @@ std::shared_ptr<const StoreLink> UnpackedLink(const std::string& text, const std
 
 // A base, with the path of its store link as its folder's place in `folders` and its file's name.
 std::string PackedBase(const std::wstring& path, const MirrorBase& base, std::vector<std::wstring>& folders) {
-    const size_t fileName = path.rfind(L'\\') == std::wstring::npos ? 0 : path.rfind(L'\\') + 1;
+    const std::wstring fileName = FileNamePart(path);
     TPackWriter writer;
-    writer.Number(FolderPlace(path.substr(0, fileName), folders));
-    writer.Text(path.substr(fileName));
+    writer.Number(FolderPlace(FolderPart(path), folders));
+    writer.Text(fileName);
     writer.Number(base.link);
     writer.Number(base.linkSettled);
     writer.Number(base.shortcut);
@@ -201,8 +205,7 @@ std::string PackedBase(const std::wstring& path, const MirrorBase& base, std::ve
     writer.Number(base.overwriting.value_or(0));
     writer.Number(base.value.has_value());
     if (base.value) {
-        writer.Text(base.value->name,
-                    path.substr(fileName, path.size() - fileName - std::min<size_t>(path.size() - fileName, 4)));
+        writer.Text(base.value->name, StemOf(fileName));
         writer.Number(base.value->type);
         writer.Bytes(base.value->data);
     }
@@ -230,7 +233,7 @@ std::pair<std::wstring, MirrorBase> UnpackedBase(const std::string& text, const 
     reader.Number(value);
     if (value) {
         RegistryValue& read = base.value.emplace();
-        read.name = reader.Text(fileName.substr(0, fileName.size() - std::min<size_t>(fileName.size(), 4)));
+        read.name = reader.Text(StemOf(fileName));
         reader.Number(read.type);
         read.data = reader.Bytes();
     }
