@@ -91,7 +91,7 @@ void TLiveWatch::WaitForAll() {
     std::vector<HANDLE> handles;
     for (const Place& place : m_places) {
         // A handle signalled whose place waits for its next watch would be told of again and again.
-        handles.push_back(place.signalled ? nullptr : place.watch.Handle());
+        handles.push_back(place.signalled || place.held ? nullptr : place.watch.Handle());
     }
     if (m_loop && handles.size() > TLoopWaiter::kMaxHandles) {
         // More places than a message loop's wait takes: a thread waits on them from here on. (What the loop saw
@@ -143,6 +143,7 @@ bool TLiveWatch::UpdatePlaces() {
             place.watch = std::move(before->watch);
             place.arming = before->arming;
             place.signalled = before->signalled;
+            place.held = before->held;
             continue;
         }
         // Not watched: tried again, in case it can be by now.
@@ -165,6 +166,10 @@ bool TLiveWatch::UpdatePlaces() {
 }
 
 void TLiveWatch::CycleStarts(Scope reading) {
+    std::vector<TChangeWatch> retired;
+    if (ReleaseHeld(retired)) {
+        WaitForAll();
+    }
     m_cycleOpen.system = m_cycleOpen.system || reading.system;
     m_cycleOpen.store = m_cycleOpen.store || reading.store;
     m_changed.system = m_changed.system && !reading.system;
@@ -175,6 +180,10 @@ void TLiveWatch::CycleStarts(Scope reading) {
 
 void TLiveWatch::CycleEnds(bool settled) {
     m_cycleOpen = Scope{false, false};
+    std::vector<TChangeWatch> retired;
+    if (ReleaseHeld(retired)) {
+        WaitForAll();
+    }
     if (!settled) {
         m_changed = Scope{}; // something to try again: everything is read at the next refresh
     }
@@ -194,7 +203,17 @@ bool TLiveWatch::TakeChanges() {
         // A handle that is no longer signalled was armed anew since (a refresh saw its change first).
         if (slot < m_places.size() && m_places[slot].watch.Armed() &&
             ::WaitForSingleObject(m_places[slot].watch.Handle(), 0) == WAIT_OBJECT_0) {
-            any = Rearm(m_places[slot], retired) || any;
+            Place& place = m_places[slot];
+            if (place.isStore && !place.remote && m_cycleOpen.store) {
+                // The cycle under way writes this folder: armed again at once, the watch would wake the window
+                // for each of the thousands of links a first start writes. One word is enough: the change is
+                // noted (the next cycle reads the folder), and the watch is armed again once the cycle has ended.
+                place.held = true;
+                Note(place);
+                any = true;
+                continue;
+            }
+            any = Rearm(place, retired) || any;
         }
     }
     if (!slots.empty()) {
@@ -211,7 +230,7 @@ TLiveWatch::Scope TLiveWatch::MustRead(bool byUser) {
     std::vector<HANDLE> handles;
     std::vector<size_t> slotOf;
     for (size_t slot = 0; slot < m_places.size() && handles.size() < MAXIMUM_WAIT_OBJECTS; ++slot) {
-        if (m_places[slot].watch.Armed() && !m_places[slot].signalled) {
+        if (m_places[slot].watch.Armed() && !m_places[slot].signalled && !m_places[slot].held) {
             handles.push_back(m_places[slot].watch.Handle());
             slotOf.push_back(slot);
         }
@@ -250,6 +269,9 @@ void TLiveWatch::RearmAll() {
     (void)TakeChanges(); // what was signalled counts as before
     std::vector<TChangeWatch> retired;
     for (Place& place : m_places) {
+        if (std::exchange(place.held, false)) {
+            Note(place);
+        }
         if (place.remote) {
             ArmElsewhere(place, false);
             continue;
@@ -288,6 +310,17 @@ bool TLiveWatch::ReadsRemote(Scope reading) {
     return std::any_of(folders.begin(), folders.end(), [&](const std::wstring& folder) {
         return m_network.Holds(folder);
     });
+}
+
+bool TLiveWatch::ReleaseHeld(std::vector<TChangeWatch>& retired) {
+    bool any = false;
+    for (Place& place : m_places) {
+        if (std::exchange(place.held, false)) {
+            (void)Rearm(place, retired); // notes the change once more: what came after the first word is news too
+            any = true;
+        }
+    }
+    return any;
 }
 
 void TLiveWatch::Changed() {

@@ -89,6 +89,7 @@ private:
         bool remote = false;    // on another machine: armed, stamped and closed on the armer's thread only
         size_t arming = 0;      // the ticket of the watch the armer is making for it (0: none)
         bool signalled = false; // its watch was signalled while the armer made the next: read once it comes
+        bool held = false;      // a store folder signalled during a cycle: armed again once the cycle has ended
     };
     void Note(const Place& place);
     // Arms `place` anew; its old watch goes to `retired`, to be closed once the waiter has the new handles. True
@@ -96,6 +97,8 @@ private:
     bool Rearm(Place& place, std::vector<TChangeWatch>& retired);
     // Re-arms the places the waiter saw signalled; true when any of them changed.
     bool TakeChanges();
+    // Arms again the store folders held during a cycle (their change was noted then); true when there was one.
+    bool ReleaseHeld(std::vector<TChangeWatch>& retired);
     // Watches the places as they now are; true when one is watched that was not in the list before.
     bool UpdatePlaces();
     // Runs the refresh once the burst of changes has passed.

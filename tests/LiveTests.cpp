@@ -3,6 +3,7 @@
 #include "app/CommandWork.h"
 #include "app/Controls.h"
 #include "app/StartImport.h"
+#include "app/WindowMessages.h"
 #include "platform/ChangeWatch.h"
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
@@ -12,6 +13,7 @@
 #include "store/Locations.h"
 #include "store/SeenEntries.h"
 #include "store/StartupApproved.h"
+#include "store/StoreDoor.h"
 #include "store/StoreLock.h"
 
 #include <atomic>
@@ -156,6 +158,47 @@ TEST_F(LiveListTest, WhatTheWindowWroteItselfStartsNoSecondCycle) {
         EXPECT_EQ(StatusPart(0), L"untouched") << "a cycle ran again after round " << round;
         EXPECT_EQ(Title(), text::kCaption) << "nothing of ours is new";
     }
+}
+
+// A first start writes hundreds of store links from its own thread. The watch on the store folders says so once,
+// not once per link, each word of which took the window's thread from the list; and what someone else writes into
+// the store meanwhile, or after, is still heard.
+TEST_F(LiveListTest, AFirstStartHearsItsOwnStoreLinksOnceAndTheStoreAfterwards) {
+    for (int i = 0; i < 300; ++i) {
+        m_registry.SetRunValue(Location::User, L"Entry" + std::to_wstring(i), L"c:\\tool.exe " + std::to_wstring(i));
+    }
+    // Written from the import's thread as another program would, before the import's own first link.
+    const auto point = seam::ImportPoint.Replace([&](const wchar_t* at) {
+        if (std::wstring(at) == kIntentsSaved && !std::filesystem::exists(StorePath(kUserOff, L"Meanwhile"))) {
+            WriteShortcut(StorePath(kUserOff, L"Meanwhile"), L"c:\\meanwhile.exe", L"c:\\meanwhile.exe");
+        }
+    });
+    m_form = std::make_unique<TMainForm>(::GetModuleHandleW(nullptr), m_desktop, m_programDir);
+    ASSERT_TRUE(m_form->Create(SW_SHOWNORMAL));
+    MSG start{};
+    ASSERT_TRUE(::PeekMessageW(&start, m_form->Handle(), kStartMessage, kStartMessage, PM_REMOVE));
+    ::DispatchMessageW(&start);
+    ASSERT_TRUE(m_form->Importing());
+    int words = 0;
+    const ULONGLONG begun = ::GetTickCount64();
+    while (m_form->Importing() && ::GetTickCount64() - begun < 60000) {
+        MSG message{};
+        if (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            words += message.message == kWatchChangedMessage ? 1 : 0;
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    ASSERT_FALSE(m_form->Importing());
+    // One word for each store folder written (the import's own, and the one written meanwhile), where a word for
+    // each link made hundreds.
+    EXPECT_LE(words, 4);
+    EXPECT_EQ(NamesIn(m_programDir + L"Run\\User").size(), 300u);
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Meanwhile", kUserOff) >= 0; })) << "written during the import";
+    Settle();
+    WriteShortcut(StorePath(kUserOff, L"Later"), L"c:\\later.exe", L"c:\\later.exe");
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(L"Later", kUserOff) >= 0; })) << "written once the import had ended";
+    EXPECT_TRUE(m_desktop.errors.empty());
 }
 
 TEST_F(LiveListTest, ABurstOfChangesGivesOneCycle) {
