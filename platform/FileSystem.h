@@ -142,6 +142,30 @@ bool IsOnlineOnly(DWORD attributes);
 // no such file.
 bool IsOnlineOnlyFile(const std::wstring& path);
 
+// While one lives on a thread, the link checks of IsLink and ReadWholeFile on that thread ask the system once for
+// the path that each folder resolves to, and keep it: a reader of many files of one folder (an import reading a
+// Startup folder) then asks for the files alone. A file's own final path is still asked each time, so a kept
+// answer can only let through a file that lies, by its handle, right in the folder as it resolved earlier in the
+// reader's work (a folder moved since makes its files look like links: refused). One lives as long as one read
+// of a folder's files, never across a wait for the user.
+class TFolderResolutions {
+public:
+    TFolderResolutions();
+    ~TFolderResolutions();
+    TFolderResolutions(const TFolderResolutions&) = delete;
+    TFolderResolutions& operator=(const TFolderResolutions&) = delete;
+
+    // The answer of `ask` for `folder` in the form `volume` asks for: kept from an earlier ask of the same kind
+    // (`kind` tells the callers' ways of asking apart) where one lives on this thread.
+    template <typename Ask>
+    static std::optional<std::wstring> Resolve(const std::wstring& folder, DWORD volume, int kind, Ask ask);
+
+private:
+    static TFolderResolutions* Current();
+    TFolderResolutions* m_outer;
+    std::map<std::wstring, std::optional<std::wstring>> m_known;
+};
+
 // The whole content of a file, read through one handle that shares reading only, so that no writer can change
 // it meanwhile. Nothing when the file cannot be opened or read whole, is a link, or holds more than `limit`
 // bytes. Waits a moment for a file that someone holds only briefly.

@@ -304,6 +304,7 @@ void TImportJob::SaveIntents() {
     // are saved: a kill at any instant after leaves bases that describe the link, whichever of the two it holds.
     bool intended = false;
     size_t kept = 0;
+    const TFolderResolutions resolutions; // the Startup folder's shortcuts are read one after another
     for (size_t index : m_work) {
         SystemEntry& entry = m_entries[index];
         const StoreLink* existing = m_store.Find(entry.storeLinkPath);

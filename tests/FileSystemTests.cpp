@@ -204,6 +204,39 @@ TEST_F(LinkAnswersTest, TheFilesOfAFolderThatIsAJunctionAreFiles) {
     EXPECT_FALSE(IsLink(file));
 }
 
+// A reader of many files of one folder (an import reading a Startup folder) asks for the folder's own path once,
+// not once per file; a file whose own final path leaves the folder (a host's link under Wine) is still refused, and
+// once the reader is done the folder is asked for again.
+TEST_F(LinkAnswersTest, AReaderOfAFolderAsksForItOnceAndStillRefusesALink) {
+    const std::wstring folder = m_folder.Path();
+    const std::wstring moved = m_folder / L"moved.lnk";
+    WriteFileBytes(moved, "moved");
+    int folderAsked = 0;
+    FinalPaths([&](const std::wstring& name, bool follow, DWORD volume) -> std::optional<std::wstring> {
+        if (SameFileName(name, folder) && follow) {
+            ++folderAsked;
+        }
+        if (SameFileName(name, moved)) {
+            return std::wstring(L"D:\\elsewhere\\moved.lnk");
+        }
+        return seam::FinalPath.Real(name, follow, volume);
+    });
+    {
+        const TFolderResolutions resolutions;
+        for (int i = 0; i < 5; ++i) {
+            const std::wstring file = m_folder / (L"file" + std::to_wstring(i) + L".lnk");
+            WriteFileBytes(file, "file");
+            EXPECT_FALSE(IsLink(file));
+            EXPECT_EQ(ReadWholeFile(file, 100), std::optional<std::string>("file"));
+        }
+        EXPECT_EQ(folderAsked, 1);
+        EXPECT_TRUE(IsLink(moved)) << "a folder's kept answer lets no file that leaves it through";
+        EXPECT_EQ(ReadWholeFile(moved, 100), std::nullopt);
+    }
+    EXPECT_FALSE(IsLink(m_folder / L"entry.lnk"));
+    EXPECT_EQ(folderAsked, 2) << "the answer is kept only while the reader lives";
+}
+
 // A replace takes what the file it replaces was: a hidden or system shortcut stays so; a new file, or one that
 // replaces a plain file, ends plain and visible (the temporary file it was made in is hidden).
 // GetDriveTypeW of a drive mapped to a server that went away may wait for the network. Here the type of Q: comes only
