@@ -116,6 +116,41 @@ TEST_F(ListTest, AllFiveColumnsStayInView) {
     }
 }
 
+// Rows put in or taken out while the list does not redraw show or hide its vertical scroll bar only when it redraws
+// again; the columns fill the width left beside that bar, so no horizontal bar comes with it and no gap is left.
+TEST_F(ListTest, ColumnsFillTheWidthBesideTheScrollBarThatTheRowsBring) {
+    m_registry.SetRunValue(Location::User, L"Short", L"C:\\windows\\regedit.exe");
+    Open();
+    const auto columnsFillTheList = [&](const char* when) {
+        EXPECT_FALSE(::GetWindowLongPtrW(m_form->List(), GWL_STYLE) & WS_HSCROLL) << when;
+        RECT client{};
+        ::GetClientRect(m_form->List(), &client);
+        int total = 0;
+        for (int column = 0; column < kColumnCount; ++column) {
+            total += ListView_GetColumnWidth(m_form->List(), column);
+        }
+        EXPECT_EQ(total, client.right) << when;
+    };
+    ASSERT_FALSE(::GetWindowLongPtrW(m_form->List(), GWL_STYLE) & WS_VSCROLL);
+    columnsFillTheList("one row");
+
+    // The rows come in at once (a refresh, as the first start's slices do); what the list shows before anything
+    // else runs counts.
+    for (int i = 0; i < 40; ++i) {
+        m_registry.SetRunValue(Location::User, L"Entry " + std::to_wstring(i), L"C:\\windows\\regedit.exe");
+    }
+    m_form->RefreshAll();
+    ASSERT_TRUE(::GetWindowLongPtrW(m_form->List(), GWL_STYLE) & WS_VSCROLL) << "fewer than 40 rows are meant to fit";
+    columnsFillTheList("41 rows");
+
+    for (int i = 0; i < 40; ++i) {
+        m_registry.RemoveRunValue(Location::User, L"Entry " + std::to_wstring(i));
+    }
+    m_form->RefreshAll();
+    ASSERT_FALSE(::GetWindowLongPtrW(m_form->List(), GWL_STYLE) & WS_VSCROLL);
+    columnsFillTheList("one row again");
+}
+
 TEST_F(ListTest, AHeaderClickSortsOneWayThenTheOtherWithItsArrow) {
     m_registry.SetRunValue(Location::Local, L"beta", L"c:\\windows\\regedit.exe");
     m_registry.SetRunValue(Location::User, L"Alpha", L"\"" + Ours() + L"\"");
