@@ -2,6 +2,7 @@
 
 #include "app/CheckBoxes.h"
 #include "app/Controls.h"
+#include "platform/Dpi.h"
 #include "platform/FileSystem.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
@@ -81,19 +82,6 @@ std::wstring IconKeyOf(const Entry& entry) {
 
 bool IsContextMenuKey(WPARAM key) {
     return key == VK_APPS || (key == VK_F10 && ::GetKeyState(VK_SHIFT) < 0);
-}
-
-// The width of a vertical scroll bar at `dpi` (GetSystemMetricsForDpi, from Windows 10 1607 on), else at the
-// system's DPI.
-int ScrollBarWidth(UINT dpi) {
-    using ForDpiFn = int(WINAPI*)(int, UINT);
-    static const auto forDpi = [] {
-        const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-        return user32 == nullptr ? nullptr
-                                 : reinterpret_cast<ForDpiFn>(
-                                       reinterpret_cast<void*>(::GetProcAddress(user32, "GetSystemMetricsForDpi")));
-    }();
-    return forDpi != nullptr ? forDpi(SM_CXVSCROLL, dpi) : ::GetSystemMetrics(SM_CXVSCROLL);
 }
 
 // A box is set for an entry that starts: enabled, and not kept from starting by Windows' own switch.
@@ -745,7 +733,7 @@ void TEntryList::SizeColumns() {
     // no horizontal bar comes with the vertical one (and no second sizing, nor a second drawing of the bars).
     const bool barShown = (::GetWindowLongPtrW(m_list, GWL_STYLE) & WS_VSCROLL) != 0;
     const bool barWanted = Count() > ListView_GetCountPerPage(m_list);
-    const int bar = barShown == barWanted ? 0 : ScrollBarWidth(m_dpi);
+    const int bar = barShown == barWanted ? 0 : MetricAtDpi(SM_CXVSCROLL, m_dpi);
     const int width = client.right - client.left + (barShown ? bar : 0) - (barWanted ? bar : 0);
     if (width <= 0 || m_rows.empty() || m_fixedWidths) {
         return;

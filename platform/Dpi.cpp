@@ -55,4 +55,11 @@ UINT DpiOfMonitor(HMONITOR monitor) {
     return seam::MonitorDpi(monitor);
 }
 
+int MetricAtDpi(int index, UINT dpi) {
+    using ForDpiFn = int(WINAPI*)(int, UINT);
+    static const auto forDpi = reinterpret_cast<ForDpiFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    return forDpi != nullptr ? forDpi(index, dpi) : ::GetSystemMetrics(index);
+}
+
 } // namespace bw
