@@ -380,7 +380,11 @@ void TEntryList::ApplyChecks(bool everyBox) {
 void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
     NotReady notReady(m_ready);
     m_all = entries;
-    m_facts->Look(m_all);
+    if (m_readersHeld) {
+        m_lookWhenLetGo = true;
+    } else {
+        m_facts->Look(m_all);
+    }
     m_factsPending = !m_facts->Apply(m_all);
     ShowRows(everyBox);
     notReady.Done();
@@ -388,6 +392,10 @@ void TEntryList::MakeList(const std::vector<Entry>& entries, bool everyBox) {
 
 void TEntryList::HoldReaders(bool held) {
     if (m_facts && m_iconReader) {
+        m_readersHeld = held;
+        if (!held && std::exchange(m_lookWhenLetGo, false)) {
+            m_facts->Look(m_all);
+        }
         m_facts->Hold(held);
         m_iconReader->Hold(held);
     }

@@ -99,7 +99,9 @@ public:
     bool ListReady() const { return m_ready; }
     // Until the next MakeList, changes of the boxes count for nothing (a toggle is under way).
     void HoldToggles() { m_ready = false; }
-    // Holds the readers of file facts and icons, or lets them go on (TFileFactsReader::Hold).
+    // Holds the readers of file facts and icons, or lets them go on (TFileFactsReader::Hold). While they are held,
+    // the facts reader is told which programs to read only once it goes on: the first start lists its rows in
+    // slices, and each slice would tell it of every program listed so far, for nothing.
     void HoldReaders(bool held);
 
     int Count() const { return static_cast<int>(m_rows.size()); }
@@ -171,6 +173,8 @@ private:
     SortOrder m_sort;
     bool m_fixedWidths = false;
     bool m_factsPending = false;
+    bool m_readersHeld = false;
+    bool m_lookWhenLetGo = false; // the list changed while the readers were held
     bool m_hideWindows = false;
     int m_hiddenCount = 0;
     std::map<std::wstring, int> m_textWidths; // of publishers and descriptions, in the list's font
