@@ -455,7 +455,6 @@ void TScheduler::LetReadersGo() {
 
 void TScheduler::ImportEnded() {
     ::KillTimer(m_window, kRowsTimer);
-    LetReadersGo();
     const std::unique_ptr<TStartImport> import = std::move(m_startImport);
     const bool firstStart = !m_started;
     m_importing = false;
@@ -465,6 +464,7 @@ void TScheduler::ImportEnded() {
         LockReleased();
     }
     if (!import->Locked()) {
+        LetReadersGo();
         if (m_live) {
             m_live->CycleEnds(false);
         }
@@ -481,13 +481,25 @@ void TScheduler::ImportEnded() {
     }
     m_hooks.status(L"");
     if (import->Failure()) {
+        LetReadersGo();
         std::rethrow_exception(import->Failure());
     }
     if (import->Changed()) {
-        m_hooks.show(true); // commands waited meanwhile, but a box may have been clicked
+        // The readers go on once the list holds what the import left: they are told of its programs once, not
+        // first of the rows listed so far and then again of all.
+        try {
+            m_hooks.show(true); // commands waited meanwhile, but a box may have been clicked
+        } catch (...) {
+            LetReadersGo();
+            throw;
+        }
+        LetReadersGo();
         m_hooks.cycleEnded();
-    } else if (m_startAfterToggle) {
-        m_hooks.showBoxes();
+    } else {
+        LetReadersGo();
+        if (m_startAfterToggle) {
+            m_hooks.showBoxes();
+        }
     }
     if (std::exchange(m_refreshAfterImport, false)) {
         m_refreshFollowsStart = firstStart;
