@@ -166,10 +166,7 @@ bool TLiveWatch::UpdatePlaces() {
 }
 
 void TLiveWatch::CycleStarts(Scope reading) {
-    std::vector<TChangeWatch> retired;
-    if (ReleaseHeld(retired)) {
-        WaitForAll();
-    }
+    ReleaseHeld();
     m_cycleOpen.system = m_cycleOpen.system || reading.system;
     m_cycleOpen.store = m_cycleOpen.store || reading.store;
     m_changed.system = m_changed.system && !reading.system;
@@ -180,10 +177,7 @@ void TLiveWatch::CycleStarts(Scope reading) {
 
 void TLiveWatch::CycleEnds(bool settled) {
     m_cycleOpen = Scope{false, false};
-    std::vector<TChangeWatch> retired;
-    if (ReleaseHeld(retired)) {
-        WaitForAll();
-    }
+    ReleaseHeld();
     if (!settled) {
         m_changed = Scope{}; // something to try again: everything is read at the next refresh
     }
@@ -312,7 +306,8 @@ bool TLiveWatch::ReadsRemote(Scope reading) {
     });
 }
 
-bool TLiveWatch::ReleaseHeld(std::vector<TChangeWatch>& retired) {
+void TLiveWatch::ReleaseHeld() {
+    std::vector<TChangeWatch> retired;
     bool any = false;
     for (Place& place : m_places) {
         if (std::exchange(place.held, false)) {
@@ -320,7 +315,9 @@ bool TLiveWatch::ReleaseHeld(std::vector<TChangeWatch>& retired) {
             any = true;
         }
     }
-    return any;
+    if (any) {
+        WaitForAll(); // the watches replaced are closed once the waiter has the new handles
+    }
 }
 
 void TLiveWatch::Changed() {

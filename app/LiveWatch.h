@@ -97,8 +97,8 @@ private:
     bool Rearm(Place& place, std::vector<TChangeWatch>& retired);
     // Re-arms the places the waiter saw signalled; true when any of them changed.
     bool TakeChanges();
-    // Arms again the store folders held during a cycle (their change was noted then); true when there was one.
-    bool ReleaseHeld(std::vector<TChangeWatch>& retired);
+    // Arms again the store folders held during a cycle (their change was noted then), and waits for them again.
+    void ReleaseHeld();
     // Watches the places as they now are; true when one is watched that was not in the list before.
     bool UpdatePlaces();
     // Runs the refresh once the burst of changes has passed.

@@ -310,8 +310,8 @@ namespace {
 // redirected or synced folder) stays a file. A name whose final path cannot be asked is no link; one whose
 // folder cannot be asked is compared with the path as given, and where that is no help either it cannot be told
 // from a link, and is handled as one: never followed.
-// `kind` tells apart the ways of asking (the seam, the system itself) for the folders' answers kept meanwhile.
-template <typename FinalPath> bool LeavesFolder(const std::wstring& full, int kind, FinalPath finalPath) {
+template <typename FinalPath>
+bool LeavesFolder(const std::wstring& full, TFolderResolutions::Asker asker, FinalPath finalPath) {
     const std::wstring folder = TrimmedFolder(FolderPart(full));
     bool asked = false;
     for (DWORD volume : {VOLUME_NAME_DOS, VOLUME_NAME_NONE}) {
@@ -320,8 +320,8 @@ template <typename FinalPath> bool LeavesFolder(const std::wstring& full, int ki
             continue;
         }
         asked = true;
-        if (const auto resolved = TFolderResolutions::Resolve(folder, volume, kind,
-                                                              [&] { return finalPath(folder, true, volume); })) {
+        if (const auto resolved =
+                TFolderResolutions::Resolve(folder, volume, asker, [&] { return finalPath(folder, true, volume); })) {
             return !SameFileName(*own, JoinPath(*resolved, FileNamePart(full)));
         }
         if (volume == VOLUME_NAME_DOS && SameFileName(*own, full)) {
@@ -345,22 +345,19 @@ TFolderResolutions::~TFolderResolutions() {
     g_folderResolutions = m_outer;
 }
 
-TFolderResolutions* TFolderResolutions::Current() {
-    return g_folderResolutions;
-}
-
 template <typename Ask>
-std::optional<std::wstring> TFolderResolutions::Resolve(const std::wstring& folder, DWORD volume, int kind, Ask ask) {
-    TFolderResolutions* kept = Current();
+std::optional<std::wstring> TFolderResolutions::Resolve(const std::wstring& folder, DWORD volume, Asker asker,
+                                                        Ask ask) {
+    TFolderResolutions* kept = g_folderResolutions;
     if (kept == nullptr) {
         return ask();
     }
-    const std::wstring key = std::to_wstring(kind) + L"|" + std::to_wstring(volume) + L"|" + folder;
+    auto key = std::make_tuple(asker, volume, folder);
     const auto known = kept->m_known.find(key);
     if (known != kept->m_known.end()) {
         return known->second;
     }
-    return kept->m_known[key] = ask();
+    return kept->m_known[std::move(key)] = ask();
 }
 
 bool IsLink(const std::wstring& given) {
@@ -377,17 +374,18 @@ bool IsLink(const std::wstring& given) {
         const auto tag = seam::ReparseTag(path);
         return !tag || *tag == 0 || IsReparseTagNameSurrogate(*tag);
     }
-    return LeavesFolder(FullPath(path), 0, [](const std::wstring& name, bool follow, DWORD volume) {
-        return seam::FinalPath(name, follow, volume);
-    });
+    return LeavesFolder(
+        FullPath(path), TFolderResolutions::Asker::Seam,
+        [](const std::wstring& name, bool follow, DWORD volume) { return seam::FinalPath(name, follow, volume); });
 }
 
 // True when `file`, opened at `path`, is not the file that `path` names itself but one a link leads to, by the
 // rule of IsLink. Asks the system directly: it guards against a link put in the name's place after IsLink.
 static bool ReachedThroughLink(HANDLE file, const std::wstring& path) {
-    return LeavesFolder(FullPath(path), 1, [file](const std::wstring& name, bool follow, DWORD volume) {
-        return follow ? RealFinalPath(name, true, volume) : FinalPathOf(file, volume);
-    });
+    return LeavesFolder(FullPath(path), TFolderResolutions::Asker::System,
+                        [file](const std::wstring& name, bool follow, DWORD volume) {
+                            return follow ? RealFinalPath(name, true, volume) : FinalPathOf(file, volume);
+                        });
 }
 
 DWORD RetryWhileBrieflyHeld(const std::function<DWORD()>& attempt, DWORD alsoHeld) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 
 namespace bw {
 
@@ -155,15 +156,16 @@ public:
     TFolderResolutions(const TFolderResolutions&) = delete;
     TFolderResolutions& operator=(const TFolderResolutions&) = delete;
 
-    // The answer of `ask` for `folder` in the form `volume` asks for: kept from an earlier ask of the same kind
-    // (`kind` tells the callers' ways of asking apart) where one lives on this thread.
+    // Who asks: IsLink through its seam, or the check of an open file, which asks the system itself.
+    enum class Asker { Seam, System };
+    // The answer of `ask` for `folder` in the form `volume` asks for: kept from an earlier ask by the same asker
+    // where one lives on this thread.
     template <typename Ask>
-    static std::optional<std::wstring> Resolve(const std::wstring& folder, DWORD volume, int kind, Ask ask);
+    static std::optional<std::wstring> Resolve(const std::wstring& folder, DWORD volume, Asker asker, Ask ask);
 
 private:
-    static TFolderResolutions* Current();
     TFolderResolutions* m_outer;
-    std::map<std::wstring, std::optional<std::wstring>> m_known;
+    std::map<std::tuple<Asker, DWORD, std::wstring>, std::optional<std::wstring>> m_known;
 };
 
 // The whole content of a file, read through one handle that shares reading only, so that no writer can change
